@@ -1,0 +1,1 @@
+// Placeholder until the module's exports land.

@@ -1,0 +1,14 @@
+// Loading the host suite's optional libraries: "X:\...\name.dll" is loaded as the mapped
+// "name.so" (dlopen).
+#pragma once
+
+#include <string>
+
+namespace tzn {
+
+using LibraryHandle = void*;
+LibraryHandle LoadLibrary(const std::string& path); // nullptr when it cannot be loaded
+void* GetProcAddress(LibraryHandle lib, const std::string& name);
+void FreeLibrary(LibraryHandle lib);
+
+} // namespace tzn

@@ -1,0 +1,24 @@
+// File operations on Windows-form or native paths (see paths.h).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tzn {
+
+bool FileExists(const std::string& path);
+bool DirectoryExists(const std::string& path);
+bool DeleteFile(const std::string& path);                       // false when it failed
+bool MoveFileReplace(const std::string& from, const std::string& to); // replaces `to`
+bool CopyFileTo(const std::string& from, const std::string& to, bool failIfExists);
+// Creates a folder and its missing parents; false when it cannot.
+bool ForceDirectories(const std::string& path);
+int64_t FileSize(const std::string& path); // -1 when missing
+// Names (not paths) of the plain files in `dir` matching `pattern` (`*` and `?`), compared
+// case-insensitively as on the original system; sorted by name.
+std::vector<std::string> FindFiles(const std::string& dir, const std::string& pattern);
+// Creates a new file exclusively; false when the name is taken or it cannot be created.
+bool CreateFileExclusive(const std::string& path);
+
+} // namespace tzn

@@ -1,0 +1,39 @@
+// INI files with Windows semantics: section and key names compare case-insensitively; a
+// write changes the key's line in place or appends it to its section (creating the section
+// at the end); every other line of the file, comments and order included, is kept byte for
+// byte. A missing file reads as empty. Every write goes to disk at once. Text is CP1251.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tzn {
+
+class IniFile {
+public:
+    explicit IniFile(std::string path); // Windows-form or native
+    const std::string& FileName() const { return path_; }
+
+    std::string ReadString(const std::string& section, const std::string& key,
+                           const std::string& def) const;
+    // Default when missing or not a decimal integer.
+    int ReadInteger(const std::string& section, const std::string& key, int def) const;
+    // Integer read; any non-zero value is true.
+    bool ReadBool(const std::string& section, const std::string& key, bool def) const;
+    bool ValueExists(const std::string& section, const std::string& key) const;
+    bool SectionExists(const std::string& section) const;
+    std::vector<std::string> ReadSection(const std::string& section) const; // key names
+
+    // Throw std::runtime_error when the file cannot be written.
+    void WriteString(const std::string& section, const std::string& key,
+                     const std::string& value);
+    void WriteInteger(const std::string& section, const std::string& key, int value);
+    void WriteBool(const std::string& section, const std::string& key, bool value); // 1/0
+    void DeleteKey(const std::string& section, const std::string& key);
+    void EraseSection(const std::string& section);
+
+private:
+    std::string path_;
+};
+
+} // namespace tzn

@@ -1,0 +1,50 @@
+#include "commands.h"
+
+#include <cstdio>
+#include <exception>
+
+namespace tzn::tool {
+
+static std::vector<Command>& Table() {
+    static std::vector<Command> table;
+    return table;
+}
+
+void RegisterCommand(Command cmd) { Table().push_back(std::move(cmd)); }
+const std::vector<Command>& Commands() { return Table(); }
+
+static void PrintUsage(FILE* out) {
+    std::fprintf(out, "usage:\n");
+    for (const Command& c : Commands())
+        std::fprintf(out, "  tznmail %s\n", c.usage.c_str());
+}
+
+} // namespace tzn::tool
+
+int main(int argc, char** argv) {
+    using namespace tzn::tool;
+    std::vector<std::string> words(argv + 1, argv + argc);
+    if (words.empty() || words[0] == "--help" || words[0] == "help") {
+        PrintUsage(words.empty() ? stderr : stdout);
+        return words.empty() ? kUsage : kOk;
+    }
+    for (const Command& c : Commands()) {
+        if (c.group != words[0])
+            continue;
+        size_t skip = 1;
+        if (!c.name.empty()) {
+            if (words.size() < 2 || words[1] != c.name)
+                continue;
+            skip = 2;
+        }
+        try {
+            return c.run(std::vector<std::string>(words.begin() + static_cast<long>(skip), words.end()));
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "tznmail: %s\n", e.what());
+            return kFailed;
+        }
+    }
+    std::fprintf(stderr, "tznmail: unknown command\n");
+    PrintUsage(stderr);
+    return kUsage;
+}
