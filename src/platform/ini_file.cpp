@@ -1,0 +1,332 @@
+#include "platform/ini_file.h"
+
+#include "platform/cp1251.h"
+#include "platform/paths.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tzn {
+namespace {
+
+// Several objects (and threads) may update the same file; each update is a read-modify-write
+// of the whole file, so updates are serialised process-wide.
+std::mutex& WriteMutex() {
+    static std::mutex m;
+    return m;
+}
+
+// One line of the file: its text without the line break, and the break that followed it
+// (empty for a last line without one), so that an untouched line is written back unchanged.
+struct Line {
+    std::string text;
+    std::string eol;
+};
+
+bool ReadWholeFile(const std::string& path, std::string& out) {
+    out.clear();
+    FILE* f = std::fopen(NativePath(path).c_str(), "rb");
+    if (!f)
+        return false;
+    char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+        out.append(buf, n);
+    const bool ok = !std::ferror(f);
+    std::fclose(f);
+    return ok;
+}
+
+std::vector<Line> SplitLines(const std::string& content) {
+    std::vector<Line> lines;
+    size_t pos = 0;
+    while (pos < content.size()) {
+        size_t nl = content.find('\n', pos);
+        Line l;
+        if (nl == std::string::npos) {
+            l.text = content.substr(pos);
+            pos = content.size();
+        } else {
+            size_t end = nl;
+            if (end > pos && content[end - 1] == '\r')
+                --end;
+            l.text = content.substr(pos, end - pos);
+            l.eol = content.substr(end, nl + 1 - end);
+            pos = nl + 1;
+        }
+        lines.push_back(std::move(l));
+    }
+    return lines;
+}
+
+std::string_view Trim(std::string_view s) {
+    const char* ws = " \t\r";
+    const size_t b = s.find_first_not_of(ws);
+    if (b == std::string_view::npos)
+        return {};
+    const size_t e = s.find_last_not_of(ws);
+    return s.substr(b, e - b + 1);
+}
+
+// The section name of a "[name]" line; false for any other line.
+bool SectionHeader(const std::string& text, std::string_view& name) {
+    std::string_view t = Trim(text);
+    if (t.empty() || t.front() != '[')
+        return false;
+    const size_t close = t.find(']');
+    name = Trim(t.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
+    return true;
+}
+
+bool IsComment(std::string_view t) {
+    return !t.empty() && t.front() == ';';
+}
+
+// The key and raw value of a "key=value" line; false for other lines.
+bool KeyLine(const std::string& text, std::string_view& key, std::string_view& value) {
+    std::string_view t = Trim(text);
+    if (t.empty() || IsComment(t) || t.front() == '[')
+        return false;
+    const size_t eq = t.find('=');
+    if (eq == std::string_view::npos)
+        return false;
+    key = Trim(t.substr(0, eq));
+    value = Trim(t.substr(eq + 1));
+    return !key.empty();
+}
+
+// Index range [begin, end) of the lines belonging to the first section of that name (the
+// header line excluded); begin is npos when the section is absent.
+struct Range {
+    size_t header = std::string::npos;
+    size_t begin = std::string::npos;
+    size_t end = 0;
+};
+
+Range FindSection(const std::vector<Line>& lines, const std::string& section) {
+    Range r;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        std::string_view name;
+        if (!SectionHeader(lines[i].text, name))
+            continue;
+        if (r.begin != std::string::npos) {
+            r.end = i;
+            return r;
+        }
+        if (AnsiSameText(name, section)) {
+            r.header = i;
+            r.begin = i + 1;
+        }
+    }
+    if (r.begin != std::string::npos)
+        r.end = lines.size();
+    return r;
+}
+
+size_t FindKey(const std::vector<Line>& lines, const Range& r, const std::string& key) {
+    if (r.begin == std::string::npos)
+        return std::string::npos;
+    for (size_t i = r.begin; i < r.end; ++i) {
+        std::string_view k, v;
+        if (KeyLine(lines[i].text, k, v) && AnsiSameText(k, key))
+            return i;
+    }
+    return std::string::npos;
+}
+
+// New lines follow the file's own line-break style; a new file gets CR LF.
+std::string LineBreakOf(const std::vector<Line>& lines) {
+    for (const Line& l : lines)
+        if (!l.eol.empty())
+            return l.eol;
+    return "\r\n";
+}
+
+std::string Join(const std::vector<Line>& lines) {
+    std::string out;
+    for (const Line& l : lines)
+        out += l.text + l.eol;
+    return out;
+}
+
+// Writes the new content beside the file and renames it over the old one, so that a full
+// disk or a crash leaves either the old or the new file, never a truncated one.
+void ReplaceFile(const std::string& path, const std::string& content) {
+    const std::string native = NativePath(path).string();
+    const std::string tmp = native + ".tzn-tmp";
+    mode_t mode = 0644;
+    struct stat st {};
+    if (::stat(native.c_str(), &st) == 0)
+        mode = st.st_mode & 07777;
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    if (fd < 0)
+        throw std::runtime_error("Unable to write to " + path + ": " + std::strerror(errno));
+    size_t done = 0;
+    while (done < content.size()) {
+        const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const int err = errno;
+            ::close(fd);
+            ::unlink(tmp.c_str());
+            throw std::runtime_error("Unable to write to " + path + ": " + std::strerror(err));
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0 || ::rename(tmp.c_str(), native.c_str()) != 0) {
+        const int err = errno;
+        ::unlink(tmp.c_str());
+        throw std::runtime_error("Unable to write to " + path + ": " + std::strerror(err));
+    }
+}
+
+// Windows drops one pair of matching quotes around a value.
+std::string Unquote(std::string_view v) {
+    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+        v = v.substr(1, v.size() - 2);
+    return std::string(v);
+}
+
+} // namespace
+
+IniFile::IniFile(std::string path) : path_(std::move(path)) {}
+
+std::string IniFile::ReadString(const std::string& section, const std::string& key,
+                                const std::string& def) const {
+    std::string content;
+    if (!ReadWholeFile(path_, content))
+        return def;
+    const std::vector<Line> lines = SplitLines(content);
+    const size_t i = FindKey(lines, FindSection(lines, section), key);
+    if (i == std::string::npos)
+        return def;
+    std::string_view k, v;
+    KeyLine(lines[i].text, k, v);
+    return Unquote(v);
+}
+
+int IniFile::ReadInteger(const std::string& section, const std::string& key, int def) const {
+    const std::string s = ReadString(section, key, "");
+    std::string_view t = Trim(s);
+    if (!t.empty() && t.front() == '+')
+        t.remove_prefix(1);
+    int value = 0;
+    const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), value);
+    if (t.empty() || ec != std::errc() || end != t.data() + t.size())
+        return def;
+    return value;
+}
+
+bool IniFile::ReadBool(const std::string& section, const std::string& key, bool def) const {
+    return ReadInteger(section, key, def ? 1 : 0) != 0;
+}
+
+bool IniFile::ValueExists(const std::string& section, const std::string& key) const {
+    std::string content;
+    if (!ReadWholeFile(path_, content))
+        return false;
+    const std::vector<Line> lines = SplitLines(content);
+    return FindKey(lines, FindSection(lines, section), key) != std::string::npos;
+}
+
+bool IniFile::SectionExists(const std::string& section) const {
+    std::string content;
+    if (!ReadWholeFile(path_, content))
+        return false;
+    return FindSection(SplitLines(content), section).begin != std::string::npos;
+}
+
+std::vector<std::string> IniFile::ReadSection(const std::string& section) const {
+    std::vector<std::string> keys;
+    std::string content;
+    if (!ReadWholeFile(path_, content))
+        return keys;
+    const std::vector<Line> lines = SplitLines(content);
+    const Range r = FindSection(lines, section);
+    if (r.begin == std::string::npos)
+        return keys;
+    for (size_t i = r.begin; i < r.end; ++i) {
+        std::string_view k, v;
+        if (KeyLine(lines[i].text, k, v))
+            keys.emplace_back(k);
+    }
+    return keys;
+}
+
+void IniFile::WriteString(const std::string& section, const std::string& key,
+                          const std::string& value) {
+    if (value.find_first_of("\r\n") != std::string::npos)
+        throw std::runtime_error("Unable to write to " + path_ + ": line break in the value of " +
+                                 key);
+    std::lock_guard<std::mutex> lock(WriteMutex());
+    std::string content;
+    ReadWholeFile(path_, content);
+    std::vector<Line> lines = SplitLines(content);
+    const std::string eol = LineBreakOf(lines);
+    const Range r = FindSection(lines, section);
+    const size_t i = FindKey(lines, r, key);
+    if (i != std::string::npos) {
+        // Keep the key as the file spells it and everything before it on the line.
+        const std::string& text = lines[i].text;
+        lines[i].text = text.substr(0, text.find('=') + 1) + value;
+    } else if (r.begin != std::string::npos) {
+        // Append after the section's last non-blank line, before any blank separator lines.
+        size_t at = r.end;
+        while (at > r.begin && Trim(lines[at - 1].text).empty())
+            --at;
+        if (at > 0 && lines[at - 1].eol.empty())
+            lines[at - 1].eol = eol;
+        lines.insert(lines.begin() + static_cast<long>(at), Line{key + "=" + value, eol});
+    } else {
+        if (!lines.empty() && lines.back().eol.empty())
+            lines.back().eol = eol;
+        lines.push_back(Line{"[" + section + "]", eol});
+        lines.push_back(Line{key + "=" + value, eol});
+    }
+    ReplaceFile(path_, Join(lines));
+}
+
+void IniFile::WriteInteger(const std::string& section, const std::string& key, int value) {
+    WriteString(section, key, std::to_string(value));
+}
+
+void IniFile::WriteBool(const std::string& section, const std::string& key, bool value) {
+    WriteString(section, key, value ? "1" : "0");
+}
+
+void IniFile::DeleteKey(const std::string& section, const std::string& key) {
+    std::lock_guard<std::mutex> lock(WriteMutex());
+    std::string content;
+    if (!ReadWholeFile(path_, content))
+        return;
+    std::vector<Line> lines = SplitLines(content);
+    const size_t i = FindKey(lines, FindSection(lines, section), key);
+    if (i == std::string::npos)
+        return;
+    lines.erase(lines.begin() + static_cast<long>(i));
+    ReplaceFile(path_, Join(lines));
+}
+
+void IniFile::EraseSection(const std::string& section) {
+    std::lock_guard<std::mutex> lock(WriteMutex());
+    std::string content;
+    if (!ReadWholeFile(path_, content))
+        return;
+    std::vector<Line> lines = SplitLines(content);
+    const Range r = FindSection(lines, section);
+    if (r.begin == std::string::npos)
+        return;
+    lines.erase(lines.begin() + static_cast<long>(r.header),
+                lines.begin() + static_cast<long>(r.end));
+    ReplaceFile(path_, Join(lines));
+}
+
+} // namespace tzn
