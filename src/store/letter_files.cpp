@@ -1,0 +1,172 @@
+#include "store/letter_files.h"
+
+#include "platform/cp1251.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
+
+namespace tzn {
+
+namespace {
+
+std::atomic<uint32_t> g_letterFileCounter{0};
+std::atomic<uint64_t> g_tempSequence{0};
+
+// Names tried past the counter before giving up: far more than a folder gets in one second.
+constexpr uint32_t kMaxNameAttempts = 100000;
+
+enum class LinkResult { Done, Taken, Failed };
+
+// Gives the filled temporary file its final name without replacing anything there.
+LinkResult LinkNoReplace(const std::string& from, const std::string& to) {
+    const auto src = NativePath(from);
+    const auto dst = NativePath(to);
+    if (::link(src.c_str(), dst.c_str()) == 0)
+        return LinkResult::Done;
+    if (errno == EEXIST)
+        return LinkResult::Taken;
+    if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP && errno != ENOSYS &&
+        errno != EMLINK)
+        return LinkResult::Failed;
+    // A file system without hard links: claim the name with an exclusive create, then move
+    // the content onto the placeholder we own.
+    if (!CreateFileExclusive(to))
+        return FileExists(to) ? LinkResult::Taken : LinkResult::Failed;
+    if (::rename(src.c_str(), dst.c_str()) != 0) {
+        DeleteFile(to);
+        return LinkResult::Failed;
+    }
+    return LinkResult::Done;
+}
+
+} // namespace
+
+std::string FolderName(MailFolder folder) {
+    switch (folder) {
+    case MailFolder::InBox:
+        return "InBox\\";
+    case MailFolder::OutBox:
+        return "OutBox\\";
+    case MailFolder::Sent:
+        return "Sent\\";
+    default:
+        return {};
+    }
+}
+
+char FolderLetter(MailFolder folder) {
+    switch (folder) {
+    case MailFolder::InBox:
+        return 'i';
+    case MailFolder::OutBox:
+        return 'o';
+    case MailFolder::Sent:
+        return 's';
+    default:
+        return 0;
+    }
+}
+
+std::string FolderCaption(MailFolder folder) {
+    switch (folder) {
+    case MailFolder::InBox:
+        return ru("Входящие");
+    case MailFolder::OutBox:
+        return ru("Исходящие");
+    case MailFolder::Sent:
+        return ru("Отправленные");
+    default:
+        return {};
+    }
+}
+
+std::optional<MailFolder> FolderFromLetter(char letter) {
+    switch (letter) {
+    case 'i':
+        return MailFolder::InBox;
+    case 'o':
+        return MailFolder::OutBox;
+    case 's':
+        return MailFolder::Sent;
+    default:
+        return std::nullopt;
+    }
+}
+
+std::string FolderPath(const std::string& mailDir, MailFolder folder) {
+    return IncludeTrailingBackslash(mailDir) + FolderName(folder);
+}
+
+uint32_t LetterFileCounter() {
+    return g_letterFileCounter.load();
+}
+
+void ResetLetterFileCounter() {
+    g_letterFileCounter.store(0);
+}
+
+void AdvanceLetterFileCounter(uint32_t used) {
+    const uint32_t next = used + 1;
+    uint32_t cur = g_letterFileCounter.load();
+    // Wrap-around after 2^32 saves is allowed, as for any unsigned counter: only "behind" by
+    // less than half the range counts as behind.
+    while (static_cast<int32_t>(next - cur) > 0 &&
+           !g_letterFileCounter.compare_exchange_weak(cur, next)) {
+    }
+}
+
+std::string LetterFileStem(TDateTime when, uint32_t counter) {
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, ms = 0;
+    DecodeDateTime(when, y, mo, d, h, mi, s, ms);
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%02d%02d-%02d%02d%02d-%u", mo, d, h, mi, s, counter);
+    return buf;
+}
+
+std::string LetterFileName(TDateTime when, uint32_t counter) {
+    return LetterFileStem(when, counter) + ".eml";
+}
+
+std::optional<std::string>
+PublishLetterFile(const std::string& folderPath,
+                  const std::function<void(const std::string& tempPath)>& write) {
+    if (!DirectoryExists(folderPath))
+        return std::nullopt;
+    // The temporary name does not match "*.eml", so scans never see a half-written letter.
+    const std::string temp = folderPath + "~" + std::to_string(::getpid()) + "-" +
+                             std::to_string(g_tempSequence.fetch_add(1)) + ".tmp";
+    if (!CreateFileExclusive(temp))
+        return std::nullopt;
+    struct TempGuard {
+        const std::string& path;
+        ~TempGuard() { DeleteFile(path); }
+    } guard{temp};
+    try {
+        write(temp);
+    } catch (...) {
+        return std::nullopt;
+    }
+    const TDateTime now = Now();
+    uint32_t counter = LetterFileCounter();
+    for (uint32_t attempt = 0; attempt < kMaxNameAttempts; ++attempt, ++counter) {
+        const std::string name = LetterFileName(now, counter);
+        switch (LinkNoReplace(temp, folderPath + name)) {
+        case LinkResult::Done:
+            AdvanceLetterFileCounter(counter);
+            return name;
+        case LinkResult::Taken:
+            continue;
+        case LinkResult::Failed:
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace tzn
