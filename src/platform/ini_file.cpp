@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <mutex>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -181,7 +182,7 @@ void ReplaceFile(const std::string& path, const std::string& content) {
         }
         done += static_cast<size_t>(n);
     }
-    if (::fsync(fd) != 0 || ::close(fd) != 0 || ::rename(tmp.c_str(), native.c_str()) != 0) {
+    if (::close(fd) != 0 || ::rename(tmp.c_str(), native.c_str()) != 0) {
         const int err = errno;
         ::unlink(tmp.c_str());
         throw std::runtime_error("Unable to write to " + path + ": " + std::strerror(err));
@@ -259,6 +260,17 @@ std::vector<std::string> IniFile::ReadSection(const std::string& section) const 
             keys.emplace_back(k);
     }
     return keys;
+}
+
+void IniFile::CheckReadable() const {
+    std::string content;
+    std::error_code ec;
+    const auto native = NativePath(path_);
+    if (!std::filesystem::exists(native, ec) && !ec)
+        return;
+    if (ec || !ReadWholeFile(path_, content))
+        throw std::runtime_error("Cannot read file " + path_ + ": " +
+                                 std::strerror(errno ? errno : EIO));
 }
 
 void IniFile::WriteString(const std::string& section, const std::string& key,

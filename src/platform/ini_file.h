@@ -23,10 +23,12 @@ public:
     bool ValueExists(const std::string& section, const std::string& key) const;
     bool SectionExists(const std::string& section) const;
     std::vector<std::string> ReadSection(const std::string& section) const; // key names
+    // Throws std::runtime_error when the file exists but cannot be read (the reads above then
+    // give their defaults, which a caller may need to tell apart from a missing file).
+    void CheckReadable() const;
 
     // Throw std::runtime_error when the file cannot be written.
-    void WriteString(const std::string& section, const std::string& key,
-                     const std::string& value);
+    void WriteString(const std::string& section, const std::string& key, const std::string& value);
     void WriteInteger(const std::string& section, const std::string& key, int value);
     void WriteBool(const std::string& section, const std::string& key, bool value); // 1/0
     void DeleteKey(const std::string& section, const std::string& key);
