@@ -106,21 +106,24 @@ protected:
     // Reads up to `size` bytes into `buffer`, waiting at most `timeoutMs` (< 0 without
     // limit, 0 = poll). Returns the count, 0 when the source has ended, -1 on time-out.
     virtual int RecvBytes(char* buffer, int size, int timeoutMs) = 0;
-    // Writes all `size` bytes (looping as needed); raises on failure.
-    virtual void SendBytes(const char* data, size_t size) = 0;
+    // Writes some of the `size` bytes and returns how many (0: the peer has closed);
+    // raises on failure. The caller loops and reports the write work.
+    virtual size_t SendSome(const char* data, size_t size) = 0;
     // Closes the underlying source (socket); called once when it ended or on Close.
     virtual void CloseSource() = 0;
 
-    // Sends one chunk through SendBytes, reporting write work.
+    // Sends all of `data` through SendSome, reporting write work after each piece.
     void SendChunk(const char* data, size_t size);
+    // Waits at most `waitMs` (< 0 without limit, 0 = poll) and appends what came: the
+    // count, 0 when the source ended (then closed, ClosedGracefully set), -1 on time-out.
+    int ReadSome(int waitMs);
     void MarkOpened() { FOpened = true; }
     void ResetState(); // buffers and flags as after creation
 
 private:
     void Write(const char* data, size_t size);
     void EnsureRoom(size_t size);
-    void Consume(size_t n) { FInStart += n; }
-    int EffectiveTimeout(int timeout) const;
+    [[noreturn]] void RaiseClosedOrNotConnected() const;
 
     std::unique_ptr<char[]> FIn;
     size_t FInCap = 0, FInStart = 0, FInEnd = 0;
@@ -139,12 +142,13 @@ class TMxIOHandlerStream : public TMxIOHandler {
 public:
     TMxIOHandlerStream(std::istream* in, std::ostream* out);
     bool Connected() const override;
+    void Open() override; // ready again after the input ran out
     std::istream* InputStream() const { return FInStream; }
     std::ostream* OutputStream() const { return FOutStream; }
 
 protected:
     int RecvBytes(char* buffer, int size, int timeoutMs) override;
-    void SendBytes(const char* data, size_t size) override;
+    size_t SendSome(const char* data, size_t size) override;
     void CloseSource() override;
 
 private:

@@ -20,7 +20,7 @@ public:
 
 protected:
     int RecvBytes(char* buffer, int size, int timeoutMs) override;
-    void SendBytes(const char* data, size_t size) override;
+    size_t SendSome(const char* data, size_t size) override;
     void CloseSource() override;
 
 private:

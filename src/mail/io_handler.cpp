@@ -1,0 +1,331 @@
+#include "mail/io_handler.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <istream>
+
+#include "mail/exceptions.h"
+
+namespace tzn {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int ElapsedMs(Clock::time_point since) {
+    return static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+}
+
+// ReadTimeout: -1 and 0 both mean without limit.
+int WaitFromReadTimeout(int readTimeout) {
+    return readTimeout > 0 ? readTimeout : -1;
+}
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+} // namespace
+
+TMxIOHandler::TMxIOHandler() = default;
+TMxIOHandler::~TMxIOHandler() = default;
+
+void TMxIOHandler::ResetState() {
+    FInStart = FInEnd = 0;
+    FOut.clear();
+    FWriteBuffering = false;
+    FClosedGracefully = false;
+    FReadLnTimedout = false;
+    FReadLnSplit = false;
+}
+
+void TMxIOHandler::Open() {
+    ResetState();
+    FOpened = true;
+}
+
+void TMxIOHandler::Close() {
+    bool wasConnected = Connected();
+    CloseSource();
+    FOpened = false;
+    if (wasConnected)
+        DoStatus(TMxStatus::Disconnected, "Disconnected.");
+}
+
+void TMxIOHandler::RaiseClosedOrNotConnected() const {
+    if (FClosedGracefully)
+        throw EMxConnClosedGracefully();
+    throw EMxException("Not Connected");
+}
+
+// ---- writing ---------------------------------------------------------------------------
+
+void TMxIOHandler::SendChunk(const char* data, size_t size) {
+    while (size > 0) {
+        if (!Connected())
+            RaiseClosedOrNotConnected();
+        size_t n = SendSome(data, size);
+        if (n == 0) {
+            FClosedGracefully = true;
+            Close();
+            throw EMxConnClosedGracefully();
+        }
+        data += n;
+        size -= n;
+        DoWork(TMxWorkMode::Write, static_cast<int64_t>(n));
+    }
+}
+
+void TMxIOHandler::Write(const char* data, size_t size) {
+    if (FWriteBuffering)
+        FOut.append(data, size);
+    else
+        SendChunk(data, size);
+}
+
+void TMxIOHandler::WriteText(std::string_view s) {
+    Write(s.data(), s.size());
+}
+
+void TMxIOHandler::WriteLine(std::string_view s) {
+    if (FWriteBuffering) {
+        FOut.append(s);
+        FOut.append("\r\n", 2);
+        return;
+    }
+    std::string line;
+    line.reserve(s.size() + 2);
+    line.append(s);
+    line.append("\r\n", 2);
+    SendChunk(line.data(), line.size());
+}
+
+void TMxIOHandler::WriteLines(const std::vector<std::string>& lines) {
+    bool opened = !FWriteBuffering;
+    if (opened)
+        BufferWrites();
+    for (const std::string& l : lines)
+        WriteLine(l);
+    if (opened)
+        FlushWrites();
+}
+
+void TMxIOHandler::BufferWrites() {
+    FWriteBuffering = true;
+}
+
+void TMxIOHandler::FlushWrites() {
+    std::string out;
+    out.swap(FOut);
+    FWriteBuffering = false;
+    if (!out.empty())
+        SendChunk(out.data(), out.size());
+}
+
+void TMxIOHandler::WriteStream(std::istream& in, int64_t byteCount) {
+    int64_t count = byteCount;
+    bool toEnd = false;
+    if (byteCount <= 0) {
+        in.clear();
+        if (byteCount == 0)
+            in.seekg(0, std::ios::beg);
+        std::streampos pos = in.tellg();
+        in.seekg(0, std::ios::end);
+        std::streampos end = in.tellg();
+        if (pos == std::streampos(-1) || end == std::streampos(-1)) {
+            in.clear();
+            toEnd = true; // not seekable: everything that comes
+            count = 0;
+        } else {
+            in.seekg(pos);
+            count = static_cast<int64_t>(end - pos);
+        }
+    }
+    TMxWorkScope work(*this, TMxWorkMode::Write, count);
+    size_t chunk = static_cast<size_t>(std::max(1, SendBufferSize));
+    std::unique_ptr<char[]> buf(new char[chunk]);
+    while (toEnd || count > 0) {
+        size_t want = toEnd ? chunk : static_cast<size_t>(std::min<int64_t>(count, chunk));
+        std::streamsize got = in.rdbuf()->sgetn(buf.get(), static_cast<std::streamsize>(want));
+        if (got <= 0) {
+            if (toEnd)
+                break;
+            throw EMxNoDataToRead();
+        }
+        Write(buf.get(), static_cast<size_t>(got));
+        if (!toEnd)
+            count -= got;
+    }
+}
+
+// ---- reading ---------------------------------------------------------------------------
+
+void TMxIOHandler::EnsureRoom(size_t size) {
+    if (FInCap - FInEnd >= size)
+        return;
+    size_t used = FInEnd - FInStart;
+    if (FInStart > 0 && FInCap - used >= size) {
+        std::memmove(FIn.get(), FIn.get() + FInStart, used);
+        FInStart = 0;
+        FInEnd = used;
+        return;
+    }
+    size_t cap = std::max<size_t>(FInCap * 2, used + size);
+    std::unique_ptr<char[]> grown(new char[cap]);
+    if (used)
+        std::memcpy(grown.get(), FIn.get() + FInStart, used);
+    FIn = std::move(grown);
+    FInCap = cap;
+    FInStart = 0;
+    FInEnd = used;
+}
+
+int TMxIOHandler::ReadSome(int waitMs) {
+    if (!Connected())
+        return 0;
+    size_t want = static_cast<size_t>(std::max(1, RecvBufferSize));
+    EnsureRoom(want);
+    int n = RecvBytes(FIn.get() + FInEnd, static_cast<int>(want), waitMs);
+    if (n > 0) {
+        FInEnd += static_cast<size_t>(n);
+        DoWork(TMxWorkMode::Read, n);
+        return n;
+    }
+    if (n == 0) {
+        FClosedGracefully = true;
+        Close();
+        return 0;
+    }
+    return -1;
+}
+
+int TMxIOHandler::ReadFromSource(bool raiseTimeout, int timeout, bool raiseOnClose) {
+    if (!Connected()) {
+        if (!FClosedGracefully)
+            throw EMxException("Not Connected");
+        CheckForDisconnect(raiseOnClose);
+        return 0;
+    }
+    int wait = timeout == kMxTimeoutDefault ? WaitFromReadTimeout(ReadTimeout) : timeout;
+    int n = ReadSome(wait);
+    if (n == 0) {
+        CheckForDisconnect(raiseOnClose);
+        return 0;
+    }
+    if (n < 0 && raiseTimeout)
+        throw EMxReadTimeout();
+    return n;
+}
+
+void TMxIOHandler::CheckForDisconnect(bool raiseIfClosed) {
+    if (FClosedGracefully && InputBufferSize() == 0 && raiseIfClosed)
+        throw EMxConnClosedGracefully();
+}
+
+bool TMxIOHandler::CheckConnected() {
+    if (Connected()) {
+        try {
+            ReadSome(0);
+        } catch (const EMxSocketError&) {
+            // A broken connection is simply no longer connected; what was read stays.
+            Close();
+        }
+    }
+    return Connected() || InputBufferSize() > 0;
+}
+
+std::string_view TMxIOHandler::ReadLineView(std::string_view terminator, int timeout,
+                                            int maxLength) {
+    if (terminator.empty())
+        terminator = "\n";
+    const size_t maxLen =
+        static_cast<size_t>(maxLength < 0 ? std::max(0, MaxLineLength) : maxLength);
+    FReadLnTimedout = false;
+    FReadLnSplit = false;
+    const Clock::time_point start = Clock::now();
+    // The handler's own limit raises when it expires; a limit given for this call only
+    // returns an empty line with the timed-out flag, as callers polling for a line expect.
+    const bool ownLimit = timeout == kMxTimeoutDefault;
+    const int limit = ownLimit ? WaitFromReadTimeout(ReadTimeout) : timeout;
+
+    const bool single = terminator.size() == 1;
+    const char term0 = terminator[0];
+    size_t searched = 0; // bytes of the buffer already searched in this call
+
+    for (;;) {
+        const char* base = FIn.get() + FInStart;
+        const size_t avail = FInEnd - FInStart;
+        size_t found = std::string_view::npos;
+        if (single) {
+            if (avail > searched) {
+                const void* p = std::memchr(base + searched, term0, avail - searched);
+                if (p)
+                    found = static_cast<size_t>(static_cast<const char*>(p) - base);
+            }
+        } else if (avail >= terminator.size()) {
+            size_t from = searched >= terminator.size() ? searched - terminator.size() + 1 : 0;
+            found = std::string_view(base, avail).find(terminator, from);
+        }
+
+        if ((found != std::string_view::npos && found > maxLen) ||
+            (found == std::string_view::npos && avail > maxLen)) {
+            if (MaxLineAction == TMxMaxLineAction::Exception)
+                throw EMxReadLnMaxLineLengthExceeded();
+            FReadLnSplit = true;
+            FInStart += maxLen;
+            return {base, maxLen};
+        }
+        if (found != std::string_view::npos) {
+            size_t len = found;
+            FInStart += found + terminator.size();
+            if (single && term0 == '\n' && len > 0 && base[len - 1] == '\r')
+                --len;
+            return {base, len};
+        }
+        searched = avail;
+
+        if (!Connected()) {
+            if (FClosedGracefully && avail > 0) {
+                // The peer closed after a last line without terminator: hand it over
+                // rather than losing it; the next read raises the close.
+                FInStart = FInEnd;
+                return {base, avail};
+            }
+            RaiseClosedOrNotConnected();
+        }
+        int wait = limit;
+        if (limit >= 0)
+            wait = std::max(0, limit - ElapsedMs(start));
+        int n = ReadSome(wait);
+        if (n < 0 || (n > 0 && !ownLimit && limit >= 0 && ElapsedMs(start) >= limit)) {
+            if (ownLimit)
+                throw EMxReadTimeout();
+            FReadLnTimedout = true;
+            return {};
+        }
+    }
+}
+
+std::string TMxIOHandler::ReadLine(std::string_view terminator, int timeout, int maxLength) {
+    return std::string(ReadLineView(terminator, timeout, maxLength));
+}
+
+std::string TMxIOHandler::ReadNonEmptyLine(int maxTries) {
+    for (int i = 0; i < maxTries; ++i) {
+        std::string_view line = ReadLineView();
+        if (FReadLnTimedout)
+            throw EMxReadTimeout();
+        size_t b = 0, e = line.size();
+        while (b < e && IsBlank(line[b]))
+            ++b;
+        while (e > b && IsBlank(line[e - 1]))
+            --e;
+        if (e > b)
+            return std::string(line.substr(b, e - b));
+    }
+    return {};
+}
+
+} // namespace tzn

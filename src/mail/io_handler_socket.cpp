@@ -1,0 +1,144 @@
+#include "mail/io_handler_socket.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "mail/exceptions.h"
+#include "mail/socket_errors.h"
+
+namespace tzn {
+
+namespace {
+
+// Waits for `events` on `fd`; true when ready, false on time-out (waitMs < 0: no limit).
+bool WaitFor(int fd, short events, int waitMs) {
+    pollfd p{fd, events, 0};
+    for (;;) {
+        int rc = ::poll(&p, 1, waitMs);
+        if (rc > 0)
+            return true;
+        if (rc == 0)
+            return false;
+        if (errno != EINTR)
+            RaiseSocketError(errno);
+    }
+}
+
+in_addr Resolve(TMxIOHandler& h) {
+    in_addr addr{};
+    if (::inet_pton(AF_INET, h.Host.c_str(), &addr) == 1)
+        return addr;
+    h.DoStatus(TMxStatus::Resolving, "Resolving hostname " + h.Host + ".");
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* res = nullptr;
+    int rc = ::getaddrinfo(h.Host.c_str(), nullptr, &hints, &res);
+    if (rc != 0 || !res)
+        RaiseSocketErrorCode(SocketErrorFromResolver(rc != 0 ? rc : EAI_NONAME));
+    addr = reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr;
+    ::freeaddrinfo(res);
+    return addr;
+}
+
+// Connects `fd` within `timeoutMs` (non-blocking connect, then a wait for writability).
+void ConnectWithin(int fd, const sockaddr_in& sa, int timeoutMs) {
+    int flags = ::fcntl(fd, F_GETFL, 0);
+    ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
+        if (errno != EINPROGRESS)
+            RaiseSocketError(errno);
+        if (!WaitFor(fd, POLLOUT, timeoutMs))
+            throw EMxConnectTimeout();
+        int err = 0;
+        socklen_t len = sizeof err;
+        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
+            RaiseSocketError(errno);
+        if (err != 0)
+            RaiseSocketError(err);
+    }
+    ::fcntl(fd, F_SETFL, flags);
+}
+
+} // namespace
+
+TMxIOHandlerStack::~TMxIOHandlerStack() {
+    if (FSocket >= 0)
+        ::close(FSocket);
+}
+
+void TMxIOHandlerStack::Open() {
+    TMxIOHandler::Open();
+    CloseSource();
+    in_addr addr = Resolve(*this);
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &addr, text, sizeof text);
+    DoStatus(TMxStatus::Connecting, std::string("Connecting to ") + text + ".");
+
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(Port);
+    sa.sin_addr = addr;
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        RaiseSocketError(errno);
+    try {
+        if (ConnectTimeout > 0) {
+            ConnectWithin(fd, sa, ConnectTimeout);
+        } else {
+            while (::connect(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
+                if (errno == EINTR)
+                    continue;
+                RaiseSocketError(errno);
+            }
+        }
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    FSocket = fd;
+    DoStatus(TMxStatus::Connected, "Connected.");
+}
+
+int TMxIOHandlerStack::RecvBytes(char* buffer, int size, int timeoutMs) {
+    if (FSocket < 0)
+        throw EMxException("Not Connected");
+    if (!WaitFor(FSocket, POLLIN, timeoutMs < 0 ? -1 : timeoutMs))
+        return -1;
+    for (;;) {
+        ssize_t n = ::recv(FSocket, buffer, static_cast<size_t>(size), 0);
+        if (n >= 0)
+            return static_cast<int>(n);
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return -1;
+        RaiseSocketError(errno);
+    }
+}
+
+size_t TMxIOHandlerStack::SendSome(const char* data, size_t size) {
+    for (;;) {
+        ssize_t n = ::send(FSocket, data, size, MSG_NOSIGNAL);
+        if (n >= 0)
+            return static_cast<size_t>(n);
+        if (errno == EINTR)
+            continue;
+        RaiseSocketError(errno);
+    }
+}
+
+void TMxIOHandlerStack::CloseSource() {
+    if (FSocket >= 0) {
+        ::close(FSocket);
+        FSocket = -1;
+    }
+}
+
+} // namespace tzn
