@@ -1,0 +1,169 @@
+#include "platform/ini_file.h"
+
+#include "platform/cp1251.h"
+#include "temp_root.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <thread>
+
+namespace tzn {
+namespace {
+
+using test::ReadFile;
+using test::TempRoot;
+using test::WriteFile;
+
+class IniFileTest : public ::testing::Test {
+protected:
+    TempRoot root;
+    const std::string name = "C:\\WINDOWS\\cnf.INI";
+    std::filesystem::path native = root.Path("C/WINDOWS/cnf.INI");
+};
+
+TEST_F(IniFileTest, MissingFileReadsAsEmptyAndDefaults) {
+    IniFile ini(name);
+    EXPECT_EQ(ini.ReadString("EMail", "SMTPHost", "def"), "def");
+    EXPECT_EQ(ini.ReadInteger("EMail", "SMTPPort", 25), 25);
+    EXPECT_TRUE(ini.ReadBool("EMail", "ShowWnd", true));
+    EXPECT_FALSE(ini.SectionExists("EMail"));
+    EXPECT_FALSE(ini.ValueExists("EMail", "SMTPHost"));
+    EXPECT_TRUE(ini.ReadSection("EMail").empty());
+    EXPECT_NO_THROW(ini.CheckReadable());
+}
+
+TEST_F(IniFileTest, NamesCompareCaseInsensitivelyIncludingCyrillic) {
+    WriteFile(native, "[EMail]\r\nSMTPHost = mail.example \r\n[" + ru("Почта") + "]\r\n" +
+                          ru("Ключ") + "=" + ru("значение") + "\r\n");
+    IniFile ini(name);
+    EXPECT_EQ(ini.ReadString("email", "smtphost", ""), "mail.example");
+    EXPECT_EQ(ini.ReadString(ru("ПОЧТА"), ru("ключ"), ""), ru("значение"));
+    EXPECT_TRUE(ini.ValueExists("EMAIL", "SMTPHOST"));
+}
+
+TEST_F(IniFileTest, IntegersAndBooleansFollowWindowsReading) {
+    WriteFile(native, "[s]\nA=12\nB=abc\nC=-7\nD=2\nE=0\nF=99999999999\nG=12x\nH=\"5\"\n");
+    IniFile ini(name);
+    EXPECT_EQ(ini.ReadInteger("s", "A", 1), 12);
+    EXPECT_EQ(ini.ReadInteger("s", "B", 25), 25);
+    EXPECT_EQ(ini.ReadInteger("s", "C", 1), -7);
+    EXPECT_EQ(ini.ReadInteger("s", "F", 3), 3); // out of range
+    EXPECT_EQ(ini.ReadInteger("s", "G", 4), 4);
+    EXPECT_EQ(ini.ReadInteger("s", "H", 4), 5); // quotes around a value are dropped
+    EXPECT_TRUE(ini.ReadBool("s", "D", false));
+    EXPECT_FALSE(ini.ReadBool("s", "E", true));
+    EXPECT_TRUE(ini.ReadBool("s", "B", true)); // unreadable: the default
+}
+
+TEST_F(IniFileTest, FirstOfDuplicateSectionsAndKeysWinsAndCommentsAreNotKeys) {
+    WriteFile(native, "top=x\n[s]\n;k=comment\nk=first\nk=second\n[s]\nk=third\nonlyhere=1\n");
+    IniFile ini(name);
+    EXPECT_EQ(ini.ReadString("s", "k", ""), "first");
+    EXPECT_EQ(ini.ReadString("s", ";k", "none"), "none");
+    EXPECT_EQ(ini.ReadString("s", "onlyhere", "none"), "none");
+    EXPECT_EQ(ini.ReadString("", "top", "none"), "none");
+}
+
+TEST_F(IniFileTest, WriteUpdatesInPlaceAndKeepsEverythingElseByteForByte) {
+    const std::string before = "; host suite settings\r\n"
+                               "[Host]\r\n"
+                               "Path=C:\\PLAV\\\r\n"
+                               "\r\n"
+                               "[EMail]\r\n"
+                               "  smtphost = old.example\r\n"
+                               "Unknown=keep me\r\n"
+                               "\r\n"
+                               "[Other]\r\n"
+                               "X=1"; // no final line break
+    WriteFile(native, before);
+    IniFile ini(name);
+    ini.WriteString("EMAIL", "SMTPHost", "new.example");
+    const std::string expected = "; host suite settings\r\n"
+                                 "[Host]\r\n"
+                                 "Path=C:\\PLAV\\\r\n"
+                                 "\r\n"
+                                 "[EMail]\r\n"
+                                 "  smtphost =new.example\r\n"
+                                 "Unknown=keep me\r\n"
+                                 "\r\n"
+                                 "[Other]\r\n"
+                                 "X=1";
+    EXPECT_EQ(ReadFile(native), expected);
+
+    // A new key goes to the end of its section, before the blank line separating the next.
+    ini.WriteInteger("EMail", "SMTPPort", 2525);
+    EXPECT_EQ(ReadFile(native), "; host suite settings\r\n"
+                                "[Host]\r\n"
+                                "Path=C:\\PLAV\\\r\n"
+                                "\r\n"
+                                "[EMail]\r\n"
+                                "  smtphost =new.example\r\n"
+                                "Unknown=keep me\r\n"
+                                "SMTPPort=2525\r\n"
+                                "\r\n"
+                                "[Other]\r\n"
+                                "X=1");
+    // A key of the last section, whose last line has no break; then a new section.
+    ini.WriteBool("Other", "Y", true);
+    ini.WriteString("New", "k", "v");
+    const std::string after = ReadFile(native);
+    const std::string tail = "SMTPPort=2525\r\n\r\n[Other]\r\nX=1\r\nY=1\r\n[New]\r\nk=v\r\n";
+    ASSERT_GE(after.size(), tail.size());
+    EXPECT_EQ(after.substr(after.size() - tail.size()), tail);
+    EXPECT_EQ(ini.ReadString("Other", "X", ""), "1");
+}
+
+TEST_F(IniFileTest, FileLineBreakStyleIsKeptAndNewFilesUseCrLf) {
+    WriteFile(native, "[s]\na=1\n");
+    IniFile ini(name);
+    ini.WriteString("s", "b", "2");
+    EXPECT_EQ(ReadFile(native), "[s]\na=1\nb=2\n");
+
+    IniFile fresh("C:\\WINDOWS\\new.ini");
+    fresh.WriteString("s", "k", ru("Пароль"));
+    EXPECT_EQ(ReadFile(root.Path("C/WINDOWS/new.ini")), "[s]\r\nk=" + ru("Пароль") + "\r\n");
+}
+
+TEST_F(IniFileTest, DeleteKeyEraseSectionAndReadSection) {
+    WriteFile(native, "[a]\r\nx=1\r\ny=2\r\n[b]\r\nz=3\r\n[c]\r\nw=4\r\n");
+    IniFile ini(name);
+    EXPECT_EQ(ini.ReadSection("A"), (std::vector<std::string>{"x", "y"}));
+    ini.DeleteKey("a", "X");
+    ini.EraseSection("B");
+    ini.DeleteKey("a", "missing");
+    ini.EraseSection("missing");
+    EXPECT_EQ(ReadFile(native), "[a]\r\ny=2\r\n[c]\r\nw=4\r\n");
+}
+
+TEST_F(IniFileTest, AValueWithALineBreakIsRefusedAndTheFileKept) {
+    WriteFile(native, "[s]\r\nk=1\r\n");
+    IniFile ini(name);
+    EXPECT_THROW(ini.WriteString("s", "k", "a\r\n[evil]\r\nx=1"), std::runtime_error);
+    EXPECT_EQ(ReadFile(native), "[s]\r\nk=1\r\n");
+}
+
+TEST_F(IniFileTest, UnwritableFolderThrowsAndUnreadableFileIsReported) {
+    IniFile ini("C:\\NoSuchFolder\\x.ini");
+    EXPECT_THROW(ini.WriteString("s", "k", "v"), std::runtime_error);
+    std::filesystem::create_directories(native); // a folder where the file should be
+    EXPECT_THROW(IniFile(name).CheckReadable(), std::runtime_error);
+}
+
+TEST_F(IniFileTest, ConcurrentWritersLoseNoUpdate) {
+    IniFile ini(name);
+    std::filesystem::create_directories(native.parent_path());
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([t, this] {
+            IniFile own(name);
+            for (int i = 0; i < 25; ++i)
+                own.WriteInteger("s", "k" + std::to_string(t) + "_" + std::to_string(i), i);
+        });
+    for (auto& th : threads)
+        th.join();
+    EXPECT_EQ(ini.ReadSection("s").size(), 100u);
+    EXPECT_EQ(ini.ReadInteger("s", "k3_24", -1), 24);
+}
+
+} // namespace
+} // namespace tzn

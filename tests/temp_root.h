@@ -1,0 +1,58 @@
+// A fresh TZN_ROOT (and current folder) per test, removed afterwards.
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <unistd.h>
+
+namespace tzn::test {
+
+class TempRoot {
+public:
+    TempRoot() {
+        std::string tmpl = (std::filesystem::temp_directory_path() / "tzn-test-XXXXXX").string();
+        if (!::mkdtemp(tmpl.data()))
+            std::abort();
+        dir_ = tmpl;
+        oldCwd_ = std::filesystem::current_path();
+        if (const char* old = std::getenv("TZN_ROOT"))
+            oldRoot_ = old, hadRoot_ = true;
+        ::setenv("TZN_ROOT", dir_.c_str(), 1);
+    }
+    ~TempRoot() {
+        std::error_code ec;
+        std::filesystem::current_path(oldCwd_, ec);
+        if (hadRoot_)
+            ::setenv("TZN_ROOT", oldRoot_.c_str(), 1);
+        else
+            ::unsetenv("TZN_ROOT");
+        std::filesystem::remove_all(dir_, ec);
+    }
+    TempRoot(const TempRoot&) = delete;
+    TempRoot& operator=(const TempRoot&) = delete;
+
+    const std::filesystem::path& Dir() const { return dir_; }
+    // Native path of a path below the root, e.g. Path("C/WINDOWS/cnf.INI").
+    std::filesystem::path Path(const std::string& rel) const { return dir_ / rel; }
+
+private:
+    std::filesystem::path dir_, oldCwd_;
+    std::string oldRoot_;
+    bool hadRoot_ = false;
+};
+
+inline std::string ReadFile(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void WriteFile(const std::filesystem::path& p, const std::string& content) {
+    std::filesystem::create_directories(p.parent_path());
+    std::ofstream out(p, std::ios::binary);
+    out << content;
+}
+
+} // namespace tzn::test
