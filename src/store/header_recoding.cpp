@@ -1,5 +1,8 @@
 #include "store/header_recoding.h"
 
+#include "mail/message.h"
+#include "platform/cp1251.h"
+
 #include <stdexcept>
 
 namespace tzn {
@@ -105,6 +108,18 @@ std::string RecodeHeaderText(const std::string& text) {
         return result;
     } catch (const std::exception&) {
         return text;
+    }
+}
+
+void RecodeMessageHeaders(TMxMessage& letter, const RecodeErrorLog& log) {
+    try {
+        TMxEMailAddressItem& from = letter.From();
+        from.SetText(RecodeHeaderText(from.Text()));
+        letter.Recipients.SetEMailAddresses(RecodeHeaderText(letter.Recipients.EMailAddresses()));
+        letter.Subject = RecodeHeaderText(letter.Subject);
+    } catch (const std::exception& e) {
+        if (log)
+            log(ru("Ошибка кодировки: ") + e.what());
     }
 }
 

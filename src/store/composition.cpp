@@ -1,0 +1,149 @@
+#include "store/composition.h"
+
+#include "mail/message.h"
+#include "module/module_state.h"
+#include "module/settings.h"
+#include "platform/paths.h"
+#include "store/mail_store.h"
+#include "store/mailbox_refresh.h"
+#include "tznmail/host.h"
+
+#include <fstream>
+#include <stdexcept>
+#include <vector>
+
+namespace tzn {
+
+namespace {
+
+void CheckReadable(const std::string& path) {
+    std::ifstream in(NativePath(path), std::ios::binary);
+    if (path.empty() || !in)
+        throw std::runtime_error("Cannot read attachment file " + path);
+}
+
+// A letter that could not be composed must not take its attachment with it: a request or
+// reply file stays where it was instead of being lost.
+void KeepAttachments(TMxMessage& letter) {
+    for (size_t i = 0; i < letter.MessageParts.Count(); ++i)
+        if (TMxAttachmentFile* a = letter.MessageParts[i].AsAttachment())
+            a->FileIsTemporary = false;
+}
+
+bool Compose(const std::string& toName, const std::string& toAddress, const std::string& file,
+             bool temporary) {
+    std::string stored;
+    ComposeLetter(toName, toAddress, file, temporary, true, true, &stored);
+    return !stored.empty();
+}
+
+} // namespace
+
+std::unique_ptr<TMxMessage> ComposeLetter(const std::string& toName, const std::string& toAddress,
+                                          const std::string& attachmentPath,
+                                          bool attachmentTemporary, bool freeAfter,
+                                          bool storeInOutBox, std::string* storedName) {
+    if (storedName)
+        storedName->clear();
+    std::unique_ptr<TMxMessage> letter;
+    try {
+        const MailSettings settings = MailSettingsSnapshot();
+        const std::string station = StationCode();
+        letter = std::make_unique<TMxMessage>();
+        letter->From() = TMxEMailAddressItem(station, settings.EMail);
+        letter->Sender = TMxEMailAddressItem(station, settings.EMail);
+        letter->SetUseNowForDate(true);
+        letter->Recipients.Add(TMxEMailAddressItem(toName, toAddress));
+        letter->Subject = std::string(kSubjectPrefix) + toName;
+
+        CheckReadable(attachmentPath);
+        TMxAttachmentFile& part = letter->MessageParts.AddAttachment(attachmentPath);
+        part.FileIsTemporary = attachmentTemporary;
+        letter->MessageParts.CountParts();
+
+        if (storeInOutBox) {
+            const SaveResult saved = SaveLetterToFolderEx(*letter, MailFolder::OutBox);
+            if (saved.Outcome != SaveOutcome::Saved)
+                throw std::runtime_error("The letter could not be stored in OutBox");
+            if (storedName)
+                *storedName = saved.FileName;
+        }
+        if (freeAfter)
+            letter.reset();
+    } catch (...) {
+        if (letter)
+            KeepAttachments(*letter);
+        return nullptr;
+    }
+    RefreshMailboxList();
+    return letter;
+}
+
+int ComposeStationRequest(const THostStation& station) {
+    THostServices* host = Host();
+    if (!host)
+        return 0;
+    const std::string file = host->MakeStationRequestFile(station.Key);
+    if (file.empty())
+        return 0;
+    const std::string code = station.Code.empty() ? station.Key : station.Code;
+    const MailSettings settings = MailSettingsSnapshot();
+    const std::string firstExtra = settings.MailAddictionAdressList.empty()
+                                       ? std::string()
+                                       : settings.MailAddictionAdressList.front();
+    // With the additional-address option on but no address listed, the request goes to the
+    // working address alone, as with the option off: skipping it would leave the station
+    // without its request.
+    const bool useExtra = settings.UseAddictionAddress && !firstExtra.empty();
+    int stored = 0;
+    if (!useExtra)
+        return Compose(code, settings.EMail, file, true) ? 1 : 0;
+    if (!settings.NotUseWorkAddres)
+        stored += Compose(code, settings.EMail, file, false) ? 1 : 0;
+    // The last letter takes the request file with it.
+    stored += Compose(code, firstExtra, file, true) ? 1 : 0;
+    return stored;
+}
+
+void OnCreateConfigMail() {
+    try {
+        if (THostServices* host = Host())
+            if (const auto station = host->GetStation(0))
+                ComposeStationRequest(*station);
+    } catch (...) {
+    }
+}
+
+void OnCreateAllConfigMail() {
+    try {
+        THostServices* host = Host();
+        if (!host)
+            return;
+        for (int index = 1;; ++index) {
+            const auto station = host->GetStation(index);
+            if (!station)
+                break;
+            try {
+                ComposeStationRequest(*station);
+            } catch (...) {
+                // One station's failure does not end the run for the others.
+            }
+        }
+    } catch (...) {
+    }
+}
+
+int ComposeReportLetters(const std::string& dataFile) {
+    const MailSettings settings = MailSettingsSnapshot();
+    int count = Compose(kOfficeAddressee, settings.EMail, dataFile, false) ? 1 : 0;
+    if (settings.UseAddictionAddress)
+        for (const std::string& address : settings.MailAddictionAdressList)
+            count += Compose(kOfficeAddressee, address, dataFile, false) ? 1 : 0;
+    return count;
+}
+
+bool ComposeReplyLetter(const std::string& senderCode, const std::string& replyFile) {
+    return Compose(senderCode, MailSettingsSnapshot().EMail, replyFile, true);
+}
+
+} // namespace tzn

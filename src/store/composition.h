@@ -1,0 +1,45 @@
+// Letter composition: the one builder of every letter the module sends. A letter names its
+// addressee's station in the subject ("TZN-" + addressee name), carries this side's station
+// code and working address as sender, and one data file as attachment. Letters are stored in
+// OutBox and leave with the next sending run.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace tzn {
+
+class TMxMessage;
+struct THostStation;
+
+inline constexpr const char* kSubjectPrefix = "TZN-";
+inline constexpr const char* kOfficeAddressee = "Office";
+
+// Builds a letter to `toName` <`toAddress`> with `attachmentPath` attached. The attachment
+// is deleted with the letter when `attachmentTemporary` is set. With `storeInOutBox` the
+// letter is saved into OutBox (its file name goes to `storedName` when given). With
+// `freeAfter` the letter is destroyed before returning and nullptr is returned. Any failure
+// (attachment missing or unreadable, the OutBox save failing) returns nullptr and is not
+// reported; a failed save leaves a temporary attachment in place rather than losing it.
+std::unique_ptr<TMxMessage> ComposeLetter(const std::string& toName, const std::string& toAddress,
+                                          const std::string& attachmentPath,
+                                          bool attachmentTemporary, bool freeAfter,
+                                          bool storeInOutBox, std::string* storedName = nullptr);
+
+// Request letters (office side): the station selected in the host, and every station the host
+// lists (GetStation 1, 2, ... up to the first index without one). Failures are swallowed.
+void OnCreateConfigMail();
+void OnCreateAllConfigMail();
+// The letters of one station's request; returns how many were stored.
+int ComposeStationRequest(const THostStation& station);
+
+// Report letters (station side) for a prepared data file: one to the working address and,
+// with UseAddictionAddress on, one to every additional address, all named "Office". The data
+// file is left for the caller to delete. Returns how many letters were stored.
+int ComposeReportLetters(const std::string& dataFile);
+
+// The reply to a received data file: to the working address, named after the sender's
+// station, the reply file attached as temporary. True when the letter was stored.
+bool ComposeReplyLetter(const std::string& senderCode, const std::string& replyFile);
+
+} // namespace tzn

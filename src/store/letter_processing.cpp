@@ -1,0 +1,96 @@
+#include "store/letter_processing.h"
+
+#include "mail/message.h"
+#include "module/activity_log.h"
+#include "module/module_state.h"
+#include "module/text_matches.h"
+#include "platform/cp1251.h"
+#include "platform/files.h"
+#include "platform/message_box.h"
+#include "platform/paths.h"
+#include "store/composition.h"
+#include "tznmail/host.h"
+
+#include <filesystem>
+#include <stdexcept>
+
+namespace tzn {
+
+namespace {
+
+// Keeps the failure report above every other window, as a report that stops a receiving
+// session must be.
+constexpr unsigned kMessageBoxTopmost = 0x00040000;
+
+// Anything at all at that path (a file, a folder, a dangling link) blocks the new file.
+bool PathTaken(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::symlink_status(NativePath(path), ec).type() !=
+           std::filesystem::file_type::not_found;
+}
+
+void ReportFailure(const std::string& sender, const std::string& message) {
+    const std::string text = ru("Не обработано письмо от ") + sender + "\r" + message;
+    try {
+        WriteActivityLog(text);
+    } catch (...) {
+        // The box still tells the user when the log cannot be written.
+    }
+    MessageBox(text, "", MB_OK | MB_ICONWARNING | kMessageBoxTopmost);
+}
+
+} // namespace
+
+std::string SafeDataFileName(const std::string& partFileName, std::size_t partIndex) {
+    const std::string name = ExtractFileName(partFileName);
+    if (name.empty() || name == "." || name == "..")
+        return "attachment-" + std::to_string(partIndex) + ".dat";
+    return name;
+}
+
+void HandOverDataFile(const std::string& senderCode, const std::string& dataFile) {
+    try {
+        DeleteFile(DataDir() + kReplyFileName);
+        THostServices* host = Host();
+        if (!host)
+            return;
+        std::string answer;
+        if (host->GetCount() > 1 && ModuleMode() == 1)
+            answer = host->ImportDataFileFrom(senderCode, dataFile);
+        else
+            answer = host->ImportDataFile(dataFile);
+        if (!answer.empty())
+            ComposeReplyLetter(senderCode, answer);
+    } catch (...) {
+        // The host's import is its own business; the next attachment is handed over anyway.
+    }
+}
+
+void ProcessReceivedLetter(TMxMessage& letter) {
+    const std::string tag = std::string(kSubjectPrefix) + StationCode();
+    if (!TextMatches(letter.Subject, tag))
+        return;
+    const std::string sender = letter.FromList.Empty() ? std::string() : letter.From().Name;
+    const std::string dataDir = DataDir();
+    try {
+        std::size_t attachmentIndex = 0;
+        for (std::size_t i = 0; i < letter.MessageParts.Count(); ++i) {
+            TMxAttachmentFile* part = letter.MessageParts[i].AsAttachment();
+            if (!part)
+                continue;
+            ++attachmentIndex;
+            part->FileIsTemporary = true;
+            const std::string path =
+                dataDir + SafeDataFileName(part->PartFileName, attachmentIndex);
+            DeleteFile(path);
+            if (PathTaken(path))
+                throw std::runtime_error(ru("Не удален временный файл с предыдущей АЗС"));
+            part->SaveContentTo(path);
+            HandOverDataFile(sender, path);
+        }
+    } catch (const std::exception& e) {
+        ReportFailure(sender, e.what());
+    }
+}
+
+} // namespace tzn

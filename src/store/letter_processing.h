@@ -1,0 +1,29 @@
+// Processing of a received letter: when its subject carries this side's tag ("TZN-" +
+// StationCode, any case, anywhere), every attached file is written into DataDir and handed to
+// the host for import; a file the host answers with goes back to the sender as a reply letter.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace tzn {
+
+class TMxMessage;
+
+// "TZN.txt" in DataDir: the host's reply file, deleted before every hand-over.
+inline constexpr const char* kReplyFileName = "TZN.txt";
+
+// Processes `letter` (the caller keeps and frees it; its attachment contents are marked
+// temporary and go with it). A failure while writing an attachment ends the processing of
+// this letter and is reported in the activity log and a message box:
+// "Не обработано письмо от " + sender + CR + the failure's text.
+void ProcessReceivedLetter(TMxMessage& letter);
+
+// One hand-over of a data file to the host; failures (the host's included) are swallowed.
+void HandOverDataFile(const std::string& senderCode, const std::string& dataFile);
+
+// The name an attachment gets in DataDir: its file-name component, or, when that is empty,
+// "." or "..", "attachment-<partIndex>.dat", so no attachment names a path outside DataDir.
+std::string SafeDataFileName(const std::string& partFileName, std::size_t partIndex);
+
+} // namespace tzn

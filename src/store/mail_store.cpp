@@ -1,0 +1,176 @@
+#include "store/mail_store.h"
+
+#include "mail/message.h"
+#include "module/settings.h"
+#include "platform/files.h"
+#include "store/header_recoding.h"
+#include "store/mailbox_refresh.h"
+
+namespace tzn {
+
+namespace {
+
+constexpr MailFolder kFolders[] = {MailFolder::InBox, MailFolder::OutBox, MailFolder::Sent};
+
+bool IsStoreFolder(MailFolder folder) {
+    return folder == MailFolder::InBox || folder == MailFolder::OutBox ||
+           folder == MailFolder::Sent;
+}
+
+bool IsPlainFileName(const std::string& name) {
+    return !name.empty() && name.find_first_of("\\/:") == std::string::npos && name != "." &&
+           name != "..";
+}
+
+// A stored message begins with a header line; anything else named *.eml (an empty file, a
+// stray document) is not a letter.
+bool LooksLikeLetter(const TMxMessage& letter) {
+    return !letter.Headers.Empty() && !letter.Headers.Name(0).empty();
+}
+
+std::unique_ptr<TMxMessage> LoadFromPath(const std::string& path, bool headersOnly) {
+    auto letter = std::make_unique<TMxMessage>();
+    if (headersOnly)
+        letter->SetUseNowForDate(true);
+    letter->ReadFromFile(path, headersOnly);
+    if (!LooksLikeLetter(*letter))
+        return nullptr;
+    return letter;
+}
+
+void ScanFolders(StoredLetterListVar& list, MailFolder folder, bool headersOnly) {
+    if (list)
+        ClearLetterList(*list);
+    const std::string mailDir = MailSettingsSnapshot().MailDir;
+    for (MailFolder f : kFolders) {
+        if (folder != MailFolder::All && folder != f)
+            continue;
+        const std::string dir = FolderPath(mailDir, f);
+        const std::string letters(2, FolderLetter(f));
+        for (const std::string& name : FindFiles(dir, "*.eml")) {
+            try {
+                auto letter = LoadFromPath(dir + name, headersOnly);
+                if (!letter)
+                    continue;
+                RecodeMessageHeaders(*letter);
+                if (!list)
+                    list = std::make_unique<StoredLetterList>();
+                list->Add(letters + name, std::move(letter));
+            } catch (...) {
+                // An unreadable file does not stop the listing of the others.
+            }
+        }
+    }
+}
+
+} // namespace
+
+std::optional<MailFolder> StoredLetter::CurrentFolder() const {
+    return Key.empty() ? std::nullopt : FolderFromLetter(Key[0]);
+}
+
+std::optional<MailFolder> StoredLetter::TargetFolder() const {
+    return Key.size() < 2 ? std::nullopt : FolderFromLetter(Key[1]);
+}
+
+std::string StoredLetter::FileName() const {
+    return Key.size() > 2 ? Key.substr(2) : "";
+}
+
+void StoredLetter::SetTargetFolder(MailFolder folder) {
+    if (Key.size() >= 2 && IsStoreFolder(folder))
+        Key[1] = FolderLetter(folder);
+}
+
+StoredLetterList::StoredLetterList() = default;
+
+StoredLetterList::~StoredLetterList() {
+    ClearLetterList(*this);
+}
+
+void StoredLetterList::Add(std::string key, std::unique_ptr<TMxMessage> letter) {
+    FEntries.push_back({std::move(key), std::move(letter)});
+}
+
+long StoredLetterList::IndexOfKey(const std::string& key) const {
+    for (size_t i = 0; i < FEntries.size(); ++i)
+        if (FEntries[i].Key == key)
+            return static_cast<long>(i);
+    return -1;
+}
+
+SaveResult SaveLetterToFolderEx(TMxMessage& letter, MailFolder folder) {
+    SaveResult result;
+    if (!IsStoreFolder(folder))
+        return result;
+    const MailSettings settings = MailSettingsSnapshot();
+    if ((folder == MailFolder::InBox && !settings.IsSaveInMail) ||
+        (folder == MailFolder::Sent && !settings.IsSaveOutMail)) {
+        result.Outcome = SaveOutcome::Refused;
+        return result;
+    }
+    const auto name = PublishLetterFile(FolderPath(settings.MailDir, folder),
+                                        [&](const std::string& path) { letter.WriteToFile(path); });
+    if (name) {
+        result.Outcome = SaveOutcome::Saved;
+        result.FileName = *name;
+    }
+    return result;
+}
+
+bool SaveLetterToFolder(TMxMessage& letter, MailFolder folder) {
+    return SaveLetterToFolderEx(letter, folder).Outcome == SaveOutcome::Saved;
+}
+
+bool DeleteLetterFile(const std::string& fileName, MailFolder folder) {
+    if (!IsStoreFolder(folder) || !IsPlainFileName(fileName))
+        return false;
+    return DeleteFile(FolderPath(MailSettingsSnapshot().MailDir, folder) + fileName);
+}
+
+std::unique_ptr<TMxMessage> LoadLetterFile(const std::string& fileName, MailFolder folder) {
+    if (!IsStoreFolder(folder) || !IsPlainFileName(fileName))
+        return nullptr;
+    try {
+        return LoadFromPath(FolderPath(MailSettingsSnapshot().MailDir, folder) + fileName, false);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+void LoadFolderLetters(StoredLetterListVar& list, MailFolder folder) {
+    ScanFolders(list, folder, false);
+}
+
+void LoadFolderHeaders(StoredLetterListVar& list, MailFolder folder) {
+    ScanFolders(list, folder, true);
+}
+
+void ApplyLetterMoves(StoredLetterListVar& list) {
+    if (list) {
+        for (StoredLetter& entry : *list) {
+            try {
+                const auto from = entry.CurrentFolder();
+                const auto to = entry.TargetFolder();
+                if (!from || !to || *from == *to || !entry.Letter)
+                    continue;
+                const SaveOutcome saved = SaveLetterToFolderEx(*entry.Letter, *to).Outcome;
+                // A letter that could not be written to its new folder is kept where it is;
+                // one the settings do not keep (sent letters with IsSaveOutMail off) goes.
+                if (saved != SaveOutcome::Failed)
+                    DeleteLetterFile(entry.FileName(), *from);
+            } catch (...) {
+            }
+        }
+        ClearLetterList(*list);
+        list.reset();
+    }
+    RefreshMailboxList();
+}
+
+void ClearLetterList(StoredLetterList& list) {
+    while (!list.FEntries.empty())
+        list.FEntries.pop_back();
+}
+
+} // namespace tzn
