@@ -101,9 +101,9 @@ public:
     void Finish() override;
 
 private:
-    char FCarry[4];
-    int FCarryLen = 0;
-    bool FEnded = false;
+    uint32_t FAcc = 0; // sextets of an unfinished group
+    int FCount = 0;
+    std::string FBuf;
 };
 
 // Quoted-printable, line by line: a line ending in "=" joins the next; a hard line break

@@ -1,0 +1,270 @@
+// Base64 (RFC 2045). Every data file the stations send passes through here, so both
+// directions are table-driven: the encoder turns 12 input bits into two characters with
+// one lookup and six bytes into eight characters per step; the decoder turns four
+// characters into three bytes with four lookups and falls back to a careful path only at
+// line breaks, padding and stray characters.
+#include <bit>
+#include <cstring>
+#include <istream>
+
+#include "mail/codecs.h"
+
+namespace tzn {
+
+static_assert(std::endian::native == std::endian::little, "tables assume little-endian");
+
+namespace {
+
+constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr uint32_t kBad = 0x01000000u;
+
+struct Tables {
+    uint16_t Pair[4096]; // 12 bits -> two characters, first in the low byte
+    uint32_t D0[256], D1[256], D2[256], D3[256];
+    signed char Value[256];
+    Tables() {
+        for (int i = 0; i < 4096; ++i)
+            Pair[i] = static_cast<uint16_t>(static_cast<unsigned char>(kAlphabet[i >> 6]) |
+                                            static_cast<unsigned char>(kAlphabet[i & 63]) << 8);
+        for (int i = 0; i < 256; ++i) {
+            Value[i] = -1;
+            D0[i] = D1[i] = D2[i] = D3[i] = kBad;
+        }
+        for (uint32_t v = 0; v < 64; ++v) {
+            unsigned char c = static_cast<unsigned char>(kAlphabet[v]);
+            Value[c] = static_cast<signed char>(v);
+            D0[c] = v << 18;
+            D1[c] = v << 12;
+            D2[c] = v << 6;
+            D3[c] = v;
+        }
+    }
+};
+const Tables kT;
+
+inline void Put2(char* out, uint32_t twelveBits) {
+    std::memcpy(out, &kT.Pair[twelveBits], 2);
+}
+
+// Six bytes (read as eight, so two bytes past them must be readable) into eight characters.
+inline void Encode6(const unsigned char* in, char* out) {
+    uint64_t v;
+    std::memcpy(&v, in, 8);
+    v = __builtin_bswap64(v);
+    uint64_t o = static_cast<uint64_t>(kT.Pair[(v >> 52) & 0xfff]) |
+                 static_cast<uint64_t>(kT.Pair[(v >> 40) & 0xfff]) << 16 |
+                 static_cast<uint64_t>(kT.Pair[(v >> 28) & 0xfff]) << 32 |
+                 static_cast<uint64_t>(kT.Pair[(v >> 16) & 0xfff]) << 48;
+    std::memcpy(out, &o, 8);
+}
+
+inline void Encode3(const unsigned char* in, char* out) {
+    uint32_t v = static_cast<uint32_t>(in[0]) << 16 | static_cast<uint32_t>(in[1]) << 8 | in[2];
+    Put2(out, v >> 12);
+    Put2(out + 2, v & 0xfff);
+}
+
+// The last one or two bytes, padded.
+inline void EncodeTail(const unsigned char* in, size_t n, char* out) {
+    uint32_t v =
+        static_cast<uint32_t>(in[0]) << 16 | (n > 1 ? static_cast<uint32_t>(in[1]) << 8 : 0);
+    out[0] = kAlphabet[v >> 18];
+    out[1] = kAlphabet[(v >> 12) & 63];
+    out[2] = n > 1 ? kAlphabet[(v >> 6) & 63] : '=';
+    out[3] = '=';
+}
+
+// One full line: 57 bytes into 76 characters.
+inline void EncodeLine57(const unsigned char* in, char* out) {
+    for (int i = 0; i < 9; ++i)
+        Encode6(in + 6 * i, out + 8 * i);
+    Encode3(in + 54, out + 72);
+}
+
+struct DecodeState {
+    uint32_t Acc = 0;
+    int Count = 0;
+};
+
+inline char* Put3(char* out, uint32_t x) {
+    out[0] = static_cast<char>(x >> 16);
+    out[1] = static_cast<char>(x >> 8);
+    out[2] = static_cast<char>(x);
+    return out + 3;
+}
+
+// What an unfinished group holds: two characters give one byte, three give two.
+inline char* FlushPartial(DecodeState& st, char* out) {
+    if (st.Count == 2) {
+        *out++ = static_cast<char>(st.Acc >> 4);
+    } else if (st.Count == 3) {
+        *out++ = static_cast<char>(st.Acc >> 10);
+        *out++ = static_cast<char>(st.Acc >> 2);
+    }
+    st = DecodeState{};
+    return out;
+}
+
+// Decodes `n` characters into `out` (room for n / 4 * 3 + 3 bytes); returns the end.
+char* DecodeCore(const unsigned char* s, size_t n, DecodeState& st, char* out) {
+    size_t i = 0;
+    while (i < n) {
+        if (st.Count == 0) {
+            while (i + 8 <= n) {
+                uint32_t x = kT.D0[s[i]] | kT.D1[s[i + 1]] | kT.D2[s[i + 2]] | kT.D3[s[i + 3]];
+                uint32_t y = kT.D0[s[i + 4]] | kT.D1[s[i + 5]] | kT.D2[s[i + 6]] | kT.D3[s[i + 7]];
+                if ((x | y) & kBad)
+                    break;
+                out = Put3(Put3(out, x), y);
+                i += 8;
+            }
+            while (i + 4 <= n) {
+                uint32_t x = kT.D0[s[i]] | kT.D1[s[i + 1]] | kT.D2[s[i + 2]] | kT.D3[s[i + 3]];
+                if (x & kBad)
+                    break;
+                out = Put3(out, x);
+                i += 4;
+            }
+            if (i >= n)
+                break;
+        }
+        unsigned char c = s[i++];
+        int v = kT.Value[c];
+        if (v >= 0) {
+            st.Acc = st.Acc << 6 | static_cast<uint32_t>(v);
+            if (++st.Count == 4) {
+                out = Put3(out, st.Acc);
+                st = DecodeState{};
+            }
+        } else if (c == '=') {
+            out = FlushPartial(st, out);
+        }
+        // Anything else (line breaks, blanks, stray characters) is skipped.
+    }
+    return out;
+}
+
+} // namespace
+
+size_t Base64EncodedLength(size_t n) {
+    return (n + 2) / 3 * 4;
+}
+
+size_t EncodeBase64To(const unsigned char* in, size_t n, char* out) {
+    char* o = out;
+    while (n >= 8) {
+        Encode6(in, o);
+        in += 6;
+        n -= 6;
+        o += 8;
+    }
+    while (n >= 3) {
+        Encode3(in, o);
+        in += 3;
+        n -= 3;
+        o += 4;
+    }
+    if (n) {
+        EncodeTail(in, n, o);
+        o += 4;
+    }
+    return static_cast<size_t>(o - out);
+}
+
+std::string EncodeBase64(std::string_view data) {
+    std::string out(Base64EncodedLength(data.size()), '\0');
+    EncodeBase64To(reinterpret_cast<const unsigned char*>(data.data()), data.size(), out.data());
+    return out;
+}
+
+void EncodeBase64Lines(std::string_view data, std::string& out) {
+    const size_t full = data.size() / kMxBase64LineBytes;
+    const size_t rest = data.size() % kMxBase64LineBytes;
+    const size_t total = full * 78 + (rest ? Base64EncodedLength(rest) + 2 : 0);
+    const size_t old = out.size();
+    out.resize(old + total);
+    char* o = out.data() + old;
+    auto in = reinterpret_cast<const unsigned char*>(data.data());
+    for (size_t l = 0; l < full; ++l) {
+        EncodeLine57(in, o);
+        o[76] = '\r';
+        o[77] = '\n';
+        in += kMxBase64LineBytes;
+        o += 78;
+    }
+    if (rest) {
+        o += EncodeBase64To(in, rest, o);
+        *o++ = '\r';
+        *o++ = '\n';
+    }
+}
+
+std::string DecodeBase64(std::string_view text) {
+    std::string out(text.size() / 4 * 3 + 3, '\0');
+    DecodeState st;
+    char* end = DecodeCore(reinterpret_cast<const unsigned char*>(text.data()), text.size(), st,
+                           out.data());
+    end = FlushPartial(st, end);
+    out.resize(static_cast<size_t>(end - out.data()));
+    return out;
+}
+
+// ---- streaming ---------------------------------------------------------------------------
+
+bool TMxDecoderMIME::DecodeLine(std::string_view line) {
+    FBuf.resize(line.size() / 4 * 3 + 6);
+    DecodeState st{FAcc, FCount};
+    char* end = DecodeCore(reinterpret_cast<const unsigned char*>(line.data()), line.size(), st,
+                           FBuf.data());
+    FAcc = st.Acc;
+    FCount = st.Count;
+    if (end != FBuf.data())
+        FSink.Write(std::string_view(FBuf.data(), static_cast<size_t>(end - FBuf.data())));
+    return true;
+}
+
+void TMxDecoderMIME::Finish() {
+    char tail[3];
+    DecodeState st{FAcc, FCount};
+    char* end = FlushPartial(st, tail);
+    FAcc = 0;
+    FCount = 0;
+    if (end != tail)
+        FSink.Write(std::string_view(tail, static_cast<size_t>(end - tail)));
+}
+
+void TMxEncoderMIME::EncodeBytes(std::string_view data, const TMxLineSink& out) {
+    char line[80];
+    auto in = reinterpret_cast<const unsigned char*>(data.data());
+    size_t n = data.size();
+    while (n >= kMxBase64LineBytes) {
+        EncodeLine57(in, line);
+        out(std::string_view(line, 76));
+        in += kMxBase64LineBytes;
+        n -= kMxBase64LineBytes;
+    }
+    if (n)
+        out(std::string_view(line, EncodeBase64To(in, n, line)));
+}
+
+void TMxEncoderMIME::Encode(std::istream& in, const TMxLineSink& out) {
+    constexpr size_t kChunk = kMxBase64LineBytes * 1024; // whole lines per read
+    std::string buf(kChunk, '\0');
+    for (;;) {
+        // Fill the chunk completely unless the stream ends, so only the last line is short.
+        size_t have = 0;
+        while (have < kChunk) {
+            std::streamsize got =
+                in.rdbuf()->sgetn(buf.data() + have, static_cast<std::streamsize>(kChunk - have));
+            if (got <= 0)
+                break;
+            have += static_cast<size_t>(got);
+        }
+        if (have)
+            EncodeBytes(std::string_view(buf.data(), have), out);
+        if (have < kChunk)
+            break;
+    }
+}
+
+} // namespace tzn

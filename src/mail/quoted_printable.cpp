@@ -1,0 +1,206 @@
+// Quoted-printable (RFC 2045) as the letters of this system use it: each line encoded on
+// its own, soft breaks keeping lines within 76 characters, and a leading "." always
+// escaped so that no encoded line can be taken for the end of a message.
+#include <algorithm>
+#include <cstring>
+#include <istream>
+
+#include "mail/codecs.h"
+
+namespace tzn {
+
+namespace {
+
+constexpr char kHex[] = "0123456789ABCDEF";
+
+// 0: written as it is; 1: always "=XX"; 2: blank or tab (escaped only at the line's end).
+struct QPTables {
+    unsigned char Class[256];
+    signed char Hex[256];
+    QPTables() {
+        for (int c = 0; c < 256; ++c) {
+            Class[c] = (c >= '!' && c <= '~' && c != '=') ? 0 : 1;
+            Hex[c] = -1;
+        }
+        Class[static_cast<unsigned char>(' ')] = 2;
+        Class[static_cast<unsigned char>('\t')] = 2;
+        for (int i = 0; i < 10; ++i)
+            Hex['0' + i] = static_cast<signed char>(i);
+        for (int i = 0; i < 6; ++i) {
+            Hex['A' + i] = static_cast<signed char>(10 + i);
+            Hex['a' + i] = static_cast<signed char>(10 + i);
+        }
+    }
+};
+const QPTables kQ;
+
+// Appends the encoded form of one line; soft breaks are "=\r\n", no final line break.
+void AppendQPLine(std::string_view line, std::string& out) {
+    const size_t n = line.size();
+    const size_t old = out.size();
+    out.resize(old + n * 3 + (n * 3 / 72 + 1) * 3);
+    char* const begin = out.data() + old;
+    char* o = begin;
+    char* lineStart = o;
+    auto s = reinterpret_cast<const unsigned char*>(line.data());
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned char c = s[i];
+        const unsigned cls = kQ.Class[c];
+        bool literal = cls == 0 || (cls == 2 && i + 1 < n);
+        if (o - lineStart + (literal ? 1 : 3) > 75) {
+            *o++ = '=';
+            *o++ = '\r';
+            *o++ = '\n';
+            lineStart = o;
+        }
+        if (literal && c == '.' && o == lineStart)
+            literal = false;
+        if (literal) {
+            *o++ = static_cast<char>(c);
+        } else {
+            o[0] = '=';
+            o[1] = kHex[c >> 4];
+            o[2] = kHex[c & 15];
+            o += 3;
+        }
+    }
+    out.resize(old + static_cast<size_t>(o - begin));
+}
+
+// Decodes one encoded line (without its break) onto `out`; true when it ends in a soft
+// break. Trailing blanks a transport may have added are ignored; a "=" not followed by two
+// hexadecimal digits is kept as it is.
+bool AppendQPDecodedLine(std::string_view line, std::string& out) {
+    size_t n = line.size();
+    while (n > 0 && (line[n - 1] == ' ' || line[n - 1] == '\t'))
+        --n;
+    bool soft = n > 0 && line[n - 1] == '=';
+    if (soft)
+        --n;
+    const size_t old = out.size();
+    out.resize(old + n);
+    char* o = out.data() + old;
+    const char* s = line.data();
+    size_t i = 0;
+    while (i < n) {
+        const char* eq = static_cast<const char*>(std::memchr(s + i, '=', n - i));
+        size_t run = (eq ? static_cast<size_t>(eq - s) : n) - i;
+        std::memcpy(o, s + i, run);
+        o += run;
+        i += run;
+        if (i >= n)
+            break;
+        int h = i + 2 < n ? kQ.Hex[static_cast<unsigned char>(s[i + 1])] : -1;
+        int l = i + 2 < n ? kQ.Hex[static_cast<unsigned char>(s[i + 2])] : -1;
+        if (h >= 0 && l >= 0) {
+            *o++ = static_cast<char>(h << 4 | l);
+            i += 3;
+        } else {
+            *o++ = '=';
+            ++i;
+        }
+    }
+    out.resize(static_cast<size_t>(o - out.data()));
+    return soft;
+}
+
+} // namespace
+
+void EncodeQPLine(std::string_view line, const TMxLineSink& out) {
+    std::string enc;
+    AppendQPLine(line, enc);
+    size_t start = 0;
+    for (;;) {
+        size_t br = enc.find("\r\n", start);
+        if (br == std::string::npos) {
+            out(std::string_view(enc).substr(start));
+            return;
+        }
+        out(std::string_view(enc).substr(start, br - start));
+        start = br + 2;
+    }
+}
+
+std::string EncodeQuotedPrintable(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 16 + 16);
+    size_t start = 0;
+    for (;;) {
+        size_t br = text.find("\r\n", start);
+        AppendQPLine(text.substr(start, br == std::string_view::npos ? text.npos : br - start),
+                     out);
+        if (br == std::string_view::npos)
+            break;
+        out.append("\r\n", 2);
+        start = br + 2;
+    }
+    return out;
+}
+
+std::string DecodeQuotedPrintable(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    size_t start = 0;
+    bool pendingBreak = false;
+    for (;;) {
+        size_t lf = text.find('\n', start);
+        std::string_view line =
+            text.substr(start, lf == std::string_view::npos ? text.npos : lf - start);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        if (pendingBreak)
+            out.append("\r\n", 2);
+        pendingBreak = !AppendQPDecodedLine(line, out);
+        if (lf == std::string_view::npos)
+            break;
+        start = lf + 1;
+    }
+    return out;
+}
+
+bool TMxDecoderQuotedPrintable::DecodeLine(std::string_view line) {
+    FBuf.clear();
+    if (FPendingBreak)
+        FBuf.append("\r\n", 2);
+    FPendingBreak = !AppendQPDecodedLine(line, FBuf);
+    if (!FBuf.empty())
+        FSink.Write(FBuf);
+    return true;
+}
+
+void TMxEncoderQuotedPrintable::EncodeBytes(std::string_view data, const TMxLineSink& out) {
+    size_t start = 0;
+    for (;;) {
+        size_t br = data.find("\r\n", start);
+        EncodeQPLine(data.substr(start, br == std::string_view::npos ? data.npos : br - start),
+                     out);
+        if (br == std::string_view::npos)
+            return;
+        start = br + 2;
+    }
+}
+
+void TMxEncoderQuotedPrintable::Encode(std::istream& in, const TMxLineSink& out) {
+    // Lines are encoded as they complete; only the unfinished line is kept.
+    std::string pending;
+    char buf[65536];
+    for (;;) {
+        std::streamsize got = in.rdbuf()->sgetn(buf, sizeof buf);
+        if (got <= 0)
+            break;
+        size_t scanFrom = pending.empty() ? 0 : pending.size() - 1;
+        pending.append(buf, static_cast<size_t>(got));
+        size_t start = 0;
+        for (;;) {
+            size_t br = pending.find("\r\n", std::max(start, scanFrom));
+            if (br == std::string::npos)
+                break;
+            EncodeQPLine(std::string_view(pending).substr(start, br - start), out);
+            start = br + 2;
+        }
+        pending.erase(0, start);
+    }
+    EncodeQPLine(pending, out);
+}
+
+} // namespace tzn
