@@ -1,0 +1,122 @@
+#include "module/activity_log.h"
+
+#include "platform/cp1251.h"
+#include "platform/datetime.h"
+#include "temp_root.h"
+
+#include <future>
+#include <gtest/gtest.h>
+#include <regex>
+#include <thread>
+
+namespace tzn {
+namespace {
+
+using test::ReadFile;
+using test::TempRoot;
+using test::WriteFile;
+
+class ActivityLogTest : public ::testing::Test {
+protected:
+    void SetUp() override { std::filesystem::create_directories(logDir); }
+    TempRoot root;
+    std::filesystem::path logDir = root.Path("C/PLAV/LogFiles");
+    std::filesystem::path logFile = logDir / "TZNMail.log";
+};
+
+TEST_F(ActivityLogTest, ModuleEntryIsDateDashTextCrLfWrittenUnchanged) {
+    WriteActivityLog(ru("Ошибка загрузки параметров Эл. почты: ") + "100% %s %d");
+    WriteActivityLog("second");
+    const std::string today = DateToStr(Now());
+    EXPECT_EQ(ReadFile(logFile), today + " - " + ru("Ошибка загрузки параметров Эл. почты: ") +
+                                     "100% %s %d\r\n" + today + " - second\r\n");
+}
+
+TEST_F(ActivityLogTest, SessionEntryCarriesDateAndTimeAndGoesBesideTheCurrentFolder) {
+    std::filesystem::create_directories(root.Path("cwd/LogFiles"));
+    std::filesystem::current_path(root.Path("cwd"));
+    AppendSessionLogLine(ru("Соединение с почтовым сервером..."));
+    const std::string text = ReadFile(root.Path("cwd/LogFiles/TZNMail.log"));
+    const std::regex line(R"(\d\d\.\d\d\.\d{4}, \d\d:\d\d:\d\d - (.*)\r\n)");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(text, m, line)) << text;
+    EXPECT_EQ(m[1].str(), ru("Соединение с почтовым сервером..."));
+}
+
+TEST_F(ActivityLogTest, RotatesOnlyPastTheLimitAndKeepsTheEntryInTheRotatedFile) {
+    const std::string today = DateToStr(Now());
+    const std::string entry = "x";
+    const int64_t entrySize = static_cast<int64_t>(today.size() + 3 + entry.size() + 2);
+    // Exactly at the limit after the entry: no rotation.
+    WriteFile(logFile, std::string(static_cast<size_t>(kActivityLogLimit - entrySize), 'a'));
+    WriteActivityLog(entry);
+    EXPECT_EQ(static_cast<int64_t>(std::filesystem::file_size(logFile)), kActivityLogLimit);
+    const std::filesystem::path rotated = logDir / ("TZNMail.log" + today);
+    EXPECT_FALSE(std::filesystem::exists(rotated));
+    // One byte past: the file moves away with that entry in it.
+    WriteActivityLog("y");
+    EXPECT_FALSE(std::filesystem::exists(logFile));
+    ASSERT_TRUE(std::filesystem::exists(rotated));
+    const std::string moved = ReadFile(rotated);
+    EXPECT_EQ(moved.substr(moved.size() - entrySize), today + " - y\r\n");
+    // The next entry starts a new file; a second rotation the same day replaces the first.
+    WriteActivityLog("z");
+    EXPECT_EQ(ReadFile(logFile), today + " - z\r\n");
+    WriteFile(logFile, std::string(static_cast<size_t>(kActivityLogLimit), 'b'));
+    WriteActivityLog("w");
+    EXPECT_EQ(std::filesystem::file_size(rotated),
+              static_cast<uintmax_t>(kActivityLogLimit + entrySize));
+}
+
+TEST_F(ActivityLogTest, SessionEntriesNeverRotate) {
+    std::filesystem::current_path(root.Path("C/PLAV")); // both writers then share one file
+    WriteFile(logFile, std::string(static_cast<size_t>(kActivityLogLimit), 'a'));
+    AppendSessionLogLine("session");
+    EXPECT_GT(static_cast<int64_t>(std::filesystem::file_size(logFile)), kActivityLogLimit);
+    WriteActivityLog("module");
+    EXPECT_FALSE(std::filesystem::exists(logFile));
+    EXPECT_TRUE(std::filesystem::exists(logDir / ("TZNMail.log" + DateToStr(Now()))));
+}
+
+TEST_F(ActivityLogTest, MissingFolderRaisesAndReleasesTheLock) {
+    std::filesystem::remove_all(logDir);
+    EXPECT_THROW(WriteActivityLog("lost"), std::runtime_error);
+    std::filesystem::current_path(root.Dir());
+    EXPECT_THROW(AppendSessionLogLine("lost"), std::runtime_error);
+    std::filesystem::create_directories(logDir);
+    auto other = std::async(std::launch::async, [] { WriteActivityLog("from another thread"); });
+    ASSERT_EQ(other.wait_for(std::chrono::seconds(5)), std::future_status::ready)
+        << "LogLock stayed taken after a failed write";
+    other.get();
+    EXPECT_NE(ReadFile(logFile).find("from another thread"), std::string::npos);
+}
+
+TEST_F(ActivityLogTest, ConcurrentWritersKeepEveryLineWhole) {
+    std::filesystem::current_path(root.Path("C/PLAV"));
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([t] {
+            for (int i = 0; i < 50; ++i) {
+                const std::string text = "t" + std::to_string(t) + std::string(200, 'q');
+                if (i % 2)
+                    WriteActivityLog(text);
+                else
+                    AppendSessionLogLine(text);
+            }
+        });
+    for (auto& th : threads)
+        th.join();
+    const std::string all = ReadFile(logFile);
+    const std::regex line(R"(\d\d\.\d\d\.\d{4}(, \d\d:\d\d:\d\d)? - t\dq{200}\r\n)");
+    size_t lines = 0;
+    for (size_t pos = 0; pos < all.size(); ++lines) {
+        const size_t end = all.find("\r\n", pos);
+        ASSERT_NE(end, std::string::npos);
+        ASSERT_TRUE(std::regex_match(all.substr(pos, end + 2 - pos), line));
+        pos = end + 2;
+    }
+    EXPECT_EQ(lines, 200u);
+}
+
+} // namespace
+} // namespace tzn
