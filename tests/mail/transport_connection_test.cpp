@@ -1,0 +1,350 @@
+// The TCP client against scripted loopback peers: replies as servers really send them,
+// odd line shapes, closes, silence, pipelined writes and connection failures.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <future>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "mail/exceptions.h"
+#include "mail/io_handler_socket.h"
+#include "mail/reply_pop3.h"
+#include "mail/reply_smtp.h"
+#include "mail/tcp_client.h"
+#include "transport_loopback.h"
+
+namespace tzn {
+namespace {
+
+using test::LoopPeer;
+using test::LoopServer;
+
+class SmtpLikeClient : public TMxTCPClient {
+public:
+    SmtpLikeClient() : TMxTCPClient(std::make_unique<TMxReplySMTP>()) { Host = "127.0.0.1"; }
+    TMxReplySMTP& Reply() { return static_cast<TMxReplySMTP&>(LastReply()); }
+
+protected:
+    void DisconnectNotifyPeer() override { Transact("QUIT", {221}); }
+};
+
+class Pop3LikeClient : public TMxTCPClient {
+public:
+    Pop3LikeClient() : TMxTCPClient(std::make_unique<TMxReplyPOP3>()) { Host = "127.0.0.1"; }
+    TMxReplyPOP3& Reply() { return static_cast<TMxReplyPOP3&>(LastReply()); }
+};
+
+// A port on which nobody listens: bound once, then released.
+uint16_t FreePort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    socklen_t len = sizeof sa;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+    ::close(fd);
+    return ntohs(sa.sin_port);
+}
+
+TEST(TransportReplies, NumericRepliesAsServersSendThem) {
+    LoopServer server([](LoopPeer& p) {
+        p.Send("\r\n\r\n220 ready\r\n"); // blank lines before the greeting
+        EXPECT_EQ(p.ReadLine(), "EHLO me");
+        p.Send("250-mail.test\r\n250-PIPELINING\r\n250 AUTH LOGIN\r\n");
+        EXPECT_EQ(p.ReadLine(), "NOOP");
+        p.Send("250\r\n"); // only the three digits
+        EXPECT_EQ(p.ReadLine(), "RCPT TO:<x@y>");
+        p.Send("550-5.1.1 No such\r\n550 5.1.1 user here\r\n");
+        EXPECT_EQ(p.ReadLine(), "QUIT");
+        p.Send("221 bye\r\n");
+    });
+    SmtpLikeClient c;
+    c.Port = server.Port();
+    c.ConnectToServer();
+    EXPECT_EQ(c.ReadReply({220}), 220);
+    EXPECT_EQ(c.Reply().Text, std::vector<std::string>{"ready"});
+
+    EXPECT_EQ(c.Transact("EHLO me"), 250);
+    EXPECT_EQ(c.Reply().Text, (std::vector<std::string>{"mail.test", "PIPELINING", "AUTH LOGIN"}));
+
+    EXPECT_EQ(c.Transact("NOOP", {250}), 250);
+    EXPECT_EQ(c.Reply().Text, std::vector<std::string>{""});
+
+    try {
+        c.Transact("RCPT TO:<x@y>", {250, 251});
+        FAIL() << "a refused recipient must raise";
+    } catch (const EMxSMTPReplyError& e) {
+        EXPECT_EQ(e.ErrorCode(), 550);
+        EXPECT_STREQ(e.what(), "No such\r\nuser here");
+        EXPECT_TRUE(e.EnhancedCode().Available);
+        EXPECT_EQ(e.EnhancedCode().ReplyAsStr(), "5.1.1");
+    }
+    c.CloseConnection();
+    EXPECT_FALSE(c.IsConnected());
+}
+
+TEST(TransportReplies, Pop3StatusLinesAndResponseCodes) {
+    LoopServer server([](LoopPeer& p) {
+        p.Send("+OK\r\n"); // nothing after the status
+        EXPECT_EQ(p.ReadLine(), "USER u");
+        p.Send("-ERR [IN-USE] mailbox locked by another session\r\n");
+        EXPECT_EQ(p.ReadLine(), "STAT");
+        p.Send("+OK 2 320\r\n");
+    });
+    Pop3LikeClient c;
+    c.Port = server.Port();
+    c.ConnectToServer();
+    EXPECT_EQ(c.ReadReply("+OK"), "+OK");
+    EXPECT_EQ(c.Reply().Text, std::vector<std::string>{""});
+    try {
+        c.Transact("USER u", "+OK");
+        FAIL();
+    } catch (const EMxReplyPOP3Error& e) {
+        EXPECT_STREQ(e.what(), "mailbox locked by another session");
+        EXPECT_EQ(e.ReplyCode(), "-ERR");
+        EXPECT_EQ(e.EnhancedCode(), "[IN-USE]");
+    }
+    EXPECT_EQ(c.Reply().EnhancedCode(), "[IN-USE]");
+    EXPECT_EQ(c.Transact("STAT", "+OK"), "+OK");
+    EXPECT_EQ(c.Reply().Text, std::vector<std::string>{"2 320"});
+}
+
+TEST(TransportLines, LongLinesBareLineFeedsAndCarriageReturns) {
+    const std::string big(16385, 'x');
+    LoopServer server([&](LoopPeer& p) {
+        p.Send("crlf line\r\nbare lf line\nodd\rcr inside\n\n");
+        p.Send(std::string(16384, 'y') + "\n"); // exactly the limit: fine
+        p.Send(big);                            // no LF at all
+        p.ReadLine();                           // wait for the client before closing
+    });
+    SmtpLikeClient c;
+    c.Port = server.Port();
+    c.ConnectToServer();
+    TMxIOHandler& io = *c.IOHandler();
+    EXPECT_EQ(io.ReadLine(), "crlf line");
+    EXPECT_EQ(io.ReadLine(), "bare lf line");
+    EXPECT_EQ(io.ReadLine(), "odd\rcr inside");
+    EXPECT_EQ(io.ReadLine(), "");
+    EXPECT_EQ(io.ReadLine().size(), 16384u);
+    try {
+        io.ReadLine();
+        FAIL() << "16385 bytes without LF must exceed the limit";
+    } catch (const EMxReadLnMaxLineLengthExceeded& e) {
+        EXPECT_STREQ(e.what(), "Max line length exceeded.");
+    }
+    io.MaxLineAction = TMxMaxLineAction::Split;
+    std::string part = io.ReadLine();
+    EXPECT_TRUE(io.ReadLnSplit());
+    EXPECT_EQ(part, std::string(16384, 'x'));
+    io.WriteLine("done");
+}
+
+TEST(TransportLines, PeerCloseAfterLastLineKeepsBufferedLines) {
+    LoopServer server([](LoopPeer& p) {
+        p.Send("+OK one\r\n+OK two\r\nlast without break");
+        p.Close();
+    });
+    Pop3LikeClient c;
+    std::vector<std::string> notices;
+    c.OnStatus = [&](TMxComponent&, TMxStatus, const std::string& t) { notices.push_back(t); };
+    c.Port = server.Port();
+    c.ConnectToServer();
+    server.Join(); // the peer has closed before we read anything
+    EXPECT_TRUE(c.IsConnected()) << "unread input keeps the connection readable";
+    EXPECT_EQ(c.ReadReply("+OK"), "+OK");
+    EXPECT_EQ(c.Reply().Text[0], "one");
+    EXPECT_EQ(c.ReadReply("+OK"), "+OK");
+    EXPECT_EQ(c.IOHandler()->ReadLine(), "last without break");
+    EXPECT_THROW(c.IOHandler()->ReadLine(), EMxConnClosedGracefully);
+    EXPECT_TRUE(c.IOHandler()->ClosedGracefully());
+    EXPECT_FALSE(c.IsConnected());
+    ASSERT_FALSE(notices.empty());
+    EXPECT_EQ(notices.back(), "Disconnected.");
+    try {
+        c.Transact("NOOP");
+        FAIL();
+    } catch (const EMxConnClosedGracefully& e) {
+        EXPECT_STREQ(e.what(), "Connection Closed Gracefully.");
+    }
+}
+
+TEST(TransportTimeouts, SilentPeerEndsInReadTimeout) {
+    std::promise<void> done;
+    LoopServer server([&](LoopPeer&) { done.get_future().wait_for(std::chrono::seconds(10)); });
+    SmtpLikeClient c;
+    c.Port = server.Port();
+    c.ReadTimeout = 300;
+    c.ConnectToServer();
+    auto t0 = std::chrono::steady_clock::now();
+    try {
+        c.ReadReply({220});
+        FAIL();
+    } catch (const EMxReadTimeout& e) {
+        EXPECT_STREQ(e.what(), "Read Timeout");
+    }
+    auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
+            .count();
+    EXPECT_GE(ms, 250);
+    EXPECT_LT(ms, 5000);
+    // A limit given for one call only: an empty line and the flag, no exception.
+    EXPECT_EQ(c.IOHandler()->ReadLine({}, 100), "");
+    EXPECT_TRUE(c.IOHandler()->ReadLnTimedout());
+    EXPECT_TRUE(c.IsConnected()) << "a time-out leaves the connection usable";
+    done.set_value();
+}
+
+TEST(TransportTimeouts, SessionDefaultsAreFinite) {
+    EXPECT_EQ(kMxSessionConnectTimeoutMs, 60000);
+    EXPECT_EQ(kMxSessionReadTimeoutMs, 600000);
+    SmtpLikeClient c; // the client's own defaults keep their classic meaning
+    EXPECT_EQ(c.ConnectTimeout, 0);
+    EXPECT_EQ(c.ReadTimeout, -1);
+}
+
+TEST(TransportWrites, BufferedCommandsTravelInOneWrite) {
+    std::promise<void> flushed;
+    std::promise<std::string> firstRead;
+    LoopServer server([&](LoopPeer& p) {
+        flushed.get_future().wait_for(std::chrono::seconds(10));
+        firstRead.set_value(p.RecvOnce());
+        p.Send("250 a\r\n250 b\r\n250 c\r\n354 go\r\n");
+        p.ReadLine();
+    });
+    SmtpLikeClient c;
+    c.Port = server.Port();
+    int writes = 0;
+    c.OnWork = [&](TMxComponent&, TMxWorkMode m, int64_t) { writes += m == TMxWorkMode::Write; };
+    c.ConnectToServer();
+    TMxIOHandler& io = *c.IOHandler();
+    c.BeginWork(TMxWorkMode::Write);
+    io.BufferWrites();
+    io.WriteLine("RSET");
+    io.WriteLine("MAIL FROM: <a@b>");
+    io.WriteLine("RCPT TO:<c@d>");
+    io.WriteLine("DATA");
+    EXPECT_EQ(writes, 0) << "nothing leaves while buffering";
+    io.FlushWrites();
+    c.EndWork(TMxWorkMode::Write);
+    EXPECT_EQ(writes, 1) << "one send for all four commands";
+    flushed.set_value();
+    EXPECT_EQ(firstRead.get_future().get(),
+              "RSET\r\nMAIL FROM: <a@b>\r\nRCPT TO:<c@d>\r\nDATA\r\n");
+    EXPECT_EQ(c.ReadReply({250}), 250);
+    EXPECT_EQ(c.ReadReply({250}), 250);
+    EXPECT_EQ(c.ReadReply({250}), 250);
+    EXPECT_EQ(c.ReadReply({354}), 354);
+    io.WriteLine(".");
+}
+
+TEST(TransportConnect, RefusedConnectAndArgumentErrors) {
+    SmtpLikeClient c;
+    c.Port = FreePort();
+    try {
+        c.ConnectToServer();
+        FAIL();
+    } catch (const EMxSocketError& e) {
+        EXPECT_EQ(e.LastError(), 10061);
+        EXPECT_STREQ(e.what(), "Socket Error # 10061\r\nConnection refused.");
+    }
+    EXPECT_EQ(c.IOHandler(), nullptr) << "a handler the client made is released on failure";
+    EXPECT_THROW(c.Transact("NOOP"), EMxNotConnected);
+
+    SmtpLikeClient noHost;
+    noHost.Host.clear();
+    noHost.Port = 25;
+    EXPECT_THROW(noHost.ConnectToServer(), EMxHostRequired);
+    SmtpLikeClient noPort;
+    EXPECT_THROW(noPort.ConnectToServer(), EMxPortRequired);
+
+    SmtpLikeClient badName;
+    badName.Host = "no-such-host.invalid";
+    badName.Port = 25;
+    try {
+        badName.ConnectToServer();
+        FAIL();
+    } catch (const EMxSocketError& e) {
+        EXPECT_GE(e.LastError(), 11001); // 11001 or, without a resolver, 11002/11003
+        EXPECT_LE(e.LastError(), 11004);
+    }
+}
+
+TEST(TransportConnect, StatusNoticesAndSecondConnect) {
+    LoopServer server([](LoopPeer& p) {
+        EXPECT_EQ(p.ReadLine(), "QUIT");
+        p.Send("221 bye\r\n");
+    });
+    SmtpLikeClient c;
+    c.Host = "localhost";
+    c.Port = server.Port();
+    std::vector<std::string> notices;
+    c.OnStatus = [&](TMxComponent&, TMxStatus, const std::string& t) { notices.push_back(t); };
+    c.ConnectToServer();
+    EXPECT_THROW(c.ConnectToServer(), EMxAlreadyConnected);
+    c.CloseConnection();
+    EXPECT_EQ(notices,
+              (std::vector<std::string>{"Resolving hostname localhost.", "Connecting to 127.0.0.1.",
+                                        "Connected.", "Disconnecting.", "Disconnected."}));
+}
+
+TEST(TransportConnect, FailedFarewellStillClosesTheSocket) {
+    LoopServer refusing([](LoopPeer& p) {
+        p.ReadLine();
+        p.Send("500 not now\r\n");
+        p.ReadLine();
+    });
+    SmtpLikeClient c;
+    c.Port = refusing.Port();
+    c.ConnectToServer();
+    EXPECT_THROW(c.CloseConnection(), EMxReplyRFCError);
+    EXPECT_FALSE(c.IOHandler()->Connected());
+
+    LoopServer resetting([](LoopPeer& p) { p.Abort(); });
+    SmtpLikeClient d;
+    d.Port = resetting.Port();
+    d.ConnectToServer();
+    resetting.Join();
+    // The farewell meets a reset connection: some failure reaches us, the socket is closed.
+    EXPECT_THROW(d.CloseConnection(), EMxException);
+    EXPECT_FALSE(d.IOHandler()->Connected());
+    EXPECT_NO_THROW(d.CloseConnection());
+}
+
+TEST(TransportConnect, ConnectTimeoutOnAFullBacklog) {
+    // A listener that never accepts, its queue filled: further connects get no answer.
+    int l = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(l, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+    ASSERT_EQ(::listen(l, 0), 0);
+    socklen_t len = sizeof sa;
+    ::getsockname(l, reinterpret_cast<sockaddr*>(&sa), &len);
+    std::vector<int> fillers;
+    for (int i = 0; i < 4; ++i) {
+        int f = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        ::connect(f, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+        fillers.push_back(f);
+    }
+    SmtpLikeClient c;
+    c.Port = ntohs(sa.sin_port);
+    c.ConnectTimeout = 300;
+    auto t0 = std::chrono::steady_clock::now();
+    try {
+        c.ConnectToServer();
+        ADD_FAILURE() << "connect into a full backlog should not complete";
+    } catch (const EMxConnectTimeout& e) {
+        EXPECT_STREQ(e.what(), "Connect timed out.");
+        EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+    }
+    for (int f : fillers)
+        ::close(f);
+    ::close(l);
+}
+
+} // namespace
+} // namespace tzn
