@@ -1,0 +1,72 @@
+#include "mail/pop3_response_reader.h"
+
+#include <cstring>
+
+#include "mail/exceptions.h"
+
+namespace tzn {
+
+TMxPOP3ResponseReader::TMxPOP3ResponseReader(TMxIOHandler& source) : FSource(source) {
+    MaxLineLength = source.MaxLineLength;
+    MaxLineAction = source.MaxLineAction;
+    MarkOpened();
+}
+
+int TMxPOP3ResponseReader::RecvBytes(char* buffer, int size, int) {
+    size_t n = 0;
+    const size_t room = static_cast<size_t>(size);
+    while (n < room) {
+        if (FPendingPos < FPending.size()) {
+            const size_t k = std::min(room - n, FPending.size() - FPendingPos);
+            std::memcpy(buffer + n, FPending.data() + FPendingPos, k);
+            n += k;
+            FPendingPos += k;
+            continue;
+        }
+        if (FEnded)
+            break;
+        // Hand over what we have rather than wait for a line that has not arrived yet.
+        if (n > 0 && FSource.InputBuffer().find('\n') == std::string_view::npos)
+            break;
+        const std::string_view line = FSource.ReadLineView();
+        if (line == ".")
+            FEnded = true;
+        if (line.size() + 2 <= room - n) {
+            std::memcpy(buffer + n, line.data(), line.size());
+            n += line.size();
+            buffer[n++] = '\r';
+            buffer[n++] = '\n';
+        } else {
+            FPending.assign(line);
+            FPending += "\r\n";
+            FPendingPos = 0;
+        }
+    }
+    return static_cast<int>(n);
+}
+
+size_t TMxPOP3ResponseReader::SendSome(const char*, size_t) {
+    throw EMxException("Not Connected");
+}
+
+void TMxPOP3ResponseReader::SkipRest() {
+    FPending.clear();
+    FPendingPos = 0;
+    if (FEnded)
+        return;
+    const TMxMaxLineAction old = FSource.MaxLineAction;
+    FSource.MaxLineAction = TMxMaxLineAction::Split;
+    try {
+        while (!FEnded) {
+            const std::string_view line = FSource.ReadLineView();
+            if (line == "." && !FSource.ReadLnSplit())
+                FEnded = true;
+        }
+    } catch (...) {
+        FSource.MaxLineAction = old;
+        throw;
+    }
+    FSource.MaxLineAction = old;
+}
+
+} // namespace tzn

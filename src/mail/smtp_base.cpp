@@ -1,0 +1,196 @@
+#include "mail/smtp_base.h"
+
+#include <unistd.h>
+
+#include <climits>
+#include <memory>
+
+#include "mail/exceptions.h"
+#include "mail/message_writer.h"
+#include "mail/reply_smtp.h"
+#include "mail/smtp_data_sink.h"
+#include "mail/smtp_work_redirect.h"
+#include "platform/cp1251.h"
+
+namespace tzn {
+
+namespace {
+
+std::string LocalHostName() {
+    char name[HOST_NAME_MAX + 1] = {};
+    if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0')
+        return "localhost";
+    return name;
+}
+
+} // namespace
+
+std::string SmtpMailFromCommand(const std::string& address) {
+    return "MAIL FROM: <" + address + ">";
+}
+
+std::string SmtpRcptToCommand(const std::string& address) {
+    return "RCPT TO:<" + address + ">";
+}
+
+TMxSMTPBase::TMxSMTPBase() : TMxTCPClient(std::make_unique<TMxReplySMTP>()) {
+    Port = 25;
+}
+
+TMxSMTPBase::~TMxSMTPBase() = default;
+
+bool TMxSMTPBase::HasCapability(const std::string& keyword) const {
+    for (const std::string& line : FCapabilities)
+        if (AnsiSameText(line, keyword))
+            return true;
+    return false;
+}
+
+std::string TMxSMTPBase::EffectiveHeloName() const {
+    return HeloName.empty() ? LocalHostName() : HeloName;
+}
+
+void TMxSMTPBase::ConnectToServer() {
+    TMxTCPClient::ConnectToServer();
+    try {
+        ReadReply({220});
+        FCapabilities.clear();
+        const std::string name = EffectiveHeloName();
+        if (UseEhlo && Transact("EHLO " + name) == 250) {
+            const auto& text = LastReply().Text;
+            if (text.size() > 1)
+                FCapabilities.assign(text.begin() + 1, text.end());
+            return;
+        }
+        Transact("HELO " + name, {250});
+    } catch (...) {
+        try {
+            CloseConnection();
+        } catch (...) {
+            // The greeting's failure is the one worth reporting.
+        }
+        throw;
+    }
+}
+
+void TMxSMTPBase::CloseConnection(bool notifyPeer) {
+    FDidAuthenticate = false;
+    TMxTCPClient::CloseConnection(notifyPeer);
+}
+
+void TMxSMTPBase::DisconnectNotifyPeer() {
+    Transact("QUIT", {221});
+}
+
+void TMxSMTPBase::ResetQuietly() {
+    try {
+        Transact("RSET");
+    } catch (const EMxException&) {
+        // The refusal that made us reset is what the caller must see.
+    }
+}
+
+void TMxSMTPBase::SendEnvelopeAndData(TMxMessage& msg, const TMxEMailAddressList& recipients) {
+    if (PipeLine && HasCapability("PIPELINING"))
+        SendPipelined(msg, recipients);
+    else
+        SendPlain(msg, recipients);
+}
+
+void TMxSMTPBase::SendPlain(TMxMessage& msg, const TMxEMailAddressList& recipients) {
+    Transact("RSET");
+    Transact(SmtpMailFromCommand(msg.From().Address), {250});
+    try {
+        size_t failed = 0;
+        for (const TMxEMailAddressItem& rcpt : recipients) {
+            const int code = Transact(SmtpRcptToCommand(rcpt.Address)).Number();
+            if (code == 250 || code == 251)
+                continue;
+            ++failed;
+            if (!OnFailedRecipient || !OnFailedRecipient(rcpt, LastReply()))
+                RaiseLastReplyError();
+        }
+        if (failed > 0 && failed == recipients.Count())
+            RaiseLastReplyError();
+        Transact("DATA", {354});
+        WriteMessageData(msg);
+        Transact(".", {250});
+    } catch (const EMxSMTPReplyError&) {
+        ResetQuietly();
+        throw;
+    }
+}
+
+void TMxSMTPBase::SendPipelined(TMxMessage& msg, const TMxEMailAddressList& recipients) {
+    TMxIOHandler& io = RequireHandler();
+    io.BufferWrites();
+    try {
+        io.WriteLine("RSET");
+        io.WriteLine(SmtpMailFromCommand(msg.From().Address));
+        for (const TMxEMailAddressItem& rcpt : recipients)
+            io.WriteLine(SmtpRcptToCommand(rcpt.Address));
+        io.WriteLine("DATA");
+    } catch (...) {
+        try {
+            io.FlushWrites();
+        } catch (...) {
+        }
+        throw;
+    }
+    io.FlushWrites();
+
+    // Every queued reply is read, whatever happens, so the exchange stays in step; only the
+    // first refusal is kept.
+    std::unique_ptr<TMxReply> failure;
+    auto remember = [&] {
+        if (!failure)
+            failure = LastReply().Clone();
+    };
+    if (ReadReply() != 250)
+        remember();
+    if (ReadReply() != 250)
+        remember();
+    size_t failed = 0;
+    for (const TMxEMailAddressItem& rcpt : recipients) {
+        const int code = ReadReply().Number();
+        if (code == 250 || code == 251)
+            continue;
+        ++failed;
+        if (!OnFailedRecipient || !OnFailedRecipient(rcpt, LastReply()))
+            remember();
+        else if (failed == recipients.Count())
+            remember();
+    }
+    if (ReadReply() == 354) {
+        WriteMessageData(msg);
+        if (Transact(".") != 250)
+            remember();
+    } else {
+        remember();
+    }
+    if (failure) {
+        ResetQuietly();
+        failure->RaiseReplyError();
+    }
+}
+
+void TMxSMTPBase::WriteMessageData(TMxMessage& msg) {
+    TMxIOHandler& io = RequireHandler();
+    try {
+        TMxSMTPDataSink sink(io);
+        sink.WorkTarget = this;
+        {
+            TMxWorkRedirect quiet(io, nullptr);
+            TransmitMessage(sink, msg);
+            sink.Flush();
+        }
+    } catch (...) {
+        try {
+            CloseConnection(false);
+        } catch (...) {
+        }
+        throw;
+    }
+}
+
+} // namespace tzn

@@ -1,0 +1,336 @@
+// The POP3 client against scripted servers: greetings with and without an APOP timestamp,
+// CAPA refused, odd STAT and LIST answers, refused log-on and RETR, a connection cut in the
+// middle of a letter, a letter that cannot be stored, silence.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <stdexcept>
+
+#include "mail/exceptions.h"
+#include "mail/pop3.h"
+#include "smtp_script_server.h"
+
+namespace tzn {
+namespace {
+
+using test::HasLine;
+using test::ScriptConn;
+using test::ScriptServer;
+
+void Configure(TMxPOP3& c, uint16_t port) {
+    c.Host = "127.0.0.1";
+    c.Port = port;
+    c.Username = "user01";
+    c.Password = "pass01";
+    c.ReadTimeout = 5000;
+}
+
+// Greeting, CAPA (refused when `capa` is empty), USER and PASS accepted.
+void Welcome(ScriptConn& s, const std::string& greeting = "+OK ready",
+             const std::vector<std::string>& capa = {"TOP", "UIDL", "USER"}) {
+    s.Reply(greeting);
+    s.ReadLine();
+    if (capa.empty()) {
+        s.Reply("-ERR unknown command");
+    } else {
+        s.Reply("+OK capabilities follow");
+        for (const auto& c : capa)
+            s.Reply(c);
+        s.Reply(".");
+    }
+    s.ReadLine();
+    s.Reply("+OK");
+    s.ReadLine();
+    s.Reply("+OK logged in");
+}
+
+void AcceptQuit(ScriptConn& s) {
+    if (s.ReadLine() == "QUIT")
+        s.Reply("+OK bye");
+}
+
+const char* const kLetter = "From: Office <office@x.test>\r\n"
+                            "To: station@x.test\r\n"
+                            "Subject: TZN-0001 report\r\n"
+                            "MIME-Version: 1.0\r\n"
+                            "Content-Type: multipart/mixed; boundary=\"XyZ\"\r\n"
+                            "\r\n"
+                            "preamble\r\n"
+                            "--XyZ\r\n"
+                            "Content-Type: text/plain\r\n"
+                            "\r\n"
+                            "..dotted line\r\n"
+                            "--XyZ\r\n"
+                            "Content-Type: application/octet-stream; name=\"data.bin\"\r\n"
+                            "Content-Transfer-Encoding: base64\r\n"
+                            "Content-Disposition: attachment; filename=\"data.bin\"\r\n"
+                            "\r\n"
+                            "AAECAwQFBgcICQ==\r\n"
+                            "--XyZ--\r\n";
+
+TEST(Pop3Client, GreetingWithoutTimestampLogsOnWithUserAndPass) {
+    ScriptServer server([](ScriptConn& s) {
+        Welcome(s, "+OK POP3 ready");
+        s.ReadLine();
+        s.Reply("+OK 2 320");
+        AcceptQuit(s);
+    });
+    TMxPOP3 c;
+    Configure(c, server.Port());
+    c.ConnectToServer();
+    EXPECT_FALSE(c.HasAPOPTimestamp());
+    EXPECT_EQ(c.Capabilities(), (std::vector<std::string>{"TOP", "UIDL", "USER"}));
+    EXPECT_EQ(c.MessageCount(), 2);
+    c.CloseConnection();
+    EXPECT_EQ(server.Transcript(),
+              (std::vector<std::string>{"CAPA", "USER user01", "PASS pass01", "STAT", "QUIT"}));
+}
+
+TEST(Pop3Client, ApopUsesTheGreetingTimestamp) {
+    // The example exchange of RFC 1939.
+    EXPECT_EQ(ApopDigest("<1896.697170952@dbc.mtview.ca.us>", "tanstaaf"),
+              "c4c9334bac560ecc979e58001b3e22fb");
+    EXPECT_EQ(ApopTimestampOf("POP3 ready <1.2@host> more <x>"), "<1.2@host>");
+    EXPECT_EQ(ApopTimestampOf("POP3 ready <unclosed"), "");
+
+    ScriptServer server([](ScriptConn& s) {
+        s.Reply("+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>");
+        s.ReadLine();
+        s.Reply("-ERR");
+        s.ReadLine();
+        s.Reply("+OK maildrop has 1 message");
+        AcceptQuit(s);
+    });
+    TMxPOP3 c;
+    Configure(c, server.Port());
+    c.Username = "mrose";
+    c.Password = "tanstaaf";
+    c.AuthType = TMxPOP3AuthType::APOP;
+    c.ConnectToServer();
+    EXPECT_EQ(c.APOPTimestamp(), "<1896.697170952@dbc.mtview.ca.us>");
+    c.CloseConnection();
+    const auto t = server.Transcript();
+    ASSERT_GE(t.size(), 2u);
+    EXPECT_EQ(t[1], "APOP mrose c4c9334bac560ecc979e58001b3e22fb");
+}
+
+TEST(Pop3Client, ApopWithoutTimestampIsRefusedAndCloses) {
+    ScriptServer server([](ScriptConn& s) {
+        s.Reply("+OK ready");
+        s.ReadLine();
+        s.Reply("-ERR");
+        AcceptQuit(s);
+    });
+    TMxPOP3 c;
+    Configure(c, server.Port());
+    c.AuthType = TMxPOP3AuthType::APOP;
+    EXPECT_THROW(c.ConnectToServer(), EMxDoesNotSupportAPOP);
+    EXPECT_FALSE(c.IsConnected());
+    EXPECT_EQ(server.Transcript(), (std::vector<std::string>{"CAPA", "QUIT"}));
+}
+
+TEST(Pop3Client, CapaRefusedEmptyStatAndOddListAnswers) {
+    ScriptServer server([](ScriptConn& s) {
+        Welcome(s, "+OK ready", {});
+        s.ReadLine();
+        s.Reply("+OK");
+        s.ReadLine();
+        s.Reply("+OK 1 many");
+        s.ReadLine();
+        s.Reply("+OK 2 4096");
+        s.ReadLine();
+        s.Reply("+OK");
+        s.ReadLine();
+        s.Reply("+OK lots 4096");
+        AcceptQuit(s);
+    });
+    TMxPOP3 c;
+    Configure(c, server.Port());
+    c.ConnectToServer();
+    EXPECT_FALSE(c.HasCapabilities());
+    EXPECT_EQ(c.MessageCount(), 0) << "STAT with an empty text";
+    EXPECT_EQ(c.MessageSize(1), -1) << "LIST with a non-numeric size";
+    EXPECT_EQ(c.MessageSize(2), 4096);
+    EXPECT_EQ(c.MessageSize(3), -1) << "LIST without a size";
+    EXPECT_THROW(c.MessageCount(), std::runtime_error) << "STAT with a non-numeric count";
+    c.CloseConnection();
+    const auto t = server.Transcript();
+    EXPECT_TRUE(HasLine(t, "LIST 1"));
+    EXPECT_TRUE(HasLine(t, "LIST 3"));
+}
+
+TEST(Pop3Client, WrongPasswordQuitsBeforeTheErrorArrives) {
+    ScriptServer server([](ScriptConn& s) {
+        s.Reply("+OK ready");
+        s.ReadLine();
+        s.Reply("-ERR");
+        s.ReadLine();
+        s.Reply("+OK");
+        s.ReadLine();
+        s.Reply("-ERR [AUTH] Authentication failed.");
+        AcceptQuit(s);
+    });
+    TMxPOP3 c;
+    Configure(c, server.Port());
+    try {
+        c.ConnectToServer();
+        FAIL() << "no error";
+    } catch (const EMxReplyPOP3Error& e) {
+        EXPECT_STREQ(e.what(), "Authentication failed.");
+        EXPECT_EQ(e.EnhancedCode(), "[AUTH]");
+    }
+    EXPECT_FALSE(c.IsConnected());
+    EXPECT_EQ(server.Transcript().back(), "QUIT");
+}
+
+TEST(Pop3Client, FetchesHeaderAndLetterAndDeletes) {
+    ScriptServer server([](ScriptConn& s) {
+        Welcome(s);
+        s.ReadLine(); // TOP 1 0
+        s.Reply("+OK");
+        s.Send("From: Office <office@x.test>\r\nSubject: TZN-0001 report\r\n"
+               "X-Long: first\r\n  second\r\n\r\n.\r\n");
+        s.ReadLine(); // RETR 1
+        s.Reply("+OK 600 octets");
+        s.Send(std::string(kLetter) + ".\r\n");
+        s.ReadLine(); // RETR 2: header directly followed by "."
+        s.Reply("+OK");
+        s.Send("From: a@x.test\r\nSubject: no body\r\n.\r\n");
+        s.ReadLine(); // RETR 3
+        s.Reply("-ERR no such message");
+        s.ReadLine(); // DELE 1
+        s.Reply("+OK deleted");
+        s.ReadLine(); // DELE 9
+        s.Reply("-ERR no such message");
+        AcceptQuit(s);
+    });
+    TMxPOP3 c;
+    Configure(c, server.Port());
+    c.ConnectToServer();
+
+    TMxMessage header;
+    header.Subject = "stale";
+    EXPECT_TRUE(c.FetchHeader(1, header));
+    EXPECT_EQ(header.Subject, "TZN-0001 report");
+    EXPECT_EQ(header.From().Address, "office@x.test");
+    EXPECT_EQ(header.Headers.Values("X-Long"), "first second");
+    EXPECT_TRUE(header.MessageParts.Empty());
+
+    int64_t begun = -1, ended = 0, worked = 0;
+    c.OnWorkBegin = [&](TMxComponent&, TMxWorkMode mode, int64_t) {
+        if (mode == TMxWorkMode::Read)
+            begun = 0;
+    };
+    c.OnWork = [&](TMxComponent&, TMxWorkMode mode, int64_t count) {
+        if (mode == TMxWorkMode::Read)
+            worked = count;
+    };
+    c.OnWorkEnd = [&](TMxComponent&, TMxWorkMode mode) { ended += mode == TMxWorkMode::Read; };
+
+    TMxMessage letter;
+    std::string tempFile;
+    {
+        ASSERT_TRUE(c.FetchMessage(1, letter));
+        EXPECT_EQ(letter.Subject, "TZN-0001 report");
+        ASSERT_EQ(letter.MessageParts.Count(), 2u);
+        const TMxText* text = letter.MessageParts[0].AsText();
+        ASSERT_NE(text, nullptr);
+        EXPECT_EQ(text->Body, std::vector<std::string>{".dotted line"});
+        const TMxAttachmentFile* att = letter.MessageParts[1].AsAttachment();
+        ASSERT_NE(att, nullptr);
+        EXPECT_EQ(att->PartFileName, "data.bin");
+        EXPECT_TRUE(att->FileIsTemporary);
+        tempFile = att->StoredPath;
+        EXPECT_EQ(std::filesystem::file_size(tempFile), 10u);
+    }
+    EXPECT_EQ(begun, 0) << "reading a letter is one transfer for the progress gauge";
+    EXPECT_EQ(ended, 1);
+    EXPECT_GE(worked, static_cast<int64_t>(std::string(kLetter).size()));
+
+    TMxMessage bare;
+    ASSERT_TRUE(c.FetchMessage(2, bare));
+    EXPECT_EQ(bare.Subject, "no body");
+    EXPECT_TRUE(bare.Body.empty());
+
+    TMxMessage refused;
+    EXPECT_FALSE(c.FetchMessage(3, refused));
+    EXPECT_TRUE(c.DeleteMessage(1));
+    EXPECT_THROW(c.DeleteMessage(9), EMxReplyPOP3Error);
+    c.CloseConnection();
+
+    letter.Clear();
+    EXPECT_FALSE(std::filesystem::exists(tempFile)) << "temporary files go with the letter";
+    const auto t = server.Transcript();
+    EXPECT_TRUE(HasLine(t, "TOP 1 0"));
+    EXPECT_TRUE(HasLine(t, "RETR 1"));
+    EXPECT_TRUE(HasLine(t, "DELE 1"));
+    EXPECT_EQ(t.back(), "QUIT");
+}
+
+TEST(Pop3Client, ConnectionCutInTheMiddleOfALetter) {
+    ScriptServer server([](ScriptConn& s) {
+        Welcome(s);
+        s.ReadLine();
+        s.Reply("+OK");
+        std::string half(kLetter);
+        s.Send(half.substr(0, half.find("AAEC")) + "AAECAw");
+        s.Sleep(100);
+        s.Close();
+    });
+    TMxPOP3 c;
+    Configure(c, server.Port());
+    c.ConnectToServer();
+    TMxMessage m;
+    EXPECT_THROW(c.FetchMessage(1, m), EMxConnClosedGracefully);
+    EXPECT_FALSE(c.IsConnected());
+    EXPECT_EQ(m.Subject, "TZN-0001 report") << "what was read stays";
+    EXPECT_NO_THROW(c.CloseConnection());
+}
+
+// A letter that cannot be stored (its attachment folder is missing) must not leave the rest
+// of its answer on the line, where the next command would take it for its reply.
+TEST(Pop3Client, UnreadableLetterKeepsTheConnectionInStep) {
+    ScriptServer server([](ScriptConn& s) {
+        Welcome(s);
+        s.ReadLine();
+        s.Reply("+OK");
+        std::string big(kLetter);
+        std::string lines;
+        for (int i = 0; i < 2000; ++i)
+            lines += "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8gISIjJCUmJygpKissLS4v\r\n";
+        big.insert(big.find("AAEC"), lines);
+        s.Send(big + ".\r\n");
+        s.ReadLine();
+        s.Reply("+OK 7 1000");
+        AcceptQuit(s);
+    });
+    TMxPOP3 c;
+    Configure(c, server.Port());
+    c.ConnectToServer();
+    TMxMessage m;
+    m.AttachmentTempDirectory = "/nonexistent-dir/tzn";
+    EXPECT_ANY_THROW(c.FetchMessage(1, m));
+    EXPECT_TRUE(c.IsConnected());
+    EXPECT_EQ(c.MessageCount(), 7);
+    c.CloseConnection();
+    EXPECT_EQ(server.Transcript().back(), "QUIT");
+}
+
+TEST(Pop3Client, SilentServerTimesOut) {
+    ScriptServer server([](ScriptConn& s) {
+        Welcome(s);
+        s.ReadLine();
+        s.WaitForClose(3000);
+    });
+    TMxPOP3 c;
+    Configure(c, server.Port());
+    c.ReadTimeout = 300;
+    c.ConnectToServer();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(c.MessageCount(), EMxReadTimeout);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+}
+
+} // namespace
+} // namespace tzn

@@ -1,0 +1,494 @@
+// The SMTP client against scripted servers: the greeting variants, authentication choices,
+// the plain and the pipelined exchange with refusals at each step, silence and a letter
+// that cannot be written.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "mail/exceptions.h"
+#include "mail/smtp.h"
+#include "mail/smtp_sasl.h"
+#include "smtp_script_server.h"
+
+namespace tzn {
+namespace {
+
+using test::HasLine;
+using test::ScriptConn;
+using test::ScriptServer;
+
+void Configure(TMxSMTP& c, uint16_t port) {
+    c.Host = "127.0.0.1";
+    c.Port = port;
+    c.HeloName = "station.test";
+    c.ReadTimeout = 5000;
+}
+
+void Fill(TMxMessage& m) {
+    m.From().Address = "from@x.test";
+    m.From().Name = "Station";
+    m.Recipients.SetEMailAddresses("to1@x.test, Second <to2@x.test>");
+    m.Subject = "TZN-Office";
+    m.Body = {"line one", ".", "last"};
+}
+
+// Greeting and EHLO with the given capability lines (none: a bare "250 name").
+void Greet(ScriptConn& s, const std::vector<std::string>& caps) {
+    s.Reply("220 fake.test ESMTP");
+    s.ReadLine(); // EHLO
+    if (caps.empty()) {
+        s.Reply("250 fake.test");
+        return;
+    }
+    s.Reply("250-fake.test");
+    for (size_t i = 0; i < caps.size(); ++i)
+        s.Reply((i + 1 < caps.size() ? "250-" : "250 ") + caps[i]);
+}
+
+// One letter in the plain exchange, every step accepted.
+void AcceptPlainLetter(ScriptConn& s, int recipients) {
+    s.ReadLine(); // RSET
+    s.Reply("250 2.0.0 Ok");
+    s.ReadLine(); // MAIL
+    s.Reply("250 2.1.0 Ok");
+    for (int i = 0; i < recipients; ++i) {
+        s.ReadLine();
+        s.Reply("250 2.1.5 Ok");
+    }
+    s.ReadLine(); // DATA
+    s.Reply("354 End data with <CR><LF>.<CR><LF>");
+    s.ReadData();
+    s.Reply("250 2.0.0 Ok: queued");
+}
+
+void AcceptQuit(ScriptConn& s) {
+    if (s.ReadLine() == "QUIT")
+        s.Reply("221 2.0.0 Bye");
+}
+
+size_t IndexOf(const std::vector<std::string>& lines, const std::string& line) {
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (lines[i] == line)
+            return i;
+    return lines.size();
+}
+
+TEST(SmtpClient, EhloRefusedFallsBackToHeloAndSendsPlainWithoutAuth) {
+    ScriptServer server([](ScriptConn& s) {
+        s.Reply("220 fake.test SMTP");
+        s.ReadLine();
+        s.Reply("500 5.5.1 Command unrecognized");
+        s.ReadLine();
+        s.Reply("250 fake.test");
+        AcceptPlainLetter(s, 4);
+        AcceptQuit(s);
+    });
+    TMxSMTP c;
+    Configure(c, server.Port());
+    c.Username = "user";
+    c.Password = "secret";
+    c.MailAgent = "TZN test agent";
+    c.ConnectToServer();
+    EXPECT_TRUE(c.Capabilities().empty());
+
+    TMxMessage m;
+    Fill(m);
+    m.CCList.SetEMailAddresses("cc@x.test");
+    m.BccList.SetEMailAddresses("hidden@x.test");
+    c.SendMail(m);
+    EXPECT_FALSE(c.DidAuthenticate());
+    c.CloseConnection();
+
+    const auto t = server.Transcript();
+    ASSERT_GE(t.size(), 10u);
+    EXPECT_EQ(t[0], "EHLO station.test");
+    EXPECT_EQ(t[1], "HELO station.test");
+    EXPECT_EQ(t[2], "RSET");
+    EXPECT_EQ(t[3], "MAIL FROM: <from@x.test>");
+    // To, then Cc, then Bcc.
+    EXPECT_EQ(t[4], "RCPT TO:<to1@x.test>");
+    EXPECT_EQ(t[5], "RCPT TO:<to2@x.test>");
+    EXPECT_EQ(t[6], "RCPT TO:<cc@x.test>");
+    EXPECT_EQ(t[7], "RCPT TO:<hidden@x.test>");
+    EXPECT_EQ(t[8], "DATA");
+    EXPECT_EQ(t.back(), "QUIT");
+    for (const auto& l : t) {
+        EXPECT_NE(l.rfind("AUTH", 0), 0u) << l;
+        EXPECT_NE(l.rfind("Bcc:", 0), 0u) << "blind copies never travel in the letter";
+    }
+    EXPECT_TRUE(HasLine(t, "X-Mailer: TZN test agent"));
+    // The body line "." is stuffed on the wire and the letter ends with one "." line.
+    EXPECT_TRUE(HasLine(t, ".."));
+    EXPECT_EQ(t[t.size() - 2], ".");
+}
+
+TEST(SmtpClient, OnlyAuthPlainOfferedSendsNoAuthCommand) {
+    ScriptServer server([](ScriptConn& s) {
+        Greet(s, {"8BITMIME", "AUTH PLAIN"});
+        AcceptPlainLetter(s, 2);
+        AcceptQuit(s);
+    });
+    TMxSMTP c;
+    Configure(c, server.Port());
+    c.Username = "user";
+    c.Password = "secret";
+    c.ConnectToServer();
+    EXPECT_EQ(c.AuthMechanisms(), std::vector<std::string>{"PLAIN"});
+    TMxMessage m;
+    Fill(m);
+    c.SendMail(m);
+    EXPECT_FALSE(c.DidAuthenticate());
+    c.CloseConnection();
+    for (const auto& l : server.Transcript())
+        EXPECT_NE(l.rfind("AUTH", 0), 0u) << l;
+}
+
+// Both letters go out pipelined: RSET, MAIL, every RCPT and DATA arrive in one write, and
+// AUTH LOGIN is done once for the connection.
+TEST(SmtpClient, AuthLoginOnceThenPipelinedLetters) {
+    std::vector<std::string> chunks;
+    ScriptServer server([&](ScriptConn& s) {
+        Greet(s, {"PIPELINING", "AUTH=LOGIN", "AUTH PLAIN login", "8BITMIME"});
+        s.ReadLine();
+        s.Reply("334 VXNlcm5hbWU6");
+        s.ReadLine();
+        s.Reply("334 UGFzc3dvcmQ6");
+        s.ReadLine();
+        s.Reply("235 2.7.0 Authentication successful");
+        for (int letter = 0; letter < 2; ++letter) {
+            chunks.push_back(s.ReadChunk());
+            s.Send("250 2.0.0 Ok\r\n250 2.1.0 Ok\r\n250 2.1.5 Ok\r\n250 2.1.5 Ok\r\n"
+                   "354 go ahead\r\n");
+            s.ReadData();
+            s.Reply("250 2.0.0 Ok: queued");
+        }
+        AcceptQuit(s);
+    });
+    TMxSMTP c;
+    Configure(c, server.Port());
+    c.Username = "user01";
+    c.Password = "p\xe0ss";
+    c.ConnectToServer();
+    EXPECT_TRUE(c.HasCapability("pipelining"));
+    EXPECT_EQ(c.AuthMechanisms(), (std::vector<std::string>{"LOGIN", "PLAIN"}));
+    for (int i = 0; i < 2; ++i) {
+        TMxMessage m;
+        Fill(m);
+        c.SendMail(m);
+        EXPECT_TRUE(c.DidAuthenticate());
+    }
+    c.CloseConnection();
+    EXPECT_FALSE(c.DidAuthenticate()) << "the authenticated state ends with the connection";
+
+    const auto t = server.Transcript();
+    ASSERT_EQ(chunks.size(), 2u);
+    for (const auto& chunk : chunks)
+        EXPECT_EQ(chunk, "RSET\r\nMAIL FROM: <from@x.test>\r\nRCPT TO:<to1@x.test>\r\n"
+                         "RCPT TO:<to2@x.test>\r\nDATA\r\n");
+    EXPECT_EQ(t[1], "AUTH LOGIN");
+    EXPECT_EQ(t[2], SaslBase64("user01"));
+    EXPECT_EQ(t[3], SaslBase64("p\xe0ss"));
+    size_t auths = 0;
+    for (const auto& l : t)
+        auths += l == "AUTH LOGIN";
+    EXPECT_EQ(auths, 1u);
+}
+
+TEST(SmtpClient, RefusedPasswordRaisesWithTheServersReply) {
+    ScriptServer server([](ScriptConn& s) {
+        Greet(s, {"AUTH LOGIN PLAIN"});
+        s.ReadLine();
+        s.Reply("334 VXNlcm5hbWU6");
+        s.ReadLine();
+        s.Reply("334 UGFzc3dvcmQ6");
+        s.ReadLine();
+        s.Reply("535 5.7.8 Error: authentication failed: bad password");
+        AcceptQuit(s);
+    });
+    TMxSMTP c;
+    Configure(c, server.Port());
+    c.Username = "user";
+    c.Password = "wrong";
+    c.ConnectToServer();
+    TMxMessage m;
+    Fill(m);
+    try {
+        c.SendMail(m);
+        FAIL() << "no error";
+    } catch (const EMxSMTPReplyError& e) {
+        EXPECT_EQ(e.ErrorCode(), 535);
+        EXPECT_EQ(e.EnhancedCode().ReplyAsStr(), "5.7.8");
+        EXPECT_STREQ(e.what(), "Error: authentication failed: bad password");
+    }
+    EXPECT_FALSE(c.DidAuthenticate());
+    c.CloseConnection();
+    EXPECT_FALSE(HasLine(server.Transcript(), "RSET")) << "no envelope after a refused login";
+}
+
+TEST(SmtpClient, PipelinedRefusedSenderReadsAllRepliesThenResets) {
+    ScriptServer server([](ScriptConn& s) {
+        Greet(s, {"PIPELINING"});
+        s.ReadChunk();
+        s.Send("250 2.0.0 Ok\r\n553 5.1.8 <from@x.test>: Sender address rejected\r\n"
+               "503 5.5.1 Error: need MAIL command\r\n503 5.5.1 Error: need MAIL command\r\n"
+               "503 5.5.1 Error: need RCPT command\r\n");
+        if (s.ReadLine() == "RSET")
+            s.Reply("250 2.0.0 Ok");
+        // The connection is still in step: a NOOP-like probe gets its own answer.
+        AcceptPlainLetter(s, 0);
+        AcceptQuit(s);
+    });
+    TMxSMTP c;
+    Configure(c, server.Port());
+    c.ConnectToServer();
+    TMxMessage m;
+    Fill(m);
+    try {
+        c.SendMail(m);
+        FAIL() << "no error";
+    } catch (const EMxSMTPReplyError& e) {
+        EXPECT_EQ(e.ErrorCode(), 553);
+        EXPECT_EQ(e.EnhancedCode().ReplyAsStr(), "5.1.8");
+        EXPECT_STREQ(e.what(), "<from@x.test>: Sender address rejected");
+    }
+    EXPECT_TRUE(c.IsConnected());
+    // The next letter is answered by its own replies, proving every queued reply was read.
+    TMxMessage next;
+    Fill(next);
+    next.Recipients.Clear();
+    c.PipeLine = false;
+    c.SendMail(next);
+    c.CloseConnection();
+    const auto t = server.Transcript();
+    const size_t data = IndexOf(t, "DATA");
+    ASSERT_LT(data + 1, t.size());
+    EXPECT_EQ(t[data + 1], "RSET") << "the letter itself is never written";
+    EXPECT_EQ(t.back(), "QUIT");
+}
+
+TEST(SmtpClient, PipelinedAllRecipientsRefusedKeepsTheFirstRefusal) {
+    ScriptServer server([](ScriptConn& s) {
+        Greet(s, {"PIPELINING"});
+        s.ReadChunk();
+        s.Send("250 Ok\r\n250 Ok\r\n550 5.1.1 <to1@x.test>: Recipient address rejected\r\n"
+               "550 5.1.1 <to2@x.test>: Recipient address rejected\r\n"
+               "554 5.5.1 Error: no valid recipients\r\n");
+        if (s.ReadLine() == "RSET")
+            s.Reply("250 Ok");
+        AcceptQuit(s);
+    });
+    TMxSMTP c;
+    Configure(c, server.Port());
+    c.ConnectToServer();
+    TMxMessage m;
+    Fill(m);
+    try {
+        c.SendMail(m);
+        FAIL() << "no error";
+    } catch (const EMxSMTPReplyError& e) {
+        EXPECT_EQ(e.ErrorCode(), 550);
+        EXPECT_STREQ(e.what(), "<to1@x.test>: Recipient address rejected");
+    }
+    c.CloseConnection();
+}
+
+TEST(SmtpClient, PipelinedRefusedEndOfDataResetsAndRaises) {
+    ScriptServer server([](ScriptConn& s) {
+        Greet(s, {"PIPELINING"});
+        s.ReadChunk();
+        s.Send("250 Ok\r\n250 Ok\r\n250 Ok\r\n250 Ok\r\n354 go\r\n");
+        s.ReadData();
+        s.Reply("554 5.7.1 Message rejected as spam");
+        if (s.ReadLine() == "RSET")
+            s.Reply("250 Ok");
+        AcceptQuit(s);
+    });
+    TMxSMTP c;
+    Configure(c, server.Port());
+    c.ConnectToServer();
+    TMxMessage m;
+    Fill(m);
+    EXPECT_THROW(c.SendMail(m), EMxSMTPReplyError);
+    c.CloseConnection();
+    EXPECT_TRUE(HasLine(server.Transcript(), "RSET"));
+}
+
+TEST(SmtpClient, PlainRefusedRecipientResetsAtOnceWithoutData) {
+    ScriptServer server([](ScriptConn& s) {
+        Greet(s, {"8BITMIME"});
+        s.ReadLine();
+        s.Reply("250 Ok");
+        s.ReadLine();
+        s.Reply("250 Ok");
+        s.ReadLine();
+        s.Reply("550 5.1.1 <to1@x.test>: Recipient address rejected: User unknown");
+        if (s.ReadLine() == "RSET")
+            s.Reply("250 Ok");
+        // The next letter on the same connection still goes through.
+        AcceptPlainLetter(s, 2);
+        AcceptQuit(s);
+    });
+    TMxSMTP c;
+    Configure(c, server.Port());
+    c.ConnectToServer();
+    TMxMessage m;
+    Fill(m);
+    try {
+        c.SendMail(m);
+        FAIL() << "no error";
+    } catch (const EMxSMTPReplyError& e) {
+        EXPECT_EQ(e.ErrorCode(), 550);
+        EXPECT_EQ(e.EnhancedCode().ReplyAsStr(), "5.1.1");
+    }
+    c.SendMail(m);
+    c.CloseConnection();
+    const auto t = server.Transcript();
+    ASSERT_GE(t.size(), 6u);
+    EXPECT_EQ(t[3], "RCPT TO:<to1@x.test>");
+    EXPECT_EQ(t[4], "RSET") << "neither the second recipient nor DATA after a refusal";
+    size_t datas = 0;
+    for (const auto& l : t)
+        datas += l == "DATA";
+    EXPECT_EQ(datas, 1u);
+}
+
+TEST(SmtpClient, AllowedFailedRecipientLetsTheLetterGoOn) {
+    ScriptServer server([](ScriptConn& s) {
+        Greet(s, {});
+        s.ReadLine();
+        s.Reply("250 Ok");
+        s.ReadLine();
+        s.Reply("250 Ok");
+        s.ReadLine();
+        s.Reply("550 5.1.1 unknown");
+        s.ReadLine();
+        s.Reply("250 Ok");
+        s.ReadLine();
+        s.Reply("354 go");
+        s.ReadData();
+        s.Reply("250 queued");
+        AcceptQuit(s);
+    });
+    TMxSMTP c;
+    Configure(c, server.Port());
+    std::vector<std::string> refused;
+    c.OnFailedRecipient = [&](const TMxEMailAddressItem& r, const TMxReply& reply) {
+        refused.push_back(r.Address + " " + reply.Code());
+        return true;
+    };
+    c.ConnectToServer();
+    TMxMessage m;
+    Fill(m);
+    c.SendMail(m);
+    c.CloseConnection();
+    EXPECT_EQ(refused, std::vector<std::string>{"to1@x.test 550"});
+}
+
+TEST(SmtpClient, RefusedGreetingClosesWithQuit) {
+    ScriptServer server([](ScriptConn& s) {
+        s.Reply("554 5.3.2 No service today");
+        AcceptQuit(s);
+    });
+    TMxSMTP c;
+    Configure(c, server.Port());
+    try {
+        c.ConnectToServer();
+        FAIL() << "no error";
+    } catch (const EMxSMTPReplyError& e) {
+        EXPECT_EQ(e.ErrorCode(), 554);
+    }
+    EXPECT_FALSE(c.IsConnected());
+    EXPECT_EQ(server.Transcript(), std::vector<std::string>{"QUIT"});
+}
+
+TEST(SmtpClient, SilentServerTimesOut) {
+    ScriptServer server([](ScriptConn& s) {
+        s.Reply("220 fake.test ESMTP");
+        s.ReadLine();
+        s.WaitForClose(3000); // never answers
+    });
+    TMxSMTP c;
+    Configure(c, server.Port());
+    c.ReadTimeout = 300;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(c.ConnectToServer(), EMxReadTimeout);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_FALSE(c.IsConnected());
+}
+
+// An attachment whose file is gone cannot be written once the server waits for the letter:
+// whatever the client sent next would become part of that letter, so the connection is
+// dropped instead and the server never sees the final ".".
+TEST(SmtpClient, LetterThatCannotBeWrittenDropsTheConnection) {
+    ScriptServer server([](ScriptConn& s) {
+        Greet(s, {});
+        s.ReadLine();
+        s.Reply("250 Ok");
+        s.ReadLine();
+        s.Reply("250 Ok");
+        s.ReadLine();
+        s.Reply("250 Ok");
+        s.ReadLine();
+        s.Reply("250 Ok");
+        s.ReadLine();
+        s.Reply("354 go");
+        s.ReadData();
+    });
+    TMxSMTP c;
+    Configure(c, server.Port());
+    c.ConnectToServer();
+    TMxMessage m;
+    Fill(m);
+    m.MessageParts.AddAttachment("/nonexistent-dir/report.dat");
+    EXPECT_ANY_THROW(c.SendMail(m));
+    EXPECT_FALSE(c.IsConnected());
+    const auto t = server.Transcript();
+    EXPECT_FALSE(HasLine(t, "."));
+    EXPECT_EQ(t.back(), "<EOF>");
+}
+
+TEST(SmtpClient, ExpnAndVrfyAcceptOnly250And251) {
+    ScriptServer server([](ScriptConn& s) {
+        Greet(s, {});
+        s.ReadLine();
+        s.Reply("250-First <a@x.test>\r\n250 Second <b@x.test>");
+        s.ReadLine();
+        s.Reply("550 5.1.1 unknown");
+        AcceptQuit(s);
+    });
+    TMxSMTP c;
+    Configure(c, server.Port());
+    c.ConnectToServer();
+    EXPECT_EQ(c.Expand("list"),
+              (std::vector<std::string>{"First <a@x.test>", "Second <b@x.test>"}));
+    EXPECT_THROW(c.Verify("nobody"), EMxSMTPReplyError);
+    c.CloseConnection();
+    const auto t = server.Transcript();
+    EXPECT_EQ(t[1], "EXPN list");
+    EXPECT_EQ(t[2], "VRFY nobody");
+}
+
+TEST(SmtpClient, SaslWithoutMechanismsIsRefusedBeforeAnyCommand) {
+    ScriptServer server([](ScriptConn& s) {
+        Greet(s, {"AUTH LOGIN"});
+        AcceptQuit(s);
+    });
+    TMxSMTP c;
+    Configure(c, server.Port());
+    c.AuthType = TMxSMTPAuthType::SASL;
+    c.Username = "u";
+    c.ConnectToServer();
+    TMxMessage m;
+    Fill(m);
+    try {
+        c.SendMail(m);
+        FAIL() << "no error";
+    } catch (const EMxSASLMechNeeded& e) {
+        EXPECT_STREQ(e.what(), "Need SASL mechanisms to login with it!!");
+    }
+    c.CloseConnection();
+    EXPECT_EQ(server.Transcript().size(), 2u); // EHLO and QUIT only
+}
+
+} // namespace
+} // namespace tzn

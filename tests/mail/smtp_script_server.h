@@ -1,0 +1,197 @@
+// A small scripted server on 127.0.0.1 for the faults a real mail server will not produce:
+// odd replies, refusals at chosen steps, silence, a connection cut half-way. The script runs
+// on the server's own thread against one accepted connection; every line the client sent is
+// kept in the transcript for the test to check afterwards.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tzn::test {
+
+class ScriptConn {
+public:
+    explicit ScriptConn(int fd) : FFd(fd) {}
+
+    void Send(const std::string& bytes) {
+        size_t off = 0;
+        while (off < bytes.size()) {
+            ssize_t n = ::send(FFd, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
+            if (n <= 0)
+                return;
+            off += static_cast<size_t>(n);
+        }
+    }
+    void Reply(const std::string& line) { Send(line + "\r\n"); }
+
+    // One line without CR LF; "<EOF>" when the client closed (or nothing came in 10 s).
+    std::string ReadLine() {
+        for (;;) {
+            size_t lf = FBuf.find('\n');
+            if (lf != std::string::npos) {
+                std::string line = FBuf.substr(0, lf);
+                FBuf.erase(0, lf + 1);
+                if (!line.empty() && line.back() == '\r')
+                    line.pop_back();
+                Record(line);
+                return line;
+            }
+            if (!Fill(10000)) {
+                Record("<EOF>");
+                return "<EOF>";
+            }
+        }
+    }
+    // The bytes of the next single receive (what one client write delivered), after
+    // whatever is still buffered; lines are recorded.
+    std::string ReadChunk() {
+        if (FBuf.empty())
+            Fill(10000);
+        std::string chunk;
+        chunk.swap(FBuf);
+        size_t start = 0;
+        for (size_t lf; (lf = chunk.find('\n', start)) != std::string::npos; start = lf + 1) {
+            std::string line = chunk.substr(start, lf - start);
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            Record(line);
+        }
+        return chunk;
+    }
+    // The letter after DATA: lines up to ".", the "." line included in the transcript.
+    std::vector<std::string> ReadData() {
+        std::vector<std::string> lines;
+        for (;;) {
+            std::string l = ReadLine();
+            if (l == "." || l == "<EOF>")
+                return lines;
+            lines.push_back(l);
+        }
+    }
+    // True when the client closed the connection within `ms`.
+    bool WaitForClose(int ms) {
+        auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (std::chrono::steady_clock::now() < until) {
+            if (!Fill(50) && FClosed)
+                return true;
+            FBuf.clear();
+        }
+        return false;
+    }
+    void Close() {
+        if (FFd >= 0)
+            ::close(FFd);
+        FFd = -1;
+    }
+    void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+    std::vector<std::string> Transcript() {
+        std::lock_guard<std::mutex> lock(FMutex);
+        return FLines;
+    }
+
+private:
+    bool Fill(int timeoutMs) {
+        if (FFd < 0)
+            return false;
+        pollfd p{FFd, POLLIN, 0};
+        if (::poll(&p, 1, timeoutMs) <= 0)
+            return false;
+        char buf[65536];
+        ssize_t n = ::recv(FFd, buf, sizeof buf, 0);
+        if (n <= 0) {
+            FClosed = true;
+            return false;
+        }
+        FBuf.append(buf, static_cast<size_t>(n));
+        return true;
+    }
+    void Record(const std::string& line) {
+        std::lock_guard<std::mutex> lock(FMutex);
+        FLines.push_back(line);
+    }
+
+    int FFd;
+    bool FClosed = false;
+    std::string FBuf;
+    std::mutex FMutex;
+    std::vector<std::string> FLines;
+};
+
+class ScriptServer {
+public:
+    using Script = std::function<void(ScriptConn&)>;
+
+    explicit ScriptServer(Script script) : FScript(std::move(script)) {
+        FListen = ::socket(AF_INET, SOCK_STREAM, 0);
+        int one = 1;
+        ::setsockopt(FListen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = 0;
+        ::bind(FListen, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(FListen, 4);
+        socklen_t len = sizeof a;
+        ::getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &len);
+        FPort = ntohs(a.sin_port);
+        FThread = std::thread([this] { Run(); });
+    }
+    ~ScriptServer() { Join(); }
+    ScriptServer(const ScriptServer&) = delete;
+    ScriptServer& operator=(const ScriptServer&) = delete;
+
+    uint16_t Port() const { return FPort; }
+    // Waits for the script to end; then the transcript is complete.
+    void Join() {
+        if (FThread.joinable())
+            FThread.join();
+        if (FListen >= 0)
+            ::close(FListen);
+        FListen = -1;
+    }
+    std::vector<std::string> Transcript() {
+        Join();
+        return FConn ? FConn->Transcript() : std::vector<std::string>{};
+    }
+
+private:
+    void Run() {
+        pollfd p{FListen, POLLIN, 0};
+        if (::poll(&p, 1, 10000) <= 0)
+            return;
+        int fd = ::accept(FListen, nullptr, nullptr);
+        if (fd < 0)
+            return;
+        FConn = std::make_unique<ScriptConn>(fd);
+        FScript(*FConn);
+        FConn->Close();
+    }
+
+    Script FScript;
+    int FListen = -1;
+    uint16_t FPort = 0;
+    std::thread FThread;
+    std::unique_ptr<ScriptConn> FConn;
+};
+
+// Whether `lines` holds `line`.
+inline bool HasLine(const std::vector<std::string>& lines, const std::string& line) {
+    for (const auto& l : lines)
+        if (l == line)
+            return true;
+    return false;
+}
+
+} // namespace tzn::test
