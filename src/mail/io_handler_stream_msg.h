@@ -3,6 +3,8 @@
 // still reads completely.
 #pragma once
 
+#include <string>
+
 #include "mail/io_handler.h"
 
 namespace tzn {
@@ -19,6 +21,7 @@ private:
     char FLastByte = 0;
     bool FHaveLastByte = false;
     bool FTerminatorSent = false;
+    std::string FPending; // the end-of-message line not yet delivered
 };
 
 } // namespace tzn

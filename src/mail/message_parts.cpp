@@ -1,0 +1,127 @@
+#include "mail/message_parts.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "mail/exceptions.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+
+namespace tzn {
+
+TMxMessagePart::TMxMessagePart() {
+    throw EMxCanNotCreateMessagePart();
+}
+
+TMxMessagePart::TMxMessagePart(TMxPartKind kind, const std::string& extraSeparator)
+    : ExtraHeaders(extraSeparator), FKind(kind) {}
+
+TMxText* TMxMessagePart::AsText() {
+    return FKind == TMxPartKind::Text ? static_cast<TMxText*>(this) : nullptr;
+}
+const TMxText* TMxMessagePart::AsText() const {
+    return FKind == TMxPartKind::Text ? static_cast<const TMxText*>(this) : nullptr;
+}
+TMxAttachmentFile* TMxMessagePart::AsAttachment() {
+    return FKind == TMxPartKind::Attachment ? static_cast<TMxAttachmentFile*>(this) : nullptr;
+}
+const TMxAttachmentFile* TMxMessagePart::AsAttachment() const {
+    return FKind == TMxPartKind::Attachment ? static_cast<const TMxAttachmentFile*>(this) : nullptr;
+}
+
+TMxAttachmentFile::TMxAttachmentFile(const std::string& path, const std::string& extraSeparator)
+    : TMxMessagePart(TMxPartKind::Attachment, extraSeparator), StoredPath(path) {
+    PartFileName = ExtractFileName(path);
+}
+
+TMxAttachmentFile::~TMxAttachmentFile() {
+    if (FileIsTemporary && !StoredPath.empty())
+        DeleteFile(StoredPath);
+}
+
+void TMxAttachmentFile::SaveContentTo(const std::string& path) const {
+    // The target is created exclusively, so an existing file is never overwritten, and a
+    // failed copy leaves no half-written file behind.
+    const std::string error = "Error saving attachment.";
+    int in = ::open(NativePath(StoredPath).c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        throw EMxException(error);
+    std::string target = NativePath(path).string();
+    int out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (out < 0) {
+        ::close(in);
+        throw EMxException(error);
+    }
+    bool ok = true;
+    static constexpr size_t kChunk = 1 << 16;
+    std::unique_ptr<char[]> buf(new char[kChunk]);
+    while (ok) {
+        ssize_t n = ::read(in, buf.get(), kChunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        for (ssize_t done = 0; done < n;) {
+            ssize_t w = ::write(out, buf.get() + done, static_cast<size_t>(n - done));
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0) {
+                ok = false;
+                break;
+            }
+            done += w;
+        }
+    }
+    ::close(in);
+    if (::close(out) != 0)
+        ok = false;
+    if (!ok) {
+        ::unlink(target.c_str());
+        throw EMxException(error);
+    }
+}
+
+TMxText& TMxMessageParts::AddText(const std::vector<std::string>& body) {
+    auto part = std::make_unique<TMxText>();
+    part->Body = body;
+    return *static_cast<TMxText*>(&Add(std::move(part)));
+}
+
+TMxAttachmentFile& TMxMessageParts::AddAttachment(const std::string& path) {
+    return *static_cast<TMxAttachmentFile*>(&Add(std::make_unique<TMxAttachmentFile>(path)));
+}
+
+TMxMessagePart& TMxMessageParts::Add(std::unique_ptr<TMxMessagePart> part) {
+    FParts.push_back(std::move(part));
+    CountParts();
+    return *FParts.back();
+}
+
+void TMxMessageParts::Delete(size_t i) {
+    if (i < FParts.size())
+        FParts.erase(FParts.begin() + static_cast<long>(i));
+    CountParts();
+}
+
+void TMxMessageParts::Clear() {
+    FParts.clear();
+    CountParts();
+}
+
+void TMxMessageParts::CountParts() {
+    FTextCount = FAttachmentCount = FRelatedCount = 0;
+    for (const auto& p : FParts) {
+        if (p->Kind() == TMxPartKind::Text)
+            ++FTextCount;
+        else
+            ++FAttachmentCount;
+        if (!p->ContentID.empty())
+            ++FRelatedCount;
+    }
+}
+
+} // namespace tzn

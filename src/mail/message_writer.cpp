@@ -1,0 +1,593 @@
+#include "mail/message_writer.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
+
+#include "mail/codecs.h"
+#include "mail/exceptions.h"
+#include "mail/header_coding.h"
+#include "platform/cp1251.h"
+#include "platform/paths.h"
+
+namespace tzn {
+
+namespace {
+
+constexpr std::string_view kPreamble = "This is a multi-part message in MIME format";
+constexpr size_t kOutChunk = 1 << 16;
+
+bool SameText(std::string_view a, std::string_view b) {
+    return AnsiSameText(a, b);
+}
+
+bool StartsWithText(std::string_view s, std::string_view prefix) {
+    return s.size() >= prefix.size() && SameText(s.substr(0, prefix.size()), prefix);
+}
+
+bool OneOf(std::string_view v, std::initializer_list<std::string_view> list) {
+    for (auto item : list)
+        if (SameText(v, item))
+            return true;
+    return false;
+}
+
+bool Has8Bit(const std::vector<std::string>& lines) {
+    for (const auto& l : lines)
+        for (unsigned char c : l)
+            if (c >= 0x80)
+                return true;
+    return false;
+}
+
+bool IsBlankText(const std::vector<std::string>& lines) {
+    for (const auto& l : lines)
+        for (char c : l)
+            if (c != ' ' && c != '\t' && c != '\r' && c != '\n')
+                return false;
+    return true;
+}
+
+// The type without a charset parameter of its own.
+std::string WithoutCharset(const std::string& type) {
+    std::string out;
+    size_t start = 0;
+    while (start <= type.size()) {
+        size_t end = type.find(';', start);
+        std::string piece = type.substr(start, end == std::string::npos ? end : end - start);
+        size_t b = piece.find_first_not_of(" \t");
+        bool isCharset = b != std::string::npos && StartsWithText(piece.substr(b), "charset=");
+        if (!isCharset) {
+            if (!out.empty())
+                out += ';';
+            out += piece;
+        }
+        if (end == std::string::npos)
+            break;
+        start = end + 1;
+    }
+    while (!out.empty() && (out.back() == ' ' || out.back() == '\t'))
+        out.pop_back();
+    return out;
+}
+
+std::string QuoteParam(std::string_view v) {
+    std::string out = "\"";
+    for (char c : v) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out + '"';
+}
+
+// Lines of the body collect here and go to the handler in large pieces; every line that
+// begins with "." is stuffed, so no content line can end the letter early.
+class BodyOut {
+public:
+    explicit BodyOut(TMxIOHandler& io) : FIo(io) { FBuf.reserve(kOutChunk + 1024); }
+    ~BodyOut() = default;
+    void Line(std::string_view s) {
+        if (!s.empty() && s[0] == '.')
+            FBuf += '.';
+        FBuf.append(s);
+        FBuf += "\r\n";
+        if (FBuf.size() >= kOutChunk)
+            Flush();
+    }
+    void Raw(std::string_view s) {
+        FBuf.append(s);
+        if (FBuf.size() >= kOutChunk)
+            Flush();
+    }
+    void Flush() {
+        if (!FBuf.empty())
+            FIo.WriteText(FBuf);
+        FBuf.clear();
+    }
+
+private:
+    TMxIOHandler& FIo;
+    std::string FBuf;
+};
+
+// Reads a stored attachment file in large blocks; a missing file is an error.
+class FileIn {
+public:
+    explicit FileIn(const std::string& path) {
+        FFd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+        if (FFd < 0)
+            throw EMxException("Cannot open attachment file " + path);
+        FPath = path;
+    }
+    ~FileIn() {
+        if (FFd >= 0)
+            ::close(FFd);
+    }
+    FileIn(const FileIn&) = delete;
+    FileIn& operator=(const FileIn&) = delete;
+    // Fills up to n bytes (short only at the end of the file).
+    size_t Read(char* buf, size_t n) {
+        size_t got = 0;
+        while (got < n) {
+            ssize_t r = ::read(FFd, buf + got, n - got);
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r < 0)
+                throw EMxException("Error reading attachment file " + FPath);
+            if (r == 0)
+                break;
+            got += static_cast<size_t>(r);
+        }
+        return got;
+    }
+
+private:
+    int FFd = -1;
+    std::string FPath;
+};
+
+void WriteBase64File(BodyOut& out, const std::string& path) {
+    FileIn in(path);
+    constexpr size_t kLines = 1024;
+    constexpr size_t kIn = kMxBase64LineBytes * kLines;
+    std::unique_ptr<char[]> src(new char[kIn]);
+    std::string dst;
+    dst.resize(kLines * 78);
+    while (true) {
+        size_t n = in.Read(src.get(), kIn);
+        if (n == 0)
+            break;
+        char* o = dst.data();
+        for (size_t off = 0; off < n; off += kMxBase64LineBytes) {
+            size_t len = std::min(kMxBase64LineBytes, n - off);
+            o += EncodeBase64To(reinterpret_cast<const unsigned char*>(src.get()) + off, len, o);
+            *o++ = '\r';
+            *o++ = '\n';
+        }
+        out.Raw(std::string_view(dst.data(), static_cast<size_t>(o - dst.data())));
+        if (n < kIn)
+            break;
+    }
+}
+
+// Splits a file into lines (CR LF, LF) without holding more than one block and one line.
+template <class Fn> void ForEachFileLine(const std::string& path, Fn&& fn) {
+    FileIn in(path);
+    std::unique_ptr<char[]> buf(new char[kOutChunk]);
+    std::string line;
+    while (size_t n = in.Read(buf.get(), kOutChunk)) {
+        for (size_t i = 0; i < n; ++i) {
+            char c = buf[i];
+            if (c == '\n') {
+                if (!line.empty() && line.back() == '\r')
+                    line.pop_back();
+                fn(std::string_view(line));
+                line.clear();
+            } else
+                line += c;
+        }
+        if (n < kOutChunk)
+            break;
+    }
+    if (!line.empty())
+        fn(std::string_view(line));
+}
+
+void WriteExtraHeaders(BodyOut& out, const TMxHeaderList& extra) {
+    // Parts read from a letter keep "name=value"; on the wire every header is "name: value".
+    for (size_t i = 0; i < extra.Count(); ++i) {
+        const std::string& line = extra[i];
+        if (extra.Separator() != ": " && !line.empty() && line[0] != ' ' && line[0] != '\t') {
+            std::string name = extra.Name(i);
+            size_t p = line.find(extra.Separator().empty() ? ':' : extra.Separator()[0]);
+            if (!name.empty() && p != std::string::npos) {
+                out.Line(name + ": " + line.substr(p + 1));
+                continue;
+            }
+        }
+        out.Line(line);
+    }
+}
+
+std::string TextOf(const std::vector<std::string>& lines) {
+    std::string t;
+    for (const auto& l : lines) {
+        t += l;
+        t += "\r\n";
+    }
+    return t;
+}
+
+void WriteTextPart(BodyOut& out, const TMxText& part, std::string_view type,
+                   std::string_view transfer) {
+    std::string ct = type.empty() ? (part.ContentType.empty() ? "text/plain" : part.ContentType)
+                                  : std::string(type);
+    if (!part.CharSet.empty())
+        out.Line("Content-Type: " + WithoutCharset(ct) + " ; charset=\"" + part.CharSet + "\"");
+    else
+        out.Line("Content-Type: " + ct);
+    std::string cte = transfer.empty() ? (part.ContentTransfer.empty() ? "quoted-printable"
+                                                                       : part.ContentTransfer)
+                                       : std::string(transfer);
+    bool qp = SameText(cte, "quoted-printable"), b64 = SameText(cte, "base64");
+    if (!qp && !b64 && Has8Bit(part.Body))
+        cte = "8bit";
+    out.Line("Content-Transfer-Encoding: " + cte);
+    if (!part.ContentID.empty())
+        out.Line("Content-ID: " + part.ContentID);
+    WriteExtraHeaders(out, part.ExtraHeaders);
+    out.Line("");
+    if (qp) {
+        // The encoder writes a leading "." as "=2E", so encoded lines never need stuffing
+        // and the decoded text gets no extra dot.
+        for (const auto& l : part.Body)
+            EncodeQPLine(l, [&](std::string_view enc) { out.Line(enc); });
+    } else if (b64) {
+        std::string enc;
+        EncodeBase64Lines(TextOf(part.Body), enc);
+        out.Raw(enc);
+    } else {
+        for (const auto& l : part.Body)
+            out.Line(l);
+    }
+    out.Line("");
+}
+
+void WriteAttachmentPart(BodyOut& out, TMxAttachmentFile& part) {
+    if (part.ContentTransfer.empty())
+        part.ContentTransfer = "base64";
+    if (part.ContentDisposition.empty())
+        part.ContentDisposition = "attachment";
+    bool b64 = SameText(part.ContentTransfer, "base64");
+    if (part.ContentType.empty())
+        part.ContentType = b64 ? "application/octet-stream" : "text/plain";
+    bool binhex = SameText(part.ContentTransfer, "binhex40");
+    std::string type = binhex ? "application/mac-binhex40" : part.ContentType;
+    std::string fileName = QuoteParam(ExtractFileName(part.PartFileName));
+    if (!part.CharSet.empty())
+        out.Line("Content-Type: " + WithoutCharset(type) + "; charset=\"" + part.CharSet + "\";");
+    else
+        out.Line("Content-Type: " + type + ";");
+    out.Line("        name=" + fileName);
+    if (!binhex) {
+        out.Line("Content-Transfer-Encoding: " + part.ContentTransfer);
+        out.Line("Content-Disposition: " + part.ContentDisposition + ";");
+        out.Line("        filename=" + fileName);
+    }
+    if (!part.ContentID.empty())
+        out.Line("Content-ID: " + part.ContentID);
+    WriteExtraHeaders(out, part.ExtraHeaders);
+    out.Line("");
+    if (b64)
+        WriteBase64File(out, part.StoredPath);
+    else if (SameText(part.ContentTransfer, "quoted-printable")) {
+        ForEachFileLine(part.StoredPath, [&](std::string_view l) {
+            EncodeQPLine(l, [&](std::string_view enc) { out.Line(enc); });
+        });
+    } else
+        ForEachFileLine(part.StoredPath, [&](std::string_view l) { out.Line(l); });
+    out.Line("");
+}
+
+void WriteUUEAttachment(BodyOut& out, TMxAttachmentFile& part, const std::string& kind) {
+    std::unique_ptr<TMxPartEncoder> enc;
+    if (SameText(kind, "XXE"))
+        enc = std::make_unique<TMxEncoderXXE>();
+    else
+        enc = std::make_unique<TMxEncoderUUE>();
+    out.Line("begin 644 " + ExtractFileName(part.PartFileName));
+    std::ifstream in(NativePath(part.StoredPath), std::ios::binary);
+    if (!in)
+        throw EMxException("Cannot open attachment file " + part.StoredPath);
+    enc->Encode(in, [&](std::string_view l) { out.Line(l); });
+}
+
+void WritePlainBody(BodyOut& out, TMxMessage& msg) {
+    out.Line("");
+    for (const auto& l : msg.Body)
+        out.Line(l);
+    out.Line("");
+    for (size_t i = 0; i < msg.MessageParts.Count(); ++i) {
+        TMxMessagePart& p = msg.MessageParts[i];
+        if (auto* t = p.AsText()) {
+            out.Line("");
+            out.Line("------- Start of text attachment -------");
+            for (const auto& l : t->Body)
+                out.Line(l);
+            out.Line("------- End of text attachment -------");
+        } else if (auto* a = p.AsAttachment()) {
+            std::string kind = a->ContentTransfer;
+            if (kind.empty())
+                kind =
+                    OneOf(msg.AttachmentEncoding, {"UUE", "XXE"}) ? msg.AttachmentEncoding : "UUE";
+            WriteUUEAttachment(out, *a, kind);
+        }
+        out.Line("");
+    }
+}
+
+void CloseBoundary(BodyOut& out, TMxMIMEBoundary& stack) {
+    out.Line("--" + stack.Boundary() + "--");
+    out.Line("");
+    stack.Pop();
+}
+
+void WriteMimeBody(BodyOut& out, TMxMessage& msg) {
+    TMxMessageParts& parts = msg.MessageParts;
+    const bool singlePart = msg.IsMsgSinglePartMime && parts.Count() == 1 && msg.Body.empty();
+    std::unique_ptr<TMxText> fromBody;
+    msg.MIMEBoundary.Clear();
+    if (!singlePart) {
+        out.Line("");
+        if (IsBlankText(msg.Body)) {
+            if (!parts.Empty())
+                out.Line(kPreamble);
+        } else if (msg.ConvertPreamble && !parts.Empty() && parts.TextPartCount() == 0) {
+            fromBody = std::make_unique<TMxText>();
+            fromBody->Body = msg.Body;
+            fromBody->ContentType = "text/plain";
+            fromBody->ContentTransfer = "7bit";
+            out.Line(kPreamble);
+        } else {
+            for (const auto& l : msg.Body)
+                out.Line(l);
+        }
+        out.Line("");
+        // A letter without parts has no multipart to open or close.
+        if (!parts.Empty())
+            msg.MIMEBoundary.Push(ProcessBoundary(), -1);
+    }
+    if (fromBody) {
+        out.Line("--" + msg.MIMEBoundary.Boundary());
+        WriteTextPart(out, *fromBody, {}, {});
+    }
+    for (size_t i = 0; i < parts.Count(); ++i) {
+        TMxMessagePart& p = parts[i];
+        if (!singlePart) {
+            // Leave the inner multiparts this part is not a member of.
+            while (msg.MIMEBoundary.Count() > 1 && msg.MIMEBoundary.ParentPart() != p.ParentPart)
+                CloseBoundary(out, msg.MIMEBoundary);
+        }
+        if (StartsWithText(p.ContentType, "multipart/") && !singlePart) {
+            out.Line("--" + msg.MIMEBoundary.Boundary());
+            std::string inner = NestedBoundary(msg.MIMEBoundary.Boundary());
+            msg.MIMEBoundary.Push(inner, static_cast<int>(i));
+            std::string type = p.ContentType.substr(0, p.ContentType.find(';'));
+            while (!type.empty() && (type.back() == ' ' || type.back() == '\t'))
+                type.pop_back();
+            out.Line("Content-Type: " + type + ";");
+            out.Line("        boundary=\"" + inner + "\"");
+            out.Line("");
+            continue;
+        }
+        if (!singlePart)
+            out.Line("--" + msg.MIMEBoundary.Boundary());
+        if (auto* t = p.AsText())
+            WriteTextPart(out, *t, {}, {});
+        else if (auto* a = p.AsAttachment())
+            WriteAttachmentPart(out, *a);
+    }
+    while (!msg.MIMEBoundary.Empty())
+        CloseBoundary(out, msg.MIMEBoundary);
+}
+
+const char* const kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+const char* const kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+std::string EncodeName(const std::string& name, const TMxHeaderEncoding& enc) {
+    bool printable = true;
+    for (unsigned char c : name)
+        if (c < 0x20 || c > 0x7E)
+            printable = false;
+    if (printable)
+        return QuoteParam(name);
+    return EncodeHeader(name, kMxAddressSpecials, enc.Method, enc.CharSet, enc.ConvertToISO2022JP);
+}
+
+std::string EncodeAddressesWith(const TMxEMailAddressList& list, bool nameFromAddress,
+                                const TMxHeaderEncoding& enc) {
+    std::string out;
+    for (const auto& item : list) {
+        std::string name = item.Name;
+        if (name.empty() && nameFromAddress)
+            name = item.Address;
+        if (!out.empty())
+            out += ", ";
+        if (name.empty())
+            out += item.Address;
+        else
+            out += EncodeName(name, enc) + " <" + item.Address + ">";
+    }
+    return out;
+}
+
+} // namespace
+
+std::string FormatMailDate(TDateTime dt) {
+    int y, mo, d, h, mi, s, ms;
+    if (!DecodeDateTime(dt, y, mo, d, h, mi, s, ms))
+        DecodeDateTime(Now(), y, mo, d, h, mi, s, ms);
+    std::time_t t = UnixFromDateTime(dt);
+    std::tm tmv{};
+    localtime_r(&t, &tmv);
+    int off = UtcOffsetMinutes(dt);
+    char zone[16];
+    std::snprintf(zone, sizeof zone, "%c%02d%02d", off < 0 ? '-' : '+', std::abs(off) / 60,
+                  std::abs(off) % 60);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%s, %d %s %d %02d:%02d:%02d %s", kDayNames[tmv.tm_wday % 7], d,
+                  kMonthNames[(mo - 1) % 12], y, h, mi, s, zone);
+    return buf;
+}
+
+std::string EncodeAddresses(const TMxEMailAddressList& list, bool nameFromAddress) {
+    return EncodeAddressesWith(list, nameFromAddress, HeaderEncodingParams());
+}
+
+void TMxMessage::BuildHeaders() {
+    MessageParts.CountParts();
+    const bool hasParts = !MessageParts.Empty();
+    if (Encoding == TMxMessageEncoding::Default)
+        Encoding = hasParts ? TMxMessageEncoding::MIME : TMxMessageEncoding::Plain;
+    const bool mime = Encoding == TMxMessageEncoding::MIME;
+    for (size_t i = 0; i < MessageParts.Count(); ++i) {
+        std::string& cte = MessageParts[i].ContentTransfer;
+        if (cte.empty())
+            continue;
+        if (mime &&
+            !OneOf(cte, {"7bit", "8bit", "binary", "base64", "quoted-printable", "binhex40"}))
+            cte = "base64";
+        else if (!mime && !OneOf(cte, {"UUE", "XXE"}))
+            cte = "UUE";
+    }
+    if (hasParts && !OneOf(ContentTransferEncoding, {"7bit", "8bit", "binary"}))
+        ContentTransferEncoding.clear();
+    const bool singlePart =
+        mime && IsMsgSinglePartMime && MessageParts.Count() == 1 && Body.empty();
+    std::string boundary;
+    if (mime) {
+        boundary = ProcessBoundary();
+        if (ContentType.empty()) {
+            int texts = MessageParts.TextPartCount(), atts = MessageParts.AttachmentCount();
+            if (texts < 2 && atts == 0)
+                ContentType = "text/plain";
+            else if (texts < 2)
+                ContentType = "multipart/mixed";
+            else if (atts == 0)
+                ContentType = "multipart/alternative";
+            else
+                ContentType = "multipart/mixed";
+        }
+    }
+    const TMxHeaderEncoding enc = HeaderEncodingParams();
+
+    TMxHeaderList& h = LastGeneratedHeaders;
+    h.Clear();
+    if (!Headers.Empty())
+        h.Assign(Headers);
+    h.SetValue("From", EncodeAddressesWith(FromList, true, enc));
+    h.SetValue("Subject",
+               EncodeHeader(Subject, {}, enc.Method, enc.CharSet, enc.ConvertToISO2022JP));
+    h.SetValue("To", EncodeAddressesWith(Recipients, false, enc));
+    h.SetValue("Cc", EncodeAddressesWith(CCList, false, enc));
+    h.SetValue("Bcc", FFileSaveInProgress ? EncodeAddressesWith(BccList, false, enc) : "");
+    std::string groups;
+    for (const auto& g : NewsGroups)
+        groups += (groups.empty() ? "" : ",") + g;
+    h.SetValue("Newsgroups", groups);
+    if (!mime) {
+        h.SetValue("Content-Transfer-Encoding", ContentTransferEncoding);
+        h.SetValue("Content-Type", ContentType);
+    } else if (singlePart) {
+        // The part's own header lines follow and continue this block; stale copies of
+        // them from a loaded letter must not stand twice.
+        h.SetValue("Content-Type", "");
+        h.SetValue("Content-Transfer-Encoding", "");
+        h.SetValue("Content-Disposition", "");
+        h.SetValue("MIME-Version", "1.0");
+    } else {
+        std::string ct = ContentType;
+        if (!CharSet.empty())
+            ct += ";\r\n\tcharset=\"" + CharSet + "\"";
+        if (hasParts)
+            ct += "; boundary=\"" + boundary + "\"";
+        h.SetValue("Content-Type", ct);
+        h.SetValue("MIME-Version", "1.0");
+        h.SetValue("Content-Transfer-Encoding", ContentTransferEncoding);
+    }
+    h.SetValue("Sender", Sender.Text());
+    h.SetValue("Reply-To", EncodeAddressesWith(ReplyTo, false, enc));
+    h.SetValue("Organization",
+               EncodeHeader(Organization, {}, enc.Method, enc.CharSet, enc.ConvertToISO2022JP));
+    h.SetValue("Disposition-Notification-To", ReceiptRecipient.Text());
+    h.SetValue("References", References);
+    h.SetValue("Date", FormatMailDate(UseNowForDate() ? Now() : Date));
+    h.SetValue("X-Priority", Priority == TMxMessagePriority::Normal
+                                 ? std::string()
+                                 : std::to_string(static_cast<int>(Priority)));
+    for (const auto& line : ExtraHeaders.Lines())
+        h.Add(line);
+    // Only a real reply carries In-Reply-To; a loaded letter's own Message-ID is not one.
+    if (!InReplyTo.empty())
+        h.SetValue("In-Reply-To", InReplyTo);
+}
+
+void WriteHeaderBlock(TMxIOHandler& io, TMxMessage& msg) {
+    msg.BuildHeaders();
+    BodyOut out(io);
+    for (const auto& line : msg.LastGeneratedHeaders.Lines())
+        out.Raw(line + "\r\n");
+    out.Flush();
+}
+
+void WriteBodyBlock(TMxIOHandler& io, TMxMessage& msg) {
+    TMxWorkScope work(io, TMxWorkMode::Write);
+    BodyOut out(io);
+    const bool singlePart = msg.Encoding == TMxMessageEncoding::MIME && msg.IsMsgSinglePartMime &&
+                            msg.MessageParts.Count() == 1 && msg.Body.empty();
+    const bool b64 = SameText(msg.ContentTransferEncoding, "base64");
+    const bool qp = SameText(msg.ContentTransferEncoding, "quoted-printable");
+    if ((b64 || qp) && !singlePart) {
+        if (!msg.MessageParts.Empty())
+            throw EMxException("Message parts cannot be used in a message which has a "
+                               "ContentTransferEncoding value.");
+        out.Line("");
+        if (b64) {
+            std::string enc;
+            EncodeBase64Lines(TextOf(msg.Body), enc);
+            out.Raw(enc);
+        } else {
+            for (const auto& l : msg.Body)
+                EncodeQPLine(l, [&](std::string_view e) { out.Line(e); });
+        }
+    } else if (msg.Encoding == TMxMessageEncoding::Plain) {
+        WritePlainBody(out, msg);
+    } else {
+        WriteMimeBody(out, msg);
+    }
+    out.Flush();
+}
+
+void TransmitMessage(TMxIOHandler& io, TMxMessage& msg, bool headersOnly) {
+    if (msg.NoEncode) {
+        BodyOut out(io);
+        for (const auto& line : msg.Headers.Lines())
+            out.Raw(line + "\r\n");
+        out.Raw("\r\n");
+        if (!headersOnly)
+            for (const auto& l : msg.Body)
+                out.Line(l);
+        out.Flush();
+        return;
+    }
+    WriteHeaderBlock(io, msg);
+    if (!headersOnly)
+        WriteBodyBlock(io, msg);
+}
+
+} // namespace tzn
