@@ -105,6 +105,12 @@ void CreateMailFolders(const std::string& mailDir) {
 }
 
 void LoadMailSettings() {
+    LoadMailSettings(nullptr);
+}
+
+void LoadMailSettings(std::string* failure) {
+    if (failure)
+        failure->clear();
     // The current values are the defaults of every key but AutoOnNoMail and AutoAddTovarUp.
     MailSettings s = MailSettingsSnapshot();
     try {
@@ -144,6 +150,8 @@ void LoadMailSettings() {
         CreateMailFolders(s.MailDir);
     } catch (const std::exception& e) {
         Publish(s);
+        if (failure)
+            *failure = e.what();
         WriteActivityLog(ru("Ошибка загрузки параметров Эл. почты: ") + e.what());
     }
 }

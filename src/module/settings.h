@@ -67,6 +67,9 @@ void ClearAdditionalAddresses();
 // log entry "Ошибка загрузки параметров Эл. почты: <error>"; it throws only when that entry
 // cannot be written.
 void LoadMailSettings();
+// The same; *failure receives the error text of a failed read ("" when none), also when the
+// log entry then cannot be written.
+void LoadMailSettings(std::string* failure);
 
 // The settings dialog's apply: makes MailDir end in "\", creates the store folders, stores the
 // record in memory and writes every key in the fixed order, passwords scrambled. Keys of other
