@@ -118,6 +118,9 @@ void LoadMailSettings(std::string* failure) {
         ini.CheckReadable();
         Read(ini, "EMail", s.EMail);
         Read(ini, "MailDir", s.MailDir);
+        // A hand-edited folder without its final "\" would put the store beside it
+        // ("MAILInBox"); an empty one would put it at the root.
+        s.MailDir = s.MailDir.empty() ? kDefaults.MailDir : IncludeTrailingBackslash(s.MailDir);
         Read(ini, "IsSaveInMail", s.IsSaveInMail);
         Read(ini, "IsSaveOutMail", s.IsSaveOutMail);
         Read(ini, "SMTPHost", s.SMTPHost);
@@ -158,6 +161,8 @@ void LoadMailSettings(std::string* failure) {
 
 void SaveMailSettings(const MailSettings& settings) {
     MailSettings s = settings;
+    if (s.MailDir.empty())
+        throw std::runtime_error(ru("Не указан каталог почтового ящика"));
     s.MailDir = IncludeTrailingBackslash(s.MailDir);
     CreateMailFolders(s.MailDir);
     Publish(s);

@@ -220,6 +220,21 @@ TEST_F(SettingsTest, MissingKeysKeepCurrentValuesExceptTwoThatDefaultToFalse) {
     EXPECT_TRUE(s.MailAddictionAdressList.empty());
 }
 
+TEST_F(SettingsTest, HandEditedMailDirIsCompletedNotMisplaced) {
+    WriteFile(cnf, "[EMail]\r\nMailDir=C:\\Box\r\n");
+    LoadMailSettings();
+    EXPECT_EQ(MailSettingsSnapshot().MailDir, "C:\\Box\\");
+    EXPECT_TRUE(std::filesystem::is_directory(root.Path("C/Box/InBox")));
+    EXPECT_FALSE(std::filesystem::exists(root.Path("C/BoxInBox")));
+    WriteFile(cnf, "[EMail]\r\nMailDir=\r\n");
+    LoadMailSettings();
+    EXPECT_EQ(MailSettingsSnapshot().MailDir, MailSettings{}.MailDir);
+    MailSettings empty;
+    empty.MailDir = "";
+    EXPECT_THROW(SaveMailSettings(empty), std::runtime_error);
+    EXPECT_EQ(ReadFile(cnf), "[EMail]\r\nMailDir=\r\n");
+}
+
 TEST_F(SettingsTest, PasswordReadUnderAnotherNameIsDifferentNotAnError) {
     WriteFile(cnf,
               "[EMail]\r\nUserName=bob\r\nPassword=" + EncodePassword("alice", "secret") + "\r\n");

@@ -255,6 +255,8 @@ int Set(const std::vector<std::string>& args) {
         case Kind::String:
         case Kind::Password: {
             const std::string v = ToCp1251(value, key->name);
+            if (v.empty() && AnsiSameText(key->name, "MailDir"))
+                throw UsageError("MailDir cannot be empty");
             apply = [key, v](MailSettings& s) { *static_cast<std::string*>(key->field(s)) = v; };
             break;
         }
