@@ -1,14 +1,23 @@
 #include "store/mail_store.h"
 
+#include "mail/exceptions.h"
+#include "mail/io_handler_stream_msg.h"
 #include "mail/message.h"
+#include "mail/message_reader.h"
 #include "module/settings.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "store/header_recoding.h"
 #include "store/mailbox_refresh.h"
+
+#include <filesystem>
+#include <fstream>
 
 namespace tzn {
 
 namespace {
+
+constexpr int kHeaderScanBlock = 4096;
 
 constexpr MailFolder kFolders[] = {MailFolder::InBox, MailFolder::OutBox, MailFolder::Sent};
 
@@ -28,11 +37,33 @@ bool LooksLikeLetter(const TMxMessage& letter) {
     return !letter.Headers.Empty() && !letter.Headers.Name(0).empty();
 }
 
+// The header scan lists tens of thousands of letters with attachments of any size: it reads
+// the file in small blocks and stops at the blank line, so a letter's body is never read.
+void ReadHeaderBlockOnly(const std::string& path, TMxMessage& letter) {
+    const auto native = NativePath(path);
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(native, ec))
+        throw EMxMessageCannotLoad("Cannot load message from file " + path);
+    char buffer[kHeaderScanBlock];
+    std::ifstream in;
+    in.rdbuf()->pubsetbuf(buffer, sizeof buffer);
+    in.open(native, std::ios::binary);
+    if (!in)
+        throw EMxMessageCannotLoad("Cannot load message from file " + path);
+    letter.Clear();
+    TMxIOHandlerStreamMsg io(&in);
+    io.RecvBufferSize = kHeaderScanBlock;
+    ReadHeaderBlock(io, letter, "");
+}
+
 std::unique_ptr<TMxMessage> LoadFromPath(const std::string& path, bool headersOnly) {
     auto letter = std::make_unique<TMxMessage>();
-    if (headersOnly)
+    if (headersOnly) {
         letter->SetUseNowForDate(true);
-    letter->ReadFromFile(path, headersOnly);
+        ReadHeaderBlockOnly(path, *letter);
+    } else {
+        letter->ReadFromFile(path);
+    }
     if (!LooksLikeLetter(*letter))
         return nullptr;
     return letter;

@@ -7,12 +7,13 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace tzn::test {
 
-class FakeHost : public THostServices {
+class ScriptedHost : public THostServices {
 public:
     struct ImportCall {
         std::string senderCode; // empty for ImportDataFile

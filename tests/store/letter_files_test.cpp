@@ -2,7 +2,7 @@
 
 #include "platform/cp1251.h"
 #include "platform/files.h"
-#include "temp_root.h"
+#include "store_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -14,9 +14,9 @@
 namespace tzn {
 namespace {
 
-using test::ReadAll;
 using test::TempRoot;
-using test::WriteAll;
+auto ReadAll = test::ReadWin;
+auto WriteAll = test::WriteWin;
 
 const std::string kDir = "C:\\MAIL\\OutBox\\";
 

@@ -1,0 +1,224 @@
+#include "store/composition.h"
+
+#include "mail/message.h"
+#include "store/mail_store.h"
+#include "store/mailbox_refresh.h"
+#include "store_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+
+namespace tzn {
+namespace {
+
+class CompositionTest : public test::StoreTest {
+protected:
+    struct Stored {
+        std::string subject, toName, toAddress, fromName, fromAddress, attachmentName, content;
+    };
+    // Every letter in OutBox, in name order.
+    std::vector<Stored> OutBox() {
+        std::vector<Stored> out;
+        StoredLetterListVar list;
+        LoadFolderLetters(list, MailFolder::OutBox);
+        if (!list)
+            return out;
+        for (const StoredLetter& e : *list) {
+            const TMxMessage& m = *e.Letter;
+            Stored s;
+            s.subject = m.Subject;
+            if (m.Recipients.Count() == 1) {
+                s.toName = m.Recipients[0].Name;
+                s.toAddress = m.Recipients[0].Address;
+            }
+            s.fromName = m.FromList.Empty() ? "" : m.FromList[0].Name;
+            s.fromAddress = m.FromList.Empty() ? "" : m.FromList[0].Address;
+            if (m.MessageParts.Count() == 1 && m.MessageParts[0].AsAttachment()) {
+                s.attachmentName = m.MessageParts[0].PartFileName;
+                s.content = test::ReadWin(m.MessageParts[0].AsAttachment()->StoredPath);
+            }
+            out.push_back(s);
+        }
+        return out;
+    }
+    std::vector<std::string> Addresses() {
+        std::vector<std::string> a;
+        for (const Stored& s : OutBox())
+            a.push_back(s.toAddress);
+        std::sort(a.begin(), a.end());
+        return a;
+    }
+};
+
+TEST_F(CompositionTest, LetterFieldsAndStoredForm) {
+    const std::string file = SourceFile("req17.txt", "request");
+    std::string stored;
+    auto letter = ComposeLetter("17", "st17@example.test", file, false, false, true, &stored);
+    ASSERT_TRUE(letter);
+    EXPECT_EQ(letter->Subject, "TZN-17");
+    EXPECT_EQ(letter->From().Name, "12");
+    EXPECT_EQ(letter->From().Address, "work@example.test");
+    EXPECT_EQ(letter->Sender.Name, "12");
+    EXPECT_EQ(letter->Sender.Address, "work@example.test");
+    EXPECT_TRUE(letter->UseNowForDate());
+    ASSERT_EQ(letter->Recipients.Count(), 1u);
+    EXPECT_EQ(letter->Recipients[0].Name, "17");
+    EXPECT_TRUE(letter->Body.empty());
+    ASSERT_EQ(letter->MessageParts.Count(), 1u);
+    EXPECT_EQ(letter->MessageParts[0].PartFileName, "req17.txt");
+    EXPECT_EQ(Letters(MailFolder::OutBox), std::vector<std::string>{stored});
+
+    const std::vector<Stored> out = OutBox();
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].subject, "TZN-17");
+    EXPECT_EQ(out[0].toName, "17");
+    EXPECT_EQ(out[0].toAddress, "st17@example.test");
+    EXPECT_EQ(out[0].fromName, "12");
+    EXPECT_EQ(out[0].attachmentName, "req17.txt");
+    EXPECT_EQ(out[0].content, "request");
+    const std::string text = test::ReadWin(FolderDir(MailFolder::OutBox) + stored);
+    EXPECT_NE(text.find("multipart/mixed"), std::string::npos);
+    EXPECT_TRUE(text.ends_with("\r\n.\r\n"));
+}
+
+TEST_F(CompositionTest, TemporaryAttachmentGoesWithTheLetter) {
+    const std::string kept = SourceFile("kept.dat", "k");
+    const std::string temp = SourceFile("temp.dat", "t");
+    ComposeLetter("1", "a@example.test", kept, false, true, true);
+    auto letter = ComposeLetter("1", "a@example.test", temp, true, false, true);
+    ASSERT_TRUE(letter);
+    EXPECT_TRUE(FileExists(temp)); // the caller still holds the letter
+    letter.reset();
+    EXPECT_FALSE(FileExists(temp));
+    EXPECT_TRUE(FileExists(kept));
+    // Free-after returns nothing and deletes a temporary attachment at once.
+    const std::string temp2 = SourceFile("temp2.dat", "t2");
+    EXPECT_FALSE(ComposeLetter("1", "a@example.test", temp2, true, true, true));
+    EXPECT_FALSE(FileExists(temp2));
+    EXPECT_EQ(Letters(MailFolder::OutBox).size(), 3u);
+}
+
+TEST_F(CompositionTest, FailuresReturnNothingAndLoseNothing) {
+    std::string stored = "x";
+    EXPECT_FALSE(
+        ComposeLetter("1", "a@example.test", "C:\\SRC\\missing.dat", true, false, true, &stored));
+    EXPECT_TRUE(stored.empty());
+    EXPECT_TRUE(Letters(MailFolder::OutBox).empty());
+    // OutBox gone: the save fails, the letter is not returned, the temporary file stays.
+    const std::string file = SourceFile("reply.dat", "r");
+    std::filesystem::remove_all(NativePath(FolderDir(MailFolder::OutBox)));
+    EXPECT_FALSE(ComposeLetter("1", "a@example.test", file, true, false, true));
+    EXPECT_TRUE(FileExists(file));
+}
+
+TEST_F(CompositionTest, RequestAddressingByOptions) {
+    host.makeRequest = [this](const std::string& key) {
+        return SourceFile("req" + key + ".txt", "R" + key);
+    };
+    host.selected = THostStation{"17", "17", "Station 17"};
+    settings.MailAddictionAdressList = {"first@example.test", "second@example.test"};
+
+    // Option off: one letter to the working address; the request file is deleted.
+    OnCreateConfigMail();
+    EXPECT_EQ(Addresses(), std::vector<std::string>{"work@example.test"});
+    EXPECT_FALSE(FileExists("C:\\SRC\\req17.txt"));
+    const std::vector<Stored> one = OutBox();
+    EXPECT_EQ(one[0].subject, "TZN-17");
+    EXPECT_EQ(one[0].toName, "17");
+    EXPECT_EQ(one[0].content, "R17");
+    EXPECT_EQ(host.stationQueries, std::vector<int>{0});
+    EXPECT_EQ(host.requestQueries, std::vector<std::string>{"17"});
+
+    // On, working address kept: the working address and the first line only.
+    std::filesystem::remove_all(NativePath(FolderDir(MailFolder::OutBox)));
+    CreateMailFolders(settings.MailDir);
+    settings.UseAddictionAddress = true;
+    settings.NotUseWorkAddres = false;
+    Apply();
+    OnCreateConfigMail();
+    EXPECT_EQ(Addresses(), (std::vector<std::string>{"first@example.test", "work@example.test"}));
+    for (const Stored& s : OutBox())
+        EXPECT_EQ(s.content, "R17");
+    EXPECT_FALSE(FileExists("C:\\SRC\\req17.txt"));
+
+    // On, only the additional address.
+    std::filesystem::remove_all(NativePath(FolderDir(MailFolder::OutBox)));
+    CreateMailFolders(settings.MailDir);
+    settings.NotUseWorkAddres = true;
+    Apply();
+    OnCreateConfigMail();
+    EXPECT_EQ(Addresses(), std::vector<std::string>{"first@example.test"});
+
+    // On with an empty list: the working address alone, so the request still goes out.
+    std::filesystem::remove_all(NativePath(FolderDir(MailFolder::OutBox)));
+    CreateMailFolders(settings.MailDir);
+    settings.MailAddictionAdressList.clear();
+    Apply();
+    OnCreateConfigMail();
+    EXPECT_EQ(Addresses(), std::vector<std::string>{"work@example.test"});
+    EXPECT_FALSE(FileExists("C:\\SRC\\req17.txt"));
+}
+
+TEST_F(CompositionTest, RequestsForAllStationsSkipEmptyRequestFile) {
+    for (int i = 1; i <= 5; ++i)
+        host.stations.push_back({std::to_string(i), std::to_string(i), "S"});
+    host.makeRequest = [this](const std::string& key) {
+        return key == "3" ? std::string() : SourceFile("req" + key + ".txt", "R" + key);
+    };
+    std::atomic<int> refreshes{0};
+    const int id = AddMailboxRefreshHandler([&] { ++refreshes; });
+    OnCreateAllConfigMail();
+    RemoveMailboxRefreshHandler(id);
+    EXPECT_EQ(host.stationQueries, (std::vector<int>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(host.requestQueries, (std::vector<std::string>{"1", "2", "3", "4", "5"}));
+    std::map<std::string, std::string> bySubject;
+    for (const Stored& s : OutBox())
+        bySubject[s.subject] = s.content;
+    EXPECT_EQ(bySubject, (std::map<std::string, std::string>{
+                             {"TZN-1", "R1"}, {"TZN-2", "R2"}, {"TZN-4", "R4"}, {"TZN-5", "R5"}}));
+    EXPECT_EQ(refreshes.load(), 4); // the window lists every composed letter at once
+}
+
+TEST_F(CompositionTest, ReportLettersGoToEveryAddress) {
+    const std::string data = SourceFile("report.dat", "D");
+    settings.UseAddictionAddress = true;
+    settings.NotUseWorkAddres = true; // not consulted for reports
+    settings.MailAddictionAdressList = {"x1@example.test", "x2@example.test", "x3@example.test"};
+    Apply();
+    EXPECT_EQ(ComposeReportLetters(data), 4);
+    EXPECT_TRUE(FileExists(data)); // the caller deletes the data file
+    const std::vector<Stored> out = OutBox();
+    ASSERT_EQ(out.size(), 4u);
+    for (const Stored& s : out) {
+        EXPECT_EQ(s.subject, "TZN-Office");
+        EXPECT_EQ(s.toName, "Office");
+        EXPECT_EQ(s.content, "D");
+    }
+    EXPECT_EQ(Addresses(), (std::vector<std::string>{"work@example.test", "x1@example.test",
+                                                     "x2@example.test", "x3@example.test"}));
+    settings.UseAddictionAddress = false;
+    Apply();
+    EXPECT_EQ(ComposeReportLetters(data), 1);
+    EXPECT_EQ(ComposeReportLetters("C:\\SRC\\gone.dat"), 0);
+}
+
+TEST_F(CompositionTest, ReplyGoesToWorkingAddressOnly) {
+    settings.UseAddictionAddress = true;
+    settings.NotUseWorkAddres = true;
+    settings.MailAddictionAdressList = {"x1@example.test"};
+    Apply();
+    const std::string reply = SourceFile("answer.dat", "ans");
+    EXPECT_TRUE(ComposeReplyLetter("77", reply));
+    EXPECT_FALSE(FileExists(reply));
+    const std::vector<Stored> out = OutBox();
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].subject, "TZN-77");
+    EXPECT_EQ(out[0].toName, "77");
+    EXPECT_EQ(out[0].toAddress, "work@example.test");
+    EXPECT_EQ(out[0].content, "ans");
+}
+
+} // namespace
+} // namespace tzn

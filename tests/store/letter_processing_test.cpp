@@ -1,0 +1,177 @@
+#include "store/letter_processing.h"
+
+#include "mail/message.h"
+#include "module/activity_log.h"
+#include "platform/cp1251.h"
+#include "store/mail_store.h"
+#include "store_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace tzn {
+namespace {
+
+class ProcessingTest : public test::StoreTest {
+protected:
+    void SetUp() override {
+        StoreTest::SetUp();
+        host.readFile = [](const std::string& p) { return test::ReadWin(p); };
+    }
+    // A received letter from station `sender` with one attachment per (name, content).
+    std::unique_ptr<TMxMessage>
+    Received(const std::string& subject, const std::string& sender,
+             const std::vector<std::pair<std::string, std::string>>& files) {
+        auto letter = std::make_unique<TMxMessage>();
+        letter->From() = TMxEMailAddressItem(sender, "st" + sender + "@example.test");
+        letter->Subject = subject;
+        letter->MessageParts.AddText({"a text part is ignored"});
+        int n = 0;
+        for (const auto& [name, content] : files) {
+            const std::string src = SourceFile("part" + std::to_string(++n), content);
+            letter->MessageParts.AddAttachment(src).PartFileName = name;
+        }
+        letter->MessageParts.CountParts();
+        return letter;
+    }
+    std::vector<std::string> ImportedNames() const {
+        std::vector<std::string> names;
+        for (const auto& c : host.imports)
+            names.push_back(c.fileName);
+        return names;
+    }
+};
+
+TEST_F(ProcessingTest, SubjectTestIsCaseInsensitiveSubstring) {
+    SetStationCode("ab12");
+    auto letter = Received("Data for tzn-AB12", "77", {{"a.dat", "A"}});
+    ProcessReceivedLetter(*letter);
+    ASSERT_EQ(host.imports.size(), 1u);
+    EXPECT_EQ(host.imports[0].fileName, "C:\\DATA\\a.dat");
+    EXPECT_FALSE(host.imports[0].from);
+    EXPECT_EQ(host.imports[0].contentSeen, "A");
+    EXPECT_EQ(test::ReadWin("C:\\DATA\\a.dat"), "A"); // left for the host
+
+    // A code that is a prefix of another takes that station's letters too.
+    SetStationCode("12");
+    ProcessReceivedLetter(*Received("TZN-123", "77", {{"b.dat", "B"}}));
+    EXPECT_EQ(host.imports.size(), 2u);
+    SetStationCode("123");
+    ProcessReceivedLetter(*Received("TZN-12", "77", {{"c.dat", "C"}}));
+    EXPECT_EQ(host.imports.size(), 2u);
+    EXPECT_FALSE(FileExists("C:\\DATA\\c.dat"));
+    // A matching letter without attachments: nothing happens, nothing is reported.
+    SetStationCode("12");
+    ProcessReceivedLetter(*Received("TZN-12", "77", {}));
+    EXPECT_EQ(host.imports.size(), 2u);
+    EXPECT_TRUE(RecordedMessageBoxes().empty());
+}
+
+TEST_F(ProcessingTest, AttachmentsReplaceDataFilesAndRepliesGoToOutBox) {
+    test::WriteWin("C:\\DATA\\one.dat", "stale");
+    int answered = 0;
+    host.importAnswer = [&](const std::string& f) {
+        // The reply file of the previous hand-over is gone before each call.
+        EXPECT_FALSE(FileExists("C:\\DATA\\TZN.txt"));
+        test::WriteWin("C:\\DATA\\TZN.txt", "old reply");
+        if (f.ends_with("two.dat"))
+            return std::string();
+        const std::string reply = "C:\\SRC\\reply" + std::to_string(++answered) + ".dat";
+        test::WriteWin(reply, "reply to " + f);
+        return reply;
+    };
+    auto letter =
+        Received("TZN-12", "77", {{"one.dat", "1"}, {"two.dat", "2"}, {"three.dat", "3"}});
+    ProcessReceivedLetter(*letter);
+    EXPECT_EQ(ImportedNames(), (std::vector<std::string>{"C:\\DATA\\one.dat", "C:\\DATA\\two.dat",
+                                                         "C:\\DATA\\three.dat"}));
+    EXPECT_EQ(test::ReadWin("C:\\DATA\\one.dat"), "1");
+    // One reply per answered file, to the sender's code at the working address; the reply
+    // files themselves go with their letters.
+    StoredLetterListVar out;
+    LoadFolderLetters(out, MailFolder::OutBox);
+    ASSERT_TRUE(out);
+    ASSERT_EQ(out->Count(), 2u);
+    for (const StoredLetter& e : *out) {
+        EXPECT_EQ(e.Letter->Subject, "TZN-77");
+        EXPECT_EQ(e.Letter->Recipients[0].Address, "work@example.test");
+    }
+    EXPECT_FALSE(FileExists("C:\\SRC\\reply1.dat"));
+    EXPECT_FALSE(FileExists("C:\\SRC\\reply2.dat"));
+    // The attachments' own content files were marked temporary and go with the letter.
+    const std::string stored = letter->MessageParts[1].AsAttachment()->StoredPath;
+    EXPECT_TRUE(FileExists(stored));
+    letter.reset();
+    EXPECT_FALSE(FileExists(stored));
+    EXPECT_TRUE(FileExists("C:\\DATA\\one.dat"));
+}
+
+TEST_F(ProcessingTest, OfficeSideAsksWithSenderOnlyForSeveralStations) {
+    SetModuleMode(1);
+    host.count = 2;
+    ProcessReceivedLetter(*Received("TZN-12", "77", {{"a.dat", "A"}}));
+    host.count = 1;
+    ProcessReceivedLetter(*Received("TZN-12", "78", {{"b.dat", "B"}}));
+    SetModuleMode(0);
+    host.count = 2;
+    ProcessReceivedLetter(*Received("TZN-12", "79", {{"c.dat", "C"}}));
+    ASSERT_EQ(host.imports.size(), 3u);
+    EXPECT_TRUE(host.imports[0].from);
+    EXPECT_EQ(host.imports[0].senderCode, "77");
+    EXPECT_EQ(host.imports[0].fileName, "C:\\DATA\\a.dat");
+    EXPECT_FALSE(host.imports[1].from);
+    EXPECT_FALSE(host.imports[2].from);
+}
+
+TEST_F(ProcessingTest, HostFailureIsSwallowedAndNextFileHandedOver) {
+    host.importThrows = true;
+    ProcessReceivedLetter(*Received("TZN-12", "77", {{"a.dat", "A"}, {"b.dat", "B"}}));
+    EXPECT_EQ(host.imports.size(), 2u);
+    EXPECT_TRUE(RecordedMessageBoxes().empty());
+    EXPECT_TRUE(Letters(MailFolder::OutBox).empty());
+}
+
+TEST_F(ProcessingTest, BlockedDataFileIsReportedAfterFirstHandOver) {
+    ASSERT_TRUE(ForceDirectories("C:\\PLAV\\LogFiles\\"));
+    // The second file's name is held by something that cannot be deleted.
+    test::WriteWin("C:\\DATA\\second.dat\\inside", "x");
+    host.importAnswer = [this](const std::string&) { return SourceFile("r.dat", "r"); };
+    ProcessReceivedLetter(
+        *Received("TZN-12", "77", {{"first.dat", "1"}, {"second.dat", "2"}, {"third.dat", "3"}}));
+    EXPECT_EQ(ImportedNames(), std::vector<std::string>{"C:\\DATA\\first.dat"});
+    EXPECT_EQ(Letters(MailFolder::OutBox).size(), 1u); // the first file's reply stays
+    EXPECT_FALSE(FileExists("C:\\DATA\\third.dat"));
+
+    const std::string expected =
+        ru("Не обработано письмо от 77\rНе удален временный файл с предыдущей АЗС");
+    const auto boxes = RecordedMessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, expected);
+    EXPECT_EQ(boxes[0].caption, "");
+    EXPECT_EQ(boxes[0].flags & MB_ICONWARNING, static_cast<unsigned>(MB_ICONWARNING));
+    EXPECT_NE(test::ReadWin(ModuleLogFileName()).find(expected), std::string::npos);
+}
+
+TEST_F(ProcessingTest, HostileAttachmentNamesStayInsideDataDir) {
+    ProcessReceivedLetter(*Received("TZN-12", "77",
+                                    {{"..", "dots"},
+                                     {".", "dot"},
+                                     {"", "empty"},
+                                     {"..\\..\\evil.dat", "evil"},
+                                     {"/tmp/abs.dat", "abs"},
+                                     {"C:x.dat", "drive"}}));
+    EXPECT_EQ(ImportedNames(),
+              (std::vector<std::string>{"C:\\DATA\\attachment-1.dat", "C:\\DATA\\attachment-2.dat",
+                                        "C:\\DATA\\attachment-3.dat", "C:\\DATA\\evil.dat",
+                                        "C:\\DATA\\abs.dat", "C:\\DATA\\x.dat"}));
+    EXPECT_EQ(test::ReadWin("C:\\DATA\\attachment-1.dat"), "dots");
+    EXPECT_EQ(test::ReadWin("C:\\DATA\\evil.dat"), "evil");
+    EXPECT_FALSE(FileExists("C:\\evil.dat"));
+    EXPECT_FALSE(std::filesystem::exists(root.Path("evil.dat")));
+    EXPECT_TRUE(RecordedMessageBoxes().empty());
+    EXPECT_EQ(SafeDataFileName("report.dat", 4), "report.dat");
+}
+
+} // namespace
+} // namespace tzn

@@ -1,0 +1,68 @@
+// Common ground for store tests: a private TZN_ROOT, the mail folders under "C:\MAIL\", a
+// data exchange folder "C:\DATA\", a scripted host, and fresh module-wide values.
+#pragma once
+
+#include "fake_host.h"
+#include "module/module_state.h"
+#include "module/settings.h"
+#include "platform/files.h"
+#include "platform/message_box.h"
+#include "platform/paths.h"
+#include "store/letter_files.h"
+#include "temp_root.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace tzn::test {
+
+inline std::string ReadWin(const std::string& windowsPath) {
+    return ReadFile(NativePath(windowsPath));
+}
+inline void WriteWin(const std::string& windowsPath, const std::string& content) {
+    WriteFile(NativePath(windowsPath), content);
+}
+
+class StoreTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetModuleState();
+        settings = MailSettings{};
+        settings.MailDir = "C:\\MAIL\\";
+        settings.EMail = "work@example.test";
+        SetMailSettings(settings);
+        CreateMailFolders(settings.MailDir);
+        SetDataDir("C:\\DATA\\");
+        ASSERT_TRUE(ForceDirectories(DataDir()));
+        SetStationCode("12");
+        SetHost(&host);
+        ResetLetterFileCounter();
+        ClearRecordedMessageBoxes();
+    }
+    void TearDown() override {
+        SetHost(nullptr);
+        ResetModuleState();
+        SetMailSettings(MailSettings{});
+    }
+    // Applies changes made to `settings`.
+    void Apply() { SetMailSettings(settings); }
+
+    std::string FolderDir(MailFolder f) const { return FolderPath(settings.MailDir, f); }
+    std::vector<std::string> Letters(MailFolder f) const {
+        return FindFiles(FolderDir(f), "*.eml");
+    }
+    // A file in C:\SRC\ with the given content, its Windows-form path returned.
+    std::string SourceFile(const std::string& name, const std::string& content) {
+        const std::string path = "C:\\SRC\\" + name;
+        WriteWin(path, content);
+        return path;
+    }
+
+    TempRoot root;
+    ScriptedHost host;
+    MailSettings settings;
+};
+
+} // namespace tzn::test
