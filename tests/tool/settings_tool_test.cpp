@@ -1,0 +1,156 @@
+// The settings commands of the tznmail tool, run as a process on a temporary TZN_ROOT.
+#include "module/password.h"
+#include "platform/cp1251.h"
+#include "temp_root.h"
+
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+namespace tzn {
+namespace {
+
+using test::ReadFile;
+using test::TempRoot;
+using test::WriteFile;
+
+struct ToolRun {
+    int status;
+    std::string out;
+};
+
+// Arguments are quoted for the shell; stderr goes to a file beside the root.
+class SettingsToolTest : public ::testing::Test {
+protected:
+    ToolRun Tool(const std::vector<std::string>& args) {
+        std::string cmd = "'" TZN_TOOL_PATH "'";
+        for (const std::string& a : args) {
+            std::string q = "'";
+            for (char c : a)
+                q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+            cmd += " " + q + "'";
+        }
+        cmd += " 2>'" + root.Path("stderr").string() + "'";
+        FILE* p = ::popen(cmd.c_str(), "r");
+        ToolRun r{-1, ""};
+        if (!p)
+            return r;
+        char buf[4096];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+            r.out.append(buf, n);
+        const int st = ::pclose(p);
+        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+        return r;
+    }
+    std::string Err() { return ReadFile(root.Path("stderr")); }
+    std::string Cnf() { return ReadFile(cnf); }
+
+    TempRoot root;
+    std::filesystem::path cnf = root.Path("C/WINDOWS/cnf.INI");
+};
+
+TEST_F(SettingsToolTest, ShowWithoutAFileGivesDefaultsAndCreatesTheStore) {
+    const ToolRun r = Tool({"settings", "show", "--json"});
+    ASSERT_EQ(r.status, 0) << Err();
+    for (const char* expected :
+         {"\"MailDir\": \"C:\\\\PLAV\\\\OFFICE\\\\MAIL\\\\\"", "\"SMTPPort\": 25",
+          "\"POP3Port\": 110", "\"IsSaveInMail\": true", "\"AutoOnNoMail\": false",
+          "\"AddTovarCount\": 1", "\"NotUseWorkAddres\": true", "\"MailAddictionAdressList\": []",
+          "\"m_GetMailWithSort\": false", "\"Password\": \"\""})
+        EXPECT_NE(r.out.find(expected), std::string::npos) << expected << "\n" << r.out;
+    EXPECT_EQ(r.out.front(), '{');
+    EXPECT_TRUE(std::filesystem::is_directory(root.Path("C/PLAV/OFFICE/MAIL/Sent")));
+    EXPECT_FALSE(std::filesystem::exists(cnf));
+    const ToolRun text = Tool({"settings", "show"});
+    EXPECT_NE(text.out.find("SMTPPort = 25\n"), std::string::npos);
+}
+
+TEST_F(SettingsToolTest, PasswordsAreScrambledHiddenAndFollowARenamedUser) {
+    ASSERT_EQ(Tool({"settings", "set", "UserName", "Иван"}).status, 0) << Err();
+    ASSERT_EQ(Tool({"settings", "set", "Password", "тайна"}).status, 0) << Err();
+    EXPECT_NE(Cnf().find("Password=" + EncodePassword(ru("Иван"), ru("тайна")) + "\r\n"),
+              std::string::npos);
+    EXPECT_NE(Tool({"settings", "show"}).out.find("Password = ***\n"), std::string::npos);
+    EXPECT_NE(Tool({"settings", "show", "--reveal"}).out.find("Password = тайна\n"),
+              std::string::npos);
+    // Renaming the user re-stores the password so it still decodes.
+    ASSERT_EQ(Tool({"settings", "set", "UserName", "petr"}).status, 0) << Err();
+    EXPECT_NE(Cnf().find("Password=" + EncodePassword("petr", ru("тайна")) + "\r\n"),
+              std::string::npos);
+    EXPECT_NE(Tool({"settings", "show", "--json", "--reveal"}).out.find("\"Password\": \"тайна\""),
+              std::string::npos);
+    // The dial-up pair works the same way.
+    ASSERT_EQ(Tool({"settings", "set", "IntLogin", "dial"}).status, 0);
+    ASSERT_EQ(Tool({"settings", "set", "IntPassword", "pw"}).status, 0);
+    ASSERT_EQ(Tool({"settings", "set", "intlogin", "dial2"}).status, 0); // names ignore case
+    EXPECT_NE(Cnf().find("IntPassword=" + EncodePassword("dial2", "pw") + "\r\n"),
+              std::string::npos);
+}
+
+TEST_F(SettingsToolTest, BadKeysAndValuesChangeNothingAndExitWithTwo) {
+    WriteFile(cnf, "[Host]\r\nKeep=1\r\n[EMail]\r\nSMTPPort=2525\r\n");
+    const std::string before = Cnf();
+    const std::vector<std::vector<std::string>> bad = {
+        {"settings", "set", "NoSuchKey", "1"},
+        {"settings", "set", "SMTPPort", "abc"},
+        {"settings", "set", "SMTPPort", "70000"},
+        {"settings", "set", "AddTovarCount", "0"},
+        {"settings", "set", "ShowWnd", "maybe"},
+        {"settings", "set", "EMail", "日本@x.test"}, // no Windows-1251 form
+        {"settings", "set", "Password", "secret"},   // no UserName to store it under
+        {"settings", "set", "MailDir", ""},
+        {"settings", "set", "AutoGetMailLastDate", "soon"},
+        {"settings", "set", "EMail"},
+        {"settings", "show", "--bogus"},
+    };
+    for (const auto& args : bad) {
+        const ToolRun r = Tool(args);
+        EXPECT_EQ(r.status, 2) << args[2];
+        EXPECT_FALSE(Err().empty()) << args[2];
+        EXPECT_EQ(Cnf(), before) << args[2];
+    }
+    EXPECT_NE(Err().find("unknown option"), std::string::npos);
+}
+
+TEST_F(SettingsToolTest, SetWritesThroughTheModuleWriterKeepingOtherSections) {
+    WriteFile(cnf, "; host\r\n[Host]\r\nKeep=1\r\n\r\n[EMail]\r\nHostOwn=x\r\n");
+    ASSERT_EQ(Tool({"settings", "set", "SMTPHost", "Почта.example"}).status, 0) << Err();
+    ASSERT_EQ(Tool({"settings", "set", "IsSaveInMail", "false"}).status, 0);
+    ASSERT_EQ(Tool({"settings", "set", "POP3Port", "1110"}).status, 0);
+    ASSERT_EQ(Tool({"settings", "set", "MailDir", "C:\\Box"}).status, 0);
+    ASSERT_EQ(
+        Tool({"settings", "set", "MailAddictionAdressList", "a@x.test, второй@x.test,"}).status, 0);
+    const std::string file = Cnf();
+    EXPECT_EQ(file.rfind("; host\r\n[Host]\r\nKeep=1\r\n\r\n[EMail]\r\nHostOwn=x\r\n", 0), 0u);
+    EXPECT_NE(file.find("SMTPHost=" + ru("Почта.example") + "\r\n"), std::string::npos);
+    EXPECT_NE(file.find("IsSaveInMail=0\r\n"), std::string::npos);
+    EXPECT_NE(file.find("MailDir=C:\\Box\\\r\n"), std::string::npos);
+    EXPECT_NE(file.find("[MailAddictionAdressList]\r\nCount=2\r\nItem1=a@x.test\r\nItem2=" +
+                        ru("второй@x.test") + "\r\n"),
+              std::string::npos)
+        << file;
+    EXPECT_TRUE(std::filesystem::is_directory(root.Path("C/Box/OutBox")));
+    const ToolRun r = Tool({"settings", "show", "--json"});
+    EXPECT_NE(r.out.find("\"MailAddictionAdressList\": [\"a@x.test\", \"второй@x.test\"]"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("\"POP3Port\": 1110"), std::string::npos);
+    EXPECT_NE(r.out.find("\"IsSaveInMail\": false"), std::string::npos);
+    ASSERT_EQ(Tool({"settings", "set", "MailAddictionAdressList", ""}).status, 0);
+    EXPECT_NE(Tool({"settings", "show", "--json"}).out.find("\"MailAddictionAdressList\": []"),
+              std::string::npos);
+}
+
+TEST_F(SettingsToolTest, AFailedReadIsReportedAsAWarning) {
+    WriteFile(root.Path("C/blocker"), "x");
+    WriteFile(cnf, "[EMail]\r\nMailDir=C:\\blocker\\MAIL\\\r\n");
+    const ToolRun r = Tool({"settings", "show"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(Err().find("warning: Ошибка загрузки параметров Эл. почты: "), std::string::npos)
+        << Err();
+    EXPECT_NE(r.out.find("MailDir = C:\\blocker\\MAIL\\\n"), std::string::npos);
+}
+
+} // namespace
+} // namespace tzn
