@@ -164,6 +164,8 @@ template <typename Fn> void TMxPOP3::ReadAnswerInto(Fn&& read) {
     TMxPOP3ResponseReader answer(io);
     answer.WorkTarget = this;
     TMxWorkRedirect quiet(io, nullptr);
+    // Header and body are read in steps of their own; the gauge sees one transfer.
+    TMxWorkScope work(*this, TMxWorkMode::Read);
     try {
         read(answer);
         answer.SkipRest();

@@ -1,0 +1,287 @@
+// Mail server commands with the settings of cnf.INI: check the connection an administrator
+// has just configured, deliver stored letters, and download a mailbox into a folder.
+#include "commands.h"
+
+#include "mail/exceptions.h"
+#include "mail/header_coding.h"
+#include "mail/message.h"
+#include "mail/pop3.h"
+#include "mail/smtp.h"
+#include "module/settings.h"
+#include "platform/cp1251.h"
+#include "platform/files.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <stdexcept>
+
+namespace tzn::tool {
+namespace {
+
+std::string U(const std::string& cp1251) {
+    return Utf8FromCp1251(cp1251);
+}
+
+// The settings as the module reads them; a failed read is shown as a warning.
+MailSettings Settings() {
+    std::string failure;
+    try {
+        LoadMailSettings(&failure);
+    } catch (const std::exception&) {
+        if (failure.empty())
+            throw;
+    }
+    if (!failure.empty())
+        std::fprintf(stderr, "tznmail: warning: %s%s\n",
+                     U(ru("Ошибка загрузки параметров Эл. почты: ")).c_str(), U(failure).c_str());
+    return MailSettingsSnapshot();
+}
+
+int Milliseconds(int seconds) {
+    return seconds > 0 ? std::min(seconds, 24 * 3600) * 1000 : 0;
+}
+
+void Configure(TMxSMTP& c, const MailSettings& s) {
+    c.Host = s.SMTPHost;
+    c.Port = static_cast<uint16_t>(s.SMTPPort);
+    c.Username = s.UserName;
+    c.Password = s.Password;
+    c.ConnectTimeout = Milliseconds(s.ConnectTimeout);
+    c.ReadTimeout = Milliseconds(s.ReadTimeout);
+}
+
+void Configure(TMxPOP3& c, const MailSettings& s) {
+    c.Host = s.POP3Host;
+    c.Port = static_cast<uint16_t>(s.POP3Port);
+    c.Username = s.UserName;
+    c.Password = s.Password;
+    c.ConnectTimeout = Milliseconds(s.ConnectTimeout);
+    c.ReadTimeout = Milliseconds(s.ReadTimeout);
+}
+
+// The mail layer's own text; the empty-text errors of a missing host or port get a word.
+std::string ErrorText(const std::exception& e) {
+    if (dynamic_cast<const EMxHostRequired*>(&e))
+        return "no host set";
+    if (dynamic_cast<const EMxPortRequired*>(&e))
+        return "no port set";
+    std::string text = U(e.what());
+    for (char& c : text)
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    return text;
+}
+
+// A stored-message file that never overwrites an existing one: N.eml, else N-2.eml ...
+std::string FreshName(const std::string& dir, int n) {
+    std::string base = dir;
+    if (!base.empty() && base.back() != '/' && base.back() != '\\')
+        base += '/';
+    for (int k = 1;; ++k) {
+        std::string path =
+            base + std::to_string(n) + (k > 1 ? "-" + std::to_string(k) : "") + ".eml";
+        if (CreateFileExclusive(path))
+            return path;
+        if (!FileExists(path))
+            throw std::runtime_error("cannot create " + path);
+    }
+}
+
+int Check(const std::vector<std::string>& args) {
+    if (!args.empty()) {
+        std::fprintf(stderr, "usage: tznmail check\n");
+        return kUsage;
+    }
+    const MailSettings s = Settings();
+    bool ok = true;
+
+    std::printf("SMTP %s:%d\n", U(s.SMTPHost).c_str(), s.SMTPPort);
+    try {
+        TMxSMTP smtp;
+        Configure(smtp, s);
+        smtp.ConnectToServer();
+        std::printf("  connected\n  capabilities:%s\n", smtp.Capabilities().empty() ? " none" : "");
+        for (const std::string& cap : smtp.Capabilities())
+            std::printf("    %s\n", U(cap).c_str());
+        const auto mechs = smtp.AuthMechanisms();
+        const bool offered = std::find(mechs.begin(), mechs.end(), "LOGIN") != mechs.end();
+        const bool used = smtp.Authenticate();
+        std::printf("  AUTH LOGIN: %s\n", used                 ? "used, accepted"
+                                          : s.UserName.empty() ? "not used (no user name set)"
+                                          : !offered ? "not used (not offered by the server)"
+                                                     : "not used");
+        smtp.CloseConnection();
+    } catch (const std::exception& e) {
+        std::printf("  error: %s\n", ErrorText(e).c_str());
+        ok = false;
+    }
+
+    std::printf("POP3 %s:%d\n", U(s.POP3Host).c_str(), s.POP3Port);
+    try {
+        TMxPOP3 pop;
+        Configure(pop, s);
+        pop.ConnectToServer();
+        std::printf("  connected, logged on as %s\n", U(s.UserName).c_str());
+        std::printf("  messages: %d\n", pop.MessageCount());
+        pop.CloseConnection();
+    } catch (const std::exception& e) {
+        std::printf("  error: %s\n", ErrorText(e).c_str());
+        ok = false;
+    }
+    return ok ? kOk : kFailed;
+}
+
+std::string RecipientText(const TMxMessage& m) {
+    std::string text;
+    for (const TMxEMailAddressList* list : {&m.Recipients, &m.CCList, &m.BccList})
+        for (const auto& item : *list)
+            text += (text.empty() ? "" : ", ") + item.Text();
+    return text;
+}
+
+// Delivers over one connection, in order. A refused letter is reported and the next one
+// tried (the connection is reset and stays usable); a broken connection ends the run.
+int Send(const std::vector<std::string>& args) {
+    if (args.empty()) {
+        std::fprintf(stderr, "usage: tznmail send FILE.eml ...\n");
+        return kUsage;
+    }
+    const MailSettings s = Settings();
+    // Letters go out with raw 8-bit headers, as a mail session sends them.
+    struct RawHeaders {
+        RawHeaders() { EncodeHeaderWords = false; }
+        ~RawHeaders() { EncodeHeaderWords = true; }
+    } raw;
+
+    TMxSMTP smtp;
+    Configure(smtp, s);
+    try {
+        smtp.ConnectToServer();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "tznmail: SMTP: %s\n", ErrorText(e).c_str());
+        return kFailed;
+    }
+    int sent = 0, failed = 0;
+    for (const std::string& file : args) {
+        try {
+            TMxMessage m;
+            m.ReadFromFile(file);
+            smtp.SendMail(m);
+            ++sent;
+            std::printf("sent %s to %s\n", file.c_str(), U(RecipientText(m)).c_str());
+        } catch (const std::exception& e) {
+            ++failed;
+            std::printf("FAILED %s: %s\n", file.c_str(), ErrorText(e).c_str());
+            if (!smtp.IsConnected())
+                break;
+        }
+    }
+    try {
+        if (smtp.IsConnected())
+            smtp.CloseConnection();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "tznmail: SMTP: closing: %s\n", ErrorText(e).c_str());
+    }
+    std::printf("%d of %zu sent\n", sent, args.size());
+    return failed == 0 && sent == static_cast<int>(args.size()) ? kOk : kFailed;
+}
+
+// Downloads every letter into DIR as N.eml. With --delete a letter is deleted on the server
+// only after its file was written, and the deletions take effect at the closing QUIT.
+int Fetch(const std::vector<std::string>& args) {
+    bool del = false, headersOnly = false;
+    std::vector<std::string> dirs;
+    for (const std::string& a : args) {
+        if (a == "--delete")
+            del = true;
+        else if (a == "--headers-only")
+            headersOnly = true;
+        else if (!a.empty() && a[0] == '-') {
+            std::fprintf(stderr, "tznmail: unknown option %s\n", a.c_str());
+            return kUsage;
+        } else {
+            dirs.push_back(a);
+        }
+    }
+    if (dirs.size() != 1) {
+        std::fprintf(stderr, "usage: tznmail fetch [--delete] [--headers-only] DIR\n");
+        return kUsage;
+    }
+    // Deleting letters of which only the header was kept would lose them.
+    if (del && headersOnly) {
+        std::fprintf(stderr, "tznmail: --delete cannot be combined with --headers-only\n");
+        return kUsage;
+    }
+    const std::string& dir = dirs.front();
+    if (!ForceDirectories(dir)) {
+        std::fprintf(stderr, "tznmail: cannot create %s\n", dir.c_str());
+        return kFailed;
+    }
+    const MailSettings s = Settings();
+    TMxPOP3 pop;
+    Configure(pop, s);
+    int count = 0, saved = 0, failed = 0;
+    try {
+        pop.ConnectToServer();
+        count = pop.MessageCount();
+        std::printf("%d messages on the server\n", count);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "tznmail: POP3: %s\n", ErrorText(e).c_str());
+        return kFailed;
+    }
+    for (int i = 1; i <= count; ++i) {
+        try {
+            TMxMessage m;
+            if (headersOnly) {
+                pop.FetchHeader(i, m);
+            } else if (!pop.FetchMessage(i, m)) {
+                ++failed;
+                std::printf("FAILED %d: refused by the server\n", i);
+                continue;
+            }
+            const std::string path = FreshName(dir, i);
+            try {
+                m.WriteToFile(path, headersOnly);
+            } catch (...) {
+                DeleteFile(path);
+                throw;
+            }
+            ++saved;
+            std::printf("%d -> %s  %s\n", i, path.c_str(), U(m.Subject).c_str());
+            if (del)
+                pop.DeleteMessage(i);
+        } catch (const std::exception& e) {
+            ++failed;
+            std::printf("FAILED %d: %s\n", i, ErrorText(e).c_str());
+            if (!pop.IsConnected())
+                break;
+        }
+    }
+    try {
+        if (pop.IsConnected())
+            pop.CloseConnection();
+        else if (del)
+            std::fprintf(stderr, "tznmail: connection lost: nothing was deleted on the server\n");
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "tznmail: POP3: closing: %s\n", ErrorText(e).c_str());
+        failed++;
+    }
+    std::printf("%d of %d saved\n", saved, count);
+    return failed == 0 ? kOk : kFailed;
+}
+
+CommandRegistrar check({"check", "",
+                        "check                  connect to the SMTP and POP3 servers of "
+                        "cnf.INI, log in, report",
+                        Check});
+CommandRegistrar send({"send", "",
+                       "send FILE.eml ...       deliver stored letters over one "
+                       "SMTP connection",
+                       Send});
+CommandRegistrar fetch({"fetch", "",
+                        "fetch [--delete] [--headers-only] DIR   download the mailbox into "
+                        "DIR as N.eml",
+                        Fetch});
+
+} // namespace
+} // namespace tzn::tool
