@@ -1,0 +1,161 @@
+// The mail commands of the tznmail tool (check, send, fetch), run as a process with the
+// settings of a temporary cnf.INI against the loopback mail server of scripts/test.
+#include "integration/mail_server.h"
+#include "platform/cp1251.h"
+#include "temp_root.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+namespace tzn {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadFile;
+using test::TempRoot;
+using test::WriteFile;
+
+// Mailboxes of these tests (the integration tests use 0..5).
+constexpr size_t kCheckUser = 6;
+constexpr size_t kSendUser = 7;
+constexpr size_t kWrongUser = 8;
+
+struct ToolRun {
+    int status;
+    std::string out;
+};
+
+class MailCommandsTest : public test::MailServerTest {
+protected:
+    void SetUp() override {
+        test::MailServerTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+    }
+
+    ToolRun Tool(const std::vector<std::string>& args) {
+        std::string cmd = "'" TZN_TOOL_PATH "'";
+        for (const std::string& a : args) {
+            std::string q = "'";
+            for (char c : a)
+                q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+            cmd += " " + q + "'";
+        }
+        cmd += " 2>'" + root.Path("stderr").string() + "'";
+        FILE* p = ::popen(cmd.c_str(), "r");
+        ToolRun r{-1, ""};
+        if (!p)
+            return r;
+        char buf[4096];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+            r.out.append(buf, n);
+        const int st = ::pclose(p);
+        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+        return r;
+    }
+    std::string Err() { return ReadFile(root.Path("stderr")); }
+
+    // The settings an administrator enters, through the tool's own settings command.
+    void Settings(const test::MailUser& u, uint16_t smtpPort = 0) {
+        const std::vector<std::pair<std::string, std::string>> keys = {
+            {"SMTPHost", "127.0.0.1"},
+            {"POP3Host", "127.0.0.1"},
+            {"SMTPPort", std::to_string(smtpPort ? smtpPort : Env.SmtpPort)},
+            {"POP3Port", std::to_string(Env.Pop3Port)},
+            {"UserName", u.Login},
+            {"Password", u.Password},
+            {"EMail", u.Address}};
+        for (const auto& [k, v] : keys)
+            ASSERT_EQ(Tool({"settings", "set", k, v}).status, 0) << k << ": " << Err();
+    }
+
+    static bool Has(const std::string& text, const std::string& part) {
+        return text.find(part) != std::string::npos;
+    }
+
+    TempRoot root;
+};
+
+TEST_F(MailCommandsTest, CheckReportsCapabilitiesLoginAndCount) {
+    Settings(User(kCheckUser));
+    const ToolRun r = Tool({"check"});
+    EXPECT_EQ(r.status, 0) << r.out << Err();
+    EXPECT_TRUE(Has(r.out, "PIPELINING")) << r.out;
+    EXPECT_TRUE(Has(r.out, "AUTH LOGIN: used, accepted")) << r.out;
+    EXPECT_TRUE(Has(r.out, "logged on as " + User(kCheckUser).Login)) << r.out;
+    EXPECT_TRUE(Has(r.out, "messages: ")) << r.out;
+}
+
+TEST_F(MailCommandsTest, CheckFailsWithTheServersTexts) {
+    test::MailUser wrong = User(kWrongUser);
+    wrong.Password += "-wrong";
+    Settings(wrong);
+    ToolRun r = Tool({"check"});
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_TRUE(Has(r.out, "authentication failed")) << r.out;  // Postfix, SMTP
+    EXPECT_TRUE(Has(r.out, "Authentication failed.")) << r.out; // Dovecot, POP3
+
+    // Nothing listens on port 1 of the loopback.
+    Settings(User(kWrongUser), 1);
+    r = Tool({"check"});
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_TRUE(Has(r.out, "Connection refused")) << r.out;
+}
+
+TEST_F(MailCommandsTest, SendThenFetchWithDelete) {
+    const test::MailUser& u = User(kSendUser);
+    Empty(u);
+    Settings(u);
+    const std::string subject = ru("TZN-Office отчёт");
+    std::vector<std::string> files;
+    for (int i = 1; i <= 2; ++i) {
+        const fs::path f = root.Path("letter" + std::to_string(i) + ".eml");
+        WriteFile(f, "From: \"Station\" <" + u.Address + ">\r\nSubject: " + subject + " " +
+                         std::to_string(i) + "\r\nTo: " + u.Address +
+                         "\r\nMIME-Version: 1.0\r\nContent-Type: text/plain\r\n\r\nline " +
+                         std::to_string(i) + "\r\n.\r\n");
+        files.push_back(f.string());
+    }
+    std::vector<std::string> args = {"send"};
+    args.insert(args.end(), files.begin(), files.end());
+    ToolRun r = Tool(args);
+    ASSERT_EQ(r.status, 0) << r.out << Err();
+    EXPECT_TRUE(Has(r.out, "2 of 2 sent")) << r.out;
+    ASSERT_EQ(WaitForCount(u, 2), 2);
+
+    // Deleting what was only partly kept would lose letters.
+    EXPECT_EQ(Tool({"fetch", "--delete", "--headers-only", root.Path("h").string()}).status, 2);
+
+    const fs::path out = root.Path("fetched");
+    fs::create_directories(out);
+    WriteFile(out / "1.eml", "kept"); // an existing file is never overwritten
+    r = Tool({"fetch", "--delete", out.string()});
+    ASSERT_EQ(r.status, 0) << r.out << Err();
+    EXPECT_TRUE(Has(r.out, "2 of 2 saved")) << r.out;
+    EXPECT_EQ(ReadFile(out / "1.eml"), "kept");
+    ASSERT_TRUE(fs::exists(out / "1-2.eml"));
+    ASSERT_TRUE(fs::exists(out / "2.eml"));
+    const std::string all = ReadFile(out / "1-2.eml") + ReadFile(out / "2.eml");
+    EXPECT_TRUE(Has(all, "line 1") && Has(all, "line 2"));
+    EXPECT_TRUE(Has(all, "Delivered-To: " + u.Address)) << "the server's trace lines are kept";
+    EXPECT_EQ(Count(u), 0) << "--delete empties the mailbox at QUIT";
+}
+
+TEST_F(MailCommandsTest, SendReportsARefusedLetterAndGoesOn) {
+    const test::MailUser& u = User(kCheckUser);
+    Settings(u);
+    const fs::path bad = root.Path("bad.eml");
+    WriteFile(bad, "From: " + u.Address + "\r\nTo: nobody-at-all@" + Env.Domain +
+                       "\r\nSubject: x\r\n\r\nx\r\n.\r\n");
+    const ToolRun r = Tool({"send", bad.string(), root.Path("missing.eml").string()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.out, "FAILED " + bad.string() + ": <nobody-at-all@")) << r.out;
+    EXPECT_TRUE(Has(r.out, "Cannot load message from file")) << r.out;
+    EXPECT_TRUE(Has(r.out, "0 of 2 sent")) << r.out;
+}
+
+} // namespace
+} // namespace tzn
