@@ -1,0 +1,382 @@
+// Reading stored letters back: round trips, the end-of-message rule, part headers and
+// names, preamble, temporary files, header-only loads and plain-text letters.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "mail/codecs.h"
+#include "mail/exceptions.h"
+#include "mail/io_handler_stream_msg.h"
+#include "mail/message.h"
+#include "mail/message_reader.h"
+#include "mail/message_test_util.h"
+#include "mail/message_writer.h"
+#include "platform/cp1251.h"
+
+using namespace tzn;
+using tzn::test::Bytes;
+using tzn::test::CountFiles;
+using tzn::test::ReadFile;
+using tzn::test::TempDir;
+using tzn::test::WriteFile;
+
+namespace {
+
+// Reads letter text as a stored file would be read.
+void Load(TMxMessage& m, const std::string& text) {
+    std::istringstream in(text);
+    m.ReadFromStream(in);
+}
+
+const std::string kHead = "From: a@b.ru\r\nSubject: s\r\nMIME-Version: 1.0\r\n"
+                          "Content-Type: multipart/mixed; boundary=\"BB\"\r\n\r\n";
+
+} // namespace
+
+TEST(ReaderTest, RoundTripKeepsFieldsAndAttachmentsByteForByte) {
+    TempDir dir;
+    const std::string big = Bytes(1 << 20, 7), empty, dots = ".\r\n..\r\n.x\n";
+    WriteFile(dir / "big.bin", big);
+    WriteFile(dir / "empty.dat", empty);
+    WriteFile(dir / "dots.txt", dots);
+    std::string saved;
+    {
+        TMxMessage m;
+        m.From() = TMxEMailAddressItem(ru("АЗС №5"), "st5@example.ru");
+        m.Sender = TMxEMailAddressItem("Station 5", "st5@example.ru");
+        m.Recipients.Add(TMxEMailAddressItem("Office", "office@example.ru"));
+        m.CCList.Add(TMxEMailAddressItem("", "cc@example.ru"));
+        m.BccList.Add(TMxEMailAddressItem("Hidden", "bcc@example.ru"));
+        m.Subject = ru("Отчет за смену TZN-Office");
+        m.Date = EncodeDateTime(2024, 3, 7, 9, 5, 0);
+        m.Priority = TMxMessagePriority::High;
+        m.MessageParts.AddAttachment(dir / "big.bin");
+        m.MessageParts.AddAttachment(dir / "empty.dat");
+        m.MessageParts.AddAttachment(dir / "dots.txt");
+        m.WriteToFile(dir / "l.eml");
+    }
+    TMxMessage r;
+    r.AttachmentTempDirectory = dir / "";
+    r.ReadFromFile(dir / "l.eml");
+    EXPECT_EQ(r.From().Name, ru("АЗС №5"));
+    EXPECT_EQ(r.From().Address, "st5@example.ru");
+    EXPECT_EQ(r.Sender.Text(), "Station 5 <st5@example.ru>");
+    ASSERT_EQ(r.Recipients.Count(), 1u);
+    EXPECT_EQ(r.Recipients[0].Name, "Office");
+    EXPECT_EQ(r.CCList.EMailAddresses(), "cc@example.ru");
+    EXPECT_EQ(r.BccList.EMailAddresses(), "Hidden <bcc@example.ru>");
+    EXPECT_EQ(r.Subject, ru("Отчет за смену TZN-Office"));
+    EXPECT_EQ(r.Date, EncodeDateTime(2024, 3, 7, 9, 5, 0)); // the zone is ignored
+    EXPECT_EQ(r.Priority, TMxMessagePriority::High);
+    EXPECT_EQ(r.Encoding, TMxMessageEncoding::MIME);
+    EXPECT_EQ(r.ContentType, "multipart/mixed");
+    EXPECT_EQ(r.Body, std::vector<std::string>{"This is a multi-part message in MIME format"});
+    ASSERT_EQ(r.MessageParts.Count(), 3u);
+    const std::string* want[] = {&big, &empty, &dots};
+    const char* names[] = {"big.bin", "empty.dat", "dots.txt"};
+    for (size_t i = 0; i < 3; ++i) {
+        auto* a = r.MessageParts[i].AsAttachment();
+        ASSERT_NE(a, nullptr);
+        EXPECT_EQ(a->PartFileName, names[i]);
+        EXPECT_TRUE(a->FileIsTemporary);
+        EXPECT_EQ(a->ParentPart, -1);
+        EXPECT_EQ(a->ContentType, "application/octet-stream");
+        EXPECT_EQ(ReadFile(a->StoredPath), *want[i]) << names[i];
+        EXPECT_EQ(a->StoredPath.substr(a->StoredPath.rfind('/') + 1, 4), "TZNA");
+    }
+    // Saving the content elsewhere refuses to overwrite.
+    auto* a0 = r.MessageParts[0].AsAttachment();
+    a0->SaveContentTo(dir / "copy.bin");
+    EXPECT_EQ(ReadFile(dir / "copy.bin"), big);
+    try {
+        a0->SaveContentTo(dir / "copy.bin");
+        FAIL() << "overwrote";
+    } catch (const EMxException& e) {
+        EXPECT_STREQ(e.what(), "Error saving attachment.");
+    }
+    // Clearing the letter deletes its temporary files and only those.
+    size_t before = CountFiles(dir.path());
+    r.Clear();
+    EXPECT_EQ(CountFiles(dir.path()), before - 3);
+}
+
+TEST(ReaderTest, PreambleGoesToBodyWithDotsUnstuffed) {
+    TMxMessage m;
+    Load(m, kHead + "first\r\n..dotted\r\n\r\n--BB\r\nContent-Type: text/plain\r\n\r\nt1\r\n"
+                    "..t2\r\n\r\n--BB--\r\nepilogue\r\n.\r\n");
+    EXPECT_EQ(m.Body, (std::vector<std::string>{"first", ".dotted"}));
+    ASSERT_EQ(m.MessageParts.Count(), 1u);
+    auto* t = m.MessageParts[0].AsText();
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->Body, (std::vector<std::string>{"t1", ".t2"}));
+    EXPECT_EQ(t->Boundary, "BB");
+}
+
+TEST(ReaderTest, FileWithoutFinalDotLoadsCompletely) {
+    TempDir dir;
+    const std::string body = kHead + "--BB\r\nContent-Type: text/plain\r\n\r\nlast line";
+    for (const std::string& tail : {std::string(), std::string("\r\n"), std::string("\n")}) {
+        WriteFile(dir / "x.eml", body + tail);
+        TMxMessage m;
+        m.ReadFromFile(dir / "x.eml");
+        ASSERT_EQ(m.MessageParts.Count(), 1u) << tail.size();
+        EXPECT_EQ(m.MessageParts[0].AsText()->Body, std::vector<std::string>{"last line"});
+    }
+    // A bare CR at the end as well.
+    WriteFile(dir / "x.eml", body + "\r");
+    TMxMessage m;
+    m.ReadFromFile(dir / "x.eml");
+    EXPECT_EQ(m.MessageParts[0].AsText()->Body, std::vector<std::string>{"last line"});
+    try {
+        m.ReadFromFile(dir / "missing.eml");
+        FAIL();
+    } catch (const EMxMessageCannotLoad& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot load message from file " + (dir / "missing.eml"));
+    }
+}
+
+TEST(ReaderTest, PartNamesAndKinds) {
+    const std::string text = kHead +
+                             // blanks and Cyrillic become "_", folder paths are cut
+                             "--BB\r\nContent-Type: application/x; name=\"" + ru("Отчет 1.zip") +
+                             "\"\r\nContent-Transfer-Encoding: base64\r\n\r\n" + EncodeBase64("A") +
+                             "\r\n"
+                             "--BB\r\nContent-Type: application/x\r\nContent-Disposition: "
+                             "attachment;\r\n\tfilename=\"C:\\data\\sub/f$1.txt\"\r\n\r\nB\r\n"
+                             // a text part with disposition attachment is an attachment
+                             "--BB\r\nContent-Type: text/plain\r\nContent-Disposition: "
+                             "attachment\r\n\r\nC\r\n"
+                             // no Content-Type and no name: an attachment
+                             "--BB\r\nX-Other: 1\r\n\r\nD\r\n"
+                             // an encoded name
+                             "--BB\r\nContent-Type: text/plain; name=\"=?KOI8-R?B?" +
+                             EncodeBase64("ab cd") +
+                             "?=\"\r\n\r\nE\r\n"
+                             // text parts: type without parameters, charset, extra headers
+                             "--BB\r\nContent-Type: text/html; charset=\"koi8-r\"\r\n"
+                             "Content-ID: <id1>\r\nContent-Description: d\r\nX-Extra :  v\r\n"
+                             "\r\n<p>\r\n--BB--\r\n";
+    TMxMessage m;
+    Load(m, text);
+    ASSERT_EQ(m.MessageParts.Count(), 6u);
+    const char* names[] = {"______1.zip", "f$1.txt", "", "", "ab_cd", ""};
+    for (size_t i = 0; i < 6; ++i)
+        EXPECT_EQ(m.MessageParts[i].PartFileName, names[i]) << i;
+    for (size_t i = 0; i < 5; ++i)
+        EXPECT_EQ(m.MessageParts[i].Kind(), TMxPartKind::Attachment) << i;
+    EXPECT_EQ(ReadFile(m.MessageParts[0].AsAttachment()->StoredPath), "A");
+    EXPECT_EQ(ReadFile(m.MessageParts[1].AsAttachment()->StoredPath), "B");
+    EXPECT_EQ(m.MessageParts[3].ExtraHeaders[0], "X-Other=1");
+    auto* t = m.MessageParts[5].AsText();
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->ContentType, "text/html");
+    EXPECT_EQ(t->CharSet, "koi8-r");
+    EXPECT_EQ(t->ContentID, "<id1>");
+    EXPECT_EQ(t->ContentDescription, "d");
+    EXPECT_EQ(t->ExtraHeaders.Values("X-Extra"), "v");
+    EXPECT_EQ(t->Headers[0], "Content-Type: text/html; charset=\"koi8-r\"");
+}
+
+TEST(ReaderTest, MessageEndingInsidePartHeaderIsAnError) {
+    TMxMessage m;
+    try {
+        Load(m, kHead + "--BB\r\nContent-Type: text/plain\r\n");
+        FAIL();
+    } catch (const EMxException& e) {
+        EXPECT_STREQ(e.what(), "Unknown Message Part Type.");
+    }
+}
+
+TEST(ReaderTest, NestedMultipartsRecordParentsAndBoundaries) {
+    const std::string text =
+        kHead + "--BB\r\nContent-Type: multipart/alternative; boundary=\"IN\"\r\n\r\n"
+                "--IN\r\nContent-Type: text/plain\r\n\r\nplain\r\n"
+                "--IN\r\nContent-Type: text/html\r\n\r\n<b>\r\n"
+                "--IN--\r\n"
+                "--BB\r\nContent-Type: application/octet-stream; name=a.bin\r\n\r\nZ\r\n"
+                "--BB--\r\n";
+    TMxMessage m;
+    Load(m, text);
+    ASSERT_EQ(m.MessageParts.Count(), 4u);
+    EXPECT_EQ(m.MessageParts[0].ContentType, "multipart/alternative");
+    EXPECT_EQ(m.MessageParts[0].ParentPart, -1);
+    EXPECT_EQ(m.MessageParts[1].ParentPart, 0);
+    EXPECT_EQ(m.MessageParts[1].Boundary, "IN");
+    EXPECT_EQ(m.MessageParts[2].AsText()->Body, std::vector<std::string>{"<b>"});
+    EXPECT_EQ(m.MessageParts[3].ParentPart, -1);
+    EXPECT_EQ(m.MessageParts[3].Boundary, "BB");
+    EXPECT_EQ(m.MessageParts[3].PartFileName, "a.bin");
+    // Written again and read back, the structure stays.
+    std::ostringstream out;
+    m.WriteToStream(out);
+    TMxMessage again;
+    Load(again, out.str());
+    ASSERT_EQ(again.MessageParts.Count(), 4u);
+    EXPECT_EQ(again.MessageParts[1].ParentPart, 0);
+    EXPECT_EQ(again.MessageParts[2].AsText()->Body, std::vector<std::string>{"<b>"});
+    EXPECT_EQ(again.MessageParts[3].ParentPart, -1);
+    EXPECT_EQ(ReadFile(again.MessageParts[3].AsAttachment()->StoredPath), "Z");
+}
+
+TEST(ReaderTest, UnknownHeadersKeepTheirOrderAcrossLoadAndSave) {
+    const std::string text = "Received: from x\r\n\tby y\r\nX-First: 1\r\nFrom: a@b.ru\r\n"
+                             "Message-ID: <m1@b>\r\nSubject: old\r\nX-Second: 2\r\n"
+                             "Date: Thu, 05 Dec 24 02:30:00 PM +0300\r\n\r\nbody\r\n.\r\n";
+    TMxMessage m;
+    Load(m, text);
+    EXPECT_EQ(m.Date, EncodeDateTime(2024, 12, 5, 14, 30, 0));
+    EXPECT_EQ(m.MsgId, "<m1@b>");
+    EXPECT_EQ(m.Body, std::vector<std::string>{"body"});
+    m.Subject = "new";
+    std::ostringstream out;
+    m.WriteToStream(out);
+    std::string s = out.str();
+    size_t p[] = {s.find("Received: from x\r\n\tby y"),
+                  s.find("X-First: 1"),
+                  s.find("From: "),
+                  s.find("Message-ID: <m1@b>"),
+                  s.find("Subject: new"),
+                  s.find("X-Second: 2"),
+                  s.find("Date: Thu, 5 Dec 2024 14:30:00")};
+    for (size_t i = 0; i < std::size(p); ++i)
+        ASSERT_NE(p[i], std::string::npos) << i << "\n" << s;
+    for (size_t i = 1; i < std::size(p); ++i)
+        EXPECT_LT(p[i - 1], p[i]) << i;
+    EXPECT_EQ(s.find("Subject: old"), std::string::npos);
+    EXPECT_EQ(s.find("In-Reply-To"), std::string::npos);
+}
+
+TEST(ReaderTest, UseNowForDateAcrossSaveAndLoad) {
+    TempDir dir;
+    TMxMessage m;
+    m.From().Address = "a@b.ru";
+    m.SetUseNowForDate(true);
+    EXPECT_EQ(m.Date, 0);
+    TDateTime before = Now();
+    m.WriteToFile(dir / "a.eml");
+    EXPECT_TRUE(m.UseNowForDate()); // saving does not fix the date in the object
+    TMxMessage r;
+    r.ReadFromFile(dir / "a.eml");
+    EXPECT_FALSE(r.UseNowForDate());
+    EXPECT_NEAR(r.Date, before, 2.0 / 86400);
+    // Sent later, the loaded letter keeps the time of saving.
+    std::string firstDate = r.LastGeneratedHeaders.Values("Date");
+    r.BuildHeaders();
+    EXPECT_EQ(r.LastGeneratedHeaders.Values("Date"), FormatMailDate(r.Date));
+    r.SetUseNowForDate(false);
+    EXPECT_GT(r.Date, 0);
+}
+
+TEST(ReaderTest, HeaderOnlyLoadDoesNotTouchTheBody) {
+    TempDir dir;
+    // A body that would fail to load (it ends inside a part header) must not matter.
+    WriteFile(dir / "h.eml",
+              kHead + "--BB\r\nContent-Type: text/plain\r\n" + std::string(200000, 'x'));
+    TMxMessage m;
+    m.ReadFromFile(dir / "h.eml", true);
+    EXPECT_EQ(m.Subject, "s");
+    EXPECT_TRUE(m.MessageParts.Empty());
+    EXPECT_TRUE(m.Body.empty());
+    EXPECT_THROW(m.ReadFromFile(dir / "h.eml"), EMxException);
+}
+
+TEST(ReaderTest, SinglePartLettersBecomeOnePart) {
+    TMxMessage m;
+    Load(m, "From: a@b.ru\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=koi8-r\r\n"
+            "Content-Transfer-Encoding: quoted-printable\r\n\r\nline =\r\none\r\n=2Edot\r\n.\r\n");
+    EXPECT_TRUE(m.IsMsgSinglePartMime);
+    ASSERT_EQ(m.MessageParts.Count(), 1u);
+    auto* t = m.MessageParts[0].AsText();
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->Body, (std::vector<std::string>{"line one", ".dot"}));
+    EXPECT_EQ(t->CharSet, "koi8-r");
+    // Written again as a single part: no duplicated Content-Type.
+    std::ostringstream out;
+    m.WriteToStream(out);
+    std::string s = out.str();
+    size_t first = s.find("Content-Type:");
+    ASSERT_NE(first, std::string::npos);
+    EXPECT_EQ(s.find("Content-Type:", first + 1), std::string::npos) << s;
+    TMxMessage again;
+    Load(again, s);
+    ASSERT_EQ(again.MessageParts.Count(), 1u);
+    EXPECT_EQ(again.MessageParts[0].AsText()->Body, t->Body);
+
+    TMxMessage att;
+    Load(att, "MIME-Version: 1.0\r\nContent-Type: application/pdf; name=\"r.pdf\"\r\n"
+              "Content-Transfer-Encoding: base64\r\n\r\n" +
+                  EncodeBase64("%PDF") + "\r\n.\r\n");
+    ASSERT_EQ(att.MessageParts.Count(), 1u);
+    ASSERT_NE(att.MessageParts[0].AsAttachment(), nullptr);
+    EXPECT_EQ(ReadFile(att.MessageParts[0].AsAttachment()->StoredPath), "%PDF");
+    EXPECT_EQ(att.MessageParts[0].PartFileName, "r.pdf");
+}
+
+TEST(ReaderTest, PlainTextLetterWithUuencodedFile) {
+    std::string data = Bytes(200, 3);
+    std::string uue;
+    TMxEncoderUUE enc;
+    enc.EncodeBytes(data, [&](std::string_view l) {
+        uue += (!l.empty() && l[0] == '.' ? "." : "") + std::string(l) + "\r\n";
+    });
+    TMxMessage m;
+    Load(m, "From: a@b.ru\r\nSubject: s\r\n\r\nHello\r\n\r\nbegin 644 my file.bin\r\n" + uue +
+                "after\r\n.\r\n");
+    EXPECT_EQ(m.Encoding, TMxMessageEncoding::Plain);
+    EXPECT_EQ(m.Body, (std::vector<std::string>{"Hello", "after"}));
+    ASSERT_EQ(m.MessageParts.Count(), 1u);
+    auto* a = m.MessageParts[0].AsAttachment();
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->PartFileName, "my_file.bin");
+    EXPECT_EQ(a->ContentTransfer, "UUE");
+    EXPECT_EQ(ReadFile(a->StoredPath), data);
+}
+
+TEST(ReaderTest, NoDecodeKeepsRawLines) {
+    TMxMessage m;
+    m.NoDecode = true;
+    std::istringstream in(kHead + "--BB\r\n..x\r\n.\r\n");
+    TMxIOHandlerStreamMsg io(&in);
+    ASSERT_EQ(ReadHeaderBlock(io, m, ""), "");
+    ReadBodyBlock(io, m, ".");
+    EXPECT_EQ(m.Body, (std::vector<std::string>{"--BB", ".x"}));
+    EXPECT_TRUE(m.MessageParts.Empty());
+}
+
+TEST(ReaderTest, DatesAndParameters) {
+    EXPECT_EQ(ParseMailDate("Mon, 7 Dec 2026 21:22:18 +0000"),
+              EncodeDateTime(2026, 12, 7, 21, 22, 18));
+    EXPECT_EQ(ParseMailDate("7 Dec 79 01:02:03"), EncodeDateTime(2079, 12, 7, 1, 2, 3));
+    EXPECT_EQ(ParseMailDate("7 Dec 80 01:02"), EncodeDateTime(1980, 12, 7, 1, 2, 0));
+    EXPECT_EQ(ParseMailDate("Sat, 12 Jan 2002 12:00:00 AM -0500 (EST)"),
+              EncodeDateTime(2002, 1, 12, 0, 0, 0));
+    EXPECT_EQ(ParseMailDate("garbage"), 0);
+    EXPECT_EQ(ParseMailDate("31 Feb 2024 10:00:00"), 0);
+    EXPECT_EQ(HeaderParam("text/plain; CharSet=\"a;b\"; x=1", "charset"), "a;b");
+    EXPECT_EQ(HeaderParam("attachment; filename=plain.txt ; size=3", "filename"), "plain.txt");
+    EXPECT_EQ(HeaderParam("attachment; filename*=utf-8''%41%20b.txt", "filename"), "A b.txt");
+    EXPECT_EQ(HeaderParam("attachment; filename*0=\"ab\"; filename*1=\"cd\"", "filename"), "abcd");
+    EXPECT_EQ(HeaderParam("text/plain", "charset"), "");
+}
+
+TEST(ReaderTest, PartCannotBeCreatedByItself) {
+    try {
+        TMxMessagePart p;
+        FAIL();
+    } catch (const EMxCanNotCreateMessagePart& e) {
+        EXPECT_STREQ(e.what(), "TMxMessagePart can not be created.  Use descendant classes. ");
+    }
+    TempDir dir;
+    WriteFile(dir / "keep.bin", "k");
+    {
+        TMxAttachmentFile a(dir / "keep.bin");
+        EXPECT_EQ(a.PartFileName, "keep.bin");
+        EXPECT_FALSE(a.FileIsTemporary);
+    }
+    EXPECT_TRUE(std::filesystem::exists(dir / "keep.bin"));
+    {
+        TMxAttachmentFile a(dir / "keep.bin");
+        a.FileIsTemporary = true;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "keep.bin"));
+}
