@@ -1,5 +1,10 @@
 // The nine exports of libtznmail.so: the only visible symbols of the library. Each forwards to
 // the module's lifecycle and lets nothing escape to the host.
+//
+// The window layers take part through the hooks of module/module_hooks.h. They live in static
+// libraries, whose objects the linker drops unless something here refers to them, so a layer's
+// hook installer is to be called from this file (before Load runs), not left to a static
+// registrar.
 #include "module/lifecycle.h"
 #include "tznmail/host.h"
 
