@@ -161,14 +161,16 @@ std::string Join(const std::vector<Line>& lines) {
 // disk or a crash leaves either the old or the new file, never a truncated one.
 void ReplaceFile(const std::string& path, const std::string& content) {
     const std::string native = NativePath(path).string();
-    const std::string tmp = native + ".tzn-tmp";
+    // A unique name beside the file, so that two processes updating it never share one.
+    std::string tmp = native + ".XXXXXX";
     mode_t mode = 0644;
     struct stat st {};
     if (::stat(native.c_str(), &st) == 0)
         mode = st.st_mode & 07777;
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    const int fd = ::mkstemp(tmp.data());
     if (fd < 0)
         throw std::runtime_error("Unable to write to " + path + ": " + std::strerror(errno));
+    ::fchmod(fd, mode);
     size_t done = 0;
     while (done < content.size()) {
         const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
