@@ -1,11 +1,15 @@
 #include "mail/smtp_base.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <climits>
 #include <memory>
 
 #include "mail/exceptions.h"
+#include "mail/io_handler_socket.h"
 #include "mail/message_writer.h"
 #include "mail/reply_smtp.h"
 #include "mail/smtp_data_sink.h"
@@ -53,6 +57,14 @@ std::string TMxSMTPBase::EffectiveHeloName() const {
 void TMxSMTPBase::ConnectToServer() {
     TMxTCPClient::ConnectToServer();
     try {
+        // Writes are gathered here already (commands of a pipelined envelope, the letter in
+        // large pieces); holding back the small last piece until the peer acknowledges the
+        // one before would only add a delay to every letter.
+        if (auto* stack = dynamic_cast<TMxIOHandlerStack*>(IOHandler());
+            stack && stack->Socket() >= 0) {
+            int one = 1;
+            ::setsockopt(stack->Socket(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        }
         ReadReply({220});
         FCapabilities.clear();
         const std::string name = EffectiveHeloName();
@@ -114,7 +126,7 @@ void TMxSMTPBase::SendPlain(TMxMessage& msg, const TMxEMailAddressList& recipien
             RaiseLastReplyError();
         Transact("DATA", {354});
         WriteMessageData(msg);
-        Transact(".", {250});
+        ReadReply({250});
     } catch (const EMxSMTPReplyError&) {
         ResetQuietly();
         throw;
@@ -163,7 +175,7 @@ void TMxSMTPBase::SendPipelined(TMxMessage& msg, const TMxEMailAddressList& reci
     }
     if (ReadReply() == 354) {
         WriteMessageData(msg);
-        if (Transact(".") != 250)
+        if (ReadReply() != 250)
             remember();
     } else {
         remember();
@@ -182,6 +194,8 @@ void TMxSMTPBase::WriteMessageData(TMxMessage& msg) {
         {
             TMxWorkRedirect quiet(io, nullptr);
             TransmitMessage(sink, msg);
+            // The end-of-data line travels with the last piece of the letter.
+            sink.WriteLine(".");
             sink.Flush();
         }
     } catch (...) {

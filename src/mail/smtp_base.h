@@ -62,10 +62,10 @@ protected:
     void SendEnvelopeAndData(TMxMessage& msg, const TMxEMailAddressList& recipients);
     void SendPlain(TMxMessage& msg, const TMxEMailAddressList& recipients);
     void SendPipelined(TMxMessage& msg, const TMxEMailAddressList& recipients);
-    // Streams the letter between "DATA" and "."; the socket sees large writes, the letter is
-    // never held whole in memory. A failure while the server is in data mode leaves the
-    // connection unusable (anything sent next would become part of the letter), so the
-    // socket is closed before the error goes on.
+    // Streams the letter after "DATA", then the final "." line (the caller reads its reply).
+    // The socket sees large writes; the letter is never held whole in memory. A failure
+    // while the server is in data mode leaves the connection unusable (anything sent next
+    // would become part of the letter), so the socket is closed before the error goes on.
     void WriteMessageData(TMxMessage& msg);
     // RSET after a refusal; its own failure must not hide the refusal.
     void ResetQuietly();
