@@ -57,9 +57,16 @@ size_t EncodeBase64To(const unsigned char* data, size_t n, char* out);
 std::string EncodeBase64(std::string_view data); // one piece, no line breaks
 // Appends the 76-character lines (57 bytes each, the last shorter), each ended by CR LF.
 void EncodeBase64Lines(std::string_view data, std::string& out);
+// The same into a caller's buffer of Base64LinesLength(n) bytes; returns that length.
+size_t Base64LinesLength(size_t n);
+size_t EncodeBase64LinesTo(const unsigned char* data, size_t n, char* out);
 // Decodes base64 text; characters outside the alphabet (line breaks, blanks) are skipped
 // and padding ends a group. Tolerant: a trailing incomplete group yields what it holds.
 std::string DecodeBase64(std::string_view text);
+// The same into a caller's buffer of at least Base64DecodeRoom(text.size()) bytes; returns
+// the number of bytes decoded.
+size_t Base64DecodeRoom(size_t textLength);
+size_t DecodeBase64To(std::string_view text, char* out);
 
 // ---- quoted-printable ---------------------------------------------------------------------
 
