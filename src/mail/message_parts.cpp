@@ -97,7 +97,9 @@ TMxAttachmentFile& TMxMessageParts::AddAttachment(const std::string& path) {
 
 TMxMessagePart& TMxMessageParts::Add(std::unique_ptr<TMxMessagePart> part) {
     FParts.push_back(std::move(part));
-    CountParts();
+    const TMxMessagePart& p = *FParts.back();
+    (p.Kind() == TMxPartKind::Text ? FTextCount : FAttachmentCount) += 1;
+    FRelatedCount += p.ContentID.empty() ? 0 : 1;
     return *FParts.back();
 }
 

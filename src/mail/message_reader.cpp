@@ -210,9 +210,7 @@ int CreateTempFile(const std::string& tempDir, std::string& path) {
 // Decoded bytes go through a large buffer into the temporary file.
 class TempFileSink : public TMxByteSink {
 public:
-    TempFileSink(int fd, std::string path) : FFd(fd), FPath(std::move(path)) {
-        FBuf.reserve(kSinkBuffer);
-    }
+    TempFileSink(int fd, std::string path) : FFd(fd), FPath(std::move(path)) {}
     ~TempFileSink() override {
         if (FFd >= 0)
             ::close(FFd);
@@ -392,6 +390,9 @@ private:
                     if (AtBoundary(level, close) == PartEnd::Closed)
                         continue; // the rest is an epilogue until a further part starts
                     StartParts();
+                    // The lines before the first part are a preamble, not a text: saved
+                    // again, they stay a preamble instead of becoming a new text part.
+                    FMsg.ConvertPreamble = false;
                     PartEnd e;
                     do {
                         e = ReadPart();

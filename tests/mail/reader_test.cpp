@@ -84,6 +84,17 @@ TEST(ReaderTest, RoundTripKeepsFieldsAndAttachmentsByteForByte) {
         EXPECT_EQ(ReadFile(a->StoredPath), *want[i]) << names[i];
         EXPECT_EQ(a->StoredPath.substr(a->StoredPath.rfind('/') + 1, 4), "TZNA");
     }
+    // Saved again (as a move to another folder does), the letter keeps its parts.
+    {
+        std::ostringstream again;
+        r.WriteToStream(again);
+        TMxMessage r2;
+        r2.AttachmentTempDirectory = dir / "";
+        Load(r2, again.str());
+        ASSERT_EQ(r2.MessageParts.Count(), 3u);
+        EXPECT_EQ(r2.Body, r.Body);
+        EXPECT_EQ(ReadFile(r2.MessageParts[0].AsAttachment()->StoredPath), big);
+    }
     // Saving the content elsewhere refuses to overwrite.
     auto* a0 = r.MessageParts[0].AsAttachment();
     a0->SaveContentTo(dir / "copy.bin");

@@ -1,0 +1,119 @@
+// Hostile letters: each gives a clear error or a best-effort letter, never a crash, never
+// unbounded memory, and never a temporary file left behind.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "mail/exceptions.h"
+#include "mail/message.h"
+#include "mail/message_test_util.h"
+
+using namespace tzn;
+using tzn::test::CountFiles;
+using tzn::test::ReadFile;
+using tzn::test::TempDir;
+
+namespace {
+
+const std::string kHead = "From: a@b.ru\r\nMIME-Version: 1.0\r\n"
+                          "Content-Type: multipart/mixed; boundary=\"BB\"\r\n\r\n";
+
+// Loads `text` with temporary files in `dir`; returns the error text, empty if none.
+std::string TryLoad(TMxMessage& m, const TempDir& dir, const std::string& text) {
+    m.AttachmentTempDirectory = dir.path();
+    std::istringstream in(text);
+    try {
+        m.ReadFromStream(in);
+    } catch (const EMxException& e) {
+        return e.what();
+    }
+    return {};
+}
+
+} // namespace
+
+TEST(ReaderHostileTest, UnterminatedBoundariesGiveWhatWasThere) {
+    TempDir dir;
+    TMxMessage m;
+    std::string text = kHead + "--BB\r\nContent-Type: multipart/related; boundary=\"IN\"\r\n\r\n"
+                               "--IN\r\nContent-Type: application/x; name=a\r\n\r\nabc\r\n"
+                               "--IN\r\nContent-Type: text/plain\r\n\r\nlast words";
+    EXPECT_EQ(TryLoad(m, dir, text), "");
+    ASSERT_EQ(m.MessageParts.Count(), 3u);
+    EXPECT_EQ(ReadFile(m.MessageParts[1].AsAttachment()->StoredPath), "abc");
+    EXPECT_EQ(m.MessageParts[2].AsText()->Body, std::vector<std::string>{"last words"});
+    // An inner part left open is closed by the outer boundary.
+    TMxMessage m2;
+    EXPECT_EQ(TryLoad(m2, dir,
+                      kHead + "--BB\r\nContent-Type: multipart/mixed; boundary=\"IN\"\r\n\r\n"
+                              "--IN\r\nContent-Type: text/plain\r\n\r\ninner\r\n"
+                              "--BB\r\nContent-Type: text/plain\r\n\r\nouter\r\n--BB--\r\n"),
+              "");
+    ASSERT_EQ(m2.MessageParts.Count(), 3u);
+    EXPECT_EQ(m2.MessageParts[2].AsText()->Body, std::vector<std::string>{"outer"});
+    EXPECT_EQ(m2.MessageParts[2].ParentPart, -1);
+}
+
+TEST(ReaderHostileTest, HugeLinesAndEndlessHeadersAreRefusedClearly) {
+    TempDir dir;
+    TMxMessage m;
+    EXPECT_EQ(TryLoad(m, dir, "Subject: " + std::string(10u << 20, 'x') + "\r\n\r\n"),
+              "Max line length exceeded.");
+    EXPECT_EQ(TryLoad(m, dir,
+                      kHead + "--BB\r\nContent-Type: text/plain\r\n" + std::string(10u << 20, 'y') +
+                          "\r\n"),
+              "Max line length exceeded.");
+    std::string endless = kHead + "--BB\r\n";
+    for (int i = 0; i < 40000; ++i)
+        endless += "X-Header-Line-" + std::to_string(i) + ": some value here\r\n";
+    EXPECT_EQ(TryLoad(m, dir, endless), "Message part header too long.");
+    std::string bigHeader;
+    for (int i = 0; i < 400000; ++i)
+        bigHeader += "X-H: " + std::string(20, 'v') + "\r\n";
+    EXPECT_EQ(TryLoad(m, dir, bigHeader + "\r\n"), "Message header too long.");
+    EXPECT_EQ(TryLoad(m, dir, kHead + "--BB\r\nContent-Type: text/plain\r\n"),
+              "Unknown Message Part Type.");
+    m.Clear();
+    EXPECT_EQ(CountFiles(dir.path()), 0u);
+}
+
+TEST(ReaderHostileTest, ThousandsOfNestedMultipartsStayBounded) {
+    TempDir dir;
+    std::string text = kHead;
+    std::string outer = "BB";
+    for (int i = 0; i < 5000; ++i) {
+        std::string inner = "N" + std::to_string(i);
+        text +=
+            "--" + outer + "\r\nContent-Type: multipart/mixed; boundary=\"" + inner + "\"\r\n\r\n";
+        outer = inner;
+    }
+    text += "--" + outer + "\r\nContent-Type: application/x; name=deep.bin\r\n\r\ndeep\r\n";
+    TMxMessage m;
+    EXPECT_EQ(TryLoad(m, dir, text), "");
+    EXPECT_LE(m.MIMEBoundary.Count(), 100u);
+    EXPECT_GT(m.MessageParts.Count(), 90u);
+    EXPECT_LE(m.MessageParts.Count(), 5001u);
+}
+
+TEST(ReaderHostileTest, MalformedBase64AndTooManyPartsNeverCrash) {
+    TempDir dir;
+    TMxMessage m;
+    EXPECT_EQ(TryLoad(m, dir,
+                      kHead + "--BB\r\nContent-Type: application/x; name=a\r\n"
+                              "Content-Transfer-Encoding: base64\r\n\r\n"
+                              "QUJD*&^%$\r\n====\r\nQQ\r\n\x01\x02\xff\r\nRA=x=\r\n--BB--\r\n"),
+              "");
+    ASSERT_EQ(m.MessageParts.Count(), 1u);
+    std::string got = ReadFile(m.MessageParts[0].AsAttachment()->StoredPath);
+    EXPECT_EQ(got.substr(0, 3), "ABC");
+    EXPECT_LT(got.size(), 16u);
+
+    std::string many = kHead;
+    for (int i = 0; i < 10050; ++i)
+        many += "--BB\r\nContent-Type: text/plain\r\n\r\nx\r\n";
+    TMxMessage m2;
+    EXPECT_EQ(TryLoad(m2, dir, many), "Too many message parts.");
+    m.Clear();
+    m2.Clear();
+    EXPECT_EQ(CountFiles(dir.path()), 0u);
+}
