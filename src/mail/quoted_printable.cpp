@@ -3,6 +3,9 @@
 // escaped so that no encoded line can be taken for the end of a message.
 #include <algorithm>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <istream>
 
 #include "mail/codecs.h"
@@ -34,20 +37,50 @@ struct QPTables {
 };
 const QPTables kQ;
 
-// Appends the encoded form of one line; soft breaks are "=\r\n", no final line break.
-void AppendQPLine(std::string_view line, std::string& out) {
-    const size_t n = line.size();
-    const size_t old = out.size();
-    out.resize(old + n * 3 + (n * 3 / 72 + 1) * 3);
-    char* const begin = out.data() + old;
-    char* o = begin;
+// Room for the encoded form of `n` bytes: three characters each at most, plus "=\r\n"
+// for every soft break.
+size_t QPLineRoom(size_t n) {
+    return n * 3 + (n * 3 / 72 + 1) * 3;
+}
+
+// True when all 16 bytes may be copied as they are in the middle of a line: "!".."~"
+// except "=", and blank and tab (which only the line's last byte must escape).
+inline bool SixteenPlain(const unsigned char* p) {
+#if defined(__SSE2__)
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i inRange = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(0x1F)),
+                                          _mm_cmplt_epi8(v, _mm_set1_epi8(0x7F)));
+    const __m128i plain =
+        _mm_or_si128(_mm_andnot_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('=')), inRange),
+                     _mm_cmpeq_epi8(v, _mm_set1_epi8('\t')));
+    return _mm_movemask_epi8(plain) == 0xFFFF;
+#else
+    for (int k = 0; k < 16; ++k)
+        if (kQ.Class[p[k]] == 1)
+            return false;
+    return true;
+#endif
+}
+
+// Encodes one line into `o` (QPLineRoom bytes); soft breaks are "=\r\n", no final line
+// break. Returns the end.
+char* EncodeQPLineTo(const unsigned char* s, size_t n, char* o) {
     char* lineStart = o;
-    auto s = reinterpret_cast<const unsigned char*>(line.data());
-    for (size_t i = 0; i < n; ++i) {
+    size_t i = 0;
+    while (i < n) {
+        const size_t col = static_cast<size_t>(o - lineStart);
+        // Sixteen at a time while they are plain, not at the line's start (a leading ".")
+        // and not the line's last byte (a trailing blank), and fit before a soft break.
+        if (col != 0 && col + 16 <= 75 && i + 16 < n && SixteenPlain(s + i)) {
+            std::memcpy(o, s + i, 16);
+            o += 16;
+            i += 16;
+            continue;
+        }
         const unsigned char c = s[i];
         const unsigned cls = kQ.Class[c];
         bool literal = cls == 0 || (cls == 2 && i + 1 < n);
-        if (o - lineStart + (literal ? 1 : 3) > 75) {
+        if (col + (literal ? 1 : 3) > 75) {
             *o++ = '=';
             *o++ = '\r';
             *o++ = '\n';
@@ -63,8 +96,17 @@ void AppendQPLine(std::string_view line, std::string& out) {
             o[2] = kHex[c & 15];
             o += 3;
         }
+        ++i;
     }
-    out.resize(old + static_cast<size_t>(o - begin));
+    return o;
+}
+
+void AppendQPLine(std::string_view line, std::string& out) {
+    const size_t old = out.size();
+    out.resize(old + QPLineRoom(line.size()));
+    char* end = EncodeQPLineTo(reinterpret_cast<const unsigned char*>(line.data()), line.size(),
+                               out.data() + old);
+    out.resize(static_cast<size_t>(end - out.data()));
 }
 
 // Decodes one encoded line (without its break) onto `out`; true when it ends in a soft
@@ -122,18 +164,27 @@ void EncodeQPLine(std::string_view line, const TMxLineSink& out) {
 }
 
 std::string EncodeQuotedPrintable(std::string_view text) {
-    std::string out;
-    out.reserve(text.size() + text.size() / 16 + 16);
+    // Sized for mostly plain text and grown when a line could not fit, so the result is
+    // written in place without a worst-case buffer or a final copy.
+    std::string out(text.size() + text.size() / 8 + 64, '\0');
+    size_t pos = 0;
+    auto s = reinterpret_cast<const unsigned char*>(text.data());
     size_t start = 0;
     for (;;) {
         size_t br = text.find("\r\n", start);
-        AppendQPLine(text.substr(start, br == std::string_view::npos ? text.npos : br - start),
-                     out);
+        size_t end = br == std::string_view::npos ? text.size() : br;
+        size_t room = QPLineRoom(end - start) + 2;
+        if (out.size() - pos < room)
+            out.resize(std::max(out.size() * 2, pos + room));
+        char* o = EncodeQPLineTo(s + start, end - start, out.data() + pos);
+        pos = static_cast<size_t>(o - out.data());
         if (br == std::string_view::npos)
             break;
-        out.append("\r\n", 2);
+        out[pos++] = '\r';
+        out[pos++] = '\n';
         start = br + 2;
     }
+    out.resize(pos);
     return out;
 }
 

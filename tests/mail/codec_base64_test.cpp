@@ -91,6 +91,18 @@ TEST(CodecBase64, DecoderToleratesBadWrappingAndStrayCharacters) {
     dec.Finish();
     EXPECT_EQ(back, data);
 
+    // Attachment-shaped lines with damage inside: the whole-line fast path must fall back.
+    std::string lined;
+    EncodeBase64Lines(data, lined);
+    std::string damaged = lined;
+    damaged.insert(78 * 2 + 30, " ");
+    damaged.insert(78 * 5 + 10, "*");
+    damaged.insert(78 * 8 + 76, "\t");
+    EXPECT_EQ(DecodeBase64(damaged), data);
+    std::string bareLf = lined;
+    std::erase(bareLf, '\r');
+    EXPECT_EQ(DecodeBase64(bareLf), data);
+
     EXPECT_EQ(DecodeBase64("Zm9v\r\nYmE"), "fooba") << "missing padding";
     EXPECT_EQ(DecodeBase64("Zm9v!!Ym\x01"
                            "Fy"),

@@ -71,6 +71,36 @@ TEST(CodecQP, RoundTripsOfTextAndBinary) {
     }
 }
 
+// Mostly plain text, where the encoder copies long plain runs at once: every output line
+// must still obey the rules wherever a run meets a line start, a line end or a soft break.
+TEST(CodecQP, LongPlainRunsKeepEveryRule) {
+    std::mt19937 rng(23);
+    const std::string plain = "abcdefghijklmnopqrstuvwxyz0123456789 .,;:!?-\t";
+    const std::string rare = "=\xe9\x01\x7f";
+    for (int round = 0; round < 500; ++round) {
+        std::string line;
+        size_t n = rng() % 300;
+        for (size_t i = 0; i < n; ++i)
+            line += rng() % 40 ? plain[rng() % plain.size()] : rare[rng() % rare.size()];
+        std::vector<std::string> out = EncodeLine(line);
+        std::string joined;
+        for (size_t i = 0; i < out.size(); ++i) {
+            const std::string& l = out[i];
+            ASSERT_LE(l.size(), 76u);
+            ASSERT_TRUE(l.empty() || l[0] != '.') << l;
+            ASSERT_TRUE(l.empty() || (l.back() != ' ' && l.back() != '\t')) << l;
+            for (size_t k = 0; k < l.size(); ++k) {
+                unsigned char c = static_cast<unsigned char>(l[k]);
+                ASSERT_TRUE((c >= 33 && c <= 126) || c == ' ' || c == '\t') << int(c);
+                if (c == '=' && !(i + 1 < out.size() && k + 1 == l.size()))
+                    ASSERT_TRUE(k + 2 < l.size() && isxdigit(l[k + 1]) && isxdigit(l[k + 2]));
+            }
+            joined += l + (i + 1 < out.size() ? "\r\n" : "");
+        }
+        ASSERT_EQ(DecodeQuotedPrintable(joined), line);
+    }
+}
+
 TEST(CodecQP, DecoderLeniency) {
     EXPECT_EQ(DecodeQuotedPrintable("caf=c3=a9"), "caf\xc3\xa9") << "lower-case hex";
     EXPECT_EQ(DecodeQuotedPrintable("a=ZZb=4"), "a=ZZb=4") << "broken escapes kept";
