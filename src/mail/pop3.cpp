@@ -12,7 +12,6 @@
 #include "mail/message_reader.h"
 #include "mail/pop3_response_reader.h"
 #include "mail/reply_pop3.h"
-#include "mail/smtp_work_redirect.h"
 
 namespace tzn {
 
@@ -161,11 +160,10 @@ int64_t TMxPOP3::MessageSize(int n) {
 
 template <typename Fn> void TMxPOP3::ReadAnswerInto(Fn&& read) {
     TMxIOHandler& io = RequireHandler();
-    TMxPOP3ResponseReader answer(io);
-    answer.WorkTarget = this;
-    TMxWorkRedirect quiet(io, nullptr);
-    // Header and body are read in steps of their own; the gauge sees one transfer.
+    // Header and body are read in steps of their own; the gauge sees one transfer, counted
+    // by the socket's reads.
     TMxWorkScope work(*this, TMxWorkMode::Read);
+    TMxPOP3ResponseReader answer(io);
     try {
         read(answer);
         answer.SkipRest();

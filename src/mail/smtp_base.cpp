@@ -13,7 +13,6 @@
 #include "mail/message_writer.h"
 #include "mail/reply_smtp.h"
 #include "mail/smtp_data_sink.h"
-#include "mail/smtp_work_redirect.h"
 #include "platform/cp1251.h"
 
 namespace tzn {
@@ -189,15 +188,14 @@ void TMxSMTPBase::SendPipelined(TMxMessage& msg, const TMxEMailAddressList& reci
 void TMxSMTPBase::WriteMessageData(TMxMessage& msg) {
     TMxIOHandler& io = RequireHandler();
     try {
+        // One transfer for the progress gauge, counted by the socket's writes; the sink's
+        // own line-by-line reports go nowhere.
+        TMxWorkScope work(*this, TMxWorkMode::Write);
         TMxSMTPDataSink sink(io);
-        sink.WorkTarget = this;
-        {
-            TMxWorkRedirect quiet(io, nullptr);
-            TransmitMessage(sink, msg);
-            // The end-of-data line travels with the last piece of the letter.
-            sink.WriteLine(".");
-            sink.Flush();
-        }
+        TransmitMessage(sink, msg);
+        // The end-of-data line travels with the last piece of the letter.
+        sink.WriteLine(".");
+        sink.Flush();
     } catch (...) {
         try {
             CloseConnection(false);

@@ -171,16 +171,34 @@ TEST(SmtpClient, AuthLoginOnceThenPipelinedLetters) {
     c.ConnectToServer();
     EXPECT_TRUE(c.HasCapability("pipelining"));
     EXPECT_EQ(c.AuthMechanisms(), (std::vector<std::string>{"LOGIN", "PLAIN"}));
+    int begins = 0, ends = 0;
+    int64_t written = 0;
+    c.OnWorkBegin = [&](TMxComponent&, TMxWorkMode mode, int64_t) {
+        begins += mode == TMxWorkMode::Write;
+    };
+    c.OnWork = [&](TMxComponent&, TMxWorkMode mode, int64_t count) {
+        if (mode == TMxWorkMode::Write)
+            written = count;
+    };
+    c.OnWorkEnd = [&](TMxComponent&, TMxWorkMode mode) { ends += mode == TMxWorkMode::Write; };
     for (int i = 0; i < 2; ++i) {
         TMxMessage m;
         Fill(m);
         c.SendMail(m);
         EXPECT_TRUE(c.DidAuthenticate());
     }
+    EXPECT_EQ(begins, 2) << "one progress transfer per letter";
+    EXPECT_EQ(ends, 2);
+    EXPECT_GT(written, 100);
     c.CloseConnection();
     EXPECT_FALSE(c.DidAuthenticate()) << "the authenticated state ends with the connection";
 
     const auto t = server.Transcript();
+    // The letter's bytes, counted once: from "From:" to the final "." line.
+    size_t letterBytes = 0;
+    for (size_t i = IndexOf(t, "DATA") + 1; i < t.size() && t[i] != "."; ++i)
+        letterBytes += t[i].size() + 2;
+    EXPECT_EQ(written, static_cast<int64_t>(letterBytes + 3));
     ASSERT_EQ(chunks.size(), 2u);
     for (const auto& chunk : chunks)
         EXPECT_EQ(chunk, "RSET\r\nMAIL FROM: <from@x.test>\r\nRCPT TO:<to1@x.test>\r\n"
