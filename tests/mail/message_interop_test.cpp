@@ -1,0 +1,207 @@
+// Interoperability with Python's standard email package (run as a separate process): it
+// reads our letters, and we read letters it generates, with the same parts and bytes.
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+
+#include <cstdio>
+#include <map>
+#include <sstream>
+
+#include "mail/message.h"
+#include "mail/message_test_util.h"
+#include "platform/cp1251.h"
+
+using namespace tzn;
+using tzn::test::Bytes;
+using tzn::test::ReadFile;
+using tzn::test::TempDir;
+using tzn::test::WriteFile;
+
+namespace {
+
+std::string Sha256Hex(const std::string& data) {
+    unsigned char md[EVP_MAX_MD_SIZE];
+    unsigned int n = 0;
+    EVP_Digest(data.data(), data.size(), md, &n, EVP_sha256(), nullptr);
+    std::string hex;
+    char b[3];
+    for (unsigned i = 0; i < n; ++i) {
+        std::snprintf(b, sizeof b, "%02x", md[i]);
+        hex += b;
+    }
+    return hex;
+}
+
+std::string Hex(const std::string& data) {
+    std::string hex;
+    char b[3];
+    for (unsigned char c : data) {
+        std::snprintf(b, sizeof b, "%02x", c);
+        hex += b;
+    }
+    return hex;
+}
+
+// Runs python3 on `script` with `args`; returns its standard output (empty on failure).
+std::string RunPython(const TempDir& dir, const std::string& script, const std::string& args) {
+    WriteFile(dir / "script.py", script);
+    std::string cmd = "python3 '" + (dir / "script.py") + "' " + args + " 2>&1";
+    FILE* p = ::popen(cmd.c_str(), "r");
+    if (!p)
+        return {};
+    std::string out;
+    char buf[4096];
+    while (size_t n = std::fread(buf, 1, sizeof buf, p))
+        out.append(buf, n);
+    int rc = ::pclose(p);
+    return rc == 0 ? out : "python failed: " + out;
+}
+
+std::map<std::string, std::string> KeyValues(const std::string& text) {
+    std::map<std::string, std::string> kv;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        size_t eq = line.find('=');
+        if (eq != std::string::npos)
+            kv[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return kv;
+}
+
+const char* kReadOurs = R"PY(
+import sys, hashlib
+from email import policy
+from email.parser import BytesParser
+from email.header import decode_header
+raw = open(sys.argv[1], 'rb').read()
+assert raw.endswith(b'\r\n.\r\n')
+msg = BytesParser(policy=policy.compat32).parsebytes(raw[:-3])
+subj = b''.join(p if isinstance(p, bytes) else p.encode('latin-1') for p, cs in decode_header(msg['Subject']))
+print('subject=' + subj.hex())
+print('to=' + str(msg['To']))
+print('multipart=' + str(msg.is_multipart()))
+n = 0
+for part in msg.walk():
+    if part.is_multipart():
+        continue
+    data = part.get_payload(decode=True)
+    print('file%d=%s' % (n, part.get_filename()))
+    print('sha%d=%s' % (n, hashlib.sha256(data).hexdigest()))
+    n += 1
+print('count=%d' % n)
+)PY";
+
+const char* kMakeLetters = R"PY(
+import sys, hashlib
+from email.message import EmailMessage, MIMEPart
+from email.header import Header
+from email import policy
+out = sys.argv[1]
+data = bytes((i * 7 + 3) % 256 for i in range(70000))
+
+m = EmailMessage()
+m['From'] = 'Python <py@example.ru>'
+m['To'] = 'Office <office@example.ru>'
+m['Subject'] = 'SUBJECT-PLACEHOLDER'
+m.set_content('Plain text line one\nline two with = sign and a long line ' + 'x' * 100 + '\n',
+              cte='quoted-printable')
+m.add_alternative('<html><body><p>Hello</p></body></html>\n', subtype='html')
+subject = Header('Отчет о смене'.encode('cp1251'), 'windows-1251').encode().encode('ascii')
+open(out + '/alt.eml', 'wb').write(
+    m.as_bytes(policy=policy.SMTP).replace(b'SUBJECT-PLACEHOLDER', subject))
+
+r = EmailMessage()
+r['From'] = 'py@example.ru'
+r['To'] = 'office@example.ru'
+r['Subject'] = Header('Data', 'iso-8859-1').encode()
+r.set_content('related body\n')
+r.make_related()
+inner = MIMEPart()
+inner.set_content('inner text\n')
+inner.make_mixed()
+inner.add_attachment(data, maintype='application', subtype='octet-stream', filename='data.bin')
+r.attach(inner)
+open(out + '/nested.eml', 'wb').write(r.as_bytes(policy=policy.SMTP))
+
+for name, msg in (('alt', m), ('nested', r)):
+    leaves = [p for p in msg.walk() if not p.is_multipart()]
+    with open(out + '/' + name + '.expect', 'w') as f:
+        f.write('count=%d\n' % len(leaves))
+        for i, p in enumerate(leaves):
+            b = p.get_payload(decode=True).replace(b'\r\n', b'\n').rstrip(b'\n')
+            f.write('type%d=%s\n' % (i, p.get_content_type()))
+            f.write('sha%d=%s\n' % (i, hashlib.sha256(b).hexdigest()))
+            f.write('file%d=%s\n' % (i, p.get_filename() or ''))
+print('ok')
+)PY";
+
+} // namespace
+
+TEST(MessageInteropTest, PythonReadsOurLetters) {
+    TempDir dir;
+    std::string bin = Bytes(300000, 5), text = "line 1\r\n.line 2\r\n\r\n";
+    WriteFile(dir / "report.dat", bin);
+    WriteFile(dir / "note.txt", text);
+    TMxMessage m;
+    m.From() = TMxEMailAddressItem("Station 7", "st7@example.ru");
+    m.Sender = m.From();
+    m.Recipients.Add(TMxEMailAddressItem("Office", "office@example.ru"));
+    m.Subject = ru("Отчет TZN-Office");
+    m.MessageParts.AddAttachment(dir / "report.dat");
+    m.MessageParts.AddAttachment(dir / "note.txt");
+    m.SetUseNowForDate(true);
+    m.WriteToFile(dir / "ours.eml");
+    auto kv = KeyValues(RunPython(dir, kReadOurs, "'" + (dir / "ours.eml") + "'"));
+    ASSERT_EQ(kv["count"], "2") << ReadFile(dir / "ours.eml").substr(0, 600);
+    EXPECT_EQ(kv["subject"], Hex(ru("Отчет TZN-Office"))); // the same bytes, label aside
+    EXPECT_EQ(kv["to"], "\"Office\" <office@example.ru>");
+    EXPECT_EQ(kv["multipart"], "True");
+    EXPECT_EQ(kv["file0"], "report.dat");
+    EXPECT_EQ(kv["sha0"], Sha256Hex(bin));
+    EXPECT_EQ(kv["file1"], "note.txt");
+    EXPECT_EQ(kv["sha1"], Sha256Hex(text));
+}
+
+TEST(MessageInteropTest, WeReadLettersPythonGenerates) {
+    TempDir dir;
+    ASSERT_EQ(RunPython(dir, kMakeLetters, "'" + dir.path() + "'"), "ok\n");
+    for (const std::string name : {"alt", "nested"}) {
+        auto want = KeyValues(ReadFile(dir / (name + ".expect")));
+        TMxMessage m;
+        m.AttachmentTempDirectory = dir.path();
+        m.ReadFromFile(dir / (name + ".eml"));
+        std::vector<const TMxMessagePart*> leaves;
+        for (size_t i = 0; i < m.MessageParts.Count(); ++i)
+            if (m.MessageParts[i].ContentType.rfind("multipart/", 0) != 0)
+                leaves.push_back(&m.MessageParts[i]);
+        ASSERT_EQ(std::to_string(leaves.size()), want["count"]) << name;
+        for (size_t i = 0; i < leaves.size(); ++i) {
+            std::string k = std::to_string(i);
+            const TMxMessagePart& p = *leaves[i];
+            EXPECT_EQ(p.ContentType, want["type" + k]) << name << i;
+            EXPECT_EQ(p.PartFileName, want["file" + k]) << name << i;
+            std::string content;
+            if (auto* t = p.AsText()) {
+                for (const auto& l : t->Body)
+                    content += l + "\n";
+            } else {
+                content = ReadFile(p.AsAttachment()->StoredPath);
+                for (size_t at; (at = content.find("\r\n")) != std::string::npos;)
+                    content.erase(at, 1);
+            }
+            while (!content.empty() && content.back() == '\n')
+                content.pop_back();
+            EXPECT_EQ(Sha256Hex(content), want["sha" + k])
+                << name << i << ": " << content.substr(0, 200);
+        }
+        if (name == "alt") {
+            EXPECT_EQ(m.Subject, ru("Отчет о смене"));
+            EXPECT_EQ(m.From().Name, "Python");
+            EXPECT_EQ(m.ContentType, "multipart/alternative");
+        } else {
+            EXPECT_EQ(m.Subject, "Data");
+            EXPECT_EQ(m.ContentType, "multipart/related");
+        }
+    }
+}
