@@ -244,7 +244,9 @@ std::string_view TMxIOHandler::ReadLineView(std::string_view terminator, int tim
         static_cast<size_t>(maxLength < 0 ? std::max(0, MaxLineLength) : maxLength);
     FReadLnTimedout = false;
     FReadLnSplit = false;
-    const Clock::time_point start = Clock::now();
+    // Taken when the first wait begins: a line already buffered needs no clock.
+    Clock::time_point start{};
+    bool started = false;
     // The handler's own limit raises when it expires; a limit given for this call only
     // returns an empty line with the timed-out flag, as callers polling for a line expect.
     const bool ownLimit = timeout == kMxTimeoutDefault;
@@ -294,6 +296,10 @@ std::string_view TMxIOHandler::ReadLineView(std::string_view terminator, int tim
                 return {base, avail};
             }
             RaiseClosedOrNotConnected();
+        }
+        if (!started) {
+            start = Clock::now();
+            started = true;
         }
         int wait = limit;
         if (limit >= 0)
