@@ -1,8 +1,10 @@
 #include "store/composition.h"
 
 #include "mail/message.h"
+#include "module/module_hooks.h"
 #include "store/mail_store.h"
 #include "store/mailbox_refresh.h"
+#include "store/store_hooks.h"
 #include "store_fixture.h"
 
 #include <gtest/gtest.h>
@@ -218,6 +220,15 @@ TEST_F(CompositionTest, ReplyGoesToWorkingAddressOnly) {
     EXPECT_EQ(out[0].toName, "77");
     EXPECT_EQ(out[0].toAddress, "work@example.test");
     EXPECT_EQ(out[0].content, "ans");
+}
+
+TEST_F(CompositionTest, MenuHooksRunTheRequestCommands) {
+    InstallStoreHooks();
+    host.selected = THostStation{"9", "9", "S9"};
+    host.makeRequest = [this](const std::string& key) { return SourceFile("r" + key, "R"); };
+    ModuleHooksSnapshot().RequestLetterForSelected();
+    EXPECT_EQ(host.requestQueries, std::vector<std::string>{"9"});
+    EXPECT_EQ(Letters(MailFolder::OutBox).size(), 1u);
 }
 
 } // namespace
