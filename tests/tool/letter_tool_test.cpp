@@ -1,0 +1,130 @@
+// The letter commands of the tool, run as a process: make, show (text and JSON), extract.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+struct Result {
+    int Code = -1;
+    std::string Out;
+};
+
+// Runs a shell command line; standard error joins standard output.
+Result RunShell(const std::string& cmd) {
+    Result r;
+    FILE* p = ::popen((cmd + " 2>&1").c_str(), "r");
+    if (!p)
+        return r;
+    char buf[4096];
+    while (size_t n = std::fread(buf, 1, sizeof buf, p))
+        r.Out.append(buf, n);
+    int st = ::pclose(p);
+    r.Code = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+std::string Tool() {
+    return std::string("'") + TZN_TOOL_PATH + "'";
+}
+
+class LetterToolTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string tmpl = (std::filesystem::temp_directory_path() / "tznltXXXXXX").string();
+        Dir = ::mkdtemp(tmpl.data());
+    }
+    void TearDown() override { std::filesystem::remove_all(Dir); }
+    std::string P(const std::string& name) const { return Dir + "/" + name; }
+    void Write(const std::string& name, const std::string& data) const {
+        std::ofstream(P(name), std::ios::binary) << data;
+    }
+    std::string Read(const std::string& name) const {
+        std::ifstream in(P(name), std::ios::binary);
+        std::ostringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+    std::string Dir;
+};
+
+} // namespace
+
+TEST_F(LetterToolTest, MakeShowAndExtractRoundTrip) {
+    std::string data;
+    for (int i = 0; i < 100000; ++i)
+        data += static_cast<char>(i * 31 % 251);
+    Write("отчет 1.dat", data);
+    Write("body.txt", "Привет\n.точка\n");
+    Result make = RunShell(Tool() +
+                           " letter make --from 'Станция 1 <st1@x.ru>' --to 'Office <o@x.ru>'"
+                           " --to p@x.ru --bcc hidden@x.ru --subject 'Отчет TZN-Office'"
+                           " --body-file '" +
+                           P("body.txt") + "' --attach '" + P("отчет 1.dat") + "' --out '" +
+                           P("l.eml") + "'");
+    ASSERT_EQ(make.Code, 0) << make.Out;
+    std::string file = Read("l.eml");
+    EXPECT_NE(file.find("\r\nBcc: hidden@x.ru\r\n"), std::string::npos);
+    EXPECT_EQ(file.substr(file.size() - 3), ".\r\n");
+
+    Result json =
+        RunShell(Tool() + " letter show '" + P("l.eml") + "' --json > '" + P("s.json") +
+                 "' && python3 -c \"import json,sys; d=json.load(open(sys.argv[1]));"
+                 "p=d['parts'];"
+                 "print(d['subject'], d['from']['name'], d['from']['address'], len(d['to']),"
+                 " d['bcc'][0]['address'], d['encoding'], d['date'] is not None,"
+                 " [x['kind'] for x in p], p[0]['body'], p[1]['file_name'], p[1]['size'],"
+                 " p[1]['sha256'], d['headers'][0][0])\" '" +
+                 P("s.json") + "'");
+    ASSERT_EQ(json.Code, 0) << json.Out;
+    Result sha = RunShell("sha256sum '" + P("отчет 1.dat") + "' | cut -c1-64");
+    std::string want = "Отчет TZN-Office Станция 1 st1@x.ru 2 hidden@x.ru mime True "
+                       "['text', 'attachment'] ['Привет', '.точка'] ______1.dat 100000 " +
+                       sha.Out.substr(0, 64) + " From\n";
+    EXPECT_EQ(json.Out, want);
+
+    Result text = RunShell(Tool() + " letter show '" + P("l.eml") + "'");
+    ASSERT_EQ(text.Code, 0) << text.Out;
+    EXPECT_NE(text.Out.find("Subject: Отчет TZN-Office"), std::string::npos) << text.Out;
+    EXPECT_NE(text.Out.find("name=\"______1.dat\""), std::string::npos) << text.Out;
+
+    std::filesystem::create_directory(P("out"));
+    Result ex = RunShell(Tool() + " letter extract '" + P("l.eml") + "' '" + P("out") + "'");
+    ASSERT_EQ(ex.Code, 0) << ex.Out;
+    EXPECT_EQ(Read("out/______1.dat"), data);
+    // A second extract refuses to overwrite and says so.
+    Write("out/______1.dat", "mine");
+    Result again = RunShell(Tool() + " letter extract '" + P("l.eml") + "' '" + P("out") + "'");
+    EXPECT_EQ(again.Code, 1);
+    EXPECT_NE(again.Out.find("Error saving attachment."), std::string::npos) << again.Out;
+    EXPECT_EQ(Read("out/______1.dat"), "mine");
+}
+
+TEST_F(LetterToolTest, BadUseAndBadFilesFailClearly) {
+    EXPECT_EQ(RunShell(Tool() + " letter make --from a@x.ru --out '" + P("x.eml") + "'").Code, 2);
+    EXPECT_FALSE(std::filesystem::exists(P("x.eml")));
+    Result missing = RunShell(Tool() + " letter show '" + P("none.eml") + "'");
+    EXPECT_EQ(missing.Code, 1);
+    EXPECT_NE(missing.Out.find("Cannot load message from file"), std::string::npos);
+    Write("exists.eml", "keep");
+    Result over = RunShell(Tool() + " letter make --from a@x.ru --to b@x.ru --subject s --out '" +
+                           P("exists.eml") + "'");
+    EXPECT_EQ(over.Code, 1);
+    EXPECT_EQ(Read("exists.eml"), "keep");
+    Result noAttach =
+        RunShell(Tool() + " letter make --from a@x.ru --to b@x.ru --subject s --attach '" +
+                 P("nope.bin") + "' --out '" + P("y.eml") + "'");
+    EXPECT_EQ(noAttach.Code, 1);
+    EXPECT_FALSE(std::filesystem::exists(P("y.eml")));
+    // A letter cut inside a part header is refused with the reader's message.
+    Write("cut.eml", "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
+                     "--b\r\nContent-Type: text/plain\r\n");
+    Result cut = RunShell(Tool() + " letter show '" + P("cut.eml") + "' --json");
+    EXPECT_EQ(cut.Code, 1);
+    EXPECT_NE(cut.Out.find("Unknown Message Part Type."), std::string::npos) << cut.Out;
+}
