@@ -38,8 +38,9 @@ TEST(CodecQP, SoftBreaksKeepLinesWithin76) {
         for (size_t i = 0; i < out.size(); ++i) {
             EXPECT_LE(out[i].size(), 76u);
             EXPECT_NE(out[i][0], '.');
-            if (i + 1 < out.size())
+            if (i + 1 < out.size()) {
                 EXPECT_EQ(out[i].back(), '=');
+            }
             joined += out[i] + "\r\n";
         }
         EXPECT_EQ(DecodeQuotedPrintable(joined.substr(0, joined.size() - 2)), line);
@@ -92,8 +93,9 @@ TEST(CodecQP, LongPlainRunsKeepEveryRule) {
             for (size_t k = 0; k < l.size(); ++k) {
                 unsigned char c = static_cast<unsigned char>(l[k]);
                 ASSERT_TRUE((c >= 33 && c <= 126) || c == ' ' || c == '\t') << int(c);
-                if (c == '=' && !(i + 1 < out.size() && k + 1 == l.size()))
+                if (c == '=' && !(i + 1 < out.size() && k + 1 == l.size())) {
                     ASSERT_TRUE(k + 2 < l.size() && isxdigit(l[k + 1]) && isxdigit(l[k + 2]));
+                }
             }
             joined += l + (i + 1 < out.size() ? "\r\n" : "");
         }
