@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 
 namespace tzn {
 
@@ -24,6 +25,12 @@ constexpr MailFolder kFolders[] = {MailFolder::InBox, MailFolder::OutBox, MailFo
 bool IsStoreFolder(MailFolder folder) {
     return folder == MailFolder::InBox || folder == MailFolder::OutBox ||
            folder == MailFolder::Sent;
+}
+
+// Received letters are kept only with IsSaveInMail, sent ones only with IsSaveOutMail.
+bool RefusedBySettings(const MailSettings& settings, MailFolder folder) {
+    return (folder == MailFolder::InBox && !settings.IsSaveInMail) ||
+           (folder == MailFolder::Sent && !settings.IsSaveOutMail);
 }
 
 bool IsPlainFileName(const std::string& name) {
@@ -86,12 +93,27 @@ void ScanFolders(StoredLetterListVar& list, MailFolder folder, bool headersOnly)
                 RecodeMessageHeaders(*letter);
                 if (!list)
                     list = std::make_unique<StoredLetterList>();
-                list->Add(letters + name, std::move(letter));
+                list->Add(letters + name, std::move(letter), headersOnly);
             } catch (...) {
                 // An unreadable file does not stop the listing of the others.
             }
         }
     }
+}
+
+// The move of a letter known only by its header: its file goes over byte for byte, under a
+// fresh name, with the same refusals as a save.
+SaveOutcome CopyLetterFile(const std::string& fileName, MailFolder from, MailFolder to) {
+    const MailSettings settings = MailSettingsSnapshot();
+    if (RefusedBySettings(settings, to))
+        return SaveOutcome::Refused;
+    const std::string source = FolderPath(settings.MailDir, from) + fileName;
+    const auto name =
+        PublishLetterFile(FolderPath(settings.MailDir, to), [&](const std::string& path) {
+            if (!CopyFileTo(source, path, false))
+                throw std::runtime_error("Cannot copy " + source);
+        });
+    return name ? SaveOutcome::Saved : SaveOutcome::Failed;
 }
 
 } // namespace
@@ -119,8 +141,8 @@ StoredLetterList::~StoredLetterList() {
     ClearLetterList(*this);
 }
 
-void StoredLetterList::Add(std::string key, std::unique_ptr<TMxMessage> letter) {
-    FEntries.push_back({std::move(key), std::move(letter)});
+void StoredLetterList::Add(std::string key, std::unique_ptr<TMxMessage> letter, bool headersOnly) {
+    FEntries.push_back({std::move(key), std::move(letter), headersOnly});
 }
 
 long StoredLetterList::IndexOfKey(const std::string& key) const {
@@ -135,8 +157,7 @@ SaveResult SaveLetterToFolderEx(TMxMessage& letter, MailFolder folder) {
     if (!IsStoreFolder(folder))
         return result;
     const MailSettings settings = MailSettingsSnapshot();
-    if ((folder == MailFolder::InBox && !settings.IsSaveInMail) ||
-        (folder == MailFolder::Sent && !settings.IsSaveOutMail)) {
+    if (RefusedBySettings(settings, folder)) {
         result.Outcome = SaveOutcome::Refused;
         return result;
     }
@@ -185,7 +206,9 @@ void ApplyLetterMoves(StoredLetterListVar& list) {
                 const auto to = entry.TargetFolder();
                 if (!from || !to || *from == *to || !entry.Letter)
                     continue;
-                const SaveOutcome saved = SaveLetterToFolderEx(*entry.Letter, *to).Outcome;
+                const SaveOutcome saved = entry.HeadersOnly
+                                              ? CopyLetterFile(entry.FileName(), *from, *to)
+                                              : SaveLetterToFolderEx(*entry.Letter, *to).Outcome;
                 // A letter that could not be written to its new folder is kept where it is;
                 // one the settings do not keep (sent letters with IsSaveOutMail off) goes.
                 if (saved != SaveOutcome::Failed)

@@ -18,6 +18,9 @@ class TMxMessage;
 struct StoredLetter {
     std::string Key;
     std::unique_ptr<TMxMessage> Letter;
+    // Only the header block was loaded: a move copies the file instead of writing the letter,
+    // which would lose its body.
+    bool HeadersOnly = false;
 
     std::optional<MailFolder> CurrentFolder() const;
     std::optional<MailFolder> TargetFolder() const;
@@ -42,7 +45,7 @@ public:
     std::vector<StoredLetter>::const_iterator begin() const { return FEntries.begin(); }
     std::vector<StoredLetter>::const_iterator end() const { return FEntries.end(); }
 
-    void Add(std::string key, std::unique_ptr<TMxMessage> letter);
+    void Add(std::string key, std::unique_ptr<TMxMessage> letter, bool headersOnly = false);
     // Index of the entry with this key, or -1.
     long IndexOfKey(const std::string& key) const;
 

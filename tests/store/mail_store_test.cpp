@@ -204,6 +204,20 @@ TEST_F(MailStoreTest, MovesRecordedInKeysAndRefreshes) {
     RemoveMailboxRefreshHandler(id);
 }
 
+TEST_F(MailStoreTest, MoveOfHeaderScanKeepsTheWholeLetter) {
+    const std::string a = Save(MailFolder::OutBox, "a", "A");
+    const std::string original = test::ReadWin(FolderDir(MailFolder::OutBox) + a);
+    StoredLetterListVar list;
+    LoadFolderHeaders(list, MailFolder::OutBox);
+    ASSERT_TRUE(list && list->Count() == 1u);
+    (*list)[0].SetTargetFolder(MailFolder::Sent);
+    ApplyLetterMoves(list);
+    EXPECT_TRUE(Letters(MailFolder::OutBox).empty());
+    const std::vector<std::string> sent = Letters(MailFolder::Sent);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(test::ReadWin(FolderDir(MailFolder::Sent) + sent[0]), original);
+}
+
 TEST_F(MailStoreTest, MoveWhoseSaveFailsKeepsTheLetter) {
     const std::string a = Save(MailFolder::InBox, "a", "A");
     StoredLetterListVar list;
