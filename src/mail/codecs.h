@@ -52,6 +52,9 @@ using TMxLineSink = std::function<void(std::string_view line)>;
 inline constexpr size_t kMxBase64LineBytes = 57; // input bytes per 76-character line
 
 size_t Base64EncodedLength(size_t n); // 4 * ceil(n / 3)
+// The coders use vector instructions when the processor has them; turning that off (tests,
+// benchmarks) selects the portable paths. Returns the previous setting.
+bool SetBase64VectorPaths(bool on);
 // Encodes `n` bytes into `out` (Base64EncodedLength(n) characters, padded); returns it.
 size_t EncodeBase64To(const unsigned char* data, size_t n, char* out);
 std::string EncodeBase64(std::string_view data); // one piece, no line breaks

@@ -27,7 +27,15 @@ std::vector<std::string> Lines(const std::string& crlfText) {
     return lines;
 }
 
-TEST(CodecBase64, KnownVectors) {
+// Every case runs on the vector paths (when the processor has them) and the portable ones.
+class CodecBase64 : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override { FPrevious = SetBase64VectorPaths(GetParam()); }
+    void TearDown() override { SetBase64VectorPaths(FPrevious); }
+    bool FPrevious = true;
+};
+
+TEST_P(CodecBase64, KnownVectors) {
     const char* vectors[][2] = {{"", ""},
                                 {"f", "Zg=="},
                                 {"fo", "Zm8="},
@@ -42,7 +50,7 @@ TEST(CodecBase64, KnownVectors) {
     EXPECT_EQ(EncodeBase64("\xff\xfe\xfd\xfc\xfb\xfa\xf9\xf8"), "//79/Pv6+fg=");
 }
 
-TEST(CodecBase64, RoundTripsAndLineShape) {
+TEST_P(CodecBase64, RoundTripsAndLineShape) {
     for (size_t n : {0, 1, 2, 3, 5, 6, 7, 8, 56, 57, 58, 113, 114, 115, 1024 * 1024 + 1}) {
         const std::string data = RandomBytes(n, static_cast<unsigned>(n));
         ASSERT_EQ(DecodeBase64(EncodeBase64(data)), data) << n;
@@ -75,7 +83,7 @@ TEST(CodecBase64, RoundTripsAndLineShape) {
     }
 }
 
-TEST(CodecBase64, DecoderToleratesBadWrappingAndStrayCharacters) {
+TEST_P(CodecBase64, DecoderToleratesBadWrappingAndStrayCharacters) {
     const std::string data = RandomBytes(1000, 7);
     const std::string enc = EncodeBase64(data);
     // Lines cut at odd places (groups split between lines), with blanks and tabs around.
@@ -111,6 +119,11 @@ TEST(CodecBase64, DecoderToleratesBadWrappingAndStrayCharacters) {
     EXPECT_EQ(DecodeBase64("Zg==Zm8="), "ffo") << "padding ends a group, data may follow";
     EXPECT_EQ(DecodeBase64("Z"), "") << "a lone character holds no byte";
 }
+
+INSTANTIATE_TEST_SUITE_P(Paths, CodecBase64, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool>& i) {
+                             return i.param ? "Vector" : "Portable";
+                         });
 
 } // namespace
 } // namespace tzn
