@@ -314,6 +314,23 @@ TEST(TransportConnect, FailedFarewellStillClosesTheSocket) {
     EXPECT_NO_THROW(d.CloseConnection());
 }
 
+TEST(TransportConnect, ResetByPeerIsASocketError) {
+    LoopServer server([](LoopPeer& p) { p.Abort(); });
+    Pop3LikeClient c;
+    c.Port = server.Port();
+    c.ConnectToServer();
+    server.Join();
+    try {
+        c.ReadReply("+OK");
+        FAIL();
+    } catch (const EMxSocketError& e) {
+        EXPECT_EQ(e.LastError(), 10054);
+        EXPECT_STREQ(e.what(), "Socket Error # 10054\r\nConnection reset by peer.");
+    }
+    EXPECT_FALSE(c.IsConnected()) << "a broken connection reads as closed, without raising";
+    EXPECT_NO_THROW(c.CloseConnection());
+}
+
 TEST(TransportConnect, ConnectTimeoutOnAFullBacklog) {
     // A listener that never accepts, its queue filled: further connects get no answer.
     int l = ::socket(AF_INET, SOCK_STREAM, 0);
