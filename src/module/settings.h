@@ -42,7 +42,7 @@ struct MailSettings {
     // A mail session never waits forever on a silent server: seconds for connecting and for
     // each read.
     int ConnectTimeout = 60;
-    int ReadTimeout = 300;
+    int ReadTimeout = 600;
     // The additional addresses: section MailAddictionAdressList, "Count" plus "Item1".."ItemN".
     std::vector<std::string> MailAddictionAdressList;
 };
