@@ -40,7 +40,7 @@ const QPTables kQ;
 // Room for the encoded form of `n` bytes: three characters each at most, plus "=\r\n"
 // for every soft break.
 size_t QPLineRoom(size_t n) {
-    return n * 3 + (n * 3 / 72 + 1) * 3;
+    return n * 3 + (n * 3 / 68 + 2) * 3;
 }
 
 // True when all 16 bytes may be copied as they are in the middle of a line: "!".."~"
@@ -62,29 +62,53 @@ inline bool SixteenPlain(const unsigned char* p) {
 #endif
 }
 
+// Width of byte `i` of a line of `n` bytes in the middle of an output line.
+inline size_t QPWidth(const unsigned char* s, size_t i, size_t n) {
+    const unsigned cls = kQ.Class[s[i]];
+    return cls == 0 || (cls == 2 && i + 1 < n) ? 1 : 3;
+}
+
+// An encoded line is left whole while it fits in 74 characters; a longer one is broken
+// into pieces of at most 71 characters plus the soft-break "=", the shape every letter
+// this system writes has always had.
+constexpr size_t kQPWholeLine = 74;
+constexpr size_t kQPPiece = 71;
+
 // Encodes one line into `o` (QPLineRoom bytes); soft breaks are "=\r\n", no final line
 // break. Returns the end.
 char* EncodeQPLineTo(const unsigned char* s, size_t n, char* o) {
+    size_t remaining = 0; // encoded width of bytes i..n-1, a leading "." not counted
+    for (size_t k = 0; k < n; ++k)
+        remaining += QPWidth(s, k, n);
     char* lineStart = o;
+    size_t limit = 0;
     size_t i = 0;
+    auto startLine = [&] {
+        const size_t rest = remaining + (s[i] == '.' ? 2 : 0);
+        limit = rest <= kQPWholeLine ? kQPWholeLine : kQPPiece;
+    };
+    if (n > 0)
+        startLine();
     while (i < n) {
         const size_t col = static_cast<size_t>(o - lineStart);
         // Sixteen at a time while they are plain, not at the line's start (a leading ".")
         // and not the line's last byte (a trailing blank), and fit before a soft break.
-        if (col != 0 && col + 16 <= 75 && i + 16 < n && SixteenPlain(s + i)) {
+        if (col != 0 && col + 16 <= limit && i + 16 < n && SixteenPlain(s + i)) {
             std::memcpy(o, s + i, 16);
             o += 16;
             i += 16;
+            remaining -= 16;
             continue;
         }
         const unsigned char c = s[i];
-        const unsigned cls = kQ.Class[c];
-        bool literal = cls == 0 || (cls == 2 && i + 1 < n);
-        if (col + (literal ? 1 : 3) > 75) {
+        const size_t width = QPWidth(s, i, n);
+        bool literal = width == 1;
+        if (col + width > limit) {
             *o++ = '=';
             *o++ = '\r';
             *o++ = '\n';
             lineStart = o;
+            startLine();
         }
         if (literal && c == '.' && o == lineStart)
             literal = false;
@@ -96,6 +120,7 @@ char* EncodeQPLineTo(const unsigned char* s, size_t n, char* o) {
             o[2] = kHex[c & 15];
             o += 3;
         }
+        remaining -= width;
         ++i;
     }
     return o;

@@ -31,7 +31,7 @@ TEST(CodecQP, ExactFormsOfTheRules) {
 TEST(CodecQP, SoftBreaksKeepLinesWithin76) {
     for (std::string line : {std::string(200, 'a'), std::string(100, '\xe9'),
                              std::string(74, 'a') + "\xe9\xe9" + std::string(10, ' '),
-                             std::string(75, 'a') + ".dot starts the continuation"}) {
+                             std::string(71, 'a') + ".dot starts the continuation"}) {
         std::vector<std::string> out = EncodeLine(line);
         ASSERT_GT(out.size(), 1u);
         std::string joined;
@@ -45,7 +45,7 @@ TEST(CodecQP, SoftBreaksKeepLinesWithin76) {
         }
         EXPECT_EQ(DecodeQuotedPrintable(joined.substr(0, joined.size() - 2)), line);
     }
-    EXPECT_EQ(EncodeLine(std::string(75, 'a') + ".x")[1], "=2Ex");
+    EXPECT_EQ(EncodeLine(std::string(71, 'a') + ".x234")[1], "=2Ex234");
 }
 
 TEST(CodecQP, RoundTripsOfTextAndBinary) {
@@ -109,6 +109,24 @@ TEST(CodecQP, DecoderLeniency) {
     EXPECT_EQ(DecodeQuotedPrintable("soft=\r\nbreak  \r\nhard"), "softbreak\r\nhard")
         << "soft break joins; padding blanks dropped";
     EXPECT_EQ(DecodeQuotedPrintable("lf\nonly"), "lf\r\nonly");
+}
+
+// Lines of up to 74 encoded characters stay whole; longer ones break into pieces of at most
+// 71 characters before the soft-break "=", never splitting an escape.
+TEST(CodecQP, SoftBreakPositions) {
+    EXPECT_EQ(EncodeLine(std::string(74, 'a')), std::vector<std::string>{std::string(74, 'a')});
+    const auto long75 = EncodeLine(std::string(75, 'a'));
+    ASSERT_EQ(long75.size(), 2u);
+    EXPECT_EQ(long75[0], std::string(71, 'a') + "=");
+    EXPECT_EQ(long75[1], "aaaa");
+    const auto escaped = EncodeLine(std::string(70, 'a') + "\xE9" + std::string(10, 'b'));
+    ASSERT_EQ(escaped.size(), 2u);
+    EXPECT_EQ(escaped[0], std::string(70, 'a') + "=");
+    EXPECT_EQ(escaped[1], "=E9" + std::string(10, 'b'));
+    for (size_t len : {150u, 1000u}) {
+        for (const std::string& l : EncodeLine(std::string(len, 'x')))
+            EXPECT_LE(l.size(), 72u);
+    }
 }
 
 } // namespace
