@@ -74,6 +74,15 @@ std::string WithoutCharset(const std::string& type) {
     return out;
 }
 
+// The disposition's own value: a loaded part keeps its parameters (the file name above all),
+// which the writer adds again on a line of their own.
+std::string DispositionValue(const std::string& disposition) {
+    std::string v = disposition.substr(0, disposition.find(';'));
+    while (!v.empty() && (v.back() == ' ' || v.back() == '\t'))
+        v.pop_back();
+    return v;
+}
+
 std::string QuoteParam(std::string_view v) {
     std::string out = "\"";
     for (char c : v) {
@@ -275,7 +284,7 @@ void WriteAttachmentPart(BodyOut& out, TMxAttachmentFile& part) {
     out.Line("        name=" + fileName);
     if (!binhex) {
         out.Line("Content-Transfer-Encoding: " + part.ContentTransfer);
-        out.Line("Content-Disposition: " + part.ContentDisposition + ";");
+        out.Line("Content-Disposition: " + DispositionValue(part.ContentDisposition) + ";");
         out.Line("        filename=" + fileName);
     }
     if (!part.ContentID.empty())

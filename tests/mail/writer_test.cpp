@@ -89,6 +89,20 @@ TEST(WriterTest, ComposedDataLetterHasTheExactStoredForm) {
     EXPECT_EQ(lines[3].size(), 76u); // fits, so not folded
 }
 
+// Moving a letter between folders loads and saves it again: the stored form must not change
+// (no second file name in the disposition, no preamble turned into a text part).
+TEST(WriterTest, LoadedLetterSavesBackUnchanged) {
+    TempDir dir;
+    WriteFile(dir / "data.zip", Bytes(300));
+    TMxMessage m;
+    ComposeDataLetter(m, dir / "data.zip");
+    m.WriteToFile(dir / "first.eml");
+    TMxMessage loaded;
+    loaded.ReadFromFile(dir / "first.eml");
+    loaded.WriteToFile(dir / "second.eml");
+    EXPECT_EQ(CrLfLines(ReadFile(dir / "second.eml")), CrLfLines(ReadFile(dir / "first.eml")));
+}
+
 TEST(WriterTest, BoundaryIsOneForTheProcessAndWellFormed) {
     const std::string& b = ProcessBoundary();
     ASSERT_EQ(b.size(), 34u);
