@@ -62,12 +62,6 @@ inline bool SixteenPlain(const unsigned char* p) {
 #endif
 }
 
-// Width of byte `i` of a line of `n` bytes in the middle of an output line.
-inline size_t QPWidth(const unsigned char* s, size_t i, size_t n) {
-    const unsigned cls = kQ.Class[s[i]];
-    return cls == 0 || (cls == 2 && i + 1 < n) ? 1 : 3;
-}
-
 // An encoded line is left whole while it fits in 74 characters; a longer one is broken
 // into pieces of at most 71 characters plus the soft-break "=", the shape every letter
 // this system writes has always had.
@@ -75,43 +69,41 @@ constexpr size_t kQPWholeLine = 74;
 constexpr size_t kQPPiece = 71;
 
 // Encodes one line into `o` (QPLineRoom bytes); soft breaks are "=\r\n", no final line
-// break. Returns the end.
+// break. Returns the end. Each output line is written greedily up to 74 characters; when
+// the input does not end by then, the line is cut back to where it passed 71.
 char* EncodeQPLineTo(const unsigned char* s, size_t n, char* o) {
-    size_t remaining = 0; // encoded width of bytes i..n-1, a leading "." not counted
-    for (size_t k = 0; k < n; ++k)
-        remaining += QPWidth(s, k, n);
     char* lineStart = o;
-    size_t limit = 0;
+    char* cutOut = nullptr; // where the output line first passed 71, and its input index
+    size_t cutIn = 0;
     size_t i = 0;
-    auto startLine = [&] {
-        const size_t rest = remaining + (s[i] == '.' ? 2 : 0);
-        limit = rest <= kQPWholeLine ? kQPWholeLine : kQPPiece;
-    };
-    if (n > 0)
-        startLine();
     while (i < n) {
         const size_t col = static_cast<size_t>(o - lineStart);
         // Sixteen at a time while they are plain, not at the line's start (a leading ".")
-        // and not the line's last byte (a trailing blank), and fit before a soft break.
-        if (col != 0 && col + 16 <= limit && i + 16 < n && SixteenPlain(s + i)) {
+        // and not the line's last byte (a trailing blank), and stay within 71.
+        if (col != 0 && col + 16 <= kQPPiece && i + 16 < n && SixteenPlain(s + i)) {
             std::memcpy(o, s + i, 16);
             o += 16;
             i += 16;
-            remaining -= 16;
             continue;
         }
         const unsigned char c = s[i];
-        const size_t width = QPWidth(s, i, n);
-        bool literal = width == 1;
-        if (col + width > limit) {
+        const unsigned cls = kQ.Class[c];
+        const bool literal = (cls == 0 || (cls == 2 && i + 1 < n)) && !(c == '.' && col == 0);
+        const size_t width = literal ? 1 : 3;
+        if (col + width > kQPPiece && cutOut == nullptr) {
+            cutOut = o;
+            cutIn = i;
+        }
+        if (col + width > kQPWholeLine) {
+            o = cutOut;
+            i = cutIn;
             *o++ = '=';
             *o++ = '\r';
             *o++ = '\n';
             lineStart = o;
-            startLine();
+            cutOut = nullptr;
+            continue;
         }
-        if (literal && c == '.' && o == lineStart)
-            literal = false;
         if (literal) {
             *o++ = static_cast<char>(c);
         } else {
@@ -120,7 +112,6 @@ char* EncodeQPLineTo(const unsigned char* s, size_t n, char* o) {
             o[2] = kHex[c & 15];
             o += 3;
         }
-        remaining -= width;
         ++i;
     }
     return o;
