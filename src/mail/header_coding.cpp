@@ -7,6 +7,7 @@
 #include "mail/codecs.h"
 #include "platform/cp1251.h"
 #include "platform/datetime.h"
+#include "platform/text.h"
 
 namespace tzn {
 
@@ -22,16 +23,6 @@ constexpr int kLangUkrainian = 0x22;
 constexpr int kSubLangChineseSimplified = 0x02;
 constexpr size_t kMaxEncodedWord = 75;
 constexpr char kHex[] = "0123456789ABCDEF";
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
 
 bool IsWordBreak(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -137,9 +128,10 @@ bool DecodeWordAt(std::string_view v, size_t pos, size_t& end, std::string& deco
             char c = data[i];
             if (c == '_') {
                 decoded += ' ';
-            } else if (c == '=' && i + 2 < data.size() && HexValue(data[i + 1]) >= 0 &&
-                       HexValue(data[i + 2]) >= 0) {
-                decoded += static_cast<char>(HexValue(data[i + 1]) << 4 | HexValue(data[i + 2]));
+            } else if (c == '=' && i + 2 < data.size() && HexDigitValue(data[i + 1]) >= 0 &&
+                       HexDigitValue(data[i + 2]) >= 0) {
+                decoded +=
+                    static_cast<char>(HexDigitValue(data[i + 1]) << 4 | HexDigitValue(data[i + 2]));
                 i += 2;
             } else {
                 decoded += c;

@@ -2,21 +2,13 @@
 
 #include <array>
 
+#include "platform/text.h"
+
 namespace tzn {
 namespace {
 
 constexpr std::string_view kPhrase = "lanternsdriftovercoldharborwall";
 static_assert(kPhrase.size() == 31);
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
 
 } // namespace
 
@@ -51,8 +43,8 @@ std::string DecodePassword(const std::string& key, const std::string& stored) {
     std::string bytes;
     bytes.reserve(stored.size() / 2);
     for (size_t i = 0; i + 1 < stored.size(); i += 2) {
-        const int hi = HexDigit(stored[i]);
-        const int lo = HexDigit(stored[i + 1]);
+        const int hi = HexDigitValue(stored[i]);
+        const int lo = HexDigitValue(stored[i + 1]);
         if (hi < 0 || lo < 0)
             break; // cut short at the first pair that is not hex
         bytes += static_cast<char>(hi << 4 | lo);

@@ -2,6 +2,7 @@
 
 #include "mail/message.h"
 #include "platform/cp1251.h"
+#include "platform/text.h"
 
 #include <stdexcept>
 
@@ -16,16 +17,6 @@ constexpr std::size_t kTailLimit = 99;    // after each terminator
 
 char AsciiUpper(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 // Copy(text, from, count) with a 1-based start, clipped to the text like the classic routine.
@@ -58,7 +49,7 @@ std::string HexToChar(std::string_view two) {
         throw invalid();
     int value = 0;
     for (char c : two) {
-        const int d = HexDigit(c);
+        const int d = HexDigitValue(c);
         if (d < 0)
             throw invalid();
         value = value * 16 + d;
