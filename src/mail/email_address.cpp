@@ -1,34 +1,12 @@
 #include "mail/email_address.h"
 
 #include "mail/exceptions.h"
+#include "mail/text_util.h"
 #include "platform/cp1251.h"
 
 namespace tzn {
 
 namespace {
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-std::string Trim(std::string_view s) {
-    size_t b = 0, e = s.size();
-    while (b < e && IsBlank(s[b]))
-        ++b;
-    while (e > b && IsBlank(s[e - 1]))
-        --e;
-    return std::string(s.substr(b, e - b));
-}
-
-std::string Quote(std::string_view s) {
-    std::string out = "\"";
-    for (char c : s) {
-        if (c == '\\' || c == '"')
-            out += '\\';
-        out += c;
-    }
-    return out + '"';
-}
 
 // The address with its local part quoted when it holds characters outside atext and ".".
 std::string QuotedAddress(const std::string& address) {
@@ -40,7 +18,7 @@ std::string QuotedAddress(const std::string& address) {
             plain = false;
     if (plain || local.empty())
         return address;
-    return Quote(local) + (at == std::string::npos ? std::string() : address.substr(at));
+    return QuotedString(local) + (at == std::string::npos ? std::string() : address.substr(at));
 }
 
 // Skips a comment starting at s[i] == '(' (comments nest); returns the index after it.
@@ -92,13 +70,13 @@ std::string TMxEMailAddressItem::Text() const {
     for (char c : Name)
         if (!IsAtext(c) && c != ' ')
             atext = false;
-    return (atext ? Name : Quote(Name)) + " " + addr;
+    return (atext ? Name : QuotedString(Name)) + " " + addr;
 }
 
 void TMxEMailAddressItem::SetText(std::string_view text) {
     Name.clear();
     Address.clear();
-    std::string s = Trim(text);
+    std::string s(TrimBlanks(text));
     if (s.find_first_of("(\"<@ \t") == std::string::npos) {
         Address = s;
         return;
@@ -182,8 +160,8 @@ void TMxEMailAddressItem::SetText(std::string_view text) {
     }
     if (havePending)
         name += pendingLocal;
-    Name = Trim(name);
-    Address = Trim(addr);
+    Name = TrimBlanks(name);
+    Address = TrimBlanks(addr);
 }
 
 std::string TMxEMailAddressList::EMailAddresses() const {
@@ -199,7 +177,7 @@ std::string TMxEMailAddressList::EMailAddresses() const {
 void TMxEMailAddressList::SetEMailAddresses(std::string_view text) {
     FItems.clear();
     auto addPiece = [this](std::string_view piece) {
-        std::string t = Trim(piece);
+        std::string t(TrimBlanks(piece));
         if (t.empty() || t == "<>")
             return;
         TMxEMailAddressItem item;

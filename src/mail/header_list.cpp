@@ -1,30 +1,11 @@
 #include "mail/header_list.h"
 
+#include "mail/text_util.h"
 #include "platform/cp1251.h"
 
 namespace tzn {
 
 namespace {
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-std::string_view Trim(std::string_view s) {
-    size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
-        ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
-        --e;
-    return s.substr(b, e - b);
-}
-
-std::string_view TrimRight(std::string_view s) {
-    size_t e = s.size();
-    while (e > 0 && IsBlank(s[e - 1]))
-        --e;
-    return s.substr(0, e);
-}
 
 // Splits at CR LF, a bare LF or a bare CR.
 std::vector<std::string_view> SplitBreaks(std::string_view s) {
@@ -51,7 +32,7 @@ std::vector<std::string> FoldHeaderLine(std::string_view line, size_t width, siz
     while (true) {
         size_t minPos = first ? keep : 1;
         if (rest.size() <= width) {
-            out.emplace_back(TrimRight(rest));
+            out.emplace_back(TrimRightBlanks(rest));
             break;
         }
         // The last break point within the width; failing that, the first beyond it.
@@ -75,10 +56,10 @@ std::vector<std::string> FoldHeaderLine(std::string_view line, size_t width, siz
         }
         size_t at = best ? best : firstBeyond;
         if (at == 0) {
-            out.emplace_back(TrimRight(rest));
+            out.emplace_back(TrimRightBlanks(rest));
             break;
         }
-        std::string_view piece = TrimRight(std::string_view(rest).substr(0, at));
+        std::string_view piece = TrimRightBlanks(std::string_view(rest).substr(0, at));
         size_t next = at;
         while (next < rest.size() && IsBlank(rest[next]))
             ++next;
@@ -117,7 +98,7 @@ std::string TMxHeaderList::Name(size_t i) const {
     size_t p = line.find(sep);
     if (p == std::string::npos)
         return {};
-    return std::string(Trim(std::string_view(line).substr(0, p)));
+    return std::string(TrimView(std::string_view(line).substr(0, p)));
 }
 
 std::string TMxHeaderList::ValueFromIndex(size_t i) const {
@@ -128,9 +109,9 @@ std::string TMxHeaderList::ValueFromIndex(size_t i) const {
     size_t p = line.find(sep);
     std::string value = p == std::string::npos
                             ? std::string()
-                            : std::string(Trim(std::string_view(line).substr(p + 1)));
+                            : std::string(TrimView(std::string_view(line).substr(p + 1)));
     for (size_t j = i + 1; j < FLines.size() && IsContinuation(j); ++j) {
-        std::string_view more = Trim(FLines[j]);
+        std::string_view more = TrimView(FLines[j]);
         if (more.empty())
             continue;
         if (!value.empty())
@@ -141,7 +122,7 @@ std::string TMxHeaderList::ValueFromIndex(size_t i) const {
 }
 
 long TMxHeaderList::IndexOfName(std::string_view name) const {
-    std::string_view want = Trim(name);
+    std::string_view want = TrimView(name);
     for (size_t i = 0; i < FLines.size(); ++i) {
         if (IsContinuation(i))
             continue;
@@ -182,7 +163,7 @@ void TMxHeaderList::SetValue(std::string_view name, std::string_view value) {
         FLines.erase(FLines.begin() + idx, FLines.begin() + idx + static_cast<long>(LinesOf(idx)));
     if (value.empty())
         return;
-    auto lines = FoldedLines(Trim(name), value);
+    auto lines = FoldedLines(TrimView(name), value);
     auto at = idx >= 0 ? FLines.begin() + idx : FLines.end();
     FLines.insert(at, lines.begin(), lines.end());
 }

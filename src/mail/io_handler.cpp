@@ -6,6 +6,7 @@
 #include <istream>
 
 #include "mail/exceptions.h"
+#include "mail/text_util.h"
 
 namespace tzn {
 
@@ -21,10 +22,6 @@ int ElapsedMs(Clock::time_point since) {
 // ReadTimeout: -1 and 0 both mean without limit.
 int WaitFromReadTimeout(int readTimeout) {
     return readTimeout > 0 ? readTimeout : -1;
-}
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
 }
 
 } // namespace
@@ -323,13 +320,9 @@ std::string TMxIOHandler::ReadNonEmptyLine(int maxTries) {
         std::string_view line = ReadLineView();
         if (FReadLnTimedout)
             throw EMxReadTimeout();
-        size_t b = 0, e = line.size();
-        while (b < e && IsBlank(line[b]))
-            ++b;
-        while (e > b && IsBlank(line[e - 1]))
-            --e;
-        if (e > b)
-            return std::string(line.substr(b, e - b));
+        std::string_view text = TrimBlanks(line);
+        if (!text.empty())
+            return std::string(text);
     }
     return {};
 }

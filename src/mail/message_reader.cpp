@@ -14,8 +14,10 @@
 #include "mail/codecs.h"
 #include "mail/exceptions.h"
 #include "mail/header_coding.h"
+#include "mail/text_util.h"
 #include "platform/cp1251.h"
 #include "platform/paths.h"
+#include "platform/text.h"
 
 namespace tzn {
 
@@ -31,23 +33,6 @@ constexpr std::string_view kFileNameChars =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz1234567890^&'@{}[],$=!-#()%.+~_";
 constexpr std::string_view kTempPrefix = "TZNA";
 constexpr size_t kSinkBuffer = 1u << 18;
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-std::string Trim(std::string_view s) {
-    size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
-        ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
-        --e;
-    return std::string(s.substr(b, e - b));
-}
-
-bool StartsWithText(std::string_view s, std::string_view prefix) {
-    return s.size() >= prefix.size() && AnsiSameText(s.substr(0, prefix.size()), prefix);
-}
 
 std::string BeforeSemicolon(std::string_view v) {
     return Trim(v.substr(0, v.find(';')));
@@ -81,16 +66,6 @@ void DropTrailingEmpty(std::vector<std::string>& lines) {
         lines.pop_back();
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // An RFC 2231 extended value: charset'language'%XX-escaped bytes.
 std::string DecodeExtendedValue(std::string_view v, bool withCharset) {
     std::string charset;
@@ -104,8 +79,9 @@ std::string DecodeExtendedValue(std::string_view v, bool withCharset) {
     }
     std::string out;
     for (size_t i = 0; i < v.size(); ++i) {
-        if (v[i] == '%' && i + 2 < v.size() && HexValue(v[i + 1]) >= 0 && HexValue(v[i + 2]) >= 0) {
-            out += static_cast<char>(HexValue(v[i + 1]) * 16 + HexValue(v[i + 2]));
+        if (v[i] == '%' && i + 2 < v.size() && HexDigitValue(v[i + 1]) >= 0 &&
+            HexDigitValue(v[i + 2]) >= 0) {
+            out += static_cast<char>(HexDigitValue(v[i + 1]) * 16 + HexDigitValue(v[i + 2]));
             i += 2;
         } else
             out += v[i];

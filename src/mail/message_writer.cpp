@@ -10,6 +10,7 @@
 #include "mail/codecs.h"
 #include "mail/exceptions.h"
 #include "mail/header_coding.h"
+#include "mail/text_util.h"
 #include "platform/cp1251.h"
 #include "platform/paths.h"
 
@@ -22,10 +23,6 @@ constexpr size_t kOutChunk = 1 << 16;
 
 bool SameText(std::string_view a, std::string_view b) {
     return AnsiSameText(a, b);
-}
-
-bool StartsWithText(std::string_view s, std::string_view prefix) {
-    return s.size() >= prefix.size() && SameText(s.substr(0, prefix.size()), prefix);
 }
 
 bool OneOf(std::string_view v, std::initializer_list<std::string_view> list) {
@@ -77,20 +74,8 @@ std::string WithoutCharset(const std::string& type) {
 // The disposition's own value: a loaded part keeps its parameters (the file name above all),
 // which the writer adds again on a line of their own.
 std::string DispositionValue(const std::string& disposition) {
-    std::string v = disposition.substr(0, disposition.find(';'));
-    while (!v.empty() && (v.back() == ' ' || v.back() == '\t'))
-        v.pop_back();
-    return v;
-}
-
-std::string QuoteParam(std::string_view v) {
-    std::string out = "\"";
-    for (char c : v) {
-        if (c == '"' || c == '\\')
-            out += '\\';
-        out += c;
-    }
-    return out + '"';
+    return std::string(
+        TrimRightBlanks(std::string_view(disposition).substr(0, disposition.find(';'))));
 }
 
 // Lines of the body collect here and go to the handler in large pieces; every line that
@@ -276,7 +261,7 @@ void WriteAttachmentPart(BodyOut& out, TMxAttachmentFile& part) {
         part.ContentType = b64 ? "application/octet-stream" : "text/plain";
     bool binhex = SameText(part.ContentTransfer, "binhex40");
     std::string type = binhex ? "application/mac-binhex40" : part.ContentType;
-    std::string fileName = QuoteParam(ExtractFileName(part.PartFileName));
+    std::string fileName = QuotedString(ExtractFileName(part.PartFileName));
     if (!part.CharSet.empty())
         out.Line("Content-Type: " + WithoutCharset(type) + "; charset=\"" + part.CharSet + "\";");
     else
@@ -414,7 +399,7 @@ std::string EncodeName(const std::string& name, const TMxHeaderEncoding& enc) {
         if (c < 0x20 || c > 0x7E)
             printable = false;
     if (printable)
-        return QuoteParam(name);
+        return QuotedString(name);
     return EncodeHeader(name, kMxAddressSpecials, enc.Method, enc.CharSet, enc.ConvertToISO2022JP);
 }
 

@@ -1,21 +1,9 @@
 #include "mail/reply_smtp.h"
 
 #include "mail/exceptions.h"
+#include "mail/text_util.h"
 
 namespace tzn {
-
-namespace {
-
-std::string Trim(std::string_view s) {
-    size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
-        ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
-        --e;
-    return std::string(s.substr(b, e - b));
-}
-
-} // namespace
 
 void TMxReplySMTP::ParseLines(const std::vector<std::string>& lines) {
     Clear();
