@@ -1,6 +1,7 @@
 // Mail server commands with the settings of cnf.INI: check the connection an administrator
 // has just configured, deliver stored letters, and download a mailbox into a folder.
 #include "commands.h"
+#include "tool_util.h"
 
 #include "mail/exceptions.h"
 #include "mail/header_coding.h"
@@ -20,21 +21,6 @@ namespace {
 
 std::string U(const std::string& cp1251) {
     return Utf8FromCp1251(cp1251);
-}
-
-// The settings as the module reads them; a failed read is shown as a warning.
-MailSettings Settings() {
-    std::string failure;
-    try {
-        LoadMailSettings(&failure);
-    } catch (const std::exception&) {
-        if (failure.empty())
-            throw;
-    }
-    if (!failure.empty())
-        std::fprintf(stderr, "tznmail: warning: %s%s\n",
-                     U(ru("Ошибка загрузки параметров Эл. почты: ")).c_str(), U(failure).c_str());
-    return MailSettingsSnapshot();
 }
 
 int Milliseconds(int seconds) {
@@ -92,7 +78,7 @@ int Check(const std::vector<std::string>& args) {
         std::fprintf(stderr, "usage: tznmail check\n");
         return kUsage;
     }
-    const MailSettings s = Settings();
+    const MailSettings s = LoadSettingsWithWarning();
     bool ok = true;
 
     std::printf("SMTP %s:%d\n", U(s.SMTPHost).c_str(), s.SMTPPort);
@@ -146,7 +132,7 @@ int Send(const std::vector<std::string>& args) {
         std::fprintf(stderr, "usage: tznmail send FILE.eml ...\n");
         return kUsage;
     }
-    const MailSettings s = Settings();
+    const MailSettings s = LoadSettingsWithWarning();
     // Letters go out with raw 8-bit headers, as a mail session sends them.
     struct RawHeaders {
         RawHeaders() { EncodeHeaderWords = false; }
@@ -217,7 +203,7 @@ int Fetch(const std::vector<std::string>& args) {
         std::fprintf(stderr, "tznmail: cannot create %s\n", dir.c_str());
         return kFailed;
     }
-    const MailSettings s = Settings();
+    const MailSettings s = LoadSettingsWithWarning();
     TMxPOP3 pop;
     Configure(pop, s);
     int count = 0, saved = 0, failed = 0;

@@ -1,6 +1,8 @@
 // Settings provisioning: show the EMail section as the module reads it, and set one key
 // through the module's own writer (passwords scrambled, mail folders created).
 #include "commands.h"
+#include "json.h"
+#include "tool_util.h"
 
 #include "module/settings.h"
 #include "platform/cp1251.h"
@@ -68,39 +70,6 @@ const std::vector<Key>& Keys() {
 
 constexpr const char* kLastDateKey = "AutoGetMailLastDate";
 
-std::string JsonString(const std::string& utf8) {
-    std::string out = "\"";
-    for (unsigned char c : utf8) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
-
-// Reads the settings as the module does. A failed read is what the module would log; here the
-// administrator sees it as a warning (the log entry is written when the log folder exists).
-void Load() {
-    std::string failure;
-    try {
-        LoadMailSettings(&failure);
-    } catch (const std::exception&) {
-        if (failure.empty())
-            throw;
-    }
-    if (!failure.empty())
-        std::fprintf(stderr, "tznmail: warning: %s%s\n",
-                     Utf8FromCp1251(ru("Ошибка загрузки параметров Эл. почты: ")).c_str(),
-                     Utf8FromCp1251(failure).c_str());
-}
-
 int Show(const std::vector<std::string>& args) {
     bool json = false, reveal = false;
     for (const std::string& a : args) {
@@ -113,13 +82,13 @@ int Show(const std::vector<std::string>& args) {
             return kUsage;
         }
     }
+    MailSettings s;
     try {
-        Load();
+        s = LoadSettingsWithWarning();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tznmail: %s\n", Utf8FromCp1251(e.what()).c_str());
         return kFailed;
     }
-    MailSettings s = MailSettingsSnapshot();
     const std::string lastDate =
         IniFile(SettingsFileName()).ReadString(kSettingsSection, kLastDateKey, "");
 
@@ -128,7 +97,7 @@ int Show(const std::vector<std::string>& args) {
     auto emit = [&](const std::string& name, const std::string& jsonValue,
                     const std::string& textValue) {
         if (json) {
-            out += std::string(first ? "\n  " : ",\n  ") + JsonString(name) + ": " + jsonValue;
+            out += std::string(first ? "\n  " : ",\n  ") + JsonQuote(name) + ": " + jsonValue;
         } else {
             out += name + " = " + textValue + "\n";
         }
@@ -139,13 +108,13 @@ int Show(const std::vector<std::string>& args) {
         switch (k.kind) {
         case Kind::String: {
             const std::string v = Utf8FromCp1251(*static_cast<std::string*>(f));
-            emit(k.name, JsonString(v), v);
+            emit(k.name, JsonQuote(v), v);
             break;
         }
         case Kind::Password: {
             const std::string& p = *static_cast<std::string*>(f);
             const std::string v = reveal || p.empty() ? Utf8FromCp1251(p) : "***";
-            emit(k.name, JsonString(v), v);
+            emit(k.name, JsonQuote(v), v);
             break;
         }
         case Kind::Integer: {
@@ -161,7 +130,7 @@ int Show(const std::vector<std::string>& args) {
         case Kind::List: {
             std::string arr = "[", text;
             for (const std::string& item : *static_cast<std::vector<std::string>*>(f)) {
-                arr += (arr.size() > 1 ? ", " : "") + JsonString(Utf8FromCp1251(item));
+                arr += (arr.size() > 1 ? ", " : "") + JsonQuote(Utf8FromCp1251(item));
                 text += (text.empty() ? "" : ",") + Utf8FromCp1251(item);
             }
             emit(k.name, arr + "]", text);
@@ -169,7 +138,7 @@ int Show(const std::vector<std::string>& args) {
         }
         }
     }
-    emit(kLastDateKey, JsonString(lastDate), lastDate);
+    emit(kLastDateKey, JsonQuote(lastDate), lastDate);
     if (json)
         out += "\n}\n";
     std::fputs(out.c_str(), stdout);
@@ -239,7 +208,7 @@ int Set(const std::vector<std::string>& args) {
             if (!TryStrToDateTime(value, when))
                 throw UsageError(std::string(kLastDateKey) + " takes a date and time like \"" +
                                  DateTimeToStr(Now()) + "\", not \"" + value + "\"");
-            Load();
+            LoadSettingsWithWarning();
             WriteAutoGetMailLastDate(when);
             return kOk;
         }
@@ -281,8 +250,7 @@ int Set(const std::vector<std::string>& args) {
         // Read as the module does (passwords decoded under their current names), change the
         // one field and write everything back: a renamed UserName or IntLogin re-stores its
         // password under the new name.
-        Load();
-        MailSettings s = MailSettingsSnapshot();
+        MailSettings s = LoadSettingsWithWarning();
         apply(s);
         // A password is stored scrambled with its user name, and with no name it is stored as
         // nothing: refuse what would silently drop it.

@@ -1,6 +1,7 @@
 // Mail store commands: list the stored letters (the mailbox window's header scan) and compose
 // one letter into OutBox as a given station.
 #include "commands.h"
+#include "json.h"
 
 #include "mail/message.h"
 #include "module/module_state.h"
@@ -17,38 +18,6 @@
 namespace tzn::tool {
 
 namespace {
-
-std::string JsonString(const std::string& utf8) {
-    std::string out = "\"";
-    for (unsigned char c : utf8) {
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (c < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                out += buf;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    return out + "\"";
-}
 
 // One column of the tab-separated listing: no tabs or line breaks inside.
 std::string Column(const std::string& utf8) {
@@ -116,11 +85,11 @@ int StoreList(const std::vector<std::string>& args) {
         if (json) {
             std::printf("{\"folder\":%s,\"file\":%s,\"from\":%s,\"to\":%s,\"subject\":%s,"
                         "\"date\":%s,\"size\":%lld}\n",
-                        JsonString(FolderWord(f)).c_str(), JsonString(Utf8FromCp1251(name)).c_str(),
-                        JsonString(Utf8FromCp1251(from)).c_str(),
-                        JsonString(Utf8FromCp1251(to)).c_str(),
-                        JsonString(Utf8FromCp1251(m.Subject)).c_str(),
-                        JsonString(Utf8FromCp1251(date)).c_str(), size);
+                        JsonQuote(FolderWord(f)).c_str(), JsonQuote(Utf8FromCp1251(name)).c_str(),
+                        JsonQuote(Utf8FromCp1251(from)).c_str(),
+                        JsonQuote(Utf8FromCp1251(to)).c_str(),
+                        JsonQuote(Utf8FromCp1251(m.Subject)).c_str(),
+                        JsonQuote(Utf8FromCp1251(date)).c_str(), size);
         } else {
             std::printf("%s\t%s\t%s\t%s\t%s\t%s\t%lld\n", FolderWord(f),
                         Column(Utf8FromCp1251(name)).c_str(), Column(Utf8FromCp1251(from)).c_str(),
