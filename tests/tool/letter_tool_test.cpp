@@ -1,7 +1,7 @@
 // The letter commands of the tool, run as a process: make, show (text and JSON), extract.
-#include <gtest/gtest.h>
+#include "tool/tool_runner.h"
 
-#include <sys/wait.h>
+#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -10,27 +10,15 @@
 
 namespace {
 
-struct Result {
-    int Code = -1;
-    std::string Out;
-};
+using tzn::test::ToolRun;
 
 // Runs a shell command line; standard error joins standard output.
-Result RunShell(const std::string& cmd) {
-    Result r;
-    FILE* p = ::popen((cmd + " 2>&1").c_str(), "r");
-    if (!p)
-        return r;
-    char buf[4096];
-    while (size_t n = std::fread(buf, 1, sizeof buf, p))
-        r.Out.append(buf, n);
-    int st = ::pclose(p);
-    r.Code = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
+ToolRun RunShell(const std::string& cmd) {
+    return tzn::test::RunCommand(cmd + " 2>&1");
 }
 
 std::string Tool() {
-    return std::string("'") + TZN_TOOL_PATH + "'";
+    return tzn::test::ToolCommand();
 }
 
 class LetterToolTest : public ::testing::Test {
@@ -61,18 +49,18 @@ TEST_F(LetterToolTest, MakeShowAndExtractRoundTrip) {
         data += static_cast<char>(i * 31 % 251);
     Write("отчет 1.dat", data);
     Write("body.txt", "Привет\n.точка\n");
-    Result make = RunShell(Tool() +
-                           " letter make --from 'Станция 1 <st1@x.ru>' --to 'Office <o@x.ru>'"
-                           " --to p@x.ru --bcc hidden@x.ru --subject 'Отчет TZN-Office'"
-                           " --body-file '" +
-                           P("body.txt") + "' --attach '" + P("отчет 1.dat") + "' --out '" +
-                           P("l.eml") + "'");
-    ASSERT_EQ(make.Code, 0) << make.Out;
+    ToolRun make = RunShell(Tool() +
+                            " letter make --from 'Станция 1 <st1@x.ru>' --to 'Office <o@x.ru>'"
+                            " --to p@x.ru --bcc hidden@x.ru --subject 'Отчет TZN-Office'"
+                            " --body-file '" +
+                            P("body.txt") + "' --attach '" + P("отчет 1.dat") + "' --out '" +
+                            P("l.eml") + "'");
+    ASSERT_EQ(make.status, 0) << make.out;
     std::string file = Read("l.eml");
     EXPECT_NE(file.find("\r\nBcc: hidden@x.ru\r\n"), std::string::npos);
     EXPECT_EQ(file.substr(file.size() - 3), ".\r\n");
 
-    Result json =
+    ToolRun json =
         RunShell(Tool() + " letter show '" + P("l.eml") + "' --json > '" + P("s.json") +
                  "' && python3 -c \"import json,sys; d=json.load(open(sys.argv[1]));"
                  "p=d['parts'];"
@@ -81,50 +69,50 @@ TEST_F(LetterToolTest, MakeShowAndExtractRoundTrip) {
                  " [x['kind'] for x in p], p[0]['body'], p[1]['file_name'], p[1]['size'],"
                  " p[1]['sha256'], d['headers'][0][0])\" '" +
                  P("s.json") + "'");
-    ASSERT_EQ(json.Code, 0) << json.Out;
-    Result sha = RunShell("sha256sum '" + P("отчет 1.dat") + "' | cut -c1-64");
+    ASSERT_EQ(json.status, 0) << json.out;
+    ToolRun sha = RunShell("sha256sum '" + P("отчет 1.dat") + "' | cut -c1-64");
     std::string want = "Отчет TZN-Office Станция 1 st1@x.ru 2 hidden@x.ru mime True "
                        "['text', 'attachment'] ['Привет', '.точка'] ______1.dat 100000 " +
-                       sha.Out.substr(0, 64) + " From\n";
-    EXPECT_EQ(json.Out, want);
+                       sha.out.substr(0, 64) + " From\n";
+    EXPECT_EQ(json.out, want);
 
-    Result text = RunShell(Tool() + " letter show '" + P("l.eml") + "'");
-    ASSERT_EQ(text.Code, 0) << text.Out;
-    EXPECT_NE(text.Out.find("Subject: Отчет TZN-Office"), std::string::npos) << text.Out;
-    EXPECT_NE(text.Out.find("name=\"______1.dat\""), std::string::npos) << text.Out;
+    ToolRun text = RunShell(Tool() + " letter show '" + P("l.eml") + "'");
+    ASSERT_EQ(text.status, 0) << text.out;
+    EXPECT_NE(text.out.find("Subject: Отчет TZN-Office"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("name=\"______1.dat\""), std::string::npos) << text.out;
 
     std::filesystem::create_directory(P("out"));
-    Result ex = RunShell(Tool() + " letter extract '" + P("l.eml") + "' '" + P("out") + "'");
-    ASSERT_EQ(ex.Code, 0) << ex.Out;
+    ToolRun ex = RunShell(Tool() + " letter extract '" + P("l.eml") + "' '" + P("out") + "'");
+    ASSERT_EQ(ex.status, 0) << ex.out;
     EXPECT_EQ(Read("out/______1.dat"), data);
     // A second extract refuses to overwrite and says so.
     Write("out/______1.dat", "mine");
-    Result again = RunShell(Tool() + " letter extract '" + P("l.eml") + "' '" + P("out") + "'");
-    EXPECT_EQ(again.Code, 1);
-    EXPECT_NE(again.Out.find("Error saving attachment."), std::string::npos) << again.Out;
+    ToolRun again = RunShell(Tool() + " letter extract '" + P("l.eml") + "' '" + P("out") + "'");
+    EXPECT_EQ(again.status, 1);
+    EXPECT_NE(again.out.find("Error saving attachment."), std::string::npos) << again.out;
     EXPECT_EQ(Read("out/______1.dat"), "mine");
 }
 
 TEST_F(LetterToolTest, BadUseAndBadFilesFailClearly) {
-    EXPECT_EQ(RunShell(Tool() + " letter make --from a@x.ru --out '" + P("x.eml") + "'").Code, 2);
+    EXPECT_EQ(RunShell(Tool() + " letter make --from a@x.ru --out '" + P("x.eml") + "'").status, 2);
     EXPECT_FALSE(std::filesystem::exists(P("x.eml")));
-    Result missing = RunShell(Tool() + " letter show '" + P("none.eml") + "'");
-    EXPECT_EQ(missing.Code, 1);
-    EXPECT_NE(missing.Out.find("Cannot load message from file"), std::string::npos);
+    ToolRun missing = RunShell(Tool() + " letter show '" + P("none.eml") + "'");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.out.find("Cannot load message from file"), std::string::npos);
     Write("exists.eml", "keep");
-    Result over = RunShell(Tool() + " letter make --from a@x.ru --to b@x.ru --subject s --out '" +
-                           P("exists.eml") + "'");
-    EXPECT_EQ(over.Code, 1);
+    ToolRun over = RunShell(Tool() + " letter make --from a@x.ru --to b@x.ru --subject s --out '" +
+                            P("exists.eml") + "'");
+    EXPECT_EQ(over.status, 1);
     EXPECT_EQ(Read("exists.eml"), "keep");
-    Result noAttach =
+    ToolRun noAttach =
         RunShell(Tool() + " letter make --from a@x.ru --to b@x.ru --subject s --attach '" +
                  P("nope.bin") + "' --out '" + P("y.eml") + "'");
-    EXPECT_EQ(noAttach.Code, 1);
+    EXPECT_EQ(noAttach.status, 1);
     EXPECT_FALSE(std::filesystem::exists(P("y.eml")));
     // A letter cut inside a part header is refused with the reader's message.
     Write("cut.eml", "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
                      "--b\r\nContent-Type: text/plain\r\n");
-    Result cut = RunShell(Tool() + " letter show '" + P("cut.eml") + "' --json");
-    EXPECT_EQ(cut.Code, 1);
-    EXPECT_NE(cut.Out.find("Unknown Message Part Type."), std::string::npos) << cut.Out;
+    ToolRun cut = RunShell(Tool() + " letter show '" + P("cut.eml") + "' --json");
+    EXPECT_EQ(cut.status, 1);
+    EXPECT_NE(cut.out.find("Unknown Message Part Type."), std::string::npos) << cut.out;
 }

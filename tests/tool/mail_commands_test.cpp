@@ -3,11 +3,11 @@
 #include "integration/mail_server.h"
 #include "platform/cp1251.h"
 #include "temp_root.h"
+#include "tool/tool_runner.h"
 
 #include <cstdio>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 namespace tzn {
 namespace {
@@ -15,17 +15,13 @@ namespace {
 namespace fs = std::filesystem;
 using test::ReadFile;
 using test::TempRoot;
+using test::ToolRun;
 using test::WriteFile;
 
 // Mailboxes of these tests (the integration tests use 0..5).
 constexpr size_t kCheckUser = 6;
 constexpr size_t kSendUser = 7;
 constexpr size_t kWrongUser = 8;
-
-struct ToolRun {
-    int status;
-    std::string out;
-};
 
 class MailCommandsTest : public test::MailServerTest {
 protected:
@@ -36,25 +32,8 @@ protected:
     }
 
     ToolRun Tool(const std::vector<std::string>& args) {
-        std::string cmd = "'" TZN_TOOL_PATH "'";
-        for (const std::string& a : args) {
-            std::string q = "'";
-            for (char c : a)
-                q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-            cmd += " " + q + "'";
-        }
-        cmd += " 2>'" + root.Path("stderr").string() + "'";
-        FILE* p = ::popen(cmd.c_str(), "r");
-        ToolRun r{-1, ""};
-        if (!p)
-            return r;
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-            r.out.append(buf, n);
-        const int st = ::pclose(p);
-        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-        return r;
+        return test::RunCommand(test::ToolCommand(args) + " 2>" +
+                                test::ShellQuote(root.Path("stderr").string()));
     }
     std::string Err() { return ReadFile(root.Path("stderr")); }
 

@@ -2,46 +2,25 @@
 #include "module/password.h"
 #include "platform/cp1251.h"
 #include "temp_root.h"
+#include "tool/tool_runner.h"
 
 #include <cstdio>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 namespace tzn {
 namespace {
 
 using test::ReadFile;
 using test::TempRoot;
+using test::ToolRun;
 using test::WriteFile;
-
-struct ToolRun {
-    int status;
-    std::string out;
-};
 
 // Arguments are quoted for the shell; stderr goes to a file beside the root.
 class SettingsToolTest : public ::testing::Test {
 protected:
     ToolRun Tool(const std::vector<std::string>& args) {
-        std::string cmd = "'" TZN_TOOL_PATH "'";
-        for (const std::string& a : args) {
-            std::string q = "'";
-            for (char c : a)
-                q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-            cmd += " " + q + "'";
-        }
-        cmd += " 2>'" + root.Path("stderr").string() + "'";
-        FILE* p = ::popen(cmd.c_str(), "r");
-        ToolRun r{-1, ""};
-        if (!p)
-            return r;
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-            r.out.append(buf, n);
-        const int st = ::pclose(p);
-        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-        return r;
+        return test::RunCommand(test::ToolCommand(args) + " 2>" +
+                                test::ShellQuote(root.Path("stderr").string()));
     }
     std::string Err() { return ReadFile(root.Path("stderr")); }
     std::string Cnf() { return ReadFile(cnf); }

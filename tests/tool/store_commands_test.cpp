@@ -1,5 +1,6 @@
 // The tool's store commands, run as a process against a private TZN_ROOT.
 #include "temp_root.h"
+#include "tool/tool_runner.h"
 
 #include <gtest/gtest.h>
 
@@ -7,16 +8,12 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
 namespace tzn {
 namespace {
 
-struct ToolRun {
-    int status = -1;
-    std::string out;
-};
+using test::ToolRun;
 
 class StoreCommandsTest : public ::testing::Test {
 protected:
@@ -28,19 +25,8 @@ protected:
     }
     // Runs the tool with `args` (already shell-quoted); stdout is captured.
     ToolRun Tool(const std::string& args) {
-        const std::string cmd =
-            "TZN_ROOT='" + root.Dir().string() + "' '" TZN_TOOL_PATH "' " + args + " 2>/dev/null";
-        ToolRun r;
-        FILE* p = ::popen(cmd.c_str(), "r");
-        if (!p)
-            return r;
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-            r.out.append(buf, n);
-        const int st = ::pclose(p);
-        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-        return r;
+        return test::RunCommand("TZN_ROOT='" + root.Dir().string() + "' " + test::ToolCommand() +
+                                " " + args + " 2>/dev/null");
     }
     static std::vector<std::string> Lines(const std::string& text) {
         std::vector<std::string> lines;
