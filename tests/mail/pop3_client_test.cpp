@@ -9,7 +9,7 @@
 
 #include "mail/exceptions.h"
 #include "mail/pop3.h"
-#include "smtp_script_server.h"
+#include "script_server.h"
 
 namespace tzn {
 namespace {
@@ -39,10 +39,8 @@ void Welcome(ScriptConn& s, const std::string& greeting = "+OK ready",
             s.Reply(c);
         s.Reply(".");
     }
-    s.ReadLine();
-    s.Reply("+OK");
-    s.ReadLine();
-    s.Reply("+OK logged in");
+    s.Answer("+OK");
+    s.Answer("+OK logged in");
 }
 
 void AcceptQuit(ScriptConn& s) {
@@ -72,8 +70,7 @@ const char* const kLetter = "From: Office <office@x.test>\r\n"
 TEST(Pop3Client, GreetingWithoutTimestampLogsOnWithUserAndPass) {
     ScriptServer server([](ScriptConn& s) {
         Welcome(s, "+OK POP3 ready");
-        s.ReadLine();
-        s.Reply("+OK 2 320");
+        s.Answer("+OK 2 320");
         AcceptQuit(s);
     });
     TMxPOP3 c;
@@ -96,10 +93,8 @@ TEST(Pop3Client, ApopUsesTheGreetingTimestamp) {
 
     ScriptServer server([](ScriptConn& s) {
         s.Reply("+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>");
-        s.ReadLine();
-        s.Reply("-ERR");
-        s.ReadLine();
-        s.Reply("+OK maildrop has 1 message");
+        s.Answer("-ERR");
+        s.Answer("+OK maildrop has 1 message");
         AcceptQuit(s);
     });
     TMxPOP3 c;
@@ -118,8 +113,7 @@ TEST(Pop3Client, ApopUsesTheGreetingTimestamp) {
 TEST(Pop3Client, ApopWithoutTimestampIsRefusedAndCloses) {
     ScriptServer server([](ScriptConn& s) {
         s.Reply("+OK ready");
-        s.ReadLine();
-        s.Reply("-ERR");
+        s.Answer("-ERR");
         AcceptQuit(s);
     });
     TMxPOP3 c;
@@ -133,16 +127,11 @@ TEST(Pop3Client, ApopWithoutTimestampIsRefusedAndCloses) {
 TEST(Pop3Client, CapaRefusedEmptyStatAndOddListAnswers) {
     ScriptServer server([](ScriptConn& s) {
         Welcome(s, "+OK ready", {});
-        s.ReadLine();
-        s.Reply("+OK");
-        s.ReadLine();
-        s.Reply("+OK 1 many");
-        s.ReadLine();
-        s.Reply("+OK 2 4096");
-        s.ReadLine();
-        s.Reply("+OK");
-        s.ReadLine();
-        s.Reply("+OK lots 4096");
+        s.Answer("+OK");
+        s.Answer("+OK 1 many");
+        s.Answer("+OK 2 4096");
+        s.Answer("+OK");
+        s.Answer("+OK lots 4096");
         AcceptQuit(s);
     });
     TMxPOP3 c;
@@ -163,12 +152,9 @@ TEST(Pop3Client, CapaRefusedEmptyStatAndOddListAnswers) {
 TEST(Pop3Client, WrongPasswordQuitsBeforeTheErrorArrives) {
     ScriptServer server([](ScriptConn& s) {
         s.Reply("+OK ready");
-        s.ReadLine();
-        s.Reply("-ERR");
-        s.ReadLine();
-        s.Reply("+OK");
-        s.ReadLine();
-        s.Reply("-ERR [AUTH] Authentication failed.");
+        s.Answer("-ERR");
+        s.Answer("+OK");
+        s.Answer("-ERR [AUTH] Authentication failed.");
         AcceptQuit(s);
     });
     TMxPOP3 c;
@@ -187,22 +173,16 @@ TEST(Pop3Client, WrongPasswordQuitsBeforeTheErrorArrives) {
 TEST(Pop3Client, FetchesHeaderAndLetterAndDeletes) {
     ScriptServer server([](ScriptConn& s) {
         Welcome(s);
-        s.ReadLine(); // TOP 1 0
-        s.Reply("+OK");
+        s.Answer("+OK"); // TOP 1 0
         s.Send("From: Office <office@x.test>\r\nSubject: TZN-0001 report\r\n"
                "X-Long: first\r\n  second\r\n\r\n.\r\n");
-        s.ReadLine(); // RETR 1
-        s.Reply("+OK 600 octets");
+        s.Answer("+OK 600 octets"); // RETR 1
         s.Send(std::string(kLetter) + ".\r\n");
-        s.ReadLine(); // RETR 2: header directly followed by "."
-        s.Reply("+OK");
+        s.Answer("+OK"); // RETR 2: header directly followed by "."
         s.Send("From: a@x.test\r\nSubject: no body\r\n.\r\n");
-        s.ReadLine(); // RETR 3
-        s.Reply("-ERR no such message");
-        s.ReadLine(); // DELE 1
-        s.Reply("+OK deleted");
-        s.ReadLine(); // DELE 9
-        s.Reply("-ERR no such message");
+        s.Answer("-ERR no such message"); // RETR 3
+        s.Answer("+OK deleted");          // DELE 1
+        s.Answer("-ERR no such message"); // DELE 9
         AcceptQuit(s);
     });
     TMxPOP3 c;
@@ -271,8 +251,7 @@ TEST(Pop3Client, FetchesHeaderAndLetterAndDeletes) {
 TEST(Pop3Client, ConnectionCutInTheMiddleOfALetter) {
     ScriptServer server([](ScriptConn& s) {
         Welcome(s);
-        s.ReadLine();
-        s.Reply("+OK");
+        s.Answer("+OK");
         std::string half(kLetter);
         s.Send(half.substr(0, half.find("AAEC")) + "AAECAw");
         s.Sleep(100);
@@ -294,16 +273,14 @@ TEST(Pop3Client, ConnectionCutInTheMiddleOfALetter) {
 TEST(Pop3Client, UnreadableLetterKeepsTheConnectionInStep) {
     ScriptServer server([](ScriptConn& s) {
         Welcome(s);
-        s.ReadLine();
-        s.Reply("+OK");
+        s.Answer("+OK");
         std::string letter(kLetter);
         std::string filler;
         for (int i = 0; i < 20000; ++i)
             filler += "X-Filler: 0123456789012345678901234567890123456789012345678901234\r\n";
         letter.insert(letter.find("Content-Transfer-Encoding: base64"), filler);
         s.Send(letter + ".\r\n");
-        s.ReadLine();
-        s.Reply("+OK 7 1000");
+        s.Answer("+OK 7 1000");
         AcceptQuit(s);
     });
     TMxPOP3 c;

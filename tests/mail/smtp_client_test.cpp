@@ -8,7 +8,7 @@
 #include "mail/exceptions.h"
 #include "mail/smtp.h"
 #include "mail/smtp_sasl.h"
-#include "smtp_script_server.h"
+#include "script_server.h"
 
 namespace tzn {
 namespace {
@@ -47,18 +47,19 @@ void Greet(ScriptConn& s, const std::vector<std::string>& caps) {
 
 // One letter in the plain exchange, every step accepted.
 void AcceptPlainLetter(ScriptConn& s, int recipients) {
-    s.ReadLine(); // RSET
-    s.Reply("250 2.0.0 Ok");
-    s.ReadLine(); // MAIL
-    s.Reply("250 2.1.0 Ok");
-    for (int i = 0; i < recipients; ++i) {
-        s.ReadLine();
-        s.Reply("250 2.1.5 Ok");
-    }
-    s.ReadLine(); // DATA
-    s.Reply("354 End data with <CR><LF>.<CR><LF>");
+    s.Answer("250 2.0.0 Ok"); // RSET
+    s.Answer("250 2.1.0 Ok"); // MAIL
+    for (int i = 0; i < recipients; ++i)
+        s.Answer("250 2.1.5 Ok");
+    s.Answer("354 End data with <CR><LF>.<CR><LF>"); // DATA
     s.ReadData();
     s.Reply("250 2.0.0 Ok: queued");
+}
+
+// The RSET a client sends after a refusal, answered with `reply`.
+void AcceptReset(ScriptConn& s, const std::string& reply) {
+    if (s.ReadLine() == "RSET")
+        s.Reply(reply);
 }
 
 void AcceptQuit(ScriptConn& s) {
@@ -76,10 +77,8 @@ size_t IndexOf(const std::vector<std::string>& lines, const std::string& line) {
 TEST(SmtpClient, EhloRefusedFallsBackToHeloAndSendsPlainWithoutAuth) {
     ScriptServer server([](ScriptConn& s) {
         s.Reply("220 fake.test SMTP");
-        s.ReadLine();
-        s.Reply("500 5.5.1 Command unrecognized");
-        s.ReadLine();
-        s.Reply("250 fake.test");
+        s.Answer("500 5.5.1 Command unrecognized");
+        s.Answer("250 fake.test");
         AcceptPlainLetter(s, 4);
         AcceptQuit(s);
     });
@@ -149,12 +148,9 @@ TEST(SmtpClient, AuthLoginOnceThenPipelinedLetters) {
     std::vector<std::string> chunks;
     ScriptServer server([&](ScriptConn& s) {
         Greet(s, {"PIPELINING", "AUTH=LOGIN", "AUTH PLAIN login", "8BITMIME"});
-        s.ReadLine();
-        s.Reply("334 VXNlcm5hbWU6");
-        s.ReadLine();
-        s.Reply("334 UGFzc3dvcmQ6");
-        s.ReadLine();
-        s.Reply("235 2.7.0 Authentication successful");
+        s.Answer("334 VXNlcm5hbWU6");
+        s.Answer("334 UGFzc3dvcmQ6");
+        s.Answer("235 2.7.0 Authentication successful");
         for (int letter = 0; letter < 2; ++letter) {
             chunks.push_back(s.ReadChunk());
             s.Send("250 2.0.0 Ok\r\n250 2.1.0 Ok\r\n250 2.1.5 Ok\r\n250 2.1.5 Ok\r\n"
@@ -215,12 +211,9 @@ TEST(SmtpClient, AuthLoginOnceThenPipelinedLetters) {
 TEST(SmtpClient, RefusedPasswordRaisesWithTheServersReply) {
     ScriptServer server([](ScriptConn& s) {
         Greet(s, {"AUTH LOGIN PLAIN"});
-        s.ReadLine();
-        s.Reply("334 VXNlcm5hbWU6");
-        s.ReadLine();
-        s.Reply("334 UGFzc3dvcmQ6");
-        s.ReadLine();
-        s.Reply("535 5.7.8 Error: authentication failed: bad password");
+        s.Answer("334 VXNlcm5hbWU6");
+        s.Answer("334 UGFzc3dvcmQ6");
+        s.Answer("535 5.7.8 Error: authentication failed: bad password");
         AcceptQuit(s);
     });
     TMxSMTP c;
@@ -250,8 +243,7 @@ TEST(SmtpClient, PipelinedRefusedSenderReadsAllRepliesThenResets) {
         s.Send("250 2.0.0 Ok\r\n553 5.1.8 <from@x.test>: Sender address rejected\r\n"
                "503 5.5.1 Error: need MAIL command\r\n503 5.5.1 Error: need MAIL command\r\n"
                "503 5.5.1 Error: need RCPT command\r\n");
-        if (s.ReadLine() == "RSET")
-            s.Reply("250 2.0.0 Ok");
+        AcceptReset(s, "250 2.0.0 Ok");
         // The connection is still in step: a NOOP-like probe gets its own answer.
         AcceptPlainLetter(s, 0);
         AcceptQuit(s);
@@ -291,8 +283,7 @@ TEST(SmtpClient, PipelinedAllRecipientsRefusedKeepsTheFirstRefusal) {
         s.Send("250 Ok\r\n250 Ok\r\n550 5.1.1 <to1@x.test>: Recipient address rejected\r\n"
                "550 5.1.1 <to2@x.test>: Recipient address rejected\r\n"
                "554 5.5.1 Error: no valid recipients\r\n");
-        if (s.ReadLine() == "RSET")
-            s.Reply("250 Ok");
+        AcceptReset(s, "250 Ok");
         AcceptQuit(s);
     });
     TMxSMTP c;
@@ -317,8 +308,7 @@ TEST(SmtpClient, PipelinedRefusedEndOfDataResetsAndRaises) {
         s.Send("250 Ok\r\n250 Ok\r\n250 Ok\r\n250 Ok\r\n354 go\r\n");
         s.ReadData();
         s.Reply("554 5.7.1 Message rejected as spam");
-        if (s.ReadLine() == "RSET")
-            s.Reply("250 Ok");
+        AcceptReset(s, "250 Ok");
         AcceptQuit(s);
     });
     TMxSMTP c;
@@ -334,14 +324,10 @@ TEST(SmtpClient, PipelinedRefusedEndOfDataResetsAndRaises) {
 TEST(SmtpClient, PlainRefusedRecipientResetsAtOnceWithoutData) {
     ScriptServer server([](ScriptConn& s) {
         Greet(s, {"8BITMIME"});
-        s.ReadLine();
-        s.Reply("250 Ok");
-        s.ReadLine();
-        s.Reply("250 Ok");
-        s.ReadLine();
-        s.Reply("550 5.1.1 <to1@x.test>: Recipient address rejected: User unknown");
-        if (s.ReadLine() == "RSET")
-            s.Reply("250 Ok");
+        s.Answer("250 Ok");
+        s.Answer("250 Ok");
+        s.Answer("550 5.1.1 <to1@x.test>: Recipient address rejected: User unknown");
+        AcceptReset(s, "250 Ok");
         // The next letter on the same connection still goes through.
         AcceptPlainLetter(s, 2);
         AcceptQuit(s);
@@ -373,16 +359,11 @@ TEST(SmtpClient, PlainRefusedRecipientResetsAtOnceWithoutData) {
 TEST(SmtpClient, AllowedFailedRecipientLetsTheLetterGoOn) {
     ScriptServer server([](ScriptConn& s) {
         Greet(s, {});
-        s.ReadLine();
-        s.Reply("250 Ok");
-        s.ReadLine();
-        s.Reply("250 Ok");
-        s.ReadLine();
-        s.Reply("550 5.1.1 unknown");
-        s.ReadLine();
-        s.Reply("250 Ok");
-        s.ReadLine();
-        s.Reply("354 go");
+        s.Answer("250 Ok");
+        s.Answer("250 Ok");
+        s.Answer("550 5.1.1 unknown");
+        s.Answer("250 Ok");
+        s.Answer("354 go");
         s.ReadData();
         s.Reply("250 queued");
         AcceptQuit(s);
@@ -440,16 +421,11 @@ TEST(SmtpClient, SilentServerTimesOut) {
 TEST(SmtpClient, LetterThatCannotBeWrittenDropsTheConnection) {
     ScriptServer server([](ScriptConn& s) {
         Greet(s, {});
-        s.ReadLine();
-        s.Reply("250 Ok");
-        s.ReadLine();
-        s.Reply("250 Ok");
-        s.ReadLine();
-        s.Reply("250 Ok");
-        s.ReadLine();
-        s.Reply("250 Ok");
-        s.ReadLine();
-        s.Reply("354 go");
+        s.Answer("250 Ok");
+        s.Answer("250 Ok");
+        s.Answer("250 Ok");
+        s.Answer("250 Ok");
+        s.Answer("354 go");
         s.ReadData();
     });
     TMxSMTP c;
@@ -468,10 +444,8 @@ TEST(SmtpClient, LetterThatCannotBeWrittenDropsTheConnection) {
 TEST(SmtpClient, ExpnAndVrfyAcceptOnly250And251) {
     ScriptServer server([](ScriptConn& s) {
         Greet(s, {});
-        s.ReadLine();
-        s.Reply("250-First <a@x.test>\r\n250 Second <b@x.test>");
-        s.ReadLine();
-        s.Reply("550 5.1.1 unknown");
+        s.Answer("250-First <a@x.test>\r\n250 Second <b@x.test>");
+        s.Answer("550 5.1.1 unknown");
         AcceptQuit(s);
     });
     TMxSMTP c;

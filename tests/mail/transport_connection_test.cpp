@@ -14,13 +14,13 @@
 #include "mail/reply_pop3.h"
 #include "mail/reply_smtp.h"
 #include "mail/tcp_client.h"
-#include "transport_loopback.h"
+#include "script_server.h"
 
 namespace tzn {
 namespace {
 
-using test::LoopPeer;
-using test::LoopServer;
+using test::ScriptConn;
+using test::ScriptServer;
 
 class SmtpLikeClient : public TMxTCPClient {
 public:
@@ -51,7 +51,7 @@ uint16_t FreePort() {
 }
 
 TEST(TransportReplies, NumericRepliesAsServersSendThem) {
-    LoopServer server([](LoopPeer& p) {
+    ScriptServer server([](ScriptConn& p) {
         p.Send("\r\n\r\n220 ready\r\n"); // blank lines before the greeting
         EXPECT_EQ(p.ReadLine(), "EHLO me");
         p.Send("250-mail.test\r\n250-PIPELINING\r\n250 AUTH LOGIN\r\n");
@@ -88,7 +88,7 @@ TEST(TransportReplies, NumericRepliesAsServersSendThem) {
 }
 
 TEST(TransportReplies, Pop3StatusLinesAndResponseCodes) {
-    LoopServer server([](LoopPeer& p) {
+    ScriptServer server([](ScriptConn& p) {
         p.Send("+OK\r\n"); // nothing after the status
         EXPECT_EQ(p.ReadLine(), "USER u");
         p.Send("-ERR [IN-USE] mailbox locked by another session\r\n");
@@ -115,7 +115,7 @@ TEST(TransportReplies, Pop3StatusLinesAndResponseCodes) {
 
 TEST(TransportLines, LongLinesBareLineFeedsAndCarriageReturns) {
     const std::string big(16385, 'x');
-    LoopServer server([&](LoopPeer& p) {
+    ScriptServer server([&](ScriptConn& p) {
         p.Send("crlf line\r\nbare lf line\nodd\rcr inside\n\n");
         p.Send(std::string(16384, 'y') + "\n"); // exactly the limit: fine
         p.Send(big);                            // no LF at all
@@ -144,7 +144,7 @@ TEST(TransportLines, LongLinesBareLineFeedsAndCarriageReturns) {
 }
 
 TEST(TransportLines, PeerCloseAfterLastLineKeepsBufferedLines) {
-    LoopServer server([](LoopPeer& p) {
+    ScriptServer server([](ScriptConn& p) {
         p.Send("+OK one\r\n+OK two\r\nlast without break");
         p.Close();
     });
@@ -174,7 +174,7 @@ TEST(TransportLines, PeerCloseAfterLastLineKeepsBufferedLines) {
 
 TEST(TransportTimeouts, SilentPeerEndsInReadTimeout) {
     std::promise<void> done;
-    LoopServer server([&](LoopPeer&) { done.get_future().wait_for(std::chrono::seconds(10)); });
+    ScriptServer server([&](ScriptConn&) { done.get_future().wait_for(std::chrono::seconds(10)); });
     SmtpLikeClient c;
     c.Port = server.Port();
     c.ReadTimeout = 300;
@@ -209,9 +209,9 @@ TEST(TransportTimeouts, SessionDefaultsAreFinite) {
 TEST(TransportWrites, BufferedCommandsTravelInOneWrite) {
     std::promise<void> flushed;
     std::promise<std::string> firstRead;
-    LoopServer server([&](LoopPeer& p) {
+    ScriptServer server([&](ScriptConn& p) {
         flushed.get_future().wait_for(std::chrono::seconds(10));
-        firstRead.set_value(p.RecvOnce());
+        firstRead.set_value(p.ReadChunk());
         p.Send("250 a\r\n250 b\r\n250 c\r\n354 go\r\n");
         p.ReadLine();
     });
@@ -274,7 +274,7 @@ TEST(TransportConnect, RefusedConnectAndArgumentErrors) {
 }
 
 TEST(TransportConnect, StatusNoticesAndSecondConnect) {
-    LoopServer server([](LoopPeer& p) {
+    ScriptServer server([](ScriptConn& p) {
         EXPECT_EQ(p.ReadLine(), "QUIT");
         p.Send("221 bye\r\n");
     });
@@ -292,7 +292,7 @@ TEST(TransportConnect, StatusNoticesAndSecondConnect) {
 }
 
 TEST(TransportConnect, FailedFarewellStillClosesTheSocket) {
-    LoopServer refusing([](LoopPeer& p) {
+    ScriptServer refusing([](ScriptConn& p) {
         p.ReadLine();
         p.Send("500 not now\r\n");
         p.ReadLine();
@@ -303,7 +303,7 @@ TEST(TransportConnect, FailedFarewellStillClosesTheSocket) {
     EXPECT_THROW(c.CloseConnection(), EMxReplyRFCError);
     EXPECT_FALSE(c.IOHandler()->Connected());
 
-    LoopServer resetting([](LoopPeer& p) { p.Abort(); });
+    ScriptServer resetting([](ScriptConn& p) { p.Abort(); });
     SmtpLikeClient d;
     d.Port = resetting.Port();
     d.ConnectToServer();
@@ -315,7 +315,7 @@ TEST(TransportConnect, FailedFarewellStillClosesTheSocket) {
 }
 
 TEST(TransportConnect, ResetByPeerIsASocketError) {
-    LoopServer server([](LoopPeer& p) { p.Abort(); });
+    ScriptServer server([](ScriptConn& p) { p.Abort(); });
     Pop3LikeClient c;
     c.Port = server.Port();
     c.ConnectToServer();

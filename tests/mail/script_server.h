@@ -1,7 +1,7 @@
-// A small scripted server on 127.0.0.1 for the faults a real mail server will not produce:
-// odd replies, refusals at chosen steps, silence, a connection cut half-way. The script runs
-// on the server's own thread against one accepted connection; every line the client sent is
-// kept in the transcript for the test to check afterwards.
+// A small scripted server on 127.0.0.1 (ephemeral port) for the faults a real mail server will
+// not produce: odd replies, refusals at chosen steps, silence, a connection cut or reset
+// half-way. The script runs on the server's own thread against one accepted connection; every
+// line the client sent is kept in the transcript for the test to check afterwards.
 #pragma once
 
 #include <arpa/inet.h>
@@ -34,6 +34,11 @@ public:
         }
     }
     void Reply(const std::string& line) { Send(line + "\r\n"); }
+    // Reads the client's next command and gives it `reply`.
+    void Answer(const std::string& reply) {
+        ReadLine();
+        Reply(reply);
+    }
 
     // One line without CR LF; "<EOF>" when the client closed (or nothing came in 10 s).
     std::string ReadLine() {
@@ -93,6 +98,12 @@ public:
         if (FFd >= 0)
             ::close(FFd);
         FFd = -1;
+    }
+    // Resets the connection instead of closing it cleanly.
+    void Abort() {
+        linger l{1, 0};
+        ::setsockopt(FFd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+        Close();
     }
     void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
