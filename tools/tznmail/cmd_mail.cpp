@@ -27,18 +27,11 @@ int Milliseconds(int seconds) {
     return seconds > 0 ? std::min(seconds, 24 * 3600) * 1000 : 0;
 }
 
-void Configure(TMxSMTP& c, const MailSettings& s) {
-    c.Host = s.SMTPHost;
-    c.Port = static_cast<uint16_t>(s.SMTPPort);
-    c.Username = s.UserName;
-    c.Password = s.Password;
-    c.ConnectTimeout = Milliseconds(s.ConnectTimeout);
-    c.ReadTimeout = Milliseconds(s.ReadTimeout);
-}
-
-void Configure(TMxPOP3& c, const MailSettings& s) {
-    c.Host = s.POP3Host;
-    c.Port = static_cast<uint16_t>(s.POP3Port);
+// The SMTP and the POP3 client share the account and the time limits of the settings.
+template <typename Client>
+void Configure(Client& c, const std::string& host, int port, const MailSettings& s) {
+    c.Host = host;
+    c.Port = static_cast<uint16_t>(port);
     c.Username = s.UserName;
     c.Password = s.Password;
     c.ConnectTimeout = Milliseconds(s.ConnectTimeout);
@@ -84,7 +77,7 @@ int Check(const std::vector<std::string>& args) {
     std::printf("SMTP %s:%d\n", U(s.SMTPHost).c_str(), s.SMTPPort);
     try {
         TMxSMTP smtp;
-        Configure(smtp, s);
+        Configure(smtp, s.SMTPHost, s.SMTPPort, s);
         smtp.ConnectToServer();
         std::printf("  connected\n  capabilities:%s\n", smtp.Capabilities().empty() ? " none" : "");
         for (const std::string& cap : smtp.Capabilities())
@@ -105,7 +98,7 @@ int Check(const std::vector<std::string>& args) {
     std::printf("POP3 %s:%d\n", U(s.POP3Host).c_str(), s.POP3Port);
     try {
         TMxPOP3 pop;
-        Configure(pop, s);
+        Configure(pop, s.POP3Host, s.POP3Port, s);
         pop.ConnectToServer();
         std::printf("  connected, logged on as %s\n", U(s.UserName).c_str());
         std::printf("  messages: %d\n", pop.MessageCount());
@@ -140,7 +133,7 @@ int Send(const std::vector<std::string>& args) {
     } raw;
 
     TMxSMTP smtp;
-    Configure(smtp, s);
+    Configure(smtp, s.SMTPHost, s.SMTPPort, s);
     try {
         smtp.ConnectToServer();
     } catch (const std::exception& e) {
@@ -205,7 +198,7 @@ int Fetch(const std::vector<std::string>& args) {
     }
     const MailSettings s = LoadSettingsWithWarning();
     TMxPOP3 pop;
-    Configure(pop, s);
+    Configure(pop, s.POP3Host, s.POP3Port, s);
     int count = 0, saved = 0, failed = 0;
     try {
         pop.ConnectToServer();
