@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <optional>
 
 #include "mail/exceptions.h"
 #include "mail/smtp.h"
@@ -74,24 +75,39 @@ size_t IndexOf(const std::vector<std::string>& lines, const std::string& line) {
     return lines.size();
 }
 
-TEST(SmtpClient, EhloRefusedFallsBackToHeloAndSendsPlainWithoutAuth) {
-    ScriptServer server([](ScriptConn& s) {
+// Each test scripts a server, then drives a client pointed at it, with a letter ready to send.
+// The client is destroyed first, so the server's script sees the connection end before the
+// server waits for it.
+class SmtpClient : public ::testing::Test {
+protected:
+    void SetUp() override { Fill(m); }
+    // Starts the scripted server and points the client at it. A script that fills the test's
+    // own variables is done once Transcript() or Join() has returned.
+    ScriptServer& Serve(ScriptServer::Script script) {
+        FServer.emplace(std::move(script));
+        Configure(c, FServer->Port());
+        return *FServer;
+    }
+
+    std::optional<ScriptServer> FServer;
+    TMxSMTP c;
+    TMxMessage m;
+};
+
+TEST_F(SmtpClient, EhloRefusedFallsBackToHeloAndSendsPlainWithoutAuth) {
+    ScriptServer& server = Serve([](ScriptConn& s) {
         s.Reply("220 fake.test SMTP");
         s.Answer("500 5.5.1 Command unrecognized");
         s.Answer("250 fake.test");
         AcceptPlainLetter(s, 4);
         AcceptQuit(s);
     });
-    TMxSMTP c;
-    Configure(c, server.Port());
     c.Username = "user";
     c.Password = "secret";
     c.MailAgent = "TZN test agent";
     c.ConnectToServer();
     EXPECT_TRUE(c.Capabilities().empty());
 
-    TMxMessage m;
-    Fill(m);
     m.CCList.SetEMailAddresses("cc@x.test");
     m.BccList.SetEMailAddresses("hidden@x.test");
     c.SendMail(m);
@@ -121,20 +137,16 @@ TEST(SmtpClient, EhloRefusedFallsBackToHeloAndSendsPlainWithoutAuth) {
     EXPECT_EQ(t[t.size() - 2], ".");
 }
 
-TEST(SmtpClient, OnlyAuthPlainOfferedSendsNoAuthCommand) {
-    ScriptServer server([](ScriptConn& s) {
+TEST_F(SmtpClient, OnlyAuthPlainOfferedSendsNoAuthCommand) {
+    ScriptServer& server = Serve([](ScriptConn& s) {
         Greet(s, {"8BITMIME", "AUTH PLAIN"});
         AcceptPlainLetter(s, 2);
         AcceptQuit(s);
     });
-    TMxSMTP c;
-    Configure(c, server.Port());
     c.Username = "user";
     c.Password = "secret";
     c.ConnectToServer();
     EXPECT_EQ(c.AuthMechanisms(), std::vector<std::string>{"PLAIN"});
-    TMxMessage m;
-    Fill(m);
     c.SendMail(m);
     EXPECT_FALSE(c.DidAuthenticate());
     c.CloseConnection();
@@ -144,9 +156,9 @@ TEST(SmtpClient, OnlyAuthPlainOfferedSendsNoAuthCommand) {
 
 // Both letters go out pipelined: RSET, MAIL, every RCPT and DATA arrive in one write, and
 // AUTH LOGIN is done once for the connection.
-TEST(SmtpClient, AuthLoginOnceThenPipelinedLetters) {
+TEST_F(SmtpClient, AuthLoginOnceThenPipelinedLetters) {
     std::vector<std::string> chunks;
-    ScriptServer server([&](ScriptConn& s) {
+    ScriptServer& server = Serve([&](ScriptConn& s) {
         Greet(s, {"PIPELINING", "AUTH=LOGIN", "AUTH PLAIN login", "8BITMIME"});
         s.Answer("334 VXNlcm5hbWU6");
         s.Answer("334 UGFzc3dvcmQ6");
@@ -160,8 +172,6 @@ TEST(SmtpClient, AuthLoginOnceThenPipelinedLetters) {
         }
         AcceptQuit(s);
     });
-    TMxSMTP c;
-    Configure(c, server.Port());
     c.Username = "user01";
     c.Password = "p\xe0ss";
     c.ConnectToServer();
@@ -208,21 +218,17 @@ TEST(SmtpClient, AuthLoginOnceThenPipelinedLetters) {
     EXPECT_EQ(auths, 1u);
 }
 
-TEST(SmtpClient, RefusedPasswordRaisesWithTheServersReply) {
-    ScriptServer server([](ScriptConn& s) {
+TEST_F(SmtpClient, RefusedPasswordRaisesWithTheServersReply) {
+    ScriptServer& server = Serve([](ScriptConn& s) {
         Greet(s, {"AUTH LOGIN PLAIN"});
         s.Answer("334 VXNlcm5hbWU6");
         s.Answer("334 UGFzc3dvcmQ6");
         s.Answer("535 5.7.8 Error: authentication failed: bad password");
         AcceptQuit(s);
     });
-    TMxSMTP c;
-    Configure(c, server.Port());
     c.Username = "user";
     c.Password = "wrong";
     c.ConnectToServer();
-    TMxMessage m;
-    Fill(m);
     try {
         c.SendMail(m);
         FAIL() << "no error";
@@ -236,8 +242,8 @@ TEST(SmtpClient, RefusedPasswordRaisesWithTheServersReply) {
     EXPECT_FALSE(HasLine(server.Transcript(), "RSET")) << "no envelope after a refused login";
 }
 
-TEST(SmtpClient, PipelinedRefusedSenderReadsAllRepliesThenResets) {
-    ScriptServer server([](ScriptConn& s) {
+TEST_F(SmtpClient, PipelinedRefusedSenderReadsAllRepliesThenResets) {
+    ScriptServer& server = Serve([](ScriptConn& s) {
         Greet(s, {"PIPELINING"});
         s.ReadChunk();
         s.Send("250 2.0.0 Ok\r\n553 5.1.8 <from@x.test>: Sender address rejected\r\n"
@@ -248,11 +254,7 @@ TEST(SmtpClient, PipelinedRefusedSenderReadsAllRepliesThenResets) {
         AcceptPlainLetter(s, 0);
         AcceptQuit(s);
     });
-    TMxSMTP c;
-    Configure(c, server.Port());
     c.ConnectToServer();
-    TMxMessage m;
-    Fill(m);
     try {
         c.SendMail(m);
         FAIL() << "no error";
@@ -276,8 +278,8 @@ TEST(SmtpClient, PipelinedRefusedSenderReadsAllRepliesThenResets) {
     EXPECT_EQ(t.back(), "QUIT");
 }
 
-TEST(SmtpClient, PipelinedAllRecipientsRefusedKeepsTheFirstRefusal) {
-    ScriptServer server([](ScriptConn& s) {
+TEST_F(SmtpClient, PipelinedAllRecipientsRefusedKeepsTheFirstRefusal) {
+    Serve([](ScriptConn& s) {
         Greet(s, {"PIPELINING"});
         s.ReadChunk();
         s.Send("250 Ok\r\n250 Ok\r\n550 5.1.1 <to1@x.test>: Recipient address rejected\r\n"
@@ -286,11 +288,7 @@ TEST(SmtpClient, PipelinedAllRecipientsRefusedKeepsTheFirstRefusal) {
         AcceptReset(s, "250 Ok");
         AcceptQuit(s);
     });
-    TMxSMTP c;
-    Configure(c, server.Port());
     c.ConnectToServer();
-    TMxMessage m;
-    Fill(m);
     try {
         c.SendMail(m);
         FAIL() << "no error";
@@ -301,8 +299,8 @@ TEST(SmtpClient, PipelinedAllRecipientsRefusedKeepsTheFirstRefusal) {
     c.CloseConnection();
 }
 
-TEST(SmtpClient, PipelinedRefusedEndOfDataResetsAndRaises) {
-    ScriptServer server([](ScriptConn& s) {
+TEST_F(SmtpClient, PipelinedRefusedEndOfDataResetsAndRaises) {
+    ScriptServer& server = Serve([](ScriptConn& s) {
         Greet(s, {"PIPELINING"});
         s.ReadChunk();
         s.Send("250 Ok\r\n250 Ok\r\n250 Ok\r\n250 Ok\r\n354 go\r\n");
@@ -311,18 +309,14 @@ TEST(SmtpClient, PipelinedRefusedEndOfDataResetsAndRaises) {
         AcceptReset(s, "250 Ok");
         AcceptQuit(s);
     });
-    TMxSMTP c;
-    Configure(c, server.Port());
     c.ConnectToServer();
-    TMxMessage m;
-    Fill(m);
     EXPECT_THROW(c.SendMail(m), EMxSMTPReplyError);
     c.CloseConnection();
     EXPECT_TRUE(HasLine(server.Transcript(), "RSET"));
 }
 
-TEST(SmtpClient, PlainRefusedRecipientResetsAtOnceWithoutData) {
-    ScriptServer server([](ScriptConn& s) {
+TEST_F(SmtpClient, PlainRefusedRecipientResetsAtOnceWithoutData) {
+    ScriptServer& server = Serve([](ScriptConn& s) {
         Greet(s, {"8BITMIME"});
         s.Answer("250 Ok");
         s.Answer("250 Ok");
@@ -332,11 +326,7 @@ TEST(SmtpClient, PlainRefusedRecipientResetsAtOnceWithoutData) {
         AcceptPlainLetter(s, 2);
         AcceptQuit(s);
     });
-    TMxSMTP c;
-    Configure(c, server.Port());
     c.ConnectToServer();
-    TMxMessage m;
-    Fill(m);
     try {
         c.SendMail(m);
         FAIL() << "no error";
@@ -356,8 +346,8 @@ TEST(SmtpClient, PlainRefusedRecipientResetsAtOnceWithoutData) {
     EXPECT_EQ(datas, 1u);
 }
 
-TEST(SmtpClient, AllowedFailedRecipientLetsTheLetterGoOn) {
-    ScriptServer server([](ScriptConn& s) {
+TEST_F(SmtpClient, AllowedFailedRecipientLetsTheLetterGoOn) {
+    Serve([](ScriptConn& s) {
         Greet(s, {});
         s.Answer("250 Ok");
         s.Answer("250 Ok");
@@ -368,28 +358,22 @@ TEST(SmtpClient, AllowedFailedRecipientLetsTheLetterGoOn) {
         s.Reply("250 queued");
         AcceptQuit(s);
     });
-    TMxSMTP c;
-    Configure(c, server.Port());
     std::vector<std::string> refused;
     c.OnFailedRecipient = [&](const TMxEMailAddressItem& r, const TMxReply& reply) {
         refused.push_back(r.Address + " " + reply.Code());
         return true;
     };
     c.ConnectToServer();
-    TMxMessage m;
-    Fill(m);
     c.SendMail(m);
     c.CloseConnection();
     EXPECT_EQ(refused, std::vector<std::string>{"to1@x.test 550"});
 }
 
-TEST(SmtpClient, RefusedGreetingClosesWithQuit) {
-    ScriptServer server([](ScriptConn& s) {
+TEST_F(SmtpClient, RefusedGreetingClosesWithQuit) {
+    ScriptServer& server = Serve([](ScriptConn& s) {
         s.Reply("554 5.3.2 No service today");
         AcceptQuit(s);
     });
-    TMxSMTP c;
-    Configure(c, server.Port());
     try {
         c.ConnectToServer();
         FAIL() << "no error";
@@ -400,14 +384,12 @@ TEST(SmtpClient, RefusedGreetingClosesWithQuit) {
     EXPECT_EQ(server.Transcript(), std::vector<std::string>{"QUIT"});
 }
 
-TEST(SmtpClient, SilentServerTimesOut) {
-    ScriptServer server([](ScriptConn& s) {
+TEST_F(SmtpClient, SilentServerTimesOut) {
+    Serve([](ScriptConn& s) {
         s.Reply("220 fake.test ESMTP");
         s.ReadLine();
         s.WaitForClose(3000); // never answers
     });
-    TMxSMTP c;
-    Configure(c, server.Port());
     c.ReadTimeout = 300;
     const auto start = std::chrono::steady_clock::now();
     EXPECT_THROW(c.ConnectToServer(), EMxReadTimeout);
@@ -418,8 +400,8 @@ TEST(SmtpClient, SilentServerTimesOut) {
 // An attachment whose file is gone cannot be written once the server waits for the letter:
 // whatever the client sent next would become part of that letter, so the connection is
 // dropped instead and the server never sees the final ".".
-TEST(SmtpClient, LetterThatCannotBeWrittenDropsTheConnection) {
-    ScriptServer server([](ScriptConn& s) {
+TEST_F(SmtpClient, LetterThatCannotBeWrittenDropsTheConnection) {
+    ScriptServer& server = Serve([](ScriptConn& s) {
         Greet(s, {});
         s.Answer("250 Ok");
         s.Answer("250 Ok");
@@ -428,11 +410,7 @@ TEST(SmtpClient, LetterThatCannotBeWrittenDropsTheConnection) {
         s.Answer("354 go");
         s.ReadData();
     });
-    TMxSMTP c;
-    Configure(c, server.Port());
     c.ConnectToServer();
-    TMxMessage m;
-    Fill(m);
     m.MessageParts.AddAttachment("/nonexistent-dir/report.dat");
     EXPECT_ANY_THROW(c.SendMail(m));
     EXPECT_FALSE(c.IsConnected());
@@ -441,15 +419,13 @@ TEST(SmtpClient, LetterThatCannotBeWrittenDropsTheConnection) {
     EXPECT_EQ(t.back(), "<EOF>");
 }
 
-TEST(SmtpClient, ExpnAndVrfyAcceptOnly250And251) {
-    ScriptServer server([](ScriptConn& s) {
+TEST_F(SmtpClient, ExpnAndVrfyAcceptOnly250And251) {
+    ScriptServer& server = Serve([](ScriptConn& s) {
         Greet(s, {});
         s.Answer("250-First <a@x.test>\r\n250 Second <b@x.test>");
         s.Answer("550 5.1.1 unknown");
         AcceptQuit(s);
     });
-    TMxSMTP c;
-    Configure(c, server.Port());
     c.ConnectToServer();
     EXPECT_EQ(c.Expand("list"),
               (std::vector<std::string>{"First <a@x.test>", "Second <b@x.test>"}));
@@ -460,18 +436,14 @@ TEST(SmtpClient, ExpnAndVrfyAcceptOnly250And251) {
     EXPECT_EQ(t[2], "VRFY nobody");
 }
 
-TEST(SmtpClient, SaslWithoutMechanismsIsRefusedBeforeAnyCommand) {
-    ScriptServer server([](ScriptConn& s) {
+TEST_F(SmtpClient, SaslWithoutMechanismsIsRefusedBeforeAnyCommand) {
+    ScriptServer& server = Serve([](ScriptConn& s) {
         Greet(s, {"AUTH LOGIN"});
         AcceptQuit(s);
     });
-    TMxSMTP c;
-    Configure(c, server.Port());
     c.AuthType = TMxSMTPAuthType::SASL;
     c.Username = "u";
     c.ConnectToServer();
-    TMxMessage m;
-    Fill(m);
     try {
         c.SendMail(m);
         FAIL() << "no error";
