@@ -35,7 +35,8 @@ bool IsForcing(unsigned char c, std::string_view specials) {
 
 std::string Recode(std::string_view text, const char* to, const char* from) {
     iconv_t cd = ::iconv_open(to, from);
-    if (cd == reinterpret_cast<iconv_t>(-1))
+    // iconv reports failure as the handle (iconv_t)-1.
+    if (cd == reinterpret_cast<iconv_t>(-1)) // NOLINT(performance-no-int-to-ptr)
         return std::string(text);
     std::string out(text.size() * 4 + 16, '\0');
     char* in = const_cast<char*>(text.data());

@@ -50,8 +50,7 @@ FormatSettings& Formats() {
     return settings;
 }
 
-TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second,
-                         int msec) {
+TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second, int msec) {
     const double days = static_cast<double>(DaysFromCivil(year, month, day) - kEpochDelta);
     const double frac = (((hour * 60.0 + minute) * 60.0 + second) * 1000.0 + msec) / kMsPerDay;
     return days + frac;
@@ -127,16 +126,20 @@ std::string FormatDateTime(const std::string& pattern, TDateTime dt) {
         const char c = pattern[i];
         const char lc = static_cast<char>(c | 0x20);
         size_t run = 1;
-        while (i + run < pattern.size() && (pattern[i + run] | 0x20) == lc && std::isalpha(static_cast<unsigned char>(c)))
+        while (i + run < pattern.size() && (pattern[i + run] | 0x20) == lc &&
+               std::isalpha(static_cast<unsigned char>(c)))
             ++run;
         if (c == '"' || c == '\'') {
             const size_t end = pattern.find(c, i + 1);
-            out += pattern.substr(i + 1, end == std::string::npos ? std::string::npos : end - i - 1);
+            out +=
+                pattern.substr(i + 1, end == std::string::npos ? std::string::npos : end - i - 1);
             i = end == std::string::npos ? pattern.size() : end + 1;
             continue;
         }
         switch (lc) {
-        case 'd': num(d, run >= 2 ? 2 : 1); break;
+        case 'd':
+            num(d, run >= 2 ? 2 : 1);
+            break;
         case 'm':
             if (lastWasHour) // "hh:mm" means minutes, as the original system reads it
                 num(mi, run >= 2 ? 2 : 1);
@@ -145,11 +148,21 @@ std::string FormatDateTime(const std::string& pattern, TDateTime dt) {
             else
                 num(mo, run);
             break;
-        case 'y': run >= 3 ? num(y, 4) : num(y % 100, 2); break;
-        case 'h': num(h, run >= 2 ? 2 : 1); break;
-        case 'n': num(mi, run >= 2 ? 2 : 1); break;
-        case 's': num(s, run >= 2 ? 2 : 1); break;
-        case 'z': num(ms, run >= 3 ? 3 : 1); break;
+        case 'y':
+            run >= 3 ? num(y, 4) : num(y % 100, 2);
+            break;
+        case 'h':
+            num(h, run >= 2 ? 2 : 1);
+            break;
+        case 'n':
+            num(mi, run >= 2 ? 2 : 1);
+            break;
+        case 's':
+            num(s, run >= 2 ? 2 : 1);
+            break;
+        case 'z':
+            num(ms, run >= 3 ? 3 : 1);
+            break;
         default:
             if (c == '/')
                 out += fs.DateSeparator;
@@ -168,7 +181,9 @@ std::string FormatDateTime(const std::string& pattern, TDateTime dt) {
     return out;
 }
 
-std::string DateToStr(TDateTime dt) { return FormatDateTime(Formats().ShortDateFormat, dt); }
+std::string DateToStr(TDateTime dt) {
+    return FormatDateTime(Formats().ShortDateFormat, dt);
+}
 
 std::string DateTimeToStr(TDateTime dt) {
     return FormatDateTime(Formats().ShortDateFormat + " " + Formats().LongTimeFormat, dt);

@@ -26,8 +26,8 @@ struct FormatSettings {
 FormatSettings& Formats();
 
 TDateTime Now();
-TDateTime EncodeDateTime(int year, int month, int day, int hour = 0, int minute = 0,
-                         int second = 0, int msec = 0);
+TDateTime EncodeDateTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,
+                         int msec = 0);
 // Splits a value into its parts; false for values outside years 1..9999.
 bool DecodeDateTime(TDateTime dt, int& year, int& month, int& day, int& hour, int& minute,
                     int& second, int& msec);

@@ -40,8 +40,7 @@ bool MoveFileReplace(const std::string& from, const std::string& to) {
 bool CopyFileTo(const std::string& from, const std::string& to, bool failIfExists) {
     std::error_code ec;
     fs::copy_file(NativePath(from), NativePath(to),
-                  failIfExists ? fs::copy_options::none : fs::copy_options::overwrite_existing,
-                  ec);
+                  failIfExists ? fs::copy_options::none : fs::copy_options::overwrite_existing, ec);
     return !ec;
 }
 

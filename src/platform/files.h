@@ -9,7 +9,7 @@ namespace tzn {
 
 bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path);
-bool DeleteFile(const std::string& path);                       // false when it failed
+bool DeleteFile(const std::string& path);                             // false when it failed
 bool MoveFileReplace(const std::string& from, const std::string& to); // replaces `to`
 bool CopyFileTo(const std::string& from, const std::string& to, bool failIfExists);
 // Creates a folder and its missing parents; false when it cannot.

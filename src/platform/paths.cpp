@@ -21,7 +21,8 @@ std::filesystem::path NativePath(const std::string& path) {
         std::string rest = p.substr(2);
         while (!rest.empty() && rest.front() == '/')
             rest.erase(0, 1);
-        const std::string drive(1, static_cast<char>(std::toupper(static_cast<unsigned char>(p[0]))));
+        const std::string drive(1,
+                                static_cast<char>(std::toupper(static_cast<unsigned char>(p[0]))));
         std::filesystem::path out = TznRoot() / drive;
         if (!rest.empty())
             out /= rest;
@@ -30,7 +31,9 @@ std::filesystem::path NativePath(const std::string& path) {
     return p;
 }
 
-std::string WindowsDirectory() { return "C:\\WINDOWS"; }
+std::string WindowsDirectory() {
+    return "C:\\WINDOWS";
+}
 
 std::filesystem::path SystemTempDirectory() {
     if (const char* tmp = std::getenv("TMPDIR"); tmp && *tmp)
@@ -38,7 +41,9 @@ std::filesystem::path SystemTempDirectory() {
     return "/tmp";
 }
 
-static size_t LastSeparator(const std::string& path) { return path.find_last_of("\\/:"); }
+static size_t LastSeparator(const std::string& path) {
+    return path.find_last_of("\\/:");
+}
 
 std::string ExtractFilePath(const std::string& path) {
     const size_t pos = LastSeparator(path);

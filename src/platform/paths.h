@@ -11,8 +11,8 @@ namespace tzn {
 
 std::filesystem::path TznRoot(); // $TZN_ROOT, else $HOME/.local/share/tznmail
 std::filesystem::path NativePath(const std::string& path);
-std::string WindowsDirectory();               // "C:\WINDOWS"
-std::filesystem::path SystemTempDirectory();  // $TMPDIR, else /tmp
+std::string WindowsDirectory();              // "C:\WINDOWS"
+std::filesystem::path SystemTempDirectory(); // $TMPDIR, else /tmp
 
 // Path helpers on Windows-form text (both separators accepted).
 std::string ExtractFilePath(const std::string& path); // up to and including the last separator

@@ -31,8 +31,7 @@ LinkResult LinkNoReplace(const std::string& from, const std::string& to) {
         return LinkResult::Done;
     if (errno == EEXIST)
         return LinkResult::Taken;
-    if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP && errno != ENOSYS &&
-        errno != EMLINK)
+    if (errno != EPERM && errno != ENOTSUP && errno != ENOSYS && errno != EMLINK)
         return LinkResult::Failed;
     // A file system without hard links: claim the name with an exclusive create, then move
     // the content onto the placeholder we own.

@@ -42,7 +42,7 @@ void ReportFailure(const std::string& sender, const std::string& message) {
 } // namespace
 
 std::string SafeDataFileName(const std::string& partFileName, std::size_t partIndex) {
-    const std::string name = ExtractFileName(partFileName);
+    std::string name = ExtractFileName(partFileName);
     if (name.empty() || name == "." || name == "..")
         return "attachment-" + std::to_string(partIndex) + ".dat";
     return name;

@@ -124,8 +124,9 @@ TEST(CodecQP, SoftBreakPositions) {
     EXPECT_EQ(escaped[0], std::string(70, 'a') + "=");
     EXPECT_EQ(escaped[1], "=E9" + std::string(10, 'b'));
     for (size_t len : {150u, 1000u}) {
-        for (const std::string& l : EncodeLine(std::string(len, 'x')))
+        for (const std::string& l : EncodeLine(std::string(len, 'x'))) {
             EXPECT_LE(l.size(), 72u);
+        }
     }
 }
 

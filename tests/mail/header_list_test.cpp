@@ -47,8 +47,9 @@ TEST(HeaderListTest, FoldingBreaksAfterBlanksOrCommasOutsideQuotes) {
     for (size_t i = 0; i < h.Count(); ++i) {
         EXPECT_LE(h[i].size(), 78u) << h[i];
         EXPECT_NE(h[i].back(), ' ');
-        if (i > 0)
+        if (i > 0) {
             EXPECT_EQ(h[i][0], ' ');
+        }
     }
     EXPECT_NE(h[0].find("\"Quoted, name with, commas, that, must, not, break, here\""),
               std::string::npos);

@@ -109,9 +109,11 @@ TEST(WriterTest, BoundaryIsOneForTheProcessAndWellFormed) {
     size_t p = b.find("=_");
     ASSERT_NE(p, std::string::npos);
     EXPECT_LE(p, 32u);
-    for (size_t i = 0; i < b.size(); ++i)
-        if (i != p && i != p + 1)
+    for (size_t i = 0; i < b.size(); ++i) {
+        if (i != p && i != p + 1) {
             EXPECT_TRUE(std::isalnum(static_cast<unsigned char>(b[i]))) << b;
+        }
+    }
     TempDir dir;
     WriteFile(dir / "a.bin", "x");
     TMxMessage m1, m2;
@@ -241,7 +243,7 @@ TEST(WriterTest, DateFormatCarriesTheLocalOffset) {
     TDateTime dt = EncodeDateTime(2024, 12, 5, 14, 30, 5);
     std::string s = FormatMailDate(dt);
     int off = UtcOffsetMinutes(dt);
-    char zone[8];
+    char zone[16];
     std::snprintf(zone, sizeof zone, "%c%02d%02d", off < 0 ? '-' : '+', std::abs(off) / 60,
                   std::abs(off) % 60);
     EXPECT_EQ(s, std::string("Thu, 5 Dec 2024 14:30:05 ") + zone);

@@ -152,7 +152,7 @@ struct UsageError : std::runtime_error {
 // Terminal text is UTF-8; the file holds CP1251, so a character without a CP1251 form would
 // be silently changed into "?": refuse it instead.
 std::string ToCp1251(const std::string& utf8, const std::string& key) {
-    const std::string cp = ru(utf8);
+    std::string cp = ru(utf8);
     if (Utf8FromCp1251(cp) != utf8)
         throw UsageError("the value of " + key + " has characters that Windows-1251 cannot hold");
     return cp;

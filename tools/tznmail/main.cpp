@@ -10,8 +10,12 @@ static std::vector<Command>& Table() {
     return table;
 }
 
-void RegisterCommand(Command cmd) { Table().push_back(std::move(cmd)); }
-const std::vector<Command>& Commands() { return Table(); }
+void RegisterCommand(Command cmd) {
+    Table().push_back(std::move(cmd));
+}
+const std::vector<Command>& Commands() {
+    return Table();
+}
 
 static void PrintUsage(FILE* out) {
     std::fprintf(out, "usage:\n");
@@ -38,7 +42,8 @@ int main(int argc, char** argv) {
             skip = 2;
         }
         try {
-            return c.run(std::vector<std::string>(words.begin() + static_cast<long>(skip), words.end()));
+            return c.run(
+                std::vector<std::string>(words.begin() + static_cast<long>(skip), words.end()));
         } catch (const std::exception& e) {
             std::fprintf(stderr, "tznmail: %s\n", e.what());
             return kFailed;
