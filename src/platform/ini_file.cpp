@@ -45,6 +45,22 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
     return ok;
 }
 
+// The file's content for an update; a missing file is empty. A file that exists but cannot be
+// read is an error: writing without its content would replace every other section of a file the
+// host suite shares with the one key being written.
+std::string ContentForUpdate(const std::string& path) {
+    std::string content;
+    if (ReadWholeFile(path, content))
+        return content;
+    const int readErr = errno;
+    std::error_code ec; // set for a missing file too; the type tells it apart
+    if (std::filesystem::symlink_status(NativePath(path), ec).type() ==
+        std::filesystem::file_type::not_found)
+        return {};
+    throw std::runtime_error("Unable to write to " + path +
+                             ": cannot read it first: " + std::strerror(readErr ? readErr : EIO));
+}
+
 std::vector<Line> SplitLines(const std::string& content) {
     std::vector<Line> lines;
     size_t pos = 0;
@@ -160,7 +176,15 @@ std::string Join(const std::vector<Line>& lines) {
 // Writes the new content beside the file and renames it over the old one, so that a full
 // disk or a crash leaves either the old or the new file, never a truncated one.
 void ReplaceFile(const std::string& path, const std::string& content) {
-    const std::string native = NativePath(path).string();
+    // A settings file linked from elsewhere stays linked: the target is what gets replaced.
+    std::filesystem::path target = NativePath(path);
+    std::error_code linkErr;
+    if (std::filesystem::is_symlink(target, linkErr)) {
+        const std::filesystem::path resolved = std::filesystem::weakly_canonical(target, linkErr);
+        if (!linkErr)
+            target = resolved;
+    }
+    const std::string native = target.string();
     // A unique name beside the file, so that two processes updating it never share one.
     std::string tmp = native + ".XXXXXX";
     mode_t mode = 0644;
@@ -281,9 +305,7 @@ void IniFile::WriteString(const std::string& section, const std::string& key,
         throw std::runtime_error("Unable to write to " + path_ + ": line break in the value of " +
                                  key);
     std::lock_guard<std::mutex> lock(WriteMutex());
-    std::string content;
-    ReadWholeFile(path_, content);
-    std::vector<Line> lines = SplitLines(content);
+    std::vector<Line> lines = SplitLines(ContentForUpdate(path_));
     const std::string eol = LineBreakOf(lines);
     const Range r = FindSection(lines, section);
     const size_t i = FindKey(lines, r, key);
@@ -318,8 +340,8 @@ void IniFile::WriteBool(const std::string& section, const std::string& key, bool
 
 void IniFile::DeleteKey(const std::string& section, const std::string& key) {
     std::lock_guard<std::mutex> lock(WriteMutex());
-    std::string content;
-    if (!ReadWholeFile(path_, content))
+    const std::string content = ContentForUpdate(path_);
+    if (content.empty())
         return;
     std::vector<Line> lines = SplitLines(content);
     const size_t i = FindKey(lines, FindSection(lines, section), key);
@@ -331,8 +353,8 @@ void IniFile::DeleteKey(const std::string& section, const std::string& key) {
 
 void IniFile::EraseSection(const std::string& section) {
     std::lock_guard<std::mutex> lock(WriteMutex());
-    std::string content;
-    if (!ReadWholeFile(path_, content))
+    const std::string content = ContentForUpdate(path_);
+    if (content.empty())
         return;
     std::vector<Line> lines = SplitLines(content);
     const Range r = FindSection(lines, section);

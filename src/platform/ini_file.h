@@ -27,7 +27,8 @@ public:
     // give their defaults, which a caller may need to tell apart from a missing file).
     void CheckReadable() const;
 
-    // Throw std::runtime_error when the file cannot be written.
+    // Throw std::runtime_error when the file cannot be written, or exists but cannot be read
+    // (its other lines would be lost). A symbolic link is followed: its target is updated.
     void WriteString(const std::string& section, const std::string& key, const std::string& value);
     void WriteInteger(const std::string& section, const std::string& key, int value);
     void WriteBool(const std::string& section, const std::string& key, bool value); // 1/0

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 namespace tzn {
 namespace {
@@ -147,6 +149,53 @@ TEST_F(IniFileTest, UnwritableFolderThrowsAndUnreadableFileIsReported) {
     EXPECT_THROW(ini.WriteString("s", "k", "v"), std::runtime_error);
     std::filesystem::create_directories(native); // a folder where the file should be
     EXPECT_THROW(IniFile(name).CheckReadable(), std::runtime_error);
+}
+
+// A file this process may not read, in a folder it may write: an update must not replace the
+// file with only the key being written.
+TEST_F(IniFileTest, AWriteNeverReplacesAFileItCannotRead) {
+    const std::string before = "[Main]\r\nDB=host suite data\r\n[EMail]\r\nSMTPHost=old\r\n";
+    WriteFile(native, before);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::chmod(native.parent_path().c_str(), 0777);
+        ::chmod(native.c_str(), 0);
+        if (::geteuid() == 0) {
+            ::chmod(root.Dir().c_str(), 0755);
+            ::chmod(native.parent_path().parent_path().c_str(), 0755);
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+                ::_exit(3);
+        }
+        int status = 0;
+        try {
+            IniFile(name).WriteString("EMail", "SMTPHost", "new");
+            status = 1;
+        } catch (const std::runtime_error&) {
+        }
+        try {
+            IniFile(name).EraseSection("Main");
+            status = 1;
+        } catch (const std::runtime_error&) {
+        }
+        ::_exit(status);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ::chmod(native.c_str(), 0644);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "an update of an unreadable file did not fail";
+    EXPECT_EQ(ReadFile(native), before);
+}
+
+TEST_F(IniFileTest, AWriteThroughASymbolicLinkUpdatesItsTarget) {
+    const std::filesystem::path shared = root.Path("shared/cnf.INI");
+    WriteFile(shared, "[Main]\r\nDB=1\r\n");
+    std::filesystem::create_directories(native.parent_path());
+    std::filesystem::create_symlink(shared, native);
+    IniFile(name).WriteString("EMail", "SMTPHost", "new");
+    EXPECT_TRUE(std::filesystem::is_symlink(native));
+    EXPECT_EQ(ReadFile(shared), "[Main]\r\nDB=1\r\n[EMail]\r\nSMTPHost=new\r\n");
 }
 
 TEST_F(IniFileTest, ConcurrentWritersLoseNoUpdate) {
