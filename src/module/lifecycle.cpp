@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <stdexcept>
+#include <vector>
 
 namespace tzn {
 namespace {
@@ -51,7 +52,9 @@ private:
 };
 
 std::mutex gObjectsMutex;
-std::shared_ptr<CMenuProc> gMenuProc;
+// One handler object per Load since the last UnLoad: a second Load without UnLoad leaves the
+// first set of commands in the host's menu, and they keep working until UnLoad.
+std::vector<std::shared_ptr<CMenuProc>> gMenuProcs;
 
 // A handler that calls method on the menu handler object while it exists. A failure inside is
 // shown to the user; nothing reaches the host's menu loop.
@@ -100,7 +103,7 @@ int ModuleLoad(uint8_t mode, THostServices* host) {
         std::shared_ptr<CMenuProc> proc = std::make_shared<CMenuProc>();
         {
             std::lock_guard<std::mutex> lock(gObjectsMutex);
-            gMenuProc = proc;
+            gMenuProcs.push_back(proc);
         }
         SetModuleMode(mode);
         SetHost(host);
@@ -144,7 +147,7 @@ int ModuleUnLoad() {
     const ModuleHooks hooks = ModuleHooksSnapshot();
     step([] {
         std::lock_guard<std::mutex> lock(gObjectsMutex);
-        gMenuProc.reset();
+        gMenuProcs.clear();
     });
     step(hooks.FreeMailForm);
     step(hooks.FreeShiftDialog);

@@ -146,6 +146,22 @@ TEST_F(LifecycleTest, MenuCommandsUseHooksAndShowWndAtClickTime) {
     EXPECT_TRUE(calls.empty());
 }
 
+TEST_F(LifecycleTest, ASecondLoadLeavesTheFirstCommandsWorkingUntilUnLoad) {
+    ASSERT_EQ(ModuleLoad(0, &host), 0);
+    ASSERT_EQ(ModuleLoad(0, &host), 0);
+    FakeMenuItem* comm = host.root.Child(0);
+    ASSERT_EQ(comm->Count(), 12); // both sets in the one communication item
+    calls.clear();
+    comm->Child(1)->Click(); // the first Load's "show mailbox"
+    comm->Child(8)->Click(); // the second's
+    EXPECT_EQ(calls, (std::vector<std::string>{"Show", "Show"}));
+    ModuleUnLoad();
+    calls.clear();
+    comm->Child(1)->Click();
+    comm->Child(8)->Click();
+    EXPECT_TRUE(calls.empty());
+}
+
 TEST_F(LifecycleTest, AutoSendMailConfigAndVersion) {
     EXPECT_TRUE(ModuleAutoSendMail());
     postResult = false;
