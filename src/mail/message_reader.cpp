@@ -119,8 +119,11 @@ std::vector<Param> SplitParams(std::string_view value) {
                 ++i;
             if (i < value.size() && value[i] == '"') {
                 p.Quoted = true;
+                // Only a quote or a backslash is escaped: a Windows path such as
+                // "C:\data\f.txt" keeps its backslashes, so the folders can be cut off.
                 for (++i; i < value.size() && value[i] != '"'; ++i) {
-                    if (value[i] == '\\' && i + 1 < value.size())
+                    if (value[i] == '\\' && i + 1 < value.size() &&
+                        (value[i + 1] == '"' || value[i + 1] == '\\'))
                         ++i;
                     p.Value += value[i];
                 }

@@ -153,7 +153,7 @@ TEST(ReaderTest, PartNamesAndKinds) {
                              "\"\r\nContent-Transfer-Encoding: base64\r\n\r\n" + EncodeBase64("A") +
                              "\r\n"
                              "--BB\r\nContent-Type: application/x\r\nContent-Disposition: "
-                             "attachment;\r\n\tfilename=\"C:\\data\\sub/f$1.txt\"\r\n\r\nB\r\n"
+                             "attachment;\r\n\tfilename=\"C:\\data\\sub\\f$1.txt\"\r\n\r\nB\r\n"
                              // a text part with disposition attachment is an attachment
                              "--BB\r\nContent-Type: text/plain\r\nContent-Disposition: "
                              "attachment\r\n\r\nC\r\n"
@@ -368,6 +368,9 @@ TEST(ReaderTest, DatesAndParameters) {
     EXPECT_EQ(HeaderParam("attachment; filename*=utf-8''%41%20b.txt", "filename"), "A b.txt");
     EXPECT_EQ(HeaderParam("attachment; filename*0=\"ab\"; filename*1=\"cd\"", "filename"), "abcd");
     EXPECT_EQ(HeaderParam("text/plain", "charset"), "");
+    // A quoted Windows path keeps its backslashes; only \" and \\ are escapes.
+    EXPECT_EQ(HeaderParam("attachment; filename=\"C:\\d\\f.txt\"", "filename"), "C:\\d\\f.txt");
+    EXPECT_EQ(HeaderParam("x; name=\"a\\\"b\\\\c\"", "name"), "a\"b\\c");
 }
 
 TEST(ReaderTest, PartCannotBeCreatedByItself) {
