@@ -293,8 +293,9 @@ public:
     void Run() {
         if (FMsg.NoDecode) {
             std::string_view line;
+            // Raw lines: only the stuffing dot of a ".." line goes.
             while (Next(line))
-                FMsg.Body.emplace_back(Unstuff(line));
+                FMsg.Body.emplace_back(line.substr(0, 2) == ".." ? line.substr(1) : line);
             return;
         }
         const bool mime = FMsg.Encoding == TMxMessageEncoding::MIME;

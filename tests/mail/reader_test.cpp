@@ -346,11 +346,12 @@ TEST(ReaderTest, PlainTextLetterWithUuencodedFile) {
 TEST(ReaderTest, NoDecodeKeepsRawLines) {
     TMxMessage m;
     m.NoDecode = true;
-    std::istringstream in(kHead + "--BB\r\n..x\r\n.\r\n");
+    std::istringstream in(kHead + "--BB\r\n..x\r\n.y\r\n.\r\n");
     TMxIOHandlerStreamMsg io(&in);
     ASSERT_EQ(ReadHeaderBlock(io, m, ""), "");
     ReadBodyBlock(io, m, ".");
-    EXPECT_EQ(m.Body, (std::vector<std::string>{"--BB", ".x"}));
+    // Only a stuffed ".." line loses its first dot.
+    EXPECT_EQ(m.Body, (std::vector<std::string>{"--BB", ".x", ".y"}));
     EXPECT_TRUE(m.MessageParts.Empty());
 }
 
