@@ -708,6 +708,12 @@ TDateTime ParseMailDate(const std::string& value) {
     bool pm = false, am = false;
     for (const std::string& t : tokens) {
         if (t.find(':') != std::string::npos) {
+            // "02:30:00PM": the half of the day may stick to the clock time.
+            if (t.size() > 2) {
+                std::string half = AnsiUpperCase(t.substr(t.size() - 2));
+                if (half == "AM" || half == "PM")
+                    (half == "PM" ? pm : am) = true;
+            }
             int h = 0, m = 0, s = 0;
             if (std::sscanf(t.c_str(), "%d:%d:%d", &h, &m, &s) >= 2) {
                 hour = h;

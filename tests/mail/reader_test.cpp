@@ -362,6 +362,9 @@ TEST(ReaderTest, DatesAndParameters) {
     EXPECT_EQ(ParseMailDate("7 Dec 80 01:02"), EncodeDateTime(1980, 12, 7, 1, 2, 0));
     EXPECT_EQ(ParseMailDate("Sat, 12 Jan 2002 12:00:00 AM -0500 (EST)"),
               EncodeDateTime(2002, 1, 12, 0, 0, 0));
+    EXPECT_EQ(ParseMailDate("Thu, 05 Dec 24 02:30:00PM +0300"),
+              EncodeDateTime(2024, 12, 5, 14, 30, 0));
+    EXPECT_EQ(ParseMailDate("5 Dec 2024 12:10am"), EncodeDateTime(2024, 12, 5, 0, 10, 0));
     EXPECT_EQ(ParseMailDate("garbage"), 0);
     EXPECT_EQ(ParseMailDate("31 Feb 2024 10:00:00"), 0);
     EXPECT_EQ(HeaderParam("text/plain; CharSet=\"a;b\"; x=1", "charset"), "a;b");
