@@ -55,6 +55,9 @@ std::string TMxSMTPBase::EffectiveHeloName() const {
 
 void TMxSMTPBase::ConnectToServer() {
     TMxTCPClient::ConnectToServer();
+    // A new connection needs its own log-in, also when the server dropped the last one
+    // without a CloseConnection of ours.
+    FDidAuthenticate = false;
     try {
         // Writes are gathered here already (commands of a pipelined envelope, the letter in
         // large pieces); holding back the small last piece until the peer acknowledges the

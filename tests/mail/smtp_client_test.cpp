@@ -436,6 +436,40 @@ TEST_F(SmtpClient, ExpnAndVrfyAcceptOnly250And251) {
     EXPECT_EQ(t[2], "VRFY nobody");
 }
 
+// A connection the server dropped ends the log-in with it: the next connection of the same
+// client logs in again before its first letter.
+TEST_F(SmtpClient, LoginIsRepeatedOnANewConnectionAfterTheServerDroppedTheOld) {
+    auto login = [](ScriptConn& s) {
+        Greet(s, {"AUTH LOGIN"});
+        s.Answer("334 VXNlcm5hbWU6");
+        s.Answer("334 UGFzc3dvcmQ6");
+        s.Answer("235 2.7.0 Authentication successful");
+        AcceptPlainLetter(s, 2);
+    };
+    ScriptServer first(login); // then the server closes without waiting for QUIT
+    ScriptServer& second = Serve([&](ScriptConn& s) {
+        login(s);
+        AcceptQuit(s);
+    });
+    c.Username = "user";
+    c.Password = "secret";
+    c.Port = first.Port();
+    c.ConnectToServer();
+    c.SendMail(m);
+    EXPECT_TRUE(c.DidAuthenticate());
+    first.Join();
+    EXPECT_FALSE(c.IsConnected());
+
+    c.Port = second.Port();
+    c.ConnectToServer();
+    EXPECT_FALSE(c.DidAuthenticate());
+    EXPECT_NO_THROW(c.SendMail(m));
+    c.CloseConnection();
+    const auto t = second.Transcript();
+    ASSERT_GE(t.size(), 2u);
+    EXPECT_EQ(t[1], "AUTH LOGIN");
+}
+
 TEST_F(SmtpClient, SaslWithoutMechanismsIsRefusedBeforeAnyCommand) {
     ScriptServer& server = Serve([](ScriptConn& s) {
         Greet(s, {"AUTH LOGIN"});
