@@ -76,7 +76,7 @@ std::string TMxEMailAddressItem::Text() const {
 void TMxEMailAddressItem::SetText(std::string_view text) {
     Name.clear();
     Address.clear();
-    std::string s(TrimBlanks(text));
+    std::string s(TrimView(text)); // blanks and control characters, line breaks included
     if (s.find_first_of("(\"<@ \t") == std::string::npos) {
         Address = s;
         return;

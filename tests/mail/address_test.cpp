@@ -26,6 +26,8 @@ TEST(AddressTest, ParsingOneAddress) {
     } cases[] = {
         {"plain", "", "plain"},
         {"  a@b.ru ", "", "a@b.ru"},
+        {"a@b.ru\r\n", "", "a@b.ru"}, // a line break at the end is trimmed too
+        {"\r\nJohn <j@b.ru>\r\n", "John", "j@b.ru"},
         {"John Doe <j@b.ru>", "John Doe", "j@b.ru"},
         {"\"Doe, John\" <j@b.ru>", "Doe, John", "j@b.ru"},
         {"\t John \t<j@b.ru>", "John", "j@b.ru"},
