@@ -149,7 +149,8 @@ TEST_F(ProcessingTest, BlockedDataFileIsReportedAfterFirstHandOver) {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, expected);
     EXPECT_EQ(boxes[0].caption, "");
-    EXPECT_EQ(boxes[0].flags & MB_ICONWARNING, static_cast<unsigned>(MB_ICONWARNING));
+    // OK button only, exclamation icon, above every other window.
+    EXPECT_EQ(boxes[0].flags, static_cast<unsigned>(MB_OK | MB_ICONWARNING | 0x00040000));
     EXPECT_NE(test::ReadWin(ModuleLogFileName()).find(expected), std::string::npos);
 }
 

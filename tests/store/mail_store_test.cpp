@@ -204,6 +204,23 @@ TEST_F(MailStoreTest, MovesRecordedInKeysAndRefreshes) {
     RemoveMailboxRefreshHandler(id);
 }
 
+TEST_F(MailStoreTest, FullyLoadedLetterMovedToRefusingFolderIsDropped) {
+    Save(MailFolder::OutBox, "a", "A");
+    const std::string b = Save(MailFolder::OutBox, "b", "B");
+    settings.IsSaveOutMail = false;
+    Apply();
+    StoredLetterListVar list;
+    LoadFolderLetters(list, MailFolder::OutBox);
+    ASSERT_TRUE(list && list->Count() == 2u);
+    (*list)[0].SetTargetFolder(MailFolder::Sent);
+    const uint32_t counter = LetterFileCounter();
+    ApplyLetterMoves(list);
+    EXPECT_FALSE(list);
+    EXPECT_EQ(Letters(MailFolder::OutBox), std::vector<std::string>{b});
+    EXPECT_TRUE(Letters(MailFolder::Sent).empty());
+    EXPECT_EQ(LetterFileCounter(), counter);
+}
+
 TEST_F(MailStoreTest, MoveOfHeaderScanKeepsTheWholeLetter) {
     const std::string a = Save(MailFolder::OutBox, "a", "A");
     const std::string original = test::ReadWin(FolderDir(MailFolder::OutBox) + a);
