@@ -50,7 +50,11 @@ std::string SafeDataFileName(const std::string& partFileName, std::size_t partIn
 
 void HandOverDataFile(const std::string& senderCode, const std::string& dataFile) {
     try {
-        DeleteFile(DataDir() + kReplyFileName);
+        // A received file that carries the reply file's name (a reply from the other side) is
+        // the data itself: clearing the old reply must not delete it before the host sees it.
+        const std::string replyFile = DataDir() + kReplyFileName;
+        if (NativePath(replyFile) != NativePath(dataFile))
+            DeleteFile(replyFile);
         THostServices* host = Host();
         if (!host)
             return;

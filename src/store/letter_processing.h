@@ -10,7 +10,8 @@ namespace tzn {
 
 class TMxMessage;
 
-// "TZN.txt" in DataDir: the host's reply file, deleted before every hand-over.
+// "TZN.txt" in DataDir: the host's reply file, deleted before every hand-over (unless it is
+// the very file being handed over).
 inline constexpr const char* kReplyFileName = "TZN.txt";
 
 // Processes `letter` (the caller keeps and frees it; its attachment contents are marked

@@ -107,6 +107,16 @@ TEST_F(ProcessingTest, AttachmentsReplaceDataFilesAndRepliesGoToOutBox) {
     EXPECT_TRUE(FileExists("C:\\DATA\\one.dat"));
 }
 
+TEST_F(ProcessingTest, ReceivedReplyFileIsNotDeletedBeforeItsHandOver) {
+    // The other side's host answered with its reply file, so the letter carries "TZN.txt".
+    ProcessReceivedLetter(*Received("TZN-12", "77", {{"TZN.txt", "answer"}, {"b.dat", "B"}}));
+    ASSERT_EQ(host.imports.size(), 2u);
+    EXPECT_EQ(host.imports[0].fileName, "C:\\DATA\\TZN.txt");
+    EXPECT_EQ(host.imports[0].contentSeen, "answer");
+    // Before the next hand-over the old reply file is cleared as usual.
+    EXPECT_FALSE(FileExists("C:\\DATA\\TZN.txt"));
+}
+
 TEST_F(ProcessingTest, OfficeSideAsksWithSenderOnlyForSeveralStations) {
     SetModuleMode(1);
     host.count = 2;
