@@ -25,6 +25,19 @@ std::vector<std::string_view> SplitBreaks(std::string_view s) {
 
 } // namespace
 
+// The end (one past "?=") of the encoded word "=?label?method?data?=" starting at `at`, or
+// npos when none starts there.
+static size_t EncodedWordEnd(const std::string& s, size_t at) {
+    const size_t label = s.find('?', at + 2);
+    if (label == std::string::npos)
+        return std::string::npos;
+    const size_t method = s.find('?', label + 1);
+    if (method == std::string::npos)
+        return std::string::npos;
+    const size_t end = s.find("?=", method + 1);
+    return end == std::string::npos ? end : end + 2;
+}
+
 std::vector<std::string> FoldHeaderLine(std::string_view line, size_t width, size_t keep) {
     std::vector<std::string> out;
     std::string rest(line);
@@ -42,6 +55,14 @@ std::vector<std::string> FoldHeaderLine(std::string_view line, size_t width, siz
             char c = rest[i];
             if (c == '"' && (i == 0 || rest[i - 1] != '\\'))
                 quoted = !quoted;
+            // An encoded word may hold a comma (Q form) but must never be split.
+            if (!quoted && c == '=' && i + 1 < rest.size() && rest[i + 1] == '?') {
+                const size_t end = EncodedWordEnd(rest, i);
+                if (end != std::string::npos) {
+                    i = end - 1;
+                    continue;
+                }
+            }
             if (quoted || !(IsBlank(c) || c == ','))
                 continue;
             size_t pos = i + 1; // break after the character

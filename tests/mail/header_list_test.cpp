@@ -64,3 +64,15 @@ TEST(HeaderListTest, FoldingBreaksAfterBlanksOrCommasOutsideQuotes) {
     EXPECT_EQ(h[2], "\tcharset=\"koi8-r\"");
     EXPECT_EQ(h.Values("content-type"), "text/plain; charset=\"koi8-r\"");
 }
+
+// The Q form of an encoded word may carry bare commas; folding must not break inside it.
+TEST(HeaderListTest, FoldingNeverSplitsAnEncodedWord) {
+    TMxHeaderList h;
+    const std::string word = "=?ISO-8859-1?Q?Rapport,_station,_d=E9cembre,_totaux,_caisse?=";
+    h.SetValue("Subject", "Shift report " + word + " and more words after it");
+    ASSERT_GT(h.Count(), 1u);
+    std::string all;
+    for (size_t i = 0; i < h.Count(); ++i)
+        all += h[i] + "\n";
+    EXPECT_NE(all.find(word), std::string::npos) << all;
+}
