@@ -176,6 +176,17 @@ void TMxSMTPBase::SendPipelined(TMxMessage& msg, const TMxEMailAddressList& reci
             remember();
     }
     if (ReadReply() == 354) {
+        if (failure) {
+            // Some recipients were accepted, so the server would deliver the letter to them
+            // while the caller is told it failed and keeps it for another run: a copy on
+            // every run. Ending the connection inside the data phase makes the server drop
+            // the transaction, and nothing is delivered, as in the plain exchange.
+            try {
+                CloseConnection(false);
+            } catch (...) {
+            }
+            failure->RaiseReplyError();
+        }
         WriteMessageData(msg);
         if (ReadReply() != 250)
             remember();

@@ -299,6 +299,33 @@ TEST_F(SmtpClient, PipelinedAllRecipientsRefusedKeepsTheFirstRefusal) {
     c.CloseConnection();
 }
 
+// A refused recipient among accepted ones: the server opens the data phase for the others,
+// but the caller is told the letter failed and keeps it for another run. Writing it would
+// deliver a copy on every run, so the client ends the connection instead, which makes the
+// server drop the transaction.
+TEST_F(SmtpClient, PipelinedPartlyRefusedRecipientsDeliverNothing) {
+    bool closedWithoutData = false;
+    ScriptServer& server = Serve([&](ScriptConn& s) {
+        Greet(s, {"PIPELINING"});
+        s.ReadChunk();
+        s.Send("250 Ok\r\n250 Ok\r\n550 5.1.1 <to1@x.test>: Recipient address rejected\r\n"
+               "250 Ok\r\n354 go\r\n");
+        closedWithoutData = s.ReadLine() == "<EOF>";
+    });
+    c.ConnectToServer();
+    try {
+        c.SendMail(m);
+        FAIL() << "no error";
+    } catch (const EMxSMTPReplyError& e) {
+        EXPECT_EQ(e.ErrorCode(), 550);
+        EXPECT_STREQ(e.what(), "<to1@x.test>: Recipient address rejected");
+    }
+    EXPECT_FALSE(c.IsConnected());
+    server.Join();
+    EXPECT_TRUE(closedWithoutData);
+    EXPECT_FALSE(HasLine(server.Transcript(), "line one"));
+}
+
 TEST_F(SmtpClient, PipelinedRefusedEndOfDataResetsAndRaises) {
     ScriptServer& server = Serve([](ScriptConn& s) {
         Greet(s, {"PIPELINING"});
