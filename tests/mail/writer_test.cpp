@@ -2,7 +2,7 @@
 // lines, dot-stuffing, Bcc only in files, and what the wire gets.
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <cmath>
 #include <sstream>
 
 #include "mail/codecs.h"
@@ -77,11 +77,11 @@ TEST(WriterTest, ComposedDataLetterHasTheExactStoredForm) {
     ASSERT_EQ(lines.size(), want.size());
     for (size_t i = 0; i < want.size(); ++i) {
         if (want[i] == "DATE") {
-            EXPECT_TRUE(std::regex_match(
-                lines[i], std::regex(R"(Date: (Mon|Tue|Wed|Thu|Fri|Sat|Sun), [1-9]\d? )"
-                                     R"((Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) )"
-                                     R"(\d{4} \d\d:\d\d:\d\d [+-]\d{4})")))
-                << lines[i];
+            // The time of saving, in the format the date test pins down.
+            TMxMessage loaded;
+            loaded.ReadFromFile(dir / "letter.eml", true);
+            EXPECT_LT(std::abs(loaded.Date - Now()) * 86400.0, 120.0) << lines[i];
+            EXPECT_EQ(lines[i], "Date: " + FormatMailDate(loaded.Date));
             continue;
         }
         EXPECT_EQ(lines[i], want[i]) << "line " << i;
