@@ -169,6 +169,9 @@ void SaveMailSettings(const MailSettings& settings) {
     // On this system the Windows folder is ours to create.
     ForceDirectories(WindowsDirectory());
     IniFile ini(SettingsFileName());
+    // Every key in one update of the file: a failure half-way never leaves a mix of old and
+    // new values (a new UserName beside a password scrambled with the old one).
+    ini.BeginUpdate();
     const char* sec = kSettingsSection;
     ini.WriteString(sec, "EMail", s.EMail);
     ini.WriteString(sec, "MailDir", s.MailDir);
@@ -204,6 +207,7 @@ void SaveMailSettings(const MailSettings& settings) {
     ini.WriteBool(sec, "m_GetMailWithSort", s.m_GetMailWithSort);
     ini.WriteInteger(sec, "ConnectTimeout", s.ConnectTimeout);
     ini.WriteInteger(sec, "ReadTimeout", s.ReadTimeout);
+    ini.Commit();
 }
 
 void ReloadConnectionSettings() {

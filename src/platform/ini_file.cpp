@@ -226,6 +226,11 @@ std::string Unquote(std::string_view v) {
 
 IniFile::IniFile(std::string path) : path_(std::move(path)) {}
 
+// A single write takes the process-wide lock itself; inside an update the update holds it.
+std::unique_lock<std::mutex> IniFile::LockForWrite() {
+    return updating_ ? std::unique_lock<std::mutex>() : std::unique_lock<std::mutex>(WriteMutex());
+}
+
 std::string IniFile::ReadString(const std::string& section, const std::string& key,
                                 const std::string& def) const {
     std::string content;
@@ -304,8 +309,8 @@ void IniFile::WriteString(const std::string& section, const std::string& key,
     if (value.find_first_of("\r\n") != std::string::npos)
         throw std::runtime_error("Unable to write to " + path_ + ": line break in the value of " +
                                  key);
-    std::lock_guard<std::mutex> lock(WriteMutex());
-    std::vector<Line> lines = SplitLines(ContentForUpdate(path_));
+    std::unique_lock<std::mutex> lock = LockForWrite();
+    std::vector<Line> lines = SplitLines(Content());
     const std::string eol = LineBreakOf(lines);
     const Range r = FindSection(lines, section);
     const size_t i = FindKey(lines, r, key);
@@ -327,7 +332,7 @@ void IniFile::WriteString(const std::string& section, const std::string& key,
         lines.push_back(Line{"[" + section + "]", eol});
         lines.push_back(Line{key + "=" + value, eol});
     }
-    ReplaceFile(path_, Join(lines));
+    Store(Join(lines));
 }
 
 void IniFile::WriteInteger(const std::string& section, const std::string& key, int value) {
@@ -339,8 +344,8 @@ void IniFile::WriteBool(const std::string& section, const std::string& key, bool
 }
 
 void IniFile::DeleteKey(const std::string& section, const std::string& key) {
-    std::lock_guard<std::mutex> lock(WriteMutex());
-    const std::string content = ContentForUpdate(path_);
+    std::unique_lock<std::mutex> lock = LockForWrite();
+    const std::string content = Content();
     if (content.empty())
         return;
     std::vector<Line> lines = SplitLines(content);
@@ -348,12 +353,12 @@ void IniFile::DeleteKey(const std::string& section, const std::string& key) {
     if (i == std::string::npos)
         return;
     lines.erase(lines.begin() + static_cast<long>(i));
-    ReplaceFile(path_, Join(lines));
+    Store(Join(lines));
 }
 
 void IniFile::EraseSection(const std::string& section) {
-    std::lock_guard<std::mutex> lock(WriteMutex());
-    const std::string content = ContentForUpdate(path_);
+    std::unique_lock<std::mutex> lock = LockForWrite();
+    const std::string content = Content();
     if (content.empty())
         return;
     std::vector<Line> lines = SplitLines(content);
@@ -362,7 +367,36 @@ void IniFile::EraseSection(const std::string& section) {
         return;
     lines.erase(lines.begin() + static_cast<long>(r.header),
                 lines.begin() + static_cast<long>(r.end));
-    ReplaceFile(path_, Join(lines));
+    Store(Join(lines));
+}
+
+void IniFile::BeginUpdate() {
+    if (updating_)
+        return;
+    updateLock_ = std::unique_lock<std::mutex>(WriteMutex());
+    pending_ = ContentForUpdate(path_);
+    updating_ = true;
+}
+
+void IniFile::Commit() {
+    if (!updating_)
+        return;
+    updating_ = false;
+    const std::string content = std::move(pending_);
+    pending_.clear();
+    std::unique_lock<std::mutex> lock = std::move(updateLock_);
+    ReplaceFile(path_, content);
+}
+
+std::string IniFile::Content() const {
+    return updating_ ? pending_ : ContentForUpdate(path_);
+}
+
+void IniFile::Store(const std::string& content) {
+    if (updating_)
+        pending_ = content;
+    else
+        ReplaceFile(path_, content);
 }
 
 } // namespace tzn

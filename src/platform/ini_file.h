@@ -4,6 +4,7 @@
 // byte. A missing file reads as empty. Every write goes to disk at once. Text is CP1251.
 #pragma once
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -35,8 +36,22 @@ public:
     void DeleteKey(const std::string& section, const std::string& key);
     void EraseSection(const std::string& section);
 
+    // Between BeginUpdate and Commit the writes above change a copy held here, and Commit
+    // replaces the file once: a whole settings save is one read and one atomic write, and an
+    // update abandoned by an error (the object destroyed without Commit) leaves the file as it
+    // was. Other writers in the process wait meanwhile; reads still see the file.
+    void BeginUpdate();
+    void Commit();
+
 private:
+    std::unique_lock<std::mutex> LockForWrite();
+    std::string Content() const;            // what the next change starts from
+    void Store(const std::string& content); // the file, or the open update's copy
+
     std::string path_;
+    bool updating_ = false;
+    std::string pending_;
+    std::unique_lock<std::mutex> updateLock_;
 };
 
 } // namespace tzn

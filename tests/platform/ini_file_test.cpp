@@ -137,6 +137,31 @@ TEST_F(IniFileTest, DeleteKeyEraseSectionAndReadSection) {
     EXPECT_EQ(ReadFile(native), "[a]\r\ny=2\r\n[c]\r\nw=4\r\n");
 }
 
+// An update collects its writes and replaces the file once; abandoned, it changes nothing.
+TEST_F(IniFileTest, AnUpdateWritesOnceAtCommitAndAnAbandonedOneChangesNothing) {
+    WriteFile(native, "; shared\r\n[other]\r\nq=1\r\n[s]\r\nk=1\r\n");
+    {
+        IniFile ini(name);
+        ini.BeginUpdate();
+        ini.WriteString("s", "k", "2");
+        ini.WriteString("s", "new", "3");
+        ini.EraseSection("other");
+        EXPECT_EQ(ReadFile(native), "; shared\r\n[other]\r\nq=1\r\n[s]\r\nk=1\r\n");
+        ini.Commit();
+    }
+    EXPECT_EQ(ReadFile(native), "; shared\r\n[s]\r\nk=2\r\nnew=3\r\n");
+    {
+        IniFile ini(name);
+        ini.BeginUpdate();
+        ini.WriteString("s", "k", "9");
+        EXPECT_THROW(ini.WriteString("s", "bad", "a\nb"), std::runtime_error);
+    } // destroyed without Commit, as when an error ends a save
+    EXPECT_EQ(ReadFile(native), "; shared\r\n[s]\r\nk=2\r\nnew=3\r\n");
+    IniFile after(name); // the process-wide write lock was released
+    after.WriteString("s", "k", "5");
+    EXPECT_EQ(after.ReadString("s", "k", ""), "5");
+}
+
 TEST_F(IniFileTest, AValueWithALineBreakIsRefusedAndTheFileKept) {
     WriteFile(native, "[s]\r\nk=1\r\n");
     IniFile ini(name);
