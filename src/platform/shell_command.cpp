@@ -36,6 +36,7 @@ ShellCommand::ShellCommand(const std::string& command, const std::vector<std::st
     std::vector<std::string> argv{"/bin/sh", "-c", command, "sh"};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> argp;
+    argp.reserve(argv.size() + 1);
     for (std::string& a : argv)
         argp.push_back(a.data());
     argp.push_back(nullptr);
@@ -44,14 +45,16 @@ ShellCommand::ShellCommand(const std::string& command, const std::vector<std::st
     for (char** e = environ; e && *e; ++e) {
         const char* eq = std::strchr(*e, '=');
         if (eq)
-            merged[std::string(*e, eq)] = eq + 1;
+            merged[std::string(*e, static_cast<size_t>(eq - *e))] = eq + 1;
     }
     for (const auto& [k, v] : env)
         merged[k] = v;
     std::vector<std::string> envs;
+    envs.reserve(merged.size());
     for (const auto& [k, v] : merged)
-        envs.push_back(k + "=" + v);
+        envs.push_back(k + '=' + v); // NOLINT(performance-inefficient-string-concatenation)
     std::vector<char*> envp;
+    envp.reserve(envs.size() + 1);
     for (std::string& e : envs)
         envp.push_back(e.data());
     envp.push_back(nullptr);

@@ -3,6 +3,7 @@
 #include "platform/dynlib.h"
 
 #include <atomic>
+#include <mutex>
 #include <shared_mutex>
 
 namespace tzn {

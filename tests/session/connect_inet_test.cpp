@@ -39,7 +39,7 @@ TEST_F(NetworkTest, AMissingEntryAnswersFalseAndKeepsTheSessionFromTheServer) {
     EXPECT_FALSE(InetConnect(1));
     EXPECT_TRUE(InetDisconnect(2));
 
-    TSessionNetwork net(Writer(), {Scripted({{true, kConnectionLan, "eth0"}})});
+    TSessionNetwork net(Writer(), Options({{true, kConnectionLan, "eth0"}}));
     EXPECT_FALSE(net.Start());
     EXPECT_TRUE(Log.empty());
 }
@@ -49,7 +49,7 @@ TEST_F(NetworkTest, WithTheLibrarySessionsLeaveConnectingToIt) {
     EditSettings([](MailSettings& s) { s.ShowDialUp = true; });
     ASSERT_TRUE(InstallLibrary(TZN_FAKE_CONNECT_INET));
     {
-        TSessionNetwork net(Writer(), {Scripted({{false, 0, ""}})});
+        TSessionNetwork net(Writer(), Options({{false, 0, ""}}));
         EXPECT_FALSE(net.Start()); // connect answers false: no mail exchange
         net.End();                 // not connected: no disconnect, no hang-up
     }
@@ -59,7 +59,7 @@ TEST_F(NetworkTest, WithTheLibrarySessionsLeaveConnectingToIt) {
     ::setenv("TZN_FAKE_INET_GetConnectState", "1", 1);
     std::filesystem::remove(Root.Path("inet-calls"));
     {
-        TSessionNetwork net(Writer(), {Scripted({{false, 0, ""}})});
+        TSessionNetwork net(Writer(), Options({{false, 0, ""}}));
         EXPECT_TRUE(net.Start());
         net.End(); // the library declines to disconnect on its own
     }
@@ -68,7 +68,7 @@ TEST_F(NetworkTest, WithTheLibrarySessionsLeaveConnectingToIt) {
     ::setenv("TZN_FAKE_INET_AutoDisconnectValue", "1", 1);
     std::filesystem::remove(Root.Path("inet-calls"));
     {
-        TSessionNetwork net(Writer(), {Scripted({{false, 0, ""}})});
+        TSessionNetwork net(Writer(), Options({{false, 0, ""}}));
         EXPECT_TRUE(net.Start());
         net.End();
     }

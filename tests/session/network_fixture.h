@@ -10,6 +10,7 @@
 #include "session/session_network.h"
 #include "temp_root.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <deque>
 #include <functional>
@@ -77,16 +78,26 @@ protected:
 
     // The connection state answers in turn; the last one repeats.
     ConnectionStateQuery Scripted(std::vector<StateAnswer> answers) {
-        auto queue = std::make_shared<std::deque<StateAnswer>>(answers.begin(), answers.end());
-        return [queue, this](uint32_t& flags, std::string& name) {
+        return [answers = std::deque<StateAnswer>(answers.begin(), answers.end()),
+                this](uint32_t& flags, std::string& name) mutable {
             ++StateQueries;
-            const StateAnswer a = queue->front();
-            if (queue->size() > 1)
-                queue->pop_front();
+            const StateAnswer a = answers.front();
+            if (answers.size() > 1)
+                answers.pop_front();
             flags = a.Flags;
             name = a.Name;
             return a.Ok;
         };
+    }
+
+    // Options with a scripted state and, if given, a dial bound.
+    SessionNetworkOptions
+    Options(std::vector<StateAnswer> answers,
+            std::chrono::milliseconds dialWaitLimit = std::chrono::seconds(120)) {
+        SessionNetworkOptions options;
+        options.StateQuery = Scripted(std::move(answers));
+        options.DialWaitLimit = dialWaitLimit;
+        return options;
     }
 
     TSessionNetwork::LogWriter Writer() {

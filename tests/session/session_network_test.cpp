@@ -22,17 +22,17 @@ using Lines = std::vector<std::string>;
 
 TEST_F(NetworkTest, APresentConnectionIsReportedWithItsFlagsAndNameAndNotDialed) {
     {
-        TSessionNetwork net(Writer(), {Scripted({{true, kConnectionLan, "eth0"}})});
+        TSessionNetwork net(Writer(), Options({{true, kConnectionLan, "eth0"}}));
         EXPECT_TRUE(net.Start());
         net.End();
     }
     {
         // More bits than the three that count; the name ends at its first NUL.
-        TSessionNetwork net(Writer(), {Scripted({{true, 0x12, std::string("wlan0\0x", 7)}})});
+        TSessionNetwork net(Writer(), Options({{true, 0x12, std::string("wlan0\0x", 7)}}));
         EXPECT_TRUE(net.Start());
     }
     {
-        TSessionNetwork net(Writer(), {Scripted({{true, 0x1A5, "ppp0"}})});
+        TSessionNetwork net(Writer(), Options({{true, 0x1A5, "ppp0"}}));
         EXPECT_TRUE(net.CheckInternet());
     }
     EXPECT_EQ(Log, (Lines{kEstablishedPrefix + "02).", "eth0", kEstablishedPrefix + "12).", "wlan0",
@@ -49,8 +49,7 @@ TEST_F(NetworkTest, ADialThatConnectsOnTheSessionThreadLetsTheSessionOnAndIsHung
     // A session runs on a thread of its own; the dialer's events must reach it there.
     bool started = false;
     std::thread session([&] {
-        TSessionNetwork net(Writer(),
-                            {Scripted({{false, 0, ""}, {true, kConnectionModem, "ppp0"}})});
+        TSessionNetwork net(Writer(), Options({{false, 0, ""}, {true, kConnectionModem, "ppp0"}}));
         started = net.Start();
         net.End();
     });
@@ -61,7 +60,7 @@ TEST_F(NetworkTest, ADialThatConnectsOnTheSessionThreadLetsTheSessionOnAndIsHung
 }
 
 TEST_F(NetworkTest, WithoutUserDataTheEntrysOwnUserDials) {
-    TSessionNetwork net(Writer(), {Scripted({{true, 0, ""}, {true, kConnectionProxy, ""}})});
+    TSessionNetwork net(Writer(), Options({{true, 0, ""}, {true, kConnectionProxy, ""}}));
     EXPECT_TRUE(net.Start());
     EXPECT_EQ(Log, (Lines{kDialing, kMade}));
     EXPECT_EQ(Calls(), "dial isp alice \n");
@@ -69,7 +68,7 @@ TEST_F(NetworkTest, WithoutUserDataTheEntrysOwnUserDials) {
 
 TEST_F(NetworkTest, AFailedDialLogsTheErrorTextAndStopsTheSession) {
     SetCommands("exit 1", "exit 0");
-    TSessionNetwork net(Writer(), {Scripted({{false, 0, ""}})});
+    TSessionNetwork net(Writer(), Options({{false, 0, ""}}));
     EXPECT_FALSE(net.Start());
     net.End(); // the session still holds its dialer: the hang-up line, but nothing to hang up
     EXPECT_EQ(Log, (Lines{kDialing, "The dial command reported an error.", kNotMade, kHangingUp}));
@@ -80,7 +79,7 @@ TEST_F(NetworkTest, ADialThatCannotStartLogsTheErrorText) {
     for (const std::string entry : {"nosuch", "", "../peers/isp"}) {
         EditSettings([&](MailSettings& s) { s.PhonebookEntry = entry; });
         Log.clear();
-        TSessionNetwork net(Writer(), {Scripted({{false, 0, ""}})});
+        TSessionNetwork net(Writer(), Options({{false, 0, ""}}));
         EXPECT_FALSE(net.Start());
         EXPECT_EQ(Log, (Lines{kDialing, "The phonebook entry was not found.", kNotMade})) << entry;
     }
@@ -88,7 +87,7 @@ TEST_F(NetworkTest, ADialThatCannotStartLogsTheErrorText) {
     SetRasConfig({Root.Path("peers").string(), "no-such-dialer-command-tzn", "exit 0"});
     Log.clear();
     EditSettings([](MailSettings& s) { s.PhonebookEntry = "isp"; });
-    TSessionNetwork net(Writer(), {Scripted({{false, 0, ""}})});
+    TSessionNetwork net(Writer(), Options({{false, 0, ""}}));
     EXPECT_FALSE(net.Start());
     EXPECT_EQ(Log, (Lines{kDialing, "Function not Supported", kNotMade}));
     EXPECT_EQ(Calls(), "");
@@ -99,7 +98,7 @@ TEST_F(NetworkTest, ADialThatNeverEndsIsGivenUpAtTheBoundAndItsCommandEnded) {
     SetCommands("echo $$ > '" + pidFile + "'; exec sleep 30", "exit 0");
     const auto begin = std::chrono::steady_clock::now();
     {
-        TSessionNetwork net(Writer(), {Scripted({{false, 0, ""}}), 300ms});
+        TSessionNetwork net(Writer(), Options({{false, 0, ""}}, 300ms));
         EXPECT_FALSE(net.Start());
     }
     const auto took = std::chrono::steady_clock::now() - begin;
@@ -114,7 +113,7 @@ TEST_F(NetworkTest, TheInteractiveDialLogsFunctionNotSupportedAndTheStateDecides
     EditSettings([](MailSettings& s) { s.ShowDialUp = true; });
     SetCommands("exit 1", "exit 0");
     {
-        TSessionNetwork net(Writer(), {Scripted({{false, 0, ""}})});
+        TSessionNetwork net(Writer(), Options({{false, 0, ""}}));
         EXPECT_FALSE(net.Start());
     }
     EXPECT_EQ(Log, (Lines{kDialing, "Function not Supported", kNotMade}));
@@ -123,15 +122,14 @@ TEST_F(NetworkTest, TheInteractiveDialLogsFunctionNotSupportedAndTheStateDecides
     SetCommands("exit 0", "exit 0");
     Log.clear();
     {
-        TSessionNetwork net(Writer(), {Scripted({{false, 0, ""}, {true, kConnectionLan, "eth0"}})});
+        TSessionNetwork net(Writer(), Options({{false, 0, ""}, {true, kConnectionLan, "eth0"}}));
         EXPECT_FALSE(net.Start());
     }
     EXPECT_EQ(Log, (Lines{kDialing, kNotMade}));
 
     Log.clear();
     {
-        TSessionNetwork net(Writer(),
-                            {Scripted({{false, 0, ""}, {true, kConnectionModem, "ppp0"}})});
+        TSessionNetwork net(Writer(), Options({{false, 0, ""}, {true, kConnectionModem, "ppp0"}}));
         EXPECT_TRUE(net.Start());
     }
     EXPECT_EQ(Log, (Lines{kDialing, kMade}));
@@ -141,7 +139,7 @@ TEST_F(NetworkTest, TheEndOfASessionKeepsOrDropsTheConnectionAsConfigured) {
     // DisconnectOnEnd off: the connection outlives the session, nobody hangs it up.
     EditSettings([](MailSettings& s) { s.DisconnectOnEnd = false; });
     {
-        TSessionNetwork net(Writer(), {Scripted({{false, 0, ""}, {true, kConnectionModem, "x"}})});
+        TSessionNetwork net(Writer(), Options({{false, 0, ""}, {true, kConnectionModem, "x"}}));
         EXPECT_TRUE(net.Start());
         net.End();
         EXPECT_FALSE(net.HasDialer());
@@ -154,7 +152,7 @@ TEST_F(NetworkTest, TheEndOfASessionKeepsOrDropsTheConnectionAsConfigured) {
     SetCommands("exit 0", "exit 3");
     Log.clear();
     {
-        TSessionNetwork net(Writer(), {Scripted({{false, 0, ""}, {true, kConnectionModem, "x"}})});
+        TSessionNetwork net(Writer(), Options({{false, 0, ""}, {true, kConnectionModem, "x"}}));
         EXPECT_TRUE(net.Start());
         net.End();
     }
@@ -163,7 +161,7 @@ TEST_F(NetworkTest, TheEndOfASessionKeepsOrDropsTheConnectionAsConfigured) {
 
     // A session that never dialed has nothing to hang up and says nothing.
     Log.clear();
-    TSessionNetwork net(Writer(), {Scripted({{true, kConnectionLan, "eth0"}})});
+    TSessionNetwork net(Writer(), Options({{true, kConnectionLan, "eth0"}}));
     net.HangUpInternet();
     EXPECT_TRUE(Log.empty());
 }
@@ -177,7 +175,7 @@ TEST_F(NetworkTest, AFailingLogWriterInsideTheDialIsReportedAsAnError) {
             if (++calls == 1)
                 throw std::runtime_error("disk full");
         },
-        {Scripted({{false, 0, ""}})});
+        Options({{false, 0, ""}}));
     net.DialInternet();
     EXPECT_EQ(seen, (Lines{kDialing, kErrorPrefix + "disk full"}));
     EXPECT_FALSE(net.HasDialer());
