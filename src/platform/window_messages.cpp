@@ -17,11 +17,11 @@ namespace detail {
 class TMessageReceiver;
 
 struct TWindowCore {
-    std::mutex Mutex;                      // guards Receiver against a concurrent destroy
-    TMessageReceiver* Receiver = nullptr;  // null once the window is destroyed
-    std::atomic<bool> Alive{false};        // false from the start of the destroy on
-    std::thread::id Thread;                // the window thread
-    int Dispatching = 0;                   // handler calls running now (window thread only)
+    std::mutex Mutex;                     // guards Receiver against a concurrent destroy
+    TMessageReceiver* Receiver = nullptr; // null once the window is destroyed
+    std::atomic<bool> Alive{false};       // false from the start of the destroy on
+    std::thread::id Thread;               // the window thread
+    int Dispatching = 0;                  // handler calls running now (window thread only)
     std::shared_ptr<const WindowProc> Proc;
 };
 
@@ -179,8 +179,7 @@ LRESULT SendMessage(const TWindowHandle& window, UINT msg, WPARAM wParam, LPARAM
         std::lock_guard<std::mutex> lock(core->Mutex);
         if (!core->Receiver)
             return 0;
-        QCoreApplication::postEvent(core->Receiver,
-                                    new TMessageEvent(msg, wParam, lParam, reply));
+        QCoreApplication::postEvent(core->Receiver, new TMessageEvent(msg, wParam, lParam, reply));
     }
     return reply->Wait();
 }
