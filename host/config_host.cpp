@@ -134,7 +134,7 @@ THostVariant TConfigHost::GetParamValue(int number, int /*reserved*/) {
     const auto it = FConfig.Params.find(number);
     if (it == FConfig.Params.end())
         return {};
-    const THostVariant text(it->second);
+    THostVariant text(it->second);
     try {
         return THostVariant(text.ToInteger());
     } catch (const std::invalid_argument&) {

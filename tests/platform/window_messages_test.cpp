@@ -39,16 +39,20 @@ protected:
             return [this](UINT msg, WPARAM w, LPARAM l) -> LRESULT {
                 if (std::this_thread::get_id() != WindowThread)
                     OffThread = true;
+                // A log line's lParam is the text's address, as the session sends it.
+                const char* text =
+                    msg == WM_MAIL_LOG
+                        ? reinterpret_cast<const char*>(l) // NOLINT(performance-no-int-to-ptr)
+                        : nullptr;
                 std::string entry = std::to_string(msg) + ":" + std::to_string(w) + ":";
-                entry += msg == WM_MAIL_LOG ? std::string(reinterpret_cast<const char*>(l))
-                                            : std::to_string(l);
+                entry += text ? std::string(text) : std::to_string(l);
                 {
                     std::lock_guard<std::mutex> lock(Mutex);
                     Seen.push_back(entry);
                 }
                 ++Count;
-                if (msg == WM_MAIL_LOG)
-                    return static_cast<LRESULT>(std::strlen(reinterpret_cast<const char*>(l)));
+                if (text)
+                    return static_cast<LRESULT>(std::strlen(text));
                 return static_cast<LRESULT>(msg) + l % 1000;
             };
         }
