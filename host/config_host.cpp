@@ -1,0 +1,170 @@
+#include "host/config_host.h"
+
+#include "platform/cp1251.h"
+#include "platform/datetime.h"
+#include "platform/paths.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <system_error>
+
+namespace tzn {
+namespace {
+
+// One path component made of a name the plug-in or a sender chose: no folders, no parent
+// references.
+std::string SafeComponent(std::string s) {
+    for (char& c : s)
+        if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20)
+            c = '_';
+    if (s.empty() || s == "." || s == "..")
+        s = "_";
+    return s;
+}
+
+// "name.ext", then "name-2.ext", "name-3.ext", ...
+std::string Numbered(const std::string& name, int n) {
+    if (n < 2)
+        return name;
+    const size_t dot = name.find_last_of('.');
+    const std::string suffix = "-" + std::to_string(n);
+    return dot == std::string::npos || dot == 0 ? name + suffix
+                                                : name.substr(0, dot) + suffix + name.substr(dot);
+}
+
+// Creates target exclusively with content or a copy of source; false when the name is taken.
+bool CreateExclusive(const std::filesystem::path& target, const std::string& content,
+                     const std::filesystem::path& source) {
+    if (!source.empty()) {
+        std::error_code ec;
+        if (std::filesystem::copy_file(source, target, std::filesystem::copy_options::none, ec))
+            return true;
+        if (ec == std::errc::file_exists)
+            return false;
+        throw std::runtime_error("cannot copy " + source.string() + " to " + target.string() +
+                                 ": " + ec.message());
+    }
+    FILE* f = std::fopen(target.c_str(), "wbx");
+    if (!f) {
+        if (errno == EEXIST)
+            return false;
+        throw std::runtime_error("cannot create " + target.string());
+    }
+    const bool ok = std::fwrite(content.data(), 1, content.size(), f) == content.size();
+    if (std::fclose(f) != 0 || !ok)
+        throw std::runtime_error("cannot write " + target.string());
+    return true;
+}
+
+std::string ReadWhole(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + file.string());
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+} // namespace
+
+TConfigHost::TConfigHost(THostConfig config)
+    : FConfig(std::move(config)), FDataFolder(ExtractFilePath(FConfig.DataFile)) {}
+
+int TConfigHost::GetCount() {
+    return FConfig.Count;
+}
+
+std::string TConfigHost::GetStationCode() {
+    return FConfig.StationCode;
+}
+
+std::string TConfigHost::GetDataFileName() {
+    return FConfig.DataFile;
+}
+
+std::string TConfigHost::ImportDataFile(const std::string& fileName) {
+    return Import("station", fileName);
+}
+
+std::string TConfigHost::ImportDataFileFrom(const std::string& senderCode,
+                                            const std::string& fileName) {
+    return Import(senderCode, fileName);
+}
+
+std::string TConfigHost::Import(const std::string& folder, const std::string& fileName) {
+    // ImportDir is the user's native folder: names in UTF-8 there.
+    const std::filesystem::path dir = FConfig.ImportDir / Utf8FromCp1251(SafeComponent(folder));
+    const std::string name = FormatDateTime("yyyymmdd-hhnnss", Now()) + "-" +
+                             Utf8FromCp1251(SafeComponent(ExtractFileName(fileName)));
+    {
+        std::lock_guard<std::mutex> lock(FFilesLock);
+        std::filesystem::create_directories(dir);
+        for (int n = 1;; ++n)
+            if (CreateExclusive(dir / Numbered(name, n), "", NativePath(fileName)))
+                break;
+    }
+    if (FConfig.ReplyFile.empty())
+        return "";
+    return NewDataFile(ru(FConfig.ReplyFile.filename().string()), "", FConfig.ReplyFile);
+}
+
+std::string TConfigHost::MakeStationRequestFile(const std::string& stationKey) {
+    for (const THostStation& s : FConfig.Stations)
+        if (AnsiSameText(s.Key, stationKey))
+            return NewDataFile("request-" + SafeComponent(s.Code) + ".txt",
+                               "[Request]\r\nStation=" + s.Code + "\r\nName=" + s.Name +
+                                   "\r\nFrom=" + FConfig.StationCode +
+                                   "\r\nDate=" + DateTimeToStr(Now()) + "\r\n");
+    return "";
+}
+
+THostMenuItem* TConfigHost::GetMainMenuItems() {
+    return &FMainMenu;
+}
+
+THostMenuItem* TConfigHost::NewMenuItem(THostMenuItem* parent, int index) {
+    auto* node = dynamic_cast<TMenuNode*>(parent);
+    if (!node)
+        throw std::invalid_argument("NewMenuItem: not an item of this host's menu");
+    return node->Insert(index);
+}
+
+THostVariant TConfigHost::GetParamValue(int number, int /*reserved*/) {
+    const auto it = FConfig.Params.find(number);
+    if (it == FConfig.Params.end())
+        return {};
+    THostVariant text(it->second);
+    try {
+        return THostVariant(text.ToInteger());
+    } catch (const std::invalid_argument&) {
+        return text;
+    }
+}
+
+std::optional<THostStation> TConfigHost::GetStation(int index) {
+    if (index < 0 || index >= static_cast<int>(FConfig.Stations.size()))
+        return std::nullopt;
+    return FConfig.Stations[static_cast<size_t>(index)];
+}
+
+std::string TConfigHost::PrepareExportData(int /*reserved*/, const std::string& requestFile) {
+    const std::string request = ReadWhole(NativePath(requestFile));
+    return NewDataFile(SafeComponent(FConfig.StationCode) + "-" +
+                           FormatDateTime("yyyymmdd-hhnnss", Now()) + ".dat",
+                       "[Export]\r\nStation=" + FConfig.StationCode + "\r\n" + request);
+}
+
+std::string TConfigHost::NewDataFile(const std::string& name, const std::string& content,
+                                     const std::filesystem::path& source) {
+    std::lock_guard<std::mutex> lock(FFilesLock);
+    const std::filesystem::path dir = NativePath(FDataFolder);
+    std::filesystem::create_directories(dir);
+    for (int n = 1;; ++n) {
+        const std::string candidate = Numbered(name, n);
+        if (CreateExclusive(dir / candidate, content, source))
+            return FDataFolder + candidate;
+    }
+}
+
+} // namespace tzn

@@ -1,0 +1,58 @@
+// THostServices answered from the host's configuration file. Safe to call from the plug-in's
+// worker threads: the configuration never changes, and new files are created under a lock
+// with names that are never taken twice.
+#pragma once
+
+#include "host/host_config.h"
+#include "host/menu_model.h"
+#include "tznmail/host.h"
+
+#include <filesystem>
+#include <mutex>
+#include <string>
+
+namespace tzn {
+
+class TConfigHost final : public THostServices {
+public:
+    explicit TConfigHost(THostConfig config);
+
+    // The main menu the plug-in builds its commands into (window thread only).
+    TMenuNode& MainMenu() { return FMainMenu; }
+    const THostConfig& Config() const { return FConfig; }
+
+    int GetCount() override;
+    std::string GetStationCode() override;
+    std::string GetDataFileName() override;
+    // Copies the received file to ImportDir/station/<time>-<name>; answers a fresh copy of
+    // ReplyFile in the data folder, or "" without one.
+    std::string ImportDataFile(const std::string& fileName) override;
+    // As ImportDataFile, into ImportDir/<sender code>/.
+    std::string ImportDataFileFrom(const std::string& senderCode,
+                                   const std::string& fileName) override;
+    // A small request file for the station with that key, new in the data folder; "" for an
+    // unknown key.
+    std::string MakeStationRequestFile(const std::string& stationKey) override;
+    THostMenuItem* GetMainMenuItems() override;
+    THostMenuItem* NewMenuItem(THostMenuItem* parent, int index) override;
+    // [Params]: a whole number as an integer, other text as a string, a missing one empty.
+    THostVariant GetParamValue(int number, int reserved) override;
+    // [Stations] line index (0 the first).
+    std::optional<THostStation> GetStation(int index) override;
+    // A new data file in the data folder: the station code and the request file's lines.
+    std::string PrepareExportData(int reserved, const std::string& requestFile) override;
+
+private:
+    std::string Import(const std::string& folder, const std::string& fileName);
+    // A new file named name (or name-2, name-3, ... when taken) in the data folder, with that
+    // content or a copy of source; its Windows-form path.
+    std::string NewDataFile(const std::string& name, const std::string& content,
+                            const std::filesystem::path& source = {});
+
+    const THostConfig FConfig;
+    const std::string FDataFolder; // Windows form, ends with "\"
+    TMenuNode FMainMenu;
+    std::mutex FFilesLock;
+};
+
+} // namespace tzn

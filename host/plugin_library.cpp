@@ -1,0 +1,44 @@
+#include "host/plugin_library.h"
+
+#include <dlfcn.h>
+
+#include <stdexcept>
+#include <string>
+
+namespace tzn {
+namespace {
+
+template <typename Fn> void Resolve(void* handle, const char* name, Fn& out) {
+    void* sym = ::dlsym(handle, name);
+    if (!sym)
+        throw std::runtime_error(std::string("the plug-in has no export ") + name);
+    out = reinterpret_cast<Fn>(sym);
+}
+
+} // namespace
+
+TPluginLibrary::TPluginLibrary(const std::filesystem::path& file) {
+    void* handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+        const char* why = ::dlerror();
+        throw std::runtime_error("cannot load the plug-in " + file.string() + ": " +
+                                 (why ? why : "unknown reason"));
+    }
+    Resolve(handle, "Load", FExports.Load);
+    Resolve(handle, "UnLoad", FExports.UnLoad);
+    Resolve(handle, "Config", FExports.Config);
+    Resolve(handle, "AutoSendMail", FExports.AutoSendMail);
+    Resolve(handle, "GetVersion", FExports.GetVersion);
+    Resolve(handle, "Dial", FExports.Dial);
+    Resolve(handle, "WaitDial", FExports.WaitDial);
+    Resolve(handle, "HangUp", FExports.HangUp);
+    Resolve(handle, "GetParam", FExports.GetParam);
+}
+
+std::filesystem::path TPluginLibrary::DefaultPath() {
+    std::error_code ec;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return (ec ? std::filesystem::current_path() : exe.parent_path()) / "libtznmail.so";
+}
+
+} // namespace tzn

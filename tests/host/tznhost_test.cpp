@@ -1,0 +1,113 @@
+// The host application run as a process, and the session log it follows.
+#include "host/session_log.h"
+#include "platform/cp1251.h"
+#include "temp_root.h"
+#include "tool/tool_runner.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+
+namespace tzn {
+namespace {
+
+using test::RunCommand;
+using test::ShellQuote;
+using test::TempRoot;
+using test::WriteFile;
+
+TEST(SessionLog, OnlyCompleteLinesAppendedAfterTheStartAreFollowed) {
+    TempRoot root;
+    const std::filesystem::path log = root.Path("LogFiles/TZNMail.log");
+    WriteFile(log, "01.02.2026, 10:00:00 - old line\r\n");
+    TSessionLogFollower follower(log);
+    std::string line;
+    EXPECT_FALSE(follower.Next(line));
+    {
+        std::ofstream out(log, std::ios::binary | std::ios::app);
+        out << ru("01.02.2026, 10:00:01 - Ошибка: x\r\n06.12.2026 - module\r\npart");
+    }
+    ASSERT_TRUE(follower.Next(line));
+    EXPECT_EQ(LogLineText(line), ru("Ошибка: x"));
+    ASSERT_TRUE(follower.Next(line));
+    EXPECT_EQ(LogLineText(line), "module");
+    EXPECT_FALSE(follower.Next(line)); // "part" has no line end yet
+    {
+        std::ofstream out(log, std::ios::binary | std::ios::app);
+        out << "ial\r\n";
+    }
+    ASSERT_TRUE(follower.Next(line));
+    EXPECT_EQ(LogLineText(line), "partial"); // no time stamp: the whole line
+    EXPECT_TRUE(IsSessionEndLine(std::string(37, '=')));
+    EXPECT_FALSE(IsSessionEndLine(std::string(36, '=')));
+}
+
+class TznHostTest : public ::testing::Test {
+protected:
+    void WriteConfig(const std::string& side) {
+        WriteFile(root.Path("host.ini"),
+                  "[Host]\nSide=" + side +
+                      "\nStationCode=12\nDataFile=C:\\PLAV\\DATA\\tzn.dat\nImportDir=import\n"
+                      "[Stations]\nS12=12,АЗС 12\n");
+    }
+    // tznhost with these words, in the test's root folder (its LogFiles folder lies there).
+    test::ToolRun Host(const std::string& words) {
+        return RunCommand("cd " + ShellQuote(root.Dir().string()) +
+                          " && TZN_ROOT=" + ShellQuote(root.Dir().string()) + " " +
+                          ShellQuote(TZN_HOST_PATH) + " " + words + " 2>&1");
+    }
+    TempRoot root;
+};
+
+TEST_F(TznHostTest, TheMenuCommandListsTheModuleCommandsOfEachSide) {
+    WriteConfig("station");
+    const test::ToolRun station = Host("--config host.ini --headless menu version");
+    EXPECT_EQ(station.status, 0) << station.out;
+    EXPECT_NE(station.out.find("Связь с о&фисом\n  -\n  Электронная почта\n  Получить почту\n"
+                               "  Отправить почту\n  Создать письмо-отчет\n  -\n  Настройки\n"
+                               "    Электронная почта \n"),
+              std::string::npos)
+        << station.out;
+    EXPECT_NE(station.out.find("8.01 от 15.12.2008\n"), std::string::npos);
+
+    WriteConfig("office");
+    const test::ToolRun office = Host("--config host.ini --headless menu");
+    EXPECT_EQ(office.status, 0) << office.out;
+    EXPECT_NE(office.out.find("Связь\n  -\n  Электронная почта\n  Получить почту\n"
+                              "  Отправить почту\n  Создать письмо-запрос\n"
+                              "  Создать письмо-запрос для всех АЗС\n  -\n  Настройки\n"),
+              std::string::npos)
+        << office.out;
+    EXPECT_TRUE(std::filesystem::is_directory(root.Path("LogFiles")));
+}
+
+TEST_F(TznHostTest, ABadCommandLineOrConfigurationEndsWithStatusTwo) {
+    WriteConfig("station");
+    for (const std::string words :
+         {"--headless menu", "--config host.ini --headless", "--config host.ini --headless fly",
+          "--config host.ini menu", "--config host.ini --headless --timeout 0 menu",
+          "--config missing.ini --headless menu",
+          "--config host.ini --plugin nowhere.so --headless menu"}) {
+        const test::ToolRun r = Host(words);
+        EXPECT_EQ(r.status, 2) << words << "\n" << r.out;
+        EXPECT_NE(r.out.find("tznhost: "), std::string::npos) << words << "\n" << r.out;
+    }
+    WriteConfig("moon");
+    const test::ToolRun bad = Host("--config host.ini --headless menu");
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.out.find("[Host] Side"), std::string::npos) << bad.out;
+}
+
+TEST_F(TznHostTest, ACommandWhoseSessionNeverStartsFails) {
+    // Logged session lines make the wait succeed; a request the plug-in did not queue, or
+    // one that logs nothing in time, is reported instead of waited for.
+    WriteConfig("office");
+    const test::ToolRun get = Host("--config host.ini --headless --start-timeout 1 get menu");
+    if (get.out.find(std::string(37, '=')) != std::string::npos)
+        GTEST_SKIP() << "the plug-in ran a session; this is about one that never starts";
+    EXPECT_EQ(get.status, 1) << get.out;
+    EXPECT_NE(get.out.find("tznhost: get: no session started"), std::string::npos) << get.out;
+    EXPECT_EQ(get.out.find("Связь\n"), std::string::npos) << "menu ran after a failure";
+}
+
+} // namespace
+} // namespace tzn
