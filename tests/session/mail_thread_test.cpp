@@ -224,5 +224,62 @@ TEST_F(SessionThreadTest, ConnectionCutInTheMiddleOfALetter) {
     EXPECT_TRUE(begun);
 }
 
+const char* const kDataLetter = "From: Office <office@x.test>\r\n"
+                                "Subject: TZN-12 data\r\n"
+                                "Message-ID: <once@x.test>\r\n"
+                                "MIME-Version: 1.0\r\n"
+                                "Content-Type: multipart/mixed; boundary=\"XyZ\"\r\n"
+                                "\r\n"
+                                "--XyZ\r\n"
+                                "Content-Type: application/octet-stream; name=\"data.bin\"\r\n"
+                                "Content-Transfer-Encoding: base64\r\n"
+                                "\r\n"
+                                "AAECAwQFBgcICQ==\r\n"
+                                "--XyZ--\r\n";
+
+// One letter offered by a server without UIDL, up to its download.
+void OfferLetter(ScriptConn& s) {
+    Welcome(s);
+    s.Answer("+OK 1 400");
+    s.Answer("-ERR no UIDL");
+    s.Answer("+OK"); // TOP 1 0
+    s.Send("From: Office <office@x.test>\r\nSubject: TZN-12 data\r\n"
+           "Message-ID: <once@x.test>\r\n.\r\n");
+    s.Answer("+OK 1 400"); // LIST 1
+    s.Answer("+OK");       // RETR 1
+    s.Send(std::string(kDataLetter) + ".\r\n");
+}
+
+TEST_F(SessionThreadTest, WithoutUniqueIdsTheJournalKeysByMessageIdAndSize) {
+    // The farewell is cut, so the server keeps the letter and offers it again.
+    ScriptServer cut([](ScriptConn& s) {
+        OfferLetter(s);
+        s.Answer("+OK deleted");
+        s.ReadLine();
+        s.Abort();
+    });
+    settings.POP3Port = cut.Port();
+    Apply();
+    TMailThread(0, window.Window(), Context()).GetMail();
+    cut.Join();
+    ASSERT_EQ(paramHost.imports.size(), 1u);
+
+    ScriptServer again([](ScriptConn& s) {
+        OfferLetter(s);
+        s.Answer("+OK deleted");
+        s.Answer("+OK bye");
+    });
+    settings.POP3Port = again.Port();
+    Apply();
+    test::RecordingWindow second;
+    TMailThread(0, second.Window(), Context()).GetMail();
+    EXPECT_EQ(paramHost.imports.size(), 1u) << "not imported twice";
+    const auto transcript = again.Transcript();
+    EXPECT_TRUE(test::HasLine(transcript, "DELE 1"));
+    EXPECT_TRUE(test::HasLine(second.Lines(),
+                              ru("Письмо уже было обработано, повторно не обрабатывается: ") +
+                                  "Office <office@x.test>"));
+}
+
 } // namespace
 } // namespace tzn
