@@ -2,7 +2,10 @@
 // counting measure of a letter, and the journal of imported letters.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "mail/message.h"
@@ -85,6 +88,32 @@ TEST(LetterSize, CountsWhatTheStoredFormHolds) {
     m.WriteToStream(stored);
     EXPECT_EQ(measured, static_cast<int64_t>(stored.str().size()));
     EXPECT_GT(measured, 4 * 1024 * 1024) << "base64 of the attachment is counted";
+}
+
+long PeakResidentKiB() {
+    rusage u{};
+    ::getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss;
+}
+
+TEST(LetterSize, SixtyFourMebibyteAttachmentIsNotHeldInMemory) {
+    test::TempRoot root;
+    const auto attachment = root.Path("huge.bin");
+    {
+        std::ofstream out(attachment, std::ios::binary);
+        const std::string block(1 << 20, 'z');
+        for (int i = 0; i < 64; ++i)
+            out << block;
+    }
+    TMxMessage m;
+    m.From().Address = "a@b.test";
+    m.Recipients.SetEMailAddresses("c@d.test");
+    m.MessageParts.AddAttachment(attachment.string());
+    const long before = PeakResidentKiB();
+    const int64_t measured = MeasureLetter(m);
+    // Base64 makes 4 bytes of 3, plus a line break per 76 characters.
+    EXPECT_GT(measured, int64_t{64} * 1024 * 1024 * 4 / 3);
+    EXPECT_LT(PeakResidentKiB() - before, 16 * 1024) << "the peak grew by more than 16 MiB";
 }
 
 TEST(RetrievalJournal, RecordsSurviveReloadAndPruneKeepsListedOnly) {
