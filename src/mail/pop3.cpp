@@ -215,6 +215,27 @@ bool TMxPOP3::DeleteMessage(int n) {
     return Transact("DELE " + std::to_string(n), "+OK") == "+OK";
 }
 
+bool TMxPOP3::UniqueIds(std::map<int, std::string>& ids) {
+    ids.clear();
+    if (!(Transact("UIDL") == "+OK"))
+        return false;
+    TMxIOHandler& io = RequireHandler();
+    for (;;) {
+        const std::string line = io.ReadLine();
+        if (line == ".")
+            break;
+        // "<number> <id>"; a line of another shape is skipped, not guessed at.
+        const size_t blank = line.find(' ');
+        int64_t n = 0;
+        if (blank == std::string::npos || !TryStrToInt64(line.substr(0, blank), n))
+            continue;
+        const size_t id = line.find_first_not_of(' ', blank);
+        if (id != std::string::npos && n > 0 && n <= INT32_MAX)
+            ids[static_cast<int>(n)] = line.substr(id);
+    }
+    return true;
+}
+
 void TMxPOP3::DisconnectNotifyPeer() {
     Transact("QUIT", "+OK");
 }

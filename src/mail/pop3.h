@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,9 @@ public:
     bool FetchMessage(int n, TMxMessage& msg);
     // DELE n: marks letter n deleted; a refusal raises EMxReplyPOP3Error.
     bool DeleteMessage(int n);
+    // UIDL: the unique id of every letter by its number. False (nothing raised) when the
+    // server does not offer the command.
+    bool UniqueIds(std::map<int, std::string>& ids);
 
 protected:
     void DisconnectNotifyPeer() override; // QUIT expecting "+OK"

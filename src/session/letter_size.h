@@ -1,0 +1,15 @@
+// The size of a letter in stored-message form, measured by writing it into a sink that only
+// counts: a large attachment is streamed from its file and never held in memory.
+#pragma once
+
+#include <cstdint>
+
+namespace tzn {
+
+class TMxMessage;
+
+// Bytes of the whole letter (headers, body, the final "." line) as the writer produces it
+// with the header settings in force.
+int64_t MeasureLetter(TMxMessage& letter);
+
+} // namespace tzn

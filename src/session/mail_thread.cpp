@@ -1,0 +1,179 @@
+#include "session/mail_thread.h"
+
+#include "mail/tcp_client.h"
+#include "module/activity_log.h"
+#include "module/module_state.h"
+#include "platform/cp1251.h"
+#include "platform/datetime.h"
+#include "session/session_state.h"
+#include "store/letter_files.h"
+#include "tznmail/host.h"
+
+#include <stdexcept>
+
+namespace tzn {
+
+TSessionContext TSessionContext::FromModule() {
+    TSessionContext c;
+    c.Host = tzn::Host();
+    c.ModuleMode = tzn::ModuleMode();
+    c.StationCode = tzn::StationCode();
+    c.QueryMessageSizes = tzn::QueryMessageSizes();
+    return c;
+}
+
+TMailThread::TMailThread(uint16_t mode, TMailWindow window, TSessionContext context)
+    : FSessionMode(mode), FWindow(std::move(window)), FContext(std::move(context)) {
+    // The window's own rule for its gauge, for a window that leaves the handlers to us.
+    if (!FWindow.OnWork)
+        FWindow.OnWork = [this](TMxComponent&, TMxWorkMode mode, int64_t count) {
+            const uintptr_t direction = FDirection.load();
+            if ((direction == kMailDirectionReceiving && mode == TMxWorkMode::Read) ||
+                (direction == kMailDirectionSending && mode == TMxWorkMode::Write))
+                PostToWindow(WM_MAIL_PROGRESS, 0, static_cast<intptr_t>(count));
+        };
+}
+
+TMailThread::~TMailThread() {
+    if (FOutMail)
+        ClearLetterList(*FOutMail);
+}
+
+MailSettings TMailThread::Settings() const {
+    return FContext.Settings ? FContext.Settings() : MailSettingsSnapshot();
+}
+
+intptr_t TMailThread::SendToWindow(unsigned msg, uintptr_t wParam, intptr_t lParam) {
+    if (!FWindow.Send)
+        return 0;
+    try {
+        return FWindow.Send(msg, wParam, lParam, true);
+    } catch (...) {
+        // A window that cannot take the message must not end the session.
+        return 0;
+    }
+}
+
+void TMailThread::PostToWindow(unsigned msg, uintptr_t wParam, intptr_t lParam) {
+    if (!FWindow.Send)
+        return;
+    try {
+        FWindow.Send(msg, wParam, lParam, false);
+    } catch (...) {
+    }
+}
+
+void TMailThread::BeginTransfer(uintptr_t direction, int64_t size, bool synchronous) {
+    FDirection = direction;
+    const auto lParam = static_cast<intptr_t>(size);
+    if (synchronous)
+        SendToWindow(WM_MAIL_BEGIN, direction, lParam);
+    else
+        PostToWindow(WM_MAIL_BEGIN, direction, lParam);
+}
+
+void TMailThread::EndTransfer(int64_t size, bool synchronous) {
+    FDirection = 0;
+    const auto lParam = static_cast<intptr_t>(size);
+    if (synchronous)
+        SendToWindow(WM_MAIL_END, 0, lParam);
+    else
+        PostToWindow(WM_MAIL_END, 0, lParam);
+}
+
+void TMailThread::AddSessionLog(const std::string& text) {
+    // No lock is held here: the window thread may itself wait for LogLock.
+    SendToWindow(WM_MAIL_LOG, 0, reinterpret_cast<intptr_t>(text.c_str()));
+    try {
+        AppendSessionLogLine(text);
+    } catch (const std::exception& e) {
+        // The line has reached the window; one notice there is enough, and the mail work
+        // goes on rather than stopping half-way over a log file.
+        if (!FLogFileFailed) {
+            FLogFileFailed = true;
+            const std::string notice = ru("Ошибка записи журнала сеанса: ") + e.what();
+            SendToWindow(WM_MAIL_LOG, 0, reinterpret_cast<intptr_t>(notice.c_str()));
+        }
+    }
+}
+
+void TMailThread::ConfigureClient(TMxTCPClient& client, const std::string& host, int port,
+                                  const MailSettings& settings) {
+    client.Host = host;
+    client.Port = static_cast<uint16_t>(port);
+    client.ConnectTimeout =
+        settings.ConnectTimeout > 0 ? settings.ConnectTimeout * 1000 : kMxSessionConnectTimeoutMs;
+    client.ReadTimeout =
+        settings.ReadTimeout > 0 ? settings.ReadTimeout * 1000 : kMxSessionReadTimeoutMs;
+    client.OnWork = FWindow.OnWork;
+    client.OnWorkBegin = FWindow.OnWorkBegin;
+    client.OnWorkEnd = FWindow.OnWorkEnd;
+}
+
+void TMailThread::PrepareStationReports() {
+    if (!FContext.Host)
+        throw std::runtime_error("No host services");
+    const int64_t shift = FContext.Host->GetParamValue(25, 0).ToInteger();
+    const std::vector<std::string> shifts{std::to_string(shift)};
+    if (FContext.PrepareStationData)
+        FContext.PrepareStationData(shifts);
+    else
+        AddSessionLog(ru("Подготовка данных смены ") + shifts.front() +
+                      ru(" пропущена: подготовка данных недоступна"));
+}
+
+void TMailThread::Execute() {
+    std::lock_guard<std::mutex> session(SessionLock());
+    try {
+        // Every session postpones the next automatic one, whatever happens after.
+        WriteAutoGetMailLastDate(Now());
+    } catch (const std::exception& e) {
+        AddSessionLog(ru("Ошибка: ") + e.what());
+    }
+    MailCancelRequested = false;
+    ResetLetterFileCounter();
+    FOutMail.reset();
+    try {
+        const bool networkUp = FContext.ConnectNetwork ? FContext.ConnectNetwork() : true;
+        if (networkUp) {
+            if (FSessionMode == 0) {
+                if (Settings().m_GetMailWithSort)
+                    GetMailSorted();
+                else
+                    GetMail();
+            }
+            LoadFolderLetters(FOutMail, MailFolder::OutBox);
+            if ((!FOutMail || FOutMail->Empty()) && FContext.ModuleMode == 0 &&
+                Settings().AutoOnNoMail) {
+                PrepareStationReports();
+                LoadFolderLetters(FOutMail, MailFolder::OutBox);
+            }
+            SendOutBox();
+            ApplyLetterMoves(FOutMail);
+        }
+    } catch (const std::exception& e) {
+        AddSessionLog(ru("Ошибка: ") + e.what());
+    } catch (...) {
+        AddSessionLog(ru("Ошибка: ") + "unknown error");
+    }
+    if (FOutMail) {
+        ClearLetterList(*FOutMail);
+        FOutMail.reset();
+    }
+    try {
+        if (FContext.EndNetwork)
+            FContext.EndNetwork();
+    } catch (...) {
+        // The end of a session ignores its own failures.
+    }
+    AddSessionLog(std::string(37, '='));
+}
+
+void StartMailSession(uint16_t mode, TMailWindow window, TSessionContext context) {
+    StartSessionThread([mode, window = std::move(window), context = std::move(context)] {
+        TMailThread thread(mode, window, context);
+        thread.Execute();
+    });
+}
+
+} // namespace tzn

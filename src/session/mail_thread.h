@@ -1,0 +1,119 @@
+// TMailThread: one mail session on a thread of its own. It brings the network up, collects
+// the letters addressed to this side (plain or sorted retrieval), delivers the outgoing
+// folder, drops the network again when so configured, and reports every step as a log line
+// to the mailbox window and the activity log. Sessions follow one another (SessionLock),
+// each with the mode it was started with.
+#pragma once
+
+#include "mail/component.h"
+#include "module/settings.h"
+#include "session/mail_messages.h"
+#include "store/mail_store.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace tzn {
+
+class THostServices;
+class TMxMessage;
+class TMxPOP3;
+class TMxTCPClient;
+class TMailboxJournal;
+
+// The mailbox window as a session sees it: its message sink, and its handlers of the mail
+// clients' work events (MailClientWork ...). Handlers left unset are replaced by the window's
+// rule: progress is posted only while the direction announced by WM_MAIL_BEGIN matches the
+// work (receiving: reading, sending: writing).
+struct TMailWindow {
+    TMailMessageSink Send;
+    TMxWorkEvent OnWork;
+    TMxWorkBeginEvent OnWorkBegin;
+    TMxWorkEndEvent OnWorkEnd;
+};
+
+// Everything else a session needs, given at creation.
+struct TSessionContext {
+    THostServices* Host = nullptr;
+    uint8_t ModuleMode = 0; // 0 station side, 1 office side
+    std::string StationCode;
+    bool QueryMessageSizes = true;
+    // The settings as they are at the moment of the call; unset: the module's record.
+    std::function<MailSettings()> Settings;
+    // Brings the network up; false: no network, the session skips to its end. Unset: the
+    // local network is taken to be up.
+    std::function<bool()> ConnectNetwork;
+    // Drops what ConnectNetwork brought up, when so configured. Unset: nothing to drop.
+    std::function<void()> EndNetwork;
+    // Prepares the reports of these shifts into the outgoing folder. Unset: logged, skipped.
+    std::function<void(const std::vector<std::string>& shifts)> PrepareStationData;
+
+    // Host, mode, station code and size-query flag of the loaded module.
+    static TSessionContext FromModule();
+};
+
+class TMailThread {
+public:
+    // mode 0: full session (receive, then send); any other value: send only.
+    TMailThread(uint16_t mode, TMailWindow window, TSessionContext context);
+    ~TMailThread();
+    TMailThread(const TMailThread&) = delete;
+    TMailThread& operator=(const TMailThread&) = delete;
+
+    // The whole session on the calling thread; never throws.
+    void Execute();
+    // One log line: to the window first (synchronously, no lock held), then to the session
+    // log file under LogLock. A file that cannot be written is reported once per session in
+    // the window; the session goes on (its lines still reach the window).
+    void AddSessionLog(const std::string& text);
+
+    // The steps, public for the tests that drive one of them alone.
+    void SendOutBox();    // delivers FOutMail, marking delivered letters for Sent
+    bool GetMail();       // retrieval, last letter first
+    bool GetMailSorted(); // retrieval, sender by sender, oldest first
+    StoredLetterListVar& OutMail() { return FOutMail; }
+
+private:
+    MailSettings Settings() const;
+    intptr_t SendToWindow(unsigned msg, uintptr_t wParam, intptr_t lParam);
+    void PostToWindow(unsigned msg, uintptr_t wParam, intptr_t lParam);
+    void BeginTransfer(uintptr_t direction, int64_t size, bool synchronous);
+    void EndTransfer(int64_t size, bool synchronous);
+    // Server, port, account, time-outs and the window's work handlers.
+    void ConfigureClient(TMxTCPClient& client, const std::string& host, int port,
+                         const MailSettings& settings);
+    void PrepareStationReports();
+
+    // Steps shared by both retrievals (retrieval_steps.cpp).
+    std::string SubjectTagCode() const { return FContext.StationCode; }
+    void RecodeHeaders(TMxMessage& letter);
+    static void TakeBodyFromTextParts(TMxMessage& letter);
+    void KeepLetterCopies(TMxMessage& letter, const MailSettings& settings);
+    void KeepTemporaryCopy(TMxMessage& letter, const std::string& mailDir);
+    void DeleteOnServer(TMxPOP3& pop, int msgNum, const std::string& fromText);
+    // False when the letter was imported before: it is then deleted on the server, not
+    // processed again. `key` receives its journal key, to record once it is processed.
+    bool FirstImport(TMxPOP3& pop, TMailboxJournal& journal, int msgNum, TMxMessage& letter,
+                     int64_t size, bool sizeKnown, std::string& key);
+    void CloseRetrieval(TMxPOP3& pop, int received);
+    void ProcessLetter(TMxMessage& letter);
+
+    // The expected size of every letter when the server is not asked for sizes.
+    static constexpr int64_t kUnqueriedLetterSize = 1000000;
+
+    const uint16_t FSessionMode;
+    TMailWindow FWindow;
+    TSessionContext FContext;
+    StoredLetterListVar FOutMail;
+    std::atomic<uintptr_t> FDirection{0}; // the transfer the window's gauge follows
+    bool FLogFileFailed = false;
+};
+
+// Starts a session of this mode on a new thread (joined by the session registry).
+void StartMailSession(uint16_t mode, TMailWindow window,
+                      TSessionContext context = TSessionContext::FromModule());
+
+} // namespace tzn

@@ -1,0 +1,49 @@
+// A retrieval's use of the journal of imported letters over one POP3 connection: letters are
+// keyed by the server's unique ids when it offers them, else by Message-ID and size; entries
+// of letters the server no longer holds are pruned so the journal stays small.
+#pragma once
+
+#include "session/retrieval_journal.h"
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+
+namespace tzn {
+
+class TMxPOP3;
+
+class TMailboxJournal {
+public:
+    using Log = std::function<void(const std::string& line)>;
+    explicit TMailboxJournal(Log log) : FLog(std::move(log)) {}
+
+    // Loads the journal of user@host and asks the server for its unique ids. A journal that
+    // cannot be read is reported and not used (nor overwritten) in this run.
+    void Open(TMxPOP3& pop, const std::string& mailDir, const std::string& host,
+              const std::string& user);
+    // The key of letter `msgNum`; size < 0 when unknown. Empty: the letter cannot be keyed.
+    std::string KeyOf(int msgNum, const std::string& messageId, int64_t size) const;
+    bool Imported(const std::string& key) const;
+    // Notes the letter as imported; a failure to write is reported, not raised.
+    void Record(const std::string& key);
+    // Without unique ids the mailbox's keys are learnt letter by letter: Seen for each letter
+    // keyed, Missed for one that could not be; Finish prunes only when nothing was missed.
+    void Seen(const std::string& key);
+    void Missed() { FMissed = true; }
+    void Finish();
+
+private:
+    void Report(const std::string& error) const;
+
+    Log FLog;
+    std::optional<TRetrievalJournal> FJournal;
+    bool FByUid = false;
+    std::map<int, std::string> FUids;
+    std::set<std::string> FSeen;
+    bool FMissed = false;
+};
+
+} // namespace tzn

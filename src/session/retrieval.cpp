@@ -1,0 +1,133 @@
+// Retrieval: the server mailbox from its last letter to its first; every letter whose
+// subject carries this side's tag is downloaded, processed, kept and deleted on the server.
+#include "mail/message.h"
+#include "mail/pop3.h"
+#include "platform/cp1251.h"
+#include "session/mail_thread.h"
+#include "session/mailbox_journal.h"
+#include "session/session_state.h"
+#include "session/subject_tag.h"
+
+#include <optional>
+#include <stdexcept>
+
+namespace tzn {
+
+bool TMailThread::GetMail() {
+    TMailReceivingScope receiving;
+    const MailSettings settings = Settings();
+    TMxPOP3 pop;
+    ConfigureClient(pop, settings.POP3Host, settings.POP3Port, settings);
+    pop.Username = settings.UserName;
+    pop.Password = settings.Password;
+
+    AddSessionLog(ru("======== Старт приема писем ========="));
+    AddSessionLog(ru("Соединение с почтовым сервером..."));
+    int received = 0;
+    try {
+        pop.ConnectToServer();
+    } catch (const std::exception& e) {
+        AddSessionLog(ru("Ошибка соединения с POP3 сервером: ") + e.what());
+        try {
+            pop.CloseConnection();
+        } catch (...) {
+        }
+        CloseRetrieval(pop, received);
+        return false;
+    }
+
+    const std::string cancelText = ru("Передача данных отмененна пользователем");
+    const std::string lostText = ru("Разрыв связи с почтовым сервером, прием писем не возможен!");
+    bool result = false;
+    std::optional<std::string> failure;
+    try {
+        if (pop.IsConnected()) {
+            AddSessionLog(ru("Соединение с POP3 сервером прошло удачно."));
+            AddSessionLog(ru("Проверка почтового ящика..."));
+            const int count = pop.MessageCount();
+            AddSessionLog(ru("На сервере писем: ") + std::to_string(count));
+            TMailboxJournal journal([this](const std::string& line) { AddSessionLog(line); });
+            journal.Open(pop, settings.MailDir, settings.POP3Host, settings.UserName);
+            for (int i = count; i >= 1; --i) {
+                try {
+                    if (MailCancelRequested)
+                        throw std::runtime_error(cancelText);
+                    TMxMessage header;
+                    try {
+                        pop.FetchHeader(i, header);
+                    } catch (const std::exception& e) {
+                        AddSessionLog(ru("Ошибка приема заголовка: ") + e.what());
+                        journal.Missed();
+                    }
+                    RecodeHeaders(header);
+                    if (!SubjectCarriesTag(header.Subject, SubjectTagCode()))
+                        continue;
+                    AddSessionLog(ru("Найдено письмо от: ") + header.From().Text());
+                    int64_t size = kUnqueriedLetterSize;
+                    if (FContext.QueryMessageSizes) {
+                        try {
+                            size = pop.MessageSize(i);
+                        } catch (const std::exception& e) {
+                            const std::string line =
+                                ru("Ошибка получения размера письма: ") + e.what();
+                            AddSessionLog(line);
+                            throw std::runtime_error(line);
+                        }
+                    } else {
+                        AddSessionLog(ru("определение размера письма пропущено"));
+                    }
+                    TMxMessage letter;
+                    BeginTransfer(kMailDirectionReceiving, size, false);
+                    bool fetched = false;
+                    try {
+                        fetched = pop.FetchMessage(i, letter);
+                    } catch (const std::exception& e) {
+                        const std::string line =
+                            ru("Ошибка получения письма (данные повреждены): ") + e.what();
+                        AddSessionLog(line);
+                        throw std::runtime_error(line);
+                    }
+                    if (!fetched) {
+                        AddSessionLog(ru("Письмо НЕ считано"));
+                        EndTransfer(size, false);
+                        journal.Missed();
+                        continue;
+                    }
+                    EndTransfer(size, false);
+                    AddSessionLog(ru("Получено письмо от: ") + letter.From().Text());
+                    ++received;
+                    std::string key;
+                    if (!FirstImport(pop, journal, i, letter, size, true, key))
+                        continue;
+                    TakeBodyFromTextParts(letter);
+                    RecodeHeaders(letter);
+                    ProcessLetter(letter);
+                    // Recorded before the deletion: a connection cut before the farewell
+                    // undoes the deletion, and the letter must not be imported again then.
+                    journal.Record(key);
+                    KeepLetterCopies(letter, settings);
+                    DeleteOnServer(pop, i, letter.From().Text());
+                } catch (const std::exception& e) {
+                    journal.Missed();
+                    AddSessionLog(ru("Ошибка приема письма: ") + e.what());
+                    if (!pop.IsConnected()) {
+                        AddSessionLog(lostText);
+                        throw std::runtime_error(lostText);
+                    }
+                }
+            }
+            journal.Finish();
+            result = true;
+        }
+    } catch (const std::exception& e) {
+        failure = e.what();
+    }
+    CloseRetrieval(pop, received);
+    MailReceiving = false;
+    if (failure)
+        AddSessionLog(ru("Ошибка: ") + *failure);
+    AddSessionLog(ru("======== Прием писем завершен========"));
+    return result;
+}
+
+} // namespace tzn

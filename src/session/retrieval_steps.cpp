@@ -1,0 +1,113 @@
+// The steps both retrievals share: header recoding, the body, the copies kept in the mail
+// store, the journal test, the deletion on the server and the closing of the connection.
+#include "mail/message.h"
+#include "mail/pop3.h"
+#include "platform/cp1251.h"
+#include "platform/datetime.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "session/mail_thread.h"
+#include "session/mailbox_journal.h"
+#include "session/session_state.h"
+#include "store/header_recoding.h"
+#include "store/letter_files.h"
+#include "store/letter_processing.h"
+#include "tznmail/host.h"
+
+#include <filesystem>
+#include <stdexcept>
+
+namespace tzn {
+namespace {
+
+// A sender's display name as one folder level: it must not climb out of "TMPinMail".
+std::string FolderLevel(std::string name) {
+    for (char& c : name)
+        if (c == '\\' || c == '/' || c == ':')
+            c = '_';
+    if (name == "." || name == "..")
+        name = "_";
+    return name;
+}
+
+// Creates one folder level (not its parents); an existing folder is fine.
+void CreateFolder(const std::string& path) {
+    if (DirectoryExists(path))
+        return;
+    std::error_code ec;
+    std::filesystem::create_directory(NativePath(path), ec);
+    if (ec)
+        throw std::runtime_error("Cannot create folder \"" + path + "\". " + ec.message());
+}
+
+} // namespace
+
+void TMailThread::RecodeHeaders(TMxMessage& letter) {
+    RecodeMessageHeaders(letter, [this](const std::string& line) { AddSessionLog(line); });
+}
+
+void TMailThread::TakeBodyFromTextParts(TMxMessage& letter) {
+    for (size_t i = 0; i < letter.MessageParts.Count(); ++i)
+        if (const TMxText* text = letter.MessageParts[i].AsText())
+            letter.Body = text->Body;
+}
+
+void TMailThread::ProcessLetter(TMxMessage& letter) {
+    ProcessReceivedLetter(letter);
+}
+
+void TMailThread::KeepTemporaryCopy(TMxMessage& letter, const std::string& mailDir) {
+    const std::string root = IncludeTrailingBackslash(mailDir) + "TMPinMail";
+    CreateFolder(root);
+    const std::string sender = FolderLevel(letter.From().Name);
+    std::string folder = root + "\\";
+    if (!sender.empty()) {
+        folder += sender;
+        CreateFolder(folder);
+        folder += "\\";
+    }
+    letter.WriteToFile(folder + LetterFileStem(Now(), LetterFileCounter()));
+}
+
+void TMailThread::KeepLetterCopies(TMxMessage& letter, const MailSettings& settings) {
+    if (!settings.IsSaveInMail)
+        return;
+    SaveLetterToFolder(letter, MailFolder::InBox);
+    if (FContext.Host && FContext.Host->GetParamValue(46, 0).ToInteger() == 3)
+        KeepTemporaryCopy(letter, settings.MailDir);
+}
+
+void TMailThread::DeleteOnServer(TMxPOP3& pop, int msgNum, const std::string& fromText) {
+    if (pop.DeleteMessage(msgNum))
+        AddSessionLog(ru("Удалено письмо с сервера: ") + fromText);
+    else
+        AddSessionLog(ru("Письмо с сервера НЕ удалено: ") + fromText);
+}
+
+bool TMailThread::FirstImport(TMxPOP3& pop, TMailboxJournal& journal, int msgNum,
+                              TMxMessage& letter, int64_t size, bool sizeKnown, std::string& key) {
+    key = journal.KeyOf(msgNum, letter.MsgId, sizeKnown ? size : -1);
+    journal.Seen(key);
+    if (!journal.Imported(key))
+        return true;
+    const std::string fromText = letter.From().Text();
+    AddSessionLog(ru("Письмо уже было обработано, повторно не обрабатывается: ") + fromText);
+    DeleteOnServer(pop, msgNum, fromText);
+    return false;
+}
+
+void TMailThread::CloseRetrieval(TMxPOP3& pop, int received) {
+    if (pop.IsConnected()) {
+        AddSessionLog(ru("Завершение соединения с почтовым сервером..."));
+        try {
+            pop.CloseConnection();
+        } catch (const std::exception& e) {
+            AddSessionLog(ru("Ошибка разрыва соединения с сервером: ") + e.what());
+        }
+    } else {
+        AddSessionLog(ru("Произошел разрыв связи с почтовым сервером!"));
+    }
+    AddSessionLog(ru("Соединение завершено. Получено ") + std::to_string(received) + ru(" писем."));
+}
+
+} // namespace tzn

@@ -1,0 +1,40 @@
+// Process-wide state of the mail sessions: the lock that makes sessions follow one another,
+// the two flags shared with the mailbox window, and the registry of running session threads
+// that lets the module wait for them before it destroys the window.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+
+namespace tzn {
+
+// Held by a session for the whole of its run.
+std::mutex& SessionLock();
+
+// Set by the mailbox window when it closes during a retrieval; cleared when a session starts.
+extern std::atomic<bool> MailCancelRequested;
+// True while a retrieval run is in progress.
+extern std::atomic<bool> MailReceiving;
+
+// MailReceiving is true for the life of the scope (a retrieval run), however it ends.
+class TMailReceivingScope {
+public:
+    TMailReceivingScope() { MailReceiving = true; }
+    ~TMailReceivingScope() { MailReceiving = false; }
+    TMailReceivingScope(const TMailReceivingScope&) = delete;
+    TMailReceivingScope& operator=(const TMailReceivingScope&) = delete;
+};
+
+// Runs `body` on a new thread that the registry joins later. Never blocks.
+void StartSessionThread(std::function<void()> body);
+// Session threads started and not yet finished.
+int SessionsRunning();
+// Waits until no session thread runs, calling `pump` (the window thread's message
+// processing, so that a session waiting for the window can finish) between short waits.
+// False when `timeout` passed first.
+bool WaitForSessions(const std::function<void()>& pump = {},
+                     std::chrono::milliseconds timeout = std::chrono::hours(24));
+
+} // namespace tzn

@@ -1,0 +1,162 @@
+// Sorted retrieval: a header pass collects the letters carrying this side's tag, they are
+// ordered sender by sender and oldest first, and only then downloaded, kept, processed and
+// deleted one by one, so the host imports each sender's data in the order it was written.
+#include "mail/message.h"
+#include "mail/pop3.h"
+#include "platform/cp1251.h"
+#include "platform/datetime.h"
+#include "session/found_letters.h"
+#include "session/mail_thread.h"
+#include "session/mailbox_journal.h"
+#include "session/session_state.h"
+#include "session/subject_tag.h"
+#include "store/letter_files.h"
+
+#include <optional>
+#include <stdexcept>
+
+namespace tzn {
+
+bool TMailThread::GetMailSorted() {
+    TMailReceivingScope receiving;
+    const MailSettings settings = Settings();
+    TMxPOP3 pop;
+    ConfigureClient(pop, settings.POP3Host, settings.POP3Port, settings);
+    pop.Username = settings.UserName;
+    pop.Password = settings.Password;
+
+    AddSessionLog(ru("======== Старт приема писем ========="));
+    AddSessionLog(ru("Соединение с почтовым сервером..."));
+    int received = 0;
+    try {
+        pop.ConnectToServer();
+    } catch (const std::exception& e) {
+        AddSessionLog(ru("Ошибка соединения с POP3 сервером: ") + e.what());
+        try {
+            pop.CloseConnection();
+        } catch (...) {
+        }
+        CloseRetrieval(pop, received);
+        return false;
+    }
+
+    const std::string cancelText = ru("Передача данных отмененна пользователем");
+    const std::string lostText = ru("Разрыв связи с почтовым сервером, прием писем не возможен!");
+    bool result = false;
+    std::optional<std::string> failure;
+    try {
+        if (pop.IsConnected()) {
+            AddSessionLog(ru("Соединение с POP3 сервером прошло удачно."));
+            AddSessionLog(ru("Проверка почтового ящика..."));
+            const int count = pop.MessageCount();
+            AddSessionLog(ru("На сервере писем: ") + std::to_string(count));
+            TMailboxJournal journal([this](const std::string& line) { AddSessionLog(line); });
+            journal.Open(pop, settings.MailDir, settings.POP3Host, settings.UserName);
+
+            FoundLetters found;
+            for (int i = count; i >= 1; --i) {
+                try {
+                    TMxMessage header;
+                    try {
+                        pop.FetchHeader(i, header);
+                    } catch (const std::exception& e) {
+                        AddSessionLog(ru("Ошибка приема заголовка: ") + e.what());
+                        journal.Missed();
+                    }
+                    RecodeHeaders(header);
+                    if (SubjectCarriesTag(header.Subject, SubjectTagCode())) {
+                        AddSessionLog(ru("Найдено письмо от: ") + header.From().Text());
+                        found.Add({i, header.From().Name, header.Date});
+                    }
+                } catch (const std::exception& e) {
+                    journal.Missed();
+                    AddSessionLog(ru("Ошибка приема письма: ") + e.what());
+                    if (!pop.IsConnected()) {
+                        AddSessionLog(lostText);
+                        throw std::runtime_error(lostText);
+                    }
+                }
+            }
+
+            AddSessionLog(ru("Обработка всех найденых писем с сортировкой!"));
+            const int collected = found.Count();
+            SortFoundLetters(found, Now());
+            if (found.Count() != collected)
+                journal.Missed(); // far-future letters stay on the server unseen
+
+            int64_t size = 0;
+            for (int k = 0; k < found.Count(); ++k) {
+                const int msgNum = found[k].MsgNum;
+                TMxMessage letter;
+                try {
+                    if (MailCancelRequested)
+                        throw std::runtime_error(cancelText);
+                    bool sizeKnown = true;
+                    if (FContext.QueryMessageSizes) {
+                        try {
+                            size = pop.MessageSize(msgNum);
+                        } catch (const std::exception& e) {
+                            AddSessionLog(ru("Ошибка получения размера письма: ") + e.what());
+                            sizeKnown = false;
+                        }
+                    } else {
+                        size = kUnqueriedLetterSize;
+                        AddSessionLog(ru("определение размера письма пропущено"));
+                    }
+                    BeginTransfer(kMailDirectionReceiving, size, false);
+                    bool fetched = false;
+                    try {
+                        fetched = pop.FetchMessage(msgNum, letter);
+                    } catch (const std::exception& e) {
+                        const std::string line =
+                            ru("Ошибка получения письма (данные повреждены): ") + e.what();
+                        AddSessionLog(line);
+                        throw std::runtime_error(line);
+                    }
+                    if (!fetched) {
+                        AddSessionLog(ru("Письмо НЕ считано"));
+                        EndTransfer(size, false);
+                        journal.Missed();
+                        continue;
+                    }
+                    EndTransfer(size, false);
+                    AddSessionLog(ru("Получено письмо от: ") + letter.From().Text());
+                    ++received;
+                    std::string key;
+                    if (!FirstImport(pop, journal, msgNum, letter, size, sizeKnown, key))
+                        continue;
+                    TakeBodyFromTextParts(letter);
+                    RecodeHeaders(letter);
+                    KeepLetterCopies(letter, settings);
+                    AddSessionLog(ru("Обработка письма с ") + letter.From().Name + ru(" от ") +
+                                  DateTimeToStr(letter.Date));
+                    ProcessLetter(letter);
+                    AddSessionLog(ru("Письмо обработано!"));
+                    // Recorded before the deletion: a connection cut before the farewell
+                    // undoes the deletion, and the letter must not be imported again then.
+                    journal.Record(key);
+                    DeleteOnServer(pop, msgNum, letter.From().Text());
+                } catch (const std::exception& e) {
+                    journal.Missed();
+                    if (MailCancelRequested)
+                        throw std::runtime_error(cancelText);
+                    // As far as it was downloaded: empty when nothing was.
+                    const std::string from =
+                        letter.FromList.Empty() ? std::string() : letter.From().Text();
+                    AddSessionLog(ru("Ошибка приема/обработки письма: ") + from + " : " + e.what());
+                }
+            }
+            journal.Finish();
+            result = true;
+        }
+    } catch (const std::exception& e) {
+        failure = e.what();
+    }
+    CloseRetrieval(pop, received);
+    MailReceiving = false;
+    if (failure)
+        AddSessionLog(ru("Ошибка: ") + *failure);
+    return result;
+}
+
+} // namespace tzn

@@ -1,0 +1,454 @@
+// Whole mail sessions against the real loopback Postfix and Dovecot: a normal full session
+// (another station's "TZN-123" letter left alone), an empty mailbox and a send-only run,
+// a refused recipient in the second of three letters, servers down or refusing the password,
+// sorted retrieval in the documented order, cancel during retrieval, and the journal that
+// keeps a letter from being imported twice after a cut before the farewell.
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <filesystem>
+#include <optional>
+#include <poll.h>
+
+#include "mail/header_coding.h"
+#include "mail/script_server.h"
+#include "mail_server.h"
+#include "module/module_state.h"
+#include "module/settings.h"
+#include "platform/cp1251.h"
+#include "platform/files.h"
+#include "platform/message_box.h"
+#include "platform/paths.h"
+#include "session/mail_thread.h"
+#include "session/session_state.h"
+#include "session/session_window.h"
+#include "store/fake_host.h"
+#include "store/letter_files.h"
+#include "store/mail_store.h"
+#include "temp_root.h"
+
+namespace tzn {
+namespace {
+
+// Mailboxes of this file (the other integration tests use 0..8).
+constexpr size_t kStation = 9;
+constexpr size_t kOffice = 10;
+constexpr size_t kQuiet = 11;
+constexpr size_t kRefusingSender = 12;
+constexpr size_t kRefusingTo = 13;
+constexpr size_t kWrongPassword = 14;
+constexpr size_t kSorted = 15;
+
+const std::string kClosing(37, '=');
+const std::string kStart = "======== Старт приема писем =========";
+const std::string kDone = "======== Прием писем завершен========";
+
+class SessionHost : public test::ScriptedHost {
+public:
+    int param46 = 0;
+    THostVariant GetParamValue(int number, int) override {
+        return number == 46 ? THostVariant(param46) : THostVariant();
+    }
+};
+
+// Forwards one connection to the server and cuts both sides when the client says QUIT, as
+// a line breaking down before the farewell would: the server then keeps its letters.
+class QuitCutter {
+public:
+    explicit QuitCutter(uint16_t upstream) : FUpstream(upstream) {
+        FListen = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(FListen, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(FListen, 1);
+        socklen_t len = sizeof a;
+        ::getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &len);
+        FPort = ntohs(a.sin_port);
+        FThread = std::thread([this] { Run(); });
+    }
+    ~QuitCutter() {
+        FThread.join();
+        ::close(FListen);
+    }
+    uint16_t Port() const { return FPort; }
+    bool Cut() const { return FCut; }
+
+private:
+    void Run() {
+        pollfd p{FListen, POLLIN, 0};
+        if (::poll(&p, 1, 10000) <= 0)
+            return;
+        const int client = ::accept(FListen, nullptr, nullptr);
+        const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(FUpstream);
+        ::connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        std::string fromClient;
+        char buf[65536];
+        for (;;) {
+            pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+            if (::poll(fds, 2, 30000) <= 0)
+                break;
+            if (fds[0].revents) {
+                const ssize_t n = ::recv(client, buf, sizeof buf, 0);
+                if (n <= 0)
+                    break;
+                fromClient.append(buf, static_cast<size_t>(n));
+                if (fromClient.find("QUIT\r\n") != std::string::npos) {
+                    FCut = true;
+                    break;
+                }
+                ::send(server, buf, static_cast<size_t>(n), MSG_NOSIGNAL);
+            }
+            if (fds[1].revents) {
+                const ssize_t n = ::recv(server, buf, sizeof buf, 0);
+                if (n <= 0)
+                    break;
+                ::send(client, buf, static_cast<size_t>(n), MSG_NOSIGNAL);
+            }
+        }
+        ::close(client);
+        ::close(server);
+    }
+
+    uint16_t FUpstream;
+    uint16_t FPort = 0;
+    int FListen = -1;
+    std::thread FThread;
+    std::atomic<bool> FCut{false};
+};
+
+class SessionRun : public test::MailServerTest {
+protected:
+    void SetUp() override {
+        test::MailServerTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        FRoot.emplace();
+        std::filesystem::current_path(FRoot->Dir());
+        std::filesystem::create_directories(FRoot->Dir() / "LogFiles");
+        ResetModuleState();
+        settings.MailDir = "C:\\MAIL\\";
+        settings.POP3Host = settings.SMTPHost = "127.0.0.1";
+        settings.POP3Port = Env.Pop3Port;
+        settings.SMTPPort = Env.SmtpPort;
+        settings.ReadTimeout = 30;
+        SetMailSettings(settings);
+        CreateMailFolders(settings.MailDir);
+        SetDataDir("C:\\DATA\\");
+        ASSERT_TRUE(ForceDirectories(DataDir()));
+        SetStationCode("12");
+        SetHost(&host);
+        host.readFile = [](const std::string& path) { return test::ReadFile(NativePath(path)); };
+        ClearRecordedMessageBoxes();
+        MailCancelRequested = false;
+    }
+    void TearDown() override {
+        SetHost(nullptr);
+        ResetModuleState();
+        SetMailSettings(MailSettings{});
+        MailCancelRequested = false;
+        FRoot.reset();
+    }
+    // The session's mailbox account.
+    void Account(const test::MailUser& u) {
+        settings.UserName = u.Login;
+        settings.Password = u.Password;
+        SetMailSettings(settings);
+    }
+    TSessionContext Context() {
+        TSessionContext c = TSessionContext::FromModule();
+        c.ConnectNetwork = [] { return true; };
+        return c;
+    }
+    // Puts a letter into the mailbox of `to`, with one data file attached, and waits until
+    // it is there.
+    void Deposit(const test::MailUser& to, const std::string& fromName, const std::string& subject,
+                 const std::string& data, TDateTime date = 0) {
+        const int before = Count(to);
+        const auto file = FRoot->Dir() / ("data-" + std::to_string(++FDeposits) + ".dat");
+        test::WriteFile(file, data);
+        TMxMessage m;
+        m.From().Name = fromName;
+        m.From().Address = User(kOffice).Address;
+        m.Recipients.SetEMailAddresses(to.Address);
+        m.Subject = subject;
+        m.Date = date;
+        m.Body = {"data follows"};
+        m.MessageParts.AddAttachment(file.string());
+        TMxSMTP smtp;
+        ConfigureSmtp(smtp, to);
+        smtp.ConnectToServer();
+        smtp.SendMail(m);
+        smtp.CloseConnection();
+        ASSERT_EQ(WaitForCount(to, before + 1), before + 1);
+    }
+    void Outgoing(const std::string& to, const std::string& subject) {
+        TMxMessage m;
+        m.From().Address = settings.UserName + "@" + Env.Domain;
+        m.Recipients.SetEMailAddresses(to);
+        m.Subject = subject;
+        m.Body = {"report"};
+        ASSERT_TRUE(SaveLetterToFolder(m, MailFolder::OutBox));
+    }
+    size_t Files(MailFolder f) {
+        return FindFiles(FolderPath(settings.MailDir, f), "*.eml").size();
+    }
+    std::vector<std::string> Ru(std::initializer_list<std::string> utf8) {
+        std::vector<std::string> out;
+        for (const auto& s : utf8)
+            out.push_back(ru(s));
+        return out;
+    }
+
+    std::optional<test::TempRoot> FRoot;
+    MailSettings settings;
+    SessionHost host;
+    test::RecordingWindow window;
+    int FDeposits = 0;
+};
+
+TEST_F(SessionRun, FullSessionTakesOwnLettersLeavesStation123AndSends) {
+    const auto& box = User(kStation);
+    Empty(box);
+    Empty(User(kOffice));
+    Account(box);
+    host.param46 = 3;
+    Deposit(box, "Office", "TZN-12 first", "first data");
+    Deposit(box, "Office", "TZN-123 not ours", "other station");
+    Deposit(box, "Office", "tzn-12 second", "second data");
+    Outgoing(User(kOffice).Address, "TZN-Office report");
+
+    TMailThread(0, window.Window(), Context()).Execute();
+
+    const std::string from = "Office <" + User(kOffice).Address + ">";
+    const std::string to = User(kOffice).Address;
+    std::vector<std::string> expected = Ru({kStart, "Соединение с почтовым сервером...",
+                                            "Соединение с POP3 сервером прошло удачно.",
+                                            "Проверка почтового ящика...", "На сервере писем: 3"});
+    for (int letter = 0; letter < 2; ++letter)
+        for (const char* line :
+             {"Найдено письмо от: ", "Получено письмо от: ", "Удалено письмо с сервера: "})
+            expected.push_back(ru(line) + from);
+    for (const auto& l :
+         Ru({"Завершение соединения с почтовым сервером...",
+             "Соединение завершено. Получено 2 писем.", kDone, "Соединение с почтовым сервером...",
+             "Соединение с SMTP сервером прошло удачно.", "Отправка почты - 1 писем в очереди."}))
+        expected.push_back(l);
+    expected.push_back(ru("Отправка письма для ") + to);
+    expected.push_back(ru("Отправлено письмо для ") + to);
+    expected.push_back(ru("Завершение соединения с почтовым сервером..."));
+    expected.push_back(ru("Соединение завершено. Отправлено 1 писем."));
+    expected.push_back(kClosing);
+    EXPECT_EQ(window.Lines(), expected);
+
+    // Newest first: the host saw the second letter's data, then the first's.
+    ASSERT_EQ(host.imports.size(), 2u);
+    EXPECT_EQ(host.imports[0].contentSeen, "second data");
+    EXPECT_EQ(host.imports[1].contentSeen, "first data");
+    EXPECT_EQ(Count(box), 1) << "station 123's letter stays on the server";
+    EXPECT_EQ(Files(MailFolder::InBox), 2u);
+    EXPECT_EQ(Files(MailFolder::OutBox), 0u);
+    EXPECT_EQ(Files(MailFolder::Sent), 1u);
+    EXPECT_EQ(FindFiles("C:\\MAIL\\TMPinMail\\Office\\", "*").size(), 2u);
+    EXPECT_EQ(WaitForCount(User(kOffice), 1), 1);
+
+    // The file holds the same lines, each with its time stamp.
+    const std::string log = test::ReadFile(FRoot->Dir() / "LogFiles" / "TZNMail.log");
+    EXPECT_NE(log.find(" - " + ru("Соединение завершено. Получено 2 писем.") + "\r\n"),
+              std::string::npos);
+
+    // The gauge: begin and end around each letter, progress only in between.
+    int open = 0, progressOutside = 0, begins = 0;
+    for (const auto& m : window.Messages()) {
+        if (m.Msg == WM_MAIL_BEGIN)
+            ++begins, open = 1;
+        else if (m.Msg == WM_MAIL_END)
+            open = 0;
+        else if (m.Msg == WM_MAIL_PROGRESS && !open)
+            ++progressOutside;
+    }
+    EXPECT_EQ(begins, 3);
+    EXPECT_EQ(progressOutside, 0);
+}
+
+TEST_F(SessionRun, EmptyMailboxSendOnlyAndNoDoubleImportAfterACutBeforeQuit) {
+    const auto& box = User(kQuiet);
+    Empty(box);
+    Account(box);
+    TMailThread(0, window.Window(), Context()).Execute();
+    EXPECT_EQ(window.Lines(),
+              Ru({kStart, "Соединение с почтовым сервером...",
+                  "Соединение с POP3 сервером прошло удачно.", "Проверка почтового ящика...",
+                  "На сервере писем: 0", "Завершение соединения с почтовым сервером...",
+                  "Соединение завершено. Получено 0 писем.", kDone, kClosing}));
+
+    test::RecordingWindow sendOnly;
+    TMailThread(1, sendOnly.Window(), Context()).Execute();
+    EXPECT_EQ(sendOnly.Lines(), std::vector<std::string>{kClosing});
+
+    // The letter is processed, then the line breaks at the farewell: the server undoes the
+    // deletion and offers the letter again.
+    Deposit(box, "Office", "TZN-12 once", "import me once");
+    {
+        QuitCutter cutter(Env.Pop3Port);
+        settings.POP3Port = cutter.Port();
+        SetMailSettings(settings);
+        test::RecordingWindow cut;
+        TMailThread(0, cut.Window(), Context()).GetMail();
+        EXPECT_TRUE(cutter.Cut());
+    }
+    ASSERT_EQ(host.imports.size(), 1u);
+    EXPECT_EQ(Count(box), 1);
+
+    settings.POP3Port = Env.Pop3Port;
+    SetMailSettings(settings);
+    test::RecordingWindow again;
+    TMailThread(0, again.Window(), Context()).GetMail();
+    const std::string from = "Office <" + User(kOffice).Address + ">";
+    EXPECT_EQ(again.Lines(),
+              (std::vector<std::string>{
+                  ru(kStart), ru("Соединение с почтовым сервером..."),
+                  ru("Соединение с POP3 сервером прошло удачно."),
+                  ru("Проверка почтового ящика..."), ru("На сервере писем: 1"),
+                  ru("Найдено письмо от: ") + from, ru("Получено письмо от: ") + from,
+                  ru("Письмо уже было обработано, повторно не обрабатывается: ") + from,
+                  ru("Удалено письмо с сервера: ") + from,
+                  ru("Завершение соединения с почтовым сервером..."),
+                  ru("Соединение завершено. Получено 1 писем."), ru(kDone)}));
+    EXPECT_EQ(host.imports.size(), 1u) << "not handed to the host again";
+    EXPECT_EQ(Count(box), 0);
+
+    // The next run finds the letter gone and forgets it.
+    TMailThread(0, again.Window(), Context()).GetMail();
+    const auto journals = FindFiles("C:\\MAIL\\", "*.jrn");
+    ASSERT_EQ(journals.size(), 1u);
+    EXPECT_EQ(test::ReadFile(NativePath("C:\\MAIL\\" + journals[0])), "");
+}
+
+TEST_F(SessionRun, RefusedRecipientInTheSecondOfThreeLetters) {
+    const auto& to = User(kRefusingTo);
+    Empty(to);
+    Account(User(kRefusingSender));
+    const std::string nobody = "nobody-here@" + Env.Domain;
+    Outgoing(to.Address, "TZN-Office one");
+    Outgoing(nobody, "TZN-Office two");
+    Outgoing(to.Address, "TZN-Office three");
+
+    TMailThread(1, window.Window(), Context()).Execute();
+
+    const auto lines = window.Lines();
+    ASSERT_EQ(lines.size(), 10u) << ::testing::PrintToString(lines);
+    EXPECT_EQ(
+        std::vector<std::string>(lines.begin(), lines.begin() + 9),
+        (std::vector<std::string>{
+            ru("Соединение с почтовым сервером..."),
+            ru("Соединение с SMTP сервером прошло удачно."),
+            ru("Отправка почты - 3 писем в очереди."), ru("Отправка письма для ") + to.Address,
+            ru("Отправлено письмо для ") + to.Address, ru("Отправка письма для ") + nobody,
+            ru("Завершение соединения с почтовым сервером..."),
+            ru("Соединение завершено. Отправлено 1 писем."), lines[8]}));
+    EXPECT_EQ(lines[8].rfind(ru("Ошибка: "), 0), 0u);
+    EXPECT_NE(lines[8].find("nobody-here@"), std::string::npos) << lines[8];
+    EXPECT_EQ(lines[9], kClosing);
+    EXPECT_EQ(Files(MailFolder::Sent), 1u);
+    EXPECT_EQ(Files(MailFolder::OutBox), 2u);
+    EXPECT_EQ(WaitForCount(to, 1), 1);
+    EXPECT_TRUE(EncodeHeaderWords);
+}
+
+TEST_F(SessionRun, SmtpServerDownAndPop3PasswordRefused) {
+    test::MailUser wrong = User(kWrongPassword);
+    wrong.Password += "-wrong";
+    Account(wrong);
+    // A port nobody listens on: bound and released again.
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(s);
+    settings.SMTPPort = ntohs(a.sin_port);
+    SetMailSettings(settings);
+    Outgoing(User(kOffice).Address, "TZN-Office stays");
+
+    TMailThread(0, window.Window(), Context()).Execute();
+
+    const auto lines = window.Lines();
+    ASSERT_EQ(lines.size(), 8u) << ::testing::PrintToString(lines);
+    EXPECT_EQ(lines[0], ru(kStart));
+    EXPECT_EQ(lines[2].rfind(ru("Ошибка соединения с POP3 сервером: "), 0), 0u) << lines[2];
+    EXPECT_EQ(lines[3], ru("Произошел разрыв связи с почтовым сервером!"));
+    EXPECT_EQ(lines[4], ru("Соединение завершено. Получено 0 писем."));
+    EXPECT_EQ(lines[5], ru("Соединение с почтовым сервером..."));
+    EXPECT_EQ(lines[6].rfind(ru("Ошибка соединения с SMTP сервером: "), 0), 0u) << lines[6];
+    EXPECT_NE(lines[6].find("refused"), std::string::npos) << lines[6];
+    EXPECT_EQ(lines[7], kClosing);
+    EXPECT_EQ(Files(MailFolder::OutBox), 1u);
+    EXPECT_TRUE(EncodeHeaderWords);
+}
+
+TEST_F(SessionRun, SortedRetrievalOrderThenCancelDuringRetrieval) {
+    const auto& box = User(kSorted);
+    Empty(box);
+    Account(box);
+    settings.m_GetMailWithSort = true;
+    SetMailSettings(settings);
+    const TDateTime day1 = EncodeDateTime(2026, 11, 1, 9, 0, 0);
+    Deposit(box, "A", "TZN-12 #1", "A3", day1 + 2);
+    Deposit(box, "B", "TZN-12 #2", "B1", day1);
+    Deposit(box, "A", "TZN-12 #3", "A1", day1);
+    Deposit(box, "A", "TZN-77 #4", "other", day1);
+    Deposit(box, "B", "TZN-12 #5", "B2", day1 + 1);
+    Deposit(box, "A", "TZN-12 #6", "A2", day1 + 1);
+
+    TMailThread(0, window.Window(), Context()).Execute();
+
+    std::vector<std::string> processing, imported;
+    for (const auto& l : window.Lines())
+        if (l.rfind(ru("Обработка письма с "), 0) == 0)
+            processing.push_back(l);
+    for (const auto& i : host.imports)
+        imported.push_back(i.contentSeen);
+    // Letters 3, 6, 1 of A, then 2, 5 of B.
+    EXPECT_EQ(imported, (std::vector<std::string>{"A1", "A2", "A3", "B1", "B2"}));
+    ASSERT_EQ(processing.size(), 5u);
+    EXPECT_EQ(processing[0], ru("Обработка письма с A от ") + DateTimeToStr(day1));
+    EXPECT_EQ(processing[4], ru("Обработка письма с B от ") + DateTimeToStr(day1 + 1));
+    EXPECT_TRUE(test::HasLine(window.Lines(), ru("Обработка всех найденых писем с сортировкой!")));
+    EXPECT_FALSE(test::HasLine(window.Lines(), ru(kDone))) << "no closing banner";
+    EXPECT_EQ(Count(box), 1) << "letter 4 is never taken";
+
+    // Cancel as the first of three letters arrives: it is finished and deleted, the other
+    // two are reported without server traffic and stay.
+    settings.m_GetMailWithSort = false;
+    SetMailSettings(settings);
+    for (const char* data : {"c1", "c2", "c3"})
+        Deposit(box, "Office", "TZN-12 cancel", data);
+    test::RecordingWindow cancelling;
+    cancelling.OnLine = [](const std::string& line) {
+        if (line.rfind(ru("Получено письмо от: "), 0) == 0)
+            MailCancelRequested = true;
+    };
+    TMailThread(0, cancelling.Window(), Context()).GetMail();
+    const std::string cancelLine =
+        ru("Ошибка приема письма: ") + ru("Передача данных отмененна пользователем");
+    size_t cancelled = 0;
+    for (const auto& l : cancelling.Lines())
+        cancelled += l == cancelLine;
+    EXPECT_EQ(cancelled, 3u) << "two letters of ours and the other station's";
+    EXPECT_EQ(cancelling.Lines().back(), ru(kDone));
+    EXPECT_EQ(host.imports.size(), 6u);
+    EXPECT_EQ(host.imports.back().contentSeen, "c3");
+    EXPECT_EQ(Count(box), 3);
+}
+
+} // namespace
+} // namespace tzn

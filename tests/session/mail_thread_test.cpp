@@ -1,0 +1,285 @@
+// The session thread: its log writer, the order of a session's steps, sessions that follow
+// one another, and the faults only a scripted server produces (silence, a cut mid-letter).
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <regex>
+
+#include "mail/header_coding.h"
+#include "mail/script_server.h"
+#include "platform/cp1251.h"
+#include "session/session_state.h"
+#include "session_window.h"
+#include "store/store_fixture.h"
+
+namespace tzn {
+namespace {
+
+using test::ScriptConn;
+using test::ScriptServer;
+
+const std::string kClosing(37, '=');
+
+class ParamHost : public test::ScriptedHost {
+public:
+    THostVariant shift = 7;
+    THostVariant GetParamValue(int number, int) override {
+        return number == 25 ? shift : THostVariant();
+    }
+};
+
+class SessionThreadTest : public test::StoreTest {
+protected:
+    void SetUp() override {
+        test::StoreTest::SetUp();
+        std::filesystem::current_path(root.Dir());
+        std::filesystem::create_directories(root.Dir() / "LogFiles");
+        SetHost(&paramHost);
+        settings.POP3Host = "127.0.0.1";
+        settings.SMTPHost = "127.0.0.1";
+        settings.UserName = "st12";
+        settings.Password = "secret";
+        settings.ReadTimeout = 2;
+        settings.ConnectTimeout = 2;
+        Apply();
+    }
+    TSessionContext Context() {
+        TSessionContext c = TSessionContext::FromModule();
+        c.ConnectNetwork = [] { return true; };
+        return c;
+    }
+    std::string SessionLog() { return test::ReadFile(root.Dir() / "LogFiles" / "TZNMail.log"); }
+
+    ParamHost paramHost;
+    test::RecordingWindow window;
+};
+
+TEST_F(SessionThreadTest, LogLineReachesTheWindowBeforeTheFile) {
+    std::string fileAtWindowTime = "unread";
+    window.OnLine = [&](const std::string&) { fileAtWindowTime = SessionLog(); };
+    TMailThread t(1, window.Window(), Context());
+    t.AddSessionLog("100% %s done");
+    EXPECT_EQ(fileAtWindowTime, "");
+    const std::string log = SessionLog();
+    EXPECT_TRUE(std::regex_match(
+        log, std::regex(R"(\d\d\.\d\d\.\d{4}, \d\d:\d\d:\d\d - 100% %s done\r\n)")))
+        << log;
+}
+
+TEST_F(SessionThreadTest, UnwritableLogIsReportedOnceAndTheSessionGoesOn) {
+    std::filesystem::remove_all(root.Dir() / "LogFiles");
+    TSessionContext c = Context();
+    c.ConnectNetwork = [] { return false; };
+    TMailThread t(1, window.Window(), c);
+    t.AddSessionLog("first");
+    t.Execute();
+    const auto lines = window.Lines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "first");
+    EXPECT_EQ(lines[1].rfind(ru("Ошибка записи журнала сеанса: "), 0), 0u) << lines[1];
+    EXPECT_EQ(lines[2], kClosing);
+}
+
+TEST_F(SessionThreadTest, NoNetworkMeansOnlyTheEndStep) {
+    bool ended = false;
+    TSessionContext c = Context();
+    c.ConnectNetwork = [] { return false; };
+    c.EndNetwork = [&] { ended = true; };
+    TMailThread t(0, window.Window(), c);
+    t.Execute();
+    EXPECT_EQ(window.Lines(), std::vector<std::string>{kClosing});
+    EXPECT_TRUE(ended);
+    TDateTime last = 0;
+    EXPECT_TRUE(ReadAutoGetMailLastDate(last)) << "written before anything else";
+    EXPECT_NEAR(last, Now(), 1.0 / 24);
+}
+
+TEST_F(SessionThreadTest, EmptyOutBoxOnTheStationPreparesTheCurrentShift) {
+    settings.AutoOnNoMail = true;
+    Apply();
+    std::vector<std::vector<std::string>> prepared;
+    TSessionContext c = Context();
+    c.PrepareStationData = [&](const std::vector<std::string>& shifts) {
+        prepared.push_back(shifts);
+    };
+    TMailThread(1, window.Window(), c).Execute();
+    EXPECT_EQ(prepared, (std::vector<std::vector<std::string>>{{"7"}}));
+    EXPECT_EQ(window.Lines(), std::vector<std::string>{kClosing}) << "send only: no receiving";
+
+    // A shift the host cannot give as a number ends the main part.
+    paramHost.shift = "seven";
+    test::RecordingWindow second;
+    TMailThread(1, second.Window(), c).Execute();
+    EXPECT_EQ(prepared.size(), 1u);
+    const auto lines = second.Lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].rfind(ru("Ошибка: "), 0), 0u) << lines[0];
+    EXPECT_NE(lines[0].find("seven"), std::string::npos);
+
+    // The office never prepares data here.
+    paramHost.shift = 7;
+    c.ModuleMode = 1;
+    TMailThread(1, second.Window(), c).Execute();
+    EXPECT_EQ(prepared.size(), 1u);
+}
+
+TEST_F(SessionThreadTest, TwoRequestsRunOneAfterTheOtherEachWithItsMode) {
+    // The POP3 host refuses at once (nothing listens on port 1).
+    settings.POP3Port = 1;
+    Apply();
+    std::atomic<int> inside{0}, overlaps{0};
+    TSessionContext c = Context();
+    c.ConnectNetwork = [&] {
+        if (++inside > 1)
+            ++overlaps;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        --inside;
+        return true;
+    };
+    StartMailSession(0, window.Window(), c);
+    StartMailSession(1, window.Window(), c);
+    ASSERT_TRUE(WaitForSessions({}, std::chrono::seconds(20)));
+    EXPECT_EQ(SessionsRunning(), 0);
+    EXPECT_EQ(overlaps, 0);
+    const auto lines = window.Lines();
+    // One full session and one send-only session, whole and in turn.
+    ASSERT_GE(lines.size(), 2u);
+    size_t closings = 0, banners = 0;
+    for (const auto& l : lines) {
+        closings += l == kClosing;
+        banners += l == ru("======== Старт приема писем =========");
+    }
+    EXPECT_EQ(closings, 2u);
+    EXPECT_EQ(banners, 1u);
+    const bool fullFirst = lines.front() == ru("======== Старт приема писем =========");
+    EXPECT_EQ(lines.back(), kClosing);
+    if (fullFirst)
+        EXPECT_EQ(lines[lines.size() - 2], kClosing) << "the send-only session came second";
+    else
+        EXPECT_EQ(lines.front(), kClosing) << "the send-only session came first";
+}
+
+void Welcome(ScriptConn& s) {
+    s.Reply("+OK ready");
+    s.Answer("-ERR no CAPA");
+    s.Answer("+OK");
+    s.Answer("+OK logged in");
+}
+
+TEST_F(SessionThreadTest, SilentServerEndsInATimeOutLikeAnyConnectionError) {
+    ScriptServer server([](ScriptConn& s) { s.Sleep(3500); });
+    settings.POP3Port = server.Port();
+    settings.ReadTimeout = 1;
+    Apply();
+    TMailThread t(0, window.Window(), Context());
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(t.GetMail());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_EQ(window.Lines(), (std::vector<std::string>{
+                                  ru("======== Старт приема писем ========="),
+                                  ru("Соединение с почтовым сервером..."),
+                                  ru("Ошибка соединения с POP3 сервером: Read Timeout"),
+                                  ru("Произошел разрыв связи с почтовым сервером!"),
+                                  ru("Соединение завершено. Получено 0 писем."),
+                              }));
+    EXPECT_FALSE(MailReceiving);
+}
+
+TEST_F(SessionThreadTest, ConnectionCutInTheMiddleOfALetter) {
+    ScriptServer server([](ScriptConn& s) {
+        Welcome(s);
+        s.Answer("+OK 2 300");
+        s.Answer("-ERR no UIDL");
+        s.Answer("+OK"); // TOP 2 0
+        s.Reply("From: Office <office@x.test>");
+        s.Reply("Subject: TZN-12 data");
+        s.Reply(".");
+        s.Answer("+OK 2 150"); // LIST 2
+        s.Answer("+OK");       // RETR 2
+        s.Send("From: Office <office@x.test>\r\nSubject: TZN-12 data\r\n\r\nhalf a li");
+        s.Abort();
+    });
+    settings.POP3Port = server.Port();
+    Apply();
+    TMailThread t(0, window.Window(), Context());
+    EXPECT_TRUE(t.GetMail() == false);
+    const auto lines = window.Lines();
+    const std::string lost = ru("Разрыв связи с почтовым сервером, прием писем не возможен!");
+    ASSERT_EQ(lines.size(), 13u) << ::testing::PrintToString(lines);
+    EXPECT_EQ(lines[4], ru("На сервере писем: 2"));
+    EXPECT_EQ(lines[5], ru("Найдено письмо от: Office <office@x.test>"));
+    EXPECT_EQ(lines[6].rfind(ru("Ошибка получения письма (данные повреждены): "), 0), 0u);
+    EXPECT_EQ(lines[7], ru("Ошибка приема письма: ") + lines[6]);
+    EXPECT_EQ(lines[8], lost);
+    EXPECT_EQ(lines[9], ru("Произошел разрыв связи с почтовым сервером!"));
+    EXPECT_EQ(lines[10], ru("Соединение завершено. Получено 0 писем."));
+    EXPECT_EQ(lines[11], ru("Ошибка: ") + lost);
+    EXPECT_EQ(lines[12], ru("======== Прием писем завершен========"));
+    // The gauge was opened for the letter (posted, with the listed size).
+    const auto msgs = window.Messages();
+    bool begun = false;
+    for (const auto& m : msgs)
+        begun |= m.Msg == WM_MAIL_BEGIN && m.WParam == 1 && m.LParam == 150 && !m.Synchronous;
+    EXPECT_TRUE(begun);
+}
+
+const char* const kDataLetter = "From: Office <office@x.test>\r\n"
+                                "Subject: TZN-12 data\r\n"
+                                "Message-ID: <once@x.test>\r\n"
+                                "MIME-Version: 1.0\r\n"
+                                "Content-Type: multipart/mixed; boundary=\"XyZ\"\r\n"
+                                "\r\n"
+                                "--XyZ\r\n"
+                                "Content-Type: application/octet-stream; name=\"data.bin\"\r\n"
+                                "Content-Transfer-Encoding: base64\r\n"
+                                "\r\n"
+                                "AAECAwQFBgcICQ==\r\n"
+                                "--XyZ--\r\n";
+
+// One letter offered by a server without UIDL, up to its download.
+void OfferLetter(ScriptConn& s) {
+    Welcome(s);
+    s.Answer("+OK 1 400");
+    s.Answer("-ERR no UIDL");
+    s.Answer("+OK"); // TOP 1 0
+    s.Send("From: Office <office@x.test>\r\nSubject: TZN-12 data\r\n"
+           "Message-ID: <once@x.test>\r\n.\r\n");
+    s.Answer("+OK 1 400"); // LIST 1
+    s.Answer("+OK");       // RETR 1
+    s.Send(std::string(kDataLetter) + ".\r\n");
+}
+
+TEST_F(SessionThreadTest, WithoutUniqueIdsTheJournalKeysByMessageIdAndSize) {
+    // The farewell is cut, so the server keeps the letter and offers it again.
+    ScriptServer cut([](ScriptConn& s) {
+        OfferLetter(s);
+        s.Answer("+OK deleted");
+        s.ReadLine();
+        s.Abort();
+    });
+    settings.POP3Port = cut.Port();
+    Apply();
+    TMailThread(0, window.Window(), Context()).GetMail();
+    cut.Join();
+    ASSERT_EQ(paramHost.imports.size(), 1u);
+
+    ScriptServer again([](ScriptConn& s) {
+        OfferLetter(s);
+        s.Answer("+OK deleted");
+        s.Answer("+OK bye");
+    });
+    settings.POP3Port = again.Port();
+    Apply();
+    test::RecordingWindow second;
+    TMailThread(0, second.Window(), Context()).GetMail();
+    EXPECT_EQ(paramHost.imports.size(), 1u) << "not imported twice";
+    const auto transcript = again.Transcript();
+    EXPECT_TRUE(test::HasLine(transcript, "DELE 1"));
+    EXPECT_TRUE(test::HasLine(second.Lines(),
+                              ru("Письмо уже было обработано, повторно не обрабатывается: ") +
+                                  "Office <office@x.test>"));
+}
+
+} // namespace
+} // namespace tzn

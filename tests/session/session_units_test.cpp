@@ -1,0 +1,160 @@
+// The session's small units: the whole-word subject tag, the order of sorted retrieval, the
+// counting measure of a letter, and the journal of imported letters.
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "mail/message.h"
+#include "platform/cp1251.h"
+#include "platform/datetime.h"
+#include "session/found_letters.h"
+#include "session/letter_size.h"
+#include "session/retrieval_journal.h"
+#include "session/subject_tag.h"
+#include "temp_root.h"
+
+namespace tzn {
+namespace {
+
+TEST(SubjectTag, WholeWordInAnyCaseAnywhere) {
+    EXPECT_TRUE(SubjectCarriesTag("TZN-12", "12"));
+    EXPECT_TRUE(SubjectCarriesTag("Re: tzn-12 report", "12"));
+    EXPECT_TRUE(SubjectCarriesTag("TZN-12/3", "12"));
+    EXPECT_TRUE(SubjectCarriesTag("TZN-123 and TZN-12.", "12")) << "a later whole word counts";
+    EXPECT_FALSE(SubjectCarriesTag("TZN-123", "12"));
+    EXPECT_FALSE(SubjectCarriesTag("TZN-12a", "12"));
+    EXPECT_FALSE(SubjectCarriesTag("TZN-12" + ru("Я"), "12")) << "a Cyrillic letter continues it";
+    EXPECT_FALSE(SubjectCarriesTag("TZN 12", "12"));
+    EXPECT_TRUE(SubjectCarriesTag(ru("отчет tzn-office"), "Office"));
+}
+
+std::vector<int> Order(const FoundLetters& f) {
+    std::vector<int> nums;
+    for (int i = 0; i < f.Count(); ++i)
+        nums.push_back(f[i].MsgNum);
+    return nums;
+}
+
+TEST(SortFoundLetters, SendersInOrderOfFirstMeetingEachOldestFirst) {
+    const TDateTime day = EncodeDateTime(2026, 12, 1);
+    FoundLetters f;
+    // Messages 1..6: A day 3, B day 1, A day 1, another station's, B day 2, A day 2;
+    // collected from 6 down to 1.
+    f.Add({6, "A", day + 2});
+    f.Add({5, "B", day + 2});
+    f.Add({3, "A", day + 1});
+    f.Add({2, "B", day + 1});
+    f.Add({1, "A", day + 3});
+    SortFoundLetters(f, day + 10);
+    EXPECT_EQ(Order(f), (std::vector<int>{3, 6, 1, 2, 5}));
+    EXPECT_EQ(f[3].SenderName, "B");
+
+    FoundLetters same;
+    same.Add({9, "A", day});
+    same.Add({4, "a", day});
+    same.Add({7, "A", day});
+    same.Add({8, "A", 0});
+    same.Add({2, "A", day + 20000}); // too far ahead: never picked
+    SortFoundLetters(same, day);
+    EXPECT_EQ(Order(same), (std::vector<int>{8, 9, 7, 4}))
+        << "undated first, equal dates in collection order, case makes another sender";
+}
+
+TEST(SortFoundLetters, TableHolds201Letters) {
+    FoundLetters f;
+    for (int i = 0; i < 201; ++i)
+        f.Add({i + 1, "A", 1});
+    EXPECT_THROW(f.Add({300, "A", 1}), std::out_of_range);
+    EXPECT_EQ(f.Count(), 201);
+}
+
+TEST(LetterSize, CountsWhatTheStoredFormHolds) {
+    test::TempRoot root;
+    const auto attachment = root.Path("big.bin");
+    test::WriteFile(attachment, std::string(3 * 1024 * 1024 + 17, 'x'));
+    TMxMessage m;
+    m.From().Address = "a@b.test";
+    m.Recipients.SetEMailAddresses("c@d.test");
+    m.Subject = ru("Отчет");
+    m.Date = EncodeDateTime(2026, 12, 1, 10, 0, 0);
+    m.Body = {"line", ".dot"};
+    m.MessageParts.AddAttachment(attachment.string());
+    const int64_t measured = MeasureLetter(m);
+    std::ostringstream stored;
+    m.WriteToStream(stored);
+    EXPECT_EQ(measured, static_cast<int64_t>(stored.str().size()));
+    EXPECT_GT(measured, 4 * 1024 * 1024) << "base64 of the attachment is counted";
+}
+
+long PeakResidentKiB() {
+    rusage u{};
+    ::getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss;
+}
+
+TEST(LetterSize, SixtyFourMebibyteAttachmentIsNotHeldInMemory) {
+    test::TempRoot root;
+    const auto attachment = root.Path("huge.bin");
+    {
+        std::ofstream out(attachment, std::ios::binary);
+        const std::string block(1 << 20, 'z');
+        for (int i = 0; i < 64; ++i)
+            out << block;
+    }
+    TMxMessage m;
+    m.From().Address = "a@b.test";
+    m.Recipients.SetEMailAddresses("c@d.test");
+    m.MessageParts.AddAttachment(attachment.string());
+    const long before = PeakResidentKiB();
+    const int64_t measured = MeasureLetter(m);
+    // Base64 makes 4 bytes of 3, plus a line break per 76 characters.
+    EXPECT_GT(measured, int64_t{64} * 1024 * 1024 * 4 / 3);
+    EXPECT_LT(PeakResidentKiB() - before, 16 * 1024) << "the peak grew by more than 16 MiB";
+}
+
+TEST(RetrievalJournal, RecordsSurviveReloadAndPruneKeepsListedOnly) {
+    test::TempRoot root;
+    TRetrievalJournal j("C:\\MAIL\\", "pop.example.test", "st/12");
+    ASSERT_TRUE(std::filesystem::create_directories(root.Path("C/MAIL")));
+    j.Load();
+    EXPECT_EQ(j.Count(), 0u);
+    const std::string a = JournalKeyByUid("uid-1"), b = JournalKeyByMessageId("<m@x>", 120);
+    EXPECT_TRUE(JournalKeyByMessageId("", 5).empty());
+    j.Record(a);
+    j.Record(b);
+
+    TRetrievalJournal again("C:\\MAIL\\", "pop.example.test", "st/12");
+    again.Load();
+    EXPECT_TRUE(again.Contains(a));
+    EXPECT_TRUE(again.Contains(b));
+    EXPECT_FALSE(again.Contains(JournalKeyByMessageId("<m@x>", 121)));
+    again.Prune({a});
+    TRetrievalJournal third("C:\\MAIL\\", "pop.example.test", "st/12");
+    third.Load();
+    EXPECT_TRUE(third.Contains(a));
+    EXPECT_FALSE(third.Contains(b));
+
+    // One file per mailbox, its name free of path separators; no temporary file left.
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(root.Path("C/MAIL")))
+        names.push_back(e.path().filename().string());
+    EXPECT_EQ(names, (std::vector<std::string>{"Received-st_12@pop.example.test.jrn"}));
+
+    TRetrievalJournal other("C:\\MAIL\\", "pop.example.test", "st13");
+    other.Load();
+    EXPECT_FALSE(other.Contains(a));
+}
+
+TEST(RetrievalJournal, UnwritableFolderRaises) {
+    test::TempRoot root;
+    TRetrievalJournal j("C:\\MISSING\\", "h", "u");
+    j.Load();
+    EXPECT_THROW(j.Record(JournalKeyByUid("1")), std::runtime_error);
+}
+
+} // namespace
+} // namespace tzn
