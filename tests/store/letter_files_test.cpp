@@ -42,11 +42,11 @@ TEST(MailFolders, NamesLettersAndCaptionsInFixedOrder) {
 TEST(LetterFileCounter, AdvancesPastUsedValueAndNeverBack) {
     ResetLetterFileCounter();
     AdvanceLetterFileCounter(4);
-    EXPECT_EQ(LetterFileCounter(), 5u);
+    EXPECT_EQ(LetterFileCounter.load(), 5u);
     AdvanceLetterFileCounter(1); // a slower thread finishing late does not move it back
-    EXPECT_EQ(LetterFileCounter(), 5u);
+    EXPECT_EQ(LetterFileCounter.load(), 5u);
     ResetLetterFileCounter();
-    EXPECT_EQ(LetterFileCounter(), 0u);
+    EXPECT_EQ(LetterFileCounter.load(), 0u);
 }
 
 TEST(PublishLetterFile, ConsecutiveNamesAndNoExistingFileOverwritten) {
@@ -62,7 +62,7 @@ TEST(PublishLetterFile, ConsecutiveNamesAndNoExistingFileOverwritten) {
     EXPECT_NE(*a, *b);
     EXPECT_EQ(a->substr(a->rfind('-')), "-0.eml");
     EXPECT_EQ(b->substr(b->rfind('-')), "-1.eml");
-    EXPECT_EQ(LetterFileCounter(), 2u);
+    EXPECT_EQ(LetterFileCounter.load(), 2u);
 
     // A new session starts the counter again: the names already there are skipped, not
     // overwritten. (Pre-create the next names for the current and the following second.)
@@ -81,7 +81,7 @@ TEST(PublishLetterFile, ConsecutiveNamesAndNoExistingFileOverwritten) {
         }
     }
     EXPECT_EQ(ReadAll(kDir + *a), "first");
-    EXPECT_EQ(LetterFileCounter(), std::stoul(c->substr(c->rfind('-') + 1)) + 1);
+    EXPECT_EQ(LetterFileCounter.load(), std::stoul(c->substr(c->rfind('-') + 1)) + 1);
     // No temporary file is left behind.
     EXPECT_TRUE(FindFiles(kDir, "*.tmp").empty());
 }
@@ -129,7 +129,7 @@ TEST(PublishLetterFile, FailuresLeaveNothingAndKeepCounter) {
         throw std::runtime_error("disk full");
     }));
     EXPECT_TRUE(FindFiles(kDir, "*").empty());
-    EXPECT_EQ(LetterFileCounter(), 0u);
+    EXPECT_EQ(LetterFileCounter.load(), 0u);
 }
 
 } // namespace
