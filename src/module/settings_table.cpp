@@ -303,8 +303,7 @@ void WriteSetting(const SettingRow& row, IniFile& ini, const MailSettings& setti
         ini.WriteString(section, row.Key, settings.*row.Text);
         break;
     case SettingType::Password:
-        ini.WriteString(section, row.Key,
-                        EncodePassword(settings.*row.Login, settings.*row.Text));
+        ini.WriteString(section, row.Key, EncodePassword(settings.*row.Login, settings.*row.Text));
         break;
     case SettingType::Integer:
         ini.WriteInteger(section, row.Key, settings.*row.Number);

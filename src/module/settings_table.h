@@ -36,16 +36,16 @@ enum class DialogReread {
 struct SettingRow {
     const char* Key = "";
     SettingType Type = SettingType::Text;
-    std::string MailSettings::*Text = nullptr; // Text, Folder, Password, Choice
-    int MailSettings::*Number = nullptr;       // Integer
-    bool MailSettings::*Flag = nullptr;        // Flag
+    std::string MailSettings::*Text = nullptr;               // Text, Folder, Password, Choice
+    int MailSettings::*Number = nullptr;                     // Integer
+    bool MailSettings::*Flag = nullptr;                      // Flag
     std::vector<std::string> MailSettings::*Items = nullptr; // List
 
     std::string DefaultText; // Text, Folder, Password, Choice
     int DefaultNumber = 0;
     bool DefaultFlag = false;
-    int Min = 0, Max = 0;             // Integer
-    std::vector<std::string> Choices; // Choice
+    int Min = 0, Max = 0;                       // Integer
+    std::vector<std::string> Choices;           // Choice
     std::string MailSettings::*Login = nullptr; // Password: the user name it is scrambled with
 
     // A key missing from the file normally keeps the value in memory; these read the default.

@@ -1,7 +1,9 @@
 #include "store/letter_files.h"
 
+#include "fsync_recorder.h"
 #include "platform/cp1251.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "store_fixture.h"
 
 #include <gtest/gtest.h>
@@ -115,6 +117,22 @@ TEST(PublishLetterFile, ThreadsSavingAtOnceGetDistinctFiles) {
     }
     EXPECT_EQ(distinct.size(), static_cast<size_t>(kThreads * kEach));
     EXPECT_EQ(FindFiles(kDir, "*.eml").size(), static_cast<size_t>(kThreads * kEach));
+}
+
+TEST(PublishLetterFile, ALetterIsOnDiskBeforeItsNameAndItsFolderAfter) {
+    TempRoot root;
+    ASSERT_TRUE(ForceDirectories(kDir));
+    const std::string dir = std::filesystem::canonical(NativePath(kDir)).string();
+    test::TakeSyncedPaths();
+    const auto name = PublishLetterFile(kDir, [](const std::string& p) { WriteAll(p, "letter"); });
+    ASSERT_TRUE(name);
+    const std::vector<std::string> synced = test::TakeSyncedPaths();
+    ASSERT_EQ(synced.size(), 2u);
+    // Synced under its temporary name, which scans never take for a letter.
+    EXPECT_EQ(synced[0].rfind(dir + "/~", 0), 0u) << synced[0];
+    EXPECT_EQ(synced[0].substr(synced[0].size() - 4), ".tmp");
+    EXPECT_EQ(synced[1], dir);
+    EXPECT_EQ(ReadAll(kDir + *name), "letter");
 }
 
 TEST(PublishLetterFile, FailuresLeaveNothingAndKeepCounter) {

@@ -117,8 +117,11 @@ void RefuseDroppedPasswords(const MailSettings& s) {
         for (const SettingRow& row : SettingsTable())
             if (row.Text == pwd.Login)
                 login = row.Key;
-        throw UsageError(std::string(pwd.Key) + " is stored under " + login +
-                         ", which is empty: set " + login + " first (or clear " + pwd.Key + ")");
+        std::string text = pwd.Key;
+        for (const char* part : {" is stored under ", login.c_str(), ", which is empty: set ",
+                                 login.c_str(), " first (or clear ", pwd.Key, ")"})
+            text += part;
+        throw UsageError(text);
     }
 }
 
