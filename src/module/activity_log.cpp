@@ -12,6 +12,9 @@
 namespace tzn {
 namespace {
 
+// Bounds the search for a free name; a day would need about 100 GB of log to reach it.
+constexpr int kMaxRotationsPerDay = 100000;
+
 // Opens, appends one line, flushes and closes; throws with the reason when any of it fails.
 void AppendLine(const std::string& fileName, const std::string& line) {
     FILE* f = std::fopen(NativePath(fileName).c_str(), "ab");
@@ -27,6 +30,18 @@ void AppendLine(const std::string& fileName, const std::string& line) {
                                  std::strerror(!written   ? writeErr
                                                : !flushed ? flushErr
                                                           : errno));
+}
+
+// Moves the full log aside under its name plus the date; a day that fills it more than once
+// keeps every part: the later ones take the next free name (".1", ".2", ...). Failures are not
+// reported: the file keeps growing until a later rotation succeeds.
+void Rotate(const std::string& fileName, const std::string& date) {
+    const std::string base = fileName + date;
+    for (int n = 0; n < kMaxRotationsPerDay; ++n) {
+        const std::string name = n == 0 ? base : base + "." + std::to_string(n);
+        if (MoveFileNoReplace(fileName, name) != MoveResult::Taken)
+            return;
+    }
 }
 
 } // namespace
@@ -48,10 +63,9 @@ void WriteActivityLog(const std::string& text) {
     const TDateTime now = Now();
     const std::string fileName = ModuleLogFileName();
     AppendLine(fileName, DateToStr(now) + " - " + text + "\r\n");
-    // Rotation happens only past the limit, never at it; a failed rename is not reported and
-    // the file keeps growing until a later one succeeds.
+    // Rotation happens only past the limit, never at it.
     if (FileSize(fileName) > kActivityLogLimit)
-        MoveFileReplace(fileName, fileName + DateToStr(now));
+        Rotate(fileName, DateToStr(now));
 }
 
 void AppendSessionLogLine(const std::string& text) {

@@ -20,7 +20,9 @@ std::string SessionLogFileName();
 std::mutex& LogLock();
 
 // Appends "<short date> - <text>" to the module log, then renames the file to its name plus
-// the short date when it has grown past kActivityLogLimit (a failed rename is ignored).
+// the short date when it has grown past kActivityLogLimit; when that name is taken by an
+// earlier rotation of the day, to the first free one of name + date + ".1", ".2", ... (a
+// failed rename is ignored).
 // Throws std::runtime_error when the file cannot be opened or written; the lock is released.
 void WriteActivityLog(const std::string& text);
 

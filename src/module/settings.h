@@ -11,39 +11,40 @@
 
 namespace tzn {
 
-// Every key of section EMail, named as in the file, with its default.
+// Every key of section EMail, named as in the file. The keys, their defaults and allowed
+// values are described in one table (settings_table.h); a new record holds the defaults.
 struct MailSettings {
-    std::string EMail;                                // sender, and recipient of data letters
-    std::string MailDir = "C:\\PLAV\\OFFICE\\MAIL\\"; // root of the mail store, ends in "\"
-    bool IsSaveInMail = true;
-    bool IsSaveOutMail = true;
+    MailSettings();
+
+    std::string EMail;   // sender, and recipient of data letters
+    std::string MailDir; // root of the mail store, ends in "\"
+    bool IsSaveInMail{};
+    bool IsSaveOutMail{};
     std::string SMTPHost;
     std::string POP3Host;
-    int SMTPPort = 25;
-    int POP3Port = 110;
+    int SMTPPort{};
+    int POP3Port{};
     std::string UserName;
     std::string Password; // plain in memory, scrambled with UserName in the file
-    bool ShowWnd = true;
-    bool AutoOnNoMail = false;
-    bool AutoAddTovarUp = false;
-    int AddTovarCount = 1;
-    bool UseDefautConnection = false;
+    bool ShowWnd{};
+    bool AutoOnNoMail{};
+    bool AutoAddTovarUp{};
+    int AddTovarCount{};
+    bool UseDefautConnection{};
     std::string PhonebookEntry;
-    bool DisconnectOnEnd = true;
-    bool UserData = false;
+    bool DisconnectOnEnd{};
+    bool UserData{};
     std::string IntLogin;
     std::string IntPassword; // plain in memory, scrambled with IntLogin in the file
-    bool ShowDialUp = true;
-    bool m_GetMailWithSort = false;
-    bool AutoGetMail = false;
-    int AutoGetMailPeriod = 1; // hours
-    bool UseAddictionAddress = false;
-    bool NotUseWorkAddres = true;
-    // A mail session never waits forever on a silent server: seconds for connecting and for
-    // each read.
-    int ConnectTimeout = 60;
-    int ReadTimeout = 600;
-    // The additional addresses: section MailAddictionAdressList, "Count" plus "Item1".."ItemN".
+    bool ShowDialUp{};
+    bool m_GetMailWithSort{};
+    bool AutoGetMail{};
+    int AutoGetMailPeriod{}; // hours
+    bool UseAddictionAddress{};
+    bool NotUseWorkAddres{};
+    int ConnectTimeout{}; // seconds
+    int ReadTimeout{};    // seconds
+    // The additional addresses: section MailAddictionAdressList.
     std::vector<std::string> MailAddictionAdressList;
 };
 
@@ -61,20 +62,22 @@ void SetMailSettings(const MailSettings& settings);
 // Empties the additional address list (Load creates it empty).
 void ClearAdditionalAddresses();
 
-// Reads every key into the in-memory record (defaults for missing keys and unreadable
-// integers), decodes both passwords, fills the address list and creates MailDir's InBox,
-// OutBox and Sent. On a failure it stops there, keeps what it has read and writes the module
-// log entry "Ошибка загрузки параметров Эл. почты: <error>"; it throws only when that entry
-// cannot be written.
+// Reads every key into the in-memory record from one parse of the file (defaults for missing
+// keys, unreadable integers and values outside their range), decodes both passwords, fills the
+// address list and creates MailDir's InBox, OutBox and Sent. On a failure it stops there, keeps
+// what it has read and writes the module log entry "Ошибка загрузки параметров Эл. почты:
+// <error>"; it throws only when that entry cannot be written.
 void LoadMailSettings();
 // The same; *failure receives the error text of a failed read ("" when none), also when the
 // log entry then cannot be written.
 void LoadMailSettings(std::string* failure);
 
-// The settings dialog's apply: makes MailDir end in "\", creates the store folders, stores the
-// record in memory and writes every key in the fixed order, passwords scrambled. Keys of other
-// sections and unknown keys are kept. Throws std::runtime_error when the file cannot be
-// written.
+// The settings dialog's apply: makes MailDir end in "\", creates the store folders and writes
+// every key in one update of the file, passwords scrambled; only once the file is in place
+// does the in-memory record become the new one. Keys of other sections and unknown keys are
+// kept. Throws SettingValueError (a std::runtime_error) for a value outside its range, and
+// std::runtime_error when the folders or the file cannot be written; the file and the record
+// are then unchanged.
 void SaveMailSettings(const MailSettings& settings);
 
 // The dialog re-reads the dial-up keys each time it opens (UseDefautConnection, PhonebookEntry,

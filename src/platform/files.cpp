@@ -4,7 +4,11 @@
 #include "platform/paths.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -99,6 +103,56 @@ bool CreateFileExclusive(const std::string& path) {
         return false;
     ::close(fd);
     return true;
+}
+
+MoveResult MoveFileNoReplace(const std::string& from, const std::string& to) {
+    const auto src = NativePath(from);
+    const auto dst = NativePath(to);
+    if (::renameat2(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), RENAME_NOREPLACE) == 0)
+        return MoveResult::Done;
+    if (errno == EEXIST)
+        return MoveResult::Taken;
+    if (errno != EINVAL && errno != ENOSYS)
+        return MoveResult::Failed;
+    // A file system that cannot rename without replacing: hard-link the new name (which fails
+    // when it is taken), then drop the old one; without hard links, look before renaming.
+    if (::link(src.c_str(), dst.c_str()) == 0) {
+        ::unlink(src.c_str());
+        return MoveResult::Done;
+    }
+    if (errno == EEXIST)
+        return MoveResult::Taken;
+    if (errno != EPERM && errno != ENOTSUP && errno != EMLINK)
+        return MoveResult::Failed;
+    struct stat st {};
+    if (::lstat(dst.c_str(), &st) == 0)
+        return MoveResult::Taken;
+    return ::rename(src.c_str(), dst.c_str()) == 0 ? MoveResult::Done : MoveResult::Failed;
+}
+
+namespace {
+
+void SyncPath(const std::string& path, int flags, const char* what) {
+    const int fd = ::open(NativePath(path).c_str(), flags | O_CLOEXEC);
+    int err = fd < 0 ? errno : 0;
+    if (fd >= 0) {
+        if (::fsync(fd) != 0)
+            err = errno;
+        ::close(fd);
+    }
+    if (err != 0)
+        throw std::runtime_error(std::string("Cannot flush ") + what + " " + path +
+                                 " to disk: " + std::strerror(err));
+}
+
+} // namespace
+
+void SyncFile(const std::string& path) {
+    SyncPath(path, O_RDONLY, "file");
+}
+
+void SyncFolder(const std::string& path) {
+    SyncPath(path, O_RDONLY | O_DIRECTORY, "folder");
 }
 
 } // namespace tzn

@@ -21,4 +21,15 @@ std::vector<std::string> FindFiles(const std::string& dir, const std::string& pa
 // Creates a new file exclusively; false when the name is taken or it cannot be created.
 bool CreateFileExclusive(const std::string& path);
 
+// Renames `from` to `to` unless `to` exists; the check and the rename are one step.
+enum class MoveResult { Done, Taken, Failed };
+MoveResult MoveFileNoReplace(const std::string& from, const std::string& to);
+
+// A file is durable only once its content is on disk (SyncFile) and, after a rename or link
+// gives it its name, once its folder's entry is too (SyncFolder): without both a power cut
+// can leave an empty file under the new name. Both throw std::runtime_error naming the path
+// and the reason.
+void SyncFile(const std::string& path);
+void SyncFolder(const std::string& path);
+
 } // namespace tzn

@@ -1,6 +1,7 @@
 #include "platform/ini_file.h"
 
 #include "platform/cp1251.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 
 #include <cerrno>
@@ -23,13 +24,6 @@ std::mutex& WriteMutex() {
     static std::mutex m;
     return m;
 }
-
-// One line of the file: its text without the line break, and the break that followed it
-// (empty for a last line without one), so that an untouched line is written back unchanged.
-struct Line {
-    std::string text;
-    std::string eol;
-};
 
 bool ReadWholeFile(const std::string& path, std::string& out) {
     out.clear();
@@ -61,21 +55,21 @@ std::string ContentForUpdate(const std::string& path) {
                              ": cannot read it first: " + std::strerror(readErr ? readErr : EIO));
 }
 
-std::vector<Line> SplitLines(const std::string& content) {
-    std::vector<Line> lines;
+std::vector<IniLine> SplitLines(const std::string& content) {
+    std::vector<IniLine> lines;
     size_t pos = 0;
     while (pos < content.size()) {
         size_t nl = content.find('\n', pos);
-        Line l;
+        IniLine l;
         if (nl == std::string::npos) {
-            l.text = content.substr(pos);
+            l.Text = content.substr(pos);
             pos = content.size();
         } else {
             size_t end = nl;
             if (end > pos && content[end - 1] == '\r')
                 --end;
-            l.text = content.substr(pos, end - pos);
-            l.eol = content.substr(end, nl + 1 - end);
+            l.Text = content.substr(pos, end - pos);
+            l.Eol = content.substr(end, nl + 1 - end);
             pos = nl + 1;
         }
         lines.push_back(std::move(l));
@@ -127,11 +121,11 @@ struct Range {
     size_t end = 0;
 };
 
-Range FindSection(const std::vector<Line>& lines, const std::string& section) {
+Range FindSection(const std::vector<IniLine>& lines, const std::string& section) {
     Range r;
     for (size_t i = 0; i < lines.size(); ++i) {
         std::string_view name;
-        if (!SectionHeader(lines[i].text, name))
+        if (!SectionHeader(lines[i].Text, name))
             continue;
         if (r.begin != std::string::npos) {
             r.end = i;
@@ -147,34 +141,35 @@ Range FindSection(const std::vector<Line>& lines, const std::string& section) {
     return r;
 }
 
-size_t FindKey(const std::vector<Line>& lines, const Range& r, const std::string& key) {
+size_t FindKey(const std::vector<IniLine>& lines, const Range& r, const std::string& key) {
     if (r.begin == std::string::npos)
         return std::string::npos;
     for (size_t i = r.begin; i < r.end; ++i) {
         std::string_view k, v;
-        if (KeyLine(lines[i].text, k, v) && AnsiSameText(k, key))
+        if (KeyLine(lines[i].Text, k, v) && AnsiSameText(k, key))
             return i;
     }
     return std::string::npos;
 }
 
 // New lines follow the file's own line-break style; a new file gets CR LF.
-std::string LineBreakOf(const std::vector<Line>& lines) {
-    for (const Line& l : lines)
-        if (!l.eol.empty())
-            return l.eol;
+std::string LineBreakOf(const std::vector<IniLine>& lines) {
+    for (const IniLine& l : lines)
+        if (!l.Eol.empty())
+            return l.Eol;
     return "\r\n";
 }
 
-std::string Join(const std::vector<Line>& lines) {
+std::string Join(const std::vector<IniLine>& lines) {
     std::string out;
-    for (const Line& l : lines)
-        out += l.text + l.eol;
+    for (const IniLine& l : lines)
+        out += l.Text + l.Eol;
     return out;
 }
 
-// Writes the new content beside the file and renames it over the old one, so that a full
-// disk or a crash leaves either the old or the new file, never a truncated one.
+// Writes the new content beside the file, flushes it to disk and renames it over the old one,
+// then flushes the folder, so that a full disk, a crash or a power cut leaves either the old or
+// the new file, never a truncated or empty one.
 void ReplaceFile(const std::string& path, const std::string& content) {
     // A settings file linked from elsewhere stays linked: the target is what gets replaced.
     std::filesystem::path target = NativePath(path);
@@ -194,24 +189,37 @@ void ReplaceFile(const std::string& path, const std::string& content) {
     const int fd = ::mkstemp(tmp.data());
     if (fd < 0)
         throw std::runtime_error("Unable to write to " + path + ": " + std::strerror(errno));
-    ::fchmod(fd, mode);
+    const auto fail = [&](int err, const char* step) {
+        ::close(fd);
+        ::unlink(tmp.c_str());
+        throw std::runtime_error("Unable to write to " + path + ": " + step +
+                                 std::strerror(err ? err : EIO));
+    };
+    // mkstemp creates the file private; the replacement keeps the old file's permissions, or
+    // others sharing the file (the host suite) could lose access to it.
+    if (::fchmod(fd, mode) != 0)
+        fail(errno, "cannot set its permissions: ");
     size_t done = 0;
     while (done < content.size()) {
         const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0) {
-            const int err = errno;
-            ::close(fd);
-            ::unlink(tmp.c_str());
-            throw std::runtime_error("Unable to write to " + path + ": " + std::strerror(err));
-        }
+        if (n <= 0)
+            fail(errno, "");
         done += static_cast<size_t>(n);
     }
+    if (::fsync(fd) != 0)
+        fail(errno, "cannot flush it to disk: ");
     if (::close(fd) != 0 || ::rename(tmp.c_str(), native.c_str()) != 0) {
         const int err = errno;
         ::unlink(tmp.c_str());
         throw std::runtime_error("Unable to write to " + path + ": " + std::strerror(err));
+    }
+    // The new file is in place and complete. Should the folder's entry not reach the disk, a
+    // power cut brings back the old file, which is complete too: nothing to report then.
+    try {
+        SyncFolder(target.parent_path().string());
+    } catch (const std::runtime_error&) {
     }
 }
 
@@ -224,28 +232,19 @@ std::string Unquote(std::string_view v) {
 
 } // namespace
 
-IniFile::IniFile(std::string path) : path_(std::move(path)) {}
+IniContent::IniContent(const std::string& text) : FLines(SplitLines(text)) {}
 
-// A single write takes the process-wide lock itself; inside an update the update holds it.
-std::unique_lock<std::mutex> IniFile::LockForWrite() {
-    return updating_ ? std::unique_lock<std::mutex>() : std::unique_lock<std::mutex>(WriteMutex());
-}
-
-std::string IniFile::ReadString(const std::string& section, const std::string& key,
-                                const std::string& def) const {
-    std::string content;
-    if (!ReadWholeFile(path_, content))
-        return def;
-    const std::vector<Line> lines = SplitLines(content);
-    const size_t i = FindKey(lines, FindSection(lines, section), key);
+std::string IniContent::ReadString(const std::string& section, const std::string& key,
+                                   const std::string& def) const {
+    const size_t i = FindKey(FLines, FindSection(FLines, section), key);
     if (i == std::string::npos)
         return def;
     std::string_view k, v;
-    KeyLine(lines[i].text, k, v);
+    KeyLine(FLines[i].Text, k, v);
     return Unquote(v);
 }
 
-int IniFile::ReadInteger(const std::string& section, const std::string& key, int def) const {
+int IniContent::ReadInteger(const std::string& section, const std::string& key, int def) const {
     const std::string s = ReadString(section, key, "");
     std::string_view t = Trim(s);
     if (!t.empty() && t.front() == '+')
@@ -257,80 +256,118 @@ int IniFile::ReadInteger(const std::string& section, const std::string& key, int
     return value;
 }
 
-bool IniFile::ReadBool(const std::string& section, const std::string& key, bool def) const {
+bool IniContent::ReadBool(const std::string& section, const std::string& key, bool def) const {
     return ReadInteger(section, key, def ? 1 : 0) != 0;
 }
 
-bool IniFile::ValueExists(const std::string& section, const std::string& key) const {
-    std::string content;
-    if (!ReadWholeFile(path_, content))
-        return false;
-    const std::vector<Line> lines = SplitLines(content);
-    return FindKey(lines, FindSection(lines, section), key) != std::string::npos;
+bool IniContent::ValueExists(const std::string& section, const std::string& key) const {
+    return FindKey(FLines, FindSection(FLines, section), key) != std::string::npos;
 }
 
-bool IniFile::SectionExists(const std::string& section) const {
-    std::string content;
-    if (!ReadWholeFile(path_, content))
-        return false;
-    return FindSection(SplitLines(content), section).begin != std::string::npos;
+bool IniContent::SectionExists(const std::string& section) const {
+    return FindSection(FLines, section).begin != std::string::npos;
 }
 
-std::vector<std::string> IniFile::ReadSection(const std::string& section) const {
+std::vector<std::string> IniContent::ReadSection(const std::string& section) const {
     std::vector<std::string> keys;
-    std::string content;
-    if (!ReadWholeFile(path_, content))
-        return keys;
-    const std::vector<Line> lines = SplitLines(content);
-    const Range r = FindSection(lines, section);
+    const Range r = FindSection(FLines, section);
     if (r.begin == std::string::npos)
         return keys;
     for (size_t i = r.begin; i < r.end; ++i) {
         std::string_view k, v;
-        if (KeyLine(lines[i].text, k, v))
+        if (KeyLine(FLines[i].Text, k, v))
             keys.emplace_back(k);
     }
     return keys;
 }
 
+IniFile::IniFile(std::string path) : FPath(std::move(path)) {}
+
+// A single write takes the process-wide lock itself; inside an update the update holds it.
+std::unique_lock<std::mutex> IniFile::LockForWrite() {
+    return FUpdating ? std::unique_lock<std::mutex>() : std::unique_lock<std::mutex>(WriteMutex());
+}
+
+IniContent IniFile::Load() const {
+    std::string content;
+    if (ReadWholeFile(FPath, content))
+        return IniContent(content);
+    const int err = errno;
+    // A missing file, or a missing folder on its way, reads as empty.
+    if (err == ENOENT || err == ENOTDIR)
+        return {};
+    throw std::runtime_error("Cannot read file " + FPath + ": " + std::strerror(err ? err : EIO));
+}
+
+// An unreadable file reads as a missing one here; Load tells the two apart.
+IniContent IniFile::Snapshot() const {
+    std::string content;
+    return ReadWholeFile(FPath, content) ? IniContent(content) : IniContent();
+}
+
+std::string IniFile::ReadString(const std::string& section, const std::string& key,
+                                const std::string& def) const {
+    return Snapshot().ReadString(section, key, def);
+}
+
+int IniFile::ReadInteger(const std::string& section, const std::string& key, int def) const {
+    return Snapshot().ReadInteger(section, key, def);
+}
+
+bool IniFile::ReadBool(const std::string& section, const std::string& key, bool def) const {
+    return Snapshot().ReadBool(section, key, def);
+}
+
+bool IniFile::ValueExists(const std::string& section, const std::string& key) const {
+    return Snapshot().ValueExists(section, key);
+}
+
+bool IniFile::SectionExists(const std::string& section) const {
+    return Snapshot().SectionExists(section);
+}
+
+std::vector<std::string> IniFile::ReadSection(const std::string& section) const {
+    return Snapshot().ReadSection(section);
+}
+
 void IniFile::CheckReadable() const {
     std::string content;
     std::error_code ec;
-    const auto native = NativePath(path_);
+    const auto native = NativePath(FPath);
     if (!std::filesystem::exists(native, ec) && !ec)
         return;
-    if (ec || !ReadWholeFile(path_, content))
-        throw std::runtime_error("Cannot read file " + path_ + ": " +
+    if (ec || !ReadWholeFile(FPath, content))
+        throw std::runtime_error("Cannot read file " + FPath + ": " +
                                  std::strerror(errno ? errno : EIO));
 }
 
 void IniFile::WriteString(const std::string& section, const std::string& key,
                           const std::string& value) {
     if (value.find_first_of("\r\n") != std::string::npos)
-        throw std::runtime_error("Unable to write to " + path_ + ": line break in the value of " +
+        throw std::runtime_error("Unable to write to " + FPath + ": line break in the value of " +
                                  key);
     std::unique_lock<std::mutex> lock = LockForWrite();
-    std::vector<Line> lines = SplitLines(Content());
+    std::vector<IniLine> lines = SplitLines(Content());
     const std::string eol = LineBreakOf(lines);
     const Range r = FindSection(lines, section);
     const size_t i = FindKey(lines, r, key);
     if (i != std::string::npos) {
         // Keep the key as the file spells it and everything before it on the line.
-        const std::string& text = lines[i].text;
-        lines[i].text = text.substr(0, text.find('=') + 1) + value;
+        const std::string& text = lines[i].Text;
+        lines[i].Text = text.substr(0, text.find('=') + 1) + value;
     } else if (r.begin != std::string::npos) {
         // Append after the section's last non-blank line, before any blank separator lines.
         size_t at = r.end;
-        while (at > r.begin && Trim(lines[at - 1].text).empty())
+        while (at > r.begin && Trim(lines[at - 1].Text).empty())
             --at;
-        if (at > 0 && lines[at - 1].eol.empty())
-            lines[at - 1].eol = eol;
-        lines.insert(lines.begin() + static_cast<long>(at), Line{key + "=" + value, eol});
+        if (at > 0 && lines[at - 1].Eol.empty())
+            lines[at - 1].Eol = eol;
+        lines.insert(lines.begin() + static_cast<long>(at), IniLine{key + "=" + value, eol});
     } else {
-        if (!lines.empty() && lines.back().eol.empty())
-            lines.back().eol = eol;
-        lines.push_back(Line{"[" + section + "]", eol});
-        lines.push_back(Line{key + "=" + value, eol});
+        if (!lines.empty() && lines.back().Eol.empty())
+            lines.back().Eol = eol;
+        lines.push_back(IniLine{"[" + section + "]", eol});
+        lines.push_back(IniLine{key + "=" + value, eol});
     }
     Store(Join(lines));
 }
@@ -348,7 +385,7 @@ void IniFile::DeleteKey(const std::string& section, const std::string& key) {
     const std::string content = Content();
     if (content.empty())
         return;
-    std::vector<Line> lines = SplitLines(content);
+    std::vector<IniLine> lines = SplitLines(content);
     const size_t i = FindKey(lines, FindSection(lines, section), key);
     if (i == std::string::npos)
         return;
@@ -361,7 +398,7 @@ void IniFile::EraseSection(const std::string& section) {
     const std::string content = Content();
     if (content.empty())
         return;
-    std::vector<Line> lines = SplitLines(content);
+    std::vector<IniLine> lines = SplitLines(content);
     const Range r = FindSection(lines, section);
     if (r.begin == std::string::npos)
         return;
@@ -371,32 +408,32 @@ void IniFile::EraseSection(const std::string& section) {
 }
 
 void IniFile::BeginUpdate() {
-    if (updating_)
+    if (FUpdating)
         return;
-    updateLock_ = std::unique_lock<std::mutex>(WriteMutex());
-    pending_ = ContentForUpdate(path_);
-    updating_ = true;
+    FUpdateLock = std::unique_lock<std::mutex>(WriteMutex());
+    FPending = ContentForUpdate(FPath);
+    FUpdating = true;
 }
 
 void IniFile::Commit() {
-    if (!updating_)
+    if (!FUpdating)
         return;
-    updating_ = false;
-    const std::string content = std::move(pending_);
-    pending_.clear();
-    std::unique_lock<std::mutex> lock = std::move(updateLock_);
-    ReplaceFile(path_, content);
+    FUpdating = false;
+    const std::string content = std::move(FPending);
+    FPending.clear();
+    std::unique_lock<std::mutex> lock = std::move(FUpdateLock);
+    ReplaceFile(FPath, content);
 }
 
 std::string IniFile::Content() const {
-    return updating_ ? pending_ : ContentForUpdate(path_);
+    return FUpdating ? FPending : ContentForUpdate(FPath);
 }
 
 void IniFile::Store(const std::string& content) {
-    if (updating_)
-        pending_ = content;
+    if (FUpdating)
+        FPending = content;
     else
-        ReplaceFile(path_, content);
+        ReplaceFile(FPath, content);
 }
 
 } // namespace tzn

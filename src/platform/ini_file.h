@@ -1,7 +1,8 @@
 // INI files with Windows semantics: section and key names compare case-insensitively; a
 // write changes the key's line in place or appends it to its section (creating the section
 // at the end); every other line of the file, comments and order included, is kept byte for
-// byte. A missing file reads as empty. Every write goes to disk at once. Text is CP1251.
+// byte. A missing file reads as empty. Every write goes to disk at once, flushed before it
+// replaces the file. Text is CP1251.
 #pragma once
 
 #include <mutex>
@@ -10,11 +11,44 @@
 
 namespace tzn {
 
+// One line of a file: its text without the line break, and the break that followed it (empty
+// for a last line without one), so that an untouched line is written back unchanged.
+struct IniLine {
+    std::string Text;
+    std::string Eol;
+};
+
+// The content of an INI file parsed once and held in memory: every read answers from that one
+// parse, so a reader of many keys never mixes two versions of a file being replaced.
+class IniContent {
+public:
+    IniContent() = default; // empty, as a missing file
+    explicit IniContent(const std::string& text);
+
+    std::string ReadString(const std::string& section, const std::string& key,
+                           const std::string& def) const;
+    // Default when missing or not a decimal integer.
+    int ReadInteger(const std::string& section, const std::string& key, int def) const;
+    // Integer read; any non-zero value is true.
+    bool ReadBool(const std::string& section, const std::string& key, bool def) const;
+    bool ValueExists(const std::string& section, const std::string& key) const;
+    bool SectionExists(const std::string& section) const;
+    std::vector<std::string> ReadSection(const std::string& section) const; // key names
+
+private:
+    std::vector<IniLine> FLines;
+};
+
 class IniFile {
 public:
     explicit IniFile(std::string path); // Windows-form or native
-    const std::string& FileName() const { return path_; }
+    const std::string& FileName() const { return FPath; }
 
+    // Reads and parses the file once. A missing file is empty; one that exists but cannot be
+    // read throws std::runtime_error (its defaults would silently replace real settings).
+    IniContent Load() const;
+
+    // Each of these reads the file afresh; an unreadable file gives the defaults.
     std::string ReadString(const std::string& section, const std::string& key,
                            const std::string& def) const;
     // Default when missing or not a decimal integer.
@@ -44,14 +78,15 @@ public:
     void Commit();
 
 private:
+    IniContent Snapshot() const;
     std::unique_lock<std::mutex> LockForWrite();
     std::string Content() const;            // what the next change starts from
     void Store(const std::string& content); // the file, or the open update's copy
 
-    std::string path_;
-    bool updating_ = false;
-    std::string pending_;
-    std::unique_lock<std::mutex> updateLock_;
+    std::string FPath;
+    bool FUpdating = false;
+    std::string FPending;
+    std::unique_lock<std::mutex> FUpdateLock;
 };
 
 } // namespace tzn

@@ -8,15 +8,18 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <stdexcept>
 #include <stdio.h>
 #include <unistd.h>
 
 namespace tzn {
 
+std::atomic<uint32_t> LetterFileCounter{0};
+
 namespace {
 
-std::atomic<uint32_t> g_letterFileCounter{0};
-std::atomic<uint64_t> g_tempSequence{0};
+// Makes every temporary name of this process unique.
+std::atomic<uint64_t> TempSequence{0};
 
 // Names tried past the counter before giving up: far more than a folder gets in one second.
 constexpr uint32_t kMaxNameAttempts = 100000;
@@ -102,21 +105,17 @@ std::string FolderPath(const std::string& mailDir, MailFolder folder) {
     return IncludeTrailingBackslash(mailDir) + FolderName(folder);
 }
 
-uint32_t LetterFileCounter() {
-    return g_letterFileCounter.load();
-}
-
 void ResetLetterFileCounter() {
-    g_letterFileCounter.store(0);
+    LetterFileCounter.store(0);
 }
 
 void AdvanceLetterFileCounter(uint32_t used) {
     const uint32_t next = used + 1;
-    uint32_t cur = g_letterFileCounter.load();
+    uint32_t cur = LetterFileCounter.load();
     // Wrap-around after 2^32 saves is allowed, as for any unsigned counter: only "behind" by
     // less than half the range counts as behind.
     while (static_cast<int32_t>(next - cur) > 0 &&
-           !g_letterFileCounter.compare_exchange_weak(cur, next)) {
+           !LetterFileCounter.compare_exchange_weak(cur, next)) {
     }
 }
 
@@ -139,7 +138,7 @@ PublishLetterFile(const std::string& folderPath,
         return std::nullopt;
     // The temporary name does not match "*.eml", so scans never see a half-written letter.
     const std::string temp = folderPath + "~" + std::to_string(::getpid()) + "-" +
-                             std::to_string(g_tempSequence.fetch_add(1)) + ".tmp";
+                             std::to_string(TempSequence.fetch_add(1)) + ".tmp";
     if (!CreateFileExclusive(temp))
         return std::nullopt;
     struct TempGuard {
@@ -148,16 +147,24 @@ PublishLetterFile(const std::string& folderPath,
     } guard{temp};
     try {
         write(temp);
+        // On disk before it gets its name: a power cut must not leave an empty letter.
+        SyncFile(temp);
     } catch (...) {
         return std::nullopt;
     }
     const TDateTime now = Now();
-    uint32_t counter = LetterFileCounter();
+    uint32_t counter = LetterFileCounter.load();
     for (uint32_t attempt = 0; attempt < kMaxNameAttempts; ++attempt, ++counter) {
         const std::string name = LetterFileName(now, counter);
         switch (LinkNoReplace(temp, folderPath + name)) {
         case LinkResult::Done:
             AdvanceLetterFileCounter(counter);
+            // The letter is complete under its name; should its folder entry not reach the
+            // disk, a power cut loses the name, never half a letter, so the save stands.
+            try {
+                SyncFolder(folderPath);
+            } catch (const std::runtime_error&) {
+            }
             return name;
         case LinkResult::Taken:
             continue;

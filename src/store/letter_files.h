@@ -5,6 +5,7 @@
 
 #include "platform/datetime.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -23,8 +24,8 @@ std::optional<MailFolder> FolderFromLetter(char letter);
 std::string FolderPath(const std::string& mailDir, MailFolder folder);
 
 // The module-wide counter: 0 at load, set back to 0 when a mail session starts, moved on by
-// every successful save. Safe to use from any thread.
-uint32_t LetterFileCounter();
+// every successful save. Safe to read from any thread; change it only through the two below.
+extern std::atomic<uint32_t> LetterFileCounter;
 void ResetLetterFileCounter();
 // After a save used `used`: the counter becomes at least used + 1 (it never goes back when
 // two threads save at once).

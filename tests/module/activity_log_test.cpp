@@ -69,13 +69,21 @@ TEST_F(ActivityLogTest, RotatesOnlyPastTheLimitAndKeepsTheEntryInTheRotatedFile)
     ASSERT_TRUE(std::filesystem::exists(rotated));
     const std::string moved = ReadFile(rotated);
     EXPECT_EQ(moved.substr(moved.size() - entrySize), today + " - y\r\n");
-    // The next entry starts a new file; a second rotation the same day replaces the first.
+    // The next entry starts a new file; later rotations the same day keep the earlier ones
+    // and take the next free name.
     WriteActivityLog("z");
     EXPECT_EQ(ReadFile(logFile), today + " - z\r\n");
-    WriteFile(logFile, std::string(static_cast<size_t>(kActivityLogLimit), 'b'));
-    WriteActivityLog("w");
-    EXPECT_EQ(std::filesystem::file_size(rotated),
-              static_cast<uintmax_t>(kActivityLogLimit + entrySize));
+    for (const char* second : {"w", "v"}) {
+        WriteFile(logFile, std::string(static_cast<size_t>(kActivityLogLimit), 'b'));
+        WriteActivityLog(second);
+    }
+    EXPECT_EQ(ReadFile(rotated), moved);
+    const std::string part1 = ReadFile(logDir / ("TZNMail.log" + today + ".1"));
+    const std::string part2 = ReadFile(logDir / ("TZNMail.log" + today + ".2"));
+    EXPECT_EQ(part1.size(), static_cast<size_t>(kActivityLogLimit + entrySize));
+    EXPECT_TRUE(part1.ends_with(today + " - w\r\n"));
+    EXPECT_TRUE(part2.ends_with(today + " - v\r\n"));
+    EXPECT_FALSE(std::filesystem::exists(logFile));
 }
 
 TEST_F(ActivityLogTest, SessionEntriesNeverRotate) {

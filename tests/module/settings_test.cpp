@@ -1,13 +1,17 @@
 #include "module/settings.h"
 
 #include "module/password.h"
+#include "module/settings_table.h"
 #include "platform/cp1251.h"
 #include "platform/ini_file.h"
 #include "temp_root.h"
 
 #include <atomic>
+#include <cstring>
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <thread>
+#include <unistd.h>
 
 namespace tzn {
 namespace {
@@ -190,6 +194,7 @@ TEST_F(SettingsTest, OtherSectionsAndUnknownKeysSurviveAWrite) {
 TEST_F(SettingsTest, UnreadableValuesFallBackAndNonZeroIsTrue) {
     WriteFile(cnf, "[EMail]\r\nSMTPPort=abc\r\nPOP3Port=\r\nIsSaveInMail=2\r\nShowWnd=0\r\n"
                    "AddTovarCount=1x\r\nReadTimeout=0\r\nConnectTimeout=-3\r\n"
+                   "AutoGetMailPeriod=101\r\n"
                    "[MailAddictionAdressList]\r\nCount=1000000000\r\nItem1=only@x.test\r\n");
     LoadMailSettings();
     const MailSettings s = MailSettingsSnapshot();
@@ -200,6 +205,7 @@ TEST_F(SettingsTest, UnreadableValuesFallBackAndNonZeroIsTrue) {
     EXPECT_EQ(s.AddTovarCount, 1);
     EXPECT_EQ(s.ReadTimeout, MailSettings{}.ReadTimeout);
     EXPECT_EQ(s.ConnectTimeout, MailSettings{}.ConnectTimeout);
+    EXPECT_EQ(s.AutoGetMailPeriod, 1); // outside 1..100 reads like an unreadable number
     EXPECT_EQ(s.MailAddictionAdressList, std::vector<std::string>{"only@x.test"});
 }
 
@@ -270,6 +276,55 @@ TEST_F(SettingsTest, WriterRefusesAnUnwritableFileAndLeavesTheOldOneIntact) {
     bad.EMail = "a\r\n[EMail]\r\nSMTPHost=evil";
     EXPECT_THROW(SaveMailSettings(bad), std::runtime_error);
     EXPECT_EQ(ReadFile(cnf), before);
+}
+
+TEST_F(SettingsTest, AFailedSaveLeavesReadersAndFileWithTheOldValues) {
+    SaveMailSettings(Changed());
+    const std::string before = ReadFile(cnf);
+    const MailSettings old = MailSettingsSnapshot();
+    MailSettings bad = Changed();
+    bad.SMTPHost = "new.example.test";
+    bad.SMTPPort = 0; // outside 1..65535: refused before anything is written
+    EXPECT_THROW(SaveMailSettings(bad), SettingValueError);
+    bad.SMTPPort = 25;
+    // The Windows folder cannot be made (a plain file stands in its place).
+    std::filesystem::remove_all(cnf.parent_path());
+    WriteFile(cnf.parent_path(), "not a folder");
+    try {
+        SaveMailSettings(bad);
+        ADD_FAILURE() << "saved into a folder that cannot exist";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("C:\\WINDOWS"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(MailSettingsSnapshot().SMTPHost, old.SMTPHost);
+    std::filesystem::remove(cnf.parent_path());
+    WriteFile(cnf, before);
+    LoadMailSettings();
+    ExpectSame(MailSettingsSnapshot(), old);
+}
+
+// Every key is taken from one reading of the file: a file replaced while the settings are
+// loaded can never give a mix of its two versions.
+TEST_F(SettingsTest, ALoadReadsTheFileOnce) {
+    SaveMailSettings(Changed());
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    // Closes watched too: inotify merges an event with an identical one queued just before.
+    ASSERT_GE(::inotify_add_watch(watch, cnf.c_str(), IN_OPEN | IN_CLOSE), 0);
+    LoadMailSettings();
+    ReloadConnectionSettings();
+    int opens = 0;
+    alignas(inotify_event) char buf[4096];
+    for (ssize_t n; (n = ::read(watch, buf, sizeof buf)) > 0;) {
+        for (ssize_t at = 0; at < n;) {
+            inotify_event event{};
+            std::memcpy(&event, buf + at, sizeof event);
+            opens += (event.mask & IN_OPEN) ? 1 : 0;
+            at += static_cast<ssize_t>(sizeof event + event.len);
+        }
+    }
+    ::close(watch);
+    EXPECT_EQ(opens, 2); // one for the load, one for the dialog's re-read
 }
 
 TEST_F(SettingsTest, DialogReReadOfConnectionKeys) {

@@ -1,7 +1,9 @@
 #include "store/letter_files.h"
 
+#include "fsync_recorder.h"
 #include "platform/cp1251.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "store_fixture.h"
 
 #include <gtest/gtest.h>
@@ -42,11 +44,11 @@ TEST(MailFolders, NamesLettersAndCaptionsInFixedOrder) {
 TEST(LetterFileCounter, AdvancesPastUsedValueAndNeverBack) {
     ResetLetterFileCounter();
     AdvanceLetterFileCounter(4);
-    EXPECT_EQ(LetterFileCounter(), 5u);
+    EXPECT_EQ(LetterFileCounter.load(), 5u);
     AdvanceLetterFileCounter(1); // a slower thread finishing late does not move it back
-    EXPECT_EQ(LetterFileCounter(), 5u);
+    EXPECT_EQ(LetterFileCounter.load(), 5u);
     ResetLetterFileCounter();
-    EXPECT_EQ(LetterFileCounter(), 0u);
+    EXPECT_EQ(LetterFileCounter.load(), 0u);
 }
 
 TEST(PublishLetterFile, ConsecutiveNamesAndNoExistingFileOverwritten) {
@@ -62,7 +64,7 @@ TEST(PublishLetterFile, ConsecutiveNamesAndNoExistingFileOverwritten) {
     EXPECT_NE(*a, *b);
     EXPECT_EQ(a->substr(a->rfind('-')), "-0.eml");
     EXPECT_EQ(b->substr(b->rfind('-')), "-1.eml");
-    EXPECT_EQ(LetterFileCounter(), 2u);
+    EXPECT_EQ(LetterFileCounter.load(), 2u);
 
     // A new session starts the counter again: the names already there are skipped, not
     // overwritten. (Pre-create the next names for the current and the following second.)
@@ -81,7 +83,7 @@ TEST(PublishLetterFile, ConsecutiveNamesAndNoExistingFileOverwritten) {
         }
     }
     EXPECT_EQ(ReadAll(kDir + *a), "first");
-    EXPECT_EQ(LetterFileCounter(), std::stoul(c->substr(c->rfind('-') + 1)) + 1);
+    EXPECT_EQ(LetterFileCounter.load(), std::stoul(c->substr(c->rfind('-') + 1)) + 1);
     // No temporary file is left behind.
     EXPECT_TRUE(FindFiles(kDir, "*.tmp").empty());
 }
@@ -117,6 +119,22 @@ TEST(PublishLetterFile, ThreadsSavingAtOnceGetDistinctFiles) {
     EXPECT_EQ(FindFiles(kDir, "*.eml").size(), static_cast<size_t>(kThreads * kEach));
 }
 
+TEST(PublishLetterFile, ALetterIsOnDiskBeforeItsNameAndItsFolderAfter) {
+    TempRoot root;
+    ASSERT_TRUE(ForceDirectories(kDir));
+    const std::string dir = std::filesystem::canonical(NativePath(kDir)).string();
+    test::TakeSyncedPaths();
+    const auto name = PublishLetterFile(kDir, [](const std::string& p) { WriteAll(p, "letter"); });
+    ASSERT_TRUE(name);
+    const std::vector<std::string> synced = test::TakeSyncedPaths();
+    ASSERT_EQ(synced.size(), 2u);
+    // Synced under its temporary name, which scans never take for a letter.
+    EXPECT_EQ(synced[0].rfind(dir + "/~", 0), 0u) << synced[0];
+    EXPECT_EQ(synced[0].substr(synced[0].size() - 4), ".tmp");
+    EXPECT_EQ(synced[1], dir);
+    EXPECT_EQ(ReadAll(kDir + *name), "letter");
+}
+
 TEST(PublishLetterFile, FailuresLeaveNothingAndKeepCounter) {
     TempRoot root;
     ResetLetterFileCounter();
@@ -129,7 +147,7 @@ TEST(PublishLetterFile, FailuresLeaveNothingAndKeepCounter) {
         throw std::runtime_error("disk full");
     }));
     EXPECT_TRUE(FindFiles(kDir, "*").empty());
-    EXPECT_EQ(LetterFileCounter(), 0u);
+    EXPECT_EQ(LetterFileCounter.load(), 0u);
 }
 
 } // namespace

@@ -61,15 +61,15 @@ TEST_F(MailStoreTest, SavesUnderConsecutiveNamesAndSettingsRefuse) {
     EXPECT_FALSE(SaveLetterToFolder(*letter, MailFolder::Sent));
     EXPECT_TRUE(Letters(MailFolder::InBox).empty());
     EXPECT_TRUE(Letters(MailFolder::Sent).empty());
-    EXPECT_EQ(LetterFileCounter(), 2u);
+    EXPECT_EQ(LetterFileCounter.load(), 2u);
     EXPECT_TRUE(SaveLetterToFolder(*letter, MailFolder::OutBox)); // never refused
-    EXPECT_EQ(LetterFileCounter(), 3u);
+    EXPECT_EQ(LetterFileCounter.load(), 3u);
 
     // The store never creates its folders: a missing one is a failure.
     settings.MailDir = "C:\\NOWHERE\\";
     Apply();
     EXPECT_EQ(SaveLetterToFolderEx(*letter, MailFolder::OutBox).Outcome, SaveOutcome::Failed);
-    EXPECT_EQ(LetterFileCounter(), 3u);
+    EXPECT_EQ(LetterFileCounter.load(), 3u);
 }
 
 TEST_F(MailStoreTest, ScansAllFoldersInOrderAndSkipsWhatIsNoLetter) {
@@ -213,12 +213,12 @@ TEST_F(MailStoreTest, FullyLoadedLetterMovedToRefusingFolderIsDropped) {
     LoadFolderLetters(list, MailFolder::OutBox);
     ASSERT_TRUE(list && list->Count() == 2u);
     (*list)[0].SetTargetFolder(MailFolder::Sent);
-    const uint32_t counter = LetterFileCounter();
+    const uint32_t counter = LetterFileCounter.load();
     ApplyLetterMoves(list);
     EXPECT_FALSE(list);
     EXPECT_EQ(Letters(MailFolder::OutBox), std::vector<std::string>{b});
     EXPECT_TRUE(Letters(MailFolder::Sent).empty());
-    EXPECT_EQ(LetterFileCounter(), counter);
+    EXPECT_EQ(LetterFileCounter.load(), counter);
 }
 
 TEST_F(MailStoreTest, MoveOfHeaderScanKeepsTheWholeLetter) {

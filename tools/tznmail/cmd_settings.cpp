@@ -5,68 +5,16 @@
 #include "tool_util.h"
 
 #include "module/settings.h"
+#include "module/settings_table.h"
 #include "platform/cp1251.h"
 #include "platform/datetime.h"
 #include "platform/ini_file.h"
 
-#include <charconv>
 #include <cstdio>
-#include <functional>
 #include <stdexcept>
 
 namespace tzn::tool {
 namespace {
-
-enum class Kind { String, Integer, Boolean, Password, List };
-
-// One key of the record: its type, the range the settings dialog allows for integers, and
-// access to its field.
-struct Key {
-    const char* name;
-    Kind kind;
-    std::function<void*(MailSettings&)> field;
-    int min = 0, max = 0;
-};
-
-template <typename T> std::function<void*(MailSettings&)> F(T MailSettings::*member) {
-    return [member](MailSettings& s) -> void* { return &(s.*member); };
-}
-
-// In the order the module reads them.
-const std::vector<Key>& Keys() {
-    static const std::vector<Key> keys = {
-        {"EMail", Kind::String, F(&MailSettings::EMail)},
-        {"MailDir", Kind::String, F(&MailSettings::MailDir)},
-        {"IsSaveInMail", Kind::Boolean, F(&MailSettings::IsSaveInMail)},
-        {"IsSaveOutMail", Kind::Boolean, F(&MailSettings::IsSaveOutMail)},
-        {"SMTPHost", Kind::String, F(&MailSettings::SMTPHost)},
-        {"POP3Host", Kind::String, F(&MailSettings::POP3Host)},
-        {"SMTPPort", Kind::Integer, F(&MailSettings::SMTPPort), 1, 65535},
-        {"POP3Port", Kind::Integer, F(&MailSettings::POP3Port), 1, 65535},
-        {"UserName", Kind::String, F(&MailSettings::UserName)},
-        {"Password", Kind::Password, F(&MailSettings::Password)},
-        {"ShowWnd", Kind::Boolean, F(&MailSettings::ShowWnd)},
-        {"AutoOnNoMail", Kind::Boolean, F(&MailSettings::AutoOnNoMail)},
-        {"AutoAddTovarUp", Kind::Boolean, F(&MailSettings::AutoAddTovarUp)},
-        {"AddTovarCount", Kind::Integer, F(&MailSettings::AddTovarCount), 1, 100},
-        {"UseDefautConnection", Kind::Boolean, F(&MailSettings::UseDefautConnection)},
-        {"PhonebookEntry", Kind::String, F(&MailSettings::PhonebookEntry)},
-        {"DisconnectOnEnd", Kind::Boolean, F(&MailSettings::DisconnectOnEnd)},
-        {"UserData", Kind::Boolean, F(&MailSettings::UserData)},
-        {"IntLogin", Kind::String, F(&MailSettings::IntLogin)},
-        {"ShowDialUp", Kind::Boolean, F(&MailSettings::ShowDialUp)},
-        {"IntPassword", Kind::Password, F(&MailSettings::IntPassword)},
-        {"m_GetMailWithSort", Kind::Boolean, F(&MailSettings::m_GetMailWithSort)},
-        {"AutoGetMail", Kind::Boolean, F(&MailSettings::AutoGetMail)},
-        {"AutoGetMailPeriod", Kind::Integer, F(&MailSettings::AutoGetMailPeriod), 1, 100},
-        {"UseAddictionAddress", Kind::Boolean, F(&MailSettings::UseAddictionAddress)},
-        {"MailAddictionAdressList", Kind::List, F(&MailSettings::MailAddictionAdressList)},
-        {"NotUseWorkAddres", Kind::Boolean, F(&MailSettings::NotUseWorkAddres)},
-        {"ConnectTimeout", Kind::Integer, F(&MailSettings::ConnectTimeout), 1, 86400},
-        {"ReadTimeout", Kind::Integer, F(&MailSettings::ReadTimeout), 1, 86400},
-    };
-    return keys;
-}
 
 constexpr const char* kLastDateKey = "AutoGetMailLastDate";
 
@@ -103,37 +51,38 @@ int Show(const std::vector<std::string>& args) {
         }
         first = false;
     };
-    for (const Key& k : Keys()) {
-        void* f = k.field(s);
-        switch (k.kind) {
-        case Kind::String: {
-            const std::string v = Utf8FromCp1251(*static_cast<std::string*>(f));
-            emit(k.name, JsonQuote(v), v);
+    for (const SettingRow& row : SettingsTable()) {
+        switch (row.Type) {
+        case SettingType::Text:
+        case SettingType::Folder:
+        case SettingType::Choice: {
+            const std::string v = Utf8FromCp1251(s.*row.Text);
+            emit(row.Key, JsonQuote(v), v);
             break;
         }
-        case Kind::Password: {
-            const std::string& p = *static_cast<std::string*>(f);
+        case SettingType::Password: {
+            const std::string& p = s.*row.Text;
             const std::string v = reveal || p.empty() ? Utf8FromCp1251(p) : "***";
-            emit(k.name, JsonQuote(v), v);
+            emit(row.Key, JsonQuote(v), v);
             break;
         }
-        case Kind::Integer: {
-            const std::string v = std::to_string(*static_cast<int*>(f));
-            emit(k.name, v, v);
+        case SettingType::Integer: {
+            const std::string v = std::to_string(s.*row.Number);
+            emit(row.Key, v, v);
             break;
         }
-        case Kind::Boolean: {
-            const std::string v = *static_cast<bool*>(f) ? "true" : "false";
-            emit(k.name, v, v);
+        case SettingType::Flag: {
+            const std::string v = s.*row.Flag ? "true" : "false";
+            emit(row.Key, v, v);
             break;
         }
-        case Kind::List: {
+        case SettingType::List: {
             std::string arr = "[", text;
-            for (const std::string& item : *static_cast<std::vector<std::string>*>(f)) {
+            for (const std::string& item : s.*row.Items) {
                 arr += (arr.size() > 1 ? ", " : "") + JsonQuote(Utf8FromCp1251(item));
                 text += (text.empty() ? "" : ",") + Utf8FromCp1251(item);
             }
-            emit(k.name, arr + "]", text);
+            emit(row.Key, arr + "]", text);
             break;
         }
         }
@@ -158,41 +107,22 @@ std::string ToCp1251(const std::string& utf8, const std::string& key) {
     return cp;
 }
 
-bool ParseBool(const std::string& v, const std::string& key) {
-    const std::string l = AnsiLowerCase(v);
-    if (l == "1" || l == "true" || l == "yes" || l == "on")
-        return true;
-    if (l == "0" || l == "false" || l == "no" || l == "off")
-        return false;
-    throw UsageError(key + " takes true or false (1 or 0), not \"" + v + "\"");
-}
-
-int ParseInt(const std::string& v, const Key& k) {
-    int n = 0;
-    const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
-    if (v.empty() || ec != std::errc() || end != v.data() + v.size())
-        throw UsageError(std::string(k.name) + " takes a whole number, not \"" + v + "\"");
-    if (n < k.min || n > k.max)
-        throw UsageError(std::string(k.name) + " must lie between " + std::to_string(k.min) +
-                         " and " + std::to_string(k.max));
-    return n;
-}
-
-std::vector<std::string> ParseList(const std::string& v, const std::string& key) {
-    std::vector<std::string> list;
-    size_t pos = 0;
-    while (pos <= v.size() && !v.empty()) {
-        size_t comma = v.find(',', pos);
-        if (comma == std::string::npos)
-            comma = v.size();
-        std::string item = v.substr(pos, comma - pos);
-        const size_t b = item.find_first_not_of(" \t");
-        item = b == std::string::npos ? "" : item.substr(b, item.find_last_not_of(" \t") - b + 1);
-        if (!item.empty())
-            list.push_back(ToCp1251(item, key));
-        pos = comma + 1;
+// A password is stored scrambled with its user name, and with no name it is stored as nothing:
+// refuse what would silently drop it.
+void RefuseDroppedPasswords(const MailSettings& s) {
+    for (const SettingRow& pwd : SettingsTable()) {
+        if (pwd.Type != SettingType::Password || !(s.*pwd.Login).empty() || (s.*pwd.Text).empty())
+            continue;
+        std::string login = "its user name";
+        for (const SettingRow& row : SettingsTable())
+            if (row.Text == pwd.Login)
+                login = row.Key;
+        std::string text = pwd.Key;
+        for (const char* part : {" is stored under ", login.c_str(), ", which is empty: set ",
+                                 login.c_str(), " first (or clear ", pwd.Key, ")"})
+            text += part;
+        throw UsageError(text);
     }
-    return list;
 }
 
 int Set(const std::vector<std::string>& args) {
@@ -212,61 +142,26 @@ int Set(const std::vector<std::string>& args) {
             WriteAutoGetMailLastDate(when);
             return kOk;
         }
-        const Key* key = nullptr;
-        for (const Key& k : Keys())
-            if (AnsiSameText(name, k.name))
-                key = &k;
-        if (!key)
+        const SettingRow* row = FindSetting(name);
+        if (!row)
             throw UsageError("unknown setting \"" + name + "\" (see: tznmail settings show)");
         // Check the value before anything is read or written.
-        std::function<void(MailSettings&)> apply;
-        switch (key->kind) {
-        case Kind::String:
-        case Kind::Password: {
-            const std::string v = ToCp1251(value, key->name);
-            if (v.empty() && AnsiSameText(key->name, "MailDir"))
-                throw UsageError("MailDir cannot be empty");
-            apply = [key, v](MailSettings& s) { *static_cast<std::string*>(key->field(s)) = v; };
-            break;
-        }
-        case Kind::Integer: {
-            const int v = ParseInt(value, *key);
-            apply = [key, v](MailSettings& s) { *static_cast<int*>(key->field(s)) = v; };
-            break;
-        }
-        case Kind::Boolean: {
-            const bool v = ParseBool(value, key->name);
-            apply = [key, v](MailSettings& s) { *static_cast<bool*>(key->field(s)) = v; };
-            break;
-        }
-        case Kind::List: {
-            const std::vector<std::string> v = ParseList(value, key->name);
-            apply = [key, v](MailSettings& s) {
-                *static_cast<std::vector<std::string>*>(key->field(s)) = v;
-            };
-            break;
-        }
-        }
+        const std::string text = ToCp1251(value, row->Key);
+        MailSettings probe;
+        SetSettingFromText(*row, text, probe);
         // Read as the module does (passwords decoded under their current names), change the
         // one field and write everything back: a renamed UserName or IntLogin re-stores its
         // password under the new name.
         MailSettings s = LoadSettingsWithWarning();
-        apply(s);
-        // A password is stored scrambled with its user name, and with no name it is stored as
-        // nothing: refuse what would silently drop it.
-        auto guard = [](const std::string& user, const std::string& pwd, const char* userKey,
-                        const char* pwdKey) {
-            if (user.empty() && !pwd.empty())
-                throw UsageError(std::string(pwdKey) + " is stored under " + userKey +
-                                 ", which is empty: set " + userKey + " first (or clear " + pwdKey +
-                                 ")");
-        };
-        guard(s.UserName, s.Password, "UserName", "Password");
-        guard(s.IntLogin, s.IntPassword, "IntLogin", "IntPassword");
+        SetSettingFromText(*row, text, s);
+        RefuseDroppedPasswords(s);
         SaveMailSettings(s);
         return kOk;
     } catch (const UsageError& e) {
         std::fprintf(stderr, "tznmail: %s\n", e.what());
+        return kUsage;
+    } catch (const SettingValueError& e) {
+        std::fprintf(stderr, "tznmail: %s\n", Utf8FromCp1251(e.what()).c_str());
         return kUsage;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tznmail: %s\n", Utf8FromCp1251(e.what()).c_str());
