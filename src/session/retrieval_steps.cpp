@@ -66,7 +66,7 @@ void TMailThread::KeepTemporaryCopy(TMxMessage& letter, const std::string& mailD
         CreateFolder(folder);
         folder += "\\";
     }
-    letter.WriteToFile(folder + LetterFileStem(Now(), LetterFileCounter()));
+    letter.WriteToFile(folder + LetterFileStem(Now(), LetterFileCounter.load()));
 }
 
 void TMailThread::KeepLetterCopies(TMxMessage& letter, const MailSettings& settings) {
