@@ -17,7 +17,7 @@ enum class TMxTLSMode {
 
 struct TMxTLSOptions {
     TMxTLSMode Mode = TMxTLSMode::None;
-    std::string CAFile;     // trusted certificates (PEM); empty: the system's CA store
+    std::string CAFile;     // trusted certificates (PEM file); empty: the system's CA store
     std::string VerifyHost; // name or address the certificate must carry; empty: the Host
 };
 

@@ -13,6 +13,7 @@
 
 #include "mail/exceptions.h"
 #include "mail/socket_errors.h"
+#include "platform/paths.h"
 
 namespace tzn {
 
@@ -142,7 +143,8 @@ TMxTLSSession::TMxTLSSession(int fd, const std::string& host, const std::string&
                      SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
     SSL_CTX_set_verify(FImpl->Ctx, SSL_VERIFY_PEER, nullptr);
     if (!caFile.empty()) {
-        if (SSL_CTX_load_verify_locations(FImpl->Ctx, caFile.c_str(), nullptr) != 1)
+        const std::string native = NativePath(caFile).string();
+        if (SSL_CTX_load_verify_locations(FImpl->Ctx, native.c_str(), nullptr) != 1)
             throw EMxTLSError("The CA file " + caFile + " cannot be read: " + TakeOpenSslError());
     } else if (SSL_CTX_set_default_verify_paths(FImpl->Ctx) != 1) {
         throw EMxTLSError("The system's CA store cannot be read: " + TakeOpenSslError());

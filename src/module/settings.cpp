@@ -144,6 +144,9 @@ void LoadMailSettings(std::string* failure) {
         Read(ini, "NotUseWorkAddres", s.NotUseWorkAddres);
         Read(ini, "ConnectTimeout", s.ConnectTimeout);
         Read(ini, "ReadTimeout", s.ReadTimeout);
+        Read(ini, "SMTPSecurity", s.SMTPSecurity);
+        Read(ini, "POP3Security", s.POP3Security);
+        Read(ini, "CAFile", s.CAFile);
         // A time-out of zero or less would mean waiting forever.
         if (s.ConnectTimeout <= 0)
             s.ConnectTimeout = kDefaults.ConnectTimeout;
@@ -207,6 +210,9 @@ void SaveMailSettings(const MailSettings& settings) {
     ini.WriteBool(sec, "m_GetMailWithSort", s.m_GetMailWithSort);
     ini.WriteInteger(sec, "ConnectTimeout", s.ConnectTimeout);
     ini.WriteInteger(sec, "ReadTimeout", s.ReadTimeout);
+    ini.WriteString(sec, "SMTPSecurity", s.SMTPSecurity);
+    ini.WriteString(sec, "POP3Security", s.POP3Security);
+    ini.WriteString(sec, "CAFile", s.CAFile);
     ini.Commit();
 }
 

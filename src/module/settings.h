@@ -43,6 +43,13 @@ struct MailSettings {
     // each read.
     int ConnectTimeout = 60;
     int ReadTimeout = 600;
+    // Protection of the two connections: "none", "starttls" (required), "tls" (from the first
+    // byte) or "auto" (STARTTLS when the server offers it; also a missing key, so older files
+    // keep working). Kept as written; the mail clients refuse a value they do not know.
+    std::string SMTPSecurity = "auto";
+    std::string POP3Security = "auto";
+    // Trusted certificates (PEM) for both servers; empty: the system's CA store.
+    std::string CAFile;
     // The additional addresses: section MailAddictionAdressList, "Count" plus "Item1".."ItemN".
     std::vector<std::string> MailAddictionAdressList;
 };

@@ -4,6 +4,7 @@
 #include "json.h"
 #include "tool_util.h"
 
+#include "mail/tls_options.h"
 #include "module/settings.h"
 #include "platform/cp1251.h"
 #include "platform/datetime.h"
@@ -17,7 +18,7 @@
 namespace tzn::tool {
 namespace {
 
-enum class Kind { String, Integer, Boolean, Password, List };
+enum class Kind { String, Integer, Boolean, Password, List, Security };
 
 // One key of the record: its type, the range the settings dialog allows for integers, and
 // access to its field.
@@ -64,6 +65,9 @@ const std::vector<Key>& Keys() {
         {"NotUseWorkAddres", Kind::Boolean, F(&MailSettings::NotUseWorkAddres)},
         {"ConnectTimeout", Kind::Integer, F(&MailSettings::ConnectTimeout), 1, 86400},
         {"ReadTimeout", Kind::Integer, F(&MailSettings::ReadTimeout), 1, 86400},
+        {"SMTPSecurity", Kind::Security, F(&MailSettings::SMTPSecurity)},
+        {"POP3Security", Kind::Security, F(&MailSettings::POP3Security)},
+        {"CAFile", Kind::String, F(&MailSettings::CAFile)},
     };
     return keys;
 }
@@ -106,6 +110,7 @@ int Show(const std::vector<std::string>& args) {
     for (const Key& k : Keys()) {
         void* f = k.field(s);
         switch (k.kind) {
+        case Kind::Security:
         case Kind::String: {
             const std::string v = Utf8FromCp1251(*static_cast<std::string*>(f));
             emit(k.name, JsonQuote(v), v);
@@ -178,6 +183,14 @@ int ParseInt(const std::string& v, const Key& k) {
     return n;
 }
 
+// Stored in lower case, as the administrator's choice reads best in the file.
+std::string ParseSecurity(const std::string& v, const std::string& key) {
+    TMxTLSMode mode{};
+    if (v.empty() || !TryTlsModeFromName(v, mode))
+        throw UsageError(key + " takes none, starttls, tls or auto, not \"" + v + "\"");
+    return AnsiLowerCase(v);
+}
+
 std::vector<std::string> ParseList(const std::string& v, const std::string& key) {
     std::vector<std::string> list;
     size_t pos = 0;
@@ -226,6 +239,11 @@ int Set(const std::vector<std::string>& args) {
             const std::string v = ToCp1251(value, key->name);
             if (v.empty() && AnsiSameText(key->name, "MailDir"))
                 throw UsageError("MailDir cannot be empty");
+            apply = [key, v](MailSettings& s) { *static_cast<std::string*>(key->field(s)) = v; };
+            break;
+        }
+        case Kind::Security: {
+            const std::string v = ParseSecurity(value, key->name);
             apply = [key, v](MailSettings& s) { *static_cast<std::string*>(key->field(s)) = v; };
             break;
         }
