@@ -135,9 +135,11 @@ void TMxIOHandlerStack::StartTLS(const TMxTLSOptions& options) {
         if (InputBufferSize() > 0) {
             // The answer to STARTTLS/STLS must be the last thing said in clear text; more
             // bytes behind it were sent before the handshake and would be read as if they
-            // had come through it.
+            // had come through it. They are dropped unread.
+            const size_t injected = InputBufferSize();
+            ResetState();
             throw EMxTLSError("The server sent clear text after agreeing to TLS (" +
-                              std::to_string(InputBufferSize()) +
+                              std::to_string(injected) +
                               " bytes); the connection is refused as tampered with.");
         }
         const std::string host = options.VerifyHost.empty() ? Host : options.VerifyHost;
