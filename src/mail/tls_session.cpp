@@ -9,7 +9,6 @@
 #include <sys/socket.h>
 
 #include <cerrno>
-#include <cstdint>
 
 #include "mail/exceptions.h"
 #include "mail/socket_errors.h"
@@ -23,7 +22,7 @@ namespace {
 // peer has reset; the host application must not die of that, so the bytes go through
 // send(MSG_NOSIGNAL) here.
 int SocketOf(BIO* b) {
-    return static_cast<int>(reinterpret_cast<intptr_t>(BIO_get_data(b)));
+    return *static_cast<const int*>(BIO_get_data(b));
 }
 
 int BioWrite(BIO* b, const char* data, size_t size, size_t* written) {
@@ -121,6 +120,7 @@ bool IsIpAddress(const std::string& host) {
 struct TMxTLSSession::Impl {
     SSL_CTX* Ctx = nullptr;
     SSL* Ssl = nullptr;
+    int Fd = -1; // the socket the BIO reads and writes
     ~Impl() {
         if (Ssl)
             SSL_free(Ssl);
@@ -164,7 +164,8 @@ TMxTLSSession::TMxTLSSession(int fd, const std::string& host, const std::string&
 
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL, 0) | O_NONBLOCK);
     BIO* bio = BIO_new(SocketMethod());
-    BIO_set_data(bio, reinterpret_cast<void*>(static_cast<intptr_t>(fd)));
+    FImpl->Fd = fd;
+    BIO_set_data(bio, &FImpl->Fd);
     BIO_set_init(bio, 1);
     SSL_set_bio(FImpl->Ssl, bio, bio);
 }
