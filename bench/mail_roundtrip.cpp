@@ -7,7 +7,8 @@
 //   bench_mail_roundtrip fetch
 //   bench_mail_roundtrip baseline
 // Server and account: TZN_BENCH_HOST, TZN_SMTP_PORT, TZN_POP3_PORT, TZN_BENCH_USER,
-// TZN_BENCH_PASS, TZN_BENCH_TO.
+// TZN_BENCH_PASS, TZN_BENCH_TO. With TZN_BENCH_TLS=1 both clients speak TLS from the first
+// byte to TZN_SMTPS_PORT / TZN_POP3S_PORT, trusting TZN_CA_FILE.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -40,6 +41,16 @@ long PeakKiB() {
     return kib;
 }
 
+// Implicit TLS when asked for; returns the port to use.
+template <typename Client>
+uint16_t Secure(Client& c, const char* plainPort, const char* tlsPort, const char* fallback) {
+    if (Env("TZN_BENCH_TLS") != "1")
+        return static_cast<uint16_t>(std::atoi(Env(plainPort, fallback).c_str()));
+    c.UseTLS.Mode = tzn::TMxTLSMode::Implicit;
+    c.UseTLS.CAFile = Env("TZN_CA_FILE");
+    return static_cast<uint16_t>(std::atoi(Env(tlsPort).c_str()));
+}
+
 double Seconds(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
@@ -47,7 +58,7 @@ double Seconds(std::chrono::steady_clock::time_point since) {
 int Send(int count, const std::string& file, bool pipelining) {
     tzn::TMxSMTP smtp;
     smtp.Host = Env("TZN_BENCH_HOST", "127.0.0.1");
-    smtp.Port = static_cast<uint16_t>(std::atoi(Env("TZN_SMTP_PORT", "2525").c_str()));
+    smtp.Port = Secure(smtp, "TZN_SMTP_PORT", "TZN_SMTPS_PORT", "2525");
     smtp.Username = Env("TZN_BENCH_USER");
     smtp.Password = Env("TZN_BENCH_PASS");
     smtp.PipeLine = pipelining;
@@ -73,7 +84,7 @@ int Send(int count, const std::string& file, bool pipelining) {
 int Fetch() {
     tzn::TMxPOP3 pop;
     pop.Host = Env("TZN_BENCH_HOST", "127.0.0.1");
-    pop.Port = static_cast<uint16_t>(std::atoi(Env("TZN_POP3_PORT", "2110").c_str()));
+    pop.Port = Secure(pop, "TZN_POP3_PORT", "TZN_POP3S_PORT", "2110");
     pop.Username = Env("TZN_BENCH_USER");
     pop.Password = Env("TZN_BENCH_PASS");
     pop.ReadTimeout = 120000;

@@ -3,6 +3,7 @@
 (bench_mail_roundtrip) against Python's smtplib/poplib in the same run.
 
   bench/mail_roundtrip.py [--build DIR] [--count N] [--size KIB] [--big MIB] [--repeat R]
+  bench/mail_roundtrip.py --tls [--build DIR] [--count N] [--size KIB] [--repeat R]
 
 Leg 1: N letters with one SIZE KiB attachment over one SMTP connection (pipelining on, and
 off for our client; smtplib never pipelines). Leg 2: the same N letters fetched back over one
@@ -10,6 +11,9 @@ POP3 connection, attachments decoded into temporary files. Then the peak memory 
 resident set) of one letter with a BIG MiB attachment sent and fetched, against each
 client's own baseline process. Uses the server of scripts/test when TZN_SMTP_PORT is set,
 otherwise starts a private one with scripts/mailserver.
+
+With --tls: our clients only, the same N letters out and back over implicit TLS and over
+plain TCP in the same run, and the overhead ratio TLS / plain of each leg.
 """
 import argparse
 import email
@@ -143,6 +147,32 @@ class Server:
             time.sleep(0.1)
 
 
+def tls_vs_plain(args, n, small, ours, server, user, addr):
+    best = {}
+    for _ in range(args.repeat):
+        for label, flag in (("plain", "0"), ("tls", "1")):
+            os.environ["TZN_BENCH_TLS"] = flag
+            sent = ours("send", user, addr, str(n), small)
+            server.wait_for(user, n)
+            got = ours("fetch", user, addr)
+            if int(got[0][1]) != n or int(got[0][2]) != n * args.size * 1024:
+                raise RuntimeError("fetched %s letters / %s bytes, expected %d" %
+                                   (got[0][1], got[0][2], n))
+            server.empty(user)
+            row = (float(sent[0][0]), float(got[0][0]), sent[2], got[2])
+            old = best.get(label)
+            best[label] = row if old is None else tuple(map(min, old, row))
+    os.environ.pop("TZN_BENCH_TLS", None)
+    print("\n%d letters with a %d KiB attachment, one connection each way, best of %d" %
+          (n, args.size, args.repeat))
+    print("%-10s %9s %9s %9s %9s" % ("", "send s", "fetch s", "send CPU", "fetch CPU"))
+    for label in ("plain", "tls"):
+        print("%-10s %9.3f %9.3f %9.3f %9.3f" % ((label,) + best[label]))
+    print("%-10s %9.2f %9.2f %9.2f %9.2f" %
+          (("ratio",) + tuple(t / p for t, p in zip(best["tls"], best["plain"]))))
+    print("(ratio = TLS / plain; 1.00 means no overhead)")
+
+
 def main():
     if len(sys.argv) > 1 and sys.argv[1] == "--peer":
         a = sys.argv[2:]
@@ -158,6 +188,7 @@ def main():
     ap.add_argument("--size", type=int, default=100, help="attachment KiB")
     ap.add_argument("--big", type=int, default=64, help="MiB of the memory letter")
     ap.add_argument("--repeat", type=int, default=3, help="runs per leg; the best counts")
+    ap.add_argument("--tls", action="store_true", help="ours over TLS against ours plain")
     args = ap.parse_args()
     ours_bin = os.path.join(args.build, "bench_mail_roundtrip")
     if not os.access(ours_bin, os.X_OK):
@@ -196,6 +227,9 @@ def main():
             f.write(os.urandom(args.size * 1024))
 
         n = args.count
+        if args.tls:
+            tls_vs_plain(args, n, small, ours, server, ours_user, ours_addr)
+            return
         configs = (("pipelining on", []), ("pipelining off", ["--no-pipelining"]))
         best = {}
         # The machine may be busy: every leg runs --repeat times, alternating between the

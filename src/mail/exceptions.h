@@ -63,6 +63,14 @@ private:
     int FLastError;
 };
 
+// A TLS connection could not be set up or broke down (refused certificate, a required
+// STARTTLS the server does not offer, clear text injected before the handshake ...). The
+// message names the reason; nothing is ever sent in clear text after such a failure.
+class EMxTLSError : public EMxException {
+public:
+    using EMxException::EMxException;
+};
+
 // ---- line I/O ----------------------------------------------------------------------------
 
 class EMxReadTimeout : public EMxException {

@@ -9,8 +9,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
+
 #include "mail/exceptions.h"
 #include "mail/socket_errors.h"
+#include "mail/tls_session.h"
 
 namespace tzn {
 
@@ -66,9 +69,22 @@ void ConnectWithin(int fd, const sockaddr_in& sa, int timeoutMs) {
     ::fcntl(fd, F_SETFL, flags);
 }
 
+// What is left of `limitMs` (< 0: no limit) since `start`.
+int Remaining(std::chrono::steady_clock::time_point start, int limitMs) {
+    if (limitMs < 0)
+        return -1;
+    const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now() - start)
+                           .count();
+    return spent >= limitMs ? 0 : static_cast<int>(limitMs - spent);
+}
+
 } // namespace
 
+TMxIOHandlerStack::TMxIOHandlerStack() = default;
+
 TMxIOHandlerStack::~TMxIOHandlerStack() {
+    FTLS.reset();
     if (FSocket >= 0)
         ::close(FSocket);
 }
@@ -106,9 +122,66 @@ void TMxIOHandlerStack::Open() {
     DoStatus(TMxStatus::Connected, "Connected.");
 }
 
+bool TMxIOHandlerStack::WaitForTLS(int want, int timeoutMs) {
+    return WaitFor(FSocket, want == TMxTLSSession::kWantWrite ? POLLOUT : POLLIN, timeoutMs);
+}
+
+void TMxIOHandlerStack::StartTLS(const TMxTLSOptions& options) {
+    if (FSocket < 0)
+        throw EMxException("Not Connected");
+    try {
+        if (FTLS)
+            throw EMxTLSError("The connection is encrypted already.");
+        if (InputBufferSize() > 0) {
+            // The answer to STARTTLS/STLS must be the last thing said in clear text; more
+            // bytes behind it were sent before the handshake and would be read as if they
+            // had come through it. They are dropped unread.
+            const size_t injected = InputBufferSize();
+            ResetState();
+            throw EMxTLSError("The server sent clear text after agreeing to TLS (" +
+                              std::to_string(injected) +
+                              " bytes); the connection is refused as tampered with.");
+        }
+        const std::string host = options.VerifyHost.empty() ? Host : options.VerifyHost;
+        auto session = std::make_unique<TMxTLSSession>(FSocket, host, options.CAFile);
+        const auto start = std::chrono::steady_clock::now();
+        const int total = ConnectTimeout > 0 ? ConnectTimeout : -1;
+        const int each = ReadTimeout > 0 ? ReadTimeout : -1;
+        for (int want; (want = session->Handshake()) != TMxTLSSession::kDone;) {
+            const int left = Remaining(start, total);
+            const bool totalBinds = left >= 0 && (each < 0 || left <= each);
+            if (!WaitForTLS(want, totalBinds ? left : each)) {
+                if (totalBinds)
+                    throw EMxConnectTimeout();
+                throw EMxReadTimeout();
+            }
+        }
+        FTLS = std::move(session);
+    } catch (...) {
+        // Nothing may follow in clear text: the connection ends here.
+        Close();
+        throw;
+    }
+}
+
+TMxTLSInfo TMxIOHandlerStack::TLSInfo() const {
+    return FTLS ? FTLS->Info() : TMxTLSInfo{};
+}
+
 int TMxIOHandlerStack::RecvBytes(char* buffer, int size, int timeoutMs) {
     if (FSocket < 0)
         throw EMxException("Not Connected");
+    if (FTLS) {
+        // Records already decrypted or buffered inside the session come before any wait.
+        const auto start = std::chrono::steady_clock::now();
+        for (;;) {
+            const int n = FTLS->Read(buffer, size);
+            if (n >= 0)
+                return n;
+            if (!WaitForTLS(n, Remaining(start, timeoutMs < 0 ? -1 : timeoutMs)))
+                return -1;
+        }
+    }
     if (!WaitFor(FSocket, POLLIN, timeoutMs < 0 ? -1 : timeoutMs))
         return -1;
     for (;;) {
@@ -124,6 +197,14 @@ int TMxIOHandlerStack::RecvBytes(char* buffer, int size, int timeoutMs) {
 }
 
 size_t TMxIOHandlerStack::SendSome(const char* data, size_t size) {
+    if (FTLS) {
+        for (;;) {
+            const long n = FTLS->Write(data, size);
+            if (n >= 0)
+                return static_cast<size_t>(n);
+            WaitForTLS(static_cast<int>(n), -1);
+        }
+    }
     for (;;) {
         ssize_t n = ::send(FSocket, data, size, MSG_NOSIGNAL);
         if (n >= 0)
@@ -135,6 +216,14 @@ size_t TMxIOHandlerStack::SendSome(const char* data, size_t size) {
 }
 
 void TMxIOHandlerStack::CloseSource() {
+    if (FTLS) {
+        try {
+            FTLS->Shutdown();
+        } catch (...) {
+            // A broken connection cannot take the close_notify; closing goes on.
+        }
+        FTLS.reset();
+    }
     if (FSocket >= 0) {
         ::close(FSocket);
         FSocket = -1;

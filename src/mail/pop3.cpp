@@ -12,6 +12,7 @@
 #include "mail/message_reader.h"
 #include "mail/pop3_response_reader.h"
 #include "mail/reply_pop3.h"
+#include "platform/cp1251.h"
 
 namespace tzn {
 
@@ -82,6 +83,12 @@ void TMxPOP3::ConnectToServer() {
         ReadReply("+OK");
         FTimestamp = ApopTimestampOf(FirstTextLine(LastReply()));
         ReadCapabilities();
+        if (WantsStartTLS(HasCapability("STLS"), "STLS")) {
+            Transact("STLS", "+OK");
+            StartTLS();
+            // The list given in clear text may have been tampered with (RFC 2595).
+            ReadCapabilities();
+        }
     } catch (...) {
         try {
             CloseConnection();
@@ -106,6 +113,13 @@ void TMxPOP3::ReadCapabilities() {
             line.erase(0, 1);
         FCapabilities.push_back(std::move(line));
     }
+}
+
+bool TMxPOP3::HasCapability(const std::string& keyword) const {
+    for (const std::string& line : FCapabilities)
+        if (AnsiSameText(line, keyword))
+            return true;
+    return false;
 }
 
 void TMxPOP3::LogOn() {

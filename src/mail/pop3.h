@@ -24,7 +24,6 @@ public:
     std::string Password;
     bool AutoLogin = true;
     TMxPOP3AuthType AuthType = TMxPOP3AuthType::UserPass;
-    TMxUseTLS UseTLS = TMxUseTLS::NoTLS;
     TMxSASLEntries SASLMechanisms;
 
     // From the greeting: "<...>" of its first line, empty when there is none.
@@ -33,8 +32,10 @@ public:
     // The lines of the CAPA answer; empty when the server refused CAPA.
     const std::vector<std::string>& Capabilities() const { return FCapabilities; }
     bool HasCapabilities() const { return !FCapabilities.empty(); }
+    bool HasCapability(const std::string& keyword) const; // a whole line, case-insensitive
 
-    // Connects, reads the "+OK" greeting and the capabilities, and logs on when AutoLogin.
+    // Connects, reads the "+OK" greeting and the capabilities, with UseTLS asking for it
+    // STLS and the capabilities again over TLS, and logs on when AutoLogin.
     // Any failure after the socket opened closes the connection (QUIT when possible) before
     // the error reaches the caller.
     void ConnectToServer() override;

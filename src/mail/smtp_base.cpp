@@ -68,15 +68,13 @@ void TMxSMTPBase::ConnectToServer() {
             ::setsockopt(stack->Socket(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         }
         ReadReply({220});
-        FCapabilities.clear();
-        const std::string name = EffectiveHeloName();
-        if (UseEhlo && Transact("EHLO " + name) == 250) {
-            const auto& text = LastReply().Text;
-            if (text.size() > 1)
-                FCapabilities.assign(text.begin() + 1, text.end());
-            return;
+        Hello();
+        if (WantsStartTLS(HasCapability("STARTTLS"), "STARTTLS")) {
+            Transact("STARTTLS", {220});
+            StartTLS();
+            // What the server said before the handshake is not to be trusted (RFC 3207).
+            Hello();
         }
-        Transact("HELO " + name, {250});
     } catch (...) {
         try {
             CloseConnection();
@@ -85,6 +83,18 @@ void TMxSMTPBase::ConnectToServer() {
         }
         throw;
     }
+}
+
+void TMxSMTPBase::Hello() {
+    FCapabilities.clear();
+    const std::string name = EffectiveHeloName();
+    if (UseEhlo && Transact("EHLO " + name) == 250) {
+        const auto& text = LastReply().Text;
+        if (text.size() > 1)
+            FCapabilities.assign(text.begin() + 1, text.end());
+        return;
+    }
+    Transact("HELO " + name, {250});
 }
 
 void TMxSMTPBase::CloseConnection(bool notifyPeer) {

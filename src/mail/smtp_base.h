@@ -14,7 +14,6 @@
 namespace tzn {
 
 enum class TMxSMTPAuthType { None, Default, SASL };
-enum class TMxUseTLS { NoTLS };
 
 // SASL mechanism names to try, in order ("PLAIN", "LOGIN"); the system configures none.
 using TMxSASLEntries = std::vector<std::string>;
@@ -36,7 +35,6 @@ public:
     bool PipeLine = true;
     std::string HeloName;  // empty: the local host name
     std::string MailAgent; // "X-Mailer"; empty: no such header
-    TMxUseTLS UseTLS = TMxUseTLS::NoTLS;
     TMxSASLEntries SASLMechanisms;
     TMxFailedRecipientEvent OnFailedRecipient;
 
@@ -46,8 +44,10 @@ public:
     bool HasCapability(const std::string& keyword) const; // a whole line, case-insensitive
     bool DidAuthenticate() const { return FDidAuthenticate; }
 
-    // TCP connect, then the 220 greeting and EHLO/HELO. Any failure after the socket opened
-    // closes the connection (with QUIT when it can) before the error reaches the caller.
+    // TCP connect, then the 220 greeting and EHLO/HELO; with UseTLS asking for it, STARTTLS
+    // and EHLO again over TLS (the capabilities read anew). Any failure after the socket
+    // opened closes the connection (with QUIT when it can) before the error reaches the
+    // caller.
     void ConnectToServer() override;
     // QUIT expecting 221, then close; the authenticated state ends with the connection.
     void CloseConnection(bool notifyPeer = true) override;
@@ -57,6 +57,8 @@ public:
 
 protected:
     void DisconnectNotifyPeer() override;
+    // EHLO (or HELO) into the capability list.
+    void Hello();
 
     // Envelope and data for `msg` to `recipients`, pipelined when allowed and offered.
     void SendEnvelopeAndData(TMxMessage& msg, const TMxEMailAddressList& recipients);

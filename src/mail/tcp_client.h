@@ -3,8 +3,10 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "mail/tcp_connection.h"
+#include "mail/tls_options.h"
 
 namespace tzn {
 
@@ -23,13 +25,26 @@ public:
     uint16_t Port = 0;
     int ConnectTimeout = 0; // ms; 0 = the operating system's own limit
     int ReadTimeout = -1;   // ms; -1 and 0 = without limit
+    TMxTLSOptions UseTLS;   // plain text unless set
 
     // Opens the TCP connection to Host:Port: EMxAlreadyConnected, EMxHostRequired,
     // EMxPortRequired; creates an owned socket handler when none is set (passing OnStatus
     // on); copies host, port and time-outs into it; connects. On failure the handler is
     // closed (and released when the client made it) and the error re-raised. The protocol
     // clients extend this with their greeting.
+    // With UseTLS Implicit the TLS handshake follows the connect at once.
     virtual void ConnectToServer();
+
+    // What the connection is now: encrypted or not, and with what.
+    TMxTLSInfo TLSInfo() const;
+
+protected:
+    // Whether the protocol client should send its STARTTLS/STLS `command` now, given whether
+    // the server `offered` it: never in the modes None and Implicit, when offered in Auto.
+    // In StartTLS mode a server that does not offer it is an EMxTLSError.
+    bool WantsStartTLS(bool offered, std::string_view command) const;
+    // The handshake after the server agreed to STARTTLS/STLS (see TMxIOHandlerStack).
+    void StartTLS();
 };
 
 // The name the original class tree uses for the same level.

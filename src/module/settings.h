@@ -44,6 +44,9 @@ struct MailSettings {
     bool NotUseWorkAddres{};
     int ConnectTimeout{}; // seconds
     int ReadTimeout{};    // seconds
+    std::string SMTPSecurity; // auto, none, starttls or tls
+    std::string POP3Security;
+    std::string CAFile; // trusted certificates; empty: the system's store
     // The additional addresses: section MailAddictionAdressList.
     std::vector<std::string> MailAddictionAdressList;
 };

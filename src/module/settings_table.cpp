@@ -54,8 +54,8 @@ SettingRow FlagKey(const char* key, bool MailSettings::*field, bool def) {
     return row;
 }
 
-// For keys that take one of a few words; `def` stands for a missing or unknown value.
-[[maybe_unused]] SettingRow ChoiceKey(const char* key, Field field,
+// For keys that take one of a few words; `def` stands for a missing or empty value.
+SettingRow ChoiceKey(const char* key, Field field,
                                       std::vector<std::string> choices, std::string def) {
     SettingRow row = TextKey(key, field, std::move(def));
     row.Type = SettingType::Choice;
@@ -120,6 +120,13 @@ std::vector<SettingRow> BuildTable() {
         // for each read (zero would mean no limit).
         IntegerKey("ConnectTimeout", &S::ConnectTimeout, 60, 1, 86400),
         IntegerKey("ReadTimeout", &S::ReadTimeout, 600, 1, 86400),
+
+        // Protection of the two connections: "auto" (also a missing key, so older files keep
+        // working) takes STARTTLS when the server offers it; "starttls" and "tls" require it.
+        ChoiceKey("SMTPSecurity", &S::SMTPSecurity, {"auto", "none", "starttls", "tls"}, "auto"),
+        ChoiceKey("POP3Security", &S::POP3Security, {"auto", "none", "starttls", "tls"}, "auto"),
+        // Trusted certificates (PEM) for both servers; empty: the system's CA store.
+        TextKey("CAFile", &S::CAFile, ""),
     };
 }
 
@@ -255,8 +262,10 @@ void ReadSetting(const SettingRow& row, const IniContent& ini, MailSettings& set
         if (row.Type == SettingType::Text) {
             field = value;
         } else {
+            // An unknown word is kept as written, so that its user refuses it with an error
+            // naming the key: a mistyped "starttls" must not quietly become plain text.
             const std::string* choice = MatchChoice(row, value);
-            field = choice ? *choice : fallback;
+            field = choice ? *choice : value.empty() ? row.DefaultText : value;
         }
         break;
     }

@@ -26,6 +26,9 @@ struct MailUser {
 struct MailServerEnv {
     uint16_t SmtpPort = 0;
     uint16_t Pop3Port = 0;
+    uint16_t SmtpsPort = 0; // TLS from the first byte
+    uint16_t Pop3sPort = 0;
+    std::string CAFile; // the throw-away CA that signed the servers' certificate
     std::string Domain;
     std::vector<MailUser> Users;
 
@@ -40,6 +43,13 @@ struct MailServerEnv {
         env.SmtpPort = static_cast<uint16_t>(std::atoi(smtp));
         env.Pop3Port = static_cast<uint16_t>(pop3 ? std::atoi(pop3) : 0);
         env.Domain = domain ? domain : "";
+        for (auto [name, port] : {std::pair{"TZN_SMTPS_PORT", &env.SmtpsPort},
+                                  std::pair{"TZN_POP3S_PORT", &env.Pop3sPort}}) {
+            const char* v = std::getenv(name);
+            *port = static_cast<uint16_t>(v ? std::atoi(v) : 0);
+        }
+        const char* ca = std::getenv("TZN_CA_FILE");
+        env.CAFile = ca ? ca : "";
         std::istringstream in(users ? users : "");
         std::string pair;
         while (in >> pair) {

@@ -99,7 +99,10 @@ TEST(SettingsTable, AChoiceRowReadsAndSetsOnlyItsWords) {
     ReadSetting(row, IniContent("[EMail]\r\nsecurity=StartTLS\r\n"), s);
     EXPECT_EQ(s.PhonebookEntry, "starttls");
     ReadSetting(row, IniContent("[EMail]\r\nSecurity=ssl3\r\n"), s);
-    EXPECT_EQ(s.PhonebookEntry, "auto"); // unknown: as missing
+    EXPECT_EQ(s.PhonebookEntry, "ssl3"); // unknown: kept, so the connection refuses it
+    EXPECT_THROW(CheckSetting(row, s), SettingValueError);
+    ReadSetting(row, IniContent("[EMail]\r\nSecurity=\r\n"), s);
+    EXPECT_EQ(s.PhonebookEntry, "auto"); // empty: as missing
     SetSettingFromText(row, "TLS", s);
     EXPECT_EQ(s.PhonebookEntry, "tls");
     EXPECT_THROW(SetSettingFromText(row, "ssl", s), SettingValueError);

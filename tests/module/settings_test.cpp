@@ -64,6 +64,9 @@ MailSettings Changed() {
     s.NotUseWorkAddres = false;
     s.ConnectTimeout = 5;
     s.ReadTimeout = 9;
+    s.SMTPSecurity = "tls";
+    s.POP3Security = "starttls";
+    s.CAFile = "C:\\PLAV\\ca.pem";
     s.MailAddictionAdressList = {"a@x.test", ru("второй@x.test"), ""};
     return s;
 }
@@ -97,12 +100,18 @@ void ExpectSame(const MailSettings& a, const MailSettings& b) {
     EXPECT_EQ(a.NotUseWorkAddres, b.NotUseWorkAddres);
     EXPECT_EQ(a.ConnectTimeout, b.ConnectTimeout);
     EXPECT_EQ(a.ReadTimeout, b.ReadTimeout);
+    EXPECT_EQ(a.SMTPSecurity, b.SMTPSecurity);
+    EXPECT_EQ(a.POP3Security, b.POP3Security);
+    EXPECT_EQ(a.CAFile, b.CAFile);
     EXPECT_EQ(a.MailAddictionAdressList, b.MailAddictionAdressList);
 }
 
 TEST_F(SettingsTest, NoFileKeepsDefaultsAndCreatesTheStoreFolders) {
     LoadMailSettings();
     ExpectSame(MailSettingsSnapshot(), MailSettings{});
+    // Older files have no security keys: STARTTLS when offered, clear text otherwise.
+    EXPECT_EQ(MailSettingsSnapshot().SMTPSecurity, "auto");
+    EXPECT_EQ(MailSettingsSnapshot().POP3Security, "auto");
     for (const char* sub : {"InBox", "OutBox", "Sent"})
         EXPECT_TRUE(
             std::filesystem::is_directory(root.Path(std::string("C/PLAV/OFFICE/MAIL/") + sub)));
@@ -161,6 +170,9 @@ TEST_F(SettingsTest, WriterFollowsTheFixedKeyOrderInAFreshFile) {
                                             "m_GetMailWithSort=",
                                             "ConnectTimeout=",
                                             "ReadTimeout=",
+                                            "SMTPSecurity=tls",
+                                            "POP3Security=starttls",
+                                            "CAFile=C:\\PLAV\\ca.pem",
                                             "[MailAddictionAdressList]",
                                             "Count=3",
                                             "Item1=a@x.test",

@@ -37,7 +37,8 @@ protected:
     }
     std::string Err() { return ReadFile(root.Path("stderr")); }
 
-    // The settings an administrator enters, through the tool's own settings command.
+    // The settings an administrator enters, through the tool's own settings command. The
+    // security keys stay unset (auto): the server offers STARTTLS, so its CA must be known.
     void Settings(const test::MailUser& u, uint16_t smtpPort = 0) {
         const std::vector<std::pair<std::string, std::string>> keys = {
             {"SMTPHost", "127.0.0.1"},
@@ -46,7 +47,8 @@ protected:
             {"POP3Port", std::to_string(Env.Pop3Port)},
             {"UserName", u.Login},
             {"Password", u.Password},
-            {"EMail", u.Address}};
+            {"EMail", u.Address},
+            {"CAFile", Env.CAFile}};
         for (const auto& [k, v] : keys)
             ASSERT_EQ(Tool({"settings", "set", k, v}).status, 0) << k << ": " << Err();
     }
@@ -66,6 +68,32 @@ TEST_F(MailCommandsTest, CheckReportsCapabilitiesLoginAndCount) {
     EXPECT_TRUE(Has(r.out, "AUTH LOGIN: used, accepted")) << r.out;
     EXPECT_TRUE(Has(r.out, "logged on as " + User(kCheckUser).Login)) << r.out;
     EXPECT_TRUE(Has(r.out, "messages: ")) << r.out;
+}
+
+TEST_F(MailCommandsTest, CheckReportsTheEncryptionOfEachServer) {
+    Settings(User(kCheckUser), Env.SmtpsPort);
+    ASSERT_EQ(Tool({"settings", "set", "SMTPSecurity", "TLS"}).status, 0) << Err();
+    ASSERT_EQ(Tool({"settings", "set", "POP3Security", "none"}).status, 0) << Err();
+    EXPECT_EQ(Tool({"settings", "set", "POP3Security", "ssl"}).status, 2);
+    EXPECT_TRUE(Has(Err(), "none, starttls, tls or auto")) << Err();
+    ToolRun r = Tool({"check"});
+    EXPECT_EQ(r.status, 0) << r.out << Err();
+    const size_t pop3 = r.out.find("POP3 ");
+    ASSERT_NE(pop3, std::string::npos) << r.out;
+    const std::string smtpPart = r.out.substr(0, pop3), pop3Part = r.out.substr(pop3);
+    EXPECT_TRUE(Has(smtpPart, "encrypted: yes, TLSv1.")) << r.out;
+    EXPECT_TRUE(Has(smtpPart, "certificate: O = TZNMail tests, CN = localhost")) << r.out;
+    EXPECT_TRUE(Has(smtpPart, "issued by: O = TZNMail tests, CN = TZNMail test CA")) << r.out;
+    EXPECT_TRUE(Has(smtpPart, "AUTH LOGIN: used, accepted")) << r.out;
+    EXPECT_TRUE(Has(pop3Part, "encrypted: no")) << r.out;
+
+    // Without the CA the certificate is refused with its reason, never used in clear text.
+    ASSERT_EQ(Tool({"settings", "set", "CAFile", ""}).status, 0) << Err();
+    r = Tool({"check"});
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_TRUE(Has(r.out, "error: TLS handshake with 127.0.0.1 failed: certificate refused"))
+        << r.out;
+    EXPECT_FALSE(Has(r.out, "AUTH LOGIN:")) << r.out;
 }
 
 TEST_F(MailCommandsTest, CheckFailsWithTheServersTexts) {

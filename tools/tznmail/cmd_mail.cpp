@@ -27,9 +27,12 @@ int Milliseconds(int seconds) {
     return seconds > 0 ? std::min(seconds, 24 * 3600) * 1000 : 0;
 }
 
-// The SMTP and the POP3 client share the account and the time limits of the settings.
+// The SMTP and the POP3 client share the account, the time limits and the trusted
+// certificates of the settings; each has its own server and protection.
 template <typename Client>
-void Configure(Client& c, const std::string& host, int port, const MailSettings& s) {
+void Configure(Client& c, const std::string& host, int port, const std::string& security,
+               const char* securityKey, const MailSettings& s) {
+    c.UseTLS = TlsOptionsFromSettings(security, securityKey, s);
     c.Host = host;
     c.Port = static_cast<uint16_t>(port);
     c.Username = s.UserName;
@@ -49,6 +52,25 @@ std::string ErrorText(const std::exception& e) {
         if (c == '\r' || c == '\n')
             c = ' ';
     return text;
+}
+
+void ConfigureSmtp(TMxSMTP& c, const MailSettings& s) {
+    Configure(c, s.SMTPHost, s.SMTPPort, s.SMTPSecurity, "SMTPSecurity", s);
+}
+
+void ConfigurePop3(TMxPOP3& c, const MailSettings& s) {
+    Configure(c, s.POP3Host, s.POP3Port, s.POP3Security, "POP3Security", s);
+}
+
+// Whether the connection is encrypted, and with what, for the administrator.
+void PrintProtection(const TMxTCPClient& c) {
+    const TMxTLSInfo tls = c.TLSInfo();
+    if (!tls.Encrypted) {
+        std::printf("  encrypted: no\n");
+        return;
+    }
+    std::printf("  encrypted: yes, %s, %s\n  certificate: %s\n  issued by: %s\n",
+                tls.Version.c_str(), tls.Cipher.c_str(), tls.Subject.c_str(), tls.Issuer.c_str());
 }
 
 // A stored-message file that never overwrites an existing one: N.eml, else N-2.eml ...
@@ -77,9 +99,11 @@ int Check(const std::vector<std::string>& args) {
     std::printf("SMTP %s:%d\n", U(s.SMTPHost).c_str(), s.SMTPPort);
     try {
         TMxSMTP smtp;
-        Configure(smtp, s.SMTPHost, s.SMTPPort, s);
+        ConfigureSmtp(smtp, s);
         smtp.ConnectToServer();
-        std::printf("  connected\n  capabilities:%s\n", smtp.Capabilities().empty() ? " none" : "");
+        std::printf("  connected\n");
+        PrintProtection(smtp);
+        std::printf("  capabilities:%s\n", smtp.Capabilities().empty() ? " none" : "");
         for (const std::string& cap : smtp.Capabilities())
             std::printf("    %s\n", U(cap).c_str());
         const auto mechs = smtp.AuthMechanisms();
@@ -98,9 +122,10 @@ int Check(const std::vector<std::string>& args) {
     std::printf("POP3 %s:%d\n", U(s.POP3Host).c_str(), s.POP3Port);
     try {
         TMxPOP3 pop;
-        Configure(pop, s.POP3Host, s.POP3Port, s);
+        ConfigurePop3(pop, s);
         pop.ConnectToServer();
         std::printf("  connected, logged on as %s\n", U(s.UserName).c_str());
+        PrintProtection(pop);
         std::printf("  messages: %d\n", pop.MessageCount());
         pop.CloseConnection();
     } catch (const std::exception& e) {
@@ -133,8 +158,8 @@ int Send(const std::vector<std::string>& args) {
     } raw;
 
     TMxSMTP smtp;
-    Configure(smtp, s.SMTPHost, s.SMTPPort, s);
     try {
+        ConfigureSmtp(smtp, s);
         smtp.ConnectToServer();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tznmail: SMTP: %s\n", ErrorText(e).c_str());
@@ -198,9 +223,9 @@ int Fetch(const std::vector<std::string>& args) {
     }
     const MailSettings s = LoadSettingsWithWarning();
     TMxPOP3 pop;
-    Configure(pop, s.POP3Host, s.POP3Port, s);
     int count = 0, saved = 0, failed = 0;
     try {
+        ConfigurePop3(pop, s);
         pop.ConnectToServer();
         count = pop.MessageCount();
         std::printf("%d messages on the server\n", count);

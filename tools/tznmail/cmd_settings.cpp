@@ -4,6 +4,7 @@
 #include "json.h"
 #include "tool_util.h"
 
+#include "mail/tls_options.h"
 #include "module/settings.h"
 #include "module/settings_table.h"
 #include "platform/cp1251.h"
