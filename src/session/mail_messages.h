@@ -1,23 +1,13 @@
-// The window messages between a mail session and the mailbox window, and the seam through
-// which the session sends them: the session never touches the window itself.
+// The seam through which a mail session sends its window messages (platform/window_messages.h)
+// to the mailbox window: the session never touches the window itself.
 #pragma once
+
+#include "platform/window_messages.h"
 
 #include <cstdint>
 #include <functional>
 
 namespace tzn {
-
-inline constexpr unsigned WM_USER = 1024;
-// Posted to the window to start a session; lParam 0 full session, 1 send only.
-inline constexpr unsigned WM_MAIL_START = WM_USER + 1;
-// Synchronous; lParam is the address of a NUL-terminated CP1251 line, valid during the call.
-inline constexpr unsigned WM_MAIL_LOG = WM_USER + 2;
-// Before a letter transfer: wParam the direction, lParam the expected size in bytes.
-inline constexpr unsigned WM_MAIL_BEGIN = WM_USER + 3;
-// After it: wParam 0, lParam the size of the matching begin.
-inline constexpr unsigned WM_MAIL_END = WM_USER + 4;
-// Bytes transferred so far in the current work run.
-inline constexpr unsigned WM_MAIL_PROGRESS = WM_USER + 10;
 
 inline constexpr uintptr_t kMailDirectionReceiving = 1;
 inline constexpr uintptr_t kMailDirectionSending = 2;
