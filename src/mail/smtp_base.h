@@ -9,6 +9,7 @@
 
 #include "mail/email_address.h"
 #include "mail/message.h"
+#include "mail/message_writer.h"
 #include "mail/tcp_client.h"
 
 namespace tzn {
@@ -39,6 +40,7 @@ public:
     TMxUseTLS UseTLS = TMxUseTLS::NoTLS;
     TMxSASLEntries SASLMechanisms;
     TMxFailedRecipientEvent OnFailedRecipient;
+    TMxWriteOptions WriteOptions; // how letters are written; never Bcc, always whole
 
     // The EHLO reply's lines after the first: the server's extensions ("PIPELINING",
     // "AUTH PLAIN LOGIN" ...). Empty after HELO.
