@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "mail/message.h"
+#include "mail/message_reader.h"
+#include "mail/message_writer.h"
 #include "platform/paths.h"
 #include "ratio_reporter.h"
 
@@ -65,7 +67,7 @@ void WriteOurs(const fs::path& src, const fs::path& out) {
     m.Subject = "TZN-Office";
     m.MessageParts.AddAttachment(src.string());
     m.SetUseNowForDate(true);
-    m.WriteToFile(out.string());
+    WriteMessageFile(m, out.string());
 }
 
 void WriteBenchmark(benchmark::State& state) {
@@ -80,7 +82,7 @@ void ReadBenchmark(benchmark::State& state) {
     for (auto _ : state) {
         TMxMessage m;
         m.AttachmentTempDirectory = g_dir.string();
-        m.ReadFromFile(Ours().string());
+        ReadMessageFile(m, Ours().string());
         if (m.MessageParts.Count() != 1 ||
             fs::file_size(m.MessageParts[0].AsAttachment()->StoredPath) != kSize)
             state.SkipWithError("attachment lost");

@@ -15,7 +15,6 @@
 #include <filesystem>
 #include <string>
 
-#include "mail/header_coding.h"
 #include "mail/pop3.h"
 #include "mail/smtp.h"
 
@@ -64,7 +63,7 @@ int Send(int count, const std::string& file, bool pipelining) {
     smtp.PipeLine = pipelining;
     smtp.ReadTimeout = 120000;
     const std::string from = Env("TZN_BENCH_FROM", Env("TZN_BENCH_TO").c_str());
-    tzn::EncodeHeaderWords = false;
+    smtp.WriteOptions.EncodeHeaderWords = false; // as a delivery run sends
     const auto start = std::chrono::steady_clock::now();
     smtp.ConnectToServer();
     for (int i = 0; i < count; ++i) {

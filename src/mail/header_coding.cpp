@@ -11,8 +11,6 @@
 
 namespace tzn {
 
-std::atomic<bool> EncodeHeaderWords{true};
-
 namespace {
 
 constexpr int kLangChinese = 0x04;
@@ -179,8 +177,8 @@ TMxHeaderEncoding HeaderEncodingParamsFor(int languageId, bool encodeWords) {
     return e;
 }
 
-TMxHeaderEncoding HeaderEncodingParams() {
-    return HeaderEncodingParamsFor(Formats().PrimaryLanguage, EncodeHeaderWords.load());
+TMxHeaderEncoding HeaderEncodingParams(bool encodeWords) {
+    return HeaderEncodingParamsFor(Formats().PrimaryLanguage, encodeWords);
 }
 
 std::string EncodeHeader(std::string_view text, std::string_view specials, TMxHeaderMethod method,
@@ -226,8 +224,8 @@ std::string EncodeHeader(std::string_view text, std::string_view specials, TMxHe
     return out;
 }
 
-std::string EncodeHeader(std::string_view text, std::string_view specials) {
-    TMxHeaderEncoding e = HeaderEncodingParams();
+std::string EncodeHeader(std::string_view text, std::string_view specials, bool encodeWords) {
+    TMxHeaderEncoding e = HeaderEncodingParams(encodeWords);
     return EncodeHeader(text, specials, e.Method, e.CharSet, e.ConvertToISO2022JP);
 }
 

@@ -3,15 +3,10 @@
 // the bytes are taken to be (no code-page conversion except ISO-2022-JP).
 #pragma once
 
-#include <atomic>
 #include <string>
 #include <string_view>
 
 namespace tzn {
-
-// Process-wide switch, initially on. When off, headers are written as raw 8-bit text. The
-// sending path turns it off for the length of a send run.
-extern std::atomic<bool> EncodeHeaderWords;
 
 enum class TMxHeaderMethod { B, Q, Raw8Bit };
 
@@ -22,11 +17,12 @@ struct TMxHeaderEncoding {
 };
 
 // The parameters for the system's primary language (FormatSettings::PrimaryLanguage, a
-// language identifier: primary language in bits 0-9, sublanguage above) and the switch:
-// Russian KOI8-R/B, Ukrainian windows-1251/B, Japanese ISO-2022-JP/B (converted), Korean
-// csEUCKR/B, Chinese simplified GB2312/B, other Chinese Big5/B, others ISO-8859-1/Q; with
-// the switch off the method is Raw8Bit.
-TMxHeaderEncoding HeaderEncodingParams();
+// language identifier: primary language in bits 0-9, sublanguage above): Russian
+// KOI8-R/B, Ukrainian windows-1251/B, Japanese ISO-2022-JP/B (converted), Korean
+// csEUCKR/B, Chinese simplified GB2312/B, other Chinese Big5/B, others ISO-8859-1/Q.
+// Without encoded words (a delivery run's raw 8-bit headers) the label stays and the method
+// is Raw8Bit.
+TMxHeaderEncoding HeaderEncodingParams(bool encodeWords);
 TMxHeaderEncoding HeaderEncodingParamsFor(int languageId, bool encodeWords);
 
 // Specials that force encoding of display names in address headers.
@@ -38,8 +34,8 @@ inline constexpr std::string_view kMxAddressSpecials = "()[]<>:;.,@\\\"";
 // characters; further words continue on lines "\r\n " + word. Raw8Bit returns the text.
 std::string EncodeHeader(std::string_view text, std::string_view specials, TMxHeaderMethod method,
                          std::string_view charSet, bool convertToISO2022JP = false);
-// Convenience: with the current HeaderEncodingParams().
-std::string EncodeHeader(std::string_view text, std::string_view specials = {});
+// Convenience: with HeaderEncodingParams(encodeWords).
+std::string EncodeHeader(std::string_view text, std::string_view specials, bool encodeWords);
 
 // Decodes the encoded words whose label begins with ISO, WINDOWS or KOI8 (others stay as
 // they are), joining adjacent decoded words (the white space between them goes), and

@@ -1,11 +1,9 @@
-// TMxMessage: the one letter type. A letter is composed, saved as a stored-message file (the
-// exact text that travels inside an SMTP DATA exchange, ended by a line "."), loaded back,
-// sent and received. Reading and writing go through an I/O handler (message_writer.h,
-// message_reader.h); the file and stream entry points are here.
+// TMxMessage: the one letter type, a plain data type with its parts. A letter is composed,
+// saved as a stored-message file (the exact text that travels inside an SMTP DATA exchange,
+// ended by a line "."), loaded back, sent and received; the writing and reading, files and
+// streams included, live in message_writer.h and message_reader.h.
 #pragma once
 
-#include <iosfwd>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,32 +16,6 @@ namespace tzn {
 
 enum class TMxMessagePriority { Highest = 1, High = 2, Normal = 3, Low = 4, Lowest = 5 };
 enum class TMxMessageEncoding { Default, MIME, Plain };
-
-// Boundaries of the multiparts being written or read, innermost last; each remembers the
-// index of the part that opened it (-1 = the letter itself).
-class TMxMIMEBoundary {
-public:
-    struct Entry {
-        std::string Boundary;
-        int ParentPart = -1;
-    };
-    void Push(std::string boundary, int parentPart) {
-        FStack.push_back({std::move(boundary), parentPart});
-    }
-    void Pop() {
-        if (!FStack.empty())
-            FStack.pop_back();
-    }
-    void Clear() { FStack.clear(); }
-    size_t Count() const { return FStack.size(); }
-    bool Empty() const { return FStack.empty(); }
-    const std::string& Boundary() const; // the innermost, or empty
-    int ParentPart() const { return FStack.empty() ? -1 : FStack.back().ParentPart; }
-    const Entry& operator[](size_t i) const { return FStack[i]; } // 0 = outermost
-
-private:
-    std::vector<Entry> FStack;
-};
 
 class TMxMessage {
 public:
@@ -85,45 +57,21 @@ public:
     std::vector<std::string> Body;
     TMxHeaderList ExtraHeaders; // appended after the generated headers
     TMxHeaderList Headers;      // raw header list: as read, or the base of generation
-    TMxHeaderList LastGeneratedHeaders;
     TMxMessageParts MessageParts;
-    TMxMIMEBoundary MIMEBoundary;
 
     // ---- behaviour ----
     bool NoEncode = false; // write Headers and Body as they are
     bool NoDecode = false; // read the body as plain lines, parts not decoded
+    // A body beside attachments only becomes a text part of its own when written; cleared
+    // by the reader when the body it read was a preamble, so saving again keeps it one.
     bool ConvertPreamble = true;
     std::string AttachmentTempDirectory; // empty: the system temporary folder
-    bool IsMsgSinglePartMime = false;
-    bool FileSaveInProgress() const { return FFileSaveInProgress; }
+    bool IsMsgSinglePartMime = false;    // one part and no body, or received as one part
 
     // ---- clearing ----
     void Clear(); // header, body and parts (temporary attachment files are deleted)
     void ClearHeader();
     void ClearBody();
-
-    // Fills LastGeneratedHeaders from the fields (see message_writer.cpp for the order).
-    void BuildHeaders();
-
-    // ---- stored-message files and streams ----
-    // Writes the letter and the final "." line (not for headers only); the file is created
-    // or truncated. Bcc is kept in files only.
-    void WriteToFile(const std::string& path, bool headersOnly = false);
-    void WriteToStream(std::ostream& out, bool headersOnly = false);
-    // Clears the letter and reads it. A missing file raises EMxMessageCannotLoad
-    // "Cannot load message from file %s". With headersOnly only the header block is read
-    // (the body is never touched): the fast load for folder scans.
-    void ReadFromFile(const std::string& path, bool headersOnly = false);
-    void ReadFromStream(std::istream& in, bool headersOnly = false);
-
-private:
-    friend class TMxFileSaveScope;
-    bool FFileSaveInProgress = false;
 };
-
-// The process-wide MIME boundary: made on first use, the same for every letter afterwards.
-const std::string& ProcessBoundary();
-// A boundary for a multipart nested in one using `outer`: one more random character.
-std::string NestedBoundary(const std::string& outer);
 
 } // namespace tzn

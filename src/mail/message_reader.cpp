@@ -9,11 +9,14 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include "mail/codecs.h"
 #include "mail/exceptions.h"
 #include "mail/header_coding.h"
+#include "mail/io_handler_stream_msg.h"
 #include "mail/text_util.h"
 #include "platform/cp1251.h"
 #include "platform/paths.h"
@@ -33,6 +36,7 @@ constexpr std::string_view kFileNameChars =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz1234567890^&'@{}[],$=!-#()%.+~_";
 constexpr std::string_view kTempPrefix = "TZNA";
 constexpr size_t kSinkBuffer = 1u << 18;
+constexpr size_t kFileBufferSize = 1 << 16;
 
 std::string BeforeSemicolon(std::string_view v) {
     return Trim(v.substr(0, v.find(';')));
@@ -285,10 +289,13 @@ void ClassifyPart(PartInfo& p) {
         p.IsAttachment = !(StartsWithText(p.Type, "text") || StartsWithText(p.Type, "multipart/"));
 }
 
+// Reads the body of one letter; the open multiparts are the caller's stack, which it starts
+// with the letter's own boundary.
 class BodyReader {
 public:
-    BodyReader(TMxIOHandler& io, TMxMessage& msg, const std::string& delimiter)
-        : FIo(io), FMsg(msg), FDelim(delimiter) {}
+    BodyReader(TMxIOHandler& io, TMxMessage& msg, TMxMIMEBoundary& boundaries,
+               const std::string& delimiter)
+        : FIo(io), FMsg(msg), FBoundaries(boundaries), FDelim(delimiter) {}
 
     void Run() {
         if (FMsg.NoDecode) {
@@ -301,7 +308,7 @@ public:
         const bool mime = FMsg.Encoding == TMxMessageEncoding::MIME;
         const bool encoded = AnsiSameText(FMsg.ContentTransferEncoding, "base64") ||
                              AnsiSameText(FMsg.ContentTransferEncoding, "quoted-printable");
-        if (!FMsg.MIMEBoundary.Empty() || (!mime && !encoded))
+        if (!FBoundaries.Empty() || (!mime && !encoded))
             ReadSections(mime);
         else
             ReadSinglePart();
@@ -327,7 +334,7 @@ private:
             return -1;
         while (!line.empty() && IsBlank(line.back()))
             line.remove_suffix(1);
-        const TMxMIMEBoundary& st = FMsg.MIMEBoundary;
+        const TMxMIMEBoundary& st = FBoundaries;
         for (size_t k = st.Count(); k-- > 0;) {
             const std::string& b = st[k].Boundary;
             if (b.empty() || line.size() < b.size() + 2 ||
@@ -344,10 +351,10 @@ private:
 
     // Keeps the stack up to and including `level`; a close pops that level as well.
     PartEnd AtBoundary(int level, bool close) {
-        while (FMsg.MIMEBoundary.Count() > static_cast<size_t>(level) + 1)
-            FMsg.MIMEBoundary.Pop();
+        while (FBoundaries.Count() > static_cast<size_t>(level) + 1)
+            FBoundaries.Pop();
         if (close) {
-            FMsg.MIMEBoundary.Pop();
+            FBoundaries.Pop();
             return PartEnd::Closed;
         }
         return PartEnd::NextPart;
@@ -363,7 +370,7 @@ private:
     void ReadSections(bool mime) {
         std::string_view line;
         while (Next(line)) {
-            if (!FMsg.MIMEBoundary.Empty()) {
+            if (!FBoundaries.Empty()) {
                 bool close = false;
                 int level = MatchBoundary(line, close);
                 if (level >= 0) {
@@ -444,12 +451,12 @@ private:
         ClassifyPart(info);
 
         // The enclosing multipart: its opener is this part's parent, its boundary ours.
-        int parent = FMsg.MIMEBoundary.ParentPart();
-        std::string boundary = FMsg.MIMEBoundary.Boundary();
+        int parent = FBoundaries.ParentPart();
+        std::string boundary = FBoundaries.Boundary();
         if (StartsWithText(info.Type, "multipart/")) {
             std::string inner = HeaderParam(info.ContentTypeFull, "boundary");
-            if (!inner.empty() && FMsg.MIMEBoundary.Count() < kMaxNesting)
-                FMsg.MIMEBoundary.Push(inner, static_cast<int>(FMsg.MessageParts.Count()));
+            if (!inner.empty() && FBoundaries.Count() < kMaxNesting)
+                FBoundaries.Push(inner, static_cast<int>(FMsg.MessageParts.Count()));
         }
         if (info.IsAttachment)
             ReadAttachment(info, parent, boundary, ended, end);
@@ -600,6 +607,7 @@ private:
 
     TMxIOHandler& FIo;
     TMxMessage& FMsg;
+    TMxMIMEBoundary& FBoundaries;
     const std::string& FDelim;
     bool FEnded = false;
     bool FPartsStarted = false;
@@ -806,19 +814,16 @@ void ParseHeaders(TMxMessage& msg) {
     ParseAddressItem(msg.Sender, h.Values("Sender"));
     std::string prio = h.Values("Priority");
     msg.Priority = ParsePriority(prio.empty() ? h.Values("X-Priority") : prio);
-    std::string boundary = HeaderParam(ct, "boundary");
-    if (!boundary.empty())
-        msg.MIMEBoundary.Push(boundary, -1);
     msg.Encoding =
         h.IndexOfName("MIME-Version") >= 0 ? TMxMessageEncoding::MIME : TMxMessageEncoding::Plain;
 }
 
-std::string ReadHeaderBlock(TMxIOHandler& io, TMxMessage& msg, const std::string& delimiter) {
-    TMxWorkScope work(io, TMxWorkMode::Read);
+std::string TMxMessageReader::ReadHeaderBlock(const std::string& delimiter) {
+    TMxWorkScope work(FIo, TMxWorkMode::Read);
     size_t total = 0;
     std::string ended;
     while (true) {
-        std::string_view line = io.ReadLineView();
+        std::string_view line = FIo.ReadLineView();
         if (delimiter.empty() ? (line.empty() || line == ".") : line == delimiter) {
             ended = std::string(line);
             break;
@@ -828,15 +833,49 @@ std::string ReadHeaderBlock(TMxIOHandler& io, TMxMessage& msg, const std::string
         total += line.size();
         if (total > kMaxHeaderBytes)
             throw EMxException("Message header too long.");
-        msg.Headers.Add(std::string(line));
+        FMsg.Headers.Add(std::string(line));
     }
-    ParseHeaders(msg);
+    ParseHeaders(FMsg);
     return ended;
 }
 
+void TMxMessageReader::ReadBodyBlock(const std::string& delimiter) {
+    TMxWorkScope work(FIo, TMxWorkMode::Read);
+    FBoundaries.Clear();
+    std::string boundary = HeaderParam(FMsg.Headers.Values("Content-Type"), "boundary");
+    if (!boundary.empty())
+        FBoundaries.Push(std::move(boundary), -1);
+    BodyReader(FIo, FMsg, FBoundaries, delimiter).Run();
+}
+
+std::string ReadHeaderBlock(TMxIOHandler& io, TMxMessage& msg, const std::string& delimiter) {
+    return TMxMessageReader(io, msg).ReadHeaderBlock(delimiter);
+}
+
 void ReadBodyBlock(TMxIOHandler& io, TMxMessage& msg, const std::string& delimiter) {
-    TMxWorkScope work(io, TMxWorkMode::Read);
-    BodyReader(io, msg, delimiter).Run();
+    TMxMessageReader(io, msg).ReadBodyBlock(delimiter);
+}
+
+void ReadMessageStream(TMxMessage& msg, std::istream& in, bool headersOnly) {
+    msg.Clear();
+    TMxIOHandlerStreamMsg io(&in);
+    TMxMessageReader reader(io, msg);
+    if (reader.ReadHeaderBlock("").empty() && !headersOnly)
+        reader.ReadBodyBlock(".");
+}
+
+void ReadMessageFile(TMxMessage& msg, const std::string& path, bool headersOnly) {
+    auto native = NativePath(path);
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(native, ec))
+        throw EMxMessageCannotLoad("Cannot load message from file " + path);
+    std::unique_ptr<char[]> buf(new char[kFileBufferSize]);
+    std::ifstream in;
+    in.rdbuf()->pubsetbuf(buf.get(), kFileBufferSize);
+    in.open(native, std::ios::binary);
+    if (!in)
+        throw EMxMessageCannotLoad("Cannot load message from file " + path);
+    ReadMessageStream(msg, in, headersOnly);
 }
 
 } // namespace tzn

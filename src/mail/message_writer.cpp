@@ -10,8 +10,10 @@
 #include "mail/codecs.h"
 #include "mail/exceptions.h"
 #include "mail/header_coding.h"
+#include "mail/mime_boundary.h"
 #include "mail/text_util.h"
 #include "platform/cp1251.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 
 namespace tzn {
@@ -20,6 +22,7 @@ namespace {
 
 constexpr std::string_view kPreamble = "This is a multi-part message in MIME format";
 constexpr size_t kOutChunk = 1 << 16;
+constexpr size_t kFileBufferSize = 1 << 16;
 
 bool SameText(std::string_view a, std::string_view b) {
     return AnsiSameText(a, b);
@@ -334,7 +337,7 @@ void WriteMimeBody(BodyOut& out, TMxMessage& msg) {
     TMxMessageParts& parts = msg.MessageParts;
     const bool singlePart = msg.IsMsgSinglePartMime && parts.Count() == 1 && msg.Body.empty();
     std::unique_ptr<TMxText> fromBody;
-    msg.MIMEBoundary.Clear();
+    TMxMIMEBoundary boundaries;
     if (!singlePart) {
         out.Line("");
         if (IsBlankText(msg.Body)) {
@@ -353,23 +356,23 @@ void WriteMimeBody(BodyOut& out, TMxMessage& msg) {
         out.Line("");
         // A letter without parts has no multipart to open or close.
         if (!parts.Empty())
-            msg.MIMEBoundary.Push(ProcessBoundary(), -1);
+            boundaries.Push(ProcessBoundary(), -1);
     }
     if (fromBody) {
-        out.Line("--" + msg.MIMEBoundary.Boundary());
+        out.Line("--" + boundaries.Boundary());
         WriteTextPart(out, *fromBody, {}, {});
     }
     for (size_t i = 0; i < parts.Count(); ++i) {
         TMxMessagePart& p = parts[i];
         if (!singlePart) {
             // Leave the inner multiparts this part is not a member of.
-            while (msg.MIMEBoundary.Count() > 1 && msg.MIMEBoundary.ParentPart() != p.ParentPart)
-                CloseBoundary(out, msg.MIMEBoundary);
+            while (boundaries.Count() > 1 && boundaries.ParentPart() != p.ParentPart)
+                CloseBoundary(out, boundaries);
         }
         if (StartsWithText(p.ContentType, "multipart/") && !singlePart) {
-            out.Line("--" + msg.MIMEBoundary.Boundary());
-            std::string inner = NestedBoundary(msg.MIMEBoundary.Boundary());
-            msg.MIMEBoundary.Push(inner, static_cast<int>(i));
+            out.Line("--" + boundaries.Boundary());
+            std::string inner = NestedBoundary(boundaries.Boundary());
+            boundaries.Push(inner, static_cast<int>(i));
             std::string type = p.ContentType.substr(0, p.ContentType.find(';'));
             while (!type.empty() && (type.back() == ' ' || type.back() == '\t'))
                 type.pop_back();
@@ -379,14 +382,14 @@ void WriteMimeBody(BodyOut& out, TMxMessage& msg) {
             continue;
         }
         if (!singlePart)
-            out.Line("--" + msg.MIMEBoundary.Boundary());
+            out.Line("--" + boundaries.Boundary());
         if (auto* t = p.AsText())
             WriteTextPart(out, *t, {}, {});
         else if (auto* a = p.AsAttachment())
             WriteAttachmentPart(out, *a);
     }
-    while (!msg.MIMEBoundary.Empty())
-        CloseBoundary(out, msg.MIMEBoundary);
+    while (!boundaries.Empty())
+        CloseBoundary(out, boundaries);
 }
 
 const char* const kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
@@ -403,8 +406,8 @@ std::string EncodeName(const std::string& name, const TMxHeaderEncoding& enc) {
     return EncodeHeader(name, kMxAddressSpecials, enc.Method, enc.CharSet, enc.ConvertToISO2022JP);
 }
 
-std::string EncodeAddressesWith(const TMxEMailAddressList& list, bool nameFromAddress,
-                                const TMxHeaderEncoding& enc) {
+std::string EncodeAddresses(const TMxEMailAddressList& list, bool nameFromAddress,
+                            const TMxHeaderEncoding& enc) {
     std::string out;
     for (const auto& item : list) {
         std::string name = item.Name;
@@ -439,18 +442,15 @@ std::string FormatMailDate(TDateTime dt) {
     return buf;
 }
 
-std::string EncodeAddresses(const TMxEMailAddressList& list, bool nameFromAddress) {
-    return EncodeAddressesWith(list, nameFromAddress, HeaderEncodingParams());
-}
-
-void TMxMessage::BuildHeaders() {
-    MessageParts.CountParts();
-    const bool hasParts = !MessageParts.Empty();
-    if (Encoding == TMxMessageEncoding::Default)
-        Encoding = hasParts ? TMxMessageEncoding::MIME : TMxMessageEncoding::Plain;
-    const bool mime = Encoding == TMxMessageEncoding::MIME;
-    for (size_t i = 0; i < MessageParts.Count(); ++i) {
-        std::string& cte = MessageParts[i].ContentTransfer;
+TMxHeaderList BuildHeaders(TMxMessage& msg, const TMxWriteOptions& options) {
+    TMxMessageParts& parts = msg.MessageParts;
+    parts.CountParts();
+    const bool hasParts = !parts.Empty();
+    if (msg.Encoding == TMxMessageEncoding::Default)
+        msg.Encoding = hasParts ? TMxMessageEncoding::MIME : TMxMessageEncoding::Plain;
+    const bool mime = msg.Encoding == TMxMessageEncoding::MIME;
+    for (size_t i = 0; i < parts.Count(); ++i) {
+        std::string& cte = parts[i].ContentTransfer;
         if (cte.empty())
             continue;
         if (mime &&
@@ -459,44 +459,45 @@ void TMxMessage::BuildHeaders() {
         else if (!mime && !OneOf(cte, {"UUE", "XXE"}))
             cte = "UUE";
     }
-    if (hasParts && !OneOf(ContentTransferEncoding, {"7bit", "8bit", "binary"}))
-        ContentTransferEncoding.clear();
+    if (hasParts && !OneOf(msg.ContentTransferEncoding, {"7bit", "8bit", "binary"}))
+        msg.ContentTransferEncoding.clear();
     const bool singlePart =
-        mime && IsMsgSinglePartMime && MessageParts.Count() == 1 && Body.empty();
+        mime && msg.IsMsgSinglePartMime && parts.Count() == 1 && msg.Body.empty();
     std::string boundary;
     if (mime) {
         boundary = ProcessBoundary();
-        if (ContentType.empty()) {
-            int texts = MessageParts.TextPartCount(), atts = MessageParts.AttachmentCount();
+        if (msg.ContentType.empty()) {
+            int texts = parts.TextPartCount(), atts = parts.AttachmentCount();
             if (texts < 2 && atts == 0)
-                ContentType = "text/plain";
+                msg.ContentType = "text/plain";
             else if (texts < 2)
-                ContentType = "multipart/mixed";
+                msg.ContentType = "multipart/mixed";
             else if (atts == 0)
-                ContentType = "multipart/alternative";
+                msg.ContentType = "multipart/alternative";
             else
-                ContentType = "multipart/mixed";
+                msg.ContentType = "multipart/mixed";
         }
     }
-    const TMxHeaderEncoding enc = HeaderEncodingParams();
+    const TMxHeaderEncoding enc = HeaderEncodingParams(options.EncodeHeaderWords);
+    auto encodeText = [&](const std::string& text) {
+        return EncodeHeader(text, {}, enc.Method, enc.CharSet, enc.ConvertToISO2022JP);
+    };
 
-    TMxHeaderList& h = LastGeneratedHeaders;
-    h.Clear();
-    if (!Headers.Empty())
-        h.Assign(Headers);
-    h.SetValue("From", EncodeAddressesWith(FromList, true, enc));
-    h.SetValue("Subject",
-               EncodeHeader(Subject, {}, enc.Method, enc.CharSet, enc.ConvertToISO2022JP));
-    h.SetValue("To", EncodeAddressesWith(Recipients, false, enc));
-    h.SetValue("Cc", EncodeAddressesWith(CCList, false, enc));
-    h.SetValue("Bcc", FFileSaveInProgress ? EncodeAddressesWith(BccList, false, enc) : "");
+    TMxHeaderList h;
+    if (!msg.Headers.Empty())
+        h.Assign(msg.Headers);
+    h.SetValue("From", EncodeAddresses(msg.FromList, true, enc));
+    h.SetValue("Subject", encodeText(msg.Subject));
+    h.SetValue("To", EncodeAddresses(msg.Recipients, false, enc));
+    h.SetValue("Cc", EncodeAddresses(msg.CCList, false, enc));
+    h.SetValue("Bcc", options.WriteBcc ? EncodeAddresses(msg.BccList, false, enc) : "");
     std::string groups;
-    for (const auto& g : NewsGroups)
+    for (const auto& g : msg.NewsGroups)
         groups += (groups.empty() ? "" : ",") + g;
     h.SetValue("Newsgroups", groups);
     if (!mime) {
-        h.SetValue("Content-Transfer-Encoding", ContentTransferEncoding);
-        h.SetValue("Content-Type", ContentType);
+        h.SetValue("Content-Transfer-Encoding", msg.ContentTransferEncoding);
+        h.SetValue("Content-Type", msg.ContentType);
     } else if (singlePart) {
         // The part's own header lines follow and continue this block; stale copies of
         // them from a loaded letter must not stand twice.
@@ -505,36 +506,36 @@ void TMxMessage::BuildHeaders() {
         h.SetValue("Content-Disposition", "");
         h.SetValue("MIME-Version", "1.0");
     } else {
-        std::string ct = ContentType;
-        if (!CharSet.empty())
-            ct += ";\r\n\tcharset=\"" + CharSet + "\"";
+        std::string ct = msg.ContentType;
+        if (!msg.CharSet.empty())
+            ct += ";\r\n\tcharset=\"" + msg.CharSet + "\"";
         if (hasParts)
             ct += "; boundary=\"" + boundary + "\"";
         h.SetValue("Content-Type", ct);
         h.SetValue("MIME-Version", "1.0");
-        h.SetValue("Content-Transfer-Encoding", ContentTransferEncoding);
+        h.SetValue("Content-Transfer-Encoding", msg.ContentTransferEncoding);
     }
-    h.SetValue("Sender", Sender.Text());
-    h.SetValue("Reply-To", EncodeAddressesWith(ReplyTo, false, enc));
-    h.SetValue("Organization",
-               EncodeHeader(Organization, {}, enc.Method, enc.CharSet, enc.ConvertToISO2022JP));
-    h.SetValue("Disposition-Notification-To", ReceiptRecipient.Text());
-    h.SetValue("References", References);
-    h.SetValue("Date", FormatMailDate(UseNowForDate() ? Now() : Date));
-    h.SetValue("X-Priority", Priority == TMxMessagePriority::Normal
+    h.SetValue("Sender", msg.Sender.Text());
+    h.SetValue("Reply-To", EncodeAddresses(msg.ReplyTo, false, enc));
+    h.SetValue("Organization", encodeText(msg.Organization));
+    h.SetValue("Disposition-Notification-To", msg.ReceiptRecipient.Text());
+    h.SetValue("References", msg.References);
+    h.SetValue("Date", FormatMailDate(msg.UseNowForDate() ? Now() : msg.Date));
+    h.SetValue("X-Priority", msg.Priority == TMxMessagePriority::Normal
                                  ? std::string()
-                                 : std::to_string(static_cast<int>(Priority)));
-    for (const auto& line : ExtraHeaders.Lines())
+                                 : std::to_string(static_cast<int>(msg.Priority)));
+    for (const auto& line : msg.ExtraHeaders.Lines())
         h.Add(line);
     // Only a real reply carries In-Reply-To; a loaded letter's own Message-ID is not one.
-    if (!InReplyTo.empty())
-        h.SetValue("In-Reply-To", InReplyTo);
+    if (!msg.InReplyTo.empty())
+        h.SetValue("In-Reply-To", msg.InReplyTo);
+    return h;
 }
 
-void WriteHeaderBlock(TMxIOHandler& io, TMxMessage& msg) {
-    msg.BuildHeaders();
+void WriteHeaderBlock(TMxIOHandler& io, TMxMessage& msg, const TMxWriteOptions& options) {
+    const TMxHeaderList headers = BuildHeaders(msg, options);
     BodyOut out(io);
-    for (const auto& line : msg.LastGeneratedHeaders.Lines())
+    for (const auto& line : headers.Lines())
         out.Raw(line + "\r\n");
     out.Flush();
 }
@@ -567,21 +568,52 @@ void WriteBodyBlock(TMxIOHandler& io, TMxMessage& msg) {
     out.Flush();
 }
 
-void TransmitMessage(TMxIOHandler& io, TMxMessage& msg, bool headersOnly) {
+void TransmitMessage(TMxIOHandler& io, TMxMessage& msg, const TMxWriteOptions& options) {
     if (msg.NoEncode) {
         BodyOut out(io);
         for (const auto& line : msg.Headers.Lines())
             out.Raw(line + "\r\n");
         out.Raw("\r\n");
-        if (!headersOnly)
+        if (!options.HeadersOnly)
             for (const auto& l : msg.Body)
                 out.Line(l);
         out.Flush();
         return;
     }
-    WriteHeaderBlock(io, msg);
-    if (!headersOnly)
+    WriteHeaderBlock(io, msg, options);
+    if (!options.HeadersOnly)
         WriteBodyBlock(io, msg);
+}
+
+void WriteMessageStream(TMxMessage& msg, std::ostream& out, const TMxWriteOptions& options) {
+    TMxIOHandlerStream io(nullptr, &out);
+    TransmitMessage(io, msg, options);
+    if (!options.HeadersOnly)
+        io.WriteLine(".");
+    out.flush();
+    if (!out)
+        throw EMxException("Error writing to stream.");
+}
+
+void WriteMessageFile(TMxMessage& msg, const std::string& path, TMxWriteOptions options) {
+    options.WriteBcc = true;
+    auto native = NativePath(path);
+    std::unique_ptr<char[]> buf(new char[kFileBufferSize]);
+    std::ofstream out;
+    out.rdbuf()->pubsetbuf(buf.get(), kFileBufferSize);
+    out.open(native, std::ios::binary | std::ios::trunc);
+    if (!out)
+        throw EMxException("Cannot create file " + path);
+    try {
+        WriteMessageStream(msg, out, options);
+        out.close();
+        if (out.fail())
+            throw EMxException("Error writing file " + path);
+    } catch (...) {
+        out.close();
+        DeleteFile(native.string());
+        throw;
+    }
 }
 
 } // namespace tzn

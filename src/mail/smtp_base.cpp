@@ -216,7 +216,9 @@ void TMxSMTPBase::WriteMessageData(TMxMessage& msg) {
         // own line-by-line reports go nowhere.
         TMxWorkScope work(*this, TMxWorkMode::Write);
         TMxSMTPDataSink sink(io);
-        TransmitMessage(sink, msg);
+        TMxWriteOptions wire = WriteOptions;
+        wire.WriteBcc = wire.HeadersOnly = false;
+        TransmitMessage(sink, msg, wire);
         // The end-of-data line travels with the last piece of the letter.
         sink.WriteLine(".");
         sink.Flush();

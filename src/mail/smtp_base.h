@@ -9,6 +9,7 @@
 
 #include "mail/email_address.h"
 #include "mail/message.h"
+#include "mail/message_writer.h"
 #include "mail/tcp_client.h"
 
 namespace tzn {
@@ -37,6 +38,7 @@ public:
     std::string MailAgent; // "X-Mailer"; empty: no such header
     TMxSASLEntries SASLMechanisms;
     TMxFailedRecipientEvent OnFailedRecipient;
+    TMxWriteOptions WriteOptions; // how letters are written; never Bcc, always whole
 
     // The EHLO reply's lines after the first: the server's extensions ("PIPELINING",
     // "AUTH PLAIN LOGIN" ...). Empty after HELO.

@@ -1,6 +1,5 @@
 // Delivery: every letter of the outgoing list over one SMTP connection, in list order; a
 // delivered letter is marked for the sent folder, the rest stay for the next session.
-#include "mail/header_coding.h"
 #include "mail/message.h"
 #include "mail/smtp.h"
 #include "platform/cp1251.h"
@@ -11,27 +10,15 @@
 #include <stdexcept>
 
 namespace tzn {
-namespace {
-
-// Letters are measured and sent with raw 8-bit headers; the switch is on again after the
-// run, however it ends.
-class TRawHeadersScope {
-public:
-    TRawHeadersScope() { EncodeHeaderWords = false; }
-    ~TRawHeadersScope() { EncodeHeaderWords = true; }
-    TRawHeadersScope(const TRawHeadersScope&) = delete;
-    TRawHeadersScope& operator=(const TRawHeadersScope&) = delete;
-};
-
-} // namespace
 
 void TMailThread::SendOutBox() {
-    TRawHeadersScope rawHeaders;
     if (!FOutMail || FOutMail->Empty())
         return;
     const MailSettings settings = Settings();
     TMxSMTP smtp;
     ConfigureClient(smtp, settings.SMTPHost, settings.SMTPPort, settings);
+    // Letters are measured and sent with raw 8-bit headers.
+    smtp.WriteOptions.EncodeHeaderWords = false;
     smtp.Username = settings.UserName;
     smtp.Password = settings.Password;
 
@@ -58,7 +45,7 @@ void TMailThread::SendOutBox() {
                       ru(" писем в очереди."));
         for (StoredLetter& entry : *FOutMail) {
             TMxMessage& letter = *entry.Letter;
-            const int64_t size = MeasureLetter(letter);
+            const int64_t size = MeasureLetter(letter, smtp.WriteOptions);
             // The window's gauge takes a 32-bit total.
             if (size > INT32_MAX)
                 throw std::range_error("Range check error");

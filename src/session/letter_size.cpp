@@ -28,9 +28,9 @@ private:
 
 } // namespace
 
-int64_t MeasureLetter(TMxMessage& letter) {
+int64_t MeasureLetter(TMxMessage& letter, const TMxWriteOptions& options) {
     TMxIOHandlerCounting sink;
-    TransmitMessage(sink, letter);
+    TransmitMessage(sink, letter, options);
     sink.WriteLine(".");
     return sink.Count();
 }

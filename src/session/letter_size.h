@@ -2,14 +2,14 @@
 // counts: a large attachment is streamed from its file and never held in memory.
 #pragma once
 
+#include "mail/message_writer.h"
+
 #include <cstdint>
 
 namespace tzn {
 
-class TMxMessage;
-
 // Bytes of the whole letter (headers, body, the final "." line) as the writer produces it
-// with the header settings in force.
-int64_t MeasureLetter(TMxMessage& letter);
+// with these options.
+int64_t MeasureLetter(TMxMessage& letter, const TMxWriteOptions& options);
 
 } // namespace tzn

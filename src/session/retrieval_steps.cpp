@@ -1,6 +1,7 @@
 // The steps both retrievals share: header recoding, the body, the copies kept in the mail
 // store, the journal test, the deletion on the server and the closing of the connection.
 #include "mail/message.h"
+#include "mail/message_writer.h"
 #include "mail/pop3.h"
 #include "platform/cp1251.h"
 #include "platform/datetime.h"
@@ -66,7 +67,7 @@ void TMailThread::KeepTemporaryCopy(TMxMessage& letter, const std::string& mailD
         CreateFolder(folder);
         folder += "\\";
     }
-    letter.WriteToFile(folder + LetterFileStem(Now(), LetterFileCounter.load()));
+    WriteMessageFile(letter, folder + LetterFileStem(Now(), LetterFileCounter.load()), {});
 }
 
 void TMailThread::KeepLetterCopies(TMxMessage& letter, const MailSettings& settings) {

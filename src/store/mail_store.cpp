@@ -4,6 +4,7 @@
 #include "mail/io_handler_stream_msg.h"
 #include "mail/message.h"
 #include "mail/message_reader.h"
+#include "mail/message_writer.h"
 #include "module/settings.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -69,7 +70,7 @@ std::unique_ptr<TMxMessage> LoadFromPath(const std::string& path, bool headersOn
         letter->SetUseNowForDate(true);
         ReadHeaderBlockOnly(path, *letter);
     } else {
-        letter->ReadFromFile(path);
+        ReadMessageFile(*letter, path);
     }
     if (!LooksLikeLetter(*letter))
         return nullptr;
@@ -161,8 +162,9 @@ SaveResult SaveLetterToFolderEx(TMxMessage& letter, MailFolder folder) {
         result.Outcome = SaveOutcome::Refused;
         return result;
     }
-    const auto name = PublishLetterFile(FolderPath(settings.MailDir, folder),
-                                        [&](const std::string& path) { letter.WriteToFile(path); });
+    const auto name =
+        PublishLetterFile(FolderPath(settings.MailDir, folder),
+                          [&](const std::string& path) { WriteMessageFile(letter, path); });
     if (name) {
         result.Outcome = SaveOutcome::Saved;
         result.FileName = *name;

@@ -42,7 +42,6 @@ protected:
         std::error_code ec;
         if (!FTemp.empty())
             fs::remove_all(FTemp, ec);
-        EncodeHeaderWords = true;
     }
 
     void Letter(TMxMessage& m, const test::MailUser& to, const std::string& subject) {
@@ -137,9 +136,9 @@ TEST_F(MailRoundTrip, EightBitHeadersAndLargeAttachmentArriveIntact) {
     const std::string subject = ru("Отчёт станции TZN-Office за смену");
     const std::string station = ru("АЗС №5, Ёлкино");
 
-    EncodeHeaderWords = false; // raw 8-bit headers, as a send run writes them
     TMxSMTP smtp;
     ConfigureSmtp(smtp, User(kSender));
+    smtp.WriteOptions.EncodeHeaderWords = false; // raw 8-bit headers, as a send run writes them
     smtp.ConnectToServer();
     TMxMessage m;
     Letter(m, to, subject);
@@ -147,7 +146,6 @@ TEST_F(MailRoundTrip, EightBitHeadersAndLargeAttachmentArriveIntact) {
     m.MessageParts.AddAttachment(data.string());
     smtp.SendMail(m);
     smtp.CloseConnection();
-    EncodeHeaderWords = true;
 
     ASSERT_EQ(WaitForCount(to, 1), 1);
     TMxPOP3 pop;

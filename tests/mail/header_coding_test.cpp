@@ -10,13 +10,10 @@
 namespace tzn {
 namespace {
 
-// Restores the process-wide switch and language after each test.
+// Restores the language after each test.
 class HeaderCoding : public ::testing::Test {
 protected:
-    void TearDown() override {
-        EncodeHeaderWords = true;
-        Formats().PrimaryLanguage = 0x19;
-    }
+    void TearDown() override { Formats().PrimaryLanguage = 0x19; }
 };
 
 std::vector<std::string> SplitCrlf(const std::string& s) {
@@ -30,21 +27,19 @@ std::vector<std::string> SplitCrlf(const std::string& s) {
 
 TEST_F(HeaderCoding, PlainAsciiIsWrittenUnchangedEitherWay) {
     const std::string subject = "TZN-0001 report for shift 12";
-    EXPECT_EQ(EncodeHeader(subject), subject);
-    EncodeHeaderWords = false;
-    EXPECT_EQ(EncodeHeader(subject), subject);
+    EXPECT_EQ(EncodeHeader(subject, {}, true), subject);
+    EXPECT_EQ(EncodeHeader(subject, {}, false), subject);
 }
 
 TEST_F(HeaderCoding, CyrillicSubjectOnARussianSystem) {
     const std::string word = ru("Отчет");
     // Russian: B words labelled KOI8-R that carry the CP1251 bytes as they are.
-    EXPECT_EQ(EncodeHeader("TZN-Office " + word),
+    EXPECT_EQ(EncodeHeader("TZN-Office " + word, {}, true),
               "TZN-Office =?KOI8-R?B?" + EncodeBase64(word) + "?=");
     EXPECT_EQ(EncodeBase64(word), "zvL35fI=") << "the CP1251 bytes, not KOI8-R ones";
-    EncodeHeaderWords = false;
-    EXPECT_EQ(EncodeHeader("TZN-Office " + word), "TZN-Office " + word);
-    EXPECT_EQ(HeaderEncodingParams().Method, TMxHeaderMethod::Raw8Bit);
-    EXPECT_EQ(HeaderEncodingParams().CharSet, "KOI8-R");
+    EXPECT_EQ(EncodeHeader("TZN-Office " + word, {}, false), "TZN-Office " + word);
+    EXPECT_EQ(HeaderEncodingParams(false).Method, TMxHeaderMethod::Raw8Bit);
+    EXPECT_EQ(HeaderEncodingParams(false).CharSet, "KOI8-R");
 }
 
 TEST_F(HeaderCoding, RunFromFirstToLastForcingWord) {
@@ -64,7 +59,7 @@ TEST_F(HeaderCoding, QuotedFormAndAddressSpecials) {
               "=?ISO-8859-1?Q?Ivanov=2C?= Ivan");
     EXPECT_EQ(EncodeHeader("Ivanov, Ivan", "", TMxHeaderMethod::Q, "ISO-8859-1"), "Ivanov, Ivan");
     Formats().PrimaryLanguage = 0x09; // English
-    EXPECT_EQ(EncodeHeader("r\xe9sum\xe9 x"), "=?ISO-8859-1?Q?r=E9sum=E9?= x");
+    EXPECT_EQ(EncodeHeader("r\xe9sum\xe9 x", {}, true), "=?ISO-8859-1?Q?r=E9sum=E9?= x");
 }
 
 TEST_F(HeaderCoding, LongSubjectsSplitIntoWordsOnContinuationLines) {
@@ -142,7 +137,7 @@ TEST_F(HeaderCoding, JapaneseTextIsConvertedBothWays) {
     ASSERT_NE(jis, sjis) << "iconv must know ISO-2022-JP";
     EXPECT_EQ(jis.front(), '\x1b');
     Formats().PrimaryLanguage = 0x11;
-    std::string enc = EncodeHeader(sjis);
+    std::string enc = EncodeHeader(sjis, {}, true);
     EXPECT_EQ(enc.rfind("=?ISO-2022-JP?B?", 0), 0u);
     EXPECT_EQ(DecodeHeader(enc), sjis);
 }

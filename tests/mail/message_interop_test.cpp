@@ -8,7 +8,9 @@
 #include <sstream>
 
 #include "mail/message.h"
+#include "mail/message_reader.h"
 #include "mail/message_test_util.h"
+#include "mail/message_writer.h"
 #include "platform/cp1251.h"
 
 using namespace tzn;
@@ -151,7 +153,7 @@ TEST(MessageInteropTest, PythonReadsOurLetters) {
     m.MessageParts.AddAttachment(dir / "report.dat");
     m.MessageParts.AddAttachment(dir / "note.txt");
     m.SetUseNowForDate(true);
-    m.WriteToFile(dir / "ours.eml");
+    WriteMessageFile(m, dir / "ours.eml");
     auto kv = KeyValues(RunPython(dir, kReadOurs, "'" + (dir / "ours.eml") + "'"));
     ASSERT_EQ(kv["count"], "2") << ReadFile(dir / "ours.eml").substr(0, 600);
     EXPECT_EQ(kv["subject"], Hex(ru("Отчет TZN-Office"))); // the same bytes, label aside
@@ -170,7 +172,7 @@ TEST(MessageInteropTest, WeReadLettersPythonGenerates) {
         auto want = KeyValues(ReadFile(dir / (name + ".expect")));
         TMxMessage m;
         m.AttachmentTempDirectory = dir.path();
-        m.ReadFromFile(dir / (name + ".eml"));
+        ReadMessageFile(m, dir / (name + ".eml"));
         std::vector<const TMxMessagePart*> leaves;
         for (size_t i = 0; i < m.MessageParts.Count(); ++i)
             if (m.MessageParts[i].ContentType.rfind("multipart/", 0) != 0)

@@ -9,6 +9,7 @@
 #include "mail/exceptions.h"
 #include "mail/smtp.h"
 #include "mail/smtp_sasl.h"
+#include "platform/cp1251.h"
 #include "script_server.h"
 
 namespace tzn {
@@ -110,6 +111,9 @@ TEST_F(SmtpClient, EhloRefusedFallsBackToHeloAndSendsPlainWithoutAuth) {
 
     m.CCList.SetEMailAddresses("cc@x.test");
     m.BccList.SetEMailAddresses("hidden@x.test");
+    m.Subject = ru("Отчет TZN-Office");
+    // Raw 8-bit headers, as a delivery run sends; a file's Bcc never reaches the wire.
+    c.WriteOptions = {.EncodeHeaderWords = false, .WriteBcc = true};
     c.SendMail(m);
     EXPECT_FALSE(c.DidAuthenticate());
     c.CloseConnection();
@@ -132,6 +136,7 @@ TEST_F(SmtpClient, EhloRefusedFallsBackToHeloAndSendsPlainWithoutAuth) {
         EXPECT_NE(l.rfind("Bcc:", 0), 0u) << "blind copies never travel in the letter";
     }
     EXPECT_TRUE(HasLine(t, "X-Mailer: TZN test agent"));
+    EXPECT_TRUE(HasLine(t, "Subject: " + ru("Отчет TZN-Office")));
     // The body line "." is stuffed on the wire and the letter ends with one "." line.
     EXPECT_TRUE(HasLine(t, ".."));
     EXPECT_EQ(t[t.size() - 2], ".");

@@ -3,14 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <latch>
 #include <sstream>
+#include <thread>
 
 #include "mail/codecs.h"
 #include "mail/exceptions.h"
 #include "mail/header_coding.h"
 #include "mail/message.h"
+#include "mail/message_reader.h"
 #include "mail/message_test_util.h"
 #include "mail/message_writer.h"
+#include "mail/mime_boundary.h"
 #include "platform/cp1251.h"
 
 using namespace tzn;
@@ -47,7 +51,7 @@ TEST(WriterTest, ComposedDataLetterHasTheExactStoredForm) {
     WriteFile(dir / "data.zip", data);
     TMxMessage m;
     ComposeDataLetter(m, dir / "data.zip");
-    m.WriteToFile(dir / "letter.eml");
+    WriteMessageFile(m, dir / "letter.eml");
     auto lines = CrLfLines(ReadFile(dir / "letter.eml"));
     const std::string& b = ProcessBoundary();
     std::string b64 = EncodeBase64(data);
@@ -79,7 +83,7 @@ TEST(WriterTest, ComposedDataLetterHasTheExactStoredForm) {
         if (want[i] == "DATE") {
             // The time of saving, in the format the date test pins down.
             TMxMessage loaded;
-            loaded.ReadFromFile(dir / "letter.eml", true);
+            ReadMessageFile(loaded, dir / "letter.eml", true);
             EXPECT_LT(std::abs(loaded.Date - Now()) * 86400.0, 120.0) << lines[i];
             EXPECT_EQ(lines[i], "Date: " + FormatMailDate(loaded.Date));
             continue;
@@ -96,10 +100,10 @@ TEST(WriterTest, LoadedLetterSavesBackUnchanged) {
     WriteFile(dir / "data.zip", Bytes(300));
     TMxMessage m;
     ComposeDataLetter(m, dir / "data.zip");
-    m.WriteToFile(dir / "first.eml");
+    WriteMessageFile(m, dir / "first.eml");
     TMxMessage loaded;
-    loaded.ReadFromFile(dir / "first.eml");
-    loaded.WriteToFile(dir / "second.eml");
+    ReadMessageFile(loaded, dir / "first.eml");
+    WriteMessageFile(loaded, dir / "second.eml");
     EXPECT_EQ(CrLfLines(ReadFile(dir / "second.eml")), CrLfLines(ReadFile(dir / "first.eml")));
 }
 
@@ -156,8 +160,7 @@ TEST(WriterTest, BccIsSavedToFilesButNeverSentAndFlagIsCleared) {
     m.Recipients.Add(TMxEMailAddressItem("", "to@example.ru"));
     m.BccList.Add(TMxEMailAddressItem("", "hidden@example.ru"));
     m.Body = {"hello"};
-    m.WriteToFile(dir / "m.eml");
-    EXPECT_FALSE(m.FileSaveInProgress());
+    WriteMessageFile(m, dir / "m.eml");
     std::string file = ReadFile(dir / "m.eml");
     EXPECT_NE(file.find("\r\nBcc: hidden@example.ru\r\n"), std::string::npos);
     std::string wire = WireText(m);
@@ -177,8 +180,7 @@ TEST(WriterTest, LongHeadersFoldAndNamesAreQuotedOrEncoded) {
     m.CCList.Add(TMxEMailAddressItem(ru("Иван Петров"), "ivan@example.ru"));
     m.CCList.Add(TMxEMailAddressItem("Doe, \"J\"", "doe@example.ru"));
     m.Body = {"x"};
-    m.BuildHeaders();
-    const auto& h = m.LastGeneratedHeaders;
+    const TMxHeaderList h = BuildHeaders(m);
     long to = h.IndexOfName("To");
     ASSERT_GE(to, 0);
     EXPECT_LE(h[to].size(), 78u);
@@ -197,16 +199,42 @@ TEST(WriterTest, LongHeadersFoldAndNamesAreQuotedOrEncoded) {
     EXPECT_EQ(h.Values("From"), "\"a@example.ru\" <a@example.ru>");
 }
 
-TEST(WriterTest, SubjectFollowsTheHeaderEncodingSwitch) {
+TEST(WriterTest, SubjectFollowsTheHeaderEncodingOption) {
     TMxMessage m;
     m.From().Address = "a@example.ru";
     m.Subject = ru("Отчет TZN-Office");
-    m.BuildHeaders();
-    EXPECT_EQ(m.LastGeneratedHeaders.Values("Subject").rfind("=?KOI8-R?B?", 0), 0u);
-    EncodeHeaderWords = false;
-    m.BuildHeaders();
-    EncodeHeaderWords = true;
-    EXPECT_EQ(m.LastGeneratedHeaders.Values("Subject"), ru("Отчет TZN-Office"));
+    EXPECT_EQ(BuildHeaders(m).Values("Subject").rfind("=?KOI8-R?B?", 0), 0u);
+    EXPECT_EQ(BuildHeaders(m, {.EncodeHeaderWords = false}).Values("Subject"),
+              ru("Отчет TZN-Office"));
+}
+
+// A delivery run writes raw 8-bit headers while another thread may be saving a letter it
+// composed: each write gets the form it asked for.
+TEST(WriterTest, RawAndEncodedWritersOnTwoThreadsDoNotMix) {
+    const std::string subject = ru("Отчет за смену TZN-Office");
+    const std::string encoded =
+        "Subject: =?KOI8-R?B?" + EncodeBase64(ru("Отчет за смену")) + "?= TZN-Office\r\n";
+    const std::string raw = "Subject: " + subject + "\r\n";
+    std::latch start(2);
+    auto run = [&](bool encode, int& wrong) {
+        start.arrive_and_wait();
+        for (int i = 0; i < 300; ++i) {
+            TMxMessage m;
+            m.From().Address = "a@example.ru";
+            m.Subject = subject;
+            std::ostringstream out;
+            WriteMessageStream(m, out, {.EncodeHeaderWords = encode});
+            if (out.str().find(encode ? encoded : raw) == std::string::npos)
+                ++wrong;
+        }
+    };
+    int wrongEncoded = 0, wrongRaw = 0;
+    std::thread a(run, true, std::ref(wrongEncoded));
+    std::thread b(run, false, std::ref(wrongRaw));
+    a.join();
+    b.join();
+    EXPECT_EQ(wrongEncoded, 0);
+    EXPECT_EQ(wrongRaw, 0);
 }
 
 TEST(WriterTest, MessageLevelEncodingWithPartsIsRefused) {
@@ -219,7 +247,7 @@ TEST(WriterTest, MessageLevelEncodingWithPartsIsRefused) {
     m.Encoding = TMxMessageEncoding::MIME;
     std::ostringstream out;
     TMxIOHandlerStream io(nullptr, &out);
-    m.BuildHeaders();
+    BuildHeaders(m);
     EXPECT_TRUE(m.ContentTransferEncoding.empty());
     m.ContentTransferEncoding = "base64"; // set again after building: the body refuses
     try {
@@ -235,7 +263,7 @@ TEST(WriterTest, MissingAttachmentFileFailsAndLeavesNoFile) {
     TempDir dir;
     TMxMessage m;
     ComposeDataLetter(m, dir / "gone.zip");
-    EXPECT_THROW(m.WriteToFile(dir / "out.eml"), EMxException);
+    EXPECT_THROW(WriteMessageFile(m, dir / "out.eml"), EMxException);
     EXPECT_FALSE(std::filesystem::exists(dir / "out.eml"));
 }
 

@@ -14,6 +14,8 @@
 #include "json.h"
 #include "mail/exceptions.h"
 #include "mail/message.h"
+#include "mail/message_reader.h"
+#include "mail/message_writer.h"
 #include "platform/cp1251.h"
 #include "platform/datetime.h"
 #include "platform/paths.h"
@@ -256,7 +258,7 @@ int Show(const std::vector<std::string>& args) {
         return kUsage;
     }
     TMxMessage m;
-    m.ReadFromFile(file);
+    ReadMessageFile(m, file);
     if (json)
         ShowJson(m);
     else
@@ -289,7 +291,7 @@ int Extract(const std::vector<std::string>& args) {
         return kFailed;
     }
     TMxMessage m;
-    m.ReadFromFile(args[0]);
+    ReadMessageFile(m, args[0]);
     int rc = kOk;
     for (size_t i = 0; i < m.MessageParts.Count(); ++i) {
         const TMxAttachmentFile* a = m.MessageParts[i].AsAttachment();
@@ -385,7 +387,7 @@ int Make(const std::vector<std::string>& args) {
         return kFailed;
     }
     m.SetUseNowForDate(true);
-    m.WriteToFile(out);
+    WriteMessageFile(m, out);
     return kOk;
 }
 

@@ -4,8 +4,9 @@
 #include "tool_util.h"
 
 #include "mail/exceptions.h"
-#include "mail/header_coding.h"
 #include "mail/message.h"
+#include "mail/message_reader.h"
+#include "mail/message_writer.h"
 #include "mail/pop3.h"
 #include "mail/smtp.h"
 #include "module/settings.h"
@@ -151,13 +152,9 @@ int Send(const std::vector<std::string>& args) {
         return kUsage;
     }
     const MailSettings s = LoadSettingsWithWarning();
-    // Letters go out with raw 8-bit headers, as a mail session sends them.
-    struct RawHeaders {
-        RawHeaders() { EncodeHeaderWords = false; }
-        ~RawHeaders() { EncodeHeaderWords = true; }
-    } raw;
-
     TMxSMTP smtp;
+    // Letters go out with raw 8-bit headers, as a mail session sends them.
+    smtp.WriteOptions.EncodeHeaderWords = false;
     try {
         ConfigureSmtp(smtp, s);
         smtp.ConnectToServer();
@@ -169,7 +166,7 @@ int Send(const std::vector<std::string>& args) {
     for (const std::string& file : args) {
         try {
             TMxMessage m;
-            m.ReadFromFile(file);
+            ReadMessageFile(m, file);
             smtp.SendMail(m);
             ++sent;
             std::printf("sent %s to %s\n", file.c_str(), U(RecipientText(m)).c_str());
@@ -245,7 +242,7 @@ int Fetch(const std::vector<std::string>& args) {
             }
             const std::string path = FreshName(dir, i);
             try {
-                m.WriteToFile(path, headersOnly);
+                WriteMessageFile(m, path, {.HeadersOnly = headersOnly});
             } catch (...) {
                 DeleteFile(path);
                 throw;
