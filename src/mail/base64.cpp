@@ -137,10 +137,10 @@ size_t EncodeBulkSsse3(const unsigned char*, size_t, char*) {
 
 // On when the processor has the instructions; tests and benchmarks may turn it off to
 // check the portable paths.
-std::atomic<bool> gUseSsse3{kCpuHasSsse3};
+std::atomic<bool> UseSsse3{kCpuHasSsse3};
 
 inline void EncodeLine57(const unsigned char* in, char* out) {
-    if (gUseSsse3.load(std::memory_order_relaxed))
+    if (UseSsse3.load(std::memory_order_relaxed))
         EncodeLine57Ssse3(in, out);
     else
         EncodeLine57Scalar(in, out);
@@ -271,7 +271,7 @@ char* DecodeCore(const unsigned char* s, size_t n, DecodeState& st, char* out) {
     size_t i = 0;
     while (i < n) {
         if (st.Count == 0) {
-            if (gUseSsse3.load(std::memory_order_relaxed))
+            if (UseSsse3.load(std::memory_order_relaxed))
                 i += DecodeRunSsse3(s + i, n - i, out);
             while (i + 78 <= n && DecodeLine76(s + i, out)) {
                 out += 57;
@@ -316,7 +316,7 @@ char* DecodeCore(const unsigned char* s, size_t n, DecodeState& st, char* out) {
 } // namespace
 
 bool SetBase64VectorPaths(bool on) {
-    return gUseSsse3.exchange(on && kCpuHasSsse3);
+    return UseSsse3.exchange(on && kCpuHasSsse3);
 }
 
 size_t Base64EncodedLength(size_t n) {
@@ -329,7 +329,7 @@ size_t Base64DecodeRoom(size_t textLength) {
 
 size_t EncodeBase64To(const unsigned char* in, size_t n, char* out) {
     char* o = out;
-    if (gUseSsse3.load(std::memory_order_relaxed) && n >= 16) {
+    if (UseSsse3.load(std::memory_order_relaxed) && n >= 16) {
         size_t done = EncodeBulkSsse3(in, n, o);
         in += done;
         n -= done;

@@ -133,6 +133,29 @@ public:
         : EMxException("Invalid Enhanced Code: " + code) {}
 };
 
+// ---- protocol guards (protocol_guard.h) --------------------------------------------------
+
+// A command whose argument holds CR, LF or NUL; nothing of it was sent.
+class EMxInvalidCommandArgument : public EMxException {
+public:
+    explicit EMxInvalidCommandArgument(const std::string& command)
+        : EMxException("Command " + command +
+                       " not sent: its argument holds a line break or NUL character.") {}
+};
+
+class EMxReplyTooLong : public EMxException {
+public:
+    explicit EMxReplyTooLong(size_t maxLines)
+        : EMxException("Reply has more than " + std::to_string(maxLines) + " lines.") {}
+};
+
+class EMxTooManyCapabilities : public EMxException {
+public:
+    explicit EMxTooManyCapabilities(size_t maxEntries)
+        : EMxException("Capability list has more than " + std::to_string(maxEntries) +
+                       " entries.") {}
+};
+
 // ---- used by the protocol clients and the message layer ----------------------------------
 
 class EMxSASLMechNeeded : public EMxException {

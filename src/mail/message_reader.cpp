@@ -625,6 +625,29 @@ bool AllDigits(std::string_view s) {
     return true;
 }
 
+// "hh:mm" or "hh:mm:ss", every field wholly digits and within the range of its unit (a leap
+// second included); false for anything else.
+bool ParseClockTime(std::string_view clock, int& hour, int& minute, int& second) {
+    const size_t first = clock.find(':');
+    const size_t last = clock.rfind(':');
+    if (last != first && clock.find(':', first + 1) != last)
+        return false; // more than three fields
+    int h = 0, m = 0, s = 0;
+    if (!ParseDecimal(clock.substr(0, first), h, 0, 23))
+        return false;
+    if (last == first) {
+        if (!ParseDecimal(clock.substr(first + 1), m, 0, 59))
+            return false;
+    } else if (!ParseDecimal(clock.substr(first + 1, last - first - 1), m, 0, 59) ||
+               !ParseDecimal(clock.substr(last + 1), s, 0, 60)) {
+        return false;
+    }
+    hour = h;
+    minute = m;
+    second = s;
+    return true;
+}
+
 TMxMessagePriority ParsePriority(const std::string& v) {
     std::string t = Trim(v);
     if (t.empty())
@@ -715,31 +738,31 @@ TDateTime ParseMailDate(const std::string& value) {
     int day = -1, month = -1, year = -1, hour = 0, minute = 0, second = 0;
     bool pm = false, am = false;
     for (const std::string& t : tokens) {
+        if (t[0] == '+' || t[0] == '-')
+            continue; // the zone ("+0300", "-03:00") is ignored: the clock time stays as written
         if (t.find(':') != std::string::npos) {
+            std::string_view clock = t;
             // "02:30:00PM": the half of the day may stick to the clock time.
-            if (t.size() > 2) {
-                std::string half = AnsiUpperCase(t.substr(t.size() - 2));
-                if (half == "AM" || half == "PM")
+            if (clock.size() > 2) {
+                std::string half = AnsiUpperCase(std::string(clock.substr(clock.size() - 2)));
+                if (half == "AM" || half == "PM") {
                     (half == "PM" ? pm : am) = true;
+                    clock.remove_suffix(2);
+                }
             }
-            int h = 0, m = 0, s = 0;
-            if (std::sscanf(t.c_str(), "%d:%d:%d", &h, &m, &s) >= 2) {
-                hour = h;
-                minute = m;
-                second = s;
-            }
+            if (!ParseClockTime(clock, hour, minute, second))
+                return 0;
             continue;
         }
-        if (t[0] == '+' || t[0] == '-')
-            continue; // the zone is ignored: the clock time stays as written
         if (AllDigits(t)) {
-            int v = std::atoi(t.c_str());
             if (day < 0 && t.size() <= 2)
-                day = v;
+                ParseDecimal(std::string_view(t), day);
             else if (year < 0) {
-                year = v;
+                // A year that does not fit is no date, rather than a wrapped-around one.
+                if (!ParseDecimal(std::string_view(t), year, 0, 9999))
+                    return 0;
                 if (t.size() <= 2)
-                    year += v < 80 ? 2000 : 1900;
+                    year += year < 80 ? 2000 : 1900;
                 else if (t.size() == 3)
                     year += 1900;
             }

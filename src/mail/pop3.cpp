@@ -2,43 +2,29 @@
 
 #include <openssl/evp.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <stdexcept>
 
 #include "mail/exceptions.h"
 #include "mail/message_reader.h"
 #include "mail/pop3_response_reader.h"
+#include "mail/protocol_guard.h"
 #include "mail/reply_pop3.h"
 #include "platform/cp1251.h"
+#include "platform/text.h"
 
 namespace tzn {
 
 namespace {
 
-// The integer conversion of the platform: the whole text must be a decimal number.
-bool TryStrToInt64(const std::string& s, int64_t& value) {
-    if (s.empty())
-        return false;
-    const char* begin = s.c_str();
-    if (*begin == ' ' || *begin == '\t')
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    const long long v = std::strtoll(begin, &end, 10);
-    if (errno != 0 || end == begin || *end != '\0')
-        return false;
-    value = v;
-    return true;
-}
-
+// The count of a STAT answer must be wholly a number; anything else is the ordinary
+// conversion error.
 int StrToInt(const std::string& s) {
-    int64_t v = 0;
-    if (!TryStrToInt64(s, v) || v < INT32_MIN || v > INT32_MAX)
+    int v = 0;
+    if (!ParseDecimal(std::string_view(s), v))
         throw std::runtime_error("'" + s + "' is not a valid integer value");
-    return static_cast<int>(v);
+    return v;
 }
 
 std::string FirstTextLine(const TMxReply& reply) {
@@ -112,6 +98,7 @@ void TMxPOP3::ReadCapabilities() {
         if (line.size() >= 2 && line[0] == '.' && line[1] == '.')
             line.erase(0, 1);
         FCapabilities.push_back(std::move(line));
+        CheckCapabilityCount(FCapabilities.size());
     }
 }
 
@@ -167,9 +154,8 @@ int64_t TMxPOP3::MessageSize(int n) {
         return -1;
     const size_t end = line.find(' ', start);
     int64_t size = 0;
-    if (!TryStrToInt64(line.substr(start, end == std::string::npos ? end : end - start), size))
-        return -1;
-    return size;
+    const std::string_view word = std::string_view(line).substr(start, end - start);
+    return ParseDecimal(word, size) ? size : -1;
 }
 
 template <typename Fn> void TMxPOP3::ReadAnswerInto(Fn&& read) {
@@ -240,12 +226,13 @@ bool TMxPOP3::UniqueIds(std::map<int, std::string>& ids) {
             break;
         // "<number> <id>"; a line of another shape is skipped, not guessed at.
         const size_t blank = line.find(' ');
-        int64_t n = 0;
-        if (blank == std::string::npos || !TryStrToInt64(line.substr(0, blank), n))
+        int n = 0;
+        if (blank == std::string::npos ||
+            !ParseDecimal<int>(std::string_view(line).substr(0, blank), n, 1))
             continue;
         const size_t id = line.find_first_not_of(' ', blank);
-        if (id != std::string::npos && n > 0 && n <= INT32_MAX)
-            ids[static_cast<int>(n)] = line.substr(id);
+        if (id != std::string::npos)
+            ids[n] = line.substr(id);
     }
     return true;
 }

@@ -1,10 +1,10 @@
 #include "mail/reply.h"
 
 #include <algorithm>
-#include <charconv>
 
 #include "mail/exceptions.h"
 #include "mail/text_util.h"
+#include "platform/text.h"
 
 namespace tzn {
 
@@ -19,10 +19,7 @@ std::string RFCLineText(const std::string& line) {
 
 int TMxReply::NumericCode() const {
     int v = 0;
-    auto [p, ec] = std::from_chars(FCode.data(), FCode.data() + FCode.size(), v);
-    if (ec != std::errc() || p != FCode.data() + FCode.size())
-        return 0;
-    return v;
+    return ParseDecimal(std::string_view(FCode), v) ? v : 0;
 }
 
 void TMxReply::Clear() {
@@ -43,12 +40,9 @@ std::string TMxReply::TextJoined() const {
 // ---- numeric replies -------------------------------------------------------------------
 
 void TMxReplyRFC::SetCode(const std::string& code) {
-    if (!code.empty()) {
-        int v = 0;
-        auto [p, ec] = std::from_chars(code.data(), code.data() + code.size(), v);
-        if (ec != std::errc() || p != code.data() + code.size() || v < 100 || v > 999)
-            throw EMxException("Reply Code is not valid: " + code);
-    }
+    int v = 0;
+    if (!code.empty() && !ParseDecimal(std::string_view(code), v, 100, 999))
+        throw EMxException("Reply Code is not valid: " + code);
     FCode = code;
 }
 

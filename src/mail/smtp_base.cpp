@@ -11,6 +11,7 @@
 #include "mail/exceptions.h"
 #include "mail/io_handler_socket.h"
 #include "mail/message_writer.h"
+#include "mail/protocol_guard.h"
 #include "mail/reply_smtp.h"
 #include "mail/smtp_data_sink.h"
 #include "platform/cp1251.h"
@@ -90,6 +91,7 @@ void TMxSMTPBase::Hello() {
     const std::string name = EffectiveHeloName();
     if (UseEhlo && Transact("EHLO " + name) == 250) {
         const auto& text = LastReply().Text;
+        CheckCapabilityCount(text.empty() ? 0 : text.size() - 1);
         if (text.size() > 1)
             FCapabilities.assign(text.begin() + 1, text.end());
         return;
@@ -115,6 +117,11 @@ void TMxSMTPBase::ResetQuietly() {
 }
 
 void TMxSMTPBase::SendEnvelopeAndData(TMxMessage& msg, const TMxEMailAddressList& recipients) {
+    // A letter with one bad address is refused whole, before its first command: half an
+    // envelope on the wire would leave the pipelined replies out of step.
+    CheckCommandLine(SmtpMailFromCommand(msg.From().Address));
+    for (const TMxEMailAddressItem& rcpt : recipients)
+        CheckCommandLine(SmtpRcptToCommand(rcpt.Address));
     if (PipeLine && HasCapability("PIPELINING"))
         SendPipelined(msg, recipients);
     else

@@ -1,33 +1,32 @@
 #include "mail/smtp_enhanced_code.h"
 
+#include "platform/text.h"
+
 namespace tzn {
 
 namespace {
 
-// Reads 1..3 digits at `pos`; false when there are none or more.
-bool ReadNumber(std::string_view s, size_t& pos, int& value) {
-    size_t start = pos;
-    value = 0;
-    while (pos < s.size() && s[pos] >= '0' && s[pos] <= '9') {
-        value = value * 10 + (s[pos] - '0');
-        ++pos;
-    }
-    return pos > start && pos - start <= 3;
+// One field of "c.s.d" at `pos` up to the next '.' (or the end): 1..`digits` digits.
+bool ReadField(std::string_view s, size_t& pos, size_t digits, int& value) {
+    size_t end = s.find('.', pos);
+    if (end == std::string_view::npos)
+        end = s.size();
+    const std::string_view field = s.substr(pos, end - pos);
+    pos = end;
+    return field.size() <= digits && ParseDecimal(field, value);
 }
 
 bool Parse(std::string_view s, int& c, int& subj, int& det) {
     size_t pos = 0;
-    if (!ReadNumber(s, pos, c) || pos != 1 || (c != 2 && c != 4 && c != 5))
+    if (!ReadField(s, pos, 1, c) || (c != 2 && c != 4 && c != 5))
         return false;
     if (pos >= s.size() || s[pos++] != '.')
         return false;
-    if (!ReadNumber(s, pos, subj))
+    if (!ReadField(s, pos, 3, subj))
         return false;
     if (pos >= s.size() || s[pos++] != '.')
         return false;
-    if (!ReadNumber(s, pos, det))
-        return false;
-    return pos == s.size();
+    return ReadField(s, pos, 3, det) && pos == s.size();
 }
 
 } // namespace

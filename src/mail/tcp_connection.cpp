@@ -1,17 +1,17 @@
 #include "mail/tcp_connection.h"
 
-#include <charconv>
 #include <exception>
 
 #include "mail/exceptions.h"
+#include "mail/protocol_guard.h"
 #include "mail/reply.h"
+#include "platform/text.h"
 
 namespace tzn {
 
 int TMxReplyCode::Number() const {
     int v = 0;
-    auto [p, ec] = std::from_chars(Text.data(), Text.data() + Text.size(), v);
-    return ec == std::errc() && p == Text.data() + Text.size() ? v : 0;
+    return ParseDecimal(std::string_view(Text), v) ? v : 0;
 }
 
 TMxTCPConnection::TMxTCPConnection(std::unique_ptr<TMxReply> replyPrototype)
@@ -71,6 +71,7 @@ void TMxTCPConnection::CloseConnection(bool notifyPeer) {
 }
 
 void TMxTCPConnection::WriteLine(std::string_view s) {
+    CheckCommandLine(s);
     RequireHandler().WriteLine(s);
 }
 
@@ -79,6 +80,7 @@ std::string TMxTCPConnection::ReadLine(std::string_view terminator) {
 }
 
 TMxReplyCode TMxTCPConnection::Transact(std::string_view command, const TMxReplyCodes& allowed) {
+    CheckCommandLine(command);
     RequireHandler().WriteLine(command);
     return ReadReply(allowed);
 }
@@ -87,8 +89,17 @@ TMxReplyCode TMxTCPConnection::ReadReply(const TMxReplyCodes& allowed) {
     TMxIOHandler& io = RequireHandler();
     std::vector<std::string> lines;
     lines.push_back(io.ReadNonEmptyLine(2147483647));
-    while (!FLastReply->IsEndLine(lines.back()))
+    while (!FLastReply->IsEndLine(lines.back())) {
+        if (lines.size() >= kMxMaxReplyLines) {
+            // The rest of such a reply would be taken for the answers to later commands.
+            try {
+                CloseConnection(false);
+            } catch (...) {
+            }
+            throw EMxReplyTooLong(kMxMaxReplyLines);
+        }
         lines.push_back(io.ReadLine());
+    }
     FLastReply->ParseLines(lines);
     if (!allowed.Accepts(*FLastReply))
         FLastReply->RaiseReplyError();

@@ -45,13 +45,16 @@ public:
     virtual void CloseConnection(bool notifyPeer = true);
 
     // WriteLine(command) then ReadReply(allowed). EMxNotConnected before the first connect.
+    // A command holding CR, LF or NUL raises EMxInvalidCommandArgument and is not written.
     TMxReplyCode Transact(std::string_view command, const TMxReplyCodes& allowed = {});
     // Reads one complete reply into LastReply (blank lines before it skipped) and raises
-    // the reply error when the code is not allowed.
+    // the reply error when the code is not allowed. A reply of more than kMxMaxReplyLines
+    // lines closes the connection and raises EMxReplyTooLong.
     TMxReplyCode ReadReply(const TMxReplyCodes& allowed = {});
     [[noreturn]] void RaiseLastReplyError() const;
 
-    // Shortcuts to the handler (EMxNotConnected without one).
+    // Shortcuts to the handler (EMxNotConnected without one); WriteLine checks its line as
+    // Transact does.
     void WriteLine(std::string_view s = {});
     std::string ReadLine(std::string_view terminator = {});
 

@@ -1,6 +1,7 @@
 #include "platform/datetime.h"
 
 #include "platform/cp1251.h"
+#include "platform/text.h"
 
 #include <chrono>
 #include <cmath>
@@ -190,7 +191,9 @@ std::string DateTimeToStr(TDateTime dt) {
 }
 
 bool TryStrToDateTime(const std::string& s, TDateTime& out) {
-    // Numbers in the order of ShortDateFormat (d, m, y), then optional h, n, s.
+    // Numbers in the order of ShortDateFormat (d, m, y), then optional h, n, s. A number too
+    // long for any of these fields makes the text unreadable, rather than being cut into
+    // pieces or wrapping around.
     int nums[6] = {0, 0, 0, 0, 0, 0};
     int count = 0;
     size_t i = 0;
@@ -199,14 +202,11 @@ bool TryStrToDateTime(const std::string& s, TDateTime& out) {
             ++i;
         if (i >= s.size())
             break;
-        long v = 0;
-        size_t digits = 0;
-        while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i])) && digits < 9) {
-            v = v * 10 + (s[i] - '0');
+        const size_t start = i;
+        while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i])))
             ++i;
-            ++digits;
-        }
-        nums[count++] = static_cast<int>(v);
+        if (!ParseDecimal(std::string_view(s).substr(start, i - start), nums[count++], 0, 9999))
+            return false;
     }
     if (count < 3)
         return false;
@@ -223,7 +223,12 @@ bool TryStrToDateTime(const std::string& s, TDateTime& out) {
     if (month < 1 || month > 12 || day < 1 || day > 31 || nums[3] > 23 || nums[4] > 59 ||
         nums[5] > 59)
         return false;
-    out = EncodeDateTime(year, month, day, nums[3], nums[4], nums[5]);
+    const TDateTime dt = EncodeDateTime(year, month, day, nums[3], nums[4], nums[5]);
+    // "31.02.2024" would otherwise come back as the 2nd of March.
+    int y, mo, d, h, mi, sec, ms;
+    if (!DecodeDateTime(dt, y, mo, d, h, mi, sec, ms) || d != day || mo != month)
+        return false;
+    out = dt;
     return true;
 }
 

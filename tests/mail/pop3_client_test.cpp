@@ -9,6 +9,7 @@
 
 #include "mail/exceptions.h"
 #include "mail/pop3.h"
+#include "mail/protocol_guard.h"
 #include "script_server.h"
 
 namespace tzn {
@@ -168,6 +169,66 @@ TEST(Pop3Client, WrongPasswordQuitsBeforeTheErrorArrives) {
     }
     EXPECT_FALSE(c.IsConnected());
     EXPECT_EQ(server.Transcript().back(), "QUIT");
+}
+
+// A password with a line break would send its second half as a command (DELE ...); the
+// command is refused unsent and the error does not show the password.
+TEST(Pop3Client, LineBreakInThePasswordIsRefusedUnsent) {
+    ScriptServer server([](ScriptConn& s) {
+        s.Reply("+OK ready");
+        s.Answer("-ERR");
+        s.Answer("+OK");
+        AcceptQuit(s);
+    });
+    TMxPOP3 c;
+    Configure(c, server.Port());
+    c.Password = "pass01\r\nDELE 1";
+    try {
+        c.ConnectToServer();
+        FAIL() << "no error";
+    } catch (const EMxInvalidCommandArgument& e) {
+        EXPECT_STREQ(e.what(), "Command PASS not sent: its argument holds a line break or NUL "
+                               "character.");
+    }
+    EXPECT_EQ(server.Transcript(), (std::vector<std::string>{"CAPA", "USER user01", "QUIT"}));
+}
+
+// Negative or overflowing numbers in STAT and LIST answers are no count and no size.
+TEST(Pop3Client, StatAndListNumbersAreReadStrictly) {
+    ScriptServer server([](ScriptConn& s) {
+        Welcome(s);
+        s.Answer("+OK -3 0");
+        s.Answer("+OK 4294967297 0");
+        s.Answer("+OK 1 -5");
+        s.Answer("+OK 1 99999999999999999999");
+        s.Answer("+OK 1 +5");
+        AcceptQuit(s);
+    });
+    TMxPOP3 c;
+    Configure(c, server.Port());
+    c.ConnectToServer();
+    EXPECT_THROW(c.MessageCount(), std::runtime_error);
+    EXPECT_THROW(c.MessageCount(), std::runtime_error);
+    EXPECT_EQ(c.MessageSize(1), -1);
+    EXPECT_EQ(c.MessageSize(1), -1);
+    EXPECT_EQ(c.MessageSize(1), -1);
+    c.CloseConnection();
+}
+
+TEST(Pop3Client, CapaListIsBounded) {
+    ScriptServer server([](ScriptConn& s) {
+        s.Reply("+OK ready");
+        s.ReadLine();
+        s.Reply("+OK capabilities follow");
+        for (size_t i = 0; i <= kMxMaxCapabilities; ++i)
+            s.Reply("X-CAPABILITY");
+        s.Reply(".");
+        AcceptQuit(s);
+    });
+    TMxPOP3 c;
+    Configure(c, server.Port());
+    EXPECT_THROW(c.ConnectToServer(), EMxTooManyCapabilities);
+    EXPECT_FALSE(HasLine(server.Transcript(), "USER user01")) << "no log-on after the error";
 }
 
 TEST(Pop3Client, FetchesHeaderAndLetterAndDeletes) {

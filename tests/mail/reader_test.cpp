@@ -365,6 +365,13 @@ TEST(ReaderTest, DatesAndParameters) {
     EXPECT_EQ(ParseMailDate("5 Dec 2024 12:10am"), EncodeDateTime(2024, 12, 5, 0, 10, 0));
     EXPECT_EQ(ParseMailDate("garbage"), 0);
     EXPECT_EQ(ParseMailDate("31 Feb 2024 10:00:00"), 0);
+    // A field that overflows is unreadable, never wrapped into a plausible value.
+    EXPECT_EQ(ParseMailDate("5 Dec 4294969296"), 0);
+    EXPECT_EQ(ParseMailDate("5 Dec 2024 4294967306:00:00"), 0);
+    EXPECT_EQ(ParseMailDate("5 Dec 2024 10:4294967306:00"), 0);
+    EXPECT_EQ(ParseMailDate("5 Dec 2024 10:00:x"), 0);
+    // A zone with a colon is still a zone, not the clock time.
+    EXPECT_EQ(ParseMailDate("5 Dec 2024 10:20:30 +03:00"), EncodeDateTime(2024, 12, 5, 10, 20, 30));
     EXPECT_EQ(HeaderParam("text/plain; CharSet=\"a;b\"; x=1", "charset"), "a;b");
     EXPECT_EQ(HeaderParam("attachment; filename=plain.txt ; size=3", "filename"), "plain.txt");
     EXPECT_EQ(HeaderParam("attachment; filename*=utf-8''%41%20b.txt", "filename"), "A b.txt");

@@ -54,6 +54,9 @@ TEST(ReplySMTP, EnhancedCodesOnEveryLine) {
     EXPECT_FALSE(TMxSMTPEnhancedCode::IsValid("5.7"));
     EXPECT_FALSE(TMxSMTPEnhancedCode::IsValid("5.7.1234"));
     EXPECT_FALSE(TMxSMTPEnhancedCode::IsValid("6.0.0"));
+    EXPECT_FALSE(TMxSMTPEnhancedCode::IsValid("5.99999999999.1"));
+    EXPECT_FALSE(TMxSMTPEnhancedCode::IsValid("5.+1.1"));
+    EXPECT_FALSE(TMxSMTPEnhancedCode::IsValid("5..1"));
 }
 
 TEST(ReplyPOP3, CodesSeparatorsAndResponseCodes) {

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "mail/exceptions.h"
+#include "mail/protocol_guard.h"
 #include "mail/smtp.h"
 #include "mail/smtp_sasl.h"
 #include "platform/cp1251.h"
@@ -466,6 +467,83 @@ TEST_F(SmtpClient, ExpnAndVrfyAcceptOnly250And251) {
     const auto t = server.Transcript();
     EXPECT_EQ(t[1], "EXPN list");
     EXPECT_EQ(t[2], "VRFY nobody");
+}
+
+// A line break in an address or argument would let the server read the rest as a command of
+// its own. Nothing of such a letter or command is sent, and the connection stays in step for
+// the next letter.
+TEST_F(SmtpClient, LineBreakInAnArgumentIsRefusedBeforeAnythingIsSent) {
+    ScriptServer& server = Serve([](ScriptConn& s) {
+        Greet(s, {});
+        AcceptPlainLetter(s, 2);
+        AcceptQuit(s);
+    });
+    c.ConnectToServer();
+    auto refused = [&](auto&& send, const std::string& command) {
+        try {
+            send();
+            ADD_FAILURE() << command << " was not refused";
+        } catch (const EMxInvalidCommandArgument& e) {
+            EXPECT_EQ(std::string(e.what()),
+                      "Command " + command +
+                          " not sent: its argument holds a line break or NUL character.");
+        }
+    };
+    TMxMessage badFrom;
+    Fill(badFrom);
+    badFrom.From().Address = "from@x.test>\r\nRCPT TO:<evil@x.test";
+    refused([&] { c.SendMail(badFrom); }, "MAIL");
+    TMxMessage badTo;
+    Fill(badTo);
+    badTo.Recipients.Add().Address = "to3@x.test>\nRCPT TO:<evil@x.test";
+    refused([&] { c.SendMail(badTo); }, "RCPT");
+    refused([&] { c.Expand(std::string("list\0DATA", 9)); }, "EXPN");
+    refused([&] { c.Verify("x\rDATA"); }, "VRFY");
+    c.SendMail(m);
+    c.CloseConnection();
+    const auto t = server.Transcript();
+    ASSERT_GE(t.size(), 3u);
+    EXPECT_EQ(t[1], "RSET") << "the good letter's first command follows EHLO directly";
+    EXPECT_EQ(t[2], "MAIL FROM: <from@x.test>");
+    for (const auto& l : t)
+        EXPECT_EQ(l.find("evil"), std::string::npos) << l;
+}
+
+TEST_F(SmtpClient, LineBreakInTheHeloNameEndsTheGreetingWithQuitOnly) {
+    ScriptServer& server = Serve([](ScriptConn& s) {
+        s.Reply("220 fake.test ESMTP");
+        AcceptQuit(s);
+    });
+    c.HeloName = "station.test\r\nMAIL FROM:<evil@x.test>";
+    EXPECT_THROW(c.ConnectToServer(), EMxInvalidCommandArgument);
+    EXPECT_EQ(server.Transcript(), std::vector<std::string>{"QUIT"});
+}
+
+// An EHLO answer of more keywords than any server offers is an error, not a list without end;
+// the limit itself is still accepted.
+TEST_F(SmtpClient, CapabilityListIsBounded) {
+    auto greet = [](size_t count) {
+        return [count](ScriptConn& s) {
+            Greet(s, std::vector<std::string>(count, "X-KEYWORD"));
+            AcceptQuit(s);
+        };
+    };
+    {
+        ScriptServer& server = Serve(greet(kMxMaxCapabilities));
+        c.ConnectToServer();
+        EXPECT_EQ(c.Capabilities().size(), kMxMaxCapabilities);
+        c.CloseConnection();
+        server.Join();
+    }
+    ScriptServer& server = Serve(greet(kMxMaxCapabilities + 1));
+    try {
+        c.ConnectToServer();
+        FAIL() << "no error";
+    } catch (const EMxTooManyCapabilities& e) {
+        EXPECT_EQ(std::string(e.what()), "Capability list has more than " +
+                                             std::to_string(kMxMaxCapabilities) + " entries.");
+    }
+    EXPECT_EQ(server.Transcript().back(), "QUIT");
 }
 
 // A connection the server dropped ends the log-in with it: the next connection of the same

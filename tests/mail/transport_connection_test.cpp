@@ -11,6 +11,7 @@
 
 #include "mail/exceptions.h"
 #include "mail/io_handler_socket.h"
+#include "mail/protocol_guard.h"
 #include "mail/reply_pop3.h"
 #include "mail/reply_smtp.h"
 #include "mail/tcp_client.h"
@@ -111,6 +112,50 @@ TEST(TransportReplies, Pop3StatusLinesAndResponseCodes) {
     EXPECT_EQ(c.Reply().EnhancedCode(), "[IN-USE]");
     EXPECT_EQ(c.Transact("STAT", "+OK"), "+OK");
     EXPECT_EQ(c.Reply().Text, std::vector<std::string>{"2 320"});
+}
+
+// A reply of kMxMaxReplyLines lines is read whole; one line more is an error and ends the
+// connection, whose remaining lines would otherwise pass for the answers to later commands.
+// A reply line beyond the line limit is an error too.
+TEST(TransportReplies, RepliesAreBoundedInLinesAndLength) {
+    auto reply = [](size_t lines) {
+        std::string r;
+        for (size_t i = 1; i < lines; ++i)
+            r += "250-member\r\n";
+        return r + "250 last\r\n";
+    };
+    bool closed = false;
+    ScriptServer server([&](ScriptConn& p) {
+        p.ReadLine();
+        p.Send(reply(kMxMaxReplyLines));
+        p.ReadLine();
+        p.Send(reply(kMxMaxReplyLines + 1));
+        closed = p.WaitForClose(3000);
+    });
+    SmtpLikeClient c;
+    c.Port = server.Port();
+    c.ConnectToServer();
+    EXPECT_EQ(c.Transact("EXPN a", {250}), 250);
+    EXPECT_EQ(c.Reply().Text.size(), kMxMaxReplyLines);
+    try {
+        c.Transact("EXPN b", {250});
+        FAIL() << "no error";
+    } catch (const EMxReplyTooLong& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "Reply has more than " + std::to_string(kMxMaxReplyLines) + " lines.");
+    }
+    server.Join();
+    EXPECT_TRUE(closed);
+
+    ScriptServer longLine([](ScriptConn& p) {
+        p.Send("220-" + std::string(kMxMaxLineLength, 'x') + "\r\n220 ready\r\n");
+        p.ReadLine();
+    });
+    SmtpLikeClient d;
+    d.Port = longLine.Port();
+    d.ConnectToServer();
+    EXPECT_THROW(d.ReadReply({220}), EMxReadLnMaxLineLengthExceeded);
+    d.WriteLine("done");
 }
 
 TEST(TransportLines, LongLinesBareLineFeedsAndCarriageReturns) {

@@ -1,5 +1,6 @@
 #include "platform/cp1251.h"
 #include "platform/datetime.h"
+#include "platform/text.h"
 
 #include <gtest/gtest.h>
 
@@ -38,6 +39,36 @@ TEST(Dates, RussianFormatsAndRoundTrip) {
     EXPECT_NEAR(back, dt, 1e-6);
     EXPECT_FALSE(TryStrToDateTime("not a date", back));
     EXPECT_DOUBLE_EQ(EncodeDateTime(1899, 12, 30), 0.0);
+}
+
+TEST(Decimal, WholeFieldDigitsOnlyWithinRange) {
+    int v = -7;
+    EXPECT_TRUE(ParseDecimal("0042", v));
+    EXPECT_EQ(v, 42);
+    for (const char* bad : {"", "+5", "-5", " 5", "5 ", "5x", "0x10", "4294967296", "2147483648"}) {
+        v = -7;
+        EXPECT_FALSE(ParseDecimal(bad, v)) << bad;
+        EXPECT_EQ(v, -7) << "a refused field leaves the value alone: " << bad;
+    }
+    EXPECT_TRUE(ParseDecimal("2147483647", v));
+    EXPECT_EQ(v, 2147483647);
+    EXPECT_FALSE(ParseDecimal("1000", v, 100, 999));
+    EXPECT_FALSE(ParseDecimal("99", v, 100, 999));
+    int64_t big = 0;
+    EXPECT_TRUE(ParseDecimal("9223372036854775807", big));
+    EXPECT_FALSE(ParseDecimal("9223372036854775808", big));
+}
+
+// A stored date whose fields do not fit is unreadable instead of cut into pieces or rolled
+// over into another date.
+TEST(Dates, ReadingRefusesOverlongAndImpossibleFields) {
+    TDateTime back = 0;
+    EXPECT_FALSE(TryStrToDateTime("06.12.4294969296 10:00:00", back));
+    EXPECT_FALSE(TryStrToDateTime("06.12.20261 10:00:00", back));
+    EXPECT_FALSE(TryStrToDateTime("31.02.2026 10:00:00", back));
+    EXPECT_EQ(back, 0);
+    ASSERT_TRUE(TryStrToDateTime("29.02.2024 23:59:59", back));
+    EXPECT_NEAR(back, EncodeDateTime(2024, 2, 29, 23, 59, 59), 1e-6);
 }
 
 TEST(Dates, SwitchedSettingsChangeTheFormat) {
