@@ -6,6 +6,7 @@
 #include "mail/message.h"
 #include "module/settings.h"
 #include "platform/paths.h"
+#include "module/headless_window_services.h"
 #include "store/composition.h"
 #include "store/letter_files.h"
 #include "store/mail_store.h"
@@ -73,7 +74,9 @@ DataSet Make(const fs::path& root, const std::string& name, size_t attachmentByt
             c = static_cast<char>(rng());
         std::ofstream(data, std::ios::binary) << bytes;
     }
-    auto letter = ComposeLetter("12", "station12@example.test", data.string(), true, false, false);
+    THeadlessWindowServices window;
+    auto letter =
+        ComposeLetter("12", "station12@example.test", data.string(), true, false, false, window);
     if (!letter)
         throw std::runtime_error("composing the sample letter failed");
     const SaveResult saved = SaveLetterToFolderEx(*letter, MailFolder::InBox);

@@ -25,29 +25,29 @@ public:
     enum class Type { Empty, Integer, Float, Boolean, String };
 
     THostVariant() = default;
-    THostVariant(int v) : type_(Type::Integer), int_(v) {}
-    THostVariant(int64_t v) : type_(Type::Integer), int_(v) {}
-    THostVariant(double v) : type_(Type::Float), float_(v) {}
-    THostVariant(bool v) : type_(Type::Boolean), int_(v ? 1 : 0) {}
-    THostVariant(std::string v) : type_(Type::String), str_(std::move(v)) {}
-    THostVariant(const char* v) : type_(Type::String), str_(v ? v : "") {}
+    THostVariant(int v) : FType(Type::Integer), FInt(v) {}
+    THostVariant(int64_t v) : FType(Type::Integer), FInt(v) {}
+    THostVariant(double v) : FType(Type::Float), FFloat(v) {}
+    THostVariant(bool v) : FType(Type::Boolean), FInt(v ? 1 : 0) {}
+    THostVariant(std::string v) : FType(Type::String), FStr(std::move(v)) {}
+    THostVariant(const char* v) : FType(Type::String), FStr(v ? v : "") {}
 
-    Type GetType() const { return type_; }
-    bool IsEmpty() const { return type_ == Type::Empty; }
+    Type GetType() const { return FType; }
+    bool IsEmpty() const { return FType == Type::Empty; }
 
     // Conversions as the module applies them. ToInteger: empty is 0, a float is rounded, a
     // string must hold a whole decimal number (blanks around it allowed), else
     // std::invalid_argument is thrown.
     int64_t ToInteger() const {
-        switch (type_) {
+        switch (FType) {
         case Type::Empty:
             return 0;
         case Type::Float:
-            return static_cast<int64_t>(float_ < 0 ? float_ - 0.5 : float_ + 0.5);
+            return static_cast<int64_t>(FFloat < 0 ? FFloat - 0.5 : FFloat + 0.5);
         case Type::String: {
-            const size_t b = str_.find_first_not_of(" \t");
-            const size_t e = str_.find_last_not_of(" \t");
-            const std::string t = b == std::string::npos ? "" : str_.substr(b, e - b + 1);
+            const size_t b = FStr.find_first_not_of(" \t");
+            const size_t e = FStr.find_last_not_of(" \t");
+            const std::string t = b == std::string::npos ? "" : FStr.substr(b, e - b + 1);
             size_t used = 0;
             int64_t v = 0;
             try {
@@ -58,42 +58,44 @@ public:
             if (t.empty() || used != t.size())
                 throw std::invalid_argument("Could not convert variant of type (String) into "
                                             "type (Integer): \"" +
-                                            str_ + "\"");
+                                            FStr + "\"");
             return v;
         }
         default:
-            return int_;
+            return FInt;
         }
     }
     // Empty gives "", numbers their decimal text, booleans "True"/"False".
     std::string ToString() const {
-        switch (type_) {
+        switch (FType) {
         case Type::Empty:
             return "";
         case Type::Integer:
-            return std::to_string(int_);
+            return std::to_string(FInt);
         case Type::Float: {
-            std::string s = std::to_string(float_);
+            std::string s = std::to_string(FFloat);
             while (s.find('.') != std::string::npos && (s.back() == '0' || s.back() == '.'))
                 s.pop_back();
             return s;
         }
         case Type::Boolean:
-            return int_ ? "True" : "False";
+            return FInt ? "True" : "False";
         default:
-            return str_;
+            return FStr;
         }
     }
 
 private:
-    Type type_ = Type::Empty;
-    int64_t int_ = 0;
-    double float_ = 0;
-    std::string str_;
+    Type FType = Type::Empty;
+    int64_t FInt = 0;
+    double FFloat = 0;
+    std::string FStr;
 };
 
-// One item of the host's main menu. Items belong to the host: the plug-in never deletes them
-// and keeps no reference to them after building its commands.
+// One item of the host's main menu. Items belong to the host: the plug-in never deletes them.
+// It keeps the items it gave a click handler only until UnLoad, which clears those handlers
+// (SetOnClick with an empty handler): after UnLoad the plug-in holds no item and no handler of
+// the host's, so the host may then free its items, click them, or unload the library.
 class THostMenuItem {
 public:
     // Called on the host's window thread when the user picks the item.
@@ -162,7 +164,8 @@ protected:
 // Starts the module: mode 0 station side, 1 office side (other values add no menu commands).
 // The first argument is not used. Returns 0 on success, 1 on failure.
 TZN_EXPORT int Load(void* reserved, uint8_t mode, tzn::THostServices* host);
-// Frees what Load created; always 0.
+// Clears the click handlers Load set on the host's menu items and frees what Load created;
+// always 0.
 TZN_EXPORT int UnLoad();
 // Shows the settings dialog modally; returns 0.
 TZN_EXPORT int Config();

@@ -61,22 +61,29 @@ THostMenuItem* FindMenuChild(THostMenuItem* parent, const std::string& caption) 
     return nullptr;
 }
 
-void AddHostMenuCommands(THostServices& host, uint8_t mode, const MenuCommands& commands) {
+void AddHostMenuCommands(THostServices& host, uint8_t mode, const MenuCommands& commands,
+                         std::vector<THostMenuItem*>& handled) {
     if (mode != 0 && mode != 1)
         return;
+    auto command = [&](const std::string& caption, THostMenuItem* parent,
+                       const THostMenuItem::ClickHandler& handler) {
+        THostMenuItem* item = AddMenuCommand(host, caption, parent, handler);
+        if (handler)
+            handled.push_back(item);
+    };
     THostMenuItem* comm = CommunicationItem(host, mode == 0 ? ru("Связь с о&фисом") : ru("Связь"));
     AddMenuCommand(host, "-", comm, nullptr);
-    AddMenuCommand(host, ru("Электронная почта"), comm, commands.ShowMailbox);
-    AddMenuCommand(host, ru("Получить почту"), comm, commands.GetMail);
-    AddMenuCommand(host, ru("Отправить почту"), comm, commands.SendMail);
+    command(ru("Электронная почта"), comm, commands.ShowMailbox);
+    command(ru("Получить почту"), comm, commands.GetMail);
+    command(ru("Отправить почту"), comm, commands.SendMail);
     if (mode == 0) {
-        AddMenuCommand(host, ru("Создать письмо-отчет"), comm, commands.CreateReportLetter);
+        command(ru("Создать письмо-отчет"), comm, commands.CreateReportLetter);
     } else {
-        AddMenuCommand(host, ru("Создать письмо-запрос"), comm, commands.CreateRequestLetter);
-        AddMenuCommand(host, ru("Создать письмо-запрос для всех АЗС"), comm,
-                       commands.CreateRequestLettersForAll);
+        command(ru("Создать письмо-запрос"), comm, commands.CreateRequestLetter);
+        command(ru("Создать письмо-запрос для всех АЗС"), comm,
+                commands.CreateRequestLettersForAll);
     }
-    AddMenuCommand(host, ru("Электронная почта "), SettingsItem(host, comm), commands.Settings);
+    command(ru("Электронная почта "), SettingsItem(host, comm), commands.Settings);
 }
 
 } // namespace tzn

@@ -1,11 +1,12 @@
-// The module's commands in the host's main menu. The items belong to the host: the module
-// keeps no reference to them and never removes them.
+// The module's commands in the host's main menu. The items belong to the host: the module never
+// removes them, and keeps the ones it gave a handler only so that UnLoad can clear it.
 #pragma once
 
 #include "tznmail/host.h"
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tzn {
 
@@ -22,7 +23,10 @@ THostMenuItem* AddMenuCommand(THostServices& host, const std::string& caption,
 // The first child whose caption equals caption, ignoring "&" markers and letter case.
 THostMenuItem* FindMenuChild(THostMenuItem* parent, const std::string& caption);
 // Builds the commands of the station side (mode 0) or the office side (mode 1); other modes
-// add nothing. Errors of the host propagate; items added before stay.
-void AddHostMenuCommands(THostServices& host, uint8_t mode, const MenuCommands& commands);
+// add nothing. Every item given a handler is appended to `handled` as soon as it has one, so
+// it is there even when the host fails later. Errors of the host propagate; items added
+// before stay.
+void AddHostMenuCommands(THostServices& host, uint8_t mode, const MenuCommands& commands,
+                         std::vector<THostMenuItem*>& handled);
 
 } // namespace tzn

@@ -1,14 +1,17 @@
 #include "module/lifecycle.h"
 
 #include "module/host_menu.h"
-#include "module/module_hooks.h"
+#include "module/module_layers.h"
 #include "module/module_state.h"
 #include "module/settings.h"
+#include "module/window_services.h"
 #include "platform/cp1251.h"
 #include "platform/files.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
 
+#include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -17,47 +20,50 @@
 namespace tzn {
 namespace {
 
-// The click handlers of the host menu commands. The menu items outlive UnLoad (they belong to
-// the host), so they hold the handler object weakly: after UnLoad a click does nothing.
+// The click handlers of the host menu commands, calling into the layers above the module.
 class CMenuProc {
 public:
-    void ShowMailbox() { Call(ModuleHooksSnapshot().ShowMailForm); }
+    explicit CMenuProc(TModuleLayers& layers) : FLayers(layers) {}
+
+    void ShowMailbox() { FLayers.ShowMailbox(); }
     void GetMail() { StartSession(0); }
     void SendMail() { StartSession(1); }
-    void CreateReportLetter() { Call(ModuleHooksSnapshot().StartReportLetter); }
-    void CreateRequestLetter() { Call(ModuleHooksSnapshot().RequestLetterForSelected); }
-    void CreateRequestLettersForAll() { Call(ModuleHooksSnapshot().RequestLettersForAll); }
-    void OfficeSettings() { ModuleConfig(); }
+    void CreateReportLetter() { FLayers.CreateReportLetter(); }
+    void CreateRequestLetter() { FLayers.CreateRequestLetter(); }
+    void CreateRequestLettersForAll() { FLayers.CreateRequestLettersForAll(); }
+    void OfficeSettings() { ModuleConfig(FLayers); }
     // The station side's command belongs to the mailbox window (which opens the same dialog).
-    void StationSettings() {
-        const ModuleHooks hooks = ModuleHooksSnapshot();
-        if (hooks.MailFormSettings)
-            hooks.MailFormSettings();
-        else
-            ModuleConfig();
-    }
+    void StationSettings() { FLayers.MailboxSettings(); }
+
+    TWindowServices& WindowServices() { return FLayers.WindowServices(); }
 
 private:
-    static void Call(const std::function<void()>& f) {
-        if (f)
-            f();
-    }
-    static void StartSession(int lParam) {
-        const ModuleHooks hooks = ModuleHooksSnapshot();
+    void StartSession(int lParam) {
         if (MailSettingsSnapshot().ShowWnd)
-            Call(hooks.ShowMailForm);
-        if (hooks.PostMailStart)
-            hooks.PostMailStart(lParam);
+            FLayers.ShowMailbox();
+        FLayers.PostMailStart(lParam);
     }
+
+    TModuleLayers& FLayers;
 };
 
-std::mutex gObjectsMutex;
-// One handler object per Load since the last UnLoad: a second Load without UnLoad leaves the
-// first set of commands in the host's menu, and they keep working until UnLoad.
-std::vector<std::shared_ptr<CMenuProc>> gMenuProcs;
+// What Load hands out and UnLoad takes back. A second Load without UnLoad leaves the first
+// set of commands in the host's menu, working until UnLoad, which takes back both sets.
+struct LoadedObjects {
+    std::mutex Mutex;
+    std::vector<std::shared_ptr<CMenuProc>> MenuProcs;
+    // The host's items that carry one of our handlers; kept only until UnLoad clears them.
+    std::vector<THostMenuItem*> HandledItems;
+};
 
-// A handler that calls method on the menu handler object while it exists. A failure inside is
-// shown to the user; nothing reaches the host's menu loop.
+LoadedObjects& Loaded() {
+    static LoadedObjects objects;
+    return objects;
+}
+
+// A handler that calls method on the menu handler object while it exists: a click that
+// reaches a handler after its object was freed does nothing. A failure inside is shown to the
+// user; nothing reaches the host's menu loop.
 THostMenuItem::ClickHandler Bind(const std::shared_ptr<CMenuProc>& proc,
                                  void (CMenuProc::*method)()) {
     return [weak = std::weak_ptr<CMenuProc>(proc), method](THostMenuItem*) {
@@ -67,7 +73,11 @@ THostMenuItem::ClickHandler Bind(const std::shared_ptr<CMenuProc>& proc,
         try {
             (p.get()->*method)();
         } catch (const std::exception& e) {
-            MessageBox(e.what(), "", MB_OK | MB_ICONERROR);
+            try {
+                p->WindowServices().ShowMessageBox(e.what(), "", MB_OK | MB_ICONERROR);
+            } catch (...) {
+            }
+        } catch (...) {
         }
     };
 }
@@ -96,14 +106,53 @@ std::string DataDirOf(const std::string& dataFileName) {
     return dir + "\\";
 }
 
+void AddMenu(THostServices& host, uint8_t mode, const std::shared_ptr<CMenuProc>& proc) {
+    std::vector<THostMenuItem*> handled;
+    // Commands added before a failure of the host stay in its menu, so they are kept too.
+    auto keep = [&handled] {
+        std::lock_guard<std::mutex> lock(Loaded().Mutex);
+        Loaded().HandledItems.insert(Loaded().HandledItems.end(), handled.begin(), handled.end());
+    };
+    try {
+        AddHostMenuCommands(host, mode, CommandsOf(proc), handled);
+    } catch (...) {
+        keep();
+        throw;
+    }
+    keep();
+}
+
+// The host may free its items or unload the library once UnLoad returns: no handler of ours
+// may stay behind in them, as even destroying one runs this library's code.
+void ReleaseMenuCommands() {
+    std::vector<THostMenuItem*> items;
+    std::vector<std::shared_ptr<CMenuProc>> procs;
+    {
+        std::lock_guard<std::mutex> lock(Loaded().Mutex);
+        items.swap(Loaded().HandledItems);
+        procs.swap(Loaded().MenuProcs);
+    }
+    std::exception_ptr failure;
+    for (THostMenuItem* item : items) {
+        try {
+            item->SetOnClick(nullptr);
+        } catch (...) {
+            if (!failure)
+                failure = std::current_exception();
+        }
+    }
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
 } // namespace
 
-int ModuleLoad(uint8_t mode, THostServices* host) {
+int ModuleLoad(uint8_t mode, THostServices* host, TModuleLayers& layers) {
     try {
-        std::shared_ptr<CMenuProc> proc = std::make_shared<CMenuProc>();
+        std::shared_ptr<CMenuProc> proc = std::make_shared<CMenuProc>(layers);
         {
-            std::lock_guard<std::mutex> lock(gObjectsMutex);
-            gMenuProcs.push_back(proc);
+            std::lock_guard<std::mutex> lock(Loaded().Mutex);
+            Loaded().MenuProcs.push_back(proc);
         }
         SetModuleMode(mode);
         SetHost(host);
@@ -114,14 +163,11 @@ int ModuleLoad(uint8_t mode, THostServices* host) {
         SetDataDir(dataDir);
         if (!ForceDirectories(dataDir))
             throw std::runtime_error(ru("Не удается создать каталог ") + dataDir);
-        const ModuleHooks hooks = ModuleHooksSnapshot();
-        if (hooks.CreateMailForm)
-            hooks.CreateMailForm();
-        AddHostMenuCommands(*host, mode, CommandsOf(proc));
+        layers.CreateMailForm();
+        AddMenu(*host, mode, proc);
         ClearAdditionalAddresses();
         SetQueryMessageSizes(!FileExists("C:\\PLAV\\NoSizeMSG.ini"));
-        if (hooks.CreateShiftDialog)
-            hooks.CreateShiftDialog();
+        layers.CreateShiftDialog();
         LoadMailSettings();
         return 0;
     } catch (...) {
@@ -129,13 +175,12 @@ int ModuleLoad(uint8_t mode, THostServices* host) {
     }
 }
 
-int ModuleUnLoad() {
+int ModuleUnLoad(TModuleLayers& layers) {
     // Every object is freed even when freeing another one failed; the first failure is shown.
     std::string error;
     auto step = [&error](const std::function<void()>& f) {
         try {
-            if (f)
-                f();
+            f();
         } catch (const std::exception& e) {
             if (error.empty())
                 error = e.what();
@@ -144,33 +189,30 @@ int ModuleUnLoad() {
                 error = "unknown error";
         }
     };
-    const ModuleHooks hooks = ModuleHooksSnapshot();
-    step([] {
-        std::lock_guard<std::mutex> lock(gObjectsMutex);
-        gMenuProcs.clear();
-    });
-    step(hooks.FreeMailForm);
-    step(hooks.FreeShiftDialog);
+    step(ReleaseMenuCommands);
+    step([&layers] { layers.FreeMailForm(); });
+    step([&layers] { layers.FreeShiftDialog(); });
     step(ClearAdditionalAddresses);
-    if (!error.empty())
-        MessageBox(error, "", MB_OK);
+    if (!error.empty()) {
+        try {
+            layers.WindowServices().ShowMessageBox(error, "", MB_OK);
+        } catch (...) {
+        }
+    }
     return 0;
 }
 
-int ModuleConfig() {
+int ModuleConfig(TModuleLayers& layers) {
     try {
-        const ModuleHooks hooks = ModuleHooksSnapshot();
-        if (hooks.RunConfigDialog)
-            hooks.RunConfigDialog();
+        layers.RunConfigDialog();
     } catch (...) {
     }
     return 0;
 }
 
-bool ModuleAutoSendMail() {
+bool ModuleAutoSendMail(TModuleLayers& layers) {
     try {
-        const ModuleHooks hooks = ModuleHooksSnapshot();
-        return hooks.PostMailStart && hooks.PostMailStart(0);
+        return layers.PostMailStart(0);
     } catch (...) {
         return false;
     }

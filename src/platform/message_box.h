@@ -1,9 +1,8 @@
-// The one message-box function. With a display installed (the window layer installs one)
-// the box is shown on the window thread while the caller waits; headless, the text goes to
-// stderr and to a recorder that tests read, and the box answers OK at once.
+// The headless message box. A window layer shows its boxes itself; this one writes the text to
+// stderr, keeps the newest boxes for tests to read and answers at once.
 #pragma once
 
-#include <functional>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -15,22 +14,23 @@ enum MessageBoxFlags : unsigned {
     MB_YESNO = 4,
     MB_ICONERROR = 0x10,
     MB_ICONWARNING = 0x30,
-    MB_ICONINFORMATION = 0x40
+    MB_ICONINFORMATION = 0x40,
+    MB_TOPMOST = 0x00040000
 };
 enum MessageBoxResult : int { IDOK = 1, IDCANCEL = 2, IDYES = 6, IDNO = 7 };
 
 int MessageBox(const std::string& text, const std::string& caption, unsigned flags = MB_OK);
 
-using MessageBoxDisplay =
-    std::function<int(const std::string& text, const std::string& caption, unsigned flags)>;
-void SetMessageBoxDisplay(MessageBoxDisplay display); // empty: headless
 // What a headless box answers (IDOK unless a test chooses another answer, e.g. IDYES).
 void SetHeadlessMessageBoxAnswer(int answer);
 
 struct RecordedMessageBox {
-    std::string text, caption;
-    unsigned flags;
+    std::string Text, Caption;
+    unsigned Flags;
 };
+// The recorder keeps only the newest boxes, so a long-running headless host does not grow.
+inline constexpr std::size_t kMaxRecordedMessageBoxes = 100;
+// Oldest first.
 std::vector<RecordedMessageBox> RecordedMessageBoxes();
 void ClearRecordedMessageBoxes();
 

@@ -2,13 +2,16 @@
 
 #include "mail/tcp_client.h"
 #include "module/activity_log.h"
+#include "module/headless_window_services.h"
 #include "module/module_state.h"
 #include "platform/cp1251.h"
 #include "platform/datetime.h"
+#include "session/session_network.h"
 #include "session/session_state.h"
 #include "store/letter_files.h"
 #include "tznmail/host.h"
 
+#include <optional>
 #include <stdexcept>
 
 namespace tzn {
@@ -32,6 +35,11 @@ TMailThread::TMailThread(uint16_t mode, TMailWindow window, TSessionContext cont
                 (direction == kMailDirectionSending && mode == TMxWorkMode::Write))
                 PostToWindow(WM_MAIL_PROGRESS, 0, static_cast<intptr_t>(count));
         };
+}
+
+TWindowServices& TMailThread::WindowServices() const {
+    static THeadlessWindowServices headless;
+    return FContext.WindowServices ? *FContext.WindowServices : headless;
 }
 
 TMailThread::~TMailThread() {
@@ -133,8 +141,15 @@ void TMailThread::Execute() {
     MailCancelRequested = false;
     ResetLetterFileCounter();
     FOutMail.reset();
+    std::optional<TSessionNetwork> network;
     try {
-        const bool networkUp = FContext.ConnectNetwork ? FContext.ConnectNetwork() : true;
+        bool networkUp = false;
+        if (FContext.ConnectNetwork) {
+            networkUp = FContext.ConnectNetwork();
+        } else {
+            network.emplace([this](const std::string& line) { AddSessionLog(line); });
+            networkUp = network->Start();
+        }
         if (networkUp) {
             if (FSessionMode == 0) {
                 if (Settings().m_GetMailWithSort)
@@ -149,7 +164,7 @@ void TMailThread::Execute() {
                 LoadFolderLetters(FOutMail, MailFolder::OutBox);
             }
             SendOutBox();
-            ApplyLetterMoves(FOutMail);
+            ApplyLetterMoves(FOutMail, WindowServices());
         }
     } catch (const std::exception& e) {
         AddSessionLog(ru("Ошибка: ") + e.what());
@@ -161,7 +176,9 @@ void TMailThread::Execute() {
         FOutMail.reset();
     }
     try {
-        if (FContext.EndNetwork)
+        if (network)
+            network->End();
+        else if (FContext.EndNetwork)
             FContext.EndNetwork();
     } catch (...) {
         // The end of a session ignores its own failures.

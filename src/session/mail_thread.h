@@ -23,6 +23,7 @@ class TMxMessage;
 class TMxPOP3;
 class TMxTCPClient;
 class TMailboxJournal;
+class TWindowServices;
 
 // The mailbox window as a session sees it: its message sink, and its handlers of the mail
 // clients' work events (MailClientWork ...). Handlers left unset are replaced by the window's
@@ -43,10 +44,13 @@ struct TSessionContext {
     bool QueryMessageSizes = true;
     // The settings as they are at the moment of the call; unset: the module's record.
     std::function<MailSettings()> Settings;
+    // Reports failures to the user and refreshes the mailbox list; unset: the headless box.
+    TWindowServices* WindowServices = nullptr;
     // Brings the network up; false: no network, the session skips to its end. Unset: the
-    // local network is taken to be up.
+    // session's own network handling (connection library, connection state, dial-up).
     std::function<bool()> ConnectNetwork;
-    // Drops what ConnectNetwork brought up, when so configured. Unset: nothing to drop.
+    // Drops what ConnectNetwork brought up, when so configured. Unset with ConnectNetwork
+    // unset: the session's own end-of-session rules; unset otherwise: nothing to drop.
     std::function<void()> EndNetwork;
     // Prepares the reports of these shifts into the outgoing folder. Unset: logged, skipped.
     std::function<void(const std::vector<std::string>& shifts)> PrepareStationData;
@@ -100,6 +104,7 @@ private:
                      int64_t size, bool sizeKnown, std::string& key);
     void CloseRetrieval(TMxPOP3& pop, int received);
     void ProcessLetter(TMxMessage& letter);
+    TWindowServices& WindowServices() const;
 
     // The expected size of every letter when the server is not asked for sizes.
     static constexpr int64_t kUnqueriedLetterSize = 1000000;

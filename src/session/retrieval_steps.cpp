@@ -54,7 +54,7 @@ void TMailThread::TakeBodyFromTextParts(TMxMessage& letter) {
 }
 
 void TMailThread::ProcessLetter(TMxMessage& letter) {
-    ProcessReceivedLetter(letter);
+    ProcessReceivedLetter(letter, WindowServices());
 }
 
 void TMailThread::KeepTemporaryCopy(TMxMessage& letter, const std::string& mailDir) {

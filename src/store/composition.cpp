@@ -3,9 +3,9 @@
 #include "mail/message.h"
 #include "module/module_state.h"
 #include "module/settings.h"
+#include "module/window_services.h"
 #include "platform/paths.h"
 #include "store/mail_store.h"
-#include "store/mailbox_refresh.h"
 #include "tznmail/host.h"
 
 #include <fstream>
@@ -31,10 +31,18 @@ void KeepAttachments(TMxMessage& letter) {
 }
 
 bool Compose(const std::string& toName, const std::string& toAddress, const std::string& file,
-             bool temporary) {
+             bool temporary, TWindowServices& window) {
     std::string stored;
-    ComposeLetter(toName, toAddress, file, temporary, true, true, &stored);
+    ComposeLetter(toName, toAddress, file, temporary, true, true, window, &stored);
     return !stored.empty();
+}
+
+// A letter list that cannot be refreshed is no reason to fail the letter.
+void RefreshQuietly(TWindowServices& window) {
+    try {
+        window.RefreshLetterList();
+    } catch (...) {
+    }
 }
 
 } // namespace
@@ -42,7 +50,8 @@ bool Compose(const std::string& toName, const std::string& toAddress, const std:
 std::unique_ptr<TMxMessage> ComposeLetter(const std::string& toName, const std::string& toAddress,
                                           const std::string& attachmentPath,
                                           bool attachmentTemporary, bool freeAfter,
-                                          bool storeInOutBox, std::string* storedName) {
+                                          bool storeInOutBox, TWindowServices& window,
+                                          std::string* storedName) {
     if (storedName)
         storedName->clear();
     std::unique_ptr<TMxMessage> letter;
@@ -75,11 +84,11 @@ std::unique_ptr<TMxMessage> ComposeLetter(const std::string& toName, const std::
             KeepAttachments(*letter);
         return nullptr;
     }
-    RefreshMailboxList();
+    RefreshQuietly(window);
     return letter;
 }
 
-int ComposeStationRequest(const THostStation& station) {
+int ComposeStationRequest(const THostStation& station, TWindowServices& window) {
     THostServices* host = Host();
     if (!host)
         return 0;
@@ -97,24 +106,24 @@ int ComposeStationRequest(const THostStation& station) {
     const bool useExtra = settings.UseAddictionAddress && !firstExtra.empty();
     int stored = 0;
     if (!useExtra)
-        return Compose(code, settings.EMail, file, true) ? 1 : 0;
+        return Compose(code, settings.EMail, file, true, window) ? 1 : 0;
     if (!settings.NotUseWorkAddres)
-        stored += Compose(code, settings.EMail, file, false) ? 1 : 0;
+        stored += Compose(code, settings.EMail, file, false, window) ? 1 : 0;
     // The last letter takes the request file with it.
-    stored += Compose(code, firstExtra, file, true) ? 1 : 0;
+    stored += Compose(code, firstExtra, file, true, window) ? 1 : 0;
     return stored;
 }
 
-void OnCreateConfigMail() {
+void OnCreateConfigMail(TWindowServices& window) {
     try {
         if (THostServices* host = Host())
             if (const auto station = host->GetStation(0))
-                ComposeStationRequest(*station);
+                ComposeStationRequest(*station, window);
     } catch (...) {
     }
 }
 
-void OnCreateAllConfigMail() {
+void OnCreateAllConfigMail(TWindowServices& window) {
     try {
         THostServices* host = Host();
         if (!host)
@@ -124,7 +133,7 @@ void OnCreateAllConfigMail() {
             if (!station)
                 break;
             try {
-                ComposeStationRequest(*station);
+                ComposeStationRequest(*station, window);
             } catch (...) {
                 // One station's failure does not end the run for the others.
             }
@@ -133,17 +142,18 @@ void OnCreateAllConfigMail() {
     }
 }
 
-int ComposeReportLetters(const std::string& dataFile) {
+int ComposeReportLetters(const std::string& dataFile, TWindowServices& window) {
     const MailSettings settings = MailSettingsSnapshot();
-    int count = Compose(kOfficeAddressee, settings.EMail, dataFile, false) ? 1 : 0;
+    int count = Compose(kOfficeAddressee, settings.EMail, dataFile, false, window) ? 1 : 0;
     if (settings.UseAddictionAddress)
         for (const std::string& address : settings.MailAddictionAdressList)
-            count += Compose(kOfficeAddressee, address, dataFile, false) ? 1 : 0;
+            count += Compose(kOfficeAddressee, address, dataFile, false, window) ? 1 : 0;
     return count;
 }
 
-bool ComposeReplyLetter(const std::string& senderCode, const std::string& replyFile) {
-    return Compose(senderCode, MailSettingsSnapshot().EMail, replyFile, true);
+bool ComposeReplyLetter(const std::string& senderCode, const std::string& replyFile,
+                        TWindowServices& window) {
+    return Compose(senderCode, MailSettingsSnapshot().EMail, replyFile, true, window);
 }
 
 } // namespace tzn

@@ -10,6 +10,7 @@
 namespace tzn {
 
 class TMxMessage;
+class TWindowServices;
 struct THostStation;
 
 inline constexpr const char* kSubjectPrefix = "TZN-";
@@ -21,25 +22,29 @@ inline constexpr const char* kOfficeAddressee = "Office";
 // `freeAfter` the letter is destroyed before returning and nullptr is returned. Any failure
 // (attachment missing or unreadable, the OutBox save failing) returns nullptr and is not
 // reported; a failed save leaves a temporary attachment in place rather than losing it.
+// After a letter was composed, `window` lists the letters again (whether or not it was kept).
 std::unique_ptr<TMxMessage> ComposeLetter(const std::string& toName, const std::string& toAddress,
                                           const std::string& attachmentPath,
                                           bool attachmentTemporary, bool freeAfter,
-                                          bool storeInOutBox, std::string* storedName = nullptr);
+                                          bool storeInOutBox, TWindowServices& window,
+                                          std::string* storedName = nullptr);
 
-// Request letters (office side): the station selected in the host, and every station the host
-// lists (GetStation 1, 2, ... up to the first index without one). Failures are swallowed.
-void OnCreateConfigMail();
-void OnCreateAllConfigMail();
+// Request letters (office side): the station selected in the host (GetStation 0), and every
+// station the host lists (GetStation 1, 2, ... up to the first index without one). Failures
+// are swallowed.
+void OnCreateConfigMail(TWindowServices& window);
+void OnCreateAllConfigMail(TWindowServices& window);
 // The letters of one station's request; returns how many were stored.
-int ComposeStationRequest(const THostStation& station);
+int ComposeStationRequest(const THostStation& station, TWindowServices& window);
 
 // Report letters (station side) for a prepared data file: one to the working address and,
 // with UseAddictionAddress on, one to every additional address, all named "Office". The data
 // file is left for the caller to delete. Returns how many letters were stored.
-int ComposeReportLetters(const std::string& dataFile);
+int ComposeReportLetters(const std::string& dataFile, TWindowServices& window);
 
 // The reply to a received data file: to the working address, named after the sender's
 // station, the reply file attached as temporary. True when the letter was stored.
-bool ComposeReplyLetter(const std::string& senderCode, const std::string& replyFile);
+bool ComposeReplyLetter(const std::string& senderCode, const std::string& replyFile,
+                        TWindowServices& window);
 
 } // namespace tzn

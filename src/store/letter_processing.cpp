@@ -4,6 +4,7 @@
 #include "module/activity_log.h"
 #include "module/module_state.h"
 #include "module/text_matches.h"
+#include "module/window_services.h"
 #include "platform/cp1251.h"
 #include "platform/files.h"
 #include "platform/message_box.h"
@@ -18,10 +19,6 @@ namespace tzn {
 
 namespace {
 
-// Keeps the failure report above every other window, as a report that stops a receiving
-// session must be.
-constexpr unsigned kMessageBoxTopmost = 0x00040000;
-
 // Anything at all at that path (a file, a folder, a dangling link) blocks the new file.
 bool PathTaken(const std::string& path) {
     std::error_code ec;
@@ -29,14 +26,19 @@ bool PathTaken(const std::string& path) {
            std::filesystem::file_type::not_found;
 }
 
-void ReportFailure(const std::string& sender, const std::string& message) {
+void ReportFailure(const std::string& sender, const std::string& message, TWindowServices& window) {
     const std::string text = ru("Не обработано письмо от ") + sender + "\r" + message;
     try {
         WriteActivityLog(text);
     } catch (...) {
         // The box still tells the user when the log cannot be written.
     }
-    MessageBox(text, "", MB_OK | MB_ICONWARNING | kMessageBoxTopmost);
+    try {
+        // Above every other window, as a report that stops a receiving session must be.
+        window.ShowMessageBox(text, "", MB_OK | MB_ICONWARNING | MB_TOPMOST);
+    } catch (...) {
+        // The log entry stands; the caller's next letter is not held up by a broken window.
+    }
 }
 
 } // namespace
@@ -48,7 +50,8 @@ std::string SafeDataFileName(const std::string& partFileName, std::size_t partIn
     return name;
 }
 
-void HandOverDataFile(const std::string& senderCode, const std::string& dataFile) {
+void HandOverDataFile(const std::string& senderCode, const std::string& dataFile,
+                      TWindowServices& window) {
     try {
         // A received file that carries the reply file's name (a reply from the other side) is
         // the data itself: clearing the old reply must not delete it before the host sees it.
@@ -64,13 +67,13 @@ void HandOverDataFile(const std::string& senderCode, const std::string& dataFile
         else
             answer = host->ImportDataFile(dataFile);
         if (!answer.empty())
-            ComposeReplyLetter(senderCode, answer);
+            ComposeReplyLetter(senderCode, answer, window);
     } catch (...) {
         // The host's import is its own business; the next attachment is handed over anyway.
     }
 }
 
-void ProcessReceivedLetter(TMxMessage& letter) {
+void ProcessReceivedLetter(TMxMessage& letter, TWindowServices& window) {
     const std::string tag = std::string(kSubjectPrefix) + StationCode();
     if (!TextMatches(letter.Subject, tag))
         return;
@@ -90,10 +93,10 @@ void ProcessReceivedLetter(TMxMessage& letter) {
             if (PathTaken(path))
                 throw std::runtime_error(ru("Не удален временный файл с предыдущей АЗС"));
             part->SaveContentTo(path);
-            HandOverDataFile(sender, path);
+            HandOverDataFile(sender, path, window);
         }
     } catch (const std::exception& e) {
-        ReportFailure(sender, e.what());
+        ReportFailure(sender, e.what(), window);
     }
 }
 

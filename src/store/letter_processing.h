@@ -9,6 +9,7 @@
 namespace tzn {
 
 class TMxMessage;
+class TWindowServices;
 
 // "TZN.txt" in DataDir: the host's reply file, deleted before every hand-over (unless it is
 // the very file being handed over).
@@ -16,12 +17,14 @@ inline constexpr const char* kReplyFileName = "TZN.txt";
 
 // Processes `letter` (the caller keeps and frees it; its attachment contents are marked
 // temporary and go with it). A failure while writing an attachment ends the processing of
-// this letter and is reported in the activity log and a message box:
-// "Не обработано письмо от " + sender + CR + the failure's text.
-void ProcessReceivedLetter(TMxMessage& letter);
+// this letter and is reported in the activity log and in a box shown by `window`:
+// "Не обработано письмо от " + sender + CR + the failure's text. Reply letters are composed
+// with `window` too.
+void ProcessReceivedLetter(TMxMessage& letter, TWindowServices& window);
 
 // One hand-over of a data file to the host; failures (the host's included) are swallowed.
-void HandOverDataFile(const std::string& senderCode, const std::string& dataFile);
+void HandOverDataFile(const std::string& senderCode, const std::string& dataFile,
+                      TWindowServices& window);
 
 // The name an attachment gets in DataDir: its file-name component, or, when that is empty,
 // "." or "..", "attachment-<partIndex>.dat", so no attachment names a path outside DataDir.

@@ -6,10 +6,10 @@
 #include "mail/message_reader.h"
 #include "mail/message_writer.h"
 #include "module/settings.h"
+#include "module/window_services.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "store/header_recoding.h"
-#include "store/mailbox_refresh.h"
 
 #include <filesystem>
 #include <fstream>
@@ -200,7 +200,7 @@ void LoadFolderHeaders(StoredLetterListVar& list, MailFolder folder) {
     ScanFolders(list, folder, true);
 }
 
-void ApplyLetterMoves(StoredLetterListVar& list) {
+void ApplyLetterMoves(StoredLetterListVar& list, TWindowServices& window) {
     if (list) {
         for (StoredLetter& entry : *list) {
             try {
@@ -221,7 +221,11 @@ void ApplyLetterMoves(StoredLetterListVar& list) {
         ClearLetterList(*list);
         list.reset();
     }
-    RefreshMailboxList();
+    try {
+        window.RefreshLetterList();
+    } catch (...) {
+        // The moves are done; a list that could not be redrawn does not undo them.
+    }
 }
 
 void ClearLetterList(StoredLetterList& list) {

@@ -12,6 +12,7 @@
 namespace tzn {
 
 class TMxMessage;
+class TWindowServices;
 
 // One loaded letter and its key: current folder letter + target folder letter + file name
 // ("oo1206-143005-12.eml"). A caller records a move by changing the second letter only.
@@ -86,9 +87,9 @@ void LoadFolderLetters(StoredLetterListVar& list, MailFolder folder);
 void LoadFolderHeaders(StoredLetterListVar& list, MailFolder folder);
 
 // Performs every recorded move (save into the target folder, then delete the old file), frees
-// the list, empties the variable and refreshes the mailbox list. A letter refused by the
-// target folder's setting is just removed; one whose save failed stays where it was.
-void ApplyLetterMoves(StoredLetterListVar& list);
+// the list, empties the variable and has `window` refresh the mailbox list. A letter refused
+// by the target folder's setting is just removed; one whose save failed stays where it was.
+void ApplyLetterMoves(StoredLetterListVar& list, TWindowServices& window);
 
 // Frees every letter, last first; the list object stays.
 void ClearLetterList(StoredLetterList& list);

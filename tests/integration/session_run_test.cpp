@@ -24,7 +24,7 @@
 #include "session/mail_thread.h"
 #include "session/session_state.h"
 #include "session/session_window.h"
-#include "store/fake_host.h"
+#include "fake_host.h"
 #include "store/letter_files.h"
 #include "store/mail_store.h"
 #include "temp_root.h"
@@ -44,14 +44,6 @@ constexpr size_t kSorted = 15;
 const std::string kClosing(37, '=');
 const std::string kStart = "======== Старт приема писем =========";
 const std::string kDone = "======== Прием писем завершен========";
-
-class SessionHost : public test::ScriptedHost {
-public:
-    int param46 = 0;
-    THostVariant GetParamValue(int number, int) override {
-        return number == 46 ? THostVariant(param46) : THostVariant();
-    }
-};
 
 // Forwards one connection to the server and cuts both sides when the client says QUIT, as
 // a line breaking down before the farewell would: the server then keeps its letters.
@@ -144,7 +136,7 @@ protected:
         ASSERT_TRUE(ForceDirectories(DataDir()));
         SetStationCode("12");
         SetHost(&host);
-        host.readFile = [](const std::string& path) { return test::ReadFile(NativePath(path)); };
+        host.ReadFile = [](const std::string& path) { return test::ReadFile(NativePath(path)); };
         ClearRecordedMessageBoxes();
         MailCancelRequested = false;
     }
@@ -208,7 +200,7 @@ protected:
 
     std::optional<test::TempRoot> FRoot;
     MailSettings settings;
-    SessionHost host;
+    test::FakeHost host;
     test::RecordingWindow window;
     int FDeposits = 0;
 };
@@ -218,7 +210,7 @@ TEST_F(SessionRun, FullSessionTakesOwnLettersLeavesStation123AndSends) {
     Empty(box);
     Empty(User(kOffice));
     Account(box);
-    host.param46 = 3;
+    host.Params[46] = 3;
     Deposit(box, "Office", "TZN-12 first", "first data");
     Deposit(box, "Office", "TZN-123 not ours", "other station");
     Deposit(box, "Office", "tzn-12 second", "second data");
@@ -248,9 +240,9 @@ TEST_F(SessionRun, FullSessionTakesOwnLettersLeavesStation123AndSends) {
     EXPECT_EQ(window.Lines(), expected);
 
     // Newest first: the host saw the second letter's data, then the first's.
-    ASSERT_EQ(host.imports.size(), 2u);
-    EXPECT_EQ(host.imports[0].contentSeen, "second data");
-    EXPECT_EQ(host.imports[1].contentSeen, "first data");
+    ASSERT_EQ(host.Imports.size(), 2u);
+    EXPECT_EQ(host.Imports[0].ContentSeen, "second data");
+    EXPECT_EQ(host.Imports[1].ContentSeen, "first data");
     EXPECT_EQ(Count(box), 1) << "station 123's letter stays on the server";
     EXPECT_EQ(Files(MailFolder::InBox), 2u);
     EXPECT_EQ(Files(MailFolder::OutBox), 0u);
@@ -303,7 +295,7 @@ TEST_F(SessionRun, EmptyMailboxSendOnlyAndNoDoubleImportAfterACutBeforeQuit) {
         TMailThread(0, cut.Window(), Context()).GetMail();
         EXPECT_TRUE(cutter.Cut());
     }
-    ASSERT_EQ(host.imports.size(), 1u);
+    ASSERT_EQ(host.Imports.size(), 1u);
     EXPECT_EQ(Count(box), 1);
 
     settings.POP3Port = Env.Pop3Port;
@@ -321,7 +313,7 @@ TEST_F(SessionRun, EmptyMailboxSendOnlyAndNoDoubleImportAfterACutBeforeQuit) {
                   ru("Удалено письмо с сервера: ") + from,
                   ru("Завершение соединения с почтовым сервером..."),
                   ru("Соединение завершено. Получено 1 писем."), ru(kDone)}));
-    EXPECT_EQ(host.imports.size(), 1u) << "not handed to the host again";
+    EXPECT_EQ(host.Imports.size(), 1u) << "not handed to the host again";
     EXPECT_EQ(Count(box), 0);
 
     // The next run finds the letter gone and forgets it.
@@ -413,8 +405,8 @@ TEST_F(SessionRun, SortedRetrievalOrderThenCancelDuringRetrieval) {
     for (const auto& l : window.Lines())
         if (l.rfind(ru("Обработка письма с "), 0) == 0)
             processing.push_back(l);
-    for (const auto& i : host.imports)
-        imported.push_back(i.contentSeen);
+    for (const auto& i : host.Imports)
+        imported.push_back(i.ContentSeen);
     // Letters 3, 6, 1 of A, then 2, 5 of B.
     EXPECT_EQ(imported, (std::vector<std::string>{"A1", "A2", "A3", "B1", "B2"}));
     ASSERT_EQ(processing.size(), 5u);
@@ -443,8 +435,8 @@ TEST_F(SessionRun, SortedRetrievalOrderThenCancelDuringRetrieval) {
         cancelled += l == cancelLine;
     EXPECT_EQ(cancelled, 3u) << "two letters of ours and the other station's";
     EXPECT_EQ(cancelling.Lines().back(), ru(kDone));
-    EXPECT_EQ(host.imports.size(), 6u);
-    EXPECT_EQ(host.imports.back().contentSeen, "c3");
+    EXPECT_EQ(host.Imports.size(), 6u);
+    EXPECT_EQ(host.Imports.back().ContentSeen, "c3");
     EXPECT_EQ(Count(box), 3);
 }
 

@@ -13,8 +13,8 @@ using test::FakeMenuItem;
 
 std::vector<std::string> Captions(FakeMenuItem* item) {
     std::vector<std::string> out;
-    for (auto& c : item->children)
-        out.push_back(Utf8FromCp1251(c->caption));
+    for (auto& c : item->Children)
+        out.push_back(Utf8FromCp1251(c->Caption));
     return out;
 }
 
@@ -36,41 +36,46 @@ MenuCommands Recording(std::vector<std::string>& log) {
 
 TEST(HostMenu, StationSideCreatesItsItemWhenTheHostHasNone) {
     FakeHost host;
-    host.root.Add("File");
+    host.Root.Add("File");
     std::vector<std::string> log;
-    AddHostMenuCommands(host, 0, Recording(log));
-    ASSERT_EQ(host.root.Count(), 2);
-    FakeMenuItem* comm = host.root.Child(1);
-    EXPECT_EQ(Utf8FromCp1251(comm->caption), "Связь с о&фисом");
-    EXPECT_FALSE(comm->onClick);
+    std::vector<THostMenuItem*> handled;
+    AddHostMenuCommands(host, 0, Recording(log), handled);
+    ASSERT_EQ(host.Root.Count(), 2);
+    FakeMenuItem* comm = host.Root.Child(1);
+    EXPECT_EQ(Utf8FromCp1251(comm->Caption), "Связь с о&фисом");
+    EXPECT_FALSE(comm->OnClick);
     EXPECT_EQ(Captions(comm), (std::vector<std::string>{"-", "Электронная почта", "Получить почту",
                                                         "Отправить почту", "Создать письмо-отчет",
                                                         "-", "Настройки"}));
     FakeMenuItem* settings = comm->Child(6);
     EXPECT_EQ(Captions(settings), std::vector<std::string>{"Электронная почта "});
-    EXPECT_FALSE(comm->Child(0)->onClick); // separators have no handler
-    EXPECT_FALSE(settings->onClick);       // nor submenus
+    EXPECT_FALSE(comm->Child(0)->OnClick); // separators have no handler
+    EXPECT_FALSE(settings->OnClick);       // nor submenus
     for (int i = 1; i <= 4; ++i)
         comm->Child(i)->Click();
     settings->Child(0)->Click();
     EXPECT_EQ(log, (std::vector<std::string>{"show", "get", "send", "report", "settings"}));
+    // Exactly the items with a handler are handed back, for UnLoad to clear.
+    EXPECT_EQ(handled, (std::vector<THostMenuItem*>{comm->Child(1), comm->Child(2), comm->Child(3),
+                                                    comm->Child(4), settings->Child(0)}));
     // Every command carries an empty hint, help context 0 and no shortcut.
     for (FakeMenuItem* item : {comm, comm->Child(0), comm->Child(2), settings->Child(0)}) {
-        EXPECT_EQ(item->hint, "");
-        EXPECT_EQ(item->helpContext, 0);
-        EXPECT_EQ(item->shortcut, 0);
+        EXPECT_EQ(item->Hint, "");
+        EXPECT_EQ(item->HelpContext, 0);
+        EXPECT_EQ(item->ShortCut, 0);
     }
 }
 
 TEST(HostMenu, OfficeSideReusesExistingItemsMatchedWithoutHotkeysOrCase) {
     FakeHost host;
-    FakeMenuItem* comm = host.root.Add(ru("&СВЯЗЬ"));
+    FakeMenuItem* comm = host.Root.Add(ru("&СВЯЗЬ"));
     comm->Add("Modem");
     FakeMenuItem* settings = comm->Add(ru("&настройки"));
     settings->Add("Modem settings");
     std::vector<std::string> log;
-    AddHostMenuCommands(host, 1, Recording(log));
-    EXPECT_EQ(host.root.Count(), 1);
+    std::vector<THostMenuItem*> handled;
+    AddHostMenuCommands(host, 1, Recording(log), handled);
+    EXPECT_EQ(host.Root.Count(), 1);
     EXPECT_EQ(Captions(comm), (std::vector<std::string>{"Modem", "&настройки", "-",
                                                         "Электронная почта", "Получить почту",
                                                         "Отправить почту", "Создать письмо-запрос",
@@ -86,18 +91,23 @@ TEST(HostMenu, OfficeSideReusesExistingItemsMatchedWithoutHotkeysOrCase) {
 TEST(HostMenu, OtherModesAddNothing) {
     FakeHost host;
     std::vector<std::string> log;
-    AddHostMenuCommands(host, 2, Recording(log));
-    EXPECT_EQ(host.root.Count(), 0);
-    EXPECT_EQ(host.menuItemsCreated, 0);
+    std::vector<THostMenuItem*> handled;
+    AddHostMenuCommands(host, 2, Recording(log), handled);
+    EXPECT_EQ(host.Root.Count(), 0);
+    EXPECT_TRUE(handled.empty());
+    EXPECT_EQ(host.MenuItemsCreated, 0);
 }
 
 TEST(HostMenu, AHostFailureStopsTheBuildingAndKeepsWhatWasAdded) {
     FakeHost host;
-    host.failMenuAfter = 3;
+    host.FailMenuAfter = 3;
     std::vector<std::string> log;
-    EXPECT_THROW(AddHostMenuCommands(host, 0, Recording(log)), std::runtime_error);
-    ASSERT_EQ(host.root.Count(), 1);
-    EXPECT_EQ(Captions(host.root.Child(0)), (std::vector<std::string>{"-", "Электронная почта"}));
+    std::vector<THostMenuItem*> handled;
+    EXPECT_THROW(AddHostMenuCommands(host, 0, Recording(log), handled), std::runtime_error);
+    ASSERT_EQ(host.Root.Count(), 1);
+    EXPECT_EQ(Captions(host.Root.Child(0)), (std::vector<std::string>{"-", "Электронная почта"}));
+    // The one command added before the failure is still handed back.
+    EXPECT_EQ(handled, std::vector<THostMenuItem*>{host.Root.Child(0)->Child(1)});
 }
 
 TEST(HostMenu, FindMenuChildTakesTheFirstMatch) {

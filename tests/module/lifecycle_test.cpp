@@ -1,7 +1,8 @@
 #include "module/lifecycle.h"
 
 #include "fake_host.h"
-#include "module/module_hooks.h"
+#include "fake_window_services.h"
+#include "module/module_layers.h"
 #include "module/module_state.h"
 #include "module/settings.h"
 #include "platform/cp1251.h"
@@ -10,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace tzn {
 namespace {
 
@@ -17,7 +20,46 @@ using test::FakeHost;
 using test::FakeMenuItem;
 using test::TempRoot;
 
-// Hooks standing in for the window layers, recording what the module asks of them.
+// Layers standing in for the windows and commands above the module, recording what the module
+// asks of them.
+class FakeLayers final : public TModuleLayers {
+public:
+    void CreateMailForm() override { Calls.push_back("CreateMailForm"); }
+    void FreeMailForm() override {
+        if (FreeMailFormFails)
+            throw std::runtime_error(ru("окно не закрыто"));
+        Calls.push_back("FreeMailForm");
+    }
+    void CreateShiftDialog() override {
+        Calls.push_back("CreateShiftDialog:" + MailSettingsSnapshot().SMTPHost);
+    }
+    void FreeShiftDialog() override { Calls.push_back("FreeShiftDialog"); }
+    bool PostMailStart(int lParam) override {
+        Calls.push_back("Post" + std::to_string(lParam));
+        return PostResult;
+    }
+    void ShowMailbox() override { Calls.push_back("Show"); }
+    void CreateReportLetter() override { Calls.push_back("Report"); }
+    void CreateRequestLetter() override {
+        if (RequestFails)
+            throw std::runtime_error("no station");
+        Calls.push_back("Request");
+    }
+    void CreateRequestLettersForAll() override { Calls.push_back("RequestAll"); }
+    void MailboxSettings() override { Calls.push_back("MailboxSettings"); }
+    void RunConfigDialog() override {
+        Calls.push_back("Config");
+        throw std::runtime_error("dialog failed");
+    }
+    TWindowServices& WindowServices() override { return Window; }
+
+    std::vector<std::string> Calls;
+    bool PostResult = true;
+    bool FreeMailFormFails = false;
+    bool RequestFails = false;
+    test::FakeWindowServices Window;
+};
+
 class LifecycleTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -25,36 +67,17 @@ protected:
         ResetModuleState();
         SetMailSettings(MailSettings{});
         ClearRecordedMessageBoxes();
-        UpdateModuleHooks([this](ModuleHooks& h) {
-            h = ModuleHooks{};
-            h.CreateMailForm = [this] { calls.push_back("CreateMailForm"); };
-            h.FreeMailForm = [this] { calls.push_back("FreeMailForm"); };
-            h.CreateShiftDialog = [this] {
-                calls.push_back("CreateShiftDialog:" + MailSettingsSnapshot().SMTPHost);
-            };
-            h.FreeShiftDialog = [this] { calls.push_back("FreeShiftDialog"); };
-            h.ShowMailForm = [this] { calls.push_back("Show"); };
-            h.PostMailStart = [this](int lParam) {
-                calls.push_back("Post" + std::to_string(lParam));
-                return postResult;
-            };
-            h.RunConfigDialog = [this] {
-                calls.push_back("Config");
-                throw std::runtime_error("dialog failed");
-            };
-        });
     }
     void TearDown() override {
-        ModuleUnLoad();
-        UpdateModuleHooks([](ModuleHooks& h) { h = ModuleHooks{}; });
+        ModuleUnLoad(layers);
         ResetModuleState();
         SetMailSettings(MailSettings{});
     }
 
     TempRoot root;
     FakeHost host;
-    std::vector<std::string> calls;
-    bool postResult = true;
+    FakeLayers layers;
+    std::vector<std::string>& calls = layers.Calls;
 };
 
 TEST_F(LifecycleTest, LoadTakesStationCodeDataDirMarkerAndSettingsInOrder) {
@@ -62,7 +85,7 @@ TEST_F(LifecycleTest, LoadTakesStationCodeDataDirMarkerAndSettingsInOrder) {
     MailSettings withList;
     withList.MailAddictionAdressList = {"stale@x.test"};
     SetMailSettings(withList);
-    ASSERT_EQ(ModuleLoad(1, &host), 0);
+    ASSERT_EQ(ModuleLoad(1, &host, layers), 0);
     EXPECT_EQ(ModuleMode(), 1);
     EXPECT_EQ(Host(), &host);
     EXPECT_EQ(StationCode(), "12");
@@ -74,56 +97,57 @@ TEST_F(LifecycleTest, LoadTakesStationCodeDataDirMarkerAndSettingsInOrder) {
     EXPECT_TRUE(std::filesystem::is_directory(root.Path("C/PLAV/OFFICE/MAIL/Sent")));
     // Windows first, settings last: the shift dialog saw the defaults.
     EXPECT_EQ(calls, (std::vector<std::string>{"CreateMailForm", "CreateShiftDialog:"}));
-    EXPECT_EQ(host.root.Count(), 1);
+    EXPECT_EQ(host.Root.Count(), 1);
 }
 
 TEST_F(LifecycleTest, MarkerFileTurnsSizeQueriesOff) {
     test::WriteFile(root.Path("C/PLAV/NoSizeMSG.ini"), "");
-    ASSERT_EQ(ModuleLoad(0, &host), 0);
+    ASSERT_EQ(ModuleLoad(0, &host, layers), 0);
     EXPECT_FALSE(QueryMessageSizes());
     std::filesystem::remove(root.Path("C/PLAV/NoSizeMSG.ini"));
-    ASSERT_EQ(ModuleLoad(0, &host), 0);
+    ASSERT_EQ(ModuleLoad(0, &host, layers), 0);
     EXPECT_TRUE(QueryMessageSizes());
 }
 
 TEST_F(LifecycleTest, FailuresMakeLoadReturnOneAndUnLoadStillWorks) {
-    host.failStationCode = true;
-    EXPECT_EQ(ModuleLoad(0, &host), 1);
+    host.FailStationCode = true;
+    EXPECT_EQ(ModuleLoad(0, &host, layers), 1);
     EXPECT_TRUE(calls.empty());
-    EXPECT_EQ(ModuleUnLoad(), 0);
+    EXPECT_EQ(ModuleUnLoad(layers), 0);
     EXPECT_EQ(calls, (std::vector<std::string>{"FreeMailForm", "FreeShiftDialog"}));
 
-    host.failStationCode = false;
-    host.failMenuAfter = 0;
+    host.FailStationCode = false;
+    host.FailMenuAfter = 0;
     calls.clear();
-    EXPECT_EQ(ModuleLoad(0, &host), 1);
+    EXPECT_EQ(ModuleLoad(0, &host, layers), 1);
     EXPECT_EQ(calls, std::vector<std::string>{"CreateMailForm"}); // stopped at the menu
 
-    EXPECT_EQ(ModuleLoad(0, nullptr), 1);
-    EXPECT_TRUE(RecordedMessageBoxes().empty()); // Load shows nothing
+    EXPECT_EQ(ModuleLoad(0, nullptr, layers), 1);
+    EXPECT_TRUE(layers.Window.Boxes().empty()); // Load shows nothing
+    EXPECT_TRUE(RecordedMessageBoxes().empty());
 }
 
 TEST_F(LifecycleTest, SettingsFailureFailsLoadOnlyWhenItCannotBeLogged) {
     test::WriteFile(root.Path("C/blocker"), "x");
     test::WriteFile(root.Path("C/WINDOWS/cnf.INI"), "[EMail]\r\nMailDir=C:\\blocker\\M\\\r\n");
-    EXPECT_EQ(ModuleLoad(0, &host), 0);
+    EXPECT_EQ(ModuleLoad(0, &host, layers), 0);
     std::filesystem::remove_all(root.Path("C/PLAV/LogFiles"));
-    EXPECT_EQ(ModuleLoad(0, &host), 1);
+    EXPECT_EQ(ModuleLoad(0, &host, layers), 1);
 }
 
 TEST_F(LifecycleTest, DataFileWithoutFolderKeepsTheDataDir) {
-    host.dataFileName = "station.dat";
-    ASSERT_EQ(ModuleLoad(0, &host), 0);
+    host.DataFileName = "station.dat";
+    ASSERT_EQ(ModuleLoad(0, &host, layers), 0);
     EXPECT_EQ(DataDir(), "C:\\PLAV\\OFFICE\\");
-    host.dataFileName = (root.Dir() / "native/exchange/station.dat").string();
-    ASSERT_EQ(ModuleLoad(0, &host), 0);
+    host.DataFileName = (root.Dir() / "native/exchange/station.dat").string();
+    ASSERT_EQ(ModuleLoad(0, &host, layers), 0);
     EXPECT_EQ(DataDir(), (root.Dir() / "native/exchange").string() + "\\");
     EXPECT_TRUE(std::filesystem::is_directory(root.Dir() / "native/exchange"));
 }
 
-TEST_F(LifecycleTest, MenuCommandsUseHooksAndShowWndAtClickTime) {
-    ASSERT_EQ(ModuleLoad(0, &host), 0);
-    FakeMenuItem* comm = host.root.Child(0);
+TEST_F(LifecycleTest, MenuCommandsCallTheLayersAndReadShowWndAtClickTime) {
+    ASSERT_EQ(ModuleLoad(0, &host, layers), 0);
+    FakeMenuItem* comm = host.Root.Child(0);
     calls.clear();
     comm->Child(2)->Click(); // get mail
     comm->Child(3)->Click(); // send mail
@@ -135,57 +159,76 @@ TEST_F(LifecycleTest, MenuCommandsUseHooksAndShowWndAtClickTime) {
     comm->Child(2)->Click();
     comm->Child(1)->Click(); // show mailbox ignores ShowWnd
     EXPECT_EQ(calls, (std::vector<std::string>{"Post0", "Show"}));
-    // Station-side settings without a mailbox window fall back to the dialog.
+    // The station side's settings command is the mailbox window's.
     calls.clear();
     comm->Child(6)->Child(0)->Click();
-    EXPECT_EQ(calls, std::vector<std::string>{"Config"});
-    // After UnLoad the host's items stay but do nothing.
-    ModuleUnLoad();
+    EXPECT_EQ(calls, std::vector<std::string>{"MailboxSettings"});
+    comm->Child(4)->Click();
+    EXPECT_EQ(calls, (std::vector<std::string>{"MailboxSettings", "Report"}));
+    // After UnLoad the host's items stay, without our handlers; a copy of one that the host
+    // kept does nothing.
+    const THostMenuItem::ClickHandler kept = comm->Child(2)->OnClick;
+    ModuleUnLoad(layers);
     calls.clear();
-    comm->Child(2)->Click();
+    for (int i = 1; i <= 4; ++i)
+        EXPECT_FALSE(comm->Child(i)->OnClick) << i;
+    EXPECT_FALSE(comm->Child(6)->Child(0)->OnClick);
+    kept(comm->Child(2));
     EXPECT_TRUE(calls.empty());
 }
 
+TEST_F(LifecycleTest, OfficeCommandsReachTheLayersAndAFailureIsShownByTheWindow) {
+    ASSERT_EQ(ModuleLoad(1, &host, layers), 0);
+    FakeMenuItem* comm = host.Root.Child(0);
+    calls.clear();
+    comm->Child(4)->Click();           // "Создать письмо-запрос"
+    comm->Child(5)->Click();           // "... для всех АЗС"
+    comm->Child(7)->Child(0)->Click(); // settings: the dialog itself, its failure swallowed
+    EXPECT_EQ(calls, (std::vector<std::string>{"Request", "RequestAll", "Config"}));
+    EXPECT_TRUE(layers.Window.Boxes().empty());
+    layers.RequestFails = true;
+    comm->Child(4)->Click();
+    const auto boxes = layers.Window.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].Text, "no station");
+    EXPECT_EQ(boxes[0].Flags, static_cast<unsigned>(MB_OK | MB_ICONERROR));
+    EXPECT_TRUE(RecordedMessageBoxes().empty());
+}
+
 TEST_F(LifecycleTest, ASecondLoadLeavesTheFirstCommandsWorkingUntilUnLoad) {
-    ASSERT_EQ(ModuleLoad(0, &host), 0);
-    ASSERT_EQ(ModuleLoad(0, &host), 0);
-    FakeMenuItem* comm = host.root.Child(0);
+    ASSERT_EQ(ModuleLoad(0, &host, layers), 0);
+    ASSERT_EQ(ModuleLoad(0, &host, layers), 0);
+    FakeMenuItem* comm = host.Root.Child(0);
     ASSERT_EQ(comm->Count(), 12); // both sets in the one communication item
     calls.clear();
     comm->Child(1)->Click(); // the first Load's "show mailbox"
     comm->Child(8)->Click(); // the second's
     EXPECT_EQ(calls, (std::vector<std::string>{"Show", "Show"}));
-    ModuleUnLoad();
-    calls.clear();
-    comm->Child(1)->Click();
-    comm->Child(8)->Click();
-    EXPECT_TRUE(calls.empty());
+    ModuleUnLoad(layers);
+    for (int i = 0; i < comm->Count(); ++i)
+        EXPECT_FALSE(comm->Child(i)->OnClick) << i;
 }
 
 TEST_F(LifecycleTest, AutoSendMailConfigAndVersion) {
-    EXPECT_TRUE(ModuleAutoSendMail());
-    postResult = false;
-    EXPECT_FALSE(ModuleAutoSendMail());
+    EXPECT_TRUE(ModuleAutoSendMail(layers));
+    layers.PostResult = false;
+    EXPECT_FALSE(ModuleAutoSendMail(layers));
     EXPECT_EQ(calls, (std::vector<std::string>{"Post0", "Post0"}));
-    EXPECT_EQ(ModuleConfig(), 0); // the dialog's failure is swallowed
+    EXPECT_EQ(ModuleConfig(layers), 0); // the dialog's failure is swallowed
     EXPECT_EQ(ModuleVersion(), ru("8.01 от 15.12.2008"));
-    UpdateModuleHooks([](ModuleHooks& h) { h.PostMailStart = nullptr; });
-    EXPECT_FALSE(ModuleAutoSendMail());
 }
 
 TEST_F(LifecycleTest, UnLoadShowsAFailureAndStillFreesTheRest) {
-    UpdateModuleHooks([this](ModuleHooks& h) {
-        h.FreeMailForm = [] { throw std::runtime_error(ru("окно не закрыто")); };
-    });
-    ASSERT_EQ(ModuleLoad(0, &host), 0);
+    layers.FreeMailFormFails = true;
+    ASSERT_EQ(ModuleLoad(0, &host, layers), 0);
     calls.clear();
-    EXPECT_EQ(ModuleUnLoad(), 0);
+    EXPECT_EQ(ModuleUnLoad(layers), 0);
     EXPECT_EQ(calls, std::vector<std::string>{"FreeShiftDialog"});
-    const auto boxes = RecordedMessageBoxes();
+    const auto boxes = layers.Window.Boxes();
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, ru("окно не закрыто"));
-    EXPECT_EQ(boxes[0].caption, "");
-    EXPECT_EQ(boxes[0].flags, static_cast<unsigned>(MB_OK));
+    EXPECT_EQ(boxes[0].Text, ru("окно не закрыто"));
+    EXPECT_EQ(boxes[0].Caption, "");
+    EXPECT_EQ(boxes[0].Flags, static_cast<unsigned>(MB_OK));
 }
 
 } // namespace

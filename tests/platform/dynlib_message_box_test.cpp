@@ -43,24 +43,23 @@ TEST(MessageBoxTest, HeadlessBoxesAreRecordedAndAnswerAtOnce) {
     SetHeadlessMessageBoxAnswer(IDOK);
     const auto boxes = RecordedMessageBoxes();
     ASSERT_EQ(boxes.size(), 2u);
-    EXPECT_EQ(boxes[0].text, ru("Ошибка"));
-    EXPECT_EQ(boxes[1].caption, "TZNMail");
-    EXPECT_EQ(boxes[1].flags, static_cast<unsigned>(MB_YESNO));
+    EXPECT_EQ(boxes[0].Text, ru("Ошибка"));
+    EXPECT_EQ(boxes[1].Caption, "TZNMail");
+    EXPECT_EQ(boxes[1].Flags, static_cast<unsigned>(MB_YESNO));
     ClearRecordedMessageBoxes();
     EXPECT_TRUE(RecordedMessageBoxes().empty());
 }
 
-TEST(MessageBoxTest, AnInstalledDisplayAnswersInsteadOfTheRecorder) {
+TEST(MessageBoxTest, RecorderKeepsOnlyTheNewestBoxes) {
     ClearRecordedMessageBoxes();
-    std::string seen;
-    SetMessageBoxDisplay([&seen](const std::string& text, const std::string&, unsigned) {
-        seen = text;
-        return IDCANCEL;
-    });
-    EXPECT_EQ(MessageBox("shown", "", MB_OKCANCEL), IDCANCEL);
-    SetMessageBoxDisplay(nullptr);
-    EXPECT_EQ(seen, "shown");
-    EXPECT_TRUE(RecordedMessageBoxes().empty());
+    const size_t total = kMaxRecordedMessageBoxes + 7;
+    for (size_t i = 0; i < total; ++i)
+        MessageBox("box " + std::to_string(i), "", MB_OK);
+    const auto boxes = RecordedMessageBoxes();
+    ASSERT_EQ(boxes.size(), kMaxRecordedMessageBoxes);
+    EXPECT_EQ(boxes.front().Text, "box 7"); // the seven oldest were dropped
+    EXPECT_EQ(boxes.back().Text, "box " + std::to_string(total - 1));
+    ClearRecordedMessageBoxes();
 }
 
 } // namespace

@@ -5,16 +5,44 @@
 #include "temp_root.h"
 #include "tznmail/host.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <dlfcn.h>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <set>
+#include <vector>
 
 namespace tzn {
 namespace {
 
 using test::FakeHost;
+using test::FakeMenuItem;
 using test::TempRoot;
+
+// Every item below `item` (itself included) that carries a click handler.
+void CollectHandled(FakeMenuItem* item, std::vector<FakeMenuItem*>& out) {
+    if (item->OnClick)
+        out.push_back(item);
+    for (auto& child : item->Children)
+        CollectHandled(child.get(), out);
+}
+
+std::vector<std::string> CaptionsOf(const std::vector<FakeMenuItem*>& items) {
+    std::vector<std::string> out;
+    for (FakeMenuItem* item : items)
+        out.push_back(Utf8FromCp1251(item->Caption));
+    return out;
+}
+
+std::vector<std::filesystem::path> FilesIn(const std::filesystem::path& dir) {
+    std::vector<std::filesystem::path> out;
+    if (std::filesystem::is_directory(dir))
+        for (const auto& e : std::filesystem::directory_iterator(dir))
+            out.push_back(e.path());
+    std::sort(out.begin(), out.end());
+    return out;
+}
 
 class Plugin {
 public:
@@ -23,9 +51,11 @@ public:
         if (!handle_)
             ADD_FAILURE() << ::dlerror();
     }
-    ~Plugin() {
+    ~Plugin() { Close(); }
+    void Close() {
         if (handle_)
             ::dlclose(handle_);
+        handle_ = nullptr;
     }
     template <typename Fn> Fn Get(const char* name) {
         void* sym = handle_ ? ::dlsym(handle_, name) : nullptr;
@@ -86,24 +116,30 @@ TEST_F(PluginTest, LoadBuildsDataDirMailFoldersAndMenuThenUnLoads) {
     EXPECT_EQ(test::ReadFile(root.Path("C/WINDOWS/cnf.INI")),
               "[EMail]\r\nMailDir=C:\\Station\\MAIL\r\n[Host]\r\nKeep=1\r\n");
     // The station side's commands are in the host's menu.
-    ASSERT_EQ(host.root.Count(), 1);
-    EXPECT_EQ(host.root.Child(0)->caption, ru("Связь с о&фисом"));
-    EXPECT_EQ(host.root.Child(0)->Count(), 7);
+    ASSERT_EQ(host.Root.Count(), 1);
+    EXPECT_EQ(host.Root.Child(0)->Caption, ru("Связь с о&фисом"));
+    EXPECT_EQ(host.Root.Child(0)->Count(), 7);
 
     EXPECT_EQ(unload(), 0);
-    // The items stay with the host; clicking them after UnLoad is harmless.
-    ASSERT_EQ(host.root.Count(), 1);
-    for (auto& item : host.root.Child(0)->children)
+    // The items stay with the host, without any handler of the plug-in's: the host may click
+    // or free them even once the library is gone.
+    ASSERT_EQ(host.Root.Count(), 1);
+    std::vector<FakeMenuItem*> handled;
+    CollectHandled(&host.Root, handled);
+    ASSERT_TRUE(handled.empty());
+    plugin.Close();
+    for (auto& item : host.Root.Child(0)->Children)
         item->Click();
+    host.Root.Children.clear();
 }
 
 TEST_F(PluginTest, StationCodeComesFromTheHostAndAFailingHostCallFailsLoad) {
-    host.failStationCode = true;
+    host.FailStationCode = true;
     EXPECT_EQ(load(nullptr, 0, &host), 1);
     EXPECT_FALSE(std::filesystem::exists(root.Path("C/Data/Exchange"))); // stopped before
     EXPECT_EQ(unload(), 0); // after a failed Load, UnLoad frees what exists
-    host.failStationCode = false;
-    host.failMenuAfter = 2;
+    host.FailStationCode = false;
+    host.FailMenuAfter = 2;
     EXPECT_EQ(load(nullptr, 1, &host), 1);
     EXPECT_EQ(unload(), 0);
     EXPECT_EQ(load(nullptr, 0, nullptr), 1);
@@ -112,7 +148,7 @@ TEST_F(PluginTest, StationCodeComesFromTheHostAndAFailingHostCallFailsLoad) {
 TEST_F(PluginTest, NoSizeMarkerAndOtherModesLoadCleanly) {
     test::WriteFile(root.Path("C/PLAV/NoSizeMSG.ini"), "anything");
     EXPECT_EQ(load(nullptr, 2, &host), 0);
-    EXPECT_EQ(host.root.Count(), 0); // mode 2: no menu commands
+    EXPECT_EQ(host.Root.Count(), 0); // mode 2: no menu commands
     EXPECT_EQ(test::ReadFile(root.Path("C/PLAV/NoSizeMSG.ini")), "anything");
     EXPECT_TRUE(std::filesystem::is_directory(root.Path("C/PLAV/OFFICE/MAIL/InBox")));
     EXPECT_EQ(unload(), 0);
@@ -138,6 +174,124 @@ TEST_F(PluginTest, VersionAndTheInertExports) {
     plugin.Get<TznVoidFn>("HangUp")();
     plugin.Get<TznVoidFn>("GetParam")();
     EXPECT_EQ(plugin.Get<TznConfigFn>("Config")(), 0);
+}
+
+// Every command of both sides while loaded, with settings that let letters be stored: each
+// reaches the host or the store where its target exists, and the rest do today's nothing.
+class PluginCommandsTest : public PluginTest {
+protected:
+    void SetUp() override {
+        PluginTest::SetUp();
+        test::WriteFile(root.Path("C/WINDOWS/cnf.INI"),
+                        "[EMail]\r\nMailDir=C:\\Mail\r\nEMail=work@example.test\r\n");
+        host.MakeRequest = [this](const std::string& key) {
+            test::WriteFile(root.Path("C/REQ/req" + key + ".txt"), "request for " + key);
+            return "C:\\REQ\\req" + key + ".txt";
+        };
+    }
+    std::vector<std::filesystem::path> OutBox() const {
+        return FilesIn(root.Path("C/Mail/OutBox"));
+    }
+    // Clicks the one handled item captioned `caption` (UTF-8).
+    void Click(const std::string& caption) {
+        std::vector<FakeMenuItem*> handled;
+        CollectHandled(&host.Root, handled);
+        int found = 0;
+        for (FakeMenuItem* item : handled)
+            if (Utf8FromCp1251(item->Caption) == caption) {
+                item->Click();
+                ++found;
+            }
+        EXPECT_EQ(found, 1) << caption;
+    }
+    // Nothing reached the host's data services, the store or the data exchange folder.
+    void ExpectNothingDone(const std::string& what) {
+        EXPECT_TRUE(host.StationQueries.empty()) << what;
+        EXPECT_TRUE(host.RequestQueries.empty()) << what;
+        EXPECT_TRUE(host.ExportQueries.empty()) << what;
+        EXPECT_TRUE(host.Imports.empty()) << what;
+        EXPECT_TRUE(OutBox().empty()) << what;
+        EXPECT_TRUE(FilesIn(root.Path("C/Data/Exchange")).empty()) << what;
+    }
+    void ExpectHandlersCleared() {
+        std::vector<FakeMenuItem*> handled;
+        CollectHandled(&host.Root, handled);
+        EXPECT_EQ(CaptionsOf(handled), std::vector<std::string>{});
+    }
+};
+
+TEST_F(PluginCommandsTest, OfficeSideRequestCommandsReachTheHostAndStoreLetters) {
+    host.Selected = THostStation{"17", "17", "Station 17"};
+    host.Stations = {{"1", "1", "Station 1"}, {"2", "2", "Station 2"}};
+    ASSERT_EQ(load(nullptr, 1, &host), 0);
+    std::vector<FakeMenuItem*> handled;
+    CollectHandled(&host.Root, handled);
+    ASSERT_EQ(CaptionsOf(handled),
+              (std::vector<std::string>{
+                  "Электронная почта", "Получить почту", "Отправить почту", "Создать письмо-запрос",
+                  "Создать письмо-запрос для всех АЗС", "Электронная почта "}));
+
+    // Without the mailbox window and the session nothing is queued or shown yet.
+    for (const char* caption :
+         {"Электронная почта", "Получить почту", "Отправить почту", "Электронная почта "}) {
+        Click(caption);
+        ExpectNothingDone(caption);
+    }
+    EXPECT_FALSE(plugin.Get<TznAutoSendMailFn>("AutoSendMail")());
+
+    Click("Создать письмо-запрос");
+    EXPECT_EQ(host.StationQueries, std::vector<int>{0}); // the station selected in the host
+    EXPECT_EQ(host.RequestQueries, std::vector<std::string>{"17"});
+    ASSERT_EQ(OutBox().size(), 1u);
+    EXPECT_NE(test::ReadFile(OutBox()[0]).find("Subject: TZN-17"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(root.Path("C/REQ/req17.txt"))); // went with the letter
+
+    Click("Создать письмо-запрос для всех АЗС");
+    EXPECT_EQ(host.StationQueries, (std::vector<int>{0, 1, 2, 3}));
+    EXPECT_EQ(host.RequestQueries, (std::vector<std::string>{"17", "1", "2"}));
+    std::set<std::string> subjects;
+    for (const auto& file : OutBox()) {
+        const std::string text = test::ReadFile(file);
+        const size_t at = text.find("Subject: ");
+        ASSERT_NE(at, std::string::npos);
+        subjects.insert(text.substr(at + 9, text.find('\r', at) - at - 9));
+    }
+    EXPECT_EQ(subjects, (std::set<std::string>{"TZN-17", "TZN-1", "TZN-2"}));
+
+    EXPECT_EQ(unload(), 0);
+    ExpectHandlersCleared();
+}
+
+TEST_F(PluginCommandsTest, StationSideCommandsQueueNothingYet) {
+    ASSERT_EQ(load(nullptr, 0, &host), 0);
+    std::vector<FakeMenuItem*> handled;
+    CollectHandled(&host.Root, handled);
+    ASSERT_EQ(CaptionsOf(handled),
+              (std::vector<std::string>{"Электронная почта", "Получить почту", "Отправить почту",
+                                        "Создать письмо-отчет", "Электронная почта "}));
+    // No report preparation, mailbox window or session exists yet: every command is inert,
+    // and the settings file is left alone.
+    const std::string settings = test::ReadFile(root.Path("C/WINDOWS/cnf.INI"));
+    for (FakeMenuItem* item : handled) {
+        item->Click();
+        ExpectNothingDone(Utf8FromCp1251(item->Caption));
+    }
+    EXPECT_EQ(test::ReadFile(root.Path("C/WINDOWS/cnf.INI")), settings);
+    EXPECT_FALSE(plugin.Get<TznAutoSendMailFn>("AutoSendMail")());
+
+    EXPECT_EQ(unload(), 0);
+    ExpectHandlersCleared();
+}
+
+TEST_F(PluginCommandsTest, UnLoadClearsTheHandlersOfAFailedAndOfASecondLoad) {
+    host.FailMenuAfter = 3; // the communication item, "-" and "Электронная почта"
+    EXPECT_EQ(load(nullptr, 1, &host), 1);
+    ASSERT_EQ(host.Root.Child(0)->Count(), 2);
+    EXPECT_TRUE(host.Root.Child(0)->Child(1)->OnClick);
+    host.FailMenuAfter = -1;
+    ASSERT_EQ(load(nullptr, 1, &host), 0);
+    EXPECT_EQ(unload(), 0);
+    ExpectHandlersCleared();
 }
 
 } // namespace

@@ -21,21 +21,13 @@ using test::ScriptServer;
 
 const std::string kClosing(37, '=');
 
-class ParamHost : public test::ScriptedHost {
-public:
-    THostVariant shift = 7;
-    THostVariant GetParamValue(int number, int) override {
-        return number == 25 ? shift : THostVariant();
-    }
-};
-
 class SessionThreadTest : public test::StoreTest {
 protected:
     void SetUp() override {
         test::StoreTest::SetUp();
         std::filesystem::current_path(root.Dir());
         std::filesystem::create_directories(root.Dir() / "LogFiles");
-        SetHost(&paramHost);
+        host.Params[25] = 7;
         settings.POP3Host = "127.0.0.1";
         settings.SMTPHost = "127.0.0.1";
         settings.UserName = "st12";
@@ -51,7 +43,6 @@ protected:
     }
     std::string SessionLog() { return test::ReadFile(root.Dir() / "LogFiles" / "TZNMail.log"); }
 
-    ParamHost paramHost;
     test::RecordingWindow window;
 };
 
@@ -108,7 +99,7 @@ TEST_F(SessionThreadTest, EmptyOutBoxOnTheStationPreparesTheCurrentShift) {
     EXPECT_EQ(window.Lines(), std::vector<std::string>{kClosing}) << "send only: no receiving";
 
     // A shift the host cannot give as a number ends the main part.
-    paramHost.shift = "seven";
+    host.Params[25] = "seven";
     test::RecordingWindow second;
     TMailThread(1, second.Window(), c).Execute();
     EXPECT_EQ(prepared.size(), 1u);
@@ -118,7 +109,7 @@ TEST_F(SessionThreadTest, EmptyOutBoxOnTheStationPreparesTheCurrentShift) {
     EXPECT_NE(lines[0].find("seven"), std::string::npos);
 
     // The office never prepares data here.
-    paramHost.shift = 7;
+    host.Params[25] = 7;
     c.ModuleMode = 1;
     TMailThread(1, second.Window(), c).Execute();
     EXPECT_EQ(prepared.size(), 1u);
@@ -262,7 +253,7 @@ TEST_F(SessionThreadTest, WithoutUniqueIdsTheJournalKeysByMessageIdAndSize) {
     Apply();
     TMailThread(0, window.Window(), Context()).GetMail();
     cut.Join();
-    ASSERT_EQ(paramHost.imports.size(), 1u);
+    ASSERT_EQ(host.Imports.size(), 1u);
 
     ScriptServer again([](ScriptConn& s) {
         OfferLetter(s);
@@ -273,7 +264,7 @@ TEST_F(SessionThreadTest, WithoutUniqueIdsTheJournalKeysByMessageIdAndSize) {
     Apply();
     test::RecordingWindow second;
     TMailThread(0, second.Window(), Context()).GetMail();
-    EXPECT_EQ(paramHost.imports.size(), 1u) << "not imported twice";
+    EXPECT_EQ(host.Imports.size(), 1u) << "not imported twice";
     const auto transcript = again.Transcript();
     EXPECT_TRUE(test::HasLine(transcript, "DELE 1"));
     EXPECT_TRUE(test::HasLine(second.Lines(),

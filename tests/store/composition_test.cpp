@@ -1,15 +1,11 @@
 #include "store/composition.h"
 
 #include "mail/message.h"
-#include "module/module_hooks.h"
 #include "store/mail_store.h"
-#include "store/mailbox_refresh.h"
-#include "store/store_hooks.h"
 #include "store_fixture.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <map>
 
 namespace tzn {
@@ -57,7 +53,8 @@ protected:
 TEST_F(CompositionTest, LetterFieldsAndStoredForm) {
     const std::string file = SourceFile("req17.txt", "request");
     std::string stored;
-    auto letter = ComposeLetter("17", "st17@example.test", file, false, false, true, &stored);
+    auto letter =
+        ComposeLetter("17", "st17@example.test", file, false, false, true, window, &stored);
     ASSERT_TRUE(letter);
     EXPECT_EQ(letter->Subject, "TZN-17");
     EXPECT_EQ(letter->From().Name, "12");
@@ -88,8 +85,8 @@ TEST_F(CompositionTest, LetterFieldsAndStoredForm) {
 TEST_F(CompositionTest, TemporaryAttachmentGoesWithTheLetter) {
     const std::string kept = SourceFile("kept.dat", "k");
     const std::string temp = SourceFile("temp.dat", "t");
-    ComposeLetter("1", "a@example.test", kept, false, true, true);
-    auto letter = ComposeLetter("1", "a@example.test", temp, true, false, true);
+    ComposeLetter("1", "a@example.test", kept, false, true, true, window);
+    auto letter = ComposeLetter("1", "a@example.test", temp, true, false, true, window);
     ASSERT_TRUE(letter);
     EXPECT_TRUE(FileExists(temp)); // the caller still holds the letter
     letter.reset();
@@ -97,41 +94,41 @@ TEST_F(CompositionTest, TemporaryAttachmentGoesWithTheLetter) {
     EXPECT_TRUE(FileExists(kept));
     // Free-after returns nothing and deletes a temporary attachment at once.
     const std::string temp2 = SourceFile("temp2.dat", "t2");
-    EXPECT_FALSE(ComposeLetter("1", "a@example.test", temp2, true, true, true));
+    EXPECT_FALSE(ComposeLetter("1", "a@example.test", temp2, true, true, true, window));
     EXPECT_FALSE(FileExists(temp2));
     EXPECT_EQ(Letters(MailFolder::OutBox).size(), 3u);
 }
 
 TEST_F(CompositionTest, FailuresReturnNothingAndLoseNothing) {
     std::string stored = "x";
-    EXPECT_FALSE(
-        ComposeLetter("1", "a@example.test", "C:\\SRC\\missing.dat", true, false, true, &stored));
+    EXPECT_FALSE(ComposeLetter("1", "a@example.test", "C:\\SRC\\missing.dat", true, false, true,
+                               window, &stored));
     EXPECT_TRUE(stored.empty());
     EXPECT_TRUE(Letters(MailFolder::OutBox).empty());
     // OutBox gone: the save fails, the letter is not returned, the temporary file stays.
     const std::string file = SourceFile("reply.dat", "r");
     std::filesystem::remove_all(NativePath(FolderDir(MailFolder::OutBox)));
-    EXPECT_FALSE(ComposeLetter("1", "a@example.test", file, true, false, true));
+    EXPECT_FALSE(ComposeLetter("1", "a@example.test", file, true, false, true, window));
     EXPECT_TRUE(FileExists(file));
 }
 
 TEST_F(CompositionTest, RequestAddressingByOptions) {
-    host.makeRequest = [this](const std::string& key) {
+    host.MakeRequest = [this](const std::string& key) {
         return SourceFile("req" + key + ".txt", "R" + key);
     };
-    host.selected = THostStation{"17", "17", "Station 17"};
+    host.Selected = THostStation{"17", "17", "Station 17"};
     settings.MailAddictionAdressList = {"first@example.test", "second@example.test"};
 
     // Option off: one letter to the working address; the request file is deleted.
-    OnCreateConfigMail();
+    OnCreateConfigMail(window);
     EXPECT_EQ(Addresses(), std::vector<std::string>{"work@example.test"});
     EXPECT_FALSE(FileExists("C:\\SRC\\req17.txt"));
     const std::vector<Stored> one = OutBox();
     EXPECT_EQ(one[0].subject, "TZN-17");
     EXPECT_EQ(one[0].toName, "17");
     EXPECT_EQ(one[0].content, "R17");
-    EXPECT_EQ(host.stationQueries, std::vector<int>{0});
-    EXPECT_EQ(host.requestQueries, std::vector<std::string>{"17"});
+    EXPECT_EQ(host.StationQueries, std::vector<int>{0});
+    EXPECT_EQ(host.RequestQueries, std::vector<std::string>{"17"});
 
     // On, working address kept: the working address and the first line only.
     std::filesystem::remove_all(NativePath(FolderDir(MailFolder::OutBox)));
@@ -139,7 +136,7 @@ TEST_F(CompositionTest, RequestAddressingByOptions) {
     settings.UseAddictionAddress = true;
     settings.NotUseWorkAddres = false;
     Apply();
-    OnCreateConfigMail();
+    OnCreateConfigMail(window);
     EXPECT_EQ(Addresses(), (std::vector<std::string>{"first@example.test", "work@example.test"}));
     for (const Stored& s : OutBox())
         EXPECT_EQ(s.content, "R17");
@@ -150,7 +147,7 @@ TEST_F(CompositionTest, RequestAddressingByOptions) {
     CreateMailFolders(settings.MailDir);
     settings.NotUseWorkAddres = true;
     Apply();
-    OnCreateConfigMail();
+    OnCreateConfigMail(window);
     EXPECT_EQ(Addresses(), std::vector<std::string>{"first@example.test"});
 
     // On with an empty list: the working address alone, so the request still goes out.
@@ -158,29 +155,26 @@ TEST_F(CompositionTest, RequestAddressingByOptions) {
     CreateMailFolders(settings.MailDir);
     settings.MailAddictionAdressList.clear();
     Apply();
-    OnCreateConfigMail();
+    OnCreateConfigMail(window);
     EXPECT_EQ(Addresses(), std::vector<std::string>{"work@example.test"});
     EXPECT_FALSE(FileExists("C:\\SRC\\req17.txt"));
 }
 
 TEST_F(CompositionTest, RequestsForAllStationsSkipEmptyRequestFile) {
     for (int i = 1; i <= 5; ++i)
-        host.stations.push_back({std::to_string(i), std::to_string(i), "S"});
-    host.makeRequest = [this](const std::string& key) {
+        host.Stations.push_back({std::to_string(i), std::to_string(i), "S"});
+    host.MakeRequest = [this](const std::string& key) {
         return key == "3" ? std::string() : SourceFile("req" + key + ".txt", "R" + key);
     };
-    std::atomic<int> refreshes{0};
-    const int id = AddMailboxRefreshHandler([&] { ++refreshes; });
-    OnCreateAllConfigMail();
-    RemoveMailboxRefreshHandler(id);
-    EXPECT_EQ(host.stationQueries, (std::vector<int>{1, 2, 3, 4, 5, 6}));
-    EXPECT_EQ(host.requestQueries, (std::vector<std::string>{"1", "2", "3", "4", "5"}));
+    OnCreateAllConfigMail(window);
+    EXPECT_EQ(host.StationQueries, (std::vector<int>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(host.RequestQueries, (std::vector<std::string>{"1", "2", "3", "4", "5"}));
     std::map<std::string, std::string> bySubject;
     for (const Stored& s : OutBox())
         bySubject[s.subject] = s.content;
     EXPECT_EQ(bySubject, (std::map<std::string, std::string>{
                              {"TZN-1", "R1"}, {"TZN-2", "R2"}, {"TZN-4", "R4"}, {"TZN-5", "R5"}}));
-    EXPECT_EQ(refreshes.load(), 4); // the window lists every composed letter at once
+    EXPECT_EQ(window.Refreshes.load(), 4); // the window lists every composed letter at once
 }
 
 TEST_F(CompositionTest, ReportLettersGoToEveryAddress) {
@@ -189,7 +183,7 @@ TEST_F(CompositionTest, ReportLettersGoToEveryAddress) {
     settings.NotUseWorkAddres = true; // not consulted for reports
     settings.MailAddictionAdressList = {"x1@example.test", "x2@example.test", "x3@example.test"};
     Apply();
-    EXPECT_EQ(ComposeReportLetters(data), 4);
+    EXPECT_EQ(ComposeReportLetters(data, window), 4);
     EXPECT_TRUE(FileExists(data)); // the caller deletes the data file
     const std::vector<Stored> out = OutBox();
     ASSERT_EQ(out.size(), 4u);
@@ -202,8 +196,8 @@ TEST_F(CompositionTest, ReportLettersGoToEveryAddress) {
                                                      "x2@example.test", "x3@example.test"}));
     settings.UseAddictionAddress = false;
     Apply();
-    EXPECT_EQ(ComposeReportLetters(data), 1);
-    EXPECT_EQ(ComposeReportLetters("C:\\SRC\\gone.dat"), 0);
+    EXPECT_EQ(ComposeReportLetters(data, window), 1);
+    EXPECT_EQ(ComposeReportLetters("C:\\SRC\\gone.dat", window), 0);
 }
 
 TEST_F(CompositionTest, ReplyGoesToWorkingAddressOnly) {
@@ -212,7 +206,7 @@ TEST_F(CompositionTest, ReplyGoesToWorkingAddressOnly) {
     settings.MailAddictionAdressList = {"x1@example.test"};
     Apply();
     const std::string reply = SourceFile("answer.dat", "ans");
-    EXPECT_TRUE(ComposeReplyLetter("77", reply));
+    EXPECT_TRUE(ComposeReplyLetter("77", reply, window));
     EXPECT_FALSE(FileExists(reply));
     const std::vector<Stored> out = OutBox();
     ASSERT_EQ(out.size(), 1u);
@@ -220,15 +214,6 @@ TEST_F(CompositionTest, ReplyGoesToWorkingAddressOnly) {
     EXPECT_EQ(out[0].toName, "77");
     EXPECT_EQ(out[0].toAddress, "work@example.test");
     EXPECT_EQ(out[0].content, "ans");
-}
-
-TEST_F(CompositionTest, MenuHooksRunTheRequestCommands) {
-    InstallStoreHooks();
-    host.selected = THostStation{"9", "9", "S9"};
-    host.makeRequest = [this](const std::string& key) { return SourceFile("r" + key, "R"); };
-    ModuleHooksSnapshot().RequestLetterForSelected();
-    EXPECT_EQ(host.requestQueries, std::vector<std::string>{"9"});
-    EXPECT_EQ(Letters(MailFolder::OutBox).size(), 1u);
 }
 
 } // namespace

@@ -17,7 +17,7 @@ class ProcessingTest : public test::StoreTest {
 protected:
     void SetUp() override {
         StoreTest::SetUp();
-        host.readFile = [](const std::string& p) { return test::ReadWin(p); };
+        host.ReadFile = [](const std::string& p) { return test::ReadWin(p); };
     }
     // A received letter from station `sender` with one attachment per (name, content).
     std::unique_ptr<TMxMessage>
@@ -37,8 +37,8 @@ protected:
     }
     std::vector<std::string> ImportedNames() const {
         std::vector<std::string> names;
-        for (const auto& c : host.imports)
-            names.push_back(c.fileName);
+        for (const auto& c : host.Imports)
+            names.push_back(c.FileName);
         return names;
     }
 };
@@ -46,32 +46,32 @@ protected:
 TEST_F(ProcessingTest, SubjectTestIsCaseInsensitiveSubstring) {
     SetStationCode("ab12");
     auto letter = Received("Data for tzn-AB12", "77", {{"a.dat", "A"}});
-    ProcessReceivedLetter(*letter);
-    ASSERT_EQ(host.imports.size(), 1u);
-    EXPECT_EQ(host.imports[0].fileName, "C:\\DATA\\a.dat");
-    EXPECT_FALSE(host.imports[0].from);
-    EXPECT_EQ(host.imports[0].contentSeen, "A");
+    ProcessReceivedLetter(*letter, window);
+    ASSERT_EQ(host.Imports.size(), 1u);
+    EXPECT_EQ(host.Imports[0].FileName, "C:\\DATA\\a.dat");
+    EXPECT_FALSE(host.Imports[0].From);
+    EXPECT_EQ(host.Imports[0].ContentSeen, "A");
     EXPECT_EQ(test::ReadWin("C:\\DATA\\a.dat"), "A"); // left for the host
 
     // A code that is a prefix of another takes that station's letters too.
     SetStationCode("12");
-    ProcessReceivedLetter(*Received("TZN-123", "77", {{"b.dat", "B"}}));
-    EXPECT_EQ(host.imports.size(), 2u);
+    ProcessReceivedLetter(*Received("TZN-123", "77", {{"b.dat", "B"}}), window);
+    EXPECT_EQ(host.Imports.size(), 2u);
     SetStationCode("123");
-    ProcessReceivedLetter(*Received("TZN-12", "77", {{"c.dat", "C"}}));
-    EXPECT_EQ(host.imports.size(), 2u);
+    ProcessReceivedLetter(*Received("TZN-12", "77", {{"c.dat", "C"}}), window);
+    EXPECT_EQ(host.Imports.size(), 2u);
     EXPECT_FALSE(FileExists("C:\\DATA\\c.dat"));
     // A matching letter without attachments: nothing happens, nothing is reported.
     SetStationCode("12");
-    ProcessReceivedLetter(*Received("TZN-12", "77", {}));
-    EXPECT_EQ(host.imports.size(), 2u);
-    EXPECT_TRUE(RecordedMessageBoxes().empty());
+    ProcessReceivedLetter(*Received("TZN-12", "77", {}), window);
+    EXPECT_EQ(host.Imports.size(), 2u);
+    EXPECT_TRUE(window.Boxes().empty());
 }
 
 TEST_F(ProcessingTest, AttachmentsReplaceDataFilesAndRepliesGoToOutBox) {
     test::WriteWin("C:\\DATA\\one.dat", "stale");
     int answered = 0;
-    host.importAnswer = [&](const std::string& f) {
+    host.ImportAnswer = [&](const std::string& f) {
         // The reply file of the previous hand-over is gone before each call.
         EXPECT_FALSE(FileExists("C:\\DATA\\TZN.txt"));
         test::WriteWin("C:\\DATA\\TZN.txt", "old reply");
@@ -83,7 +83,7 @@ TEST_F(ProcessingTest, AttachmentsReplaceDataFilesAndRepliesGoToOutBox) {
     };
     auto letter =
         Received("TZN-12", "77", {{"one.dat", "1"}, {"two.dat", "2"}, {"three.dat", "3"}});
-    ProcessReceivedLetter(*letter);
+    ProcessReceivedLetter(*letter, window);
     EXPECT_EQ(ImportedNames(), (std::vector<std::string>{"C:\\DATA\\one.dat", "C:\\DATA\\two.dat",
                                                          "C:\\DATA\\three.dat"}));
     EXPECT_EQ(test::ReadWin("C:\\DATA\\one.dat"), "1");
@@ -109,36 +109,37 @@ TEST_F(ProcessingTest, AttachmentsReplaceDataFilesAndRepliesGoToOutBox) {
 
 TEST_F(ProcessingTest, ReceivedReplyFileIsNotDeletedBeforeItsHandOver) {
     // The other side's host answered with its reply file, so the letter carries "TZN.txt".
-    ProcessReceivedLetter(*Received("TZN-12", "77", {{"TZN.txt", "answer"}, {"b.dat", "B"}}));
-    ASSERT_EQ(host.imports.size(), 2u);
-    EXPECT_EQ(host.imports[0].fileName, "C:\\DATA\\TZN.txt");
-    EXPECT_EQ(host.imports[0].contentSeen, "answer");
+    ProcessReceivedLetter(*Received("TZN-12", "77", {{"TZN.txt", "answer"}, {"b.dat", "B"}}),
+                          window);
+    ASSERT_EQ(host.Imports.size(), 2u);
+    EXPECT_EQ(host.Imports[0].FileName, "C:\\DATA\\TZN.txt");
+    EXPECT_EQ(host.Imports[0].ContentSeen, "answer");
     // Before the next hand-over the old reply file is cleared as usual.
     EXPECT_FALSE(FileExists("C:\\DATA\\TZN.txt"));
 }
 
 TEST_F(ProcessingTest, OfficeSideAsksWithSenderOnlyForSeveralStations) {
     SetModuleMode(1);
-    host.count = 2;
-    ProcessReceivedLetter(*Received("TZN-12", "77", {{"a.dat", "A"}}));
-    host.count = 1;
-    ProcessReceivedLetter(*Received("TZN-12", "78", {{"b.dat", "B"}}));
+    host.Count = 2;
+    ProcessReceivedLetter(*Received("TZN-12", "77", {{"a.dat", "A"}}), window);
+    host.Count = 1;
+    ProcessReceivedLetter(*Received("TZN-12", "78", {{"b.dat", "B"}}), window);
     SetModuleMode(0);
-    host.count = 2;
-    ProcessReceivedLetter(*Received("TZN-12", "79", {{"c.dat", "C"}}));
-    ASSERT_EQ(host.imports.size(), 3u);
-    EXPECT_TRUE(host.imports[0].from);
-    EXPECT_EQ(host.imports[0].senderCode, "77");
-    EXPECT_EQ(host.imports[0].fileName, "C:\\DATA\\a.dat");
-    EXPECT_FALSE(host.imports[1].from);
-    EXPECT_FALSE(host.imports[2].from);
+    host.Count = 2;
+    ProcessReceivedLetter(*Received("TZN-12", "79", {{"c.dat", "C"}}), window);
+    ASSERT_EQ(host.Imports.size(), 3u);
+    EXPECT_TRUE(host.Imports[0].From);
+    EXPECT_EQ(host.Imports[0].SenderCode, "77");
+    EXPECT_EQ(host.Imports[0].FileName, "C:\\DATA\\a.dat");
+    EXPECT_FALSE(host.Imports[1].From);
+    EXPECT_FALSE(host.Imports[2].From);
 }
 
 TEST_F(ProcessingTest, HostFailureIsSwallowedAndNextFileHandedOver) {
-    host.importThrows = true;
-    ProcessReceivedLetter(*Received("TZN-12", "77", {{"a.dat", "A"}, {"b.dat", "B"}}));
-    EXPECT_EQ(host.imports.size(), 2u);
-    EXPECT_TRUE(RecordedMessageBoxes().empty());
+    host.ImportThrows = true;
+    ProcessReceivedLetter(*Received("TZN-12", "77", {{"a.dat", "A"}, {"b.dat", "B"}}), window);
+    EXPECT_EQ(host.Imports.size(), 2u);
+    EXPECT_TRUE(window.Boxes().empty());
     EXPECT_TRUE(Letters(MailFolder::OutBox).empty());
 }
 
@@ -146,21 +147,24 @@ TEST_F(ProcessingTest, BlockedDataFileIsReportedAfterFirstHandOver) {
     ASSERT_TRUE(ForceDirectories("C:\\PLAV\\LogFiles\\"));
     // The second file's name is held by something that cannot be deleted.
     test::WriteWin("C:\\DATA\\second.dat\\inside", "x");
-    host.importAnswer = [this](const std::string&) { return SourceFile("r.dat", "r"); };
+    host.ImportAnswer = [this](const std::string&) { return SourceFile("r.dat", "r"); };
     ProcessReceivedLetter(
-        *Received("TZN-12", "77", {{"first.dat", "1"}, {"second.dat", "2"}, {"third.dat", "3"}}));
+        *Received("TZN-12", "77", {{"first.dat", "1"}, {"second.dat", "2"}, {"third.dat", "3"}}),
+        window);
     EXPECT_EQ(ImportedNames(), std::vector<std::string>{"C:\\DATA\\first.dat"});
     EXPECT_EQ(Letters(MailFolder::OutBox).size(), 1u); // the first file's reply stays
     EXPECT_FALSE(FileExists("C:\\DATA\\third.dat"));
 
     const std::string expected =
         ru("Не обработано письмо от 77\rНе удален временный файл с предыдущей АЗС");
-    const auto boxes = RecordedMessageBoxes();
+    // The box goes through the window services the caller handed in, not a box of its own.
+    const auto boxes = window.Boxes();
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, expected);
-    EXPECT_EQ(boxes[0].caption, "");
+    EXPECT_EQ(boxes[0].Text, expected);
+    EXPECT_EQ(boxes[0].Caption, "");
     // OK button only, exclamation icon, above every other window.
-    EXPECT_EQ(boxes[0].flags, static_cast<unsigned>(MB_OK | MB_ICONWARNING | 0x00040000));
+    EXPECT_EQ(boxes[0].Flags, static_cast<unsigned>(MB_OK | MB_ICONWARNING | 0x00040000));
+    EXPECT_TRUE(RecordedMessageBoxes().empty());
     EXPECT_NE(test::ReadWin(ModuleLogFileName()).find(expected), std::string::npos);
 }
 
@@ -171,7 +175,8 @@ TEST_F(ProcessingTest, HostileAttachmentNamesStayInsideDataDir) {
                                      {"", "empty"},
                                      {"..\\..\\evil.dat", "evil"},
                                      {"/tmp/abs.dat", "abs"},
-                                     {"C:x.dat", "drive"}}));
+                                     {"C:x.dat", "drive"}}),
+                          window);
     EXPECT_EQ(ImportedNames(),
               (std::vector<std::string>{"C:\\DATA\\attachment-1.dat", "C:\\DATA\\attachment-2.dat",
                                         "C:\\DATA\\attachment-3.dat", "C:\\DATA\\evil.dat",
@@ -180,7 +185,7 @@ TEST_F(ProcessingTest, HostileAttachmentNamesStayInsideDataDir) {
     EXPECT_EQ(test::ReadWin("C:\\DATA\\evil.dat"), "evil");
     EXPECT_FALSE(FileExists("C:\\evil.dat"));
     EXPECT_FALSE(std::filesystem::exists(root.Path("evil.dat")));
-    EXPECT_TRUE(RecordedMessageBoxes().empty());
+    EXPECT_TRUE(window.Boxes().empty());
     EXPECT_EQ(SafeDataFileName("report.dat", 4), "report.dat");
 }
 

@@ -3,12 +3,10 @@
 #include "mail/message.h"
 #include "platform/cp1251.h"
 #include "store/composition.h"
-#include "store/mailbox_refresh.h"
 #include "store_fixture.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
 #include <set>
 
@@ -31,7 +29,7 @@ protected:
     // A letter as composition builds it, to `toName`, with `content` attached.
     std::unique_ptr<TMxMessage> Letter(const std::string& toName, const std::string& content) {
         const std::string file = SourceFile("data-" + toName + ".dat", content);
-        auto letter = ComposeLetter(toName, "to@example.test", file, false, false, false);
+        auto letter = ComposeLetter(toName, "to@example.test", file, false, false, false, window);
         EXPECT_TRUE(letter);
         return letter;
     }
@@ -159,8 +157,6 @@ TEST_F(MailStoreTest, LoadAndDeleteByName) {
 }
 
 TEST_F(MailStoreTest, MovesRecordedInKeysAndRefreshes) {
-    std::atomic<int> refreshes{0};
-    const int id = AddMailboxRefreshHandler([&] { ++refreshes; });
     const std::string a = Save(MailFolder::OutBox, "a", "A");
     const std::string b = Save(MailFolder::OutBox, "b", "B");
     const std::string c = Save(MailFolder::OutBox, "c", "C");
@@ -171,10 +167,10 @@ TEST_F(MailStoreTest, MovesRecordedInKeysAndRefreshes) {
     (*list)[0].SetTargetFolder(MailFolder::Sent); // delivered
     (*list)[2].SetTargetFolder(MailFolder::Sent);
     EXPECT_EQ((*list)[0].Key, "os" + a);
-    refreshes = 0;
-    ApplyLetterMoves(list);
+    window.Refreshes = 0;
+    ApplyLetterMoves(list, window);
     EXPECT_FALSE(list);
-    EXPECT_EQ(refreshes.load(), 1);
+    EXPECT_EQ(window.Refreshes.load(), 1);
     EXPECT_EQ(Letters(MailFolder::OutBox), std::vector<std::string>{b});
     ASSERT_EQ(Letters(MailFolder::Sent).size(), 2u);
     // The moved letters keep their content under new names.
@@ -194,14 +190,13 @@ TEST_F(MailStoreTest, MovesRecordedInKeysAndRefreshes) {
     LoadFolderHeaders(list, MailFolder::OutBox);
     ASSERT_TRUE(list && list->Count() == 1u);
     (*list)[0].SetTargetFolder(MailFolder::Sent);
-    ApplyLetterMoves(list);
+    ApplyLetterMoves(list, window);
     EXPECT_TRUE(Letters(MailFolder::OutBox).empty());
     EXPECT_EQ(Letters(MailFolder::Sent).size(), 2u);
 
     // An empty variable still refreshes.
-    ApplyLetterMoves(list);
-    EXPECT_EQ(refreshes.load(), 3);
-    RemoveMailboxRefreshHandler(id);
+    ApplyLetterMoves(list, window);
+    EXPECT_EQ(window.Refreshes.load(), 3);
 }
 
 TEST_F(MailStoreTest, FullyLoadedLetterMovedToRefusingFolderIsDropped) {
@@ -214,7 +209,7 @@ TEST_F(MailStoreTest, FullyLoadedLetterMovedToRefusingFolderIsDropped) {
     ASSERT_TRUE(list && list->Count() == 2u);
     (*list)[0].SetTargetFolder(MailFolder::Sent);
     const uint32_t counter = LetterFileCounter.load();
-    ApplyLetterMoves(list);
+    ApplyLetterMoves(list, window);
     EXPECT_FALSE(list);
     EXPECT_EQ(Letters(MailFolder::OutBox), std::vector<std::string>{b});
     EXPECT_TRUE(Letters(MailFolder::Sent).empty());
@@ -228,7 +223,7 @@ TEST_F(MailStoreTest, MoveOfHeaderScanKeepsTheWholeLetter) {
     LoadFolderHeaders(list, MailFolder::OutBox);
     ASSERT_TRUE(list && list->Count() == 1u);
     (*list)[0].SetTargetFolder(MailFolder::Sent);
-    ApplyLetterMoves(list);
+    ApplyLetterMoves(list, window);
     EXPECT_TRUE(Letters(MailFolder::OutBox).empty());
     const std::vector<std::string> sent = Letters(MailFolder::Sent);
     ASSERT_EQ(sent.size(), 1u);
@@ -242,7 +237,7 @@ TEST_F(MailStoreTest, MoveWhoseSaveFailsKeepsTheLetter) {
     ASSERT_TRUE(list && list->Count() == 1u);
     (*list)[0].SetTargetFolder(MailFolder::Sent);
     std::filesystem::remove_all(NativePath(FolderDir(MailFolder::Sent)));
-    ApplyLetterMoves(list);
+    ApplyLetterMoves(list, window);
     EXPECT_EQ(Letters(MailFolder::InBox), std::vector<std::string>{a});
 }
 
@@ -254,7 +249,7 @@ TEST_F(MailStoreTest, MoveNeverOverwritesLetterInTarget) {
     StoredLetterListVar list;
     LoadFolderLetters(list, MailFolder::OutBox);
     (*list)[0].SetTargetFolder(MailFolder::Sent);
-    ApplyLetterMoves(list);
+    ApplyLetterMoves(list, window);
     LoadFolderLetters(list, MailFolder::Sent);
     ASSERT_TRUE(list && list->Count() == 2u);
     std::set<std::string> contents;

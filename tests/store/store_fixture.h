@@ -1,8 +1,10 @@
 // Common ground for store tests: a private TZN_ROOT, the mail folders under "C:\MAIL\", a
-// data exchange folder "C:\DATA\", a scripted host, and fresh module-wide values.
+// data exchange folder "C:\DATA\", a scripted host, recording window services, and fresh
+// module-wide values.
 #pragma once
 
 #include "fake_host.h"
+#include "fake_window_services.h"
 #include "module/module_state.h"
 #include "module/settings.h"
 #include "platform/files.h"
@@ -61,7 +63,8 @@ protected:
     }
 
     TempRoot root;
-    ScriptedHost host;
+    FakeHost host;
+    FakeWindowServices window;
     MailSettings settings;
 };
 

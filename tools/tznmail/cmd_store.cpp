@@ -8,6 +8,7 @@
 #include "module/settings.h"
 #include "platform/cp1251.h"
 #include "platform/files.h"
+#include "module/headless_window_services.h"
 #include "store/composition.h"
 #include "store/mail_store.h"
 
@@ -128,7 +129,9 @@ int Compose(const std::vector<std::string>& args) {
     SetStationCode(ru(*opts["--station"]));
     std::string stored;
     // The administrator's file is attached, never deleted.
-    ComposeLetter(ru(*opts["--to-name"]), ru(*opts["--to"]), attach, false, true, true, &stored);
+    THeadlessWindowServices window;
+    ComposeLetter(ru(*opts["--to-name"]), ru(*opts["--to"]), attach, false, true, true, window,
+                  &stored);
     if (stored.empty()) {
         std::fprintf(
             stderr, "tznmail: compose: the letter could not be stored in %s\n",

@@ -1,0 +1,30 @@
+// The one place where the plug-in's layers are put together: it implements what the module's
+// lifecycle and menu commands drive with the layers that exist, and hands each layer the
+// window services it needs. The exports own one root for the library's lifetime.
+#pragma once
+
+#include "module/module_layers.h"
+#include "module/headless_window_services.h"
+
+namespace tzn {
+
+class TPluginRoot final : public TModuleLayers {
+public:
+    void CreateMailForm() override;
+    void FreeMailForm() override;
+    void CreateShiftDialog() override;
+    void FreeShiftDialog() override;
+    bool PostMailStart(int lParam) override;
+    void ShowMailbox() override;
+    void CreateReportLetter() override;
+    void CreateRequestLetter() override;
+    void CreateRequestLettersForAll() override;
+    void MailboxSettings() override;
+    void RunConfigDialog() override;
+    TWindowServices& WindowServices() override { return FWindowServices; }
+
+private:
+    THeadlessWindowServices FWindowServices;
+};
+
+} // namespace tzn
