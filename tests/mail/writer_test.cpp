@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <ctime>
 #include <latch>
 #include <sstream>
 #include <thread>
@@ -267,14 +269,23 @@ TEST(WriterTest, MissingAttachmentFileFailsAndLeavesNoFile) {
     EXPECT_FALSE(std::filesystem::exists(dir / "out.eml"));
 }
 
+// The offset comes from the machine's zone: POSIX zone strings (no zone database needed) give
+// offsets known in advance, including one with minutes and one west of Greenwich.
 TEST(WriterTest, DateFormatCarriesTheLocalOffset) {
-    TDateTime dt = EncodeDateTime(2024, 12, 5, 14, 30, 5);
-    std::string s = FormatMailDate(dt);
-    int off = UtcOffsetMinutes(dt);
-    char zone[16];
-    std::snprintf(zone, sizeof zone, "%c%02d%02d", off < 0 ? '-' : '+', std::abs(off) / 60,
-                  std::abs(off) % 60);
-    EXPECT_EQ(s, std::string("Thu, 5 Dec 2024 14:30:05 ") + zone);
+    const char* saved = std::getenv("TZ");
+    const std::string before = saved ? saved : "";
+    const TDateTime dt = EncodeDateTime(2024, 12, 5, 14, 30, 5);
+    for (const auto& [zone, offset] : {std::pair{"MSK-3", "+0300"}, std::pair{"IST-5:30", "+0530"},
+                                       std::pair{"NST3:30", "-0330"}, std::pair{"UTC0", "+0000"}}) {
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+        EXPECT_EQ(FormatMailDate(dt), std::string("Thu, 5 Dec 2024 14:30:05 ") + offset) << zone;
+    }
+    if (saved)
+        ::setenv("TZ", before.c_str(), 1);
+    else
+        ::unsetenv("TZ");
+    ::tzset();
 }
 
 TEST(WriterTest, TextPartsAndNestedMultipartFrame) {
