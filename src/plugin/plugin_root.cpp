@@ -1,15 +1,55 @@
 #include "plugin/plugin_root.h"
 
+#include "session/connect_inet.h"
+#include "session/mail_thread.h"
 #include "store/composition.h"
+#include "ui/mail_form.h"
+
+#include <QApplication>
+
+#include <cstdlib>
 
 namespace tzn {
+namespace {
+
+// The windows live on the host's window thread, which runs a Qt application (the host's
+// contract). A host that has none gets an offscreen one, so that the windows exist and the
+// messages of the sessions are handled whenever the host lets Qt process its events.
+void EnsureWindowSystem() {
+    if (QCoreApplication::instance())
+        return;
+    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    static int argc = 1;
+    static char name[] = "tznmail";
+    static char* argv[] = {name, nullptr};
+    static QApplication app(argc, argv);
+}
+
+} // namespace
+
+TPluginRoot::TPluginRoot() = default;
+
+TPluginRoot::~TPluginRoot() {
+    FreeMailForm();
+}
 
 void TPluginRoot::CreateMailForm() {
-    // The hidden mailbox window is created here once it exists.
+    // The host suite's connection library, when installed, is the sessions' way online. It is
+    // looked for at Load rather than when the library is mapped: only then does the host run
+    // and its paths hold.
+    LoadConnectInetLibrary();
+    EnsureWindowSystem();
+    FMailForm = std::make_unique<TMailForm>([this] {
+        TSessionContext context = TSessionContext::FromModule();
+        context.WindowServices = &FWindowServices;
+        return context;
+    });
 }
 
 void TPluginRoot::FreeMailForm() {
-    // The mailbox window is freed here once it exists.
+    FMailForm.reset(); // waits for running sessions
+    UnloadConnectInetLibrary();
 }
 
 void TPluginRoot::CreateShiftDialog() {
@@ -20,13 +60,13 @@ void TPluginRoot::FreeShiftDialog() {
     // The shift dialog is freed here once it exists.
 }
 
-bool TPluginRoot::PostMailStart(int /*lParam*/) {
-    // Without the mailbox window and its session thread no request can be queued.
-    return false;
+bool TPluginRoot::PostMailStart(int lParam) {
+    return FMailForm && PostMessage(FMailForm->Handle(), WM_MAIL_START, 0, lParam);
 }
 
 void TPluginRoot::ShowMailbox() {
-    // Shows the mailbox window once it exists.
+    if (FMailForm)
+        FMailForm->ShowMailbox();
 }
 
 void TPluginRoot::CreateReportLetter() {

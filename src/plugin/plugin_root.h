@@ -3,13 +3,22 @@
 // window services it needs. The exports own one root for the library's lifetime.
 #pragma once
 
-#include "module/module_layers.h"
 #include "module/headless_window_services.h"
+#include "module/module_layers.h"
+
+#include <memory>
 
 namespace tzn {
 
+class TMailForm;
+
 class TPluginRoot final : public TModuleLayers {
 public:
+    TPluginRoot();
+    ~TPluginRoot();
+    TPluginRoot(const TPluginRoot&) = delete;
+    TPluginRoot& operator=(const TPluginRoot&) = delete;
+
     void CreateMailForm() override;
     void FreeMailForm() override;
     void CreateShiftDialog() override;
@@ -25,6 +34,7 @@ public:
 
 private:
     THeadlessWindowServices FWindowServices;
+    std::unique_ptr<TMailForm> FMailForm;
 };
 
 } // namespace tzn

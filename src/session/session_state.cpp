@@ -24,6 +24,13 @@ struct SessionThread {
 // Threads are joined, never detached: a detached thread could still be leaving its body when
 // the library is unloaded.
 struct ThreadRegistry {
+    // The library going away (process exit, or the host unloading it) waits for the threads
+    // still listed instead of ending the process over a joinable thread.
+    ~ThreadRegistry() {
+        for (SessionThread& t : Threads)
+            if (t.Thread.joinable())
+                t.Thread.join();
+    }
     std::mutex Lock;
     std::condition_variable Changed;
     std::list<SessionThread> Threads;

@@ -42,7 +42,9 @@ TMailForm::TMailForm(std::function<TSessionContext()> context) : FContext(std::m
 TMailForm::~TMailForm() {
     // A session still running sends its lines to this window and waits for them: keep
     // handling messages until every session has ended, and only then let the window go.
+    FClosing = true;
     ProcessMessagesUntil([] { return SessionsRunning() == 0; }, std::chrono::hours(24));
+    WaitForSessions(); // none runs now: this only joins their threads
     FWindow.reset();
 }
 
@@ -53,7 +55,9 @@ TWindowHandle TMailForm::Handle() const {
 LRESULT TMailForm::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
     case WM_MAIL_START:
-        StartMailSession(static_cast<uint16_t>(lParam));
+        // A request still queued when the module unloads starts nothing.
+        if (!FClosing)
+            StartMailSession(static_cast<uint16_t>(lParam));
         return 0;
     case WM_MAIL_LOG:
         if (lParam)

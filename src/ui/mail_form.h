@@ -68,6 +68,7 @@ private:
     std::atomic<int> FProgressKind{0}; // 0 none, 1 receiving, 2 sending
     int64_t FGaugeMaximum = 0;
     int64_t FGaugePosition = 0;
+    bool FClosing = false;
     std::unique_ptr<TMessageWindow> FWindow;
 };
 

@@ -5,12 +5,19 @@
 #include "temp_root.h"
 #include "tznmail/host.h"
 
+#include <QApplication>
+#include <QWidget>
+
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <dlfcn.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <set>
+#include <sstream>
+#include <thread>
 #include <vector>
 
 namespace tzn {
@@ -44,34 +51,88 @@ std::vector<std::filesystem::path> FilesIn(const std::filesystem::path& dir) {
     return out;
 }
 
+// The host's window thread runs a Qt application, as a real host's does.
+class QtHostEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        FApp = std::make_unique<QApplication>(FArgc, FArgv);
+    }
+    void TearDown() override { FApp.reset(); }
+
+private:
+    int FArgc = 1;
+    char FName[8] = "tzntest";
+    char* FArgv[2] = {FName, nullptr};
+    std::unique_ptr<QApplication> FApp;
+};
+const auto* const QtHost = ::testing::AddGlobalTestEnvironment(new QtHostEnvironment);
+
+// The session log's lines (without their time stamps) once `count` sessions have closed,
+// processing the window thread's events meanwhile as a host's message loop does.
+std::vector<std::string> SessionLines(const std::filesystem::path& log, size_t count) {
+    const std::string closing(37, '=');
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    for (;;) {
+        QApplication::processEvents();
+        std::vector<std::string> lines;
+        size_t closed = 0;
+        if (std::filesystem::exists(log)) {
+            std::istringstream in(test::ReadFile(log));
+            for (std::string l; std::getline(in, l);) {
+                if (!l.empty() && l.back() == '\r')
+                    l.pop_back();
+                const size_t dash = l.find(" - ");
+                lines.push_back(dash == std::string::npos ? l : l.substr(dash + 3));
+                closed += lines.back() == closing;
+            }
+        }
+        if (closed >= count || std::chrono::steady_clock::now() > deadline)
+            return lines;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+bool MailboxShown() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && w->windowTitle() == QString::fromUtf8("Электронная почта"))
+            return true;
+    return false;
+}
+
 class Plugin {
 public:
     Plugin() {
-        handle_ = ::dlopen(TZN_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
-        if (!handle_)
+        FHandle = ::dlopen(TZN_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+        if (!FHandle)
             ADD_FAILURE() << ::dlerror();
     }
     ~Plugin() { Close(); }
     void Close() {
-        if (handle_)
-            ::dlclose(handle_);
-        handle_ = nullptr;
+        if (FHandle)
+            ::dlclose(FHandle);
+        FHandle = nullptr;
     }
     template <typename Fn> Fn Get(const char* name) {
-        void* sym = handle_ ? ::dlsym(handle_, name) : nullptr;
+        void* sym = FHandle ? ::dlsym(FHandle, name) : nullptr;
         EXPECT_NE(sym, nullptr) << name;
         return reinterpret_cast<Fn>(sym);
     }
-    bool Loaded() const { return handle_ != nullptr; }
+    bool Loaded() const { return FHandle != nullptr; }
 
 private:
-    void* handle_ = nullptr;
+    void* FHandle = nullptr;
 };
 
 class PluginTest : public ::testing::Test {
 protected:
     void SetUp() override {
         std::filesystem::create_directories(root.Path("C/PLAV/LogFiles"));
+        std::filesystem::create_directories(root.Path("LogFiles"));
+        std::filesystem::current_path(root.Dir());
+        // The host suite's connection library, answering that the computer is online.
+        std::filesystem::copy_file(TZN_FAKE_CONNECT_INET, root.Path("C/PLAV/TZNConnectInet.so"));
+        ::setenv("TZN_FAKE_INET_Connect", "1", 1);
         ASSERT_TRUE(plugin.Loaded());
         load = plugin.Get<TznLoadFn>("Load");
         unload = plugin.Get<TznUnLoadFn>("UnLoad");
@@ -213,6 +274,32 @@ protected:
         EXPECT_TRUE(OutBox().empty()) << what;
         EXPECT_TRUE(FilesIn(root.Path("C/Data/Exchange")).empty()) << what;
     }
+    // The mailbox command shows the window; getting mail runs a full session, sending one
+    // without the receiving part, and the host's automatic call a full one: each to its
+    // closing line in the session log. No mail server is configured, so each reports that.
+    void ExpectSessionCommands() {
+        EXPECT_FALSE(MailboxShown());
+        Click("Электронная почта");
+        EXPECT_TRUE(MailboxShown());
+        const std::string start = ru("======== Старт приема писем =========");
+        const std::filesystem::path log = root.Path("LogFiles/TZNMail.log");
+        auto count = [](const std::vector<std::string>& lines, const std::string& l) {
+            return std::count(lines.begin(), lines.end(), l);
+        };
+        Click("Получить почту");
+        std::vector<std::string> lines = SessionLines(log, 1);
+        EXPECT_EQ(count(lines, std::string(37, '=')), 1);
+        EXPECT_EQ(count(lines, start), 1);
+        EXPECT_EQ(lines.front(), start); // online through the connection library
+        Click("Отправить почту");
+        lines = SessionLines(log, 2);
+        EXPECT_EQ(count(lines, std::string(37, '=')), 2);
+        EXPECT_EQ(count(lines, start), 1) << "a send-only session does not receive";
+        EXPECT_TRUE(plugin.Get<TznAutoSendMailFn>("AutoSendMail")());
+        lines = SessionLines(log, 3);
+        EXPECT_EQ(count(lines, std::string(37, '=')), 3);
+        EXPECT_EQ(count(lines, start), 2);
+    }
     void ExpectHandlersCleared() {
         std::vector<FakeMenuItem*> handled;
         CollectHandled(&host.Root, handled);
@@ -231,13 +318,10 @@ TEST_F(PluginCommandsTest, OfficeSideRequestCommandsReachTheHostAndStoreLetters)
                   "Электронная почта", "Получить почту", "Отправить почту", "Создать письмо-запрос",
                   "Создать письмо-запрос для всех АЗС", "Электронная почта "}));
 
-    // Without the mailbox window and the session nothing is queued or shown yet.
-    for (const char* caption :
-         {"Электронная почта", "Получить почту", "Отправить почту", "Электронная почта "}) {
-        Click(caption);
-        ExpectNothingDone(caption);
-    }
-    EXPECT_FALSE(plugin.Get<TznAutoSendMailFn>("AutoSendMail")());
+    // The settings dialog does not exist yet: its command is inert.
+    Click("Электронная почта ");
+    ExpectNothingDone("settings");
+    ExpectSessionCommands();
 
     Click("Создать письмо-запрос");
     EXPECT_EQ(host.StationQueries, std::vector<int>{0}); // the station selected in the host
@@ -262,22 +346,22 @@ TEST_F(PluginCommandsTest, OfficeSideRequestCommandsReachTheHostAndStoreLetters)
     ExpectHandlersCleared();
 }
 
-TEST_F(PluginCommandsTest, StationSideCommandsQueueNothingYet) {
+TEST_F(PluginCommandsTest, StationSideCommandsReachTheMailboxAndTheSession) {
     ASSERT_EQ(load(nullptr, 0, &host), 0);
     std::vector<FakeMenuItem*> handled;
     CollectHandled(&host.Root, handled);
     ASSERT_EQ(CaptionsOf(handled),
               (std::vector<std::string>{"Электронная почта", "Получить почту", "Отправить почту",
                                         "Создать письмо-отчет", "Электронная почта "}));
-    // No report preparation, mailbox window or session exists yet: every command is inert,
-    // and the settings file is left alone.
+    // No report preparation or settings dialog exists yet: their commands are inert, and
+    // the settings file is left alone.
     const std::string settings = test::ReadFile(root.Path("C/WINDOWS/cnf.INI"));
-    for (FakeMenuItem* item : handled) {
-        item->Click();
-        ExpectNothingDone(Utf8FromCp1251(item->Caption));
+    for (const char* caption : {"Создать письмо-отчет", "Электронная почта "}) {
+        Click(caption);
+        ExpectNothingDone(caption);
     }
     EXPECT_EQ(test::ReadFile(root.Path("C/WINDOWS/cnf.INI")), settings);
-    EXPECT_FALSE(plugin.Get<TznAutoSendMailFn>("AutoSendMail")());
+    ExpectSessionCommands();
 
     EXPECT_EQ(unload(), 0);
     ExpectHandlersCleared();
