@@ -4,9 +4,9 @@
 // shows the scan's cost does not grow with the letters' bodies; bytes read per letter come
 // from /proc/self/io. The letters live in a temporary folder that is removed at the end.
 #include "mail/message.h"
+#include "module/headless_window_services.h"
 #include "module/settings.h"
 #include "platform/paths.h"
-#include "module/headless_window_services.h"
 #include "store/composition.h"
 #include "store/letter_files.h"
 #include "store/mail_store.h"

@@ -42,8 +42,8 @@ struct MailSettings {
     int AutoGetMailPeriod{}; // hours
     bool UseAddictionAddress{};
     bool NotUseWorkAddres{};
-    int ConnectTimeout{}; // seconds
-    int ReadTimeout{};    // seconds
+    int ConnectTimeout{};     // seconds
+    int ReadTimeout{};        // seconds
     std::string SMTPSecurity; // auto, none, starttls or tls
     std::string POP3Security;
     std::string CAFile; // trusted certificates; empty: the system's store

@@ -55,8 +55,8 @@ SettingRow FlagKey(const char* key, bool MailSettings::*field, bool def) {
 }
 
 // For keys that take one of a few words; `def` stands for a missing or empty value.
-SettingRow ChoiceKey(const char* key, Field field,
-                                      std::vector<std::string> choices, std::string def) {
+SettingRow ChoiceKey(const char* key, Field field, std::vector<std::string> choices,
+                     std::string def) {
     SettingRow row = TextKey(key, field, std::move(def));
     row.Type = SettingType::Choice;
     row.Choices = std::move(choices);

@@ -80,7 +80,8 @@ LRESULT TMailForm::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 void TMailForm::StartMailSession(uint16_t mode) {
-    tzn::StartMailSession(mode, SessionWindow(), FContext ? FContext() : TSessionContext::FromModule());
+    tzn::StartMailSession(mode, SessionWindow(),
+                          FContext ? FContext() : TSessionContext::FromModule());
 }
 
 TMailWindow TMailForm::SessionWindow() {

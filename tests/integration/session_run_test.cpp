@@ -12,6 +12,7 @@
 #include <optional>
 #include <poll.h>
 
+#include "fake_host.h"
 #include "mail/header_coding.h"
 #include "mail/script_server.h"
 #include "mail_server.h"
@@ -24,7 +25,6 @@
 #include "session/mail_thread.h"
 #include "session/session_state.h"
 #include "session/session_window.h"
-#include "fake_host.h"
 #include "store/letter_files.h"
 #include "store/mail_store.h"
 #include "temp_root.h"

@@ -4,11 +4,11 @@
 #include "json.h"
 
 #include "mail/message.h"
+#include "module/headless_window_services.h"
 #include "module/module_state.h"
 #include "module/settings.h"
 #include "platform/cp1251.h"
 #include "platform/files.h"
-#include "module/headless_window_services.h"
 #include "store/composition.h"
 #include "store/mail_store.h"
 
