@@ -92,6 +92,11 @@ private:
     void PrepareStationReports();
 
     // Steps shared by both retrievals (retrieval_steps.cpp).
+    // Sets the client up, writes the opening lines and connects; false (and the closing lines
+    // written) when connecting failed.
+    bool ConnectRetrieval(TMxPOP3& pop, const MailSettings& settings);
+    // The lines of a reached mailbox; its letter count.
+    int CheckMailbox(TMxPOP3& pop);
     std::string SubjectTagCode() const { return FContext.StationCode; }
     void RecodeHeaders(TMxMessage& letter);
     static void TakeBodyFromTextParts(TMxMessage& letter);

@@ -53,6 +53,34 @@ void TMailThread::TakeBodyFromTextParts(TMxMessage& letter) {
             letter.Body = text->Body;
 }
 
+bool TMailThread::ConnectRetrieval(TMxPOP3& pop, const MailSettings& settings) {
+    ConfigureClient(pop, settings.POP3Host, settings.POP3Port, settings);
+    pop.Username = settings.UserName;
+    pop.Password = settings.Password;
+    AddSessionLog(ru("======== Старт приема писем ========="));
+    AddSessionLog(ru("Соединение с почтовым сервером..."));
+    try {
+        pop.ConnectToServer();
+        return true;
+    } catch (const std::exception& e) {
+        AddSessionLog(ru("Ошибка соединения с POP3 сервером: ") + e.what());
+        try {
+            pop.CloseConnection();
+        } catch (...) {
+        }
+        CloseRetrieval(pop, 0);
+        return false;
+    }
+}
+
+int TMailThread::CheckMailbox(TMxPOP3& pop) {
+    AddSessionLog(ru("Соединение с POP3 сервером прошло удачно."));
+    AddSessionLog(ru("Проверка почтового ящика..."));
+    const int count = pop.MessageCount();
+    AddSessionLog(ru("На сервере писем: ") + std::to_string(count));
+    return count;
+}
+
 void TMailThread::ProcessLetter(TMxMessage& letter) {
     ProcessReceivedLetter(letter, WindowServices());
 }

@@ -21,24 +21,9 @@ bool TMailThread::GetMailSorted() {
     TMailReceivingScope receiving;
     const MailSettings settings = Settings();
     TMxPOP3 pop;
-    ConfigureClient(pop, settings.POP3Host, settings.POP3Port, settings);
-    pop.Username = settings.UserName;
-    pop.Password = settings.Password;
-
-    AddSessionLog(ru("======== Старт приема писем ========="));
-    AddSessionLog(ru("Соединение с почтовым сервером..."));
     int received = 0;
-    try {
-        pop.ConnectToServer();
-    } catch (const std::exception& e) {
-        AddSessionLog(ru("Ошибка соединения с POP3 сервером: ") + e.what());
-        try {
-            pop.CloseConnection();
-        } catch (...) {
-        }
-        CloseRetrieval(pop, received);
+    if (!ConnectRetrieval(pop, settings))
         return false;
-    }
 
     const std::string cancelText = ru("Передача данных отмененна пользователем");
     const std::string lostText = ru("Разрыв связи с почтовым сервером, прием писем не возможен!");
@@ -46,10 +31,7 @@ bool TMailThread::GetMailSorted() {
     std::optional<std::string> failure;
     try {
         if (pop.IsConnected()) {
-            AddSessionLog(ru("Соединение с POP3 сервером прошло удачно."));
-            AddSessionLog(ru("Проверка почтового ящика..."));
-            const int count = pop.MessageCount();
-            AddSessionLog(ru("На сервере писем: ") + std::to_string(count));
+            const int count = CheckMailbox(pop);
             TMailboxJournal journal([this](const std::string& line) { AddSessionLog(line); });
             journal.Open(pop, settings.MailDir, settings.POP3Host, settings.UserName);
 
