@@ -1,17 +1,10 @@
 #include "host/menu_model.h"
 
 #include "platform/cp1251.h"
+#include "platform/text.h"
 
 namespace tzn {
 namespace {
-
-std::string WithoutHotkeys(const std::string& caption) {
-    std::string out;
-    for (char c : caption)
-        if (c != '&')
-            out += c;
-    return out;
-}
 
 void FormatLevel(const TMenuNode& node, int depth, std::string& out) {
     for (int i = 0; i < node.Count(); ++i) {

@@ -1,19 +1,12 @@
 #include "module/host_menu.h"
 
 #include "platform/cp1251.h"
+#include "platform/text.h"
 
 #include <stdexcept>
 
 namespace tzn {
 namespace {
-
-std::string WithoutHotkeys(const std::string& caption) {
-    std::string out;
-    for (char c : caption)
-        if (c != '&')
-            out += c;
-    return out;
-}
 
 // The communication item of the side, created at the end of the main menu when missing.
 THostMenuItem* CommunicationItem(THostServices& host, const std::string& caption) {

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <concepts>
 #include <limits>
+#include <string>
 #include <string_view>
 
 namespace tzn {
@@ -33,6 +34,15 @@ bool ParseDecimal(std::string_view s, T& value, T lo = 0, T hi = std::numeric_li
         return false;
     value = v;
     return true;
+}
+
+// A menu caption without its "&" hot-key markers, as it reads on screen.
+inline std::string WithoutHotkeys(std::string_view caption) {
+    std::string out;
+    for (char c : caption)
+        if (c != '&')
+            out += c;
+    return out;
 }
 
 } // namespace tzn
