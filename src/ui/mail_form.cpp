@@ -61,7 +61,9 @@ LRESULT TMailForm::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_MAIL_LOG:
         if (lParam)
-            AddLogLine(reinterpret_cast<const char*>(lParam));
+            AddLogLine(
+                reinterpret_cast<const char*>(lParam)); // NOLINT(performance-no-int-to-ptr): the
+                                                        // message carries the line's address
         return 0;
     case WM_MAIL_BEGIN:
         SetGauge(lParam, 0, true);

@@ -1,0 +1,79 @@
+// The mailbox window's message core: what the five mail messages do to its log and gauge, and
+// which work events of a mail client become progress messages.
+#include "platform/cp1251.h"
+#include "platform/message_loop.h"
+#include "ui/mail_form.h"
+
+#include <QApplication>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+
+namespace tzn {
+namespace {
+
+class QtEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        FApp = std::make_unique<QApplication>(FArgc, FArgv);
+    }
+    void TearDown() override { FApp.reset(); }
+
+private:
+    int FArgc = 1;
+    char FName[8] = "tzntest";
+    char* FArgv[2] = {FName, nullptr};
+    std::unique_ptr<QApplication> FApp;
+};
+const auto* const Qt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+class NoComponent : public TMxComponent {};
+
+TEST(MailFormTest, LogLinesAndTheGaugeFollowTheSessionMessages) {
+    TMailForm form({});
+    EXPECT_FALSE(form.Visible());
+    const std::string line = ru("Соединение с почтовым сервером...");
+    EXPECT_EQ(SendMessage(form.Handle(), WM_MAIL_LOG, 0, reinterpret_cast<LPARAM>(line.c_str())),
+              0);
+    EXPECT_EQ(form.LogLines(), std::vector<std::string>{line});
+    EXPECT_FALSE(form.GaugeVisible());
+
+    SendMessage(form.Handle(), WM_MAIL_BEGIN, 2, 5000);
+    EXPECT_EQ(form.ProgressKind(), 2);
+    EXPECT_TRUE(form.GaugeVisible());
+    EXPECT_EQ(form.GaugeMaximum(), 5000);
+    EXPECT_EQ(form.GaugePosition(), 0);
+
+    // Progress is posted only for the direction being followed: writes while sending.
+    NoComponent client;
+    form.MailClientWork(client, TMxWorkMode::Read, 100);
+    form.MailClientWork(client, TMxWorkMode::Write, 1200);
+    ProcessMessagesUntil([] { return false; }, std::chrono::milliseconds(50));
+    EXPECT_EQ(form.GaugePosition(), 1200);
+
+    SendMessage(form.Handle(), WM_MAIL_END, 0, 5000);
+    EXPECT_EQ(form.ProgressKind(), 0);
+    EXPECT_FALSE(form.GaugeVisible());
+    EXPECT_EQ(form.GaugeMaximum(), 5000);
+    EXPECT_EQ(form.GaugePosition(), 5000);
+    // With no transfer followed, work events post nothing.
+    form.MailClientWork(client, TMxWorkMode::Write, 7);
+    ProcessMessagesUntil([] { return false; }, std::chrono::milliseconds(50));
+    EXPECT_EQ(form.GaugePosition(), 5000);
+
+    // Receiving follows reads; a posted begin takes effect when the window handles it.
+    PostMessage(form.Handle(), WM_MAIL_BEGIN, 1, 1000000);
+    ProcessMessagesUntil([&] { return form.ProgressKind() == 1; }, std::chrono::seconds(5));
+    form.MailClientWork(client, TMxWorkMode::Write, 9);
+    form.MailClientWork(client, TMxWorkMode::Read, 300);
+    ProcessMessagesUntil([&] { return form.GaugePosition() == 300; }, std::chrono::seconds(5));
+    EXPECT_EQ(form.GaugePosition(), 300);
+
+    form.ShowMailbox();
+    EXPECT_TRUE(form.Visible());
+}
+
+} // namespace
+} // namespace tzn
