@@ -16,32 +16,32 @@ public:
         std::string tmpl = (std::filesystem::temp_directory_path() / "tzn-test-XXXXXX").string();
         if (!::mkdtemp(tmpl.data()))
             std::abort();
-        dir_ = tmpl;
-        oldCwd_ = std::filesystem::current_path();
+        FDir = tmpl;
+        FOldCwd = std::filesystem::current_path();
         if (const char* old = std::getenv("TZN_ROOT"))
-            oldRoot_ = old, hadRoot_ = true;
-        ::setenv("TZN_ROOT", dir_.c_str(), 1);
+            FOldRoot = old, FHadRoot = true;
+        ::setenv("TZN_ROOT", FDir.c_str(), 1);
     }
     ~TempRoot() {
         std::error_code ec;
-        std::filesystem::current_path(oldCwd_, ec);
-        if (hadRoot_)
-            ::setenv("TZN_ROOT", oldRoot_.c_str(), 1);
+        std::filesystem::current_path(FOldCwd, ec);
+        if (FHadRoot)
+            ::setenv("TZN_ROOT", FOldRoot.c_str(), 1);
         else
             ::unsetenv("TZN_ROOT");
-        std::filesystem::remove_all(dir_, ec);
+        std::filesystem::remove_all(FDir, ec);
     }
     TempRoot(const TempRoot&) = delete;
     TempRoot& operator=(const TempRoot&) = delete;
 
-    const std::filesystem::path& Dir() const { return dir_; }
+    const std::filesystem::path& Dir() const { return FDir; }
     // Native path of a path below the root, e.g. Path("C/WINDOWS/cnf.INI").
-    std::filesystem::path Path(const std::string& rel) const { return dir_ / rel; }
+    std::filesystem::path Path(const std::string& rel) const { return FDir / rel; }
 
 private:
-    std::filesystem::path dir_, oldCwd_;
-    std::string oldRoot_;
-    bool hadRoot_ = false;
+    std::filesystem::path FDir, FOldCwd;
+    std::string FOldRoot;
+    bool FHadRoot = false;
 };
 
 inline std::string ReadFile(const std::filesystem::path& p) {
