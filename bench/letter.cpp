@@ -28,16 +28,16 @@ namespace fs = std::filesystem;
 using namespace tzn;
 
 constexpr size_t kSize = 64u << 20;
-fs::path g_dir;
+fs::path BenchDir;
 
 fs::path Src() {
-    return g_dir / "data.bin";
+    return BenchDir / "data.bin";
 }
 fs::path Ours() {
-    return g_dir / "ours.eml";
+    return BenchDir / "ours.eml";
 }
 fs::path Theirs() {
-    return g_dir / "python.eml";
+    return BenchDir / "python.eml";
 }
 
 std::string PeerScript() {
@@ -81,7 +81,7 @@ void WriteBenchmark(benchmark::State& state) {
 void ReadBenchmark(benchmark::State& state) {
     for (auto _ : state) {
         TMxMessage m;
-        m.AttachmentTempDirectory = g_dir.string();
+        m.AttachmentTempDirectory = BenchDir.string();
         ReadMessageFile(m, Ours().string());
         if (m.MessageParts.Count() != 1 ||
             fs::file_size(m.MessageParts[0].AsAttachment()->StoredPath) != kSize)
@@ -102,11 +102,11 @@ double RunPeer(const std::string& args) {
 }
 
 void PeerBenchmark(benchmark::State& state, bool write) {
-    fs::create_directories(g_dir / "py");
+    fs::create_directories(BenchDir / "py");
     for (auto _ : state) {
         double s =
             write ? RunPeer("write '" + Src().string() + "' '" + Theirs().string() + "'")
-                  : RunPeer("read '" + Ours().string() + "' '" + (g_dir / "py").string() + "'");
+                  : RunPeer("read '" + Ours().string() + "' '" + (BenchDir / "py").string() + "'");
         if (s < 0) {
             state.SkipWithError("python peer failed");
             break;
@@ -138,7 +138,7 @@ long MaxRssKiB(const std::vector<std::string>& argv) {
 }
 
 void ReportMemory(const std::string& tool) {
-    MakeData(g_dir / "tiny.bin", 1000);
+    MakeData(BenchDir / "tiny.bin", 1000);
     auto fresh = [](const fs::path& p) {
         fs::remove(p);
         return p.string();
@@ -154,14 +154,14 @@ void ReportMemory(const std::string& tool) {
     auto py = [&](const char* mode, const fs::path& a, const fs::path& b) {
         return MaxRssKiB({"python3", PeerScript(), mode, a.string(), b.string()});
     };
-    long ourWriteBase = make(g_dir / "tiny.bin", g_dir / "tiny.eml");
-    long ourWrite = make(Src(), g_dir / "big.eml");
-    long ourReadBase = show(g_dir / "tiny.eml");
-    long ourRead = show(g_dir / "big.eml");
-    long pyWriteBase = py("write", g_dir / "tiny.bin", g_dir / "tiny-py.eml");
-    long pyWrite = py("write", Src(), g_dir / "big-py.eml");
-    long pyReadBase = py("read", g_dir / "tiny-py.eml", g_dir / "py");
-    long pyRead = py("read", g_dir / "big-py.eml", g_dir / "py");
+    long ourWriteBase = make(BenchDir / "tiny.bin", BenchDir / "tiny.eml");
+    long ourWrite = make(Src(), BenchDir / "big.eml");
+    long ourReadBase = show(BenchDir / "tiny.eml");
+    long ourRead = show(BenchDir / "big.eml");
+    long pyWriteBase = py("write", BenchDir / "tiny.bin", BenchDir / "tiny-py.eml");
+    long pyWrite = py("write", Src(), BenchDir / "big-py.eml");
+    long pyReadBase = py("read", BenchDir / "tiny-py.eml", BenchDir / "py");
+    long pyRead = py("read", BenchDir / "big-py.eml", BenchDir / "py");
     std::printf("\nPeak memory (max RSS, separate processes), 64 MiB attachment:\n");
     std::printf("  %-28s %8s %8s %10s\n", "", "baseline", "64 MiB", "increase");
     auto row = [](const char* name, long base, long big) {
@@ -181,7 +181,7 @@ int main(int argc, char** argv) {
         std::perror("mkdtemp");
         return 1;
     }
-    g_dir = tmpl;
+    BenchDir = tmpl;
     int status = 0;
     try {
         MakeData(Src(), kSize);
@@ -216,6 +216,6 @@ int main(int argc, char** argv) {
         status = 1;
     }
     std::error_code ec;
-    fs::remove_all(g_dir, ec);
+    fs::remove_all(BenchDir, ec);
     return status;
 }

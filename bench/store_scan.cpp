@@ -28,7 +28,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace tzn;
 
-int g_letters = 10000;
+int BenchLetters = 10000;
 
 struct DataSet {
     std::string mailDir; // Windows form, under TZN_ROOT
@@ -38,10 +38,10 @@ struct DataSet {
     long long bytesReadPerLetter = 0;
 };
 
-DataSet g_big, g_small;
-double g_pythonSeconds = 0;
-long long g_pythonBytesPerLetter = 0;
-int g_pythonLetters = 0;
+DataSet BenchBig, BenchSmall;
+double BenchPythonSeconds = 0;
+long long BenchPythonBytesPerLetter = 0;
+int BenchPythonLetters = 0;
 
 long long BytesRead() {
     std::ifstream in("/proc/self/io");
@@ -91,7 +91,7 @@ DataSet Make(const fs::path& root, const std::string& name, size_t attachmentByt
     fs::remove(sample);
     d.fileBytes = static_cast<long long>(text.size());
     const TDateTime when = EncodeDateTime(2024, 12, 6, 14, 30, 5);
-    for (int i = 0; i < g_letters; ++i)
+    for (int i = 0; i < BenchLetters; ++i)
         std::ofstream(d.inbox / LetterFileName(when, static_cast<uint32_t>(i)), std::ios::binary)
             << text;
     return d;
@@ -121,7 +121,7 @@ void ScanBenchmark(benchmark::State& state, DataSet* d) {
             d->bytesReadPerLetter = read / std::max<long long>(1, static_cast<long long>(count));
         }
     }
-    if (count != static_cast<size_t>(g_letters))
+    if (count != static_cast<size_t>(BenchLetters))
         state.SkipWithError("the scan did not list every letter");
     state.counters["letters"] = static_cast<double>(count);
     state.counters["file_bytes_per_letter"] = static_cast<double>(d->fileBytes);
@@ -136,7 +136,7 @@ std::string PeerScript() {
 
 void PythonBenchmark(benchmark::State& state) {
     for (auto _ : state) {
-        const std::string cmd = "python3 '" + PeerScript() + "' '" + g_big.inbox.string() + "' 3";
+        const std::string cmd = "python3 '" + PeerScript() + "' '" + BenchBig.inbox.string() + "' 3";
         FILE* p = ::popen(cmd.c_str(), "r");
         double secs = 0;
         long long perLetter = 0;
@@ -144,24 +144,24 @@ void PythonBenchmark(benchmark::State& state) {
         const bool ok = p && std::fscanf(p, "%lf %lld %d", &secs, &perLetter, &letters) == 3;
         if (p)
             ::pclose(p);
-        if (!ok || letters != g_letters) {
+        if (!ok || letters != BenchLetters) {
             state.SkipWithError("the Python peer did not run");
             return;
         }
-        g_pythonSeconds = secs;
-        g_pythonBytesPerLetter = perLetter;
-        g_pythonLetters = letters;
+        BenchPythonSeconds = secs;
+        BenchPythonBytesPerLetter = perLetter;
+        BenchPythonLetters = letters;
         state.SetIterationTime(secs);
     }
-    state.counters["letters"] = g_pythonLetters;
-    state.counters["bytes_read_per_letter"] = static_cast<double>(g_pythonBytesPerLetter);
+    state.counters["letters"] = BenchPythonLetters;
+    state.counters["bytes_read_per_letter"] = static_cast<double>(BenchPythonBytesPerLetter);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     if (const char* n = std::getenv("TZN_BENCH_LETTERS"); n && std::atoi(n) > 0)
-        g_letters = std::atoi(n);
+        BenchLetters = std::atoi(n);
     std::string tmpl = (SystemTempDirectory() / "tzn-bench-store-XXXXXX").string();
     if (!::mkdtemp(tmpl.data())) {
         std::perror("mkdtemp");
@@ -172,15 +172,15 @@ int main(int argc, char** argv) {
     int status = 0;
     try {
         std::fprintf(stderr, "writing %d letters with 100 KiB and %d with 1 KiB attachments...\n",
-                     g_letters, g_letters);
-        g_big = Make(root, "BIG", 100 * 1024);
-        g_small = Make(root, "SMALL", 1024);
+                     BenchLetters, BenchLetters);
+        BenchBig = Make(root, "BIG", 100 * 1024);
+        BenchSmall = Make(root, "SMALL", 1024);
 
         benchmark::Initialize(&argc, argv);
-        benchmark::RegisterBenchmark("LoadFolderHeaders/100KiB", ScanBenchmark, &g_big)
+        benchmark::RegisterBenchmark("LoadFolderHeaders/100KiB", ScanBenchmark, &BenchBig)
             ->Iterations(3)
             ->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark("LoadFolderHeaders/1KiB", ScanBenchmark, &g_small)
+        benchmark::RegisterBenchmark("LoadFolderHeaders/1KiB", ScanBenchmark, &BenchSmall)
             ->Iterations(3)
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark("PythonBytesHeaderParser/100KiB", PythonBenchmark)
@@ -192,19 +192,19 @@ int main(int argc, char** argv) {
 
         std::printf("\nletters per set: %d; stored file size: %lld bytes (100 KiB set), %lld bytes "
                     "(1 KiB set)\n",
-                    g_letters, g_big.fileBytes, g_small.fileBytes);
+                    BenchLetters, BenchBig.fileBytes, BenchSmall.fileBytes);
         std::printf("LoadFolderHeaders, best of 3: %.1f ms (100 KiB set), %.1f ms (1 KiB set); "
                     "time ratio big/small %.2f\n",
-                    g_big.bestSeconds * 1e3, g_small.bestSeconds * 1e3,
-                    g_big.bestSeconds / g_small.bestSeconds);
-        std::printf("bytes read per letter: %lld of %lld (%.1f%%)\n", g_big.bytesReadPerLetter,
-                    g_big.fileBytes, 100.0 * g_big.bytesReadPerLetter / g_big.fileBytes);
-        if (g_pythonSeconds > 0) {
+                    BenchBig.bestSeconds * 1e3, BenchSmall.bestSeconds * 1e3,
+                    BenchBig.bestSeconds / BenchSmall.bestSeconds);
+        std::printf("bytes read per letter: %lld of %lld (%.1f%%)\n", BenchBig.bytesReadPerLetter,
+                    BenchBig.fileBytes, 100.0 * BenchBig.bytesReadPerLetter / BenchBig.fileBytes);
+        if (BenchPythonSeconds > 0) {
             std::printf(
                 "Python BytesHeaderParser, best of 3: %.1f ms, bytes read per letter %lld\n",
-                g_pythonSeconds * 1e3, g_pythonBytesPerLetter);
+                BenchPythonSeconds * 1e3, BenchPythonBytesPerLetter);
             std::printf("speed-up over Python: %.1fx (goal: at least 5x)\n",
-                        g_pythonSeconds / g_big.bestSeconds);
+                        BenchPythonSeconds / BenchBig.bestSeconds);
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_store_scan: %s\n", e.what());
