@@ -16,7 +16,6 @@ void TMailThread::SendOutBox() {
         return;
     const MailSettings settings = Settings();
     TMxSMTP smtp;
-    ConfigureClient(smtp, settings.SMTPHost, settings.SMTPPort, settings);
     // Letters are measured and sent with raw 8-bit headers.
     smtp.WriteOptions.EncodeHeaderWords = false;
     smtp.Username = settings.UserName;
@@ -24,6 +23,9 @@ void TMailThread::SendOutBox() {
 
     AddSessionLog(ru("Соединение с почтовым сервером..."));
     try {
+        // A protection word the client does not know fails here, as a connection error.
+        ConfigureClient(smtp, settings.SMTPHost, settings.SMTPPort, settings.SMTPSecurity,
+                        "SMTPSecurity", settings);
         smtp.ConnectToServer();
     } catch (const std::exception& e) {
         AddSessionLog(ru("Ошибка соединения с SMTP сервером: ") + e.what());

@@ -6,6 +6,7 @@
 #include "module/module_state.h"
 #include "platform/cp1251.h"
 #include "platform/datetime.h"
+#include "session/connection_security.h"
 #include "session/session_network.h"
 #include "session/session_state.h"
 #include "store/letter_files.h"
@@ -106,9 +107,11 @@ void TMailThread::AddSessionLog(const std::string& text) {
 }
 
 void TMailThread::ConfigureClient(TMxTCPClient& client, const std::string& host, int port,
+                                  const std::string& security, const char* securityKey,
                                   const MailSettings& settings) {
     client.Host = host;
     client.Port = static_cast<uint16_t>(port);
+    client.UseTLS = TlsOptionsFromSettings(security, securityKey, settings);
     client.ConnectTimeout =
         settings.ConnectTimeout > 0 ? settings.ConnectTimeout * 1000 : kMxSessionConnectTimeoutMs;
     client.ReadTimeout =

@@ -86,8 +86,10 @@ private:
     void PostToWindow(unsigned msg, uintptr_t wParam, intptr_t lParam);
     void BeginTransfer(uintptr_t direction, int64_t size, bool synchronous);
     void EndTransfer(int64_t size, bool synchronous);
-    // Server, port, account, time-outs and the window's work handlers.
+    // Server, port, protection (the settings key named `securityKey` holds `security`),
+    // time-outs and the window's work handlers.
     void ConfigureClient(TMxTCPClient& client, const std::string& host, int port,
+                         const std::string& security, const char* securityKey,
                          const MailSettings& settings);
     void PrepareStationReports();
 

@@ -54,12 +54,14 @@ void TMailThread::TakeBodyFromTextParts(TMxMessage& letter) {
 }
 
 bool TMailThread::ConnectRetrieval(TMxPOP3& pop, const MailSettings& settings) {
-    ConfigureClient(pop, settings.POP3Host, settings.POP3Port, settings);
     pop.Username = settings.UserName;
     pop.Password = settings.Password;
     AddSessionLog(ru("======== Старт приема писем ========="));
     AddSessionLog(ru("Соединение с почтовым сервером..."));
     try {
+        // A protection word the client does not know fails here, as a connection error.
+        ConfigureClient(pop, settings.POP3Host, settings.POP3Port, settings.POP3Security,
+                        "POP3Security", settings);
         pop.ConnectToServer();
         return true;
     } catch (const std::exception& e) {

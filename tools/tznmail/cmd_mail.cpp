@@ -12,6 +12,7 @@
 #include "module/settings.h"
 #include "platform/cp1251.h"
 #include "platform/files.h"
+#include "session/connection_security.h"
 
 #include <algorithm>
 #include <cstdio>

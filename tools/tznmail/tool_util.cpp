@@ -23,14 +23,4 @@ MailSettings LoadSettingsWithWarning() {
     return MailSettingsSnapshot();
 }
 
-TMxTLSOptions TlsOptionsFromSettings(const std::string& security, const char* key,
-                                     const MailSettings& s) {
-    TMxTLSOptions options;
-    if (!TryTlsModeFromName(security, options.Mode))
-        throw std::runtime_error(std::string(key) + " \"" + security +
-                                 "\" is not one of none, starttls, tls, auto");
-    options.CAFile = s.CAFile;
-    return options;
-}
-
 } // namespace tzn::tool
