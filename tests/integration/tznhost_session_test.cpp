@@ -49,17 +49,18 @@ std::vector<std::filesystem::path> Files(const std::filesystem::path& dir) {
     return out;
 }
 
-// A loopback port nothing listens on: bound, then released.
+// A loopback port nothing listens on: bound, then released; 0 when none could be had.
 uint16_t ClosedPort() {
     const int s = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
     socklen_t len = sizeof a;
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(s);
-    return ntohs(a.sin_port);
+    const bool bound = s >= 0 && ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+                       ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0;
+    if (s >= 0)
+        ::close(s);
+    return bound ? ntohs(a.sin_port) : 0;
 }
 
 class TznHostSession : public test::MailServerTest {
@@ -132,10 +133,10 @@ protected:
 };
 
 TEST_F(TznHostSession, StationSendsItsOutBoxAndPrintsTheLoggedLines) {
-    const std::string to = User(kReportsTo).Address;
+    const std::string to = "Office <" + User(kReportsTo).Address + ">";
     Empty(User(kReportsTo));
-    Settings(User(kStation), to, Env.SmtpPort);
-    ComposeReport(to);
+    Settings(User(kStation), User(kReportsTo).Address, Env.SmtpPort);
+    ComposeReport(User(kReportsTo).Address);
     HostConfig("station", "12", "");
 
     const test::ToolRun r = Host("send");
@@ -200,7 +201,9 @@ TEST_F(TznHostSession, OfficeTakesItsLetterImportsTheFileAndRepliesLeavingTheOff
 }
 
 TEST_F(TznHostSession, ASessionWhoseSmtpServerIsDownFailsAndKeepsTheLetter) {
-    Settings(User(kStation), User(kReportsTo).Address, ClosedPort());
+    const uint16_t closed = ClosedPort();
+    ASSERT_NE(closed, 0);
+    Settings(User(kStation), User(kReportsTo).Address, closed);
     ComposeReport(User(kReportsTo).Address);
     HostConfig("station", "12", "");
 
