@@ -17,7 +17,8 @@
 namespace tzn {
 namespace {
 
-// Mailboxes of this file (the tool tests use 6..8; 9..15 are free for others).
+// Mailboxes of this file (the tool tests use 6..8, the session tests 9..15, the host
+// process tests 16..18).
 constexpr size_t kSender = 0;
 constexpr size_t kPlainAndPipelined = 1;
 constexpr size_t kRefused = 2;

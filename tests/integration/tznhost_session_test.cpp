@@ -1,0 +1,223 @@
+// The host application run as a process against the real loopback Postfix and Dovecot: a
+// station's send-only session printed and logged, the office collecting its own letter (and
+// leaving one for "TZN-Officer") with the data file imported and a reply sent back, and a
+// session whose SMTP server is down.
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <regex>
+#include <sstream>
+
+#include "mail/message.h"
+#include "mail_server.h"
+#include "module/password.h"
+#include "platform/cp1251.h"
+#include "temp_root.h"
+#include "tool/tool_runner.h"
+
+namespace tzn {
+namespace {
+
+// Mailboxes of this file.
+constexpr size_t kStation = 16;   // the station's account; the office's reply arrives here
+constexpr size_t kOffice = 17;    // the office's mailbox, emptied by its session
+constexpr size_t kReportsTo = 18; // where the station's send-only session delivers
+
+const std::string kClosing(37, '=');
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);) {
+        if (!l.empty() && l.back() == '\r')
+            l.pop_back();
+        out.push_back(l);
+    }
+    return out;
+}
+
+std::vector<std::filesystem::path> Files(const std::filesystem::path& dir) {
+    std::vector<std::filesystem::path> out;
+    if (std::filesystem::is_directory(dir))
+        for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
+            if (e.is_regular_file())
+                out.push_back(e.path());
+    return out;
+}
+
+// A loopback port nothing listens on: bound, then released; 0 when none could be had.
+uint16_t ClosedPort() {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    const bool bound = s >= 0 && ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+                       ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0;
+    if (s >= 0)
+        ::close(s);
+    return bound ? ntohs(a.sin_port) : 0;
+}
+
+class TznHostSession : public test::MailServerTest {
+protected:
+    void SetUp() override {
+        test::MailServerTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        // The host suite's connection library, answering (by the environment tznhost gets)
+        // that the computer is online.
+        std::filesystem::create_directories(root.Path("C/PLAV"));
+        std::filesystem::copy_file(TZN_FAKE_CONNECT_INET, root.Path("C/PLAV/TZNConnectInet.so"));
+    }
+    // The module's settings: the session logs in as `account`; EMail is the other side.
+    void Settings(const test::MailUser& account, const std::string& email, uint16_t smtpPort) {
+        test::WriteFile(
+            root.Path("C/WINDOWS/cnf.INI"),
+            "[EMail]\r\nEMail=" + email + "\r\nSMTPHost=127.0.0.1\r\nPOP3Host=127.0.0.1" +
+                "\r\nSMTPPort=" + std::to_string(smtpPort) +
+                "\r\nPOP3Port=" + std::to_string(Env.Pop3Port) + "\r\nUserName=" + account.Login +
+                "\r\nPassword=" + EncodePassword(account.Login, account.Password) +
+                "\r\nReadTimeout=30\r\nConnectTimeout=10\r\n");
+    }
+    void HostConfig(const std::string& side, const std::string& code, const std::string& extra) {
+        test::WriteFile(root.Path("host.ini"), "[Host]\nSide=" + side + "\nStationCode=" + code +
+                                                   "\nDataFile=C:\\PLAV\\DATA\\tzn.dat\n"
+                                                   "ImportDir=import\n" +
+                                                   extra);
+    }
+    // A shell command line run in the root with TZN_ROOT set; standard error goes to a file.
+    test::ToolRun InRoot(const std::string& command) {
+        return test::RunCommand("cd " + test::ShellQuote(root.Dir().string()) +
+                                " && TZN_ROOT=" + test::ShellQuote(root.Dir().string()) +
+                                " TZN_FAKE_INET_Connect=1 " + command + " 2>stderr.txt");
+    }
+    test::ToolRun Host(const std::string& commands) {
+        return InRoot(test::ShellQuote(TZN_HOST_PATH) +
+                      " --config host.ini --headless --timeout 60 " + commands);
+    }
+    std::string Stderr() const { return test::ReadFile(root.Path("stderr.txt")); }
+    // The station's report letter to `to`, put into OutBox by the tool as an operator would.
+    void ComposeReport(const std::string& to) {
+        test::WriteFile(root.Path("report.zip"), "report data");
+        const test::ToolRun r =
+            InRoot(test::ToolCommand({"compose", "--station", "12", "--to-name", "Office", "--to",
+                                      to, "--attach", "report.zip"}));
+        ASSERT_EQ(r.status, 0) << r.out << Stderr();
+        ASSERT_EQ(Files(Box("OutBox")).size(), 1u);
+    }
+    std::filesystem::path Box(const std::string& folder) const {
+        return root.Path("C/PLAV/OFFICE/MAIL/" + folder);
+    }
+    // Puts a letter from station 12 into the office's mailbox.
+    void Deposit(const std::string& subject, const std::filesystem::path& attachment) {
+        TMxMessage m;
+        m.From().Name = "12";
+        m.From().Address = User(kStation).Address;
+        m.Recipients.SetEMailAddresses(User(kOffice).Address);
+        m.Subject = subject;
+        m.Body = {"data follows"};
+        m.MessageParts.AddAttachment(attachment.string());
+        TMxSMTP smtp;
+        ConfigureSmtp(smtp, User(kStation));
+        smtp.ConnectToServer();
+        smtp.SendMail(m);
+        smtp.CloseConnection();
+    }
+
+    test::TempRoot root;
+};
+
+TEST_F(TznHostSession, StationSendsItsOutBoxAndPrintsTheLoggedLines) {
+    const std::string to = "Office <" + User(kReportsTo).Address + ">";
+    Empty(User(kReportsTo));
+    Settings(User(kStation), User(kReportsTo).Address, Env.SmtpPort);
+    ComposeReport(User(kReportsTo).Address);
+    HostConfig("station", "12", "");
+
+    const test::ToolRun r = Host("send");
+    EXPECT_EQ(r.status, 0) << r.out << Stderr();
+    EXPECT_EQ(Lines(r.out),
+              (std::vector<std::string>{
+                  "Соединение с почтовым сервером...", "Соединение с SMTP сервером прошло удачно.",
+                  "Отправка почты - 1 писем в очереди.", "Отправка письма для " + to,
+                  "Отправлено письмо для " + to, "Завершение соединения с почтовым сервером...",
+                  "Соединение завершено. Отправлено 1 писем.", kClosing}))
+        << Stderr();
+    EXPECT_TRUE(Files(Box("OutBox")).empty());
+    EXPECT_EQ(Files(Box("Sent")).size(), 1u);
+    EXPECT_EQ(WaitForCount(User(kReportsTo), 1), 1);
+
+    // The file holds the same lines in CP1251, each after its date and time.
+    const std::vector<std::string> logged =
+        Lines(test::ReadFile(root.Path("LogFiles/TZNMail.log")));
+    ASSERT_EQ(logged.size(), 8u);
+    const std::regex stamped(R"(\d\d\.\d\d\.\d{4}, \d\d:\d\d:\d\d - .+)");
+    for (const std::string& l : logged)
+        EXPECT_TRUE(std::regex_match(l, stamped)) << l;
+    EXPECT_EQ(logged[2].substr(23), ru("Отправка почты - 1 писем в очереди."));
+}
+
+TEST_F(TznHostSession, OfficeTakesItsLetterImportsTheFileAndRepliesLeavingTheOfficersLetter) {
+    Empty(User(kOffice));
+    Empty(User(kStation));
+    std::string data;
+    for (int i = 0; i < 256; ++i)
+        data += static_cast<char>(i);
+    data += "\r\n.\r\nend\n"; // a lone dot and both line ends must survive the way
+    test::WriteFile(root.Path("send/sales.dat"), data);
+    test::WriteFile(root.Path("send/other.dat"), "for the officer");
+    Deposit("TZN-Office sales", root.Path("send/sales.dat"));
+    Deposit("TZN-Officer other", root.Path("send/other.dat"));
+    ASSERT_EQ(WaitForCount(User(kOffice), 2), 2);
+    test::WriteFile(root.Path("reply.txt"), "thank you");
+    Settings(User(kOffice), User(kStation).Address, Env.SmtpPort);
+    HostConfig("office", "Office", "ReplyFile=reply.txt\nCount=2\n");
+
+    const test::ToolRun r = Host("get");
+    EXPECT_EQ(r.status, 0) << r.out << Stderr();
+    EXPECT_NE(r.out.find("Получено письмо от: 12 <" + User(kStation).Address + ">\n"),
+              std::string::npos)
+        << r.out;
+
+    const auto imported = Files(root.Path("import/12"));
+    ASSERT_EQ(imported.size(), 1u) << r.out;
+    EXPECT_TRUE(
+        std::regex_match(imported[0].filename().string(), std::regex(R"(\d{8}-\d{6}-sales\.dat)")))
+        << imported[0];
+    EXPECT_EQ(test::ReadFile(imported[0]), data);
+    const auto inbox = Files(Box("InBox"));
+    ASSERT_EQ(inbox.size(), 1u);
+    EXPECT_NE(test::ReadFile(inbox[0]).find("TZN-Office sales"), std::string::npos);
+    // Only the officer's letter is left on the server.
+    EXPECT_EQ(Count(User(kOffice)), 1);
+    // The reply went out in the same session, to the address of the other side.
+    EXPECT_TRUE(Files(Box("OutBox")).empty()) << r.out;
+    EXPECT_EQ(WaitForCount(User(kStation), 1), 1) << r.out;
+}
+
+TEST_F(TznHostSession, ASessionWhoseSmtpServerIsDownFailsAndKeepsTheLetter) {
+    const uint16_t closed = ClosedPort();
+    ASSERT_NE(closed, 0);
+    Settings(User(kStation), User(kReportsTo).Address, closed);
+    ComposeReport(User(kReportsTo).Address);
+    HostConfig("station", "12", "");
+
+    const test::ToolRun r = Host("send");
+    EXPECT_EQ(r.status, 1) << r.out << Stderr();
+    bool reported = false;
+    for (const std::string& l : Lines(r.out))
+        reported = reported || l.rfind("Ошибка соединения с SMTP сервером: ", 0) == 0;
+    EXPECT_TRUE(reported) << r.out;
+    EXPECT_NE(Stderr().find("tznhost: send: the session reported an error"), std::string::npos)
+        << Stderr();
+    EXPECT_EQ(Files(Box("OutBox")).size(), 1u);
+    EXPECT_TRUE(Files(Box("Sent")).empty());
+}
+
+} // namespace
+} // namespace tzn
