@@ -73,7 +73,7 @@ protected:
                             "(run scripts/test, or scripts/mailserver start DIR and source "
                             "DIR/env)";
         ASSERT_GT(Env.Pop3Port, 0) << "TZN_POP3_PORT";
-        ASSERT_GE(Env.Users.size(), 20u) << "TZN_MAIL_USERS holds too few users";
+        ASSERT_GE(Env.Users.size(), 24u) << "TZN_MAIL_USERS holds too few users";
     }
 
     const MailUser& User(size_t i) const { return Env.Users.at(i); }

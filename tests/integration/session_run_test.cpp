@@ -40,6 +40,8 @@ constexpr size_t kRefusingSender = 12;
 constexpr size_t kRefusingTo = 13;
 constexpr size_t kWrongPassword = 14;
 constexpr size_t kSorted = 15;
+constexpr size_t kTlsSender = 21;
+constexpr size_t kTlsTo = 22;
 
 const std::string kClosing(37, '=');
 const std::string kStart = "======== Старт приема писем =========";
@@ -130,6 +132,8 @@ protected:
         settings.POP3Port = Env.Pop3Port;
         settings.SMTPPort = Env.SmtpPort;
         settings.ReadTimeout = 30;
+        // The server offers STARTTLS, so sessions run encrypted, trusting its own CA.
+        settings.CAFile = Env.CAFile;
         SetMailSettings(settings);
         CreateMailFolders(settings.MailDir);
         SetDataDir("C:\\DATA\\");
@@ -290,6 +294,7 @@ TEST_F(SessionRun, EmptyMailboxSendOnlyAndNoDoubleImportAfterACutBeforeQuit) {
     {
         QuitCutter cutter(Env.Pop3Port);
         settings.POP3Port = cutter.Port();
+        settings.POP3Security = "none"; // the cutter has to see the QUIT
         SetMailSettings(settings);
         test::RecordingWindow cut;
         TMailThread(0, cut.Window(), Context()).GetMail();
@@ -299,6 +304,7 @@ TEST_F(SessionRun, EmptyMailboxSendOnlyAndNoDoubleImportAfterACutBeforeQuit) {
     EXPECT_EQ(Count(box), 1);
 
     settings.POP3Port = Env.Pop3Port;
+    settings.POP3Security = "auto";
     SetMailSettings(settings);
     test::RecordingWindow again;
     TMailThread(0, again.Window(), Context()).GetMail();
@@ -382,6 +388,39 @@ TEST_F(SessionRun, SmtpServerDownAndPop3PasswordRefused) {
     EXPECT_EQ(lines[6].rfind(ru("Ошибка соединения с SMTP сервером: "), 0), 0u) << lines[6];
     EXPECT_NE(lines[6].find("refused"), std::string::npos) << lines[6];
     EXPECT_EQ(lines[7], kClosing);
+    EXPECT_EQ(Files(MailFolder::OutBox), 1u);
+}
+
+// Over TLS from the first byte the session logs its usual lines; a certificate the session
+// cannot trust is a connection error, and the letter stays for the next session.
+TEST_F(SessionRun, ImplicitTlsDeliveryAndAnUntrustedCertificate) {
+    const auto& to = User(kTlsTo);
+    Empty(to);
+    Account(User(kTlsSender));
+    settings.SMTPSecurity = "tls";
+    settings.SMTPPort = Env.SmtpsPort;
+    SetMailSettings(settings);
+    Outgoing(to.Address, "TZN-Office over TLS");
+    TMailThread(1, window.Window(), Context()).Execute();
+    EXPECT_EQ(window.Lines(), (std::vector<std::string>{
+                                  ru("Соединение с почтовым сервером..."),
+                                  ru("Соединение с SMTP сервером прошло удачно."),
+                                  ru("Отправка почты - 1 писем в очереди."),
+                                  ru("Отправка письма для ") + to.Address,
+                                  ru("Отправлено письмо для ") + to.Address,
+                                  ru("Завершение соединения с почтовым сервером..."),
+                                  ru("Соединение завершено. Отправлено 1 писем."), kClosing}));
+    EXPECT_EQ(WaitForCount(to, 1), 1);
+
+    settings.CAFile.clear(); // the system's store does not know the server's CA
+    SetMailSettings(settings);
+    Outgoing(to.Address, "TZN-Office stays");
+    test::RecordingWindow refused;
+    TMailThread(1, refused.Window(), Context()).Execute();
+    const auto lines = refused.Lines();
+    ASSERT_EQ(lines.size(), 3u) << ::testing::PrintToString(lines);
+    EXPECT_EQ(lines[1].rfind(ru("Ошибка соединения с SMTP сервером: "), 0), 0u) << lines[1];
+    EXPECT_NE(lines[1].find("certificate"), std::string::npos) << lines[1];
     EXPECT_EQ(Files(MailFolder::OutBox), 1u);
 }
 

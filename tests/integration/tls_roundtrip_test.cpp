@@ -21,8 +21,8 @@ namespace tzn {
 namespace {
 
 // Mailboxes of this file (mail_roundtrip_test uses 0..5, the tool tests 6..8).
-constexpr size_t kSender = 9;
-constexpr size_t kModes = 10;
+constexpr size_t kSender = 19;
+constexpr size_t kModes = 20;
 
 // Passes one connection between a client and the real server and keeps what the client
 // sent, as anyone on the path would see it.

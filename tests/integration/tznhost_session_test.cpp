@@ -82,7 +82,7 @@ protected:
                 "\r\nSMTPPort=" + std::to_string(smtpPort) +
                 "\r\nPOP3Port=" + std::to_string(Env.Pop3Port) + "\r\nUserName=" + account.Login +
                 "\r\nPassword=" + EncodePassword(account.Login, account.Password) +
-                "\r\nReadTimeout=30\r\nConnectTimeout=10\r\n");
+                "\r\nReadTimeout=30\r\nConnectTimeout=10\r\nCAFile=" + Env.CAFile + "\r\n");
     }
     void HostConfig(const std::string& side, const std::string& code, const std::string& extra) {
         test::WriteFile(root.Path("host.ini"), "[Host]\nSide=" + side + "\nStationCode=" + code +
