@@ -1,0 +1,144 @@
+// The session side of bench/office_session.py: one full office session (retrieval,
+// processing, storing, deletion; nothing to send) in a fresh mail root, with a host of its
+// own that copies every data file it is asked to import into OUTDIR and answers nothing.
+// Prints the session's time, the letters received, the files imported, the error lines of
+// the session log and the peak memory of the process (VmHWM, KiB).
+//
+//   bench_office_session ROOT OUTDIR
+// ROOT becomes TZN_ROOT and the current folder. Server and account: TZN_BENCH_HOST,
+// TZN_POP3_PORT, TZN_SMTP_PORT, TZN_BENCH_USER, TZN_BENCH_PASS. Both connections plain, as
+// the Python peer's.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "module/module_state.h"
+#include "module/settings.h"
+#include "platform/cp1251.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "session/mail_thread.h"
+#include "tznmail/host.h"
+
+namespace {
+
+std::string Env(const char* name, const char* fallback = "") {
+    const char* v = std::getenv(name);
+    return v && *v ? v : fallback;
+}
+
+// VmHWM counts from exec on, so a baseline run of the same program is comparable.
+long PeakKiB() {
+    std::FILE* f = std::fopen("/proc/self/status", "r");
+    if (!f)
+        return -1;
+    char line[256];
+    long kib = -1;
+    while (std::fgets(line, sizeof line, f))
+        if (std::sscanf(line, "VmHWM: %ld", &kib) == 1)
+            break;
+    std::fclose(f);
+    return kib;
+}
+
+// The office's host as far as a receiving session needs it: imports are copies.
+class BenchHost final : public tzn::THostServices {
+public:
+    explicit BenchHost(std::filesystem::path out) : FOut(std::move(out)) {}
+
+    int GetCount() override { return 1; }
+    std::string GetStationCode() override { return "Office"; }
+    std::string GetDataFileName() override { return "C:\\DATA\\office.dat"; }
+    std::string ImportDataFile(const std::string& fileName) override {
+        std::filesystem::copy_file(tzn::NativePath(fileName), FOut / tzn::ExtractFileName(fileName),
+                                   std::filesystem::copy_options::overwrite_existing);
+        ++Imported;
+        return {};
+    }
+    std::string MakeStationRequestFile(const std::string&) override { return {}; }
+    std::string ImportDataFileFrom(const std::string&, const std::string& fileName) override {
+        return ImportDataFile(fileName);
+    }
+    tzn::THostMenuItem* GetMainMenuItems() override { return nullptr; }
+    tzn::THostMenuItem* NewMenuItem(tzn::THostMenuItem*, int) override { return nullptr; }
+    tzn::THostVariant GetParamValue(int, int) override { return {}; }
+    std::optional<tzn::THostStation> GetStation(int) override { return std::nullopt; }
+    std::string PrepareExportData(int, const std::string&) override { return {}; }
+
+    int Imported = 0;
+
+private:
+    std::filesystem::path FOut;
+};
+
+int Run(const std::filesystem::path& root, const std::filesystem::path& out) {
+    ::setenv("TZN_ROOT", root.c_str(), 1);
+    std::filesystem::current_path(root);
+    std::filesystem::create_directories("LogFiles");
+    std::filesystem::create_directories(out);
+
+    tzn::MailSettings s;
+    s.MailDir = "C:\\MAIL\\";
+    s.IsSaveInMail = true;
+    s.POP3Host = s.SMTPHost = Env("TZN_BENCH_HOST", "127.0.0.1");
+    s.POP3Port = std::atoi(Env("TZN_POP3_PORT", "2110").c_str());
+    s.SMTPPort = std::atoi(Env("TZN_SMTP_PORT", "2525").c_str());
+    s.POP3Security = s.SMTPSecurity = "none";
+    s.UserName = Env("TZN_BENCH_USER");
+    s.Password = Env("TZN_BENCH_PASS");
+    s.ReadTimeout = 120;
+    tzn::SetMailSettings(s);
+    tzn::CreateMailFolders(s.MailDir);
+    tzn::SetDataDir("C:\\DATA\\");
+    if (!tzn::ForceDirectories(tzn::DataDir()))
+        throw std::runtime_error("cannot create the data folder");
+    tzn::SetModuleMode(1);
+    tzn::SetStationCode("Office");
+    BenchHost host(out);
+    tzn::SetHost(&host);
+
+    int received = 0;
+    int errors = 0;
+    const std::string receivedLine = tzn::ru("Получено письмо от: ");
+    const std::string errorWord = tzn::ru("Ошибка");
+    tzn::TMailWindow window;
+    window.Send = [&](unsigned msg, uintptr_t, intptr_t lParam, bool) -> intptr_t {
+        if (msg != tzn::WM_MAIL_LOG)
+            return 1;
+        const std::string line = reinterpret_cast<const char*>(lParam);
+        received += line.rfind(receivedLine, 0) == 0;
+        if (line.find(errorWord) != std::string::npos) {
+            ++errors;
+            std::fprintf(stderr, "%s\n", line.c_str());
+        }
+        return 1;
+    };
+    tzn::TSessionContext context = tzn::TSessionContext::FromModule();
+    context.ConnectNetwork = [] { return true; };
+
+    const auto start = std::chrono::steady_clock::now();
+    tzn::TMailThread(0, window, context).Execute();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    tzn::SetHost(nullptr);
+    std::printf("%.6f %d %d %d %ld\n", seconds, received, host.Imported, errors, PeakKiB());
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: bench_office_session ROOT OUTDIR\n");
+        return 2;
+    }
+    try {
+        return Run(std::filesystem::absolute(argv[1]), std::filesystem::absolute(argv[2]));
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench_office_session: %s\n", e.what());
+        return 1;
+    }
+}
