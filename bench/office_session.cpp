@@ -75,6 +75,7 @@ private:
 };
 
 int Run(const std::filesystem::path& root, const std::filesystem::path& out) {
+    std::filesystem::create_directories(root);
     ::setenv("TZN_ROOT", root.c_str(), 1);
     std::filesystem::current_path(root);
     std::filesystem::create_directories("LogFiles");
