@@ -109,7 +109,9 @@ int Run(const std::filesystem::path& root, const std::filesystem::path& out) {
     window.Send = [&](unsigned msg, uintptr_t, intptr_t lParam, bool) -> intptr_t {
         if (msg != tzn::WM_MAIL_LOG)
             return 1;
-        const std::string line = reinterpret_cast<const char*>(lParam);
+        // The log line travels as the message's lParam, as to the real window.
+        const std::string line =
+            reinterpret_cast<const char*>(lParam); // NOLINT(performance-no-int-to-ptr)
         received += line.rfind(receivedLine, 0) == 0;
         if (line.find(errorWord) != std::string::npos) {
             ++errors;
