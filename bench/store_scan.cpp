@@ -136,7 +136,8 @@ std::string PeerScript() {
 
 void PythonBenchmark(benchmark::State& state) {
     for (auto _ : state) {
-        const std::string cmd = "python3 '" + PeerScript() + "' '" + BenchBig.inbox.string() + "' 3";
+        const std::string cmd =
+            "python3 '" + PeerScript() + "' '" + BenchBig.inbox.string() + "' 3";
         FILE* p = ::popen(cmd.c_str(), "r");
         double secs = 0;
         long long perLetter = 0;

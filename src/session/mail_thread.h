@@ -99,6 +99,10 @@ private:
     bool ConnectRetrieval(TMxPOP3& pop, const MailSettings& settings);
     // The lines of a reached mailbox; its letter count.
     int CheckMailbox(TMxPOP3& pop);
+    // Downloads one letter with its gauge messages and lines; false when the server's answer
+    // was not a letter (it stays on the server); a broken download raises.
+    bool DownloadLetter(TMxPOP3& pop, TMailboxJournal& journal, int msgNum, int64_t size,
+                        TMxMessage& letter);
     std::string SubjectTagCode() const { return FContext.StationCode; }
     void RecodeHeaders(TMxMessage& letter);
     static void TakeBodyFromTextParts(TMxMessage& letter);

@@ -59,24 +59,8 @@ bool TMailThread::GetMail() {
                         AddSessionLog(ru("определение размера письма пропущено"));
                     }
                     TMxMessage letter;
-                    BeginTransfer(kMailDirectionReceiving, size, false);
-                    bool fetched = false;
-                    try {
-                        fetched = pop.FetchMessage(i, letter);
-                    } catch (const std::exception& e) {
-                        const std::string line =
-                            ru("Ошибка получения письма (данные повреждены): ") + e.what();
-                        AddSessionLog(line);
-                        throw std::runtime_error(line);
-                    }
-                    if (!fetched) {
-                        AddSessionLog(ru("Письмо НЕ считано"));
-                        EndTransfer(size, false);
-                        journal.Missed();
+                    if (!DownloadLetter(pop, journal, i, size, letter))
                         continue;
-                    }
-                    EndTransfer(size, false);
-                    AddSessionLog(ru("Получено письмо от: ") + letter.From().Text());
                     ++received;
                     std::string key;
                     if (!FirstImport(pop, journal, i, letter, size, true, key))

@@ -83,6 +83,28 @@ int TMailThread::CheckMailbox(TMxPOP3& pop) {
     return count;
 }
 
+bool TMailThread::DownloadLetter(TMxPOP3& pop, TMailboxJournal& journal, int msgNum, int64_t size,
+                                 TMxMessage& letter) {
+    BeginTransfer(kMailDirectionReceiving, size, false);
+    bool fetched = false;
+    try {
+        fetched = pop.FetchMessage(msgNum, letter);
+    } catch (const std::exception& e) {
+        const std::string line = ru("Ошибка получения письма (данные повреждены): ") + e.what();
+        AddSessionLog(line);
+        throw std::runtime_error(line);
+    }
+    if (!fetched) {
+        AddSessionLog(ru("Письмо НЕ считано"));
+        EndTransfer(size, false);
+        journal.Missed();
+        return false;
+    }
+    EndTransfer(size, false);
+    AddSessionLog(ru("Получено письмо от: ") + letter.From().Text());
+    return true;
+}
+
 void TMailThread::ProcessLetter(TMxMessage& letter) {
     ProcessReceivedLetter(letter, WindowServices());
 }

@@ -85,24 +85,8 @@ bool TMailThread::GetMailSorted() {
                         size = kUnqueriedLetterSize;
                         AddSessionLog(ru("определение размера письма пропущено"));
                     }
-                    BeginTransfer(kMailDirectionReceiving, size, false);
-                    bool fetched = false;
-                    try {
-                        fetched = pop.FetchMessage(msgNum, letter);
-                    } catch (const std::exception& e) {
-                        const std::string line =
-                            ru("Ошибка получения письма (данные повреждены): ") + e.what();
-                        AddSessionLog(line);
-                        throw std::runtime_error(line);
-                    }
-                    if (!fetched) {
-                        AddSessionLog(ru("Письмо НЕ считано"));
-                        EndTransfer(size, false);
-                        journal.Missed();
+                    if (!DownloadLetter(pop, journal, msgNum, size, letter))
                         continue;
-                    }
-                    EndTransfer(size, false);
-                    AddSessionLog(ru("Получено письмо от: ") + letter.From().Text());
                     ++received;
                     std::string key;
                     if (!FirstImport(pop, journal, msgNum, letter, size, sizeKnown, key))
