@@ -5,6 +5,8 @@
 #include "temp_root.h"
 #include "tznmail/host.h"
 
+#include "qt_environment.h"
+
 #include <QApplication>
 #include <QWidget>
 
@@ -51,22 +53,7 @@ std::vector<std::filesystem::path> FilesIn(const std::filesystem::path& dir) {
     return out;
 }
 
-// The host's window thread runs a Qt application, as a real host's does.
-class QtHostEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        FApp = std::make_unique<QApplication>(FArgc, FArgv);
-    }
-    void TearDown() override { FApp.reset(); }
-
-private:
-    int FArgc = 1;
-    char FName[8] = "tzntest";
-    char* FArgv[2] = {FName, nullptr};
-    std::unique_ptr<QApplication> FApp;
-};
-const auto* const QtHost = ::testing::AddGlobalTestEnvironment(new QtHostEnvironment);
+const auto* const QtHost = ::testing::AddGlobalTestEnvironment(new test::QtEnvironment);
 
 // The session log's lines (without their time stamps) once `count` sessions have closed,
 // processing the window thread's events meanwhile as a host's message loop does.

@@ -4,6 +4,8 @@
 #include "platform/message_loop.h"
 #include "ui/mail_form.h"
 
+#include "qt_environment.h"
+
 #include <QApplication>
 #include <gtest/gtest.h>
 
@@ -13,21 +15,7 @@
 namespace tzn {
 namespace {
 
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        FApp = std::make_unique<QApplication>(FArgc, FArgv);
-    }
-    void TearDown() override { FApp.reset(); }
-
-private:
-    int FArgc = 1;
-    char FName[8] = "tzntest";
-    char* FArgv[2] = {FName, nullptr};
-    std::unique_ptr<QApplication> FApp;
-};
-const auto* const Qt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+const auto* const Qt = ::testing::AddGlobalTestEnvironment(new test::QtEnvironment);
 
 class NoComponent : public TMxComponent {};
 

@@ -1,0 +1,28 @@
+// The host's window thread runs a Qt application, as a real host's does: tests that create
+// windows or load the plug-in register this environment once (offscreen, no display needed).
+#pragma once
+
+#include <QApplication>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+
+namespace tzn::test {
+
+class QtEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        FApp = std::make_unique<QApplication>(FArgc, FArgv);
+    }
+    void TearDown() override { FApp.reset(); }
+
+private:
+    int FArgc = 1;
+    char FName[8] = "tzntest";
+    char* FArgv[2] = {FName, nullptr};
+    std::unique_ptr<QApplication> FApp;
+};
+
+} // namespace tzn::test
