@@ -109,6 +109,9 @@ public:
     explicit TMessageReceiver(std::shared_ptr<TWindowCore> core) : FCore(std::move(core)) {}
 
     bool event(QEvent* e) override {
+        // The sender built and queued the event under the core's lock; taking it here makes
+        // that hand-over visible to thread checkers, which cannot see Qt's own queue locking.
+        { std::lock_guard<std::mutex> lock(FCore->Mutex); }
         if (e->type() != MessageEventType)
             return QObject::event(e);
         auto* m = static_cast<TMessageEvent*>(e);
