@@ -9,6 +9,8 @@
 // Server and account: TZN_BENCH_HOST, TZN_SMTP_PORT, TZN_POP3_PORT, TZN_BENCH_USER,
 // TZN_BENCH_PASS, TZN_BENCH_TO. With TZN_BENCH_TLS=1 both clients speak TLS from the first
 // byte to TZN_SMTPS_PORT / TZN_POP3S_PORT, trusting TZN_CA_FILE.
+#include "bench_util.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -18,27 +20,10 @@
 #include "mail/pop3.h"
 #include "mail/smtp.h"
 
+using tzn::bench::Env;
+using tzn::bench::PeakKiB;
+
 namespace {
-
-std::string Env(const char* name, const char* fallback = "") {
-    const char* v = std::getenv(name);
-    return v && *v ? v : fallback;
-}
-
-// Peak resident memory of this process image in KiB (VmHWM: counted from exec on, unlike the
-// rusage maximum, which also holds the parent's size at fork).
-long PeakKiB() {
-    std::FILE* f = std::fopen("/proc/self/status", "r");
-    if (!f)
-        return -1;
-    char line[256];
-    long kib = -1;
-    while (std::fgets(line, sizeof line, f))
-        if (std::sscanf(line, "VmHWM: %ld", &kib) == 1)
-            break;
-    std::fclose(f);
-    return kib;
-}
 
 // Implicit TLS when asked for; returns the port to use.
 template <typename Client>

@@ -8,6 +8,8 @@
 // ROOT becomes TZN_ROOT and the current folder. Server and account: TZN_BENCH_HOST,
 // TZN_POP3_PORT, TZN_SMTP_PORT, TZN_BENCH_USER, TZN_BENCH_PASS. Both connections plain, as
 // the Python peer's.
+#include "bench_util.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -23,26 +25,10 @@
 #include "session/mail_thread.h"
 #include "tznmail/host.h"
 
+using tzn::bench::Env;
+using tzn::bench::PeakKiB;
+
 namespace {
-
-std::string Env(const char* name, const char* fallback = "") {
-    const char* v = std::getenv(name);
-    return v && *v ? v : fallback;
-}
-
-// VmHWM counts from exec on, so a baseline run of the same program is comparable.
-long PeakKiB() {
-    std::FILE* f = std::fopen("/proc/self/status", "r");
-    if (!f)
-        return -1;
-    char line[256];
-    long kib = -1;
-    while (std::fgets(line, sizeof line, f))
-        if (std::sscanf(line, "VmHWM: %ld", &kib) == 1)
-            break;
-    std::fclose(f);
-    return kib;
-}
 
 // The office's host as far as a receiving session needs it: imports are copies.
 class BenchHost final : public tzn::THostServices {
