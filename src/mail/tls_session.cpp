@@ -207,12 +207,7 @@ int TMxTLSSession::Handshake() {
     RaiseFailure(err, "handshake");
 }
 
-int TMxTLSSession::Read(char* buffer, int size) {
-    ERR_clear_error();
-    errno = 0;
-    size_t got = 0;
-    if (SSL_read_ex(FImpl->Ssl, buffer, static_cast<size_t>(size), &got) == 1)
-        return static_cast<int>(got);
+int TMxTLSSession::Unfinished(const char* what) {
     const int err = SSL_get_error(FImpl->Ssl, 0);
     switch (err) {
     case SSL_ERROR_WANT_READ:
@@ -222,8 +217,17 @@ int TMxTLSSession::Read(char* buffer, int size) {
     case SSL_ERROR_ZERO_RETURN:
         return 0;
     default:
-        RaiseFailure(err, "read");
+        RaiseFailure(err, what);
     }
+}
+
+int TMxTLSSession::Read(char* buffer, int size) {
+    ERR_clear_error();
+    errno = 0;
+    size_t got = 0;
+    if (SSL_read_ex(FImpl->Ssl, buffer, static_cast<size_t>(size), &got) == 1)
+        return static_cast<int>(got);
+    return Unfinished("read");
 }
 
 long TMxTLSSession::Write(const char* data, size_t size) {
@@ -232,17 +236,7 @@ long TMxTLSSession::Write(const char* data, size_t size) {
     size_t done = 0;
     if (SSL_write_ex(FImpl->Ssl, data, size, &done) == 1)
         return static_cast<long>(done);
-    const int err = SSL_get_error(FImpl->Ssl, 0);
-    switch (err) {
-    case SSL_ERROR_WANT_READ:
-        return kWantRead;
-    case SSL_ERROR_WANT_WRITE:
-        return kWantWrite;
-    case SSL_ERROR_ZERO_RETURN:
-        return 0;
-    default:
-        RaiseFailure(err, "write");
-    }
+    return Unfinished("write");
 }
 
 void TMxTLSSession::Shutdown() {

@@ -39,6 +39,9 @@ public:
 
 private:
     [[noreturn]] void RaiseFailure(int sslError, const char* what);
+    // What a read or write that did not complete means: kWantRead, kWantWrite, 0 for the
+    // peer's close_notify; anything else raises.
+    int Unfinished(const char* what);
 
     struct Impl;
     std::unique_ptr<Impl> FImpl;
