@@ -8,6 +8,8 @@
 #include "qt_environment.h"
 
 #include <QApplication>
+#include <QPushButton>
+#include <QTimer>
 #include <QWidget>
 
 #include <algorithm>
@@ -54,6 +56,18 @@ std::vector<std::filesystem::path> FilesIn(const std::filesystem::path& dir) {
 }
 
 const auto* const QtHost = ::testing::AddGlobalTestEnvironment(new test::QtEnvironment);
+
+// The settings dialog is modal: once its event loop runs, this cancels it and counts it.
+void CancelSettingsDialog(int& answered) {
+    QTimer::singleShot(0, [&answered] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->objectName() == "ConfigForm" && w->isVisible())
+                if (auto* cancel = w->findChild<QPushButton*>("CancelBtn")) {
+                    cancel->click();
+                    ++answered;
+                }
+    });
+}
 
 // The session log's lines (without their time stamps) once `count` sessions have closed,
 // processing the window thread's events meanwhile as a host's message loop does.
@@ -221,7 +235,11 @@ TEST_F(PluginTest, VersionAndTheInertExports) {
     plugin.Get<TznVoidFn>("WaitDial")();
     plugin.Get<TznVoidFn>("HangUp")();
     plugin.Get<TznVoidFn>("GetParam")();
+    // Config shows the settings dialog modally, also before Load.
+    int answered = 0;
+    CancelSettingsDialog(answered);
     EXPECT_EQ(plugin.Get<TznConfigFn>("Config")(), 0);
+    EXPECT_EQ(answered, 1);
 }
 
 // Every command of both sides while loaded, with settings that let letters be stored: each
@@ -305,9 +323,14 @@ TEST_F(PluginCommandsTest, OfficeSideRequestCommandsReachTheHostAndStoreLetters)
                   "Электронная почта", "Получить почту", "Отправить почту", "Создать письмо-запрос",
                   "Создать письмо-запрос для всех АЗС", "Электронная почта "}));
 
-    // The settings dialog does not exist yet: its command is inert.
+    // The settings command opens the dialog; cancelled, it changes nothing.
+    const std::string settings = test::ReadFile(root.Path("C/WINDOWS/cnf.INI"));
+    int answered = 0;
+    CancelSettingsDialog(answered);
     Click("Электронная почта ");
+    EXPECT_EQ(answered, 1);
     ExpectNothingDone("settings");
+    EXPECT_EQ(test::ReadFile(root.Path("C/WINDOWS/cnf.INI")), settings);
     ExpectSessionCommands();
 
     Click("Создать письмо-запрос");
@@ -340,13 +363,16 @@ TEST_F(PluginCommandsTest, StationSideCommandsReachTheMailboxAndTheSession) {
     ASSERT_EQ(CaptionsOf(handled),
               (std::vector<std::string>{"Электронная почта", "Получить почту", "Отправить почту",
                                         "Создать письмо-отчет", "Электронная почта "}));
-    // No report preparation or settings dialog exists yet: their commands are inert, and
-    // the settings file is left alone.
+    // No report preparation exists yet: its command is inert. The settings command opens the
+    // dialog (through the mailbox window's command); cancelled, it leaves the file alone.
     const std::string settings = test::ReadFile(root.Path("C/WINDOWS/cnf.INI"));
-    for (const char* caption : {"Создать письмо-отчет", "Электронная почта "}) {
-        Click(caption);
-        ExpectNothingDone(caption);
-    }
+    Click("Создать письмо-отчет");
+    ExpectNothingDone("Создать письмо-отчет");
+    int answered = 0;
+    CancelSettingsDialog(answered);
+    Click("Электронная почта ");
+    EXPECT_EQ(answered, 1);
+    ExpectNothingDone("settings");
     EXPECT_EQ(test::ReadFile(root.Path("C/WINDOWS/cnf.INI")), settings);
     ExpectSessionCommands();
 
