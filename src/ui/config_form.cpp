@@ -518,7 +518,12 @@ void TConfigForm::FormShow() {
 
 void TConfigForm::FillControls() {
     Controls& c = *FC;
-    ReloadConnectionSettings();
+    try {
+        ReloadConnectionSettings();
+    } catch (...) {
+        // The controls still show the settings in memory: left empty, an apply would write
+        // blanks over them.
+    }
     const MailSettings s = MailSettingsSnapshot();
 
     c.cbUseDefaultConn->setChecked(s.UseDefautConnection);

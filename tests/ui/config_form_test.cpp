@@ -361,5 +361,17 @@ TEST_F(ConfigFormTest, FolderButtonCancelAndAFailedApplyLoseNothing) {
     EXPECT_EQ(MailSettingsSnapshot().SMTPHost, "old");
 }
 
+TEST_F(ConfigFormTest, AnUnreadableFileStillShowsTheSettingsInMemory) {
+    MailSettings s;
+    s.SMTPHost = "smtp.example.test";
+    s.IntLogin = "dialer";
+    SetMailSettings(s);
+    std::filesystem::create_directories(root.Path("C/WINDOWS/cnf.INI"));
+    TConfigForm form;
+    form.FormShow();
+    EXPECT_EQ(Find<QLineEdit>(form, "edSMTPHost")->text(), "smtp.example.test");
+    EXPECT_EQ(Find<QLineEdit>(form, "edIntLogin")->text(), "dialer");
+}
+
 } // namespace
 } // namespace tzn
