@@ -19,6 +19,7 @@ struct Command {
     std::string name;  // second word, or empty for one-word commands ("check")
     std::string usage; // one line for the help text
     CommandFn run;     // receives the words after the command's name
+    std::string example; // one whole command line for the help text
 };
 
 void RegisterCommand(Command cmd);
