@@ -22,9 +22,9 @@ int RunDesktop(TConfigHost& host, const TDesktopOptions& options, std::ostream& 
     // The plug-in's mailbox window has no owner: closing it must not end the host.
     QApplication::setQuitOnLastWindowClosed(false);
     const std::string side = host.Config().Mode == 0 ? "АЗС " : "Офис ";
-    THostMainWindow window(host.MainMenu(),
-                           QString::fromStdString("tznhost: " + side +
-                                                  Utf8FromCp1251(host.Config().StationCode)));
+    THostMainWindow window(
+        host.MainMenu(),
+        QString::fromStdString("tznhost: " + side + Utf8FromCp1251(host.Config().StationCode)));
     window.show();
 
     int status = 0;

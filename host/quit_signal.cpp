@@ -31,8 +31,8 @@ void QuitOnTerminationSignals() {
     if (::pipe2(WakePipe, O_CLOEXEC | O_NONBLOCK) != 0)
         throw std::runtime_error(std::string("cannot create the signal pipe: ") +
                                  std::strerror(errno));
-    auto* notifier = new QSocketNotifier(WakePipe[0], QSocketNotifier::Read,
-                                         QCoreApplication::instance());
+    auto* notifier =
+        new QSocketNotifier(WakePipe[0], QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(notifier, &QSocketNotifier::activated, [] {
         char buffer[16];
         while (::read(WakePipe[0], buffer, sizeof buffer) > 0) {

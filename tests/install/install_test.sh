@@ -20,7 +20,7 @@ check_host() {
     --headless version menu 2>&1) || fail "$what: tznhost did not load its plug-in: $out"
   grep -q '^8\.01 ' <<<"$out" || fail "$what: no version from the plug-in: $out"
   grep -q 'Получить почту' <<<"$out" || fail "$what: no menu commands: $out"
-  echo "ok: $what tznhost loads the plug-in beside it"
+  echo "ok: $what tznhost finds and loads its plug-in"
 }
 
 # 1. cmake --install into a prefix of its own.
