@@ -28,22 +28,26 @@ int RunDesktop(TConfigHost& host, const TDesktopOptions& options, std::ostream& 
     window.show();
 
     int status = 0;
-    auto quitLater = [&options] {
+    QTimer quitTimer, shotTimer;
+    quitTimer.setSingleShot(true);
+    shotTimer.setSingleShot(true);
+    QObject::connect(&quitTimer, &QTimer::timeout, qApp, &QApplication::quit);
+    auto quitLater = [&] {
         if (options.QuitAfter)
-            QTimer::singleShot(*options.QuitAfter, qApp, &QApplication::quit);
+            quitTimer.start(*options.QuitAfter);
     };
-    if (options.Screenshot.empty()) {
+    QObject::connect(&shotTimer, &QTimer::timeout, &window, [&] {
+        if (!window.SaveScreenshot(QString::fromStdString(options.Screenshot.string()))) {
+            err << "tznhost: cannot save the screenshot " << options.Screenshot.string()
+                << std::endl;
+            status = 1;
+        }
         quitLater();
-    } else {
-        QTimer::singleShot(kPaintDelay, &window, [&] {
-            if (!window.SaveScreenshot(QString::fromStdString(options.Screenshot.string()))) {
-                err << "tznhost: cannot save the screenshot " << options.Screenshot.string()
-                    << std::endl;
-                status = 1;
-            }
-            quitLater();
-        });
-    }
+    });
+    if (options.Screenshot.empty())
+        quitLater();
+    else
+        shotTimer.start(kPaintDelay);
     QApplication::exec();
     return status;
 }

@@ -130,7 +130,7 @@ protected:
     test::ToolRun Shell(const std::string& script) {
         return RunCommand("cd " + ShellQuote(root.Dir().string()) +
                           " && export TZN_ROOT=" + ShellQuote(root.Dir().string()) +
-                          " HOST=" + ShellQuote(TZN_HOST_PATH) + " && " + script + " 2>&1");
+                          " HOST=" + ShellQuote(TZN_HOST_PATH) + " && { " + script + "; } 2>&1");
     }
     TempRoot root;
 };
