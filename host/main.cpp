@@ -1,8 +1,8 @@
 // tznhost: a host application for the TZNMail plug-in.
 #include "host/config_host.h"
+#include "host/desktop.h"
 #include "host/headless.h"
 #include "host/host_config.h"
-#include "host/main_window.h"
 #include "host/plugin_library.h"
 #include "platform/cp1251.h"
 #include "platform/files.h"
@@ -21,12 +21,15 @@
 namespace {
 
 constexpr const char* kUsage =
-    R"(Usage: tznhost --config FILE [--plugin FILE] [--headless [--timeout S] [--start-timeout S]
-               COMMAND...]
+    R"(Usage: tznhost --config FILE [--plugin FILE] [--quit-after MS] [--screenshot PNG]
+       tznhost --config FILE [--plugin FILE] --headless [--timeout S] [--start-timeout S]
+               COMMAND...
 
-Loads the TZNMail plug-in (default: libtznmail.so beside tznhost) like the back-office
-application does, answering its questions from the configuration FILE (INI, UTF-8; see the
-README). Without --headless it shows a main window with the plug-in's menu commands.
+Loads the TZNMail plug-in (default: libtznmail.so beside tznhost, else in ../lib) like the
+back-office application does, answering its questions from the configuration FILE (INI,
+UTF-8; see the README). Without --headless it shows its main window, whose menu holds the
+plug-in's commands (the mailbox window opens from them); closing it, SIGTERM or Ctrl-C
+unloads the plug-in, waiting for a running session, and ends the host.
 
 Headless commands, run in order (a failing one ends the run):
   get      clicks the plug-in's "Получить почту" menu command and follows the session
@@ -38,8 +41,18 @@ A session is followed in LogFiles/TZNMail.log below the working folder (created 
 missing), and each of its lines is printed as it is logged, until the closing line.
 
 Options:
+  --quit-after MS    desktop: close by itself MS milliseconds after the window is shown
+  --screenshot PNG   desktop: save a picture of the main window once it is shown
   --timeout S        give up on a session after S seconds (default 600)
   --start-timeout S  a session that logs nothing within S seconds did not start (default 10)
+
+Examples:
+  tznhost --config office.ini                     the office's window; mail from its menu
+  tznhost --config office.ini --quit-after 5000 --screenshot office.png
+  tznhost --config azs12.ini --headless get       collect letters, process, send replies
+  tznhost --config azs12.ini --headless send      deliver OutBox only
+  tznhost --config azs12.ini --headless auto      the session AutoSendMail starts
+  tznhost --config azs12.ini --headless menu version
 
 Exit status: 0 every command succeeded and no session line began with "Ошибка"; 1 a session
 failed, did not start or did not end, or the plug-in's Load failed; 2 a bad command line,
@@ -50,6 +63,7 @@ struct TCommandLine {
     std::filesystem::path Config, Plugin;
     bool Headless = false, Help = false;
     tzn::THeadlessOptions Options;
+    tzn::TDesktopOptions Desktop;
     std::vector<std::string> Commands;
 };
 
@@ -58,12 +72,20 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-std::chrono::seconds Seconds(const std::string& option, const std::string& value) {
+int PositiveNumber(const std::string& option, const std::string& value, const char* unit) {
     int n = 0;
     const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
     if (value.empty() || ec != std::errc() || end != value.data() + value.size() || n <= 0)
-        throw TUsageError(option + ": \"" + value + "\" is not a positive number of seconds");
-    return std::chrono::seconds(n);
+        throw TUsageError(option + ": \"" + value + "\" is not a positive number of " + unit);
+    return n;
+}
+
+std::chrono::seconds Seconds(const std::string& option, const std::string& value) {
+    return std::chrono::seconds(PositiveNumber(option, value, "seconds"));
+}
+
+std::chrono::milliseconds Milliseconds(const std::string& option, const std::string& value) {
+    return std::chrono::milliseconds(PositiveNumber(option, value, "milliseconds"));
 }
 
 TCommandLine ParseCommandLine(int argc, char** argv) {
@@ -87,6 +109,10 @@ TCommandLine ParseCommandLine(int argc, char** argv) {
             c.Options.Timeout = Seconds(a, value());
         else if (a == "--start-timeout")
             c.Options.StartTimeout = Seconds(a, value());
+        else if (a == "--quit-after")
+            c.Desktop.QuitAfter = Milliseconds(a, value());
+        else if (a == "--screenshot")
+            c.Desktop.Screenshot = value();
         else if (tzn::IsHeadlessCommand(a))
             c.Commands.push_back(a);
         else
@@ -98,6 +124,8 @@ TCommandLine ParseCommandLine(int argc, char** argv) {
         throw TUsageError("--config FILE is required");
     if (!c.Headless && !c.Commands.empty())
         throw TUsageError("commands run only with --headless");
+    if (c.Headless && (c.Desktop.QuitAfter || !c.Desktop.Screenshot.empty()))
+        throw TUsageError("--quit-after and --screenshot belong to the desktop mode");
     if (c.Headless && c.Commands.empty())
         throw TUsageError("--headless needs at least one command");
     if (c.Plugin.empty())
@@ -148,13 +176,7 @@ int Run(int argc, char** argv) {
         status =
             tzn::RunHeadlessCommands(exports, *host, cl.Commands, cl.Options, std::cout, std::cerr);
     } else {
-        const std::string side = host->Config().Mode == 0 ? "АЗС " : "Офис ";
-        tzn::THostMainWindow window(
-            host->MainMenu(),
-            QString::fromStdString("tznhost: " + side +
-                                   tzn::Utf8FromCp1251(host->Config().StationCode)));
-        window.show();
-        QApplication::exec();
+        status = tzn::RunDesktop(*host, cl.Desktop, std::cerr);
     }
     exports.UnLoad();
     return status;

@@ -4,9 +4,13 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPixmap>
+#include <QScreen>
 
 namespace tzn {
 namespace {
@@ -34,8 +38,8 @@ void AddItems(QMenu* menu, const TMenuNode& node) {
 THostMainWindow::THostMainWindow(const TMenuNode& menu, const QString& title) {
     setWindowTitle(title);
     QMenu* file = menuBar()->addMenu(QString::fromUtf8("&Файл"));
-    QObject::connect(file->addAction(QString::fromUtf8("Выход")), &QAction::triggered, qApp,
-                     &QApplication::quit);
+    QObject::connect(file->addAction(QString::fromUtf8("Выход")), &QAction::triggered, this,
+                     &QWidget::close);
     for (int i = 0; i < menu.Count(); ++i) {
         TMenuNode* top = menu.Child(i);
         if (top->Count() > 0)
@@ -44,8 +48,27 @@ THostMainWindow::THostMainWindow(const TMenuNode& menu, const QString& title) {
             QObject::connect(menuBar()->addAction(Caption(*top)), &QAction::triggered,
                              [top] { top->Click(); });
     }
-    setCentralWidget(new QLabel(title, this));
+    auto* label = new QLabel(title, this);
+    label->setAlignment(Qt::AlignCenter);
+    label->setStyleSheet("font-size: 18pt;");
+    setCentralWidget(label);
     resize(640, 400);
+}
+
+bool THostMainWindow::SaveScreenshot(const QString& file) {
+    QPixmap shot;
+    // Offscreen there is no screen content to read back; the window then draws itself.
+    if (QGuiApplication::platformName() != "offscreen")
+        if (QScreen* s = screen())
+            shot = s->grabWindow(winId());
+    if (shot.isNull())
+        shot = grab();
+    return !shot.isNull() && shot.save(file, "PNG");
+}
+
+void THostMainWindow::closeEvent(QCloseEvent* event) {
+    event->accept();
+    QApplication::quit();
 }
 
 } // namespace tzn

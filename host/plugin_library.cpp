@@ -5,8 +5,14 @@
 #include <stdexcept>
 #include <string>
 
+#ifndef TZN_INSTALL_LIBDIR
+#define TZN_INSTALL_LIBDIR "lib"
+#endif
+
 namespace tzn {
 namespace {
+
+constexpr const char* kPluginName = "libtznmail.so";
 
 template <typename Fn> void Resolve(void* handle, const char* name, Fn& out) {
     void* sym = ::dlsym(handle, name);
@@ -38,7 +44,17 @@ TPluginLibrary::TPluginLibrary(const std::filesystem::path& file) {
 std::filesystem::path TPluginLibrary::DefaultPath() {
     std::error_code ec;
     const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return (ec ? std::filesystem::current_path() : exe.parent_path()) / "libtznmail.so";
+    const std::filesystem::path bin = ec ? std::filesystem::current_path() : exe.parent_path();
+    const std::filesystem::path candidates[] = {
+        bin / kPluginName, // the build tree
+        bin / ".." / TZN_INSTALL_LIBDIR / kPluginName,
+        bin / ".." / "lib" / kPluginName,
+    };
+    for (const std::filesystem::path& p : candidates)
+        if (std::filesystem::is_regular_file(p, ec))
+            return p.lexically_normal();
+    // None there: the loader's message then names the first place looked at.
+    return candidates[0];
 }
 
 } // namespace tzn

@@ -32,7 +32,8 @@ public:
 
     const TPluginExports& Exports() const { return FExports; }
 
-    // libtznmail.so beside the running executable.
+    // libtznmail.so beside the running executable (the build tree), else in the library
+    // folder of the installation it belongs to (../<libdir>/, then ../lib/).
     static std::filesystem::path DefaultPath();
 
 private:

@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <set>
+#include <sstream>
 
 namespace tzn {
 namespace {
@@ -79,6 +81,36 @@ TEST_F(TznHostTest, TheMenuCommandListsTheModuleCommandsOfEachSide) {
               std::string::npos)
         << office.out;
     EXPECT_TRUE(std::filesystem::is_directory(root.Path("LogFiles")));
+}
+
+TEST_F(TznHostTest, HelpGivesAnExampleForEveryHeadlessCommand) {
+    const test::ToolRun r = Host("--help");
+    ASSERT_EQ(r.status, 0) << r.out;
+    const size_t list = r.out.find("Headless commands");
+    const size_t examples = r.out.find("\nExamples:\n");
+    ASSERT_NE(list, std::string::npos);
+    ASSERT_NE(examples, std::string::npos);
+    // The words after --headless in the examples.
+    std::set<std::string> shown;
+    std::istringstream exampleLines(r.out.substr(examples));
+    for (std::string line; std::getline(exampleLines, line);)
+        if (const size_t h = line.find("--headless "); h != std::string::npos) {
+            std::istringstream words(line.substr(h));
+            for (std::string w; words >> w;)
+                shown.insert(w);
+        }
+    std::istringstream in(r.out.substr(list, examples - list));
+    size_t commands = 0;
+    for (std::string line; std::getline(in, line);) {
+        // A command line of the list: two blanks, the command word, blanks, what it does.
+        if (line.rfind("  ", 0) != 0 || line[2] == ' ' || line[2] == '-')
+            continue;
+        const std::string word = line.substr(2, line.find(' ', 2) - 2);
+        ++commands;
+        EXPECT_TRUE(shown.count(word)) << "no example for " << word;
+    }
+    EXPECT_GE(commands, 5u) << r.out;
+    EXPECT_NE(r.out.find("--screenshot", examples), std::string::npos);
 }
 
 TEST_F(TznHostTest, ABadCommandLineOrConfigurationEndsWithStatusTwo) {

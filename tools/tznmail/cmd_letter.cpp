@@ -391,13 +391,19 @@ int Make(const std::vector<std::string>& args) {
     return kOk;
 }
 
-CommandRegistrar showCmd({"letter", "show", "letter show FILE [--json]", Show});
-CommandRegistrar extractCmd({"letter", "extract", "letter extract FILE DIR", Extract});
-CommandRegistrar makeCmd({"letter", "make",
-                          "letter make --from \"NAME <ADDR>\" --to \"NAME <ADDR>\" [--to ...] "
-                          "[--cc ...] [--bcc ...] --subject TEXT [--body-file F] "
-                          "[--attach FILE ...] --out FILE",
-                          Make});
+CommandRegistrar
+    showCmd({"letter", "show", "letter show FILE [--json]", Show,
+             "tznmail letter show $TZN_ROOT/C/PLAV/OFFICE/MAIL/InBox/1208-101500-1.eml"});
+CommandRegistrar extractCmd({"letter", "extract", "letter extract FILE DIR", Extract,
+                             "tznmail letter extract InBox/1208-101500-1.eml /tmp/parts"});
+CommandRegistrar
+    makeCmd({"letter", "make",
+             "letter make --from \"NAME <ADDR>\" --to \"NAME <ADDR>\" [--to ...] "
+             "[--cc ...] [--bcc ...] --subject TEXT [--body-file F] "
+             "[--attach FILE ...] --out FILE",
+             Make,
+             "tznmail letter make --from \"12 <azs12@example.ru>\" --to \"Office "
+             "<office@example.ru>\" --subject TZN-Office --attach report.tar.gz --out report.eml"});
 
 } // namespace
 

@@ -275,15 +275,15 @@ int Fetch(const std::vector<std::string>& args) {
 CommandRegistrar check({"check", "",
                         "check                  connect to the SMTP and POP3 servers of "
                         "cnf.INI, log in, report",
-                        Check});
+                        Check, "tznmail check"});
 CommandRegistrar send({"send", "",
                        "send FILE.eml ...       deliver stored letters over one "
                        "SMTP connection",
-                       Send});
+                       Send, "tznmail send $TZN_ROOT/C/PLAV/OFFICE/MAIL/OutBox/*.eml"});
 CommandRegistrar fetch({"fetch", "",
                         "fetch [--delete] [--headers-only] DIR   download the mailbox into "
                         "DIR as N.eml",
-                        Fetch});
+                        Fetch, "tznmail fetch --delete /tmp/mailbox"});
 
 } // namespace
 } // namespace tzn::tool

@@ -170,8 +170,10 @@ int Set(const std::vector<std::string>& args) {
     }
 }
 
-CommandRegistrar showCmd({"settings", "show", "settings show [--json] [--reveal]", Show});
-CommandRegistrar setCmd({"settings", "set", "settings set KEY VALUE", Set});
+CommandRegistrar showCmd({"settings", "show", "settings show [--json] [--reveal]", Show,
+                          "tznmail settings show --json"});
+CommandRegistrar setCmd({"settings", "set", "settings set KEY VALUE", Set,
+                         "tznmail settings set SMTPHost mail.example.ru"});
 
 } // namespace
 } // namespace tzn::tool

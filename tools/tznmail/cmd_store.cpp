@@ -143,10 +143,10 @@ int Compose(const std::vector<std::string>& args) {
 }
 
 CommandRegistrar storeList({"store", "list", "store list [inbox|outbox|sent|all] [--json]",
-                            StoreList});
-CommandRegistrar compose({"compose", "",
-                          "compose --station CODE --to-name NAME --to ADDR --attach FILE",
-                          Compose});
+                            StoreList, "tznmail store list outbox"});
+CommandRegistrar compose(
+    {"compose", "", "compose --station CODE --to-name NAME --to ADDR --attach FILE", Compose,
+     "tznmail compose --station 12 --to-name Office --to office@example.ru --attach report.zip"});
 
 } // namespace
 

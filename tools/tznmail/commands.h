@@ -15,10 +15,11 @@ enum ExitCode { kOk = 0, kFailed = 1, kUsage = 2 };
 using CommandFn = std::function<int(const std::vector<std::string>& args)>;
 
 struct Command {
-    std::string group; // first word, e.g. "settings"
-    std::string name;  // second word, or empty for one-word commands ("check")
-    std::string usage; // one line for the help text
-    CommandFn run;     // receives the words after the command's name
+    std::string group;   // first word, e.g. "settings"
+    std::string name;    // second word, or empty for one-word commands ("check")
+    std::string usage;   // one line for the help text
+    CommandFn run;       // receives the words after the command's name
+    std::string example; // one whole command line for the help text
 };
 
 void RegisterCommand(Command cmd);

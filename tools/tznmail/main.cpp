@@ -23,14 +23,32 @@ static void PrintUsage(FILE* out) {
         std::fprintf(out, "  tznmail %s\n", c.usage.c_str());
 }
 
+// --help: every command with an example, and where the tool reads and writes.
+static void PrintHelp() {
+    std::printf("tznmail: the TZNMail administrator's tool. It runs the module's own code by "
+                "hand:\nsettings, stored letters, connection checks, delivery and "
+                "collection.\n\nCommands:\n");
+    for (const Command& c : Commands())
+        std::printf("  tznmail %s\n      e.g. %s\n", c.usage.c_str(), c.example.c_str());
+    std::printf(
+        "\nFiles: the settings are $TZN_ROOT/C/WINDOWS/cnf.INI (section EMail), the letters lie "
+        "in\n$TZN_ROOT/C/PLAV/OFFICE/MAIL/{InBox,OutBox,Sent}; TZN_ROOT defaults to "
+        "~/.local/share/tznmail.\nExit status: 0 success, 1 the operation failed, 2 a bad "
+        "command line or value.\n");
+}
+
 } // namespace tzn::tool
 
 int main(int argc, char** argv) {
     using namespace tzn::tool;
     std::vector<std::string> words(argv + 1, argv + argc);
-    if (words.empty() || words[0] == "--help" || words[0] == "help") {
-        PrintUsage(words.empty() ? stderr : stdout);
-        return words.empty() ? kUsage : kOk;
+    if (words.empty()) {
+        PrintUsage(stderr);
+        return kUsage;
+    }
+    if (words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
+        PrintHelp();
+        return kOk;
     }
     for (const Command& c : Commands()) {
         if (c.group != words[0])
