@@ -1,5 +1,6 @@
 #include "host/config_host.h"
 
+#include "host/data_archive.h"
 #include "platform/cp1251.h"
 #include "platform/datetime.h"
 #include "platform/paths.h"
@@ -66,6 +67,9 @@ std::string ReadWhole(const std::filesystem::path& file) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// The first line of the requests this host makes, by which a station knows one.
+constexpr const char* kRequestHeader = "[Request]";
+
 } // namespace
 
 TConfigHost::TConfigHost(THostConfig config)
@@ -95,15 +99,22 @@ std::string TConfigHost::ImportDataFileFrom(const std::string& senderCode,
 std::string TConfigHost::Import(const std::string& folder, const std::string& fileName) {
     // ImportDir is the user's native folder: names in UTF-8 there.
     const std::filesystem::path dir = FConfig.ImportDir / Utf8FromCp1251(SafeComponent(folder));
-    const std::string name = FormatDateTime("yyyymmdd-hhnnss", Now()) + "-" +
-                             Utf8FromCp1251(SafeComponent(ExtractFileName(fileName)));
+    const std::string time = FormatDateTime("yyyymmdd-hhnnss", Now());
+    const bool archive = IsDataArchiveName(ExtractFileName(fileName));
+    const std::string name =
+        archive ? time : time + "-" + Utf8FromCp1251(SafeComponent(ExtractFileName(fileName)));
     {
         std::lock_guard<std::mutex> lock(FFilesLock);
         std::filesystem::create_directories(dir);
         for (int n = 1;; ++n)
-            if (CreateExclusive(dir / Numbered(name, n), "", NativePath(fileName)))
+            if (archive ? UnpackDataArchive(NativePath(fileName), dir / Numbered(name, n))
+                        : CreateExclusive(dir / Numbered(name, n), "", NativePath(fileName)))
                 break;
     }
+    // A station with data to export answers the office's request with them.
+    if (FConfig.Mode == 0 && !FConfig.ExportDir.empty() &&
+        ReadWhole(NativePath(fileName)).rfind(kRequestHeader, 0) == 0)
+        return PrepareExportData(0, fileName);
     if (FConfig.ReplyFile.empty())
         return "";
     return NewDataFile(ru(FConfig.ReplyFile.filename().string()), "", FConfig.ReplyFile);
@@ -113,7 +124,7 @@ std::string TConfigHost::MakeStationRequestFile(const std::string& stationKey) {
     for (const THostStation& s : FConfig.Stations)
         if (AnsiSameText(s.Key, stationKey))
             return NewDataFile("request-" + SafeComponent(s.Code) + ".txt",
-                               "[Request]\r\nStation=" + s.Code + "\r\nName=" + s.Name +
+                               std::string(kRequestHeader) + "\r\nStation=" + s.Code + "\r\nName=" + s.Name +
                                    "\r\nFrom=" + FConfig.StationCode +
                                    "\r\nDate=" + DateTimeToStr(Now()) + "\r\n");
     return "";
@@ -149,10 +160,19 @@ std::optional<THostStation> TConfigHost::GetStation(int index) {
 }
 
 std::string TConfigHost::PrepareExportData(int /*reserved*/, const std::string& requestFile) {
-    const std::string request = ReadWhole(NativePath(requestFile));
-    return NewDataFile(SafeComponent(FConfig.StationCode) + "-" +
-                           FormatDateTime("yyyymmdd-hhnnss", Now()) + ".dat",
-                       "[Export]\r\nStation=" + FConfig.StationCode + "\r\n" + request);
+    const std::string base =
+        SafeComponent(FConfig.StationCode) + "-" + FormatDateTime("yyyymmdd-hhnnss", Now());
+    const std::string requestName = Utf8FromCp1251(SafeComponent(ExtractFileName(requestFile)));
+    std::lock_guard<std::mutex> lock(FFilesLock);
+    const std::filesystem::path dir = NativePath(FDataFolder);
+    std::filesystem::create_directories(dir);
+    for (int n = 1;; ++n) {
+        const std::string name =
+            base + (n < 2 ? "" : "-" + std::to_string(n)) + kDataArchiveSuffix;
+        if (PackDataArchive(dir / Utf8FromCp1251(name), FConfig.ExportDir,
+                            NativePath(requestFile), requestName))
+            return FDataFolder + name;
+    }
 }
 
 std::string TConfigHost::NewDataFile(const std::string& name, const std::string& content,

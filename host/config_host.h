@@ -24,8 +24,10 @@ public:
     int GetCount() override;
     std::string GetStationCode() override;
     std::string GetDataFileName() override;
-    // Copies the received file to ImportDir/station/<time>-<name>; answers a fresh copy of
-    // ReplyFile in the data folder, or "" without one.
+    // Copies the received file to ImportDir/station/<time>-<name>, or unpacks a data archive
+    // ("*.tar.gz") into ImportDir/station/<time>/. A station with an ExportDir answers a
+    // request of this host's making with its data archive (PrepareExportData); otherwise the
+    // answer is a fresh copy of ReplyFile in the data folder, or "" without one.
     std::string ImportDataFile(const std::string& fileName) override;
     // As ImportDataFile, into ImportDir/<sender code>/.
     std::string ImportDataFileFrom(const std::string& senderCode,
@@ -39,7 +41,8 @@ public:
     THostVariant GetParamValue(int number, int reserved) override;
     // [Stations] line index (0 the first).
     std::optional<THostStation> GetStation(int index) override;
-    // A new data file in the data folder: the station code and the request file's lines.
+    // A new data archive in the data folder, "<station code>-<time>.tar.gz": the files of
+    // ExportDir under their relative paths and the request file under its own name.
     std::string PrepareExportData(int reserved, const std::string& requestFile) override;
 
 private:
