@@ -13,6 +13,9 @@ namespace tzn::test {
 class QtEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
+        // Every test file of a program registers it; the first one makes the application.
+        if (QApplication::instance())
+            return;
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
         FApp = std::make_unique<QApplication>(FArgc, FArgv);
     }
