@@ -120,13 +120,22 @@ std::string TConfigHost::Import(const std::string& folder, const std::string& fi
     return NewDataFile(ru(FConfig.ReplyFile.filename().string()), "", FConfig.ReplyFile);
 }
 
+std::vector<std::string> TConfigHost::RequestsMade() {
+    std::lock_guard<std::mutex> lock(FFilesLock);
+    return FRequestsMade;
+}
+
 std::string TConfigHost::MakeStationRequestFile(const std::string& stationKey) {
     for (const THostStation& s : FConfig.Stations)
-        if (AnsiSameText(s.Key, stationKey))
-            return NewDataFile("request-" + SafeComponent(s.Code) + ".txt",
+        if (AnsiSameText(s.Key, stationKey)) {
+            std::string file = NewDataFile("request-" + SafeComponent(s.Code) + ".txt",
                                std::string(kRequestHeader) + "\r\nStation=" + s.Code + "\r\nName=" + s.Name +
                                    "\r\nFrom=" + FConfig.StationCode +
                                    "\r\nDate=" + DateTimeToStr(Now()) + "\r\n");
+            std::lock_guard<std::mutex> lock(FFilesLock);
+            FRequestsMade.push_back(s.Code);
+            return file;
+        }
     return "";
 }
 

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace tzn {
 
@@ -20,6 +21,8 @@ public:
     // The main menu the plug-in builds its commands into (window thread only).
     TMenuNode& MainMenu() { return FMainMenu; }
     const THostConfig& Config() const { return FConfig; }
+    // The codes of the stations MakeStationRequestFile made a request for, oldest first.
+    std::vector<std::string> RequestsMade();
 
     int GetCount() override;
     std::string GetStationCode() override;
@@ -52,6 +55,7 @@ private:
     std::string NewDataFile(const std::string& name, const std::string& content,
                             const std::filesystem::path& source = {});
 
+    std::vector<std::string> FRequestsMade;
     const THostConfig FConfig;
     const std::string FDataFolder; // Windows form, ends with "\"
     TMenuNode FMainMenu;

@@ -82,7 +82,9 @@ bool PrepareStationData(const std::vector<std::string>* shifts,
         const TDataFile data = BuildDataFile(shifts, context);
         if (data.Outcome != TBuildOutcome::Done || data.Path.empty())
             throw std::runtime_error(ru("Сбой при подготовке данных."));
-        const int letters = ComposeReportLetters(data.Path, WindowOf(context));
+        const int letters = context.ComposeLetters
+                                ? context.ComposeLetters(data.Path)
+                                : ComposeReportLetters(data.Path, WindowOf(context));
         DeleteFile(data.Path);
         if (interactive) {
             if (letters > 0)

@@ -28,6 +28,9 @@ struct TPreparationContext {
     TShiftList* ShiftList = nullptr;
     TAppServer* AppServer = nullptr;
     std::function<int()> ShowShiftDialog;
+    // Stores the report letters for a data file, returning how many were stored; unset: one
+    // to the working address and one to each additional address (composition's rule).
+    std::function<int(const std::string& dataFile)> ComposeLetters;
 };
 
 enum class TBuildOutcome { Done = 0, Failed = 1, Cancelled = 2 };
