@@ -62,7 +62,7 @@ void AddFile(archive* a, const fs::path& source, const std::string& name) {
     if (!in || ec)
         throw TArchiveError("cannot read " + source.string());
     std::unique_ptr<archive_entry, EntryDeleter> entry(archive_entry_new());
-    archive_entry_set_pathname_utf8(entry.get(), name.c_str());
+    archive_entry_copy_pathname(entry.get(), name.c_str()); // the bytes as they are (UTF-8)
     archive_entry_set_filetype(entry.get(), AE_IFREG);
     archive_entry_set_perm(entry.get(), 0644);
     archive_entry_set_size(entry.get(), static_cast<la_int64_t>(size));
@@ -85,7 +85,8 @@ void AddFile(archive* a, const fs::path& source, const std::string& name) {
 void Pack(int fd, const fs::path& folder, const fs::path& request, const std::string& requestName) {
     std::unique_ptr<archive, WriterDeleter> a(archive_write_new());
     if (archive_write_add_filter_gzip(a.get()) != ARCHIVE_OK ||
-        archive_write_set_format_pax_restricted(a.get()) != ARCHIVE_OK ||
+        // GNU tar keeps names as bytes: no conversion through the process's locale.
+        archive_write_set_format_gnutar(a.get()) != ARCHIVE_OK ||
         archive_write_open_fd(a.get(), fd) != ARCHIVE_OK)
         throw TArchiveError(ArchiveText(a.get()));
     for (const fs::path& file : FolderFiles(folder)) {
