@@ -1,6 +1,7 @@
 #include "exchange/shift_loading.h"
 
 #include "exchange/app_server.h"
+#include "exchange/data_preparation.h"
 #include "exchange/shift_list.h"
 #include "module/window_services.h"
 #include "platform/cp1251.h"
@@ -23,8 +24,9 @@ void LoadShiftList(TShiftList& list, TAppServer& server, THostServices& host,
         while (dataset->Next(v))
             list.AppendRow({v[0], v[1], v[2], v[3]});
     } catch (const std::exception& e) {
-        window.ShowMessageBox(ru("Ошибка при загрузке списка смен: ") + e.what(), "",
-                              MB_OK | MB_ICONERROR);
+        // The preparation's caption: the box belongs to the report the user asked for.
+        window.ShowMessageBox(ru("Ошибка при загрузке списка смен: ") + e.what(),
+                              ru(kPreparationCaption), MB_OK | MB_TOPMOST | MB_ICONERROR);
     }
 }
 

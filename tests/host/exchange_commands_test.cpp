@@ -89,7 +89,8 @@ TEST_F(ExchangeCommandsTest, AShiftTheDialogDoesNotListCancelsIt) {
     WriteConfig("station", "Shift=4\n[Params]\n7=office-srv\n");
     const test::ToolRun far = Host("report 5");
     EXPECT_EQ(far.status, 1) << far.out;
-    EXPECT_THAT(far.out, HasSubstr("\nОшибка при загрузке списка смен: "));
+    EXPECT_THAT(far.out, HasSubstr("\nОшибка при загрузке списка смен: ")); // printed
+    EXPECT_THAT(far.out, HasSubstr("Связь с офисом.: Ошибка при загрузке списка смен: "));
     EXPECT_THAT(far.out, HasSubstr("\"office-srv\""));
     EXPECT_THAT(far.out, HasSubstr("the shift list has no shift 5"));
 }
