@@ -128,10 +128,11 @@ std::vector<std::string> TConfigHost::RequestsMade() {
 std::string TConfigHost::MakeStationRequestFile(const std::string& stationKey) {
     for (const THostStation& s : FConfig.Stations)
         if (AnsiSameText(s.Key, stationKey)) {
-            std::string file = NewDataFile("request-" + SafeComponent(s.Code) + ".txt",
-                               std::string(kRequestHeader) + "\r\nStation=" + s.Code + "\r\nName=" + s.Name +
-                                   "\r\nFrom=" + FConfig.StationCode +
-                                   "\r\nDate=" + DateTimeToStr(Now()) + "\r\n");
+            std::string file =
+                NewDataFile("request-" + SafeComponent(s.Code) + ".txt",
+                            std::string(kRequestHeader) + "\r\nStation=" + s.Code +
+                                "\r\nName=" + s.Name + "\r\nFrom=" + FConfig.StationCode +
+                                "\r\nDate=" + DateTimeToStr(Now()) + "\r\n");
             std::lock_guard<std::mutex> lock(FFilesLock);
             FRequestsMade.push_back(s.Code);
             return file;
@@ -176,10 +177,9 @@ std::string TConfigHost::PrepareExportData(int /*reserved*/, const std::string& 
     const std::filesystem::path dir = NativePath(FDataFolder);
     std::filesystem::create_directories(dir);
     for (int n = 1;; ++n) {
-        const std::string name =
-            base + (n < 2 ? "" : "-" + std::to_string(n)) + kDataArchiveSuffix;
-        if (PackDataArchive(dir / Utf8FromCp1251(name), FConfig.ExportDir,
-                            NativePath(requestFile), requestName))
+        const std::string name = base + (n < 2 ? "" : "-" + std::to_string(n)) + kDataArchiveSuffix;
+        if (PackDataArchive(dir / Utf8FromCp1251(name), FConfig.ExportDir, NativePath(requestFile),
+                            requestName))
             return FDataFolder + name;
     }
 }

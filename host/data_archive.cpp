@@ -40,8 +40,8 @@ std::vector<fs::path> FolderFiles(const fs::path& folder) {
     if (folder.empty())
         return files;
     std::error_code ec;
-    for (fs::recursive_directory_iterator it(folder, fs::directory_options::follow_directory_symlink,
-                                             ec),
+    for (fs::recursive_directory_iterator
+             it(folder, fs::directory_options::follow_directory_symlink, ec),
          end;
          !ec && it != end; it.increment(ec)) {
         if (it->is_regular_file())
@@ -200,8 +200,9 @@ bool IsDataArchiveName(const std::string& fileName) {
     const std::string suffix = kDataArchiveSuffix;
     if (fileName.size() <= suffix.size())
         return false;
-    return std::equal(suffix.rbegin(), suffix.rend(), fileName.rbegin(),
-                      [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
+    return std::equal(suffix.rbegin(), suffix.rend(), fileName.rbegin(), [](char a, char b) {
+        return a == std::tolower(static_cast<unsigned char>(b));
+    });
 }
 
 bool UnpackDataArchive(const fs::path& archiveFile, const fs::path& target) {

@@ -51,8 +51,8 @@ public:
         values.clear();
         for (const size_t column : FColumns) {
             if (column >= all.size())
-                throw std::runtime_error(FFile + ": line " + std::to_string(FLineNumber) +
-                                         " has " + std::to_string(all.size()) + " fields, " +
+                throw std::runtime_error(FFile + ": line " + std::to_string(FLineNumber) + " has " +
+                                         std::to_string(all.size()) + " fields, " +
                                          std::to_string(column + 1) + " needed");
             values.push_back(all[column]);
         }

@@ -34,8 +34,7 @@ public:
 // The suite's server on this computer, reading the provider files.
 class TFileAppServer final : public TAppServer {
 public:
-    std::unique_ptr<TProviderDataset> Open(const std::string& computer,
-                                           const std::string& provider,
+    std::unique_ptr<TProviderDataset> Open(const std::string& computer, const std::string& provider,
                                            const std::vector<std::string>& fields) override;
 };
 

@@ -47,7 +47,6 @@ TDataFile BuildDataFile(const std::vector<std::string>* shifts, const TPreparati
 
 // The whole preparation; `shifts` nullptr is the interactive run. Returns whether letters
 // were made; every failure has been shown in a box by then. Never throws.
-bool PrepareStationData(const std::vector<std::string>* shifts,
-                        const TPreparationContext& context);
+bool PrepareStationData(const std::vector<std::string>* shifts, const TPreparationContext& context);
 
 } // namespace tzn

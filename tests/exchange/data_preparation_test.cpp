@@ -1,12 +1,12 @@
 // The request file, the report preparation through a scripted shift dialog, and its thread.
+#include "exchange/app_server.h"
 #include "exchange/data_preparation.h"
 #include "exchange/data_process_thread.h"
-#include "exchange/app_server.h"
 #include "exchange/request_file.h"
 #include "exchange/shift_list.h"
+#include "mail/message.h"
 #include "platform/cp1251.h"
 #include "platform/message_box.h"
-#include "mail/message.h"
 #include "store/mail_store.h"
 #include "store/store_fixture.h"
 
@@ -19,9 +19,9 @@
 namespace tzn {
 namespace {
 
-using ::testing::HasSubstr;
 using test::ReadWin;
 using test::WriteWin;
+using ::testing::HasSubstr;
 
 // The dialog as a user answers it: `Script` ticks (sets SelectedShifts) and returns the
 // modal result; the rows it was shown are kept.

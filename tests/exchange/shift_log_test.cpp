@@ -22,8 +22,8 @@ protected:
         test::WriteFile(NativePath("C:\\PLAV\\SmLogProvider.tsv"), text);
     }
     std::vector<std::vector<std::string>> ReadAll(const std::string& computer) {
-        auto dataset = server.Open(computer, "SmLogProvider",
-                                   {"SmNum", "BegTime", "EndTime", "Operator"});
+        auto dataset =
+            server.Open(computer, "SmLogProvider", {"SmNum", "BegTime", "EndTime", "Operator"});
         std::vector<std::vector<std::string>> rows;
         for (std::vector<std::string> v; dataset->Next(v);)
             rows.push_back(v);

@@ -41,15 +41,15 @@ TEST_F(DataArchiveTest, TheExportFolderAndTheRequestTravelByteForByte) {
     WriteFile(root.Path("export/db/товары.txt"), "goods\r\n");
     WriteFile(root.Path("request.txt"), "[Request]\r\n");
     const auto archive = root.Path("12.tar.gz");
-    ASSERT_TRUE(PackDataArchive(archive, root.Path("export"), root.Path("request.txt"),
-                                "office.txt"));
+    ASSERT_TRUE(
+        PackDataArchive(archive, root.Path("export"), root.Path("request.txt"), "office.txt"));
     EXPECT_FALSE(PackDataArchive(archive, root.Path("export"), root.Path("request.txt"), "x"));
 
-    const test::ToolRun names = Python(
-        "import tarfile\n"
-        "t = tarfile.open('12.tar.gz', 'r:gz')\n"
-        "print(sorted(t.getnames()))\n"
-        "print(t.extractfile('sales.dat').read() == bytes(range(256)))\n");
+    const test::ToolRun names =
+        Python("import tarfile\n"
+               "t = tarfile.open('12.tar.gz', 'r:gz')\n"
+               "print(sorted(t.getnames()))\n"
+               "print(t.extractfile('sales.dat').read() == bytes(range(256)))\n");
     EXPECT_EQ(names.out, "['db/товары.txt', 'office.txt', 'sales.dat']\nTrue\n");
 
     ASSERT_TRUE(UnpackDataArchive(archive, root.Path("in/12/t")));

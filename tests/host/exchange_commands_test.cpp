@@ -12,11 +12,11 @@
 namespace tzn {
 namespace {
 
-using ::testing::HasSubstr;
-using ::testing::Not;
 using test::ReadFile;
 using test::ShellQuote;
 using test::WriteFile;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 class ExchangeCommandsTest : public ::testing::Test {
 protected:
@@ -36,11 +36,9 @@ protected:
                       extra + "[Stations]\nS12=12,АЗС 12\nS14=14,АЗС 14\n");
     }
     test::ToolRun Host(const std::string& commands) {
-        return test::RunCommand("cd " + ShellQuote(root.Dir().string()) +
-                                " && TZN_ROOT=" + ShellQuote(root.Dir().string()) + " " +
-                                ShellQuote(TZN_HOST_PATH) +
-                                " --config host.ini --headless --timeout 60 " + commands +
-                                " 2>&1");
+        return test::RunCommand("cd " + ShellQuote(root.Dir().string()) + " && TZN_ROOT=" +
+                                ShellQuote(root.Dir().string()) + " " + ShellQuote(TZN_HOST_PATH) +
+                                " --config host.ini --headless --timeout 60 " + commands + " 2>&1");
     }
     std::vector<std::filesystem::path> OutBox() const {
         std::vector<std::filesystem::path> out;

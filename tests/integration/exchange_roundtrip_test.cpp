@@ -48,9 +48,8 @@ protected:
         test::WriteFile(dir / "C/WINDOWS/cnf.INI",
                         "[EMail]\r\nEMail=" + email +
                             "\r\nSMTPHost=127.0.0.1\r\nPOP3Host=127.0.0.1\r\nSMTPPort=" +
-                            std::to_string(Env.SmtpPort) +
-                            "\r\nPOP3Port=" + std::to_string(Env.Pop3Port) +
-                            "\r\nUserName=" + account.Login +
+                            std::to_string(Env.SmtpPort) + "\r\nPOP3Port=" +
+                            std::to_string(Env.Pop3Port) + "\r\nUserName=" + account.Login +
                             "\r\nPassword=" + EncodePassword(account.Login, account.Password) +
                             "\r\nReadTimeout=30\r\nConnectTimeout=10\r\nCAFile=" + Env.CAFile +
                             "\r\n" + settings);
@@ -106,8 +105,8 @@ TEST_F(ExchangeRoundTrip, AStationWithNothingToSendReportsItsCurrentShift) {
     // A letter waiting in OutBox: it goes, and no report is prepared.
     test::WriteFile(station / "waiting.dat", "waiting");
     const test::ToolRun composed = test::RunCommand(
-        "cd " + test::ShellQuote(station.string()) + " && TZN_ROOT=" +
-        test::ShellQuote(station.string()) + " " +
+        "cd " + test::ShellQuote(station.string()) +
+        " && TZN_ROOT=" + test::ShellQuote(station.string()) + " " +
         test::ToolCommand({"compose", "--station", "12", "--to-name", "Office", "--to",
                            User(kAutoOffice).Address, "--attach", "waiting.dat"}));
     ASSERT_EQ(composed.status, 0) << composed.out;
