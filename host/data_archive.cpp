@@ -102,7 +102,7 @@ void Pack(int fd, const fs::path& folder, const fs::path& request, const std::st
 
 // A relative path that stays inside the target folder.
 fs::path SafeEntryPath(const std::string& name) {
-    const fs::path p = fs::path(name).lexically_normal();
+    fs::path p = fs::path(name).lexically_normal();
     if (name.empty() || p.is_absolute() || p.empty() || *p.begin() == "..")
         throw TArchiveError("\"" + name + "\": not a path inside the archive's folder");
     for (const fs::path& part : p)

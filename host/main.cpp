@@ -98,7 +98,7 @@ TCommandLine ParseCommandLine(int argc, char** argv) {
         else if (tzn::IsHeadlessCommand(a))
             c.Commands.push_back({a, {}});
         else if (!c.Commands.empty() && tzn::TakesArguments(c.Commands.back().Name) &&
-                 a.rfind("-", 0) != 0)
+                 a.rfind('-', 0) != 0)
             c.Commands.back().Args.push_back(a);
         else
             throw TUsageError("unknown argument \"" + a + "\"");

@@ -15,7 +15,7 @@ std::string RequestFileName() {
 }
 
 std::string WriteRequestFile(const std::vector<std::string>& shifts) {
-    const std::string path = RequestFileName();
+    std::string path = RequestFileName();
     try {
         const MailSettings settings = MailSettingsSnapshot();
         IniFile ini(path);

@@ -51,7 +51,7 @@ protected:
         host.StationCode = "12";
         // The host's data file names the request it was made from.
         host.ExportData = [this](const std::string& request) {
-            const std::string file = "C:\\DATA\\export" + std::to_string(++exports) + ".dat";
+            std::string file = "C:\\DATA\\export" + std::to_string(++exports) + ".dat";
             WriteWin(file, "data for " + ReadWin(request));
             return file;
         };

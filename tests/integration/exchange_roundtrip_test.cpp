@@ -41,7 +41,7 @@ protected:
     std::filesystem::path Side(const std::string& name, const test::MailUser& account,
                                const std::string& email, const std::string& settings,
                                const std::string& host) {
-        const std::filesystem::path dir = root.Path(name);
+        std::filesystem::path dir = root.Path(name);
         std::filesystem::create_directories(dir / "C/PLAV");
         std::filesystem::copy_file(TZN_FAKE_CONNECT_INET, dir / "C/PLAV/TZNConnectInet.so",
                                    std::filesystem::copy_options::overwrite_existing);

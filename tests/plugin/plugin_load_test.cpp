@@ -99,7 +99,7 @@ bool ProcessEventsUntil(const std::function<bool()>& done) {
 // of these shift numbers and presses OK. The rows it listed go to `listed`.
 class ShiftDialogUser {
 public:
-    ShiftDialogUser(std::vector<std::string> tick, std::vector<std::string>& listed) {
+    ShiftDialogUser(const std::vector<std::string>& tick, std::vector<std::string>& listed) {
         QObject::connect(&FTimer, &QTimer::timeout, [this, tick, &listed] {
             for (QWidget* w : QApplication::topLevelWidgets()) {
                 if (w->objectName() != "SmListForm" || !w->isVisible())
@@ -415,6 +415,16 @@ TEST_F(PluginCommandsTest, StationSideCommandsReachTheMailboxAndTheSession) {
 
     EXPECT_EQ(unload(), 0);
     ExpectHandlersCleared();
+}
+
+TEST_F(PluginCommandsTest, UnLoadEndsAReportStillWaitingForItsDialog) {
+    ASSERT_EQ(load(nullptr, 0, &host), 0);
+    // The dialog never gets its turn on the window thread: UnLoad answers it with cancel and
+    // waits for the preparation to end before the library can go.
+    Click("Создать письмо-отчет");
+    EXPECT_EQ(unload(), 0);
+    EXPECT_TRUE(host.ExportQueries.empty());
+    EXPECT_TRUE(OutBox().empty());
 }
 
 TEST_F(PluginCommandsTest, UnLoadClearsTheHandlersOfAFailedAndOfASecondLoad) {
