@@ -70,6 +70,14 @@ std::string ReadWhole(const std::filesystem::path& file) {
 // The first line of the requests this host makes, by which a station knows one.
 constexpr const char* kRequestHeader = "[Request]";
 
+// Whether the file begins like the requests this host makes.
+bool IsRequest(const std::filesystem::path& file) {
+    const std::string header = kRequestHeader;
+    std::string start(header.size(), '\0');
+    std::ifstream in(file, std::ios::binary);
+    return in.read(start.data(), static_cast<std::streamsize>(start.size())) && start == header;
+}
+
 } // namespace
 
 TConfigHost::TConfigHost(THostConfig config)
@@ -112,8 +120,7 @@ std::string TConfigHost::Import(const std::string& folder, const std::string& fi
                 break;
     }
     // A station with data to export answers the office's request with them.
-    if (FConfig.Mode == 0 && !FConfig.ExportDir.empty() &&
-        ReadWhole(NativePath(fileName)).rfind(kRequestHeader, 0) == 0)
+    if (FConfig.Mode == 0 && !FConfig.ExportDir.empty() && IsRequest(NativePath(fileName)))
         return PrepareExportData(0, fileName);
     if (FConfig.ReplyFile.empty())
         return "";
