@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <system_error>
 
@@ -58,13 +57,6 @@ bool CreateExclusive(const std::filesystem::path& target, const std::string& con
     if (std::fclose(f) != 0 || !ok)
         throw std::runtime_error("cannot write " + target.string());
     return true;
-}
-
-std::string ReadWhole(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
-        throw std::runtime_error("cannot read " + file.string());
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // The first line of the requests this host makes, by which a station knows one.
