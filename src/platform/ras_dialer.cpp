@@ -3,6 +3,7 @@
 #include "platform/shell_command.h"
 #include "platform/thread_events.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -83,6 +84,23 @@ bool TRasDialer::EntryExists() const {
     std::error_code ec;
     return std::filesystem::is_regular_file(
         std::filesystem::path(FConfig.PhonebookDir) / FEntryName, ec);
+}
+
+std::vector<std::string> TRasDialer::PhonebookEntries() const {
+    std::vector<std::string> names;
+    std::error_code ec;
+    const std::filesystem::path dir(FConfig.PhonebookDir);
+    if (!std::filesystem::exists(dir, ec))
+        return names;
+    std::filesystem::directory_iterator it(dir, ec), end;
+    for (; !ec && it != end; it.increment(ec))
+        if (it->is_regular_file(ec))
+            names.push_back(it->path().filename().string());
+    if (ec)
+        throw std::runtime_error("cannot read the phonebook folder " + dir.string() + ": " +
+                                 ec.message());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 void TRasDialer::SetEntryName(const std::string& name) {

@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace tzn {
 
@@ -80,6 +81,10 @@ public:
     // std::runtime_error when the hang-up command fails.
     void HangUp();
     bool Connected() const { return FConnected; }
+
+    // The names of the phonebook entries, sorted; none when the phonebook folder is missing.
+    // Throws std::runtime_error when the folder cannot be read.
+    std::vector<std::string> PhonebookEntries() const;
 
     // The text for an error code; "Function not Supported" for -1 and kRasErrorNotAvailable.
     static std::string ErrorText(int code);

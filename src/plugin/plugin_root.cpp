@@ -6,6 +6,7 @@
 #include "session/connect_inet.h"
 #include "session/mail_thread.h"
 #include "store/composition.h"
+#include "ui/config_form.h"
 #include "ui/mail_form.h"
 #include "ui/sm_list_form.h"
 
@@ -135,7 +136,10 @@ void TPluginRoot::MailboxSettings() {
 }
 
 void TPluginRoot::RunConfigDialog() {
-    // Shows the settings dialog modally once it exists.
+    // Config may come before Load: the dialog needs the window system all the same.
+    EnsureWindowSystem();
+    TConfigForm form(&FWindowServices);
+    form.ShowModal();
 }
 
 } // namespace tzn

@@ -5,8 +5,10 @@
 #include <QDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QPainter>
 #include <QPalette>
 #include <QPushButton>
+#include <QStyledItemDelegate>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -23,6 +25,22 @@ QString Text(const std::string& cp1251) {
     return QString::fromStdString(Utf8FromCp1251(cp1251));
 }
 
+// Draws each cell as usual and then its grid lines.
+class TGridDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyledItemDelegate::paint(painter, option, index);
+        painter->save();
+        painter->setPen(option.palette.color(QPalette::Mid));
+        painter->drawLine(option.rect.topRight(), option.rect.bottomRight());
+        painter->drawLine(option.rect.bottomLeft(), option.rect.bottomRight());
+        painter->restore();
+    }
+};
+
 } // namespace
 
 TSmListForm::TSmListForm(TShiftList& list) : FList(list) {
@@ -37,12 +55,11 @@ TSmListForm::TSmListForm(TShiftList& list) : FList(list) {
     FShifts = new QTreeWidget(FDialog.get());
     FShifts->setObjectName("lvShifts");
     FShifts->setMinimumHeight(100);
-    FShifts->resize(422, 394);
     FShifts->setRootIsDecorated(false);
     FShifts->setAllColumnsShowFocus(true);
     FShifts->setSelectionBehavior(QAbstractItemView::SelectRows);
     FShifts->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    FShifts->setStyleSheet("QTreeView::item { border: 1px solid palette(mid); }");
+    FShifts->setItemDelegate(new TGridDelegate(FShifts));
     FShifts->header()->setSectionsClickable(false);
     FShifts->setHeaderLabels({QString::fromUtf8("№ смены"), QString::fromUtf8("Время открытия"),
                               QString::fromUtf8("Время закрытия"), QString::fromUtf8("Оператор")});

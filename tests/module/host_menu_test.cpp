@@ -88,6 +88,35 @@ TEST(HostMenu, OfficeSideReusesExistingItemsMatchedWithoutHotkeysOrCase) {
     EXPECT_EQ(log, (std::vector<std::string>{"request", "requestAll", "settings"}));
 }
 
+// The two sides the other way round: the station finds its settings submenu, the office builds
+// its item on an empty menu.
+TEST(HostMenu, StationReusesItsSettingsAndTheOfficeStartsFromNothing) {
+    FakeHost station;
+    FakeMenuItem* comm = station.Root.Add(ru("Связь с офисом"));
+    FakeMenuItem* settings = comm->Add(ru("НАСТРОЙКИ"));
+    std::vector<std::string> log;
+    std::vector<THostMenuItem*> handled;
+    AddHostMenuCommands(station, 0, Recording(log), handled);
+    EXPECT_EQ(station.Root.Count(), 1);
+    EXPECT_EQ(Captions(comm),
+              (std::vector<std::string>{"НАСТРОЙКИ", "-", "Электронная почта", "Получить почту",
+                                        "Отправить почту", "Создать письмо-отчет"}));
+    EXPECT_EQ(Captions(settings), std::vector<std::string>{"Электронная почта "});
+
+    FakeHost office;
+    AddHostMenuCommands(office, 1, Recording(log), handled);
+    ASSERT_EQ(office.Root.Count(), 1);
+    FakeMenuItem* link = office.Root.Child(0);
+    EXPECT_EQ(Utf8FromCp1251(link->Caption), "Связь");
+    EXPECT_EQ(Captions(link),
+              (std::vector<std::string>{"-", "Электронная почта", "Получить почту",
+                                        "Отправить почту", "Создать письмо-запрос",
+                                        "Создать письмо-запрос для всех АЗС", "-", "Настройки"}));
+    EXPECT_EQ(Captions(link->Child(7)), std::vector<std::string>{"Электронная почта "});
+    link->Child(7)->Child(0)->Click();
+    EXPECT_EQ(log, std::vector<std::string>{"settings"});
+}
+
 TEST(HostMenu, OtherModesAddNothing) {
     FakeHost host;
     std::vector<std::string> log;

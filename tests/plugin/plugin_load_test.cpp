@@ -9,6 +9,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QPushButton>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QWidget>
@@ -57,6 +58,18 @@ std::vector<std::filesystem::path> FilesIn(const std::filesystem::path& dir) {
 }
 
 const auto* const QtHost = ::testing::AddGlobalTestEnvironment(new test::QtEnvironment);
+
+// The settings dialog is modal: once its event loop runs, this cancels it and counts it.
+void CancelSettingsDialog(int& answered) {
+    QTimer::singleShot(0, [&answered] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->objectName() == "ConfigForm" && w->isVisible())
+                if (auto* cancel = w->findChild<QPushButton*>("CancelBtn")) {
+                    cancel->click();
+                    ++answered;
+                }
+    });
+}
 
 // The session log's lines (without their time stamps) once `count` sessions have closed,
 // processing the window thread's events meanwhile as a host's message loop does.
@@ -263,7 +276,11 @@ TEST_F(PluginTest, VersionAndTheInertExports) {
     plugin.Get<TznVoidFn>("WaitDial")();
     plugin.Get<TznVoidFn>("HangUp")();
     plugin.Get<TznVoidFn>("GetParam")();
+    // Config shows the settings dialog modally, also before Load.
+    int answered = 0;
+    CancelSettingsDialog(answered);
     EXPECT_EQ(plugin.Get<TznConfigFn>("Config")(), 0);
+    EXPECT_EQ(answered, 1);
 }
 
 // Every command of both sides while loaded, with settings that let letters be stored: each
@@ -347,9 +364,14 @@ TEST_F(PluginCommandsTest, OfficeSideRequestCommandsReachTheHostAndStoreLetters)
                   "Электронная почта", "Получить почту", "Отправить почту", "Создать письмо-запрос",
                   "Создать письмо-запрос для всех АЗС", "Электронная почта "}));
 
-    // The settings dialog does not exist yet: its command is inert.
+    // The settings command opens the dialog; cancelled, it changes nothing.
+    const std::string settings = test::ReadFile(root.Path("C/WINDOWS/cnf.INI"));
+    int answered = 0;
+    CancelSettingsDialog(answered);
     Click("Электронная почта ");
+    EXPECT_EQ(answered, 1);
     ExpectNothingDone("settings");
+    EXPECT_EQ(test::ReadFile(root.Path("C/WINDOWS/cnf.INI")), settings);
     ExpectSessionCommands();
 
     Click("Создать письмо-запрос");
@@ -382,10 +404,13 @@ TEST_F(PluginCommandsTest, StationSideCommandsReachTheMailboxAndTheSession) {
     ASSERT_EQ(CaptionsOf(handled),
               (std::vector<std::string>{"Электронная почта", "Получить почту", "Отправить почту",
                                         "Создать письмо-отчет", "Электронная почта "}));
-    // No settings dialog exists yet: its command is inert, and the settings file is left
-    // alone.
+    // The settings command opens the dialog (through the mailbox window's command);
+    // cancelled, it leaves the file alone.
     const std::string settings = test::ReadFile(root.Path("C/WINDOWS/cnf.INI"));
+    int answered = 0;
+    CancelSettingsDialog(answered);
     Click("Электронная почта ");
+    EXPECT_EQ(answered, 1);
     ExpectNothingDone("settings");
     EXPECT_EQ(test::ReadFile(root.Path("C/WINDOWS/cnf.INI")), settings);
     ExpectSessionCommands();

@@ -85,13 +85,26 @@ TEST(SmListFormTest, OkReturnsTheTickedNumbersTopToBottomInTheirColours) {
     EXPECT_TRUE(list.SelectedShifts().empty());
 }
 
-// Clicks the named button of the open dialog once the event loop runs.
-void ClickLater(const TSmListForm& form, const char* button, std::function<void()> before = {}) {
-    QTimer::singleShot(0, form.Widget(), [&form, button, before] {
-        if (before)
-            before();
+// Runs `action` once the modal dialog's event loop runs.
+class TLater {
+public:
+    explicit TLater(const std::function<void()>& action) {
+        FTimer.setSingleShot(true);
+        QObject::connect(&FTimer, &QTimer::timeout, action);
+        FTimer.start(0);
+    }
+
+private:
+    QTimer FTimer;
+};
+
+// Clicks the named button of the open dialog, after `before`.
+std::function<void()> Click(const TSmListForm& form, const char* button,
+                            const std::function<void()>& before) {
+    return [&form, button, before] {
+        before();
         form.Widget()->findChild<QPushButton*>(button)->click();
-    });
+    };
 }
 
 TEST(SmListFormTest, ModalShowingMapsTheButtonsAndRemembersWhereItWas) {
@@ -100,22 +113,26 @@ TEST(SmListFormTest, ModalShowingMapsTheButtonsAndRemembersWhereItWas) {
     list.SetSelectedShifts({"7"});
     TSmListForm form(list);
 
-    ClickLater(form, "CancelBtn", [&] {
-        Shifts(form)->topLevelItem(1)->setCheckState(0, ::Qt::Checked);
-        form.Widget()->setGeometry(40, 50, 500, 460);
-    });
-    EXPECT_EQ(form.ShowModal(), 2);
+    {
+        const TLater cancel(Click(form, "CancelBtn", [&] {
+            Shifts(form)->topLevelItem(1)->setCheckState(0, ::Qt::Checked);
+            form.Widget()->setGeometry(40, 50, 500, 460);
+        }));
+        EXPECT_EQ(form.ShowModal(), 2);
+    }
     EXPECT_EQ(list.SelectedShifts(), Strings{"7"});
 
     // The next showing opens where the last one was left, with nothing ticked.
     QRect seen;
-    ClickLater(form, "OKBtn", [&] { seen = form.Widget()->geometry(); });
-    EXPECT_EQ(form.ShowModal(), 1);
+    {
+        const TLater ok(Click(form, "OKBtn", [&] { seen = form.Widget()->geometry(); }));
+        EXPECT_EQ(form.ShowModal(), 1);
+    }
     EXPECT_EQ(seen, QRect(40, 50, 500, 460));
     EXPECT_TRUE(list.SelectedShifts().empty());
 
     // The close box is a cancel.
-    QTimer::singleShot(0, form.Widget(), [&form] { form.Widget()->close(); });
+    const TLater close([&form] { form.Widget()->close(); });
     EXPECT_EQ(form.ShowModal(), 2);
 }
 
