@@ -27,10 +27,15 @@ void TShiftDialogAnswer::Poll() {
     auto* list = dialog->findChild<QTreeWidget*>("lvShifts");
     auto* ok = dialog->findChild<QAbstractButton*>("OKBtn");
     auto* cancel = dialog->findChild<QAbstractButton*>("CancelBtn");
-    if (!list || !ok || !cancel)
-        return; // still being built
     FAnswered = true;
     FTimer.stop();
+    if (!list || !ok || !cancel) {
+        // Not the dialog this host knows how to answer: closing it is its cancel, and the
+        // host's wait goes on to the preparation's end instead of hanging in its loop.
+        FError = "the shift dialog lacks its list \"lvShifts\" or its buttons";
+        dialog->close();
+        return;
+    }
     std::vector<std::string> missing = FShifts;
     for (int i = 0; i < list->topLevelItemCount(); ++i) {
         QTreeWidgetItem* item = list->topLevelItem(i);
