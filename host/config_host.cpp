@@ -1,5 +1,6 @@
 #include "host/config_host.h"
 
+#include "host/data_archive.h"
 #include "platform/cp1251.h"
 #include "platform/datetime.h"
 #include "platform/paths.h"
@@ -7,7 +8,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <system_error>
 
@@ -59,11 +59,15 @@ bool CreateExclusive(const std::filesystem::path& target, const std::string& con
     return true;
 }
 
-std::string ReadWhole(const std::filesystem::path& file) {
+// The first line of the requests this host makes, by which a station knows one.
+constexpr const char* kRequestHeader = "[Request]";
+
+// Whether the file begins like the requests this host makes.
+bool IsRequest(const std::filesystem::path& file) {
+    const std::string header = kRequestHeader;
+    std::string start(header.size(), '\0');
     std::ifstream in(file, std::ios::binary);
-    if (!in)
-        throw std::runtime_error("cannot read " + file.string());
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return in.read(start.data(), static_cast<std::streamsize>(start.size())) && start == header;
 }
 
 } // namespace
@@ -95,27 +99,43 @@ std::string TConfigHost::ImportDataFileFrom(const std::string& senderCode,
 std::string TConfigHost::Import(const std::string& folder, const std::string& fileName) {
     // ImportDir is the user's native folder: names in UTF-8 there.
     const std::filesystem::path dir = FConfig.ImportDir / Utf8FromCp1251(SafeComponent(folder));
-    const std::string name = FormatDateTime("yyyymmdd-hhnnss", Now()) + "-" +
-                             Utf8FromCp1251(SafeComponent(ExtractFileName(fileName)));
+    const std::string time = FormatDateTime("yyyymmdd-hhnnss", Now());
+    const bool archive = IsDataArchiveName(ExtractFileName(fileName));
+    const std::string name =
+        archive ? time : time + "-" + Utf8FromCp1251(SafeComponent(ExtractFileName(fileName)));
     {
         std::lock_guard<std::mutex> lock(FFilesLock);
         std::filesystem::create_directories(dir);
         for (int n = 1;; ++n)
-            if (CreateExclusive(dir / Numbered(name, n), "", NativePath(fileName)))
+            if (archive ? UnpackDataArchive(NativePath(fileName), dir / Numbered(name, n))
+                        : CreateExclusive(dir / Numbered(name, n), "", NativePath(fileName)))
                 break;
     }
+    // A station with data to export answers the office's request with them.
+    if (FConfig.Mode == 0 && !FConfig.ExportDir.empty() && IsRequest(NativePath(fileName)))
+        return PrepareExportData(0, fileName);
     if (FConfig.ReplyFile.empty())
         return "";
     return NewDataFile(ru(FConfig.ReplyFile.filename().string()), "", FConfig.ReplyFile);
 }
 
+std::vector<std::string> TConfigHost::RequestsMade() {
+    std::lock_guard<std::mutex> lock(FFilesLock);
+    return FRequestsMade;
+}
+
 std::string TConfigHost::MakeStationRequestFile(const std::string& stationKey) {
     for (const THostStation& s : FConfig.Stations)
-        if (AnsiSameText(s.Key, stationKey))
-            return NewDataFile("request-" + SafeComponent(s.Code) + ".txt",
-                               "[Request]\r\nStation=" + s.Code + "\r\nName=" + s.Name +
-                                   "\r\nFrom=" + FConfig.StationCode +
-                                   "\r\nDate=" + DateTimeToStr(Now()) + "\r\n");
+        if (AnsiSameText(s.Key, stationKey)) {
+            std::string file =
+                NewDataFile("request-" + SafeComponent(s.Code) + ".txt",
+                            std::string(kRequestHeader) + "\r\nStation=" + s.Code +
+                                "\r\nName=" + s.Name + "\r\nFrom=" + FConfig.StationCode +
+                                "\r\nDate=" + DateTimeToStr(Now()) + "\r\n");
+            std::lock_guard<std::mutex> lock(FFilesLock);
+            FRequestsMade.push_back(s.Code);
+            return file;
+        }
     return "";
 }
 
@@ -149,10 +169,18 @@ std::optional<THostStation> TConfigHost::GetStation(int index) {
 }
 
 std::string TConfigHost::PrepareExportData(int /*reserved*/, const std::string& requestFile) {
-    const std::string request = ReadWhole(NativePath(requestFile));
-    return NewDataFile(SafeComponent(FConfig.StationCode) + "-" +
-                           FormatDateTime("yyyymmdd-hhnnss", Now()) + ".dat",
-                       "[Export]\r\nStation=" + FConfig.StationCode + "\r\n" + request);
+    const std::string base =
+        SafeComponent(FConfig.StationCode) + "-" + FormatDateTime("yyyymmdd-hhnnss", Now());
+    const std::string requestName = Utf8FromCp1251(SafeComponent(ExtractFileName(requestFile)));
+    std::lock_guard<std::mutex> lock(FFilesLock);
+    const std::filesystem::path dir = NativePath(FDataFolder);
+    std::filesystem::create_directories(dir);
+    for (int n = 1;; ++n) {
+        const std::string name = base + (n < 2 ? "" : "-" + std::to_string(n)) + kDataArchiveSuffix;
+        if (PackDataArchive(dir / Utf8FromCp1251(name), FConfig.ExportDir, NativePath(requestFile),
+                            requestName))
+            return FDataFolder + name;
+    }
 }
 
 std::string TConfigHost::NewDataFile(const std::string& name, const std::string& content,

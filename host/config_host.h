@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace tzn {
 
@@ -20,12 +21,16 @@ public:
     // The main menu the plug-in builds its commands into (window thread only).
     TMenuNode& MainMenu() { return FMainMenu; }
     const THostConfig& Config() const { return FConfig; }
+    // The codes of the stations MakeStationRequestFile made a request for, oldest first.
+    std::vector<std::string> RequestsMade();
 
     int GetCount() override;
     std::string GetStationCode() override;
     std::string GetDataFileName() override;
-    // Copies the received file to ImportDir/station/<time>-<name>; answers a fresh copy of
-    // ReplyFile in the data folder, or "" without one.
+    // Copies the received file to ImportDir/station/<time>-<name>, or unpacks a data archive
+    // ("*.tar.gz") into ImportDir/station/<time>/. A station with an ExportDir answers a
+    // request of this host's making with its data archive (PrepareExportData); otherwise the
+    // answer is a fresh copy of ReplyFile in the data folder, or "" without one.
     std::string ImportDataFile(const std::string& fileName) override;
     // As ImportDataFile, into ImportDir/<sender code>/.
     std::string ImportDataFileFrom(const std::string& senderCode,
@@ -39,7 +44,8 @@ public:
     THostVariant GetParamValue(int number, int reserved) override;
     // [Stations] line index (0 the first).
     std::optional<THostStation> GetStation(int index) override;
-    // A new data file in the data folder: the station code and the request file's lines.
+    // A new data archive in the data folder, "<station code>-<time>.tar.gz": the files of
+    // ExportDir under their relative paths and the request file under its own name.
     std::string PrepareExportData(int reserved, const std::string& requestFile) override;
 
 private:
@@ -49,6 +55,7 @@ private:
     std::string NewDataFile(const std::string& name, const std::string& content,
                             const std::filesystem::path& source = {});
 
+    std::vector<std::string> FRequestsMade;
     const THostConfig FConfig;
     const std::string FDataFolder; // Windows form, ends with "\"
     TMenuNode FMainMenu;

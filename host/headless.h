@@ -18,15 +18,25 @@ struct THeadlessOptions {
     std::filesystem::path SessionLog = "LogFiles/TZNMail.log";
 };
 
-// get, send and auto start a session and return when its closing line was logged; menu
-// prints the menu tree; version the plug-in's version.
-bool IsHeadlessCommand(const std::string& word);
+// A command word and the words that follow it (report: the shifts to tick).
+struct THeadlessCommand {
+    std::string Name;
+    std::vector<std::string> Args;
+};
 
-// Runs the commands until one fails. Session log lines, the menu and the version go to out
-// (UTF-8), failures to err. Returns 0 when every session closed and none logged a line
-// beginning with "Ошибка", 1 otherwise.
+// get, send and auto start a session and return when its closing line was logged; report
+// runs the report preparation, answering the shift dialog, until its last box; request and
+// requests make request letters; menu prints the menu tree; version the plug-in's version.
+bool IsHeadlessCommand(const std::string& word);
+// Whether the words after the command are its arguments.
+bool TakesArguments(const std::string& command);
+
+// Runs the commands until one fails. Session log lines, the preparation's box texts, the
+// requests made, the menu and the version go to out (UTF-8), failures to err. Returns 0 when
+// every session closed and none logged a line beginning with "Ошибка", every preparation
+// made its letters and every request command made a request; 1 otherwise.
 int RunHeadlessCommands(const TPluginExports& plugin, TConfigHost& host,
-                        const std::vector<std::string>& commands, const THeadlessOptions& options,
-                        std::ostream& out, std::ostream& err);
+                        const std::vector<THeadlessCommand>& commands,
+                        const THeadlessOptions& options, std::ostream& out, std::ostream& err);
 
 } // namespace tzn

@@ -81,6 +81,12 @@ void ReadHostSection(const TConfigReader& r, THostConfig& c) {
         if (!std::filesystem::is_regular_file(c.ReplyFile, ec))
             r.Fail(kHost, "ReplyFile", "no such file: " + c.ReplyFile.string());
     }
+    if (const std::string exportDir = r.Text(kHost, "ExportDir"); !exportDir.empty()) {
+        c.ExportDir = r.NativeFile(exportDir);
+        std::error_code ec;
+        if (!std::filesystem::is_directory(c.ExportDir, ec))
+            r.Fail(kHost, "ExportDir", "no such folder: " + c.ExportDir.string());
+    }
     if (r.Has(kHost, "Count")) {
         const std::string count = r.Text(kHost, "Count");
         if (!ParseInt(count, c.Count) || c.Count < 0)
@@ -89,6 +95,9 @@ void ReadHostSection(const TConfigReader& r, THostConfig& c) {
 }
 
 void ReadParams(const TConfigReader& r, THostConfig& c) {
+    // The current shift as the back-office application knows it; [Params] 25 overrides it.
+    if (r.Has(kHost, "Shift"))
+        c.Params[25] = ru(r.Text(kHost, "Shift"));
     for (const std::string& key : r.Keys("Params")) {
         int number = 0;
         if (!ParseInt(key, number))

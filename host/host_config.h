@@ -1,6 +1,8 @@
 // The host's configuration file (INI, UTF-8):
 //   [Host]     Side (station | office), StationCode, DataFile (Windows form), ImportDir
-//              (native folder), ReplyFile (optional native file), Count (default 1)
+//              (native folder), ReplyFile (optional native file), Count (default 1),
+//              ExportDir (optional native folder: the data a station exports), Shift (the
+//              current shift, host parameter 25 unless [Params] gives it)
 //   [Params]   numbered host parameters, e.g. 25=4
 //   [Stations] one KEY=CODE,NAME line per station, in order
 // Relative native paths are taken from the configuration file's folder.
@@ -30,6 +32,7 @@ struct THostConfig {
     std::string DataFile;
     std::filesystem::path ImportDir;
     std::filesystem::path ReplyFile; // empty: imports answer nothing
+    std::filesystem::path ExportDir; // empty: a station exports only the request
     int Count = 1;
     std::map<int, std::string> Params;
     std::vector<THostStation> Stations;

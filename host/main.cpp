@@ -35,6 +35,13 @@ Headless commands, run in order (a failing one ends the run):
   get      clicks the plug-in's "Получить почту" menu command and follows the session
   send     clicks "Отправить почту" and follows the session
   auto     calls AutoSendMail and follows the session
+  report [SHIFT...]
+           station: clicks "Создать письмо-отчет", ticks the listed shifts in the shift
+           dialog (none listed: none ticked) and presses OK; prints the preparation's box
+           texts until the last one
+  request  office: clicks "Создать письмо-запрос" (the station the configuration selects)
+  requests office: clicks "Создать письмо-запрос для всех АЗС"; both print each station a
+           request was made for
   menu     prints the menu tree the plug-in built
   version  prints the plug-in's version
 A session is followed in LogFiles/TZNMail.log below the working folder (created when
@@ -55,8 +62,9 @@ Examples:
   tznhost --config azs12.ini --headless menu version
 
 Exit status: 0 every command succeeded and no session line began with "Ошибка"; 1 a session
-failed, did not start or did not end, or the plug-in's Load failed; 2 a bad command line,
-configuration or plug-in file.
+failed, did not start or did not end, a report made no letters (or listed a shift the dialog
+does not show), a request command made no request, or the plug-in's Load failed; 2 a bad
+command line, configuration or plug-in file.
 )";
 
 struct TCommandLine {
@@ -64,7 +72,7 @@ struct TCommandLine {
     bool Headless = false, Help = false;
     tzn::THeadlessOptions Options;
     tzn::TDesktopOptions Desktop;
-    std::vector<std::string> Commands;
+    std::vector<tzn::THeadlessCommand> Commands;
 };
 
 class TUsageError : public std::runtime_error {
@@ -114,7 +122,10 @@ TCommandLine ParseCommandLine(int argc, char** argv) {
         else if (a == "--screenshot")
             c.Desktop.Screenshot = value();
         else if (tzn::IsHeadlessCommand(a))
-            c.Commands.push_back(a);
+            c.Commands.push_back({a, {}});
+        else if (!c.Commands.empty() && tzn::TakesArguments(c.Commands.back().Name) &&
+                 a.rfind('-', 0) != 0)
+            c.Commands.back().Args.push_back(a);
         else
             throw TUsageError("unknown argument \"" + a + "\"");
     }

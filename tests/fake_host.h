@@ -110,7 +110,7 @@ public:
     std::string PrepareExportData(int, const std::string& requestFile) override {
         std::lock_guard<std::mutex> lock(FMutex);
         ExportQueries.push_back(requestFile);
-        return {};
+        return ExportData ? ExportData(requestFile) : std::string();
     }
 
     // Answers.
@@ -123,6 +123,8 @@ public:
     std::function<std::string(const std::string& key)> MakeRequest;
     // Answer to an import: a file path to send back, or "".
     std::function<std::string(const std::string& fileName)> ImportAnswer;
+    // Answer to PrepareExportData: a data file path, or "".
+    std::function<std::string(const std::string& requestFile)> ExportData;
     // Reads a file as the host would at import time (Windows-form or native path).
     std::function<std::string(const std::string& path)> ReadFile;
     bool ImportThrows = false;

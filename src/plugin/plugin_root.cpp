@@ -1,10 +1,14 @@
 #include "plugin/plugin_root.h"
 
+#include "platform/message_box.h"
+#include "platform/message_loop.h"
+#include "platform/window_messages.h"
 #include "session/connect_inet.h"
 #include "session/mail_thread.h"
 #include "store/composition.h"
 #include "ui/config_form.h"
 #include "ui/mail_form.h"
+#include "ui/sm_list_form.h"
 
 #include <QApplication>
 
@@ -27,12 +31,16 @@ void EnsureWindowSystem() {
     static QApplication app(argc, argv);
 }
 
+// The shift dialog's one message: show it modally; the result is its modal result.
+constexpr UINT WM_SHOW_SHIFT_DIALOG = WM_USER + 20;
+
 } // namespace
 
 TPluginRoot::TPluginRoot() = default;
 
 TPluginRoot::~TPluginRoot() {
     FreeMailForm();
+    FreeShiftDialog();
 }
 
 void TPluginRoot::CreateMailForm() {
@@ -44,21 +52,61 @@ void TPluginRoot::CreateMailForm() {
     FMailForm = std::make_unique<TMailForm>([this] {
         TSessionContext context = TSessionContext::FromModule();
         context.WindowServices = &FWindowServices;
+        // The automatic report of a station session with nothing to send: the current shift.
+        context.PrepareStationData = [this](const std::vector<std::string>& shifts) {
+            PrepareStationData(&shifts, PreparationContext(false));
+        };
         return context;
     });
 }
 
 void TPluginRoot::FreeMailForm() {
+    // The preparation reports through the mailbox window's services: it ends first.
+    EndDataPreparation();
     FMailForm.reset(); // waits for running sessions
     UnloadConnectInetLibrary();
 }
 
 void TPluginRoot::CreateShiftDialog() {
-    // The hidden shift dialog is created here once it exists.
+    FreeShiftDialog(); // a second Load replaces the first one's dialog
+    EnsureWindowSystem();
+    FShiftDialog = std::make_unique<TSmListForm>(FShiftList);
+    FShiftDialogWindow = std::make_unique<TMessageWindow>([this](UINT msg, WPARAM, LPARAM) {
+        return msg == WM_SHOW_SHIFT_DIALOG && FShiftDialog ? LRESULT(FShiftDialog->ShowModal())
+                                                           : LRESULT(0);
+    });
 }
 
 void TPluginRoot::FreeShiftDialog() {
-    // The shift dialog is freed here once it exists.
+    EndDataPreparation();
+    FShiftDialogWindow.reset();
+    FShiftDialog.reset();
+}
+
+void TPluginRoot::EndDataPreparation() {
+    // A preparation waiting to show the dialog is released (with 0, a cancel) once the
+    // dialog's window is gone; no new one can start meanwhile, UnLoad runs on this thread.
+    FShiftDialogWindow.reset();
+    ProcessMessagesUntil([this] { return !FDataProcess.Running(); }, std::chrono::hours(24));
+    FDataProcess.Wait();
+}
+
+TPreparationContext TPluginRoot::PreparationContext(bool interactive) {
+    TPreparationContext context;
+    context.Window = &FWindowServices;
+    if (interactive) {
+        context.ShiftList = &FShiftList;
+        context.AppServer = &FAppServer;
+        // The handle is taken here, on the window thread; the worker only sends through it.
+        TWindowHandle dialog;
+        if (FShiftDialogWindow)
+            dialog = FShiftDialogWindow->Handle();
+        context.ShowShiftDialog = [dialog] {
+            const LRESULT result = SendMessage(dialog, WM_SHOW_SHIFT_DIALOG, 0, 0);
+            return result == 0 ? IDCANCEL : static_cast<int>(result);
+        };
+    }
+    return context;
 }
 
 bool TPluginRoot::PostMailStart(int lParam) {
@@ -71,7 +119,7 @@ void TPluginRoot::ShowMailbox() {
 }
 
 void TPluginRoot::CreateReportLetter() {
-    // Starts the report's data preparation thread once it exists.
+    FDataProcess.Start(PreparationContext(true));
 }
 
 void TPluginRoot::CreateRequestLetter() {

@@ -3,6 +3,9 @@
 // window services it needs. The exports own one root for the library's lifetime.
 #pragma once
 
+#include "exchange/app_server.h"
+#include "exchange/data_process_thread.h"
+#include "exchange/shift_list.h"
 #include "module/headless_window_services.h"
 #include "module/module_layers.h"
 
@@ -11,6 +14,8 @@
 namespace tzn {
 
 class TMailForm;
+class TMessageWindow;
+class TSmListForm;
 
 class TPluginRoot final : public TModuleLayers {
 public:
@@ -33,8 +38,22 @@ public:
     TWindowServices& WindowServices() override { return FWindowServices; }
 
 private:
+    // What a report preparation works with. An interactive one also gets the shift dialog,
+    // shown modally on the window thread while the preparation waits (cancel when the dialog
+    // has gone meanwhile).
+    TPreparationContext PreparationContext(bool interactive);
+    // Ends the interactive preparation before the windows it uses go: a preparation waiting
+    // for the dialog is answered with cancel, one still working is waited for while the
+    // window thread's messages are processed.
+    void EndDataPreparation();
+
     THeadlessWindowServices FWindowServices;
     std::unique_ptr<TMailForm> FMailForm;
+    TShiftList FShiftList;
+    TFileAppServer FAppServer;
+    std::unique_ptr<TSmListForm> FShiftDialog;
+    std::unique_ptr<TMessageWindow> FShiftDialogWindow; // runs the dialog on the window thread
+    CDataProcessThread FDataProcess;
 };
 
 } // namespace tzn

@@ -7,9 +7,11 @@
 
 #include "qt_environment.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QPushButton>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QWidget>
 
 #include <algorithm>
@@ -93,6 +95,45 @@ std::vector<std::string> SessionLines(const std::filesystem::path& log, size_t c
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 }
+
+// Processes the window thread's events until `done` holds (false after 60 s).
+bool ProcessEventsUntil(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        QApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+// Answers the plug-in's shift dialog once it shows (inside its own modal loop): ticks the rows
+// of these shift numbers and presses OK. The rows it listed go to `listed`.
+class ShiftDialogUser {
+public:
+    ShiftDialogUser(const std::vector<std::string>& tick, std::vector<std::string>& listed) {
+        QObject::connect(&FTimer, &QTimer::timeout, [this, tick, &listed] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (w->objectName() != "SmListForm" || !w->isVisible())
+                    continue;
+                auto* rows = w->findChild<QTreeWidget*>("lvShifts");
+                for (int i = 0; rows && i < rows->topLevelItemCount(); ++i) {
+                    QTreeWidgetItem* row = rows->topLevelItem(i);
+                    listed.push_back(row->text(0).toStdString());
+                    if (std::count(tick.begin(), tick.end(), listed.back()))
+                        row->setCheckState(0, Qt::Checked);
+                }
+                FTimer.stop();
+                w->findChild<QAbstractButton*>("OKBtn")->click();
+            }
+        });
+        FTimer.start(10);
+    }
+
+private:
+    QTimer FTimer;
+};
 
 bool MailboxShown() {
     for (QWidget* w : QApplication::topLevelWidgets())
@@ -363,11 +404,9 @@ TEST_F(PluginCommandsTest, StationSideCommandsReachTheMailboxAndTheSession) {
     ASSERT_EQ(CaptionsOf(handled),
               (std::vector<std::string>{"Электронная почта", "Получить почту", "Отправить почту",
                                         "Создать письмо-отчет", "Электронная почта "}));
-    // No report preparation exists yet: its command is inert. The settings command opens the
-    // dialog (through the mailbox window's command); cancelled, it leaves the file alone.
+    // The settings command opens the dialog (through the mailbox window's command);
+    // cancelled, it leaves the file alone.
     const std::string settings = test::ReadFile(root.Path("C/WINDOWS/cnf.INI"));
-    Click("Создать письмо-отчет");
-    ExpectNothingDone("Создать письмо-отчет");
     int answered = 0;
     CancelSettingsDialog(answered);
     Click("Электронная почта ");
@@ -376,8 +415,41 @@ TEST_F(PluginCommandsTest, StationSideCommandsReachTheMailboxAndTheSession) {
     EXPECT_EQ(test::ReadFile(root.Path("C/WINDOWS/cnf.INI")), settings);
     ExpectSessionCommands();
 
+    // The report command lists the shift log in the shift dialog; the ticked shift goes into
+    // the request, and the host's data file into a letter to the office, then away.
+    test::WriteFile(root.Path("C/PLAV/SmLogProvider.tsv"),
+                    "SmNum\tBegTime\tEndTime\tOperator\r\n5\tb\te\to\r\n6\tb\te\to\r\n");
+    const std::filesystem::path data = root.Path("C/Data/Exchange/data.dat");
+    host.ExportData = [&](const std::string& request) {
+        test::WriteFile(data, "data for " + request);
+        return std::string("C:\\Data\\Exchange\\data.dat");
+    };
+    std::vector<std::string> listed;
+    {
+        ShiftDialogUser user({"6"}, listed);
+        Click("Создать письмо-отчет");
+        EXPECT_TRUE(ProcessEventsUntil(
+            [&] { return OutBox().size() == 1 && !std::filesystem::exists(data); }));
+    }
+    EXPECT_EQ(listed, (std::vector<std::string>{"5", "6"}));
+    EXPECT_NE(test::ReadFile(root.Path("C/Data/Exchange/office.txt"))
+                  .find("[Smena]\r\nCount=1\r\nItem0=6\r\n[Config]\r\nType=1\r\n"),
+              std::string::npos);
+    ASSERT_EQ(OutBox().size(), 1u);
+    EXPECT_NE(test::ReadFile(OutBox()[0]).find("Subject: TZN-Office"), std::string::npos);
+
     EXPECT_EQ(unload(), 0);
     ExpectHandlersCleared();
+}
+
+TEST_F(PluginCommandsTest, UnLoadEndsAReportStillWaitingForItsDialog) {
+    ASSERT_EQ(load(nullptr, 0, &host), 0);
+    // The dialog never gets its turn on the window thread: UnLoad answers it with cancel and
+    // waits for the preparation to end before the library can go.
+    Click("Создать письмо-отчет");
+    EXPECT_EQ(unload(), 0);
+    EXPECT_TRUE(host.ExportQueries.empty());
+    EXPECT_TRUE(OutBox().empty());
 }
 
 TEST_F(PluginCommandsTest, UnLoadClearsTheHandlersOfAFailedAndOfASecondLoad) {

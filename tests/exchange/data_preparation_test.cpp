@@ -1,0 +1,261 @@
+// The request file, the report preparation through a scripted shift dialog, and its thread.
+#include "exchange/app_server.h"
+#include "exchange/data_preparation.h"
+#include "exchange/data_process_thread.h"
+#include "exchange/request_file.h"
+#include "exchange/shift_list.h"
+#include "mail/message.h"
+#include "platform/cp1251.h"
+#include "platform/message_box.h"
+#include "store/mail_store.h"
+#include "store/store_fixture.h"
+
+#include <gmock/gmock.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+namespace tzn {
+namespace {
+
+using test::ReadWin;
+using test::WriteWin;
+using ::testing::HasSubstr;
+
+// The dialog as a user answers it: `Script` ticks (sets SelectedShifts) and returns the
+// modal result; the rows it was shown are kept.
+class ScriptedDialog final : public TShiftDialog {
+public:
+    explicit ScriptedDialog(TShiftList& list) : FList(list) {}
+    int ShowModal() override {
+        ++Shown;
+        RowsShown = FList.Rows();
+        return Script ? Script(FList) : IDOK;
+    }
+    std::function<int(TShiftList&)> Script;
+    std::vector<ShiftRecord> RowsShown;
+    std::atomic<int> Shown{0};
+
+private:
+    TShiftList& FList;
+};
+
+class PreparationTest : public test::StoreTest {
+protected:
+    void SetUp() override {
+        StoreTest::SetUp();
+        ASSERT_TRUE(ForceDirectories("C:\\PLAV\\LogFiles"));
+        WriteWin("C:\\PLAV\\SmLogProvider.tsv", "SmNum\tBegTime\tEndTime\tOperator\r\n"
+                                                "31\tb\te\to\r\n32\tb\te\to\r\n33\tb\te\to\r\n");
+        host.StationCode = "12";
+        // The host's data file names the request it was made from.
+        host.ExportData = [this](const std::string& request) {
+            std::string file = "C:\\DATA\\export" + std::to_string(++exports) + ".dat";
+            WriteWin(file, "data for " + ReadWin(request));
+            return file;
+        };
+        context.Host = &host;
+        context.Window = &window;
+        context.ShiftList = &list;
+        context.AppServer = &server;
+        context.ShowShiftDialog = [this] { return dialog.ShowModal(); };
+    }
+    std::vector<std::string> BoxTexts() {
+        std::vector<std::string> texts;
+        for (const RecordedMessageBox& b : window.Boxes())
+            texts.push_back(Utf8FromCp1251(b.Text));
+        return texts;
+    }
+    struct Letter {
+        std::string subject, toAddress, fromName, content;
+    };
+    // The letters in OutBox, in name order, with their attachment's content.
+    std::vector<Letter> OutBoxLetters() {
+        std::vector<Letter> out;
+        StoredLetterListVar stored;
+        LoadFolderLetters(stored, MailFolder::OutBox);
+        for (size_t i = 0; stored && i < stored->Count(); ++i) {
+            const TMxMessage& m = *(*stored)[i].Letter;
+            Letter l{m.Subject, m.Recipients[0].Address, m.FromList[0].Name, ""};
+            if (const TMxAttachmentFile* a = m.MessageParts[0].AsAttachment())
+                l.content = ReadWin(a->StoredPath);
+            out.push_back(l);
+        }
+        if (stored)
+            ClearLetterList(*stored);
+        return out;
+    }
+    std::vector<std::string> Addresses() {
+        std::vector<std::string> a;
+        for (const Letter& l : OutBoxLetters())
+            a.push_back(l.toAddress);
+        std::sort(a.begin(), a.end());
+        return a;
+    }
+    std::string LogText() { return Utf8FromCp1251(ReadWin("C:\\PLAV\\LogFiles\\TZNMail.log")); }
+
+    TShiftList list;
+    TFileAppServer server;
+    ScriptedDialog dialog{list};
+    TPreparationContext context;
+    int exports = 0;
+};
+
+TEST_F(PreparationTest, RequestFileForTheExamplesByteForByte) {
+    settings.AddTovarCount = 5;
+    settings.AutoAddTovarUp = true;
+    Apply();
+    EXPECT_EQ(WriteRequestFile({"17", "18"}), "C:\\DATA\\office.txt");
+    EXPECT_EQ(ReadWin("C:\\DATA\\office.txt"),
+              ru("[Trade]\r\nLastUpdate=SendLastUpdates=5\r\n[Smena]\r\nCount=2\r\nItem0=17\r\n"
+                 "Item1=18\r\n[Config]\r\nType=1\r\nTradeDB=1\r\n[h]\r\nM=Привет\r\n"));
+
+    DeleteFile("C:\\DATA\\office.txt");
+    settings.AddTovarCount = 1;
+    settings.AutoAddTovarUp = false;
+    Apply();
+    WriteRequestFile({});
+    EXPECT_EQ(ReadWin("C:\\DATA\\office.txt"),
+              ru("[Trade]\r\nLastUpdate=SendLastUpdates=1\r\n[Smena]\r\nCount=0\r\n"
+                 "[Config]\r\nType=4\r\nTradeDB=0\r\n[h]\r\nM=Привет\r\n"));
+}
+
+TEST_F(PreparationTest, ARewriteKeepsTheOldKeysInPlace) {
+    WriteWin("C:\\DATA\\office.txt", "[Smena]\r\nCount=5\r\nItem0=1\r\nItem1=2\r\nItem2=3\r\n"
+                                     "Item3=4\r\nItem4=5\r\n; kept\r\n[Other]\r\nX=y\r\n");
+    WriteRequestFile({"17", "18"});
+    EXPECT_EQ(ReadWin("C:\\DATA\\office.txt"),
+              ru("[Smena]\r\nCount=2\r\nItem0=17\r\nItem1=18\r\nItem2=3\r\nItem3=4\r\nItem4=5\r\n"
+                 "; kept\r\n[Other]\r\nX=y\r\n[Trade]\r\nLastUpdate=SendLastUpdates=1\r\n"
+                 "[Config]\r\nType=1\r\nTradeDB=0\r\n[h]\r\nM=Привет\r\n"));
+
+    // A request that cannot be written is logged and yields no path.
+    DeleteFile("C:\\DATA\\office.txt");
+    ASSERT_TRUE(ForceDirectories("C:\\DATA\\office.txt"));
+    EXPECT_EQ(WriteRequestFile({"1"}), "");
+    EXPECT_THAT(LogText(), HasSubstr("Ошибка создания файла :C:\\DATA\\office.txt: "));
+}
+
+TEST_F(PreparationTest, TickedShiftsGoToEveryAddressAndTheDataFileGoes) {
+    settings.UseAddictionAddress = true;
+    settings.NotUseWorkAddres = true; // not consulted for reports
+    settings.MailAddictionAdressList = {"x1@example.test", "x2@example.test"};
+    Apply();
+    host.StationCode = "14"; // the station's code changed since Load
+    dialog.Script = [](TShiftList& l) {
+        l.SetSelectedShifts({l.Rows()[0].SmNum, l.Rows()[2].SmNum});
+        return IDOK;
+    };
+    EXPECT_TRUE(PrepareStationData(nullptr, context));
+    EXPECT_EQ(StationCode(), "14");
+    EXPECT_EQ(dialog.RowsShown.size(), 3u);
+    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Данные подготовлены (3 писем)"}));
+    EXPECT_EQ(window.Boxes()[0].Caption, ru("Связь с офисом."));
+    EXPECT_EQ(window.Boxes()[0].Flags, unsigned(MB_OK | MB_TOPMOST | MB_ICONINFORMATION));
+    EXPECT_EQ(Addresses(), (std::vector<std::string>{"work@example.test", "x1@example.test",
+                                                     "x2@example.test"}));
+    for (const Letter& l : OutBoxLetters()) {
+        EXPECT_EQ(l.subject, "TZN-Office");
+        EXPECT_EQ(l.fromName, "14");
+        EXPECT_THAT(l.content, HasSubstr("Count=2\r\nItem0=31\r\nItem1=33\r\n"));
+    }
+    EXPECT_FALSE(FileExists("C:\\DATA\\export1.dat"));
+    EXPECT_TRUE(FileExists("C:\\DATA\\office.txt"));
+    ASSERT_EQ(host.ExportQueries.size(), 1u);
+    EXPECT_EQ(host.ExportQueries[0], "C:\\DATA\\office.txt");
+}
+
+TEST_F(PreparationTest, CancelAndEmptyAnswersMakeNoLetters) {
+    dialog.Script = [](TShiftList&) { return IDCANCEL; };
+    EXPECT_FALSE(PrepareStationData(nullptr, context));
+    EXPECT_TRUE(host.ExportQueries.empty());
+    EXPECT_FALSE(FileExists("C:\\DATA\\office.txt"));
+
+    dialog.Script = nullptr; // OK with nothing ticked
+    host.ExportData = [](const std::string&) { return std::string(); };
+    EXPECT_FALSE(PrepareStationData(nullptr, context));
+    EXPECT_THAT(ReadWin("C:\\DATA\\office.txt"), HasSubstr("Count=0\r\n"));
+
+    host.ExportData = [](const std::string&) -> std::string {
+        throw std::runtime_error("export refused");
+    };
+    EXPECT_FALSE(PrepareStationData(nullptr, context));
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>(3, "Error - Сбой при подготовке данных."));
+    for (const RecordedMessageBox& b : window.Boxes())
+        EXPECT_EQ(b.Flags, unsigned(MB_OK | MB_TOPMOST | MB_ICONERROR));
+    EXPECT_THAT(LogText(), HasSubstr("Ошибки при подготовке письмиа: export refused"));
+    EXPECT_TRUE(OutBoxLetters().empty());
+}
+
+TEST_F(PreparationTest, LettersCountOnlyWhenStored) {
+    // The working address's letter failed, an additional address's one was stored.
+    context.ComposeLetters = [](const std::string&) { return 1; };
+    EXPECT_TRUE(PrepareStationData(nullptr, context));
+    context.ComposeLetters = [](const std::string&) { return 0; };
+    EXPECT_FALSE(PrepareStationData(nullptr, context));
+    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Данные подготовлены (1 писем)",
+                                                    "Сбой при подготовке данных."}));
+    EXPECT_EQ(window.Boxes()[1].Flags, unsigned(MB_OK | MB_TOPMOST | MB_ICONERROR));
+    // The data file goes either way.
+    EXPECT_FALSE(FileExists("C:\\DATA\\export1.dat"));
+    EXPECT_FALSE(FileExists("C:\\DATA\\export2.dat"));
+}
+
+TEST_F(PreparationTest, AnUnreachableServerLeavesTheDialogWithItsPreviousRows) {
+    EXPECT_TRUE(PrepareStationData(nullptr, context)); // rows 31..33 loaded
+    host.Params[7] = THostVariant("far-away");
+    dialog.Script = [](TShiftList& l) {
+        l.SetSelectedShifts({l.Rows()[1].SmNum});
+        return IDOK;
+    };
+    EXPECT_TRUE(PrepareStationData(nullptr, context));
+    EXPECT_EQ(dialog.RowsShown.size(), 3u);
+    const std::vector<std::string> boxes = BoxTexts();
+    ASSERT_EQ(boxes.size(), 3u);
+    EXPECT_THAT(boxes[1], HasSubstr("Ошибка при загрузке списка смен: "));
+    EXPECT_THAT(boxes[1], HasSubstr("far-away"));
+    EXPECT_EQ(boxes[2], "Данные подготовлены (1 писем)");
+    EXPECT_THAT(ReadWin("C:\\DATA\\office.txt"), HasSubstr("Count=1\r\nItem0=32\r\n"));
+}
+
+TEST_F(PreparationTest, AnAutomaticRunShowsNoDialogAndOnlyFailures) {
+    const std::vector<std::string> shift{"42"};
+    EXPECT_TRUE(PrepareStationData(&shift, context));
+    EXPECT_EQ(dialog.Shown, 0);
+    EXPECT_TRUE(window.Boxes().empty());
+    ASSERT_EQ(OutBoxLetters().size(), 1u);
+    EXPECT_THAT(OutBoxLetters()[0].content, HasSubstr("Item0=42\r\n[Config]\r\nType=1\r\n"));
+
+    host.ExportData = [](const std::string&) { return std::string(); };
+    EXPECT_FALSE(PrepareStationData(&shift, context));
+    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Error - Сбой при подготовке данных."}));
+}
+
+TEST_F(PreparationTest, OneInteractiveRunAtATime) {
+    std::atomic<bool> release{false};
+    dialog.Script = [&](TShiftList&) {
+        while (!release)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return IDOK;
+    };
+    CDataProcessThread thread;
+    ASSERT_TRUE(thread.Start(context));
+    while (dialog.Shown == 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_FALSE(thread.Start(context));
+    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Подготовка данных уже выполняется."}));
+    EXPECT_FALSE(thread.Wait({}, std::chrono::milliseconds(50)));
+    release = true;
+    int pumps = 0;
+    EXPECT_TRUE(thread.Wait([&] { ++pumps; }));
+    EXPECT_GT(pumps, 0);
+    EXPECT_EQ(BoxTexts().back(), "Данные подготовлены (1 писем)");
+    // Once it has ended the next one starts.
+    EXPECT_TRUE(thread.Start(context));
+    EXPECT_TRUE(thread.Wait());
+    EXPECT_EQ(dialog.Shown, 2);
+}
+
+} // namespace
+} // namespace tzn
