@@ -66,6 +66,17 @@ void SessionFaults::ClearStore() {
 
 void SessionFaults::Round(const std::string& what, TFaultProxy* faulty, const TFaultPlan& plan,
                           bool doubled) {
+    RunRound(what, faulty, plan, doubled, {}, {});
+}
+
+void SessionFaults::LocalRound(const std::string& what, const std::function<void()>& inject,
+                               const std::function<void()>& repair) {
+    RunRound(what, nullptr, {}, false, inject, repair);
+}
+
+void SessionFaults::RunRound(const std::string& what, TFaultProxy* faulty, const TFaultPlan& plan,
+                             bool doubled, const std::function<void()>& inject,
+                             const std::function<void()>& repair) {
     SCOPED_TRACE(what);
     ++FRound;
     ClearStore();
@@ -82,6 +93,8 @@ void SessionFaults::Round(const std::string& what, TFaultProxy* faulty, const TF
 
     if (faulty)
         faulty->Arm(plan);
+    if (inject)
+        inject();
     RecordingWindow faultyWindow;
     TMailThread(0, faultyWindow.Window(), Context()).Execute();
     FLastLines = faultyWindow.Lines();
@@ -106,6 +119,8 @@ void SessionFaults::Round(const std::string& what, TFaultProxy* faulty, const TF
         EXPECT_GE(FSmtp->AcceptedLetters() - acceptedBefore, 1) << lines;
     }
 
+    if (repair)
+        repair();
     RecordingWindow followUp;
     TMailThread(0, followUp.Window(), Context()).Execute();
     const std::string after = ::testing::PrintToString(followUp.Lines());

@@ -6,6 +6,7 @@
 #include "fault_proxy.h"
 #include "integration/session_fixture.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -33,6 +34,10 @@ protected:
     // letter while the client never hears so, and the follow-up sends it again.
     void Round(const std::string& what, TFaultProxy* faulty, const TFaultPlan& plan,
                bool doubled = false);
+    // A round whose fault lies outside the network: `inject` runs once the letters are in
+    // place, before the session; `repair` after it, before the follow-up.
+    void LocalRound(const std::string& what, const std::function<void()>& inject,
+                    const std::function<void()>& repair);
     // The commands of the last round's first session, as seen by the proxy of each protocol.
     std::vector<TFaultCommand> PopCommands() const { return FPopCommands; }
     std::vector<TFaultCommand> SmtpCommands() const { return FSmtpCommands; }
@@ -47,6 +52,11 @@ protected:
     int FRound = 0;
     std::vector<std::string> FLastLines; // the faulty session's lines
     std::vector<TFaultCommand> FPopCommands, FSmtpCommands;
+
+private:
+    void RunRound(const std::string& what, TFaultProxy* faulty, const TFaultPlan& plan,
+                  bool doubled, const std::function<void()>& inject,
+                  const std::function<void()>& repair);
 };
 
 } // namespace tzn::test
