@@ -192,7 +192,11 @@ private:
                 std::lock_guard<std::mutex> lock(FOwner.FLock);
                 FOwner.FCommands.push_back({bare, {}, FToServer, 0});
             }
-            const bool here = slot.Command == FPlan.Command;
+            bool here = slot.Command == FPlan.Command;
+            if (!FPlan.Verb.empty()) {
+                here = !FVerbMet && Upper(bare).rfind(Upper(FPlan.Verb), 0) == 0;
+                FVerbMet = FVerbMet || here;
+            }
             switch (here ? FPlan.Action : TFaultAction::None) {
             case TFaultAction::CutBeforeCommand:
                 Cut();
@@ -272,7 +276,10 @@ private:
             }
             if (slot.Delay.count() > 0) {
                 FOwner.FFired = true; // already while the answer is held back
-                std::this_thread::sleep_for(slot.Delay);
+                // Held back, unless the proxy is being closed.
+                pollfd wake{FOwner.FWake[0], POLLIN, 0};
+                if (::poll(&wake, 1, static_cast<int>(slot.Delay.count())) != 0)
+                    return false;
             }
             const bool opensLetter = slot.Data && firstLine.rfind("354", 0) == 0;
             const std::string out = slot.Replace.empty() ? reply : slot.Replace + "\r\n";
@@ -291,6 +298,7 @@ private:
     std::string FFromClient, FFromServer;
     int FCommandCount = 0;
     bool FInLetter = false;
+    bool FVerbMet = false;
     bool FCut = false;
     size_t FToServer = 0, FToClient = 0;
 };

@@ -30,7 +30,8 @@ enum class TFaultAction {
 
 struct TFaultPlan {
     TFaultAction Action = TFaultAction::None;
-    int Command = 0; // 1 = the first command of the connection (the greeting is not one)
+    int Command = 0;  // 1 = the first command of the connection (the greeting is not one)
+    std::string Verb; // instead of Command: the first command that begins with it ("RETR")
     size_t Bytes = 0;
     bool ToServer = false;
     std::chrono::milliseconds Delay{0};
