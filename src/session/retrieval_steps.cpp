@@ -129,7 +129,7 @@ void TMailThread::KeepTemporaryCopy(TMxMessage& letter, const std::string& mailD
 SaveResult TMailThread::KeepLetterCopies(TMxMessage& letter, const MailSettings& settings) {
     if (!settings.IsSaveInMail)
         return {SaveOutcome::Refused, {}};
-    const SaveResult stored = SaveLetterToFolderEx(letter, MailFolder::InBox);
+    SaveResult stored = SaveLetterToFolderEx(letter, MailFolder::InBox);
     if (FContext.Host && FContext.Host->GetParamValue(46, 0).ToInteger() == 3)
         KeepTemporaryCopy(letter, settings.MailDir);
     return stored;
