@@ -25,7 +25,8 @@ enum class TFaultAction {
     CutBeforeReply,   // the server has the command; its answer never reaches the client
     CutAfterBytes,    // after Bytes bytes towards the server (ToServer) or the client
     DelayReply,       // the answer to the command is held back for Delay
-    ErrorReply,       // the proxy answers the command with Error (see the .cpp for ".")
+    ErrorReply,       // the proxy answers with Error; the server never sees the command, but
+                      // for a letter's end ".", which it takes while the client hears Error
 };
 
 struct TFaultPlan {
@@ -58,7 +59,7 @@ public:
     void Arm(const TFaultPlan& plan);
     // Whether the armed fault happened.
     bool Fired() const { return FFired; }
-    // The commands of the last connection that was armed (or of the last one at all).
+    // The commands of the connection accepted last.
     std::vector<TFaultCommand> Commands() const;
     // Data ends (".") that the server accepted with 250 over every connection so far:
     // letters it took, whether or not the client heard of it.
