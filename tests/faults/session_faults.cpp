@@ -37,7 +37,7 @@ void SessionFaults::UseSide(const TExchangeSide& side) {
         settings.EMail = User(side.Peer).Address; // a reply goes to the other side's address
         host.Count = 2;
         host.ImportAnswer = [this](const std::string& fileName) {
-            const std::string reply = DataDir() + "answer-" + std::to_string(FRound) + ".txt";
+            std::string reply = DataDir() + "answer-" + std::to_string(FRound) + ".txt";
             WriteFile(NativePath(reply), "reply to " + ReadFile(NativePath(fileName)));
             return reply;
         };
