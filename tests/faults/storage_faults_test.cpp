@@ -51,7 +51,17 @@ bool BoxShown(const std::string& part) {
     return false;
 }
 
-class StorageFaults : public SessionFaults {};
+class StorageFaults : public SessionFaults {
+protected:
+    // The faulty session said it left the letter on the server.
+    bool LeftOnServer() const {
+        const std::string line = ru("Письмо не обработано, оставлено на сервере: Office <");
+        for (const auto& l : FLastLines)
+            if (l.rfind(line, 0) == 0)
+                return true;
+        return false;
+    }
+};
 
 TEST_F(StorageFaults, FullDiskUnwritableDataDirAndDataFilesHeldByTheHost) {
     UseSide(kStation);
@@ -69,6 +79,7 @@ TEST_F(StorageFaults, FullDiskUnwritableDataDirAndDataFilesHeldByTheHost) {
         LocalRound(
             "disk full", [&] { FillDisk(filler); }, [&] { std::filesystem::remove(filler); });
         EXPECT_TRUE(BoxShown(ru("Не обработано письмо от Office\r")));
+        EXPECT_TRUE(LeftOnServer());
         settings.MailDir = "C:\\MAIL\\";
         SetMailSettings(settings);
         SetDataDir("C:\\DATA\\");
@@ -84,6 +95,7 @@ TEST_F(StorageFaults, FullDiskUnwritableDataDirAndDataFilesHeldByTheHost) {
         },
         [&] { readOnly.reset(); });
     EXPECT_TRUE(BoxShown(ru("Не обработано письмо от Office\r")));
+    EXPECT_TRUE(LeftOnServer());
 
     // The host still reads the previous file of that name: the new data does not reach it
     // through its open handle, the new file is a file of its own.
@@ -109,6 +121,7 @@ TEST_F(StorageFaults, FullDiskUnwritableDataDirAndDataFilesHeldByTheHost) {
         "data file not deletable", [&] { WriteFile(dataFile() / "inside", "blocks the deletion"); },
         [&] { std::filesystem::remove_all(dataFile()); });
     EXPECT_TRUE(BoxShown(ru("Не удален временный файл с предыдущей АЗС")));
+    EXPECT_TRUE(LeftOnServer());
 }
 
 } // namespace
