@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <memory>
 
 #include "mail/exceptions.h"
 #include "mail/socket_errors.h"
@@ -73,14 +74,18 @@ long BioCtrl(BIO* b, int cmd, long, void*) {
 }
 
 BIO_METHOD* SocketMethod() {
-    static BIO_METHOD* method = [] {
-        BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "tzn socket");
-        BIO_meth_set_write_ex(m, BioWrite);
-        BIO_meth_set_read_ex(m, BioRead);
-        BIO_meth_set_ctrl(m, BioCtrl);
-        return m;
-    }();
-    return method;
+    // Freed when the library is unloaded: a host that loads the plug-in again and again must
+    // not keep one per load.
+    static const std::unique_ptr<BIO_METHOD, decltype(&BIO_meth_free)> method(
+        [] {
+            BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "tzn socket");
+            BIO_meth_set_write_ex(m, BioWrite);
+            BIO_meth_set_read_ex(m, BioRead);
+            BIO_meth_set_ctrl(m, BioCtrl);
+            return m;
+        }(),
+        &BIO_meth_free);
+    return method.get();
 }
 
 // The reason OpenSSL queued for the last failure, as one line.

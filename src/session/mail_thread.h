@@ -106,7 +106,8 @@ private:
     std::string SubjectTagCode() const { return FContext.StationCode; }
     void RecodeHeaders(TMxMessage& letter);
     static void TakeBodyFromTextParts(TMxMessage& letter);
-    void KeepLetterCopies(TMxMessage& letter, const MailSettings& settings);
+    // The InBox copy (and the temporary copy); what became of the InBox copy.
+    SaveResult KeepLetterCopies(TMxMessage& letter, const MailSettings& settings);
     void KeepTemporaryCopy(TMxMessage& letter, const std::string& mailDir);
     void DeleteOnServer(TMxPOP3& pop, int msgNum, const std::string& fromText);
     // False when the letter was imported before: it is then deleted on the server, not
@@ -114,11 +115,18 @@ private:
     bool FirstImport(TMxPOP3& pop, TMailboxJournal& journal, int msgNum, TMxMessage& letter,
                      int64_t size, bool sizeKnown, std::string& key);
     void CloseRetrieval(TMxPOP3& pop, int received);
-    void ProcessLetter(TMxMessage& letter);
+    // False when none of the letter's data reached the host (reported to the user).
+    bool ProcessLetter(TMxMessage& letter);
+    // A letter that is not safe here yet (not processed, or its InBox copy not written) stays
+    // on the server for the next session; `why` is the line's beginning.
+    void LeaveOnServer(const std::string& why, TMxMessage& letter);
     TWindowServices& WindowServices() const;
 
     // The expected size of every letter when the server is not asked for sizes.
     static constexpr int64_t kUnqueriedLetterSize = 1000000;
+    // The lines of a letter left on the server (UTF-8 here, CP1251 once through ru()).
+    static constexpr const char* kNotProcessedLine = "Письмо не обработано, оставлено на сервере: ";
+    static constexpr const char* kNotStoredLine = "Письмо не сохранено, оставлено на сервере: ";
 
     const uint16_t FSessionMode;
     TMailWindow FWindow;

@@ -67,11 +67,17 @@ bool TMailThread::GetMail() {
                         continue;
                     TakeBodyFromTextParts(letter);
                     RecodeHeaders(letter);
-                    ProcessLetter(letter);
+                    if (!ProcessLetter(letter)) {
+                        LeaveOnServer(ru(kNotProcessedLine), letter);
+                        continue;
+                    }
                     // Recorded before the deletion: a connection cut before the farewell
                     // undoes the deletion, and the letter must not be imported again then.
                     journal.Record(key);
-                    KeepLetterCopies(letter, settings);
+                    if (KeepLetterCopies(letter, settings).Outcome == SaveOutcome::Failed) {
+                        LeaveOnServer(ru(kNotStoredLine), letter);
+                        continue;
+                    }
                     DeleteOnServer(pop, i, letter.From().Text());
                 } catch (const std::exception& e) {
                     journal.Missed();

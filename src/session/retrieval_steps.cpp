@@ -105,8 +105,12 @@ bool TMailThread::DownloadLetter(TMxPOP3& pop, TMailboxJournal& journal, int msg
     return true;
 }
 
-void TMailThread::ProcessLetter(TMxMessage& letter) {
-    ProcessReceivedLetter(letter, WindowServices());
+bool TMailThread::ProcessLetter(TMxMessage& letter) {
+    return ProcessReceivedLetter(letter, WindowServices());
+}
+
+void TMailThread::LeaveOnServer(const std::string& why, TMxMessage& letter) {
+    AddSessionLog(why + letter.From().Text());
 }
 
 void TMailThread::KeepTemporaryCopy(TMxMessage& letter, const std::string& mailDir) {
@@ -122,12 +126,13 @@ void TMailThread::KeepTemporaryCopy(TMxMessage& letter, const std::string& mailD
     WriteMessageFile(letter, folder + LetterFileStem(Now(), LetterFileCounter.load()), {});
 }
 
-void TMailThread::KeepLetterCopies(TMxMessage& letter, const MailSettings& settings) {
+SaveResult TMailThread::KeepLetterCopies(TMxMessage& letter, const MailSettings& settings) {
     if (!settings.IsSaveInMail)
-        return;
-    SaveLetterToFolder(letter, MailFolder::InBox);
+        return {SaveOutcome::Refused, {}};
+    SaveResult stored = SaveLetterToFolderEx(letter, MailFolder::InBox);
     if (FContext.Host && FContext.Host->GetParamValue(46, 0).ToInteger() == 3)
         KeepTemporaryCopy(letter, settings.MailDir);
+    return stored;
 }
 
 void TMailThread::DeleteOnServer(TMxPOP3& pop, int msgNum, const std::string& fromText) {

@@ -93,14 +93,24 @@ bool TMailThread::GetMailSorted() {
                         continue;
                     TakeBodyFromTextParts(letter);
                     RecodeHeaders(letter);
-                    KeepLetterCopies(letter, settings);
+                    const SaveResult stored = KeepLetterCopies(letter, settings);
                     AddSessionLog(ru("Обработка письма с ") + letter.From().Name + ru(" от ") +
                                   DateTimeToStr(letter.Date));
-                    ProcessLetter(letter);
+                    if (!ProcessLetter(letter)) {
+                        // The next session stores it again along with processing it.
+                        if (stored.Outcome == SaveOutcome::Saved)
+                            DeleteLetterFile(stored.FileName, MailFolder::InBox);
+                        LeaveOnServer(ru(kNotProcessedLine), letter);
+                        continue;
+                    }
                     AddSessionLog(ru("Письмо обработано!"));
                     // Recorded before the deletion: a connection cut before the farewell
                     // undoes the deletion, and the letter must not be imported again then.
                     journal.Record(key);
+                    if (stored.Outcome == SaveOutcome::Failed) {
+                        LeaveOnServer(ru(kNotStoredLine), letter);
+                        continue;
+                    }
                     DeleteOnServer(pop, msgNum, letter.From().Text());
                 } catch (const std::exception& e) {
                     journal.Missed();

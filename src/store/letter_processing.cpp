@@ -73,12 +73,13 @@ void HandOverDataFile(const std::string& senderCode, const std::string& dataFile
     }
 }
 
-void ProcessReceivedLetter(TMxMessage& letter, TWindowServices& window) {
+bool ProcessReceivedLetter(TMxMessage& letter, TWindowServices& window) {
     const std::string tag = std::string(kSubjectPrefix) + StationCode();
     if (!TextMatches(letter.Subject, tag))
-        return;
+        return true;
     const std::string sender = letter.FromList.Empty() ? std::string() : letter.From().Name;
     const std::string dataDir = DataDir();
+    std::size_t handedOver = 0;
     try {
         std::size_t attachmentIndex = 0;
         for (std::size_t i = 0; i < letter.MessageParts.Count(); ++i) {
@@ -94,10 +95,13 @@ void ProcessReceivedLetter(TMxMessage& letter, TWindowServices& window) {
                 throw std::runtime_error(ru("Не удален временный файл с предыдущей АЗС"));
             part->SaveContentTo(path);
             HandOverDataFile(sender, path, window);
+            ++handedOver;
         }
     } catch (const std::exception& e) {
         ReportFailure(sender, e.what(), window);
+        return handedOver > 0;
     }
+    return true;
 }
 
 } // namespace tzn

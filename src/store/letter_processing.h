@@ -19,8 +19,9 @@ inline constexpr const char* kReplyFileName = "TZN.txt";
 // temporary and go with it). A failure while writing an attachment ends the processing of
 // this letter and is reported in the activity log and in a box shown by `window`:
 // "Не обработано письмо от " + sender + CR + the failure's text. Reply letters are composed
-// with `window` too.
-void ProcessReceivedLetter(TMxMessage& letter, TWindowServices& window);
+// with `window` too. False when such a failure came before any file reached the host: the
+// letter can then be processed again later without a file being imported twice.
+bool ProcessReceivedLetter(TMxMessage& letter, TWindowServices& window);
 
 // One hand-over of a data file to the host; failures (the host's included) are swallowed.
 void HandOverDataFile(const std::string& senderCode, const std::string& dataFile,

@@ -117,6 +117,21 @@ SaveOutcome CopyLetterFile(const std::string& fileName, MailFolder from, MailFol
     return name ? SaveOutcome::Saved : SaveOutcome::Failed;
 }
 
+// The move of a letter whose new copy could not be written (a full disk): the file itself
+// gets a name in the new folder, which takes no room, and the caller removes the old name.
+SaveOutcome LinkLetterFile(const std::string& fileName, MailFolder from, MailFolder to) {
+    const std::string mailDir = MailSettingsSnapshot().MailDir;
+    const std::string source = FolderPath(mailDir, from) + fileName;
+    const auto name = PublishLetterFile(FolderPath(mailDir, to), [&](const std::string& path) {
+        DeleteFile(path);
+        std::error_code ec;
+        std::filesystem::create_hard_link(NativePath(source), NativePath(path), ec);
+        if (ec)
+            throw std::runtime_error("Cannot link " + source + ": " + ec.message());
+    });
+    return name ? SaveOutcome::Saved : SaveOutcome::Failed;
+}
+
 } // namespace
 
 std::optional<MailFolder> StoredLetter::CurrentFolder() const {
@@ -208,10 +223,13 @@ void ApplyLetterMoves(StoredLetterListVar& list, TWindowServices& window) {
                 const auto to = entry.TargetFolder();
                 if (!from || !to || *from == *to || !entry.Letter)
                     continue;
-                const SaveOutcome saved = entry.HeadersOnly
-                                              ? CopyLetterFile(entry.FileName(), *from, *to)
-                                              : SaveLetterToFolderEx(*entry.Letter, *to).Outcome;
-                // A letter that could not be written to its new folder is kept where it is;
+                SaveOutcome saved = entry.HeadersOnly
+                                        ? CopyLetterFile(entry.FileName(), *from, *to)
+                                        : SaveLetterToFolderEx(*entry.Letter, *to).Outcome;
+                // Left in OutBox, a delivered letter would go out a second time.
+                if (saved == SaveOutcome::Failed)
+                    saved = LinkLetterFile(entry.FileName(), *from, *to);
+                // A letter that could not be moved to its new folder is kept where it is;
                 // one the settings do not keep (sent letters with IsSaveOutMail off) goes.
                 if (saved != SaveOutcome::Failed)
                     DeleteLetterFile(entry.FileName(), *from);

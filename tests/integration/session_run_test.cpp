@@ -12,22 +12,9 @@
 #include <optional>
 #include <poll.h>
 
-#include "fake_host.h"
 #include "mail/header_coding.h"
 #include "mail/script_server.h"
-#include "mail_server.h"
-#include "module/module_state.h"
-#include "module/settings.h"
-#include "platform/cp1251.h"
-#include "platform/files.h"
-#include "platform/message_box.h"
-#include "platform/paths.h"
-#include "session/mail_thread.h"
-#include "session/session_state.h"
-#include "session/session_window.h"
-#include "store/letter_files.h"
-#include "store/mail_store.h"
-#include "temp_root.h"
+#include "session_fixture.h"
 
 namespace tzn {
 namespace {
@@ -117,96 +104,13 @@ private:
     std::atomic<bool> FCut{false};
 };
 
-class SessionRun : public test::MailServerTest {
+class SessionRun : public test::SessionFixture {
 protected:
-    void SetUp() override {
-        test::MailServerTest::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
-        FRoot.emplace();
-        std::filesystem::current_path(FRoot->Dir());
-        std::filesystem::create_directories(FRoot->Dir() / "LogFiles");
-        ResetModuleState();
-        settings.MailDir = "C:\\MAIL\\";
-        settings.POP3Host = settings.SMTPHost = "127.0.0.1";
-        settings.POP3Port = Env.Pop3Port;
-        settings.SMTPPort = Env.SmtpPort;
-        settings.ReadTimeout = 30;
-        // The server offers STARTTLS, so sessions run encrypted, trusting its own CA.
-        settings.CAFile = Env.CAFile;
-        SetMailSettings(settings);
-        CreateMailFolders(settings.MailDir);
-        SetDataDir("C:\\DATA\\");
-        ASSERT_TRUE(ForceDirectories(DataDir()));
-        SetStationCode("12");
-        SetHost(&host);
-        host.ReadFile = [](const std::string& path) { return test::ReadFile(NativePath(path)); };
-        ClearRecordedMessageBoxes();
-        MailCancelRequested = false;
-    }
-    void TearDown() override {
-        SetHost(nullptr);
-        ResetModuleState();
-        SetMailSettings(MailSettings{});
-        MailCancelRequested = false;
-        FRoot.reset();
-    }
-    // The session's mailbox account.
-    void Account(const test::MailUser& u) {
-        settings.UserName = u.Login;
-        settings.Password = u.Password;
-        SetMailSettings(settings);
-    }
-    TSessionContext Context() {
-        TSessionContext c = TSessionContext::FromModule();
-        c.ConnectNetwork = [] { return true; };
-        return c;
-    }
-    // Puts a letter into the mailbox of `to`, with one data file attached, and waits until
-    // it is there.
+    // The office's letter to `to`.
     void Deposit(const test::MailUser& to, const std::string& fromName, const std::string& subject,
                  const std::string& data, TDateTime date = 0) {
-        const int before = Count(to);
-        const auto file = FRoot->Dir() / ("data-" + std::to_string(++FDeposits) + ".dat");
-        test::WriteFile(file, data);
-        TMxMessage m;
-        m.From().Name = fromName;
-        m.From().Address = User(kOffice).Address;
-        m.Recipients.SetEMailAddresses(to.Address);
-        m.Subject = subject;
-        m.Date = date;
-        m.Body = {"data follows"};
-        m.MessageParts.AddAttachment(file.string());
-        TMxSMTP smtp;
-        ConfigureSmtp(smtp, to);
-        smtp.ConnectToServer();
-        smtp.SendMail(m);
-        smtp.CloseConnection();
-        ASSERT_EQ(WaitForCount(to, before + 1), before + 1);
+        test::SessionFixture::Deposit(to, fromName, User(kOffice).Address, subject, data, date);
     }
-    void Outgoing(const std::string& to, const std::string& subject) {
-        TMxMessage m;
-        m.From().Address = settings.UserName + "@" + Env.Domain;
-        m.Recipients.SetEMailAddresses(to);
-        m.Subject = subject;
-        m.Body = {"report"};
-        ASSERT_TRUE(SaveLetterToFolder(m, MailFolder::OutBox));
-    }
-    size_t Files(MailFolder f) {
-        return FindFiles(FolderPath(settings.MailDir, f), "*.eml").size();
-    }
-    std::vector<std::string> Ru(std::initializer_list<std::string> utf8) {
-        std::vector<std::string> out;
-        for (const auto& s : utf8)
-            out.push_back(ru(s));
-        return out;
-    }
-
-    std::optional<test::TempRoot> FRoot;
-    MailSettings settings;
-    test::FakeHost host;
-    test::RecordingWindow window;
-    int FDeposits = 0;
 };
 
 TEST_F(SessionRun, FullSessionTakesOwnLettersLeavesStation123AndSends) {

@@ -148,9 +148,10 @@ TEST_F(ProcessingTest, BlockedDataFileIsReportedAfterFirstHandOver) {
     // The second file's name is held by something that cannot be deleted.
     test::WriteWin("C:\\DATA\\second.dat\\inside", "x");
     host.ImportAnswer = [this](const std::string&) { return SourceFile("r.dat", "r"); };
-    ProcessReceivedLetter(
+    // The first file reached the host: processing the letter again would import it twice.
+    EXPECT_TRUE(ProcessReceivedLetter(
         *Received("TZN-12", "77", {{"first.dat", "1"}, {"second.dat", "2"}, {"third.dat", "3"}}),
-        window);
+        window));
     EXPECT_EQ(ImportedNames(), std::vector<std::string>{"C:\\DATA\\first.dat"});
     EXPECT_EQ(Letters(MailFolder::OutBox).size(), 1u); // the first file's reply stays
     EXPECT_FALSE(FileExists("C:\\DATA\\third.dat"));
@@ -166,6 +167,10 @@ TEST_F(ProcessingTest, BlockedDataFileIsReportedAfterFirstHandOver) {
     EXPECT_EQ(boxes[0].Flags, static_cast<unsigned>(MB_OK | MB_ICONWARNING | 0x00040000));
     EXPECT_TRUE(RecordedMessageBoxes().empty());
     EXPECT_NE(test::ReadWin(ModuleLogFileName()).find(expected), std::string::npos);
+
+    // Blocked before anything reached the host: the letter is still to be processed.
+    EXPECT_FALSE(ProcessReceivedLetter(*Received("TZN-12", "77", {{"second.dat", "2"}}), window));
+    EXPECT_EQ(host.Imports.size(), 1u);
 }
 
 TEST_F(ProcessingTest, HostileAttachmentNamesStayInsideDataDir) {

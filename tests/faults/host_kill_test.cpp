@@ -1,0 +1,164 @@
+// The office's host process killed (SIGKILL) in the middle of a session, at the moments that
+// matter: a letter coming down, a letter imported but not yet deleted on the server, the
+// reply going up before and after its end. The host is started again and its session must
+// leave every letter imported once, stored once and sent once.
+#include "fault_proxy.h"
+#include "integration/mail_server.h"
+#include "mail/message.h"
+#include "module/password.h"
+#include "temp_root.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+extern char** environ;
+
+namespace tzn::test {
+namespace {
+
+constexpr size_t kOfficeBox = 44; // mailboxes of this file
+constexpr size_t kStationBox = 45;
+
+size_t FilesIn(const std::filesystem::path& dir, const std::string& content = {}) {
+    size_t n = 0;
+    if (std::filesystem::is_directory(dir))
+        for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
+            n += e.is_regular_file() && e.path().extension() != ".tmp" &&
+                 (content.empty() || ReadFile(e.path()) == content);
+    return n;
+}
+
+class HostKill : public MailServerTest {
+protected:
+    void SetUp() override {
+        MailServerTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        FPop.emplace(Env.Pop3Port, TFaultProtocol::Pop3);
+        FSmtp.emplace(Env.SmtpPort, TFaultProtocol::Smtp);
+        std::filesystem::create_directories(root.Path("C/PLAV"));
+        std::filesystem::copy_file(TZN_FAKE_CONNECT_INET, root.Path("C/PLAV/TZNConnectInet.so"));
+        const MailUser& office = User(kOfficeBox);
+        // In plain text through the proxies, so that they read the dialogue.
+        WriteFile(root.Path("C/WINDOWS/cnf.INI"),
+                  "[EMail]\r\nEMail=" + User(kStationBox).Address +
+                      "\r\nSMTPHost=127.0.0.1\r\nPOP3Host=127.0.0.1\r\nSMTPPort=" +
+                      std::to_string(FSmtp->Port()) +
+                      "\r\nPOP3Port=" + std::to_string(FPop->Port()) +
+                      "\r\nSMTPSecurity=none\r\nPOP3Security=none\r\nUserName=" + office.Login +
+                      "\r\nPassword=" + EncodePassword(office.Login, office.Password) +
+                      "\r\nReadTimeout=30\r\nConnectTimeout=10\r\n");
+        WriteFile(root.Path("host.ini"), "[Host]\nSide=office\nStationCode=Office\n"
+                                         "DataFile=C:\\PLAV\\DATA\\tzn.dat\nImportDir=import\n"
+                                         "ReplyFile=reply.txt\nCount=2\n");
+        WriteFile(root.Path("reply.txt"), "thank you");
+        Empty(office);
+        Empty(User(kStationBox));
+    }
+    void TearDown() override {
+        FPop.reset();
+        FSmtp.reset();
+    }
+
+    // The host's "get" session as a process of its own; its pid.
+    pid_t StartHost() {
+        const std::string dir = root.Dir().string();
+        const std::string command = "cd '" + dir + "' && exec env TZN_ROOT='" + dir +
+                                    "' TZN_FAKE_INET_Connect=1 '" TZN_HOST_PATH
+                                    "' --config host.ini --headless --timeout 60 get"
+                                    " >out.txt 2>err.txt";
+        const char* argv[] = {"/bin/sh", "-c", command.c_str(), nullptr};
+        pid_t pid = -1;
+        EXPECT_EQ(
+            ::posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ), 0);
+        return pid;
+    }
+    int Wait(pid_t pid) {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::filesystem::path Box(const std::string& folder) const {
+        return root.Path("C/PLAV/OFFICE/MAIL/" + folder);
+    }
+    std::string Output() const {
+        return ReadFile(root.Path("out.txt")) + ReadFile(root.Path("err.txt"));
+    }
+
+    // A station's letter on the server, the host killed once `faulty` holds the answer to
+    // `command` back, the host started again.
+    void KillRound(const std::string& what, TFaultProxy& faulty, const std::string& command,
+                   bool doubled = false) {
+        SCOPED_TRACE(what);
+        const std::string data = "killed at " + what;
+        for (const char* folder : {"InBox", "OutBox", "Sent"})
+            std::filesystem::remove_all(Box(folder) / "");
+        WriteFile(root.Path("send/station.dat"), data);
+        TMxMessage m;
+        m.From().Name = "12";
+        m.From().Address = User(kStationBox).Address;
+        m.Recipients.SetEMailAddresses(User(kOfficeBox).Address);
+        m.Subject = "TZN-Office " + what;
+        m.MessageParts.AddAttachment(root.Path("send/station.dat").string());
+        TMxSMTP smtp;
+        ConfigureSmtp(smtp, User(kStationBox));
+        smtp.ConnectToServer();
+        smtp.SendMail(m);
+        smtp.CloseConnection();
+        ASSERT_EQ(WaitForCount(User(kOfficeBox), 1), 1);
+        const int acceptedBefore = FSmtp->AcceptedLetters();
+
+        TFaultPlan plan;
+        plan.Action = TFaultAction::DelayReply;
+        plan.Delay = std::chrono::seconds(20);
+        plan.Verb = command;
+        faulty.Arm(plan);
+        const pid_t pid = StartHost();
+        ASSERT_GT(pid, 0);
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!faulty.Fired() && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ::kill(pid, SIGKILL);
+        EXPECT_EQ(Wait(pid), -1);
+        ASSERT_TRUE(faulty.Fired()) << Output();
+
+        const std::string killedRun = Output();
+        const size_t imports = FilesIn(root.Path("import"), data);
+        EXPECT_LE(imports, 1u) << killedRun;
+        EXPECT_EQ(FilesIn(Box("InBox")), imports) << killedRun;
+        if (imports == 0) {
+            EXPECT_EQ(Count(User(kOfficeBox)), 1) << killedRun;
+        }
+        EXPECT_EQ(FilesIn(Box("OutBox")) + FilesIn(Box("Sent")), imports) << "one reply";
+
+        EXPECT_EQ(Wait(StartHost()), 0) << Output();
+        EXPECT_EQ(FilesIn(root.Path("import"), data), 1u) << killedRun << Output();
+        EXPECT_EQ(FilesIn(Box("InBox")), 1u) << Output();
+        EXPECT_EQ(Count(User(kOfficeBox)), 0) << Output();
+        EXPECT_EQ(FilesIn(Box("OutBox")), 0u) << Output();
+        EXPECT_EQ(FilesIn(Box("Sent")), 1u) << Output();
+        const int accepted = FSmtp->AcceptedLetters() - acceptedBefore;
+        EXPECT_EQ(accepted, doubled ? 2 : 1);
+        EXPECT_EQ(WaitForCount(User(kStationBox), accepted), accepted);
+        Empty(User(kStationBox));
+    }
+
+    TempRoot root;
+    std::optional<TFaultProxy> FPop, FSmtp;
+};
+
+TEST_F(HostKill, KilledMidSessionAndStartedAgain) {
+    KillRound("RETR", *FPop, "RETR");
+    KillRound("DELE", *FPop, "DELE");
+    KillRound("DATA", *FSmtp, "DATA");
+    KillRound(".", *FSmtp, ".", true);
+}
+
+} // namespace
+} // namespace tzn::test

@@ -1,0 +1,141 @@
+#include "session_faults.h"
+
+#include "module/module_state.h"
+
+#include <filesystem>
+
+namespace tzn::test {
+
+void SessionFaults::SetUp() {
+    SessionFixture::SetUp();
+    if (IsSkipped() || HasFatalFailure())
+        return;
+    FPop.emplace(Env.Pop3Port, TFaultProtocol::Pop3);
+    FSmtp.emplace(Env.SmtpPort, TFaultProtocol::Smtp);
+    settings.POP3Port = FPop->Port();
+    settings.SMTPPort = FSmtp->Port();
+    // In plain text, so that the proxies read the dialogue.
+    settings.POP3Security = settings.SMTPSecurity = "none";
+    settings.ReadTimeout = 2; // a held-back answer becomes a time-out soon
+    settings.ConnectTimeout = 5;
+    SetMailSettings(settings);
+}
+
+void SessionFaults::TearDown() {
+    FPop.reset();
+    FSmtp.reset();
+    SessionFixture::TearDown();
+}
+
+void SessionFaults::UseSide(const TExchangeSide& side) {
+    FSide = side;
+    Account(User(side.Box));
+    if (side.Office) {
+        SetModuleMode(1);
+        SetStationCode("Office");
+        settings.m_GetMailWithSort = false;
+        settings.EMail = User(side.Peer).Address; // a reply goes to the other side's address
+        host.Count = 2;
+        host.ImportAnswer = [this](const std::string& fileName) {
+            std::string reply = DataDir() + "answer-" + std::to_string(FRound) + ".txt";
+            WriteFile(NativePath(reply), "reply to " + ReadFile(NativePath(fileName)));
+            return reply;
+        };
+    } else {
+        SetModuleMode(0);
+        SetStationCode("12");
+        settings.m_GetMailWithSort = true;
+        host.Count = 1;
+        host.ImportAnswer = nullptr;
+    }
+    SetMailSettings(settings);
+}
+
+size_t SessionFaults::Imported(const std::string& data) {
+    size_t n = 0;
+    for (const auto& call : host.Imports)
+        n += call.ContentSeen == data;
+    return n;
+}
+
+void SessionFaults::ClearStore() {
+    for (MailFolder f : {MailFolder::InBox, MailFolder::OutBox, MailFolder::Sent})
+        for (const std::string& name : FindFiles(FolderPath(settings.MailDir, f), "*.eml"))
+            ASSERT_TRUE(DeleteLetterFile(name, f));
+}
+
+void SessionFaults::Round(const std::string& what, TFaultProxy* faulty, const TFaultPlan& plan,
+                          bool doubled) {
+    RunRound(what, faulty, plan, doubled, {}, {});
+}
+
+void SessionFaults::LocalRound(const std::string& what, const std::function<void()>& inject,
+                               const std::function<void()>& repair) {
+    RunRound(what, nullptr, {}, false, inject, repair);
+}
+
+void SessionFaults::RunRound(const std::string& what, TFaultProxy* faulty, const TFaultPlan& plan,
+                             bool doubled, const std::function<void()>& inject,
+                             const std::function<void()>& repair) {
+    SCOPED_TRACE(what);
+    ++FRound;
+    ClearStore();
+    const MailUser& box = User(FSide.Box);
+    const MailUser& peer = User(FSide.Peer);
+    const std::string data = what + " / round " + std::to_string(FRound);
+    if (FSide.Office) {
+        Deposit(box, "12", peer.Address, "TZN-Office " + what, data);
+    } else {
+        Deposit(box, "Office", peer.Address, "TZN-12 " + what, data);
+        Outgoing(peer.Address, "TZN-Office report " + std::to_string(FRound));
+    }
+    const int acceptedBefore = FSmtp->AcceptedLetters();
+
+    if (faulty)
+        faulty->Arm(plan);
+    if (inject)
+        inject();
+    RecordingWindow faultyWindow;
+    TMailThread(0, faultyWindow.Window(), Context()).Execute();
+    FLastLines = faultyWindow.Lines();
+    FPopCommands = FPop->Commands();
+    FSmtpCommands = FSmtp->Commands();
+    const std::string lines = ::testing::PrintToString(FLastLines);
+    if (faulty) {
+        EXPECT_TRUE(faulty->Fired()) << "the fault never happened" << lines;
+    }
+
+    // After the fault: the incoming letter is on the server, or imported once and stored;
+    // the outgoing letter is in OutBox or, delivered, in Sent.
+    const size_t imports = Imported(data);
+    EXPECT_LE(imports, 1u) << lines;
+    EXPECT_EQ(Files(MailFolder::InBox), imports) << lines;
+    if (imports == 0) {
+        EXPECT_EQ(Count(box), 1) << "neither imported nor on the server" << lines;
+    }
+    const size_t outgoing = FSide.Office ? imports : 1;
+    EXPECT_EQ(Files(MailFolder::OutBox) + Files(MailFolder::Sent), outgoing) << lines;
+    if (Files(MailFolder::Sent) == 1) {
+        EXPECT_GE(FSmtp->AcceptedLetters() - acceptedBefore, 1) << lines;
+    }
+
+    if (repair)
+        repair();
+    RecordingWindow followUp;
+    TMailThread(0, followUp.Window(), Context()).Execute();
+    const std::string after = ::testing::PrintToString(followUp.Lines());
+
+    EXPECT_EQ(Imported(data), 1u) << lines << after;
+    EXPECT_EQ(Files(MailFolder::InBox), 1u) << lines << after;
+    EXPECT_EQ(Count(box), 0) << "the mailbox is empty after the follow-up" << lines << after;
+    EXPECT_EQ(Files(MailFolder::OutBox), 0u) << lines << after;
+    EXPECT_EQ(Files(MailFolder::Sent), 1u) << lines << after;
+    // What the server took, counted on the wire, is what arrived; once, but for the window
+    // between the letter's end and the server's answer to it.
+    const int accepted = FSmtp->AcceptedLetters() - acceptedBefore;
+    EXPECT_EQ(accepted, doubled ? 2 : 1) << lines << after;
+    EXPECT_EQ(WaitForCount(peer, accepted), accepted) << lines << after;
+    Empty(peer);
+}
+
+} // namespace tzn::test
