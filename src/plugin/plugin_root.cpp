@@ -44,10 +44,12 @@ void TPluginRoot::CreateMailForm() {
         TSessionContext context = TSessionContext::FromModule();
         context.WindowServices = &FWindowServices;
         return context;
-    });
+    }, TMailFormCommands{[this] { MailboxSettings(); }, [this] { CreateReportLetter(); }});
+    FWindowServices.SetMailbox(FMailForm->Handle());
 }
 
 void TPluginRoot::FreeMailForm() {
+    FWindowServices.SetMailbox({});
     FMailForm.reset(); // waits for running sessions
     UnloadConnectInetLibrary();
 }

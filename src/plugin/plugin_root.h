@@ -3,8 +3,8 @@
 // window services it needs. The exports own one root for the library's lifetime.
 #pragma once
 
-#include "module/headless_window_services.h"
 #include "module/module_layers.h"
+#include "ui/mailbox_window_services.h"
 
 #include <memory>
 
@@ -33,7 +33,7 @@ public:
     TWindowServices& WindowServices() override { return FWindowServices; }
 
 private:
-    THeadlessWindowServices FWindowServices;
+    TMailboxWindowServices FWindowServices;
     std::unique_ptr<TMailForm> FMailForm;
 };
 
