@@ -13,6 +13,8 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QFont>
+#include <QFontMetrics>
+#include <QPainter>
 #include <QPixmap>
 #include <QTreeWidget>
 
@@ -77,9 +79,27 @@ void Log(TMailForm& form, const char* line) {
     SendMessage(form.Handle(), WM_MAIL_LOG, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
+// The window's client area under a plain title strip with its caption: offscreen windows
+// have no frame of the window system's to show it.
+QPixmap WithCaption(QWidget* window) {
+    const QPixmap client = window->grab();
+    const int strip = QFontMetrics(window->font()).height() + 10;
+    QPixmap picture(client.width(), client.height() + strip);
+    picture.fill(QColor(0x3a, 0x5f, 0x94));
+    QPainter p(&picture);
+    p.setPen(Qt::white);
+    QFont bold = window->font();
+    bold.setBold(true);
+    p.setFont(bold);
+    p.drawText(QRect(8, 0, client.width() - 16, strip), Qt::AlignVCenter | Qt::AlignLeft,
+               window->windowTitle());
+    p.drawPixmap(0, strip, client);
+    return picture;
+}
+
 bool Save(QWidget* window, const std::filesystem::path& file) {
     QApplication::processEvents();
-    if (!window->grab().save(QString::fromStdString(file.string()), "PNG")) {
+    if (!WithCaption(window).save(QString::fromStdString(file.string()), "PNG")) {
         std::cerr << "tzn_screenshots: cannot write " << file << "\n";
         return false;
     }
@@ -87,9 +107,14 @@ bool Save(QWidget* window, const std::filesystem::path& file) {
     return true;
 }
 
+// The column widths were laid out for a smaller system font than the one that renders
+// here: the pictures widen the window and the columns to their texts, so nothing is cut.
 void SelectFolder(TMailForm& form, int child) {
     auto* tree = form.Widget()->findChild<QTreeWidget*>("tvMailBox");
     tree->setCurrentItem(tree->topLevelItem(0)->child(child));
+    auto* list = form.Widget()->findChild<QTreeWidget*>("lvMail");
+    for (int c = 2; c < list->columnCount(); ++c)
+        list->resizeColumnToContents(c);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -114,6 +139,11 @@ int Run(const std::filesystem::path& outDir) {
 
     TMailForm form({});
     form.ShowMailbox();
+    form.Widget()->resize(1010, form.Widget()->height());
+    if (auto* tree = form.Widget()->findChild<QTreeWidget*>("tvMailBox")) {
+        tree->resizeColumnToContents(0);
+        tree->setMinimumWidth(tree->columnWidth(0) + 8);
+    }
     bool ok = true;
 
     SelectFolder(form, 0);
