@@ -40,11 +40,13 @@ void TPluginRoot::CreateMailForm() {
     // and its paths hold.
     LoadConnectInetLibrary();
     EnsureWindowSystem();
-    FMailForm = std::make_unique<TMailForm>([this] {
-        TSessionContext context = TSessionContext::FromModule();
-        context.WindowServices = &FWindowServices;
-        return context;
-    }, TMailFormCommands{[this] { MailboxSettings(); }, [this] { CreateReportLetter(); }});
+    FMailForm = std::make_unique<TMailForm>(
+        [this] {
+            TSessionContext context = TSessionContext::FromModule();
+            context.WindowServices = &FWindowServices;
+            return context;
+        },
+        TMailFormCommands{[this] { MailboxSettings(); }, [this] { CreateReportLetter(); }});
     FWindowServices.SetMailbox(FMailForm->Handle());
 }
 

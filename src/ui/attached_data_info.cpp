@@ -53,8 +53,8 @@ std::string GetAttachedDataInfo(const std::string& fileName, MailFolder folder) 
         TLibrary library(kDataProcessingLibrary);
         if (!library.Handle() || lastInfoName.empty() || !FileExists(dataDir + lastInfoName))
             return info;
-        auto getInfo = reinterpret_cast<TGetInfoFromFile>(
-            GetProcAddress(library.Handle(), "GetInfoFromFile"));
+        auto getInfo =
+            reinterpret_cast<TGetInfoFromFile>(GetProcAddress(library.Handle(), "GetInfoFromFile"));
         if (getInfo) {
             const std::string path = dataDir + lastInfoName;
             if (const char* text = getInfo(path.c_str()))

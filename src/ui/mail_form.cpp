@@ -198,9 +198,9 @@ void TMailForm::BuildWindow() {
     p.btnCrReport = addTool("btnCrReport", "Создать письмо-отчет", QStyle::SP_FileIcon,
                             [this] { FParts->miCreateReportMail->trigger(); });
     tools->addSeparator();
-    p.btnCrQuery = addTool("btnCrQuery", "Создать письмо-запрос на выбранную АЗС",
-                           QStyle::SP_FileDialogNewFolder,
-                           [this] { OnCreateConfigMail(Services()); });
+    p.btnCrQuery =
+        addTool("btnCrQuery", "Создать письмо-запрос на выбранную АЗС",
+                QStyle::SP_FileDialogNewFolder, [this] { OnCreateConfigMail(Services()); });
     p.btnCrQueryAll = addTool("btnCrQueryAll", "Создать письма-запросы на все  АЗС",
                               QStyle::SP_DirIcon, [this] { OnCreateAllConfigMail(Services()); });
     topLayout->addWidget(tools);
@@ -217,8 +217,8 @@ void TMailForm::BuildWindow() {
         topLayout->addWidget(b);
         return b;
     };
-    p.bProcessMsg = addFlat("bProcessMsg", Q("Обработать выбранные письма"),
-                            QStyle::SP_MediaPlay, [this] { miProcessMsgClick(); });
+    p.bProcessMsg = addFlat("bProcessMsg", Q("Обработать выбранные письма"), QStyle::SP_MediaPlay,
+                            [this] { miProcessMsgClick(); });
     p.bResend = addFlat("bResend", Q("Перместить выбранные письма в ") + Q("\"Исходящие\""),
                         QStyle::SP_ArrowBack, [this] { miResendClick(); });
     p.bDeleteMail = addFlat("bDeleteMail", Q("Удалить выбранные письма"), QStyle::SP_TrashIcon,

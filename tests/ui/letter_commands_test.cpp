@@ -10,9 +10,9 @@ namespace {
 
 TEST(ProcessingGroupsTest, SendersSortCaseInsensitivelyAndGroupExactly) {
     const TDateTime d1 = EncodeDateTime(2024, 1, 1), d2 = EncodeDateTime(2024, 1, 2);
-    const std::vector<TProcessCandidate> selected{
-        {ru("Яков"), d1, "0"}, {"bob", d1, "1"}, {"Bob", d2, "2"},
-        {"bob", d2, "3"},      {"ann", d1, "4"}, {ru("Яков"), d1, "5"}};
+    const std::vector<TProcessCandidate> selected{{ru("Яков"), d1, "0"}, {"bob", d1, "1"},
+                                                  {"Bob", d2, "2"},      {"bob", d2, "3"},
+                                                  {"ann", d1, "4"},      {ru("Яков"), d1, "5"}};
     // "bob" and "Bob" sort together (in selection order) but group only with exactly equal
     // neighbours.
     EXPECT_EQ(ProcessingGroups(selected),

@@ -209,9 +209,10 @@ TEST_F(MailFormWindowTest, SizeColumnInKilobytesWithTheLocaleSeparator) {
     form->ShowMailbox();
     const std::string name = Column(0).at(0);
     const auto path = NativePath(FolderDir(MailFolder::OutBox) + name);
-    for (auto [bytes, comma, point] :
-         {std::tuple{100, "0,1", "0.1"}, {128, "0,12", "0.12"}, {1024, "1", "1"},
-          {1536, "1,5", "1.5"}}) {
+    for (auto [bytes, comma, point] : {std::tuple{100, "0,1", "0.1"},
+                                       {128, "0,12", "0.12"},
+                                       {1024, "1", "1"},
+                                       {1536, "1,5", "1.5"}}) {
         std::filesystem::resize_file(path, bytes);
         for (char sep : {',', '.'}) {
             Formats().DecimalSeparator = sep;
@@ -225,8 +226,10 @@ TEST_F(MailFormWindowTest, SizeColumnInKilobytesWithTheLocaleSeparator) {
 TEST_F(MailFormWindowTest, DeleteAndResendChangeTheStoreAtOnce) {
     for (int i = 0; i < 4; ++i)
         Store(MailFolder::InBox, "a@example.test", "TZN-12", EncodeDateTime(2024, 3, 6));
-    const std::string a = Store(MailFolder::Sent, "a@example.test", "A", EncodeDateTime(2024, 1, 1));
-    const std::string b = Store(MailFolder::Sent, "a@example.test", "B", EncodeDateTime(2024, 1, 2));
+    const std::string a =
+        Store(MailFolder::Sent, "a@example.test", "A", EncodeDateTime(2024, 1, 1));
+    const std::string b =
+        Store(MailFolder::Sent, "a@example.test", "B", EncodeDateTime(2024, 1, 2));
     Create();
     form->ShowMailbox();
 
@@ -281,9 +284,9 @@ TEST_F(MailFormWindowTest, SelectedLettersAreProcessedBySenderNewestFirstEachOnc
     for (const auto& call : host.Imports)
         imported.push_back(call.FileName);
     // "альфа" sorts before "Бета" whatever the case; within a sender the newest comes first.
-    EXPECT_EQ(imported, (std::vector<std::string>{"C:\\DATA\\a5.dat", "C:\\DATA\\a1.dat",
-                                                  "C:\\DATA\\b3.dat", "C:\\DATA\\b2.dat",
-                                                  "C:\\DATA\\b1.dat"}));
+    EXPECT_EQ(imported,
+              (std::vector<std::string>{"C:\\DATA\\a5.dat", "C:\\DATA\\a1.dat", "C:\\DATA\\b3.dat",
+                                        "C:\\DATA\\b2.dat", "C:\\DATA\\b1.dat"}));
     // Each handled letter's file name is logged, in the same order.
     const std::string log = test::ReadFile(root.Path("C/PLAV/LogFiles/TZNMail.log"));
     size_t at = 0;
