@@ -21,6 +21,7 @@ TEST(ProcessingGroupsTest, SendersSortCaseInsensitivelyAndGroupExactly) {
 
 TEST(ProcessingGroupsTest, LargeGroupsAreOrderedInFull) {
     std::vector<TProcessCandidate> selected;
+    selected.reserve(250);
     for (int i = 0; i < 250; ++i)
         selected.push_back({"same", EncodeDateTime(2024, 1, 1) + i / 1440.0, std::to_string(i)});
     const auto groups = ProcessingGroups(selected);

@@ -10,7 +10,6 @@
 #include "ui/mail_form.h"
 #include "ui/mailbox_window_services.h"
 
-#include "qt_environment.h"
 #include "store/store_fixture.h"
 
 #include <QAction>
@@ -29,7 +28,7 @@
 namespace tzn {
 namespace {
 
-const auto* const Qt = ::testing::AddGlobalTestEnvironment(new test::QtEnvironment);
+// The Qt application of this executable is registered once, in mail_form_test.cpp.
 
 class MailFormWindowTest : public test::StoreTest {
 protected:
@@ -80,6 +79,7 @@ protected:
     }
     std::vector<std::string> Column(int c) {
         std::vector<std::string> texts;
+        texts.reserve(static_cast<size_t>(List()->topLevelItemCount()));
         for (int i = 0; i < List()->topLevelItemCount(); ++i)
             texts.push_back(ru(List()->topLevelItem(i)->text(c).toStdString()));
         return texts;
@@ -361,6 +361,24 @@ TEST_F(MailFormWindowTest, TimerStartsASessionOnlyOnceThePeriodHasPassed) {
     form->AutoGetMailTimerTimer();
     ProcessMessagesUntil([] { return false; }, std::chrono::milliseconds(100));
     EXPECT_EQ(sessions, 1);
+}
+
+TEST_F(MailFormWindowTest, ClosingDuringARetrievalAsksItToStopAndWaitsABoundedTime) {
+    Create();
+    form->ShowMailbox();
+    MailReceiving = true;
+    const auto start = std::chrono::steady_clock::now();
+    form->Widget()->close();
+    const auto waited = std::chrono::steady_clock::now() - start;
+    MailReceiving = false;
+    EXPECT_TRUE(MailCancelRequested);
+    EXPECT_FALSE(form->Visible());
+    // 21 rounds of 50 ms, and not much more.
+    EXPECT_GE(waited, std::chrono::milliseconds(1050));
+    EXPECT_LT(waited, std::chrono::milliseconds(3000));
+    // The next show clears the request.
+    form->ShowMailbox();
+    EXPECT_FALSE(MailCancelRequested);
 }
 
 TEST_F(MailFormWindowTest, RefreshRequestsReachTheShowingWindowFromAnyThread) {
