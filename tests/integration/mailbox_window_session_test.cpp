@@ -23,13 +23,23 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <clocale>
 #include <filesystem>
 #include <sstream>
 
 namespace tzn {
 namespace {
 
-const auto* const Qt = ::testing::AddGlobalTestEnvironment(new test::QtEnvironment);
+// Qt takes the user's locale when it starts; the other suites of this executable match CP1251
+// lines with regular expressions, which need the C locale's byte-wise rules.
+class QtCLocaleEnvironment : public test::QtEnvironment {
+public:
+    void SetUp() override {
+        QtEnvironment::SetUp();
+        std::setlocale(LC_ALL, "C");
+    }
+};
+const auto* const Qt = ::testing::AddGlobalTestEnvironment(new QtCLocaleEnvironment);
 
 // Mailboxes of this file.
 constexpr size_t kWindowStation = 31;
