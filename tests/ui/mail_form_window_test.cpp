@@ -335,24 +335,36 @@ TEST_F(MailFormWindowTest, TimerStartsASessionOnlyOnceThePeriodHasPassed) {
     Apply();
     Create();
     const TDateTime last = EncodeDateTime(2024, 5, 1, 10, 0, 0);
-    WriteAutoGetMailLastDate(last);
-    TDateTime now = last + 0.5 / 24;
+    TDateTime now = last - 1;
     form->SetClock([&] { return now; });
     auto stored = [] {
         TDateTime t = 0;
         EXPECT_TRUE(ReadAutoGetMailLastDate(t));
         return t;
     };
+    auto sessionsEnd = [&](int count) {
+        EXPECT_TRUE(
+            ProcessMessagesUntil([&] { return sessions == count; }, std::chrono::seconds(10)));
+        ProcessMessagesUntil([] { return SessionsRunning() == 0; }, std::chrono::seconds(10));
+    };
+    // Never collected before: due at once.
+    TDateTime none = 0;
+    ASSERT_FALSE(ReadAutoGetMailLastDate(none));
+    form->AutoGetMailTimerTimer();
+    EXPECT_NEAR(stored(), now, 1e-6);
+    sessionsEnd(1);
+
+    WriteAutoGetMailLastDate(last);
+    now = last + 0.5 / 24;
     form->AutoGetMailTimerTimer();
     ProcessMessagesUntil([] { return false; }, std::chrono::milliseconds(100));
-    EXPECT_EQ(sessions, 0);
+    EXPECT_EQ(sessions, 1);
     EXPECT_NEAR(stored(), last, 1e-6);
 
     now = last + 2.0 / 24;
     form->AutoGetMailTimerTimer();
     EXPECT_NEAR(stored(), now, 1e-6);
-    EXPECT_TRUE(ProcessMessagesUntil([&] { return sessions == 1; }, std::chrono::seconds(10)));
-    ProcessMessagesUntil([] { return SessionsRunning() == 0; }, std::chrono::seconds(10));
+    sessionsEnd(2);
 
     // Switched off: nothing, however late it is.
     settings.AutoGetMail = false;
@@ -360,7 +372,7 @@ TEST_F(MailFormWindowTest, TimerStartsASessionOnlyOnceThePeriodHasPassed) {
     now += 10;
     form->AutoGetMailTimerTimer();
     ProcessMessagesUntil([] { return false; }, std::chrono::milliseconds(100));
-    EXPECT_EQ(sessions, 1);
+    EXPECT_EQ(sessions, 2);
 }
 
 TEST_F(MailFormWindowTest, ClosingDuringARetrievalAsksItToStopAndWaitsABoundedTime) {
