@@ -49,20 +49,25 @@ void TPluginRoot::CreateMailForm() {
     // and its paths hold.
     LoadConnectInetLibrary();
     EnsureWindowSystem();
-    FMailForm = std::make_unique<TMailForm>([this] {
-        TSessionContext context = TSessionContext::FromModule();
-        context.WindowServices = &FWindowServices;
-        // The automatic report of a station session with nothing to send: the current shift.
-        context.PrepareStationData = [this](const std::vector<std::string>& shifts) {
-            PrepareStationData(&shifts, PreparationContext(false));
-        };
-        return context;
-    });
+    FMailForm = std::make_unique<TMailForm>(
+        [this] {
+            TSessionContext context = TSessionContext::FromModule();
+            context.WindowServices = &FWindowServices;
+            // The automatic report of a station session with nothing to send: the current
+            // shift.
+            context.PrepareStationData = [this](const std::vector<std::string>& shifts) {
+                PrepareStationData(&shifts, PreparationContext(false));
+            };
+            return context;
+        },
+        TMailFormCommands{[this] { MailboxSettings(); }, [this] { CreateReportLetter(); }});
+    FWindowServices.SetMailbox(FMailForm->Handle());
 }
 
 void TPluginRoot::FreeMailForm() {
     // The preparation reports through the mailbox window's services: it ends first.
     EndDataPreparation();
+    FWindowServices.SetMailbox({});
     FMailForm.reset(); // waits for running sessions
     UnloadConnectInetLibrary();
 }

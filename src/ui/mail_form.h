@@ -1,30 +1,42 @@
-// TMailForm: the module's mailbox window. This unit is its message-handling core: the window
-// handle the sessions talk to, the handler of the five mail messages, the start of a session
-// per start request, the log memo and the progress gauge. The window is created hidden at Load
-// and lives until UnLoad; closing it only hides it.
+// TMailForm: the module's mailbox window. A folder tree, the letter list of the chosen folder
+// and the commands on its letters; the on-screen log and progress gauge of the mail session;
+// the auto-receive timer. It is also the hub of the sessions: the window handle they talk to,
+// the handler of the mail messages, the start of a session per start request. Created hidden
+// at Load, it lives until UnLoad; closing it only hides it. Every handler runs on the window
+// thread except MailClientWork, which only posts.
 #pragma once
 
 #include "mail/component.h"
+#include "platform/datetime.h"
 #include "platform/window_messages.h"
 #include "session/mail_thread.h"
+#include "store/letter_files.h"
 
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 class QWidget;
-class QPlainTextEdit;
-class QProgressBar;
 
 namespace tzn {
+
+class TWindowServices;
+
+// The commands the window leaves to the layers above it; unset ones do nothing.
+struct TMailFormCommands {
+    std::function<void()> Settings;     // the modal settings dialog
+    std::function<void()> CreateReport; // the interactive report preparation
+};
 
 class TMailForm {
 public:
     // Creates the hidden window on the calling thread, which must be the window thread (a Qt
-    // application exists). `context` gives each session what it needs of the module.
-    explicit TMailForm(std::function<TSessionContext()> context);
+    // application exists). `context` gives each session what it needs of the module; its
+    // WindowServices also serve the window's own letter commands.
+    explicit TMailForm(std::function<TSessionContext()> context, TMailFormCommands commands = {});
     // Waits for running sessions (processing this thread's messages meanwhile, so a session
     // waiting for the window can finish) before the window goes away.
     ~TMailForm();
@@ -38,9 +50,40 @@ public:
     // Starts one TMailThread of this mode (0 receive then send, 1 send only).
     void StartMailSession(uint16_t mode);
 
-    // Shows the window and brings it forward.
+    // Shows the window and brings it forward (FormShow runs on every show).
     void ShowMailbox();
     bool Visible() const;
+    // The top-level widget; its parts carry their component names as object names.
+    QWidget* Widget() const;
+
+    // Showing and closing.
+    void FormShow();
+    void FormClose();
+
+    // The letter list and the enabling of its commands.
+    void RefreshLetterList();
+    void UpdateCommandState();
+    void MailMenuPopup();
+    // The folder of the selected tree node; nothing for the root.
+    std::optional<MailFolder> SelectedFolder() const;
+
+    // Commands (buttons and menu items share them).
+    void btnGetMailClick();
+    void btnSendMailClick();
+    void OnGetMail();
+    void OnSendMail();
+    void btnPropClick();
+    void miResendClick();
+    void miDeleteClick();
+    void miProcessMsgClick();
+    void N3Click();
+
+    // One tick of AutoGetMailTimer (every 300000 ms). A missing or unreadable
+    // AutoGetMailLastDate counts as due at once: the first tick after auto-receive was turned
+    // on collects the mail.
+    void AutoGetMailTimerTimer();
+    // The clock the timer's rule reads; the system clock unless replaced.
+    void SetClock(std::function<TDateTime()> clock);
 
     // The clients' work events, raised on the session thread: progress is posted only for the
     // transfer the gauge follows (ProgressKind 1 and reading, or 2 and writing).
@@ -56,14 +99,20 @@ public:
     bool GaugeVisible() const;
 
 private:
+    struct TParts;
+
+    void BuildWindow();
     void AddLogLine(const std::string& text);
     void SetGauge(int64_t maximum, int64_t position, bool visible);
+    void SetFlatButtons(bool process, bool resend, bool remove);
+    std::vector<std::string> SelectedFileNames() const;
+    TWindowServices& Services();
     TMailWindow SessionWindow();
 
     std::function<TSessionContext()> FContext;
-    std::unique_ptr<QWidget> FWidget;
-    QPlainTextEdit* FMemo1 = nullptr;
-    QProgressBar* FGauge1 = nullptr;
+    TMailFormCommands FCommands;
+    std::function<TDateTime()> FClock;
+    std::unique_ptr<TParts> FParts;
     std::vector<std::string> FLogLines;
     std::atomic<int> FProgressKind{0}; // 0 none, 1 receiving, 2 sending
     int64_t FGaugeMaximum = 0;

@@ -113,9 +113,16 @@ private:
     QTimer FTimer;
 };
 
+bool MailboxExists() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == "MailForm")
+            return true;
+    return false;
+}
+
 bool MailboxShown() {
     for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->isVisible() && w->windowTitle() == QString::fromUtf8("Электронная почта"))
+        if (w->isVisible() && w->objectName() == "MailForm")
             return true;
     return false;
 }
@@ -162,6 +169,9 @@ TEST_F(PluginTest, LoadBuildsDataDirMailFoldersAndMenuThenUnLoads) {
     test::WriteFile(root.Path("C/WINDOWS/cnf.INI"),
                     "[EMail]\r\nMailDir=C:\\Station\\MAIL\r\n[Host]\r\nKeep=1\r\n");
     ASSERT_EQ(load(nullptr, 0, &host), 0);
+    // The mailbox window exists from Load on, hidden.
+    EXPECT_TRUE(MailboxExists());
+    EXPECT_FALSE(MailboxShown());
     // DataDir: the folder of GetDataFileName, created on disk.
     EXPECT_TRUE(std::filesystem::is_directory(root.Path("C/Data/Exchange")));
     // The settings were read: the store lies under the configured MailDir (a "\" is added).

@@ -1,0 +1,64 @@
+#include "ui/letter_commands.h"
+
+#include "module/settings.h"
+#include "platform/cp1251.h"
+#include "platform/files.h"
+
+#include <algorithm>
+#include <numeric>
+#include <stdexcept>
+
+namespace tzn {
+
+bool MoveLetterToOutBox(const std::string& fileName, MailFolder from) {
+    if (fileName.empty() || fileName.find_first_of("\\/") != std::string::npos)
+        return false;
+    const std::string mailDir = MailSettingsSnapshot().MailDir;
+    const std::string source = FolderPath(mailDir, from) + fileName;
+    const std::string outBox = FolderPath(mailDir, MailFolder::OutBox);
+    switch (MoveFileNoReplace(source, outBox + fileName)) {
+    case MoveResult::Done:
+        return true;
+    case MoveResult::Failed:
+        return false;
+    case MoveResult::Taken:
+        break;
+    }
+    // The name is taken in OutBox: the letter goes in beside it under a name of its own.
+    const auto published = PublishLetterFile(outBox, [&](const std::string& temp) {
+        if (!CopyFileTo(source, temp, false))
+            throw std::runtime_error("cannot copy " + source);
+    });
+    return published && DeleteFile(source);
+}
+
+void OrderGroupByDate(std::vector<std::size_t>& group,
+                      const std::vector<TProcessCandidate>& selected) {
+    std::stable_sort(group.begin(), group.end(), [&](std::size_t a, std::size_t b) {
+        return selected[a].Date > selected[b].Date;
+    });
+}
+
+std::vector<std::vector<std::size_t>>
+ProcessingGroups(const std::vector<TProcessCandidate>& selected) {
+    std::vector<std::size_t> order(selected.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::vector<std::string> keys;
+    keys.reserve(selected.size());
+    for (const auto& c : selected)
+        keys.push_back(AnsiUpperCase(c.Sender));
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
+
+    std::vector<std::vector<std::size_t>> groups;
+    for (std::size_t i : order) {
+        if (groups.empty() || selected[groups.back().front()].Sender != selected[i].Sender)
+            groups.emplace_back();
+        groups.back().push_back(i);
+    }
+    for (auto& group : groups)
+        OrderGroupByDate(group, selected);
+    return groups;
+}
+
+} // namespace tzn

@@ -1,0 +1,39 @@
+// What the mailbox window's letter commands do to the store beyond single-file deletes: the
+// move of a sent letter back to OutBox, and the order in which selected received letters are
+// processed.
+#pragma once
+
+#include "platform/datetime.h"
+#include "store/letter_files.h"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace tzn {
+
+// Moves MailDir + `from` + fileName into OutBox under its own name, or, when OutBox already
+// holds a letter of that name, under a fresh letter name: a letter is never overwritten.
+// False when nothing was moved (missing file, failure); the source then stays in place.
+bool MoveLetterToOutBox(const std::string& fileName, MailFolder from);
+
+// One selected received letter, as the processing command sees it.
+struct TProcessCandidate {
+    std::string Sender; // the sender's combined text
+    TDateTime Date = 0;
+    std::string FileName;
+};
+
+// Groups for processing, each a list of indices into `selected` in the order to process:
+// sorted by sender (case-insensitive, stable, so equal senders keep the selection order),
+// grouped by exactly equal sender text, each group ordered by OrderGroupByDate. Every index
+// appears exactly once.
+std::vector<std::vector<std::size_t>>
+ProcessingGroups(const std::vector<TProcessCandidate>& selected);
+
+// Orders one group by Date, newest first; equal dates keep their order. Any group size is
+// ordered in full.
+void OrderGroupByDate(std::vector<std::size_t>& group,
+                      const std::vector<TProcessCandidate>& selected);
+
+} // namespace tzn

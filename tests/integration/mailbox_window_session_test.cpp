@@ -1,0 +1,167 @@
+// A session started from the mailbox window's button against the loopback mail server: its
+// log lines reach the window's memo in the order the session wrote them, and the gauge ends
+// on the size of the letter it received.
+#include "fake_host.h"
+#include "mail/message.h"
+#include "mail/pop3.h"
+#include "mail/smtp.h"
+#include "mail_server.h"
+#include "module/module_state.h"
+#include "module/settings.h"
+#include "platform/cp1251.h"
+#include "platform/files.h"
+#include "platform/message_loop.h"
+#include "session/session_state.h"
+#include "store/mail_store.h"
+#include "temp_root.h"
+#include "ui/mail_form.h"
+
+#include "qt_environment.h"
+
+#include <QAction>
+#include <QWidget>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <clocale>
+#include <filesystem>
+#include <sstream>
+
+namespace tzn {
+namespace {
+
+// Qt takes the user's locale when it starts; the other suites of this executable match CP1251
+// lines with regular expressions, which need the C locale's byte-wise rules.
+class QtCLocaleEnvironment : public test::QtEnvironment {
+public:
+    void SetUp() override {
+        QtEnvironment::SetUp();
+        std::setlocale(LC_ALL, "C");
+    }
+};
+const auto* const Qt = ::testing::AddGlobalTestEnvironment(new QtCLocaleEnvironment);
+
+// Mailboxes of this file.
+constexpr size_t kWindowStation = 31;
+constexpr size_t kWindowOffice = 32;
+
+class MailboxWindowSession : public test::MailServerTest {
+protected:
+    void SetUp() override {
+        test::MailServerTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        std::filesystem::current_path(root.Dir());
+        std::filesystem::create_directories(root.Dir() / "LogFiles");
+        ResetModuleState();
+        const auto& box = User(kWindowStation);
+        MailSettings settings;
+        settings.MailDir = "C:\\MAIL\\";
+        settings.IsSaveInMail = true;
+        settings.POP3Host = settings.SMTPHost = "127.0.0.1";
+        settings.POP3Port = Env.Pop3Port;
+        settings.SMTPPort = Env.SmtpPort;
+        settings.ReadTimeout = 30;
+        settings.CAFile = Env.CAFile;
+        settings.UserName = box.Login;
+        settings.Password = box.Password;
+        SetMailSettings(settings);
+        CreateMailFolders(settings.MailDir);
+        SetDataDir("C:\\DATA\\");
+        ASSERT_TRUE(ForceDirectories(DataDir()));
+        SetStationCode("12");
+        SetHost(&host);
+    }
+    void TearDown() override {
+        SetHost(nullptr);
+        ResetModuleState();
+        SetMailSettings(MailSettings{});
+    }
+
+    test::TempRoot root;
+    test::FakeHost host;
+};
+
+TEST_F(MailboxWindowSession, ButtonSessionLogsIntoTheMemoAndEndsTheGaugeOnTheLetterSize) {
+    const auto& box = User(kWindowStation);
+    Empty(box);
+    // One letter for this station, big enough to arrive in several reads.
+    const auto data = root.Dir() / "shift.dat";
+    test::WriteFile(data, std::string(2000000, 'd'));
+    TMxMessage m;
+    m.From().Address = User(kWindowOffice).Address;
+    m.Recipients.SetEMailAddresses(box.Address);
+    m.Subject = "TZN-12 shift data";
+    m.Body = {"data follows"};
+    m.MessageParts.AddAttachment(data.string());
+    TMxSMTP smtp;
+    ConfigureSmtp(smtp, box);
+    smtp.ConnectToServer();
+    smtp.SendMail(m);
+    smtp.CloseConnection();
+    ASSERT_EQ(WaitForCount(box, 1), 1);
+    int64_t size = 0;
+    {
+        TMxPOP3 pop;
+        ConfigurePop3(pop, box);
+        pop.ConnectToServer();
+        size = pop.MessageSize(1);
+        pop.CloseConnection();
+    }
+    ASSERT_GT(size, 2000000);
+
+    TMailForm form([] {
+        TSessionContext c = TSessionContext::FromModule();
+        c.ConnectNetwork = [] { return true; };
+        return c;
+    });
+    form.ShowMailbox();
+    // Follow the gauge while the session runs: it shows, and moves before the end.
+    int64_t seenBeforeEnd = 0;
+    bool shown = false;
+    form.Widget()->findChild<QAction*>("btnGetMail")->trigger();
+    const std::string closing(37, '=');
+    ASSERT_TRUE(ProcessMessagesUntil(
+        [&] {
+            if (form.GaugeVisible() && form.GaugePosition() < form.GaugeMaximum()) {
+                shown = true;
+                seenBeforeEnd = std::max(seenBeforeEnd, form.GaugePosition());
+            }
+            const auto lines = form.LogLines();
+            return !lines.empty() && lines.back() == closing;
+        },
+        std::chrono::seconds(60)));
+    ASSERT_TRUE(WaitForSessions({}, std::chrono::seconds(10)));
+
+    // The memo holds the session's lines in the order of the session log file.
+    std::vector<std::string> fileLines;
+    std::istringstream in(test::ReadFile(root.Dir() / "LogFiles" / "TZNMail.log"));
+    for (std::string l; std::getline(in, l);) {
+        if (!l.empty() && l.back() == '\r')
+            l.pop_back();
+        const size_t dash = l.find(" - ");
+        fileLines.push_back(dash == std::string::npos ? l : l.substr(dash + 3));
+    }
+    EXPECT_EQ(form.LogLines(), fileLines);
+    const std::string received = ru("Получено письмо от: ");
+    EXPECT_EQ(std::count_if(fileLines.begin(), fileLines.end(),
+                            [&](const std::string& l) {
+                                return l.starts_with(received) &&
+                                       l.find(User(kWindowOffice).Address) != std::string::npos;
+                            }),
+              1)
+        << ::testing::PrintToString(fileLines);
+    EXPECT_EQ(host.Imports.size(), 1u);
+
+    // A two-megabyte letter takes long enough to be seen part-way.
+    EXPECT_TRUE(shown);
+    EXPECT_GT(seenBeforeEnd, 0);
+    EXPECT_LT(seenBeforeEnd, size);
+    EXPECT_EQ(form.GaugeMaximum(), size);
+    EXPECT_EQ(form.GaugePosition(), size);
+    EXPECT_FALSE(form.GaugeVisible());
+    EXPECT_EQ(form.ProgressKind(), 0);
+}
+
+} // namespace
+} // namespace tzn
