@@ -38,6 +38,15 @@ public:
     TWindowServices& WindowServices() override { return FWindowServices; }
 
 private:
+    // What a report preparation works with. An interactive one also gets the shift dialog,
+    // shown modally on the window thread while the preparation waits (cancel when the dialog
+    // has gone meanwhile).
+    TPreparationContext PreparationContext(bool interactive);
+    // Ends the interactive preparation before the windows it uses go: a preparation waiting
+    // for the dialog is answered with cancel, one still working is waited for while the
+    // window thread's messages are processed.
+    void EndDataPreparation();
+
     TMailboxWindowServices FWindowServices;
     std::unique_ptr<TMailForm> FMailForm;
     TShiftList FShiftList;
