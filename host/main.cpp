@@ -60,6 +60,9 @@ Examples:
   tznhost --config azs12.ini --headless send      deliver OutBox only
   tznhost --config azs12.ini --headless auto      the session AutoSendMail starts
   tznhost --config azs12.ini --headless menu version
+  tznhost --config azs12.ini --headless report 17 18  prepare the report of shifts 17 and 18
+  tznhost --config office.ini --headless request  a request letter to the selected station
+  tznhost --config office.ini --headless requests send  requests to every station, sent
 
 Exit status: 0 every command succeeded and no session line began with "Ошибка"; 1 a session
 failed, did not start or did not end, a report made no letters (or listed a shift the dialog
