@@ -1,6 +1,7 @@
 // Renders the module's windows offscreen into PNG files, so a reader of the documentation
 // sees them without running the module: the mailbox window on each of its folders, with
-// letters of a few stations and a session's log. Usage: tzn_screenshots OUTPUT_DIR.
+// letters of a few stations and a session's log, and the settings dialog's three pages. Usage:
+// tzn_screenshots OUTPUT_DIR.
 #include "mail/message.h"
 #include "module/module_state.h"
 #include "module/settings.h"
@@ -8,10 +9,12 @@
 #include "platform/window_messages.h"
 #include "store/mail_store.h"
 #include "tznmail/host.h"
+#include "ui/config_form.h"
 #include "ui/mail_form.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QDialog>
 #include <QFont>
 #include <QFontMetrics>
 #include <QPainter>
@@ -117,13 +120,21 @@ void SelectFolder(TMailForm& form, int child) {
         list->resizeColumnToContents(c);
 }
 
-// ---------------------------------------------------------------------------------------
-// The settings dialog's pages are rendered here, one PNG per page, once the dialog is part
-// of the build (settings-general.png, settings-connection.png, settings-extra.png).
-bool RenderSettingsPages(const std::filesystem::path& /*outDir*/) {
-    return true;
+// The settings dialog's three pages, the second one (the one showing at opening) first.
+bool RenderSettingsPages(const std::filesystem::path& outDir) {
+    TConfigForm dialog;
+    dialog.FormShow();
+    dialog.Widget()->show();
+    bool ok = true;
+    const char* names[] = {"settings-transport.png", "settings-general.png",
+                           "settings-connection.png"};
+    for (int page : {1, 0, 2}) {
+        dialog.ShowPage(page);
+        ok &= Save(dialog.Widget(), outDir / names[page]);
+    }
+    dialog.Widget()->hide();
+    return ok;
 }
-// ---------------------------------------------------------------------------------------
 
 int Run(const std::filesystem::path& outDir) {
     std::filesystem::create_directories(outDir);
@@ -133,6 +144,22 @@ int Run(const std::filesystem::path& outDir) {
     MailSettings settings;
     settings.MailDir = "C:\\PLAV\\OFFICE\\MAIL\\";
     settings.IsSaveInMail = settings.IsSaveOutMail = true;
+    settings.EMail = "azs12@neftebaza.ru";
+    settings.SMTPHost = "smtp.neftebaza.ru";
+    settings.POP3Host = "pop.neftebaza.ru";
+    settings.SMTPPort = 587;
+    settings.POP3Port = 110;
+    settings.UserName = "azs12";
+    settings.Password = "secret";
+    settings.SMTPSecurity = settings.POP3Security = "starttls";
+    settings.ConnectTimeout = 30;
+    settings.ReadTimeout = 120;
+    settings.AutoOnNoMail = true;
+    settings.AddTovarCount = 1;
+    settings.AutoGetMail = true;
+    settings.AutoGetMailPeriod = 2;
+    settings.UseAddictionAddress = true;
+    settings.MailAddictionAdressList = {"office2@neftebaza.ru"};
     SetMailSettings(settings);
     CreateMailFolders(settings.MailDir);
     FillStore();
