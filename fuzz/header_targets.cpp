@@ -5,6 +5,7 @@
 #include "mail/exceptions.h"
 #include "mail/header_coding.h"
 #include "mail/header_list.h"
+#include "mail/message_limits.h"
 #include "mail/message_reader.h"
 #include "store/header_recoding.h"
 
@@ -18,7 +19,8 @@ void FuzzAddresses(const uint8_t* data, size_t size) {
         // The text the writer would put into a header must parse again.
         TMxEMailAddressList again;
         again.SetEMailAddresses(list.EMailAddresses());
-    } catch (const EMxEmailParseError&) {
+    } catch (const EMxException&) {
+        // A parse error, or more addresses than a list takes.
     }
     try {
         TMxEMailAddressItem item(text);
@@ -36,13 +38,19 @@ void FuzzHeaderText(const uint8_t* data, size_t size) {
     (void)ParseMailDate(text);
     (void)HeaderParam(text, "boundary");
     (void)HeaderParam(text, "filename");
-    (void)DecodeHeader(text);
+    try {
+        (void)DecodeHeader(text);
+    } catch (const EMxLimitExceeded&) {
+    }
     (void)RecodeHeaderText(text);
     const auto method = pick & 1 ? TMxHeaderMethod::Q : TMxHeaderMethod::B;
     const char* charSet = pick & 2 ? "ISO-2022-JP" : "KOI8-R";
     const std::string encoded =
         EncodeHeader(text, pick & 4 ? kMxAddressSpecials : "", method, charSet, pick & 2);
-    (void)DecodeHeader(encoded);
+    try {
+        (void)DecodeHeader(encoded);
+    } catch (const EMxLimitExceeded&) {
+    }
     (void)FoldHeaderLine(text, 78, pick >> 3);
     TMxHeaderList headers;
     headers.SetValue("Subject", text);
