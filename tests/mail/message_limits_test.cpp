@@ -15,6 +15,7 @@
 #include "mail/message_limits.h"
 #include "mail/message_reader.h"
 #include "mail/message_test_util.h"
+#include "mail/message_writer.h"
 
 using namespace tzn;
 using tzn::test::CountFiles;
@@ -156,6 +157,16 @@ TEST(MessageLimitsTest, LargeTextPartIsKeptInAFile) {
     EXPECT_EQ(content.size(), kMxMaxTextPartBytes + 1);
     EXPECT_EQ(content.substr(1020, 6), "tt\r\ntt");
     EXPECT_EQ(content.substr(content.size() - 2), "zz");
+    // Written again, the part keeps its type and every byte.
+    std::ostringstream out;
+    WriteMessageStream(m, out);
+    TMxMessage again;
+    ASSERT_EQ(TryLoad(again, dir, out.str()), "");
+    ASSERT_EQ(again.MessageParts.Count(), 1u);
+    ASSERT_NE(again.MessageParts[0].AsAttachment(), nullptr);
+    EXPECT_EQ(again.MessageParts[0].ContentType, "text/plain");
+    EXPECT_EQ(ReadFile(again.MessageParts[0].AsAttachment()->StoredPath), content);
+    again.Clear();
     m.Clear();
     EXPECT_EQ(CountFiles(dir.path()), 0u);
 }
