@@ -1,6 +1,7 @@
 #include "mail/email_address.h"
 
 #include "mail/exceptions.h"
+#include "mail/message_limits.h"
 #include "mail/text_util.h"
 #include "platform/cp1251.h"
 
@@ -182,8 +183,12 @@ void TMxEMailAddressList::SetEMailAddresses(std::string_view text) {
             return;
         TMxEMailAddressItem item;
         item.SetText(t);
-        if (!item.Address.empty() || !item.Name.empty())
-            FItems.push_back(std::move(item));
+        if (item.Address.empty() && item.Name.empty())
+            return;
+        if (FItems.size() >= kMxMaxAddresses)
+            throw EMxLimitExceeded("More than " + std::to_string(kMxMaxAddresses) +
+                                   " addresses in one list.");
+        FItems.push_back(std::move(item));
     };
     size_t start = 0;
     bool inQuote = false, inAngle = false, inGroup = false;

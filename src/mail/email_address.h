@@ -45,7 +45,7 @@ public:
     std::string EMailAddresses() const;
     // Clears the list and parses comma text: commas inside quotes, comments and angle
     // brackets do not split; a group "name: a, b;" contributes its members; empty pieces
-    // and "<>" are dropped.
+    // and "<>" are dropped. More than kMxMaxAddresses addresses raise EMxLimitExceeded.
     void SetEMailAddresses(std::string_view text);
 
 private:

@@ -5,6 +5,8 @@
 #include <iconv.h>
 
 #include "mail/codecs.h"
+#include "mail/exceptions.h"
+#include "mail/message_limits.h"
 #include "platform/cp1251.h"
 #include "platform/datetime.h"
 #include "platform/text.h"
@@ -108,11 +110,12 @@ bool DecodeWordAt(std::string_view v, size_t pos, size_t& end, std::string& deco
     size_t q1 = v.find('?', pos + 2);
     if (q1 == std::string_view::npos || q1 + 2 >= v.size() || v[q1 + 2] != '?')
         return false;
-    size_t close = v.find("?=", q1 + 3);
-    if (close == std::string_view::npos)
-        return false;
+    // The label first: a text of many "=? ?Q?" starts must not search for a close each time.
     std::string_view label = v.substr(pos + 2, q1 - pos - 2);
     if (label.empty() || label.find_first_of(" \t\r\n") != std::string_view::npos)
+        return false;
+    size_t close = v.find("?=", q1 + 3);
+    if (close == std::string_view::npos)
         return false;
     end = close + 2;
     known = StartsWithNoCase(label, "ISO") || StartsWithNoCase(label, "WINDOWS") ||
@@ -235,13 +238,20 @@ std::string DecodeHeader(std::string_view value) {
     size_t pos = 0;            // first input byte not yet copied
     bool afterDecoded = false; // the last thing copied was a decoded word
     std::string decoded;
-    for (size_t p = value.find("=?"); p != std::string_view::npos; p = value.find("=?", p)) {
+    // No word can end after the last "?=": starts beyond it are not even looked at.
+    const size_t lastClose = value.rfind("?=");
+    const size_t lastStart = lastClose == std::string_view::npos ? 0 : lastClose;
+    size_t words = 0;
+    for (size_t p = value.find("=?"); p < lastStart; p = value.find("=?", p)) {
         size_t end = 0;
         bool known = false;
         if (!DecodeWordAt(value, p, end, decoded, known)) {
             p += 2;
             continue;
         }
+        if (++words > kMxMaxEncodedWords)
+            throw EMxLimitExceeded("More than " + std::to_string(kMxMaxEncodedWords) +
+                                   " encoded words in one header.");
         if (!known) {
             // Left as it is; it separates what comes before from what follows.
             out.append(value.substr(pos, end - pos));

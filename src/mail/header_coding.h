@@ -39,7 +39,7 @@ std::string EncodeHeader(std::string_view text, std::string_view specials, bool 
 
 // Decodes the encoded words whose label begins with ISO, WINDOWS or KOI8 (others stay as
 // they are), joining adjacent decoded words (the white space between them goes), and
-// removes NUL characters.
+// removes NUL characters. More than kMxMaxEncodedWords words raise EMxLimitExceeded.
 std::string DecodeHeader(std::string_view value);
 
 // ISO-2022-JP <-> the Japanese system code page (Shift_JIS / CP932). On failure the text

@@ -164,6 +164,10 @@ std::vector<std::string> TMxHeaderList::FoldedLines(std::string_view name,
     std::string head = std::string(name) + FSeparator;
     auto pieces = SplitBreaks(value);
     for (size_t k = 0; k < pieces.size(); ++k) {
+        // A blank continuation line would be read back as the end of the header block, and
+        // the header lines after it as body text.
+        if (k > 0 && TrimBlanks(pieces[k]).empty())
+            continue;
         std::string line = k == 0 ? head + std::string(pieces[k]) : std::string(pieces[k]);
         if (k > 0 && (line.empty() || !IsBlank(line[0])))
             line.insert(0, " "); // a break in the value must still continue this header

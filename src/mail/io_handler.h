@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "mail/component.h"
+#include "mail/message_limits.h"
 
 namespace tzn {
 
@@ -21,7 +22,6 @@ enum class TMxMaxLineAction { Exception, Split };
 
 inline constexpr int kMxDefaultRecvBufferSize = 32768;
 inline constexpr int kMxDefaultSendBufferSize = 32768;
-inline constexpr int kMxMaxLineLength = 16384;
 // Time-outs in milliseconds; both -1 and 0 mean "wait without limit".
 inline constexpr int kMxTimeoutDefault = -1;
 inline constexpr int kMxTimeoutInfinite = -1;

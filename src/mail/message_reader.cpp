@@ -17,6 +17,7 @@
 #include "mail/exceptions.h"
 #include "mail/header_coding.h"
 #include "mail/io_handler_stream_msg.h"
+#include "mail/message_limits.h"
 #include "mail/text_util.h"
 #include "platform/cp1251.h"
 #include "platform/paths.h"
@@ -25,12 +26,6 @@
 namespace tzn {
 
 namespace {
-
-// Limits that keep a hostile letter from taking unbounded memory or files.
-constexpr size_t kMaxHeaderBytes = 8u << 20;     // the letter's header block
-constexpr size_t kMaxPartHeaderBytes = 1u << 20; // one part's header
-constexpr size_t kMaxNesting = 100;              // multiparts inside multiparts
-constexpr size_t kMaxParts = 10000;
 
 constexpr std::string_view kFileNameChars =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz1234567890^&'@{}[],$=!-#()%.+~_";
@@ -157,6 +152,34 @@ std::string CleanFileName(const std::string& raw) {
     return name;
 }
 
+// Holds a header block to the limits: its bytes, its lines, and the size of the field being
+// read (a line and the continuation lines after it).
+class HeaderBudget {
+public:
+    HeaderBudget(size_t maxBytes, const char* tooLong) : FMaxBytes(maxBytes), FTooLong(tooLong) {}
+
+    // `line` is not empty.
+    void Take(std::string_view line) {
+        FBytes += line.size();
+        if (FBytes > FMaxBytes)
+            throw EMxLimitExceeded(FTooLong);
+        if (++FLines > kMxMaxHeaderLines)
+            throw EMxLimitExceeded("More than " + std::to_string(kMxMaxHeaderLines) +
+                                   " header lines.");
+        FField = IsBlank(line[0]) ? FField + line.size() : line.size();
+        if (FField > kMxMaxHeaderFieldBytes)
+            throw EMxLimitExceeded("Header field longer than " +
+                                   std::to_string(kMxMaxHeaderFieldBytes) + " bytes.");
+    }
+
+private:
+    size_t FMaxBytes;
+    const char* FTooLong;
+    size_t FBytes = 0;
+    size_t FLines = 0;
+    size_t FField = 0;
+};
+
 // ---- temporary attachment files ------------------------------------------------------------
 
 uint32_t NextTempCounter() {
@@ -240,6 +263,49 @@ private:
     std::string FBuf;
 };
 
+// A text part's bytes: in memory up to kMxMaxTextPartBytes; past that everything goes on
+// into a temporary file, and the part becomes a file-backed one like an attachment.
+class TextPartSink : public TMxByteSink {
+public:
+    explicit TextPartSink(const std::string& tempDir) : FTempDir(tempDir) {}
+
+    void Write(std::string_view bytes) override {
+        if (!FFile && FText.size() + bytes.size() <= kMxMaxTextPartBytes) {
+            FText.append(bytes);
+            return;
+        }
+        if (!FFile)
+            Spill();
+        FFile->Write(bytes);
+    }
+    // The part holding the file when the text went there, else nullptr (take Text()).
+    std::unique_ptr<TMxAttachmentFile> Finish() {
+        if (!FFile)
+            return nullptr;
+        FFile->Close();
+        FFile.reset();
+        return std::move(FPart);
+    }
+    const std::string& Text() const { return FText; }
+
+private:
+    void Spill() {
+        std::string path;
+        int fd = CreateTempFile(FTempDir, path);
+        FPart = std::make_unique<TMxAttachmentFile>(std::string(), "=");
+        FPart->StoredPath = path;
+        FPart->FileIsTemporary = true; // deleted with the part, also when decoding fails
+        FFile = std::make_unique<TempFileSink>(fd, path);
+        FFile->Write(FText);
+        std::string().swap(FText);
+    }
+
+    const std::string& FTempDir;
+    std::string FText;
+    std::unique_ptr<TMxAttachmentFile> FPart;
+    std::unique_ptr<TempFileSink> FFile;
+};
+
 // 7bit, 8bit, binary and anything unknown: the lines themselves. The break before a
 // boundary belongs to the boundary, so breaks are written between lines.
 class LineDecoder : public TMxPartDecoder {
@@ -302,7 +368,7 @@ public:
             std::string_view line;
             // Raw lines: only the stuffing dot of a ".." line goes.
             while (Next(line))
-                FMsg.Body.emplace_back(line.substr(0, 2) == ".." ? line.substr(1) : line);
+                AddBodyLine(line.substr(0, 2) == ".." ? line.substr(1) : line);
             return;
         }
         const bool mime = FMsg.Encoding == TMxMessageEncoding::MIME;
@@ -360,6 +426,19 @@ private:
         return PartEnd::NextPart;
     }
 
+    void AddBodyLine(std::string_view line) {
+        FBodyBytes += line.size() + 2;
+        if (FBodyBytes > kMxMaxBodyBytes)
+            throw EMxLimitExceeded("Message body larger than " + std::to_string(kMxMaxBodyBytes) +
+                                   " bytes.");
+        FMsg.Body.emplace_back(line);
+    }
+
+    void CheckPartCount() const {
+        if (FMsg.MessageParts.Count() >= kMxMaxParts)
+            throw EMxLimitExceeded("Too many message parts.");
+    }
+
     void StartParts() {
         if (!FPartsStarted)
             DropTrailingEmpty(FMsg.Body);
@@ -397,20 +476,22 @@ private:
             }
             // Lines after the last boundary of a MIME letter are its epilogue: dropped.
             if (!mime || !FPartsStarted)
-                FMsg.Body.emplace_back(Unstuff(line));
+                AddBodyLine(Unstuff(line));
         }
         DropTrailingEmpty(FMsg.Body);
     }
 
     // One MIME part from its header to the line that ends it.
     PartEnd ReadPart() {
-        if (FMsg.MessageParts.Count() >= kMaxParts)
-            throw EMxException("Too many message parts.");
+        CheckPartCount();
         PartInfo info;
         std::string_view line;
-        size_t total = 0;
+        HeaderBudget budget(kMxMaxPartHeaderBytes, "Message part header too long.");
         bool ended = false;
         PartEnd end = PartEnd::NextPart;
+        // The field being read: continuation lines are appended to it, not to a copy of it.
+        std::string field;
+        bool haveField = false;
         while (true) {
             if (!Next(line))
                 throw EMxException("Unknown Message Part Type.");
@@ -423,24 +504,25 @@ private:
                 ended = true;
                 break;
             }
-            total += line.size();
-            if (total > kMaxPartHeaderBytes)
-                throw EMxException("Message part header too long.");
+            budget.Take(line);
             if (IsBlank(line[0])) {
-                if (info.Header.Count() > 0) {
-                    std::string joined = info.Header[info.Header.Count() - 1] + " ";
-                    joined.append(line.substr(1));
-                    info.Header.Delete(info.Header.Count() - 1);
-                    info.Header.Add(std::move(joined));
+                if (haveField) {
+                    field += ' ';
+                    field.append(line.substr(1));
                 }
                 continue;
             }
+            if (haveField)
+                info.Header.Add(std::move(field));
             size_t colon = line.find(':');
             if (colon == std::string_view::npos)
-                info.Header.Add(std::string(line));
+                field = std::string(line);
             else
-                info.Header.Add(Trim(line.substr(0, colon)) + "=" + Trim(line.substr(colon + 1)));
+                field = Trim(line.substr(0, colon)) + "=" + Trim(line.substr(colon + 1));
+            haveField = true;
         }
+        if (haveField)
+            info.Header.Add(std::move(field));
         const TMxHeaderList& h = info.Header;
         info.ContentTypeFull = h.Values("Content-Type");
         info.Transfer = h.Values("Content-Transfer-Encoding");
@@ -455,8 +537,12 @@ private:
         std::string boundary = FBoundaries.Boundary();
         if (StartsWithText(info.Type, "multipart/")) {
             std::string inner = HeaderParam(info.ContentTypeFull, "boundary");
-            if (!inner.empty() && FBoundaries.Count() < kMaxNesting)
+            if (!inner.empty()) {
+                if (FBoundaries.Count() >= kMxMaxNesting)
+                    throw EMxLimitExceeded("Multipart nesting deeper than " +
+                                           std::to_string(kMxMaxNesting) + " levels.");
                 FBoundaries.Push(inner, static_cast<int>(FMsg.MessageParts.Count()));
+            }
         }
         if (info.IsAttachment)
             ReadAttachment(info, parent, boundary, ended, end);
@@ -512,12 +598,18 @@ private:
 
     void ReadText(const PartInfo& info, int parent, const std::string& boundary, bool ended,
                   PartEnd& end) {
-        auto part = std::make_unique<TMxText>("=");
-        std::string content;
-        TMxStringSink sink(content);
+        TextPartSink sink(FMsg.AttachmentTempDirectory);
         auto dec = DecoderFor(info.Transfer, sink);
         DecodeBody(*dec, ended, end);
-        part->Body = SplitLines(content);
+        if (auto file = sink.Finish()) {
+            FillCommon(*file, info, false);
+            file->ParentPart = parent;
+            file->Boundary = boundary;
+            FMsg.MessageParts.Add(std::move(file));
+            return;
+        }
+        auto part = std::make_unique<TMxText>("=");
+        part->Body = SplitLines(sink.Text());
         FillCommon(*part, info, true);
         part->ParentPart = parent;
         part->Boundary = boundary;
@@ -559,8 +651,7 @@ private:
 
     // A uuencoded (or xxencoded) file inside a plain-text letter.
     void ReadUUE(const std::string& rawName) {
-        if (FMsg.MessageParts.Count() >= kMaxParts)
-            throw EMxException("Too many message parts.");
+        CheckPartCount();
         std::string kind = "UUE";
         auto part = DecodeToTempFile([&](TMxByteSink& sink) {
             std::string_view line;
@@ -611,6 +702,7 @@ private:
     const std::string& FDelim;
     bool FEnded = false;
     bool FPartsStarted = false;
+    size_t FBodyBytes = 0;
 };
 
 const char* const kMonths[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
@@ -843,7 +935,7 @@ void ParseHeaders(TMxMessage& msg) {
 
 std::string TMxMessageReader::ReadHeaderBlock(const std::string& delimiter) {
     TMxWorkScope work(FIo, TMxWorkMode::Read);
-    size_t total = 0;
+    HeaderBudget budget(kMxMaxHeaderBytes, "Message header too long.");
     std::string ended;
     while (true) {
         std::string_view line = FIo.ReadLineView();
@@ -853,9 +945,7 @@ std::string TMxMessageReader::ReadHeaderBlock(const std::string& delimiter) {
         }
         if (line.empty())
             continue;
-        total += line.size();
-        if (total > kMaxHeaderBytes)
-            throw EMxException("Message header too long.");
+        budget.Take(line);
         FMsg.Headers.Add(std::string(line));
     }
     ParseHeaders(FMsg);

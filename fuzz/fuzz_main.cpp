@@ -1,0 +1,7 @@
+// The libFuzzer entry of one target, chosen when the executable is built.
+#include "fuzz/targets.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    TZN_FUZZ_ENTRY(data, size);
+    return 0;
+}

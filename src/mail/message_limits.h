@@ -1,0 +1,45 @@
+// What the mail layer accepts from a letter or a server before it refuses: each limit bounds
+// the memory or time one hostile input can take, far above anything a real letter needs.
+// A letter past a limit is refused with EMxLimitExceeded naming the limit, except a large
+// text part, which is kept in a file like an attachment instead of in memory.
+#pragma once
+
+#include <cstddef>
+
+#include "mail/exceptions.h"
+
+namespace tzn {
+
+// One line of a letter or reply; RFC 5322 allows 998 characters, encoders write 76.
+inline constexpr int kMxMaxLineLength = 16384;
+// The header block of a letter: real ones, long trace headers included, stay below 100 KiB.
+inline constexpr size_t kMxMaxHeaderBytes = 1u << 20;
+// The header of one part: a few lines of Content-* fields.
+inline constexpr size_t kMxMaxPartHeaderBytes = 1u << 20;
+// Header lines of a letter or of one part: each is a string of its own in memory.
+inline constexpr size_t kMxMaxHeaderLines = 50000;
+// One header field with its continuation lines, as a mail server's header size limit.
+inline constexpr size_t kMxMaxHeaderFieldBytes = 100u << 10;
+// Multiparts inside multiparts: every level keeps a boundary compared with each body line.
+inline constexpr size_t kMxMaxNesting = 100;
+// Parts of one letter: each may own a temporary file.
+inline constexpr size_t kMxMaxParts = 10000;
+// Addresses in one address header: parsing and recoding each costs time (as a server's
+// recipient limit).
+inline constexpr size_t kMxMaxAddresses = 1000;
+// Encoded words in one header value: each is decoded and may be recoded on its own.
+inline constexpr size_t kMxMaxEncodedWords = 1000;
+// Decoded bytes of a text part held in memory as lines (which cost about three times the
+// text); a larger text part is decoded into a file like an attachment.
+inline constexpr size_t kMxMaxTextPartBytes = 16u << 20;
+// Body lines outside the parts (a plain letter, a preamble) are held in memory too: a larger
+// body refuses the letter.
+inline constexpr size_t kMxMaxBodyBytes = 32u << 20;
+
+// A letter or header value past one of the limits above; the message names the limit.
+class EMxLimitExceeded : public EMxException {
+public:
+    using EMxException::EMxException;
+};
+
+} // namespace tzn
