@@ -2,6 +2,7 @@
 // log lines reach the window's memo in the order the session wrote them, and the gauge ends
 // on the size of the letter it received.
 #include "fake_host.h"
+#include "integration/session_fixture.h"
 #include "mail/message.h"
 #include "mail/pop3.h"
 #include "mail/smtp.h"
@@ -60,48 +61,22 @@ const auto* const Qt = ::testing::AddGlobalTestEnvironment(new QtCLocaleEnvironm
 constexpr size_t kWindowStation = 31;
 constexpr size_t kWindowOffice = 32;
 
-class MailboxWindowSession : public test::MailServerTest {
+class MailboxWindowSession : public test::SessionFixture {
 protected:
     void SetUp() override {
-        test::MailServerTest::SetUp();
+        SessionFixture::SetUp();
         if (IsSkipped() || HasFatalFailure())
             return;
-        std::filesystem::current_path(root.Dir());
-        std::filesystem::create_directories(root.Dir() / "LogFiles");
-        ResetModuleState();
-        const auto& box = User(kWindowStation);
-        MailSettings settings;
-        settings.MailDir = "C:\\MAIL\\";
         settings.IsSaveInMail = true;
-        settings.POP3Host = settings.SMTPHost = "127.0.0.1";
-        settings.POP3Port = Env.Pop3Port;
-        settings.SMTPPort = Env.SmtpPort;
-        settings.ReadTimeout = 30;
-        settings.CAFile = Env.CAFile;
-        settings.UserName = box.Login;
-        settings.Password = box.Password;
-        SetMailSettings(settings);
-        CreateMailFolders(settings.MailDir);
-        SetDataDir("C:\\DATA\\");
-        ASSERT_TRUE(ForceDirectories(DataDir()));
-        SetStationCode("12");
-        SetHost(&host);
+        Account(User(kWindowStation));
     }
-    void TearDown() override {
-        SetHost(nullptr);
-        ResetModuleState();
-        SetMailSettings(MailSettings{});
-    }
-
-    test::TempRoot root;
-    test::FakeHost host;
 };
 
 TEST_F(MailboxWindowSession, ButtonSessionLogsIntoTheMemoAndEndsTheGaugeOnTheLetterSize) {
     const auto& box = User(kWindowStation);
     Empty(box);
     // One letter for this station, big enough to arrive in several reads.
-    const auto data = root.Dir() / "shift.dat";
+    const auto data = FRoot->Dir() / "shift.dat";
     test::WriteFile(data, std::string(2000000, 'd'));
     TMxMessage m;
     m.From().Address = User(kWindowOffice).Address;
@@ -156,7 +131,7 @@ TEST_F(MailboxWindowSession, ButtonSessionLogsIntoTheMemoAndEndsTheGaugeOnTheLet
 
     // The memo holds the session's lines in the order of the session log file.
     std::vector<std::string> fileLines;
-    std::istringstream in(test::ReadFile(root.Dir() / "LogFiles" / "TZNMail.log"));
+    std::istringstream in(test::ReadFile(FRoot->Dir() / "LogFiles" / "TZNMail.log"));
     for (std::string l; std::getline(in, l);) {
         if (!l.empty() && l.back() == '\r')
             l.pop_back();

@@ -21,32 +21,21 @@ using namespace tzn;
 using tzn::test::CountFiles;
 using tzn::test::ReadFile;
 using tzn::test::TempDir;
+using tzn::test::TryLoad;
 
 namespace {
 
 const std::string kMultipart = "From: a@b.ru\r\nMIME-Version: 1.0\r\n"
                                "Content-Type: multipart/mixed; boundary=\"BB\"\r\n\r\n";
 
-// Loads `text`; returns the error text, empty if none.
-std::string TryLoad(TMxMessage& m, const TempDir& dir, const std::string& text) {
-    m.AttachmentTempDirectory = dir.path();
-    std::istringstream in(text);
-    try {
-        ReadMessageStream(m, in);
-    } catch (const EMxLimitExceeded& e) {
-        return e.what();
-    }
-    return {};
-}
-
 // `build(false)` loads, `build(true)` is refused with `error`; no file is left either way.
 template <class Build> void ExpectLimit(const Build& build, const std::string& error) {
     TempDir dir;
     {
         TMxMessage under;
-        EXPECT_EQ(TryLoad(under, dir, build(false)), "") << error;
+        EXPECT_EQ(TryLoad<EMxLimitExceeded>(under, dir, build(false)), "") << error;
         TMxMessage over;
-        EXPECT_EQ(TryLoad(over, dir, build(true)), error);
+        EXPECT_EQ(TryLoad<EMxLimitExceeded>(over, dir, build(true)), error);
     }
     EXPECT_EQ(CountFiles(dir.path()), 0u) << error;
 }
@@ -142,12 +131,12 @@ TEST(MessageLimitsTest, LargeTextPartIsKeptInAFile) {
     };
     TempDir dir;
     TMxMessage m;
-    ASSERT_EQ(TryLoad(m, dir, letter(1024)), "");
+    ASSERT_EQ(TryLoad<EMxLimitExceeded>(m, dir, letter(1024)), "");
     ASSERT_EQ(m.MessageParts.Count(), 1u);
     ASSERT_NE(m.MessageParts[0].AsText(), nullptr);
     EXPECT_EQ(m.MessageParts[0].AsText()->Body.size(), 16384u);
 
-    ASSERT_EQ(TryLoad(m, dir, letter(1025)), "");
+    ASSERT_EQ(TryLoad<EMxLimitExceeded>(m, dir, letter(1025)), "");
     ASSERT_EQ(m.MessageParts.Count(), 1u);
     const TMxAttachmentFile* file = m.MessageParts[0].AsAttachment();
     ASSERT_NE(file, nullptr);
@@ -161,7 +150,7 @@ TEST(MessageLimitsTest, LargeTextPartIsKeptInAFile) {
     std::ostringstream out;
     WriteMessageStream(m, out);
     TMxMessage again;
-    ASSERT_EQ(TryLoad(again, dir, out.str()), "");
+    ASSERT_EQ(TryLoad<EMxLimitExceeded>(again, dir, out.str()), "");
     ASSERT_EQ(again.MessageParts.Count(), 1u);
     ASSERT_NE(again.MessageParts[0].AsAttachment(), nullptr);
     EXPECT_EQ(again.MessageParts[0].ContentType, "text/plain");

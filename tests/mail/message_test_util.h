@@ -4,6 +4,10 @@
 
 #include <unistd.h>
 
+#include "mail/exceptions.h"
+#include "mail/message.h"
+#include "mail/message_reader.h"
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -74,6 +78,20 @@ inline size_t CountFiles(const std::string& dir) {
     for (auto& e : std::filesystem::directory_iterator(dir))
         n += e.is_regular_file() ? 1 : 0;
     return n;
+}
+
+// Loads `text` into `m` with temporary files in `dir`; the text of an `Error` raised, empty if
+// none (another error escapes to the test).
+template <class Error = EMxException>
+std::string TryLoad(TMxMessage& m, const TempDir& dir, const std::string& text) {
+    m.AttachmentTempDirectory = dir.path();
+    std::istringstream in(text);
+    try {
+        ReadMessageStream(m, in);
+    } catch (const Error& e) {
+        return e.what();
+    }
+    return {};
 }
 
 } // namespace tzn::test

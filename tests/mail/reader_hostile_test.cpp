@@ -16,23 +16,12 @@ using namespace tzn;
 using tzn::test::CountFiles;
 using tzn::test::ReadFile;
 using tzn::test::TempDir;
+using tzn::test::TryLoad;
 
 namespace {
 
 const std::string kHead = "From: a@b.ru\r\nMIME-Version: 1.0\r\n"
                           "Content-Type: multipart/mixed; boundary=\"BB\"\r\n\r\n";
-
-// Loads `text` with temporary files in `dir`; returns the error text, empty if none.
-std::string TryLoad(TMxMessage& m, const TempDir& dir, const std::string& text) {
-    m.AttachmentTempDirectory = dir.path();
-    std::istringstream in(text);
-    try {
-        ReadMessageStream(m, in);
-    } catch (const EMxException& e) {
-        return e.what();
-    }
-    return {};
-}
 
 } // namespace
 
