@@ -1,5 +1,6 @@
 // The session thread: its log writer, the order of a session's steps, sessions that follow
-// one another, and the faults only a scripted server produces (silence, a cut mid-letter).
+// one another, and the faults only a scripted server produces (silence, a cut mid-letter, a letter
+// past a limit).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -270,6 +271,59 @@ TEST_F(SessionThreadTest, WithoutUniqueIdsTheJournalKeysByMessageIdAndSize) {
     EXPECT_TRUE(test::HasLine(second.Lines(),
                               ru("Письмо уже было обработано, повторно не обрабатывается: ") +
                                   "Office <office@x.test>"));
+}
+
+// A letter the reader refuses (past one of the mail layer's limits): the session logs it as
+// damaged data, leaves it on the server, and goes on with the next letter.
+const std::string kHeader = "From: Office <office@x.test>\r\nSubject: TZN-12 data\r\n";
+
+// A letter whose multiparts nest one level deeper than the reader takes.
+std::string TooDeepLetter() {
+    std::string text = kHeader + "Message-ID: <deep@x.test>\r\nMIME-Version: 1.0\r\n"
+                                 "Content-Type: multipart/mixed; boundary=\"N\"\r\n\r\n";
+    std::string outer = "N";
+    for (int i = 0; i < 100; ++i) {
+        const std::string inner = "N" + std::to_string(i);
+        text +=
+            "--" + outer + "\r\nContent-Type: multipart/mixed; boundary=\"" + inner + "\"\r\n\r\n";
+        outer = inner;
+    }
+    return text + "--" + outer + "\r\nContent-Type: text/plain\r\n\r\ndeep\r\n";
+}
+
+TEST_F(SessionThreadTest, RefusedLetterIsLoggedLeftOnTheServerAndTheNextOneReceived) {
+    ScriptServer server([](ScriptConn& s) {
+        s.Reply("+OK ready");
+        s.Answer("-ERR no CAPA");
+        s.Answer("+OK");
+        s.Answer("+OK logged in");
+        s.Answer("+OK 2 9000");
+        s.Answer("-ERR no UIDL");
+        for (int n = 2; n >= 1; --n) {
+            s.Answer("+OK"); // TOP n 0
+            s.Send(kHeader + "Message-ID: <m" + std::to_string(n) + "@x.test>\r\n.\r\n");
+            s.Answer("+OK 1 400"); // LIST n
+            s.Answer("+OK");       // RETR n
+            s.Send((n == 2 ? TooDeepLetter() : kHeader + "\r\nfine\r\n") + ".\r\n");
+        }
+        s.Answer("+OK deleted"); // DELE 1
+        s.Answer("+OK bye");
+    });
+    settings.POP3Port = server.Port();
+    Apply();
+    TSessionContext context = TSessionContext::FromModule();
+    context.ConnectNetwork = [] { return true; };
+    TMailThread(0, window.Window(), context).GetMail();
+    server.Join();
+    const auto lines = window.Lines();
+    EXPECT_TRUE(test::HasLine(lines, ru("Ошибка получения письма (данные повреждены): ") +
+                                         "Multipart nesting deeper than 100 levels."))
+        << ::testing::PrintToString(lines);
+    EXPECT_TRUE(test::HasLine(lines, ru("Соединение завершено. Получено 1 писем.")))
+        << ::testing::PrintToString(lines);
+    const auto transcript = server.Transcript();
+    EXPECT_TRUE(test::HasLine(transcript, "DELE 1"));
+    EXPECT_FALSE(test::HasLine(transcript, "DELE 2")) << "the refused letter stays on the server";
 }
 
 } // namespace
