@@ -44,15 +44,17 @@ std::string TMailboxJournal::KeyOf(int msgNum, const std::string& messageId, int
     return size < 0 ? std::string() : JournalKeyByMessageId(messageId, size);
 }
 
-bool TMailboxJournal::Imported(const std::string& key) const {
-    return FJournal && !key.empty() && FJournal->Contains(key);
+bool TMailboxJournal::Imported(const std::string& key, const std::string& messageId) const {
+    if (!FJournal)
+        return false;
+    return (!key.empty() && FJournal->Contains(key)) || FJournal->ContainsMessageId(messageId);
 }
 
-void TMailboxJournal::Record(const std::string& key) {
-    if (!FJournal || key.empty())
+void TMailboxJournal::Record(const std::string& key, const std::string& messageId) {
+    if (!FJournal)
         return;
     try {
-        FJournal->Record(key);
+        FJournal->Record(key, messageId);
     } catch (const std::exception& e) {
         Report(e.what());
     }

@@ -1,6 +1,7 @@
 // A retrieval's use of the journal of imported letters over one POP3 connection: letters are
 // keyed by the server's unique ids when it offers them, else by Message-ID and size; entries
-// of letters the server no longer holds are pruned so the journal stays small.
+// of letters the server no longer holds are pruned so the journal stays small. Their
+// Message-IDs are kept too, for a letter its sender delivered twice.
 #pragma once
 
 #include "session/retrieval_journal.h"
@@ -26,9 +27,10 @@ public:
               const std::string& user);
     // The key of letter `msgNum`; size < 0 when unknown. Empty: the letter cannot be keyed.
     std::string KeyOf(int msgNum, const std::string& messageId, int64_t size) const;
-    bool Imported(const std::string& key) const;
+    // By its key, or by its Message-ID (a second copy of a letter under a new server id).
+    bool Imported(const std::string& key, const std::string& messageId = {}) const;
     // Notes the letter as imported; a failure to write is reported, not raised.
-    void Record(const std::string& key);
+    void Record(const std::string& key, const std::string& messageId = {});
     // Without unique ids the mailbox's keys are learnt letter by letter: Seen for each letter
     // keyed, Missed for one that could not be; Finish prunes only when nothing was missed.
     void Seen(const std::string& key);

@@ -73,7 +73,7 @@ bool TMailThread::GetMail() {
                     }
                     // Recorded before the deletion: a connection cut before the farewell
                     // undoes the deletion, and the letter must not be imported again then.
-                    journal.Record(key);
+                    journal.Record(key, letter.MsgId);
                     if (KeepLetterCopies(letter, settings).Outcome == SaveOutcome::Failed) {
                         LeaveOnServer(ru(kNotStoredLine), letter);
                         continue;

@@ -29,6 +29,36 @@ std::string OneLine(std::string text) {
     return text;
 }
 
+// Message-ID lines: "I <recorded, seconds since 1970> <id>"; other lines are keys. Files
+// written before the ids were kept hold keys only and load unchanged.
+constexpr const char* kIdPrefix = "I ";
+
+std::string TrimmedId(const std::string& messageId) {
+    const std::string id = OneLine(messageId);
+    const size_t first = id.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return {};
+    return id.substr(first, id.find_last_not_of(" \t") - first + 1);
+}
+
+// False when the line is not a well-formed id line.
+bool ParseIdLine(const std::string& line, std::string& id, std::time_t& recorded) {
+    if (line.rfind(kIdPrefix, 0) != 0)
+        return false;
+    const size_t space = line.find(' ', 2);
+    if (space == std::string::npos || space == 2)
+        return false;
+    long long seconds = 0;
+    for (size_t i = 2; i < space; ++i) {
+        if (line[i] < '0' || line[i] > '9' || seconds > 1000000000000LL)
+            return false;
+        seconds = seconds * 10 + (line[i] - '0');
+    }
+    id = TrimmedId(line.substr(space + 1));
+    recorded = static_cast<std::time_t>(seconds);
+    return !id.empty();
+}
+
 } // namespace
 
 std::string JournalKeyByUid(const std::string& uid) {
@@ -48,6 +78,7 @@ TRetrievalJournal::TRetrievalJournal(const std::string& mailDir, const std::stri
 
 void TRetrievalJournal::Load() {
     FKeys.clear();
+    FMessageIds.clear();
     const auto native = NativePath(FFileName);
     if (!FileExists(FFileName))
         return;
@@ -58,24 +89,48 @@ void TRetrievalJournal::Load() {
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        if (!line.empty())
+        std::string id;
+        std::time_t recorded = 0;
+        if (ParseIdLine(line, id, recorded))
+            FMessageIds[id] = recorded;
+        else if (!line.empty())
             FKeys.insert(line);
     }
     if (in.bad())
         throw std::runtime_error("Cannot read file \"" + FFileName + "\"");
 }
 
-void TRetrievalJournal::Record(const std::string& key) {
-    if (key.empty() || !FKeys.insert(key).second)
-        return;
-    Save();
+bool TRetrievalJournal::ContainsMessageId(const std::string& messageId) const {
+    const std::string id = TrimmedId(messageId);
+    return !id.empty() && FMessageIds.count(id) != 0;
 }
 
-void TRetrievalJournal::Prune(const std::set<std::string>& listed) {
+void TRetrievalJournal::Record(const std::string& key, const std::string& messageId,
+                               std::time_t now) {
+    bool added = !key.empty() && FKeys.insert(key).second;
+    const std::string id = TrimmedId(messageId);
+    if (!id.empty() && FMessageIds.count(id) == 0) {
+        FMessageIds[id] = now;
+        added = true;
+    }
+    if (added)
+        Save();
+}
+
+void TRetrievalJournal::Prune(const std::set<std::string>& listed, std::time_t now) {
     bool removed = false;
     for (auto it = FKeys.begin(); it != FKeys.end();) {
         if (listed.count(*it) == 0) {
             it = FKeys.erase(it);
+            removed = true;
+        } else {
+            ++it;
+        }
+    }
+    const std::time_t oldest = now - static_cast<std::time_t>(kMessageIdDays) * 24 * 60 * 60;
+    for (auto it = FMessageIds.begin(); it != FMessageIds.end();) {
+        if (it->second < oldest) {
+            it = FMessageIds.erase(it);
             removed = true;
         } else {
             ++it;
@@ -93,6 +148,8 @@ void TRetrievalJournal::Save() const {
         std::ofstream out(NativePath(temp), std::ios::binary | std::ios::trunc);
         for (const std::string& key : FKeys)
             out << key << "\r\n";
+        for (const auto& [id, recorded] : FMessageIds)
+            out << kIdPrefix << static_cast<long long>(recorded) << ' ' << id << "\r\n";
         out.close();
         if (!out) {
             DeleteFile(temp);

@@ -1,9 +1,13 @@
 // The journal of letters whose data the host has imported, one per mailbox. A letter's
 // deletion on the server becomes final only with the farewell; when the connection breaks
 // before it, the letter is offered again, and the journal keeps it from being imported twice.
+// It also keeps the Message-IDs of imported letters: a sender that never heard the server take
+// a letter sends it again, and that second copy has a server id of its own.
 #pragma once
 
 #include <cstdint>
+#include <ctime>
+#include <map>
 #include <set>
 #include <string>
 
@@ -23,19 +27,28 @@ public:
     // Reads the file; a missing file is an empty journal. Throws when it cannot be read.
     void Load();
     bool Contains(const std::string& key) const { return FKeys.count(key) != 0; }
+    // Whether a letter with this Message-ID was recorded; never for an empty one.
+    bool ContainsMessageId(const std::string& messageId) const;
     size_t Count() const { return FKeys.size(); }
-    // Adds the key and writes the file at once (temporary file, then rename). Throws when the
-    // file cannot be written; the key is kept in memory either way.
-    void Record(const std::string& key);
-    // Keeps only the keys in `listed` (what the server still holds); writes the file when
-    // something was removed.
-    void Prune(const std::set<std::string>& listed);
+    // Adds the key and the letter's Message-ID (either may be empty) and writes the file at
+    // once (temporary file, then rename). Throws when the file cannot be written; what was
+    // added is kept in memory either way.
+    void Record(const std::string& key, const std::string& messageId = {},
+                std::time_t now = std::time(nullptr));
+    // Keeps only the keys in `listed` (what the server still holds) and the Message-IDs
+    // recorded less than kMessageIdDays before `now`; writes the file when something was
+    // removed. A second copy of a letter is listed beside the first or follows it within
+    // days, so the ids need not follow the server's list.
+    void Prune(const std::set<std::string>& listed, std::time_t now = std::time(nullptr));
+
+    static constexpr int kMessageIdDays = 30;
 
 private:
     void Save() const;
 
     std::string FFileName;
     std::set<std::string> FKeys;
+    std::map<std::string, std::time_t> FMessageIds; // id -> when it was recorded
 };
 
 } // namespace tzn

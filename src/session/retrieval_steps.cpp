@@ -146,7 +146,7 @@ bool TMailThread::FirstImport(TMxPOP3& pop, TMailboxJournal& journal, int msgNum
                               TMxMessage& letter, int64_t size, bool sizeKnown, std::string& key) {
     key = journal.KeyOf(msgNum, letter.MsgId, sizeKnown ? size : -1);
     journal.Seen(key);
-    if (!journal.Imported(key))
+    if (!journal.Imported(key, letter.MsgId))
         return true;
     const std::string fromText = letter.From().Text();
     AddSessionLog(ru("Письмо уже было обработано, повторно не обрабатывается: ") + fromText);

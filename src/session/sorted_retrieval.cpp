@@ -106,7 +106,7 @@ bool TMailThread::GetMailSorted() {
                     AddSessionLog(ru("Письмо обработано!"));
                     // Recorded before the deletion: a connection cut before the farewell
                     // undoes the deletion, and the letter must not be imported again then.
-                    journal.Record(key);
+                    journal.Record(key, letter.MsgId);
                     if (stored.Outcome == SaveOutcome::Failed) {
                         LeaveOnServer(ru(kNotStoredLine), letter);
                         continue;

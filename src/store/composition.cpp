@@ -6,6 +6,7 @@
 #include "module/window_services.h"
 #include "platform/paths.h"
 #include "store/mail_store.h"
+#include "store/message_id.h"
 #include "tznmail/host.h"
 
 #include <fstream>
@@ -64,6 +65,7 @@ std::unique_ptr<TMxMessage> ComposeLetter(const std::string& toName, const std::
         letter->SetUseNowForDate(true);
         letter->Recipients.Add(TMxEMailAddressItem(toName, toAddress));
         letter->Subject = std::string(kSubjectPrefix) + toName;
+        EnsureMessageId(*letter);
 
         CheckReadable(attachmentPath);
         TMxAttachmentFile& part = letter->MessageParts.AddAttachment(attachmentPath);

@@ -10,6 +10,7 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "store/header_recoding.h"
+#include "store/message_id.h"
 
 #include <filesystem>
 #include <fstream>
@@ -177,6 +178,9 @@ SaveResult SaveLetterToFolderEx(TMxMessage& letter, MailFolder folder) {
         result.Outcome = SaveOutcome::Refused;
         return result;
     }
+    // A letter resent from Sent keeps the id it was first sent with; a new one gets its own.
+    if (folder == MailFolder::OutBox)
+        EnsureMessageId(letter);
     const auto name =
         PublishLetterFile(FolderPath(settings.MailDir, folder),
                           [&](const std::string& path) { WriteMessageFile(letter, path); });

@@ -61,7 +61,8 @@ using StoredLetterListVar = std::unique_ptr<StoredLetterList>;
 
 // Writes the letter into the folder under a fresh name. False, with no file written and the
 // counter unchanged, when the settings refuse it (InBox with IsSaveInMail off, Sent with
-// IsSaveOutMail off) or anything fails. OutBox is never refused.
+// IsSaveOutMail off) or anything fails. OutBox is never refused; a letter going there without
+// a Message-ID is given one first.
 bool SaveLetterToFolder(TMxMessage& letter, MailFolder folder);
 
 enum class SaveOutcome { Saved, Refused, Failed };

@@ -64,6 +64,40 @@ void SessionFaults::ClearStore() {
             ASSERT_TRUE(DeleteLetterFile(name, f));
 }
 
+void SessionFaults::OutgoingData(const std::string& subject, const std::string& data) {
+    const auto file = FRoot->Dir() / ("outgoing-" + std::to_string(FRound) + ".dat");
+    WriteFile(file, data);
+    TMxMessage m;
+    m.From() = TMxEMailAddressItem(FSide.Office ? "Office" : "12", User(FSide.Box).Address);
+    m.Recipients.SetEMailAddresses(User(FSide.Peer).Address);
+    m.Subject = subject;
+    m.Body = {"report"};
+    m.MessageParts.AddAttachment(file.string());
+    ASSERT_TRUE(SaveLetterToFolder(m, MailFolder::OutBox));
+}
+
+void SessionFaults::PeerImportsOnce(const std::string& data) {
+    const TExchangeSide side = FSide;
+    const MailSettings saved = settings;
+    ClearStore();
+    UseSide({!side.Office, side.Peer, side.Box});
+    host.ImportAnswer = nullptr; // no letter back: this session only receives
+    RecordingWindow peerWindow;
+    TMailThread(0, peerWindow.Window(), Context()).Execute();
+    const std::string lines = ::testing::PrintToString(peerWindow.Lines());
+    EXPECT_EQ(Imported(data), 1u) << lines;
+    EXPECT_EQ(Files(MailFolder::InBox), 1u) << lines;
+    EXPECT_EQ(Count(User(side.Peer)), 0) << "the second copy is deleted unprocessed" << lines;
+    const std::string again = ru("Письмо уже было обработано, повторно не обрабатывается: ");
+    size_t recognised = 0;
+    for (const std::string& line : peerWindow.Lines())
+        recognised += line.rfind(again, 0) == 0;
+    EXPECT_EQ(recognised, 1u) << lines;
+    settings = saved;
+    SetMailSettings(settings);
+    UseSide(side);
+}
+
 void SessionFaults::Round(const std::string& what, TFaultProxy* faulty, const TFaultPlan& plan,
                           bool doubled) {
     RunRound(what, faulty, plan, doubled, {}, {});
@@ -87,8 +121,10 @@ void SessionFaults::RunRound(const std::string& what, TFaultProxy* faulty, const
         Deposit(box, "12", peer.Address, "TZN-Office " + what, data);
     } else {
         Deposit(box, "Office", peer.Address, "TZN-12 " + what, data);
-        Outgoing(peer.Address, "TZN-Office report " + std::to_string(FRound));
+        OutgoingData("TZN-Office report " + std::to_string(FRound), "report of " + data);
     }
+    // The office's reply to the station's data, the station's report: what the peer imports.
+    const std::string peerData = (FSide.Office ? "reply to " : "report of ") + data;
     const int acceptedBefore = FSmtp->AcceptedLetters();
 
     if (faulty)
@@ -135,7 +171,10 @@ void SessionFaults::RunRound(const std::string& what, TFaultProxy* faulty, const
     const int accepted = FSmtp->AcceptedLetters() - acceptedBefore;
     EXPECT_EQ(accepted, doubled ? 2 : 1) << lines << after;
     EXPECT_EQ(WaitForCount(peer, accepted), accepted) << lines << after;
-    Empty(peer);
+    if (doubled)
+        PeerImportsOnce(peerData);
+    else
+        Empty(peer);
 }
 
 } // namespace tzn::test

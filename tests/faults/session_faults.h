@@ -31,7 +31,8 @@ protected:
     // One round: a fresh letter on the server (and a report in OutBox on the station side),
     // a session with `plan` armed on `faulty` (none: a clean session), the accounting, a
     // clean follow-up session and the accounting again. `doubled`: the server takes the
-    // letter while the client never hears so, and the follow-up sends it again.
+    // letter while the client never hears so, and the follow-up sends it again; the peer
+    // then imports it once all the same.
     void Round(const std::string& what, TFaultProxy* faulty, const TFaultPlan& plan,
                bool doubled = false);
     // A round whose fault lies outside the network: `inject` runs once the letters are in
@@ -54,6 +55,11 @@ protected:
     std::vector<TFaultCommand> FPopCommands, FSmtpCommands;
 
 private:
+    // The side's outgoing letter of this round, with `data` attached: what the peer imports.
+    void OutgoingData(const std::string& subject, const std::string& data);
+    // The peer's session on its mailbox, holding two copies of the letter carrying `data`:
+    // one import, one InBox copy, both copies gone from the server.
+    void PeerImportsOnce(const std::string& data);
     void RunRound(const std::string& what, TFaultProxy* faulty, const TFaultPlan& plan,
                   bool doubled, const std::function<void()>& inject,
                   const std::function<void()>& repair);

@@ -150,6 +150,42 @@ TEST(RetrievalJournal, RecordsSurviveReloadAndPruneKeepsListedOnly) {
     EXPECT_FALSE(other.Contains(a));
 }
 
+// A second copy of a letter comes under a new server id: its Message-ID finds it, in a file
+// of the old, keys-only form too, until the id is a month old.
+TEST(RetrievalJournal, MessageIdFindsSecondCopyUntilAMonthOld) {
+    test::TempRoot root;
+    ASSERT_TRUE(std::filesystem::create_directories(root.Path("C/MAIL")));
+    test::WriteFile(root.Path("C/MAIL/Received-st@h.jrn"), "U old-1\r\nM <m@x> 9\r\n");
+    TRetrievalJournal j("C:\\MAIL\\", "h", "st");
+    j.Load();
+    EXPECT_TRUE(j.Contains("U old-1"));
+    EXPECT_TRUE(j.Contains("M <m@x> 9"));
+    EXPECT_FALSE(j.ContainsMessageId("<m@x>")) << "a key is no recorded id";
+
+    const std::time_t day = 24 * 60 * 60, t0 = 1700000000;
+    j.Record(JournalKeyByUid("copy-1"), " <a.1@st>\r\n", t0);
+    j.Record({}, "<b.2@st>", t0 + 20 * day);
+    j.Record(JournalKeyByUid("copy-3"), "", t0);
+    EXPECT_FALSE(j.ContainsMessageId(""));
+
+    TRetrievalJournal again("C:\\MAIL\\", "h", "st");
+    again.Load();
+    EXPECT_TRUE(again.ContainsMessageId("<a.1@st>"));
+    EXPECT_TRUE(again.ContainsMessageId("<b.2@st>"));
+    EXPECT_FALSE(again.ContainsMessageId("<A.1@st>"));
+    EXPECT_FALSE(again.Contains("<a.1@st>")) << "ids are not keys";
+    EXPECT_TRUE(again.Contains("U old-1"));
+
+    // The server lists nothing; 30 days and one second after the first id, only the second,
+    // ten days younger, is left.
+    again.Prune({}, t0 + 30 * day + 1);
+    TRetrievalJournal third("C:\\MAIL\\", "h", "st");
+    third.Load();
+    EXPECT_EQ(third.Count(), 0u);
+    EXPECT_FALSE(third.ContainsMessageId("<a.1@st>"));
+    EXPECT_TRUE(third.ContainsMessageId("<b.2@st>"));
+}
+
 TEST(RetrievalJournal, UnwritableFolderRaises) {
     test::TempRoot root;
     TRetrievalJournal j("C:\\MISSING\\", "h", "u");

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <regex>
+#include <set>
 
 namespace tzn {
 namespace {
@@ -80,6 +82,45 @@ TEST_F(CompositionTest, LetterFieldsAndStoredForm) {
     const std::string text = test::ReadWin(FolderDir(MailFolder::OutBox) + stored);
     EXPECT_NE(text.find("multipart/mixed"), std::string::npos);
     EXPECT_TRUE(text.ends_with("\r\n.\r\n"));
+}
+
+// A receiver tells a resent copy from a new letter by its Message-ID alone: every letter gets
+// its own when composed, and a letter moved from Sent back to OutBox keeps it.
+TEST_F(CompositionTest, MessageIdOwnPerLetterAndKeptOnResend) {
+    settings.IsSaveOutMail = true;
+    SetMailSettings(settings);
+    const std::string file = SourceFile("rep.dat", "report");
+    std::string first, second;
+    auto letter =
+        ComposeLetter("Office", "a@example.test", file, false, false, true, window, &first);
+    ASSERT_TRUE(letter);
+    ComposeLetter("Office", "a@example.test", file, false, true, true, window, &second);
+    ASSERT_FALSE(second.empty());
+
+    auto idIn = [](const std::string& fileName, MailFolder folder) {
+        const auto loaded = LoadLetterFile(fileName, folder);
+        return loaded ? loaded->MsgId : std::string("(not loaded)");
+    };
+    const std::string id1 = idIn(first, MailFolder::OutBox), id2 = idIn(second, MailFolder::OutBox);
+    EXPECT_EQ(id1, letter->MsgId) << "the file holds the id the letter was given";
+    // "<" 14 digits of the time "." ... "@" the working address's domain ">"
+    EXPECT_TRUE(
+        std::regex_match(id1, std::regex(R"(<\d{14}\.\d+\.\d+\.[0-9a-f]{8}@example\.test>)")))
+        << id1;
+    EXPECT_NE(id1, id2);
+
+    for (MailFolder to : {MailFolder::Sent, MailFolder::OutBox}) {
+        StoredLetterListVar list;
+        LoadFolderLetters(list, to == MailFolder::Sent ? MailFolder::OutBox : MailFolder::Sent);
+        ASSERT_TRUE(list);
+        for (StoredLetter& e : *list)
+            e.SetTargetFolder(to);
+        ApplyLetterMoves(list, window);
+    }
+    std::set<std::string> ids;
+    for (const std::string& name : Letters(MailFolder::OutBox))
+        ids.insert(idIn(name, MailFolder::OutBox));
+    EXPECT_EQ(ids, (std::set<std::string>{id1, id2}));
 }
 
 TEST_F(CompositionTest, TemporaryAttachmentGoesWithTheLetter) {
