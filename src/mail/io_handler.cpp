@@ -51,6 +51,15 @@ void TMxIOHandler::Close() {
         DoStatus(TMxStatus::Disconnected, "Disconnected.");
 }
 
+void TMxIOHandler::RaiseReadTimeout() {
+    // The answer that did not come in time may still arrive and would be read as the next
+    // command's: a conversation out of step cannot go on, so it ends here, and what was read
+    // of the late answer goes with it.
+    Close();
+    FInStart = FInEnd = 0;
+    throw EMxReadTimeout();
+}
+
 void TMxIOHandler::RaiseClosedOrNotConnected() const {
     if (FClosedGracefully)
         throw EMxConnClosedGracefully();
@@ -212,7 +221,7 @@ int TMxIOHandler::ReadFromSource(bool raiseTimeout, int timeout, bool raiseOnClo
         return 0;
     }
     if (n < 0 && raiseTimeout)
-        throw EMxReadTimeout();
+        RaiseReadTimeout();
     return n;
 }
 
@@ -304,7 +313,7 @@ std::string_view TMxIOHandler::ReadLineView(std::string_view terminator, int tim
         int n = ReadSome(wait);
         if (n < 0 || (n > 0 && !ownLimit && limit >= 0 && ElapsedMs(start) >= limit)) {
             if (ownLimit)
-                throw EMxReadTimeout();
+                RaiseReadTimeout();
             FReadLnTimedout = true;
             return {};
         }
@@ -319,7 +328,7 @@ std::string TMxIOHandler::ReadNonEmptyLine(int maxTries) {
     for (int i = 0; i < maxTries; ++i) {
         std::string_view line = ReadLineView();
         if (FReadLnTimedout)
-            throw EMxReadTimeout();
+            RaiseReadTimeout();
         std::string_view text = TrimBlanks(line);
         if (!text.empty())
             return std::string(text);

@@ -78,7 +78,8 @@ public:
     // >= 0 = a limit for this call (the line comes back empty with ReadLnTimedout set);
     // maxLength < 0 = MaxLineLength. A CR before the LF terminator is dropped.
     // When the limit was ReadTimeout and it is finite, its expiry raises EMxReadTimeout
-    // instead (a silent peer must not look like a stream of empty lines).
+    // instead (a silent peer must not look like a stream of empty lines) and closes the
+    // source, dropping unread input: a late answer must not be taken for the next one.
     std::string ReadLine(std::string_view terminator = {}, int timeout = kMxTimeoutDefault,
                          int maxLength = -1);
     // As ReadLine, but the line is a view into the input buffer, valid until the next read
@@ -91,8 +92,8 @@ public:
 
     // Waits for input at most `timeout` ms (-1 = ReadTimeout), appends what came to the
     // input buffer and returns the count; 0 when the source ended (ClosedGracefully set),
-    // -1 on time-out (or EMxReadTimeout when `raiseTimeout`). A peer close with nothing
-    // left to read raises EMxConnClosedGracefully.
+    // -1 on time-out (or EMxReadTimeout and the source closed, when `raiseTimeout`). A peer close
+    // with nothing left to read raises EMxConnClosedGracefully.
     int ReadFromSource(bool raiseTimeout, int timeout = kMxTimeoutDefault,
                        bool raiseOnClose = true);
     // Raises EMxConnClosedGracefully when the source has ended and no input is left.
@@ -124,6 +125,7 @@ private:
     void Write(const char* data, size_t size);
     void EnsureRoom(size_t size);
     [[noreturn]] void RaiseClosedOrNotConnected() const;
+    [[noreturn]] void RaiseReadTimeout();
 
     std::unique_ptr<char[]> FIn;
     size_t FInCap = 0, FInStart = 0, FInEnd = 0;

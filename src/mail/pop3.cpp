@@ -168,12 +168,7 @@ template <typename Fn> void TMxPOP3::ReadAnswerInto(Fn&& read) {
         read(answer);
         answer.SkipRest();
     } catch (const EMxReadTimeout&) {
-        // The rest of the answer may still come and would be taken for the next reply.
-        try {
-            CloseConnection(false);
-        } catch (...) {
-        }
-        throw;
+        throw; // the handler has ended the connection: the rest of the answer may still come
     } catch (const EMxSocketError&) {
         throw;
     } catch (const EMxConnClosedGracefully&) {

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <future>
 #include <stdexcept>
 
 #include "mail/exceptions.h"
@@ -368,6 +369,29 @@ TEST(Pop3Client, SilentServerTimesOut) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_THROW(c.MessageCount(), EMxReadTimeout);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+}
+
+// The letter's answer comes only after the client gave up on it: had the connection stayed
+// open, the next command would have read that letter as its own answer.
+TEST(Pop3Client, AnAnswerPastTheTimeOutEndsTheConversation) {
+    std::promise<void> gaveUp;
+    ScriptServer server([&](ScriptConn& s) {
+        Welcome(s);
+        s.ReadLine(); // RETR 2
+        gaveUp.get_future().wait_for(std::chrono::seconds(10));
+        s.Send(std::string("+OK\r\n") + kLetter + ".\r\n");
+        s.ReadLine();
+    });
+    TMxPOP3 c;
+    Configure(c, server.Port());
+    c.ReadTimeout = 300;
+    c.ConnectToServer();
+    TMxMessage m;
+    EXPECT_THROW(c.FetchMessage(2, m), EMxReadTimeout);
+    gaveUp.set_value();
+    EXPECT_FALSE(c.IsConnected());
+    EXPECT_THROW(c.FetchMessage(1, m), EMxException);
+    EXPECT_TRUE(m.Subject.empty()) << m.Subject;
 }
 
 } // namespace
