@@ -111,8 +111,9 @@ private:
     void KeepTemporaryCopy(TMxMessage& letter, const std::string& mailDir);
     void DeleteOnServer(TMxPOP3& pop, int msgNum, const std::string& fromText);
     // False when the letter (or a copy of it, by its Message-ID) was imported before: it is
-    // then deleted on the server, not processed again. `key` receives its journal key, to record
-    // once it is processed.
+    // then deleted on the server, not processed again (its InBox copy made first when an
+    // earlier session could not). `key` receives its journal key, to record once it is
+    // processed.
     bool FirstImport(TMxPOP3& pop, TMailboxJournal& journal, int msgNum, TMxMessage& letter,
                      int64_t size, bool sizeKnown, std::string& key);
     void CloseRetrieval(TMxPOP3& pop, int received);

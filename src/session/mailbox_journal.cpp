@@ -60,6 +60,16 @@ void TMailboxJournal::Record(const std::string& key, const std::string& messageI
     }
 }
 
+void TMailboxJournal::MarkUnstored(const std::string& key, bool unstored) {
+    if (!FJournal)
+        return;
+    try {
+        FJournal->MarkUnstored(key, unstored);
+    } catch (const std::exception& e) {
+        Report(e.what());
+    }
+}
+
 void TMailboxJournal::Seen(const std::string& key) {
     if (key.empty())
         FMissed = true;

@@ -31,6 +31,9 @@ public:
     bool Imported(const std::string& key, const std::string& messageId = {}) const;
     // Notes the letter as imported; a failure to write is reported, not raised.
     void Record(const std::string& key, const std::string& messageId = {});
+    // An imported letter's InBox copy is still to be made (true) or was made (false).
+    void MarkUnstored(const std::string& key, bool unstored);
+    bool Unstored(const std::string& key) const { return FJournal && FJournal->Unstored(key); }
     // Without unique ids the mailbox's keys are learnt letter by letter: Seen for each letter
     // keyed, Missed for one that could not be; Finish prunes only when nothing was missed.
     void Seen(const std::string& key);

@@ -75,6 +75,7 @@ bool TMailThread::GetMail() {
                     // undoes the deletion, and the letter must not be imported again then.
                     journal.Record(key, letter.MsgId);
                     if (KeepLetterCopies(letter, settings).Outcome == SaveOutcome::Failed) {
+                        journal.MarkUnstored(key, true);
                         LeaveOnServer(ru(kNotStoredLine), letter);
                         continue;
                     }

@@ -29,9 +29,11 @@ std::string OneLine(std::string text) {
     return text;
 }
 
-// Message-ID lines: "I <recorded, seconds since 1970> <id>"; other lines are keys. Files
-// written before the ids were kept hold keys only and load unchanged.
+// Message-ID lines: "I <recorded, seconds since 1970> <id>"; "S <key>" marks an imported
+// letter whose InBox copy is still to be made; other lines are keys ("U ..." or "M ...").
+// Files written before the ids and marks were kept hold keys only and load unchanged.
 constexpr const char* kIdPrefix = "I ";
+constexpr const char* kUnstoredPrefix = "S ";
 
 std::string TrimmedId(const std::string& messageId) {
     const std::string id = OneLine(messageId);
@@ -78,6 +80,7 @@ TRetrievalJournal::TRetrievalJournal(const std::string& mailDir, const std::stri
 
 void TRetrievalJournal::Load() {
     FKeys.clear();
+    FUnstored.clear();
     FMessageIds.clear();
     const auto native = NativePath(FFileName);
     if (!FileExists(FFileName))
@@ -93,6 +96,8 @@ void TRetrievalJournal::Load() {
         std::time_t recorded = 0;
         if (ParseIdLine(line, id, recorded))
             FMessageIds[id] = recorded;
+        else if (line.rfind(kUnstoredPrefix, 0) == 0)
+            FUnstored.insert(line.substr(2));
         else if (!line.empty())
             FKeys.insert(line);
     }
@@ -117,14 +122,24 @@ void TRetrievalJournal::Record(const std::string& key, const std::string& messag
         Save();
 }
 
+void TRetrievalJournal::MarkUnstored(const std::string& key, bool unstored) {
+    if (key.empty())
+        return;
+    const bool changed = unstored ? FUnstored.insert(key).second : FUnstored.erase(key) != 0;
+    if (changed)
+        Save();
+}
+
 void TRetrievalJournal::Prune(const std::set<std::string>& listed, std::time_t now) {
     bool removed = false;
-    for (auto it = FKeys.begin(); it != FKeys.end();) {
-        if (listed.count(*it) == 0) {
-            it = FKeys.erase(it);
-            removed = true;
-        } else {
-            ++it;
+    for (std::set<std::string>* keys : {&FKeys, &FUnstored}) {
+        for (auto it = keys->begin(); it != keys->end();) {
+            if (listed.count(*it) == 0) {
+                it = keys->erase(it);
+                removed = true;
+            } else {
+                ++it;
+            }
         }
     }
     const std::time_t oldest = now - static_cast<std::time_t>(kMessageIdDays) * 24 * 60 * 60;
@@ -148,6 +163,8 @@ void TRetrievalJournal::Save() const {
         std::ofstream out(NativePath(temp), std::ios::binary | std::ios::trunc);
         for (const std::string& key : FKeys)
             out << key << "\r\n";
+        for (const std::string& key : FUnstored)
+            out << kUnstoredPrefix << key << "\r\n";
         for (const auto& [id, recorded] : FMessageIds)
             out << kIdPrefix << static_cast<long long>(recorded) << ' ' << id << "\r\n";
         out.close();

@@ -29,13 +29,19 @@ public:
     bool Contains(const std::string& key) const { return FKeys.count(key) != 0; }
     // Whether a letter with this Message-ID was recorded; never for an empty one.
     bool ContainsMessageId(const std::string& messageId) const;
+    // An imported letter whose InBox copy could not be written; the session that meets it
+    // again keeps the copy before deleting it on the server.
+    bool Unstored(const std::string& key) const { return FUnstored.count(key) != 0; }
     size_t Count() const { return FKeys.size(); }
     // Adds the key and the letter's Message-ID (either may be empty) and writes the file at
     // once (temporary file, then rename). Throws when the file cannot be written; what was
     // added is kept in memory either way.
     void Record(const std::string& key, const std::string& messageId = {},
                 std::time_t now = std::time(nullptr));
-    // Keeps only the keys in `listed` (what the server still holds) and the Message-IDs
+    // Marks the letter's InBox copy as still to be made (true) or made (false); writes the
+    // file when that changes anything. Throws as Record.
+    void MarkUnstored(const std::string& key, bool unstored);
+    // Keeps only the keys (and marks) in `listed` (what the server still holds) and the Message-IDs
     // recorded less than kMessageIdDays before `now`; writes the file when something was
     // removed. A second copy of a letter is listed beside the first or follows it within
     // days, so the ids need not follow the server's list.
@@ -48,6 +54,7 @@ private:
 
     std::string FFileName;
     std::set<std::string> FKeys;
+    std::set<std::string> FUnstored;
     std::map<std::string, std::time_t> FMessageIds; // id -> when it was recorded
 };
 

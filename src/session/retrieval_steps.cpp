@@ -150,6 +150,17 @@ bool TMailThread::FirstImport(TMxPOP3& pop, TMailboxJournal& journal, int msgNum
         return true;
     const std::string fromText = letter.From().Text();
     AddSessionLog(ru("Письмо уже было обработано, повторно не обрабатывается: ") + fromText);
+    if (journal.Unstored(key)) {
+        if (Settings().IsSaveInMail) {
+            TakeBodyFromTextParts(letter);
+            RecodeHeaders(letter);
+            if (SaveLetterToFolderEx(letter, MailFolder::InBox).Outcome == SaveOutcome::Failed) {
+                LeaveOnServer(ru(kNotStoredLine), letter);
+                return false;
+            }
+        }
+        journal.MarkUnstored(key, false);
+    }
     DeleteOnServer(pop, msgNum, fromText);
     return false;
 }

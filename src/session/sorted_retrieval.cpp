@@ -108,6 +108,7 @@ bool TMailThread::GetMailSorted() {
                     // undoes the deletion, and the letter must not be imported again then.
                     journal.Record(key, letter.MsgId);
                     if (stored.Outcome == SaveOutcome::Failed) {
+                        journal.MarkUnstored(key, true);
                         LeaveOnServer(ru(kNotStoredLine), letter);
                         continue;
                     }

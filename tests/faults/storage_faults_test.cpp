@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 
+#include <algorithm>
 #include <fstream>
 
 namespace tzn::test {
@@ -122,6 +123,38 @@ TEST_F(StorageFaults, FullDiskUnwritableDataDirAndDataFilesHeldByTheHost) {
         [&] { std::filesystem::remove_all(dataFile()); });
     EXPECT_TRUE(BoxShown(ru("Не удален временный файл с предыдущей АЗС")));
     EXPECT_TRUE(LeftOnServer());
+}
+
+// The letter's data reached the host but its InBox copy could not be written: the letter
+// waits on the server, and the session after the repair keeps the copy before deleting it,
+// without importing the data again.
+TEST_F(StorageFaults, AnInBoxCopyNotWrittenIsMadeByTheNextSession) {
+    UseSide({false, 49, 50});
+    const MailUser& box = User(49);
+    Deposit(box, "Office", User(50).Address, "TZN-12 stored later", "stored later");
+    std::optional<Tmpfs> readOnly;
+    readOnly.emplace(NativePath(FolderPath(settings.MailDir, MailFolder::InBox)), "size=64k",
+                     MS_RDONLY);
+    if (!readOnly->Mounted())
+        GTEST_SKIP() << "no tmpfs could be mounted (needs root): the disk faults are not tried";
+    RecordingWindow faulty, followUp;
+    TMailThread(0, faulty.Window(), Context()).Execute();
+    const std::vector<std::string> faultyLines = faulty.Lines();
+    const std::string lines = ::testing::PrintToString(faultyLines);
+    const std::string notStored = ru("Письмо не сохранено, оставлено на сервере: Office <");
+    EXPECT_EQ(std::count_if(faultyLines.begin(), faultyLines.end(),
+                            [&](const std::string& l) { return l.rfind(notStored, 0) == 0; }),
+              1)
+        << lines;
+    EXPECT_EQ(Imported("stored later"), 1u);
+    EXPECT_EQ(Files(MailFolder::InBox), 0u);
+    EXPECT_EQ(Count(box), 1);
+
+    readOnly.reset();
+    TMailThread(0, followUp.Window(), Context()).Execute();
+    EXPECT_EQ(Imported("stored later"), 1u) << ::testing::PrintToString(followUp.Lines());
+    EXPECT_EQ(Files(MailFolder::InBox), 1u) << ::testing::PrintToString(followUp.Lines());
+    EXPECT_EQ(Count(box), 0);
 }
 
 } // namespace

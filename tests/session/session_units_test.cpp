@@ -127,17 +127,24 @@ TEST(RetrievalJournal, RecordsSurviveReloadAndPruneKeepsListedOnly) {
     EXPECT_TRUE(JournalKeyByMessageId("", 5).empty());
     j.Record(a);
     j.Record(b);
+    j.MarkUnstored(a, true);
+    j.MarkUnstored(b, true);
+    j.MarkUnstored(a, false);
 
     TRetrievalJournal again("C:\\MAIL\\", "pop.example.test", "st/12");
     again.Load();
     EXPECT_TRUE(again.Contains(a));
     EXPECT_TRUE(again.Contains(b));
     EXPECT_FALSE(again.Contains(JournalKeyByMessageId("<m@x>", 121)));
+    EXPECT_FALSE(again.Unstored(a));
+    EXPECT_TRUE(again.Unstored(b));
+    EXPECT_EQ(again.Count(), 2u) << "a mark is no key of its own";
     again.Prune({a});
     TRetrievalJournal third("C:\\MAIL\\", "pop.example.test", "st/12");
     third.Load();
     EXPECT_TRUE(third.Contains(a));
     EXPECT_FALSE(third.Contains(b));
+    EXPECT_FALSE(third.Unstored(b)) << "the mark goes with its letter";
 
     // One file per mailbox, its name free of path separators; no temporary file left.
     std::vector<std::string> names;
