@@ -1,12 +1,14 @@
 // A fresh TZN_ROOT (and current folder) per test, removed afterwards.
 #pragma once
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace tzn::test {
 
@@ -47,6 +49,17 @@ private:
 inline std::string ReadFile(const std::filesystem::path& p) {
     std::ifstream in(p, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The regular files anywhere below `dir`, sorted; none when it does not exist.
+inline std::vector<std::filesystem::path> FilesBelow(const std::filesystem::path& dir) {
+    std::vector<std::filesystem::path> out;
+    if (std::filesystem::is_directory(dir))
+        for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
+            if (e.is_regular_file())
+                out.push_back(e.path());
+    std::sort(out.begin(), out.end());
+    return out;
 }
 
 inline void WriteFile(const std::filesystem::path& p, const std::string& content) {

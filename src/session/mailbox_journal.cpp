@@ -12,6 +12,16 @@ void TMailboxJournal::Report(const std::string& error) const {
         FLog(ru("Ошибка журнала принятых писем: ") + error);
 }
 
+void TMailboxJournal::Write(const std::function<void(TRetrievalJournal&)>& change) {
+    if (!FJournal)
+        return;
+    try {
+        change(*FJournal);
+    } catch (const std::exception& e) {
+        Report(e.what());
+    }
+}
+
 void TMailboxJournal::Open(TMxPOP3& pop, const std::string& mailDir, const std::string& host,
                            const std::string& user) {
     try {
@@ -29,11 +39,7 @@ void TMailboxJournal::Open(TMxPOP3& pop, const std::string& mailDir, const std::
     std::set<std::string> listed;
     for (const auto& [num, uid] : FUids)
         listed.insert(JournalKeyByUid(uid));
-    try {
-        FJournal->Prune(listed);
-    } catch (const std::exception& e) {
-        Report(e.what());
-    }
+    Write([&](TRetrievalJournal& j) { j.Prune(listed); });
 }
 
 std::string TMailboxJournal::KeyOf(int msgNum, const std::string& messageId, int64_t size) const {
@@ -51,23 +57,11 @@ bool TMailboxJournal::Imported(const std::string& key, const std::string& messag
 }
 
 void TMailboxJournal::Record(const std::string& key, const std::string& messageId) {
-    if (!FJournal)
-        return;
-    try {
-        FJournal->Record(key, messageId);
-    } catch (const std::exception& e) {
-        Report(e.what());
-    }
+    Write([&](TRetrievalJournal& j) { j.Record(key, messageId); });
 }
 
 void TMailboxJournal::MarkUnstored(const std::string& key, bool unstored) {
-    if (!FJournal)
-        return;
-    try {
-        FJournal->MarkUnstored(key, unstored);
-    } catch (const std::exception& e) {
-        Report(e.what());
-    }
+    Write([&](TRetrievalJournal& j) { j.MarkUnstored(key, unstored); });
 }
 
 void TMailboxJournal::Seen(const std::string& key) {
@@ -78,13 +72,8 @@ void TMailboxJournal::Seen(const std::string& key) {
 }
 
 void TMailboxJournal::Finish() {
-    if (!FJournal || FByUid || FMissed)
-        return;
-    try {
-        FJournal->Prune(FSeen);
-    } catch (const std::exception& e) {
-        Report(e.what());
-    }
+    if (!FByUid && !FMissed)
+        Write([&](TRetrievalJournal& j) { j.Prune(FSeen); });
 }
 
 } // namespace tzn

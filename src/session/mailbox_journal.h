@@ -42,6 +42,9 @@ public:
 
 private:
     void Report(const std::string& error) const;
+    // Runs a write of the journal (when there is one); its failure is reported, not raised:
+    // a journal that cannot be written must not stop the retrieval.
+    void Write(const std::function<void(TRetrievalJournal&)>& change);
 
     Log FLog;
     std::optional<TRetrievalJournal> FJournal;

@@ -5,7 +5,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <map>
 
@@ -23,16 +22,6 @@ using ::testing::HasSubstr;
 constexpr size_t kAutoStation = 23; // the station's login for the automatic report
 constexpr size_t kAutoOffice = 24;  // where its reports go
 constexpr size_t kShared = 25;      // the one working address of the round trip's three sides
-
-std::vector<std::filesystem::path> Files(const std::filesystem::path& dir) {
-    std::vector<std::filesystem::path> out;
-    if (std::filesystem::is_directory(dir))
-        for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
-            if (e.is_regular_file())
-                out.push_back(e.path());
-    std::sort(out.begin(), out.end());
-    return out;
-}
 
 class ExchangeRoundTrip : public test::MailServerTest {
 protected:
@@ -87,9 +76,10 @@ TEST_F(ExchangeRoundTrip, AStationWithNothingToSendReportsItsCurrentShift) {
     EXPECT_EQ(r.status, 0) << r.out << Stderr(station);
     EXPECT_THAT(r.out, HasSubstr("Отправка почты - 1 писем в очереди.\n"));
     EXPECT_THAT(test::ReadFile(request), HasSubstr("[Smena]\r\nCount=1\r\nItem0=7\r\n"));
-    EXPECT_TRUE(Files(Box(station, "OutBox")).empty());
-    ASSERT_EQ(Files(Box(station, "Sent")).size(), 1u);
-    EXPECT_THAT(test::ReadFile(Files(Box(station, "Sent"))[0]), HasSubstr("Subject: TZN-Office"));
+    EXPECT_TRUE(test::FilesBelow(Box(station, "OutBox")).empty());
+    ASSERT_EQ(test::FilesBelow(Box(station, "Sent")).size(), 1u);
+    EXPECT_THAT(test::ReadFile(test::FilesBelow(Box(station, "Sent"))[0]),
+                HasSubstr("Subject: TZN-Office"));
     EXPECT_EQ(WaitForCount(User(kAutoOffice), 1), 1);
 
     // A shift the host cannot give as a number: nothing is prepared, the session says why.
@@ -146,7 +136,7 @@ TEST_F(ExchangeRoundTrip, RequestsForTwoStationsComeBackAsTheirDataArchives) {
         const test::ToolRun get = Host(station, "get");
         EXPECT_EQ(get.status, 0) << get.out << Stderr(station);
         // Its request was imported, and its data archive went back in the same session.
-        EXPECT_EQ(Files(station / "import/station").size(), 1u) << get.out;
+        EXPECT_EQ(test::FilesBelow(station / "import/station").size(), 1u) << get.out;
         EXPECT_THAT(get.out, HasSubstr("Отправка почты - 1 писем в очереди.\n")) << get.out;
     }
     ASSERT_EQ(WaitForCount(shared, 2), 2); // the two answers; both requests were taken
@@ -155,7 +145,7 @@ TEST_F(ExchangeRoundTrip, RequestsForTwoStationsComeBackAsTheirDataArchives) {
     EXPECT_EQ(get.status, 0) << get.out << Stderr(office);
     for (const auto& [code, station] : stations) {
         // One folder per archive: the export folder and the request it answered.
-        ASSERT_EQ(Files(office / "import" / code).size(), 3u) << get.out;
+        ASSERT_EQ(test::FilesBelow(office / "import" / code).size(), 3u) << get.out;
         const std::filesystem::path folder =
             std::filesystem::directory_iterator(office / "import" / code)->path();
         EXPECT_EQ(test::ReadFile(folder / "sales.dat"),

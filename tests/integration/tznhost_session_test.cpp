@@ -40,15 +40,6 @@ std::vector<std::string> Lines(const std::string& text) {
     return out;
 }
 
-std::vector<std::filesystem::path> Files(const std::filesystem::path& dir) {
-    std::vector<std::filesystem::path> out;
-    if (std::filesystem::is_directory(dir))
-        for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
-            if (e.is_regular_file())
-                out.push_back(e.path());
-    return out;
-}
-
 // A loopback port nothing listens on: bound, then released; 0 when none could be had.
 uint16_t ClosedPort() {
     const int s = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -108,7 +99,7 @@ protected:
             InRoot(test::ToolCommand({"compose", "--station", "12", "--to-name", "Office", "--to",
                                       to, "--attach", "report.zip"}));
         ASSERT_EQ(r.status, 0) << r.out << Stderr();
-        ASSERT_EQ(Files(Box("OutBox")).size(), 1u);
+        ASSERT_EQ(test::FilesBelow(Box("OutBox")).size(), 1u);
     }
     std::filesystem::path Box(const std::string& folder) const {
         return root.Path("C/PLAV/OFFICE/MAIL/" + folder);
@@ -148,8 +139,8 @@ TEST_F(TznHostSession, StationSendsItsOutBoxAndPrintsTheLoggedLines) {
                   "Отправлено письмо для " + to, "Завершение соединения с почтовым сервером...",
                   "Соединение завершено. Отправлено 1 писем.", kClosing}))
         << Stderr();
-    EXPECT_TRUE(Files(Box("OutBox")).empty());
-    EXPECT_EQ(Files(Box("Sent")).size(), 1u);
+    EXPECT_TRUE(test::FilesBelow(Box("OutBox")).empty());
+    EXPECT_EQ(test::FilesBelow(Box("Sent")).size(), 1u);
     EXPECT_EQ(WaitForCount(User(kReportsTo), 1), 1);
 
     // The file holds the same lines in CP1251, each after its date and time.
@@ -184,18 +175,18 @@ TEST_F(TznHostSession, OfficeTakesItsLetterImportsTheFileAndRepliesLeavingTheOff
               std::string::npos)
         << r.out;
 
-    const auto imported = Files(root.Path("import/12"));
+    const auto imported = test::FilesBelow(root.Path("import/12"));
     ASSERT_EQ(imported.size(), 1u) << r.out;
     EXPECT_THAT(imported[0].filename().string(),
                 ::testing::MatchesRegex("[0-9]{8}-[0-9]{6}-sales\\.dat"));
     EXPECT_EQ(test::ReadFile(imported[0]), data);
-    const auto inbox = Files(Box("InBox"));
+    const auto inbox = test::FilesBelow(Box("InBox"));
     ASSERT_EQ(inbox.size(), 1u);
     EXPECT_NE(test::ReadFile(inbox[0]).find("TZN-Office sales"), std::string::npos);
     // Only the officer's letter is left on the server.
     EXPECT_EQ(Count(User(kOffice)), 1);
     // The reply went out in the same session, to the address of the other side.
-    EXPECT_TRUE(Files(Box("OutBox")).empty()) << r.out;
+    EXPECT_TRUE(test::FilesBelow(Box("OutBox")).empty()) << r.out;
     EXPECT_EQ(WaitForCount(User(kStation), 1), 1) << r.out;
 }
 
@@ -214,8 +205,8 @@ TEST_F(TznHostSession, ASessionWhoseSmtpServerIsDownFailsAndKeepsTheLetter) {
     EXPECT_TRUE(reported) << r.out;
     EXPECT_NE(Stderr().find("tznhost: send: the session reported an error"), std::string::npos)
         << Stderr();
-    EXPECT_EQ(Files(Box("OutBox")).size(), 1u);
-    EXPECT_TRUE(Files(Box("Sent")).empty());
+    EXPECT_EQ(test::FilesBelow(Box("OutBox")).size(), 1u);
+    EXPECT_TRUE(test::FilesBelow(Box("Sent")).empty());
 }
 
 } // namespace

@@ -19,14 +19,12 @@
 
 using namespace tzn;
 using tzn::test::CountFiles;
+using tzn::test::kMultipartHead;
 using tzn::test::ReadFile;
 using tzn::test::TempDir;
 using tzn::test::TryLoad;
 
 namespace {
-
-const std::string kMultipart = "From: a@b.ru\r\nMIME-Version: 1.0\r\n"
-                               "Content-Type: multipart/mixed; boundary=\"BB\"\r\n\r\n";
 
 // `build(false)` loads, `build(true)` is refused with `error`; no file is left either way.
 template <class Build> void ExpectLimit(const Build& build, const std::string& error) {
@@ -67,7 +65,7 @@ TEST(MessageLimitsTest, HeaderSizeLinesAndFieldLength) {
     // A part's header has a limit of its own: 1 MiB.
     ExpectLimit(
         [&](bool over) {
-            return kMultipart + "--BB\r\n" + Lines(1023, kiloLine) +
+            return kMultipartHead + "--BB\r\n" + Lines(1023, kiloLine) +
                    "X-Last: " + std::string(1016 + over, 'l') + "\r\n\r\nbody\r\n--BB--\r\n";
         },
         "Message part header too long.");
@@ -77,7 +75,7 @@ TEST(MessageLimitsTest, NestingPartsAddressesAndEncodedWords) {
     // The letter's own multipart is the first level.
     ExpectLimit(
         [&](bool over) {
-            std::string text = kMultipart;
+            std::string text = kMultipartHead;
             std::string outer = "BB";
             for (size_t i = 0; i < kMxMaxNesting - 1 + over; ++i) {
                 std::string inner = "N" + std::to_string(i);
@@ -90,7 +88,8 @@ TEST(MessageLimitsTest, NestingPartsAddressesAndEncodedWords) {
         "Multipart nesting deeper than 100 levels.");
     ExpectLimit(
         [&](bool over) {
-            return kMultipart + Lines(10000 + over, "--BB\r\nContent-Type: text/plain\r\n\r\nx");
+            return kMultipartHead +
+                   Lines(10000 + over, "--BB\r\nContent-Type: text/plain\r\n\r\nx");
         },
         "Too many message parts.");
     ExpectLimit(
@@ -126,7 +125,7 @@ TEST(MessageLimitsTest, LargeTextPartIsKeptInAFile) {
     // Decoded lines are joined by CR LF: 16384 lines of 1022 bytes and a last one of 1024
     // make exactly 16 MiB of text.
     auto letter = [](size_t lastLine) {
-        return kMultipart + "--BB\r\nContent-Type: text/plain; charset=koi8-r\r\n\r\n" +
+        return kMultipartHead + "--BB\r\nContent-Type: text/plain; charset=koi8-r\r\n\r\n" +
                Lines(16383, std::string(1022, 't')) + std::string(lastLine, 'z') + "\r\n--BB--\r\n";
     };
     TempDir dir;
@@ -172,7 +171,7 @@ TEST(MessageLimitsTest, HugeTextPartCostsBoundedMemory) {
     const std::string path = dir / "huge.eml";
     {
         std::ofstream out(path, std::ios::binary);
-        out << kMultipart << "--BB\r\nContent-Type: text/plain\r\n\r\n";
+        out << kMultipartHead << "--BB\r\nContent-Type: text/plain\r\n\r\n";
         const std::string line = std::string(998, 'x') + "\r\n";
         for (size_t written = 0; written < (195u << 20); written += line.size())
             out << line;

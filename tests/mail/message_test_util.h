@@ -16,6 +16,10 @@
 
 namespace tzn::test {
 
+// The header of a multipart letter with boundary "BB"; a test appends its parts.
+inline const std::string kMultipartHead = "From: a@b.ru\r\nMIME-Version: 1.0\r\n"
+                                          "Content-Type: multipart/mixed; boundary=\"BB\"\r\n\r\n";
+
 class TempDir {
 public:
     TempDir() {

@@ -14,23 +14,18 @@
 
 using namespace tzn;
 using tzn::test::CountFiles;
+using tzn::test::kMultipartHead;
 using tzn::test::ReadFile;
 using tzn::test::TempDir;
 using tzn::test::TryLoad;
 
-namespace {
-
-const std::string kHead = "From: a@b.ru\r\nMIME-Version: 1.0\r\n"
-                          "Content-Type: multipart/mixed; boundary=\"BB\"\r\n\r\n";
-
-} // namespace
-
 TEST(ReaderHostileTest, UnterminatedBoundariesGiveWhatWasThere) {
     TempDir dir;
     TMxMessage m;
-    std::string text = kHead + "--BB\r\nContent-Type: multipart/related; boundary=\"IN\"\r\n\r\n"
-                               "--IN\r\nContent-Type: application/x; name=a\r\n\r\nabc\r\n"
-                               "--IN\r\nContent-Type: text/plain\r\n\r\nlast words";
+    std::string text = kMultipartHead +
+                       "--BB\r\nContent-Type: multipart/related; boundary=\"IN\"\r\n\r\n"
+                       "--IN\r\nContent-Type: application/x; name=a\r\n\r\nabc\r\n"
+                       "--IN\r\nContent-Type: text/plain\r\n\r\nlast words";
     EXPECT_EQ(TryLoad(m, dir, text), "");
     ASSERT_EQ(m.MessageParts.Count(), 3u);
     EXPECT_EQ(ReadFile(m.MessageParts[1].AsAttachment()->StoredPath), "abc");
@@ -38,9 +33,10 @@ TEST(ReaderHostileTest, UnterminatedBoundariesGiveWhatWasThere) {
     // An inner part left open is closed by the outer boundary.
     TMxMessage m2;
     EXPECT_EQ(TryLoad(m2, dir,
-                      kHead + "--BB\r\nContent-Type: multipart/mixed; boundary=\"IN\"\r\n\r\n"
-                              "--IN\r\nContent-Type: text/plain\r\n\r\ninner\r\n"
-                              "--BB\r\nContent-Type: text/plain\r\n\r\nouter\r\n--BB--\r\n"),
+                      kMultipartHead +
+                          "--BB\r\nContent-Type: multipart/mixed; boundary=\"IN\"\r\n\r\n"
+                          "--IN\r\nContent-Type: text/plain\r\n\r\ninner\r\n"
+                          "--BB\r\nContent-Type: text/plain\r\n\r\nouter\r\n--BB--\r\n"),
               "");
     ASSERT_EQ(m2.MessageParts.Count(), 3u);
     EXPECT_EQ(m2.MessageParts[2].AsText()->Body, std::vector<std::string>{"outer"});
@@ -53,10 +49,10 @@ TEST(ReaderHostileTest, HugeLinesAndEndlessHeadersAreRefusedClearly) {
     EXPECT_EQ(TryLoad(m, dir, "Subject: " + std::string(10u << 20, 'x') + "\r\n\r\n"),
               "Max line length exceeded.");
     EXPECT_EQ(TryLoad(m, dir,
-                      kHead + "--BB\r\nContent-Type: text/plain\r\n" + std::string(10u << 20, 'y') +
-                          "\r\n"),
+                      kMultipartHead + "--BB\r\nContent-Type: text/plain\r\n" +
+                          std::string(10u << 20, 'y') + "\r\n"),
               "Max line length exceeded.");
-    std::string endless = kHead + "--BB\r\n";
+    std::string endless = kMultipartHead + "--BB\r\n";
     for (int i = 0; i < 40000; ++i)
         endless += "X-Header-Line-" + std::to_string(i) + ": some value here\r\n";
     EXPECT_EQ(TryLoad(m, dir, endless), "Message part header too long.");
@@ -64,7 +60,7 @@ TEST(ReaderHostileTest, HugeLinesAndEndlessHeadersAreRefusedClearly) {
     for (int i = 0; i < 400000; ++i)
         bigHeader += "X-H: " + std::string(20, 'v') + "\r\n";
     EXPECT_EQ(TryLoad(m, dir, bigHeader + "\r\n"), "Message header too long.");
-    EXPECT_EQ(TryLoad(m, dir, kHead + "--BB\r\nContent-Type: text/plain\r\n"),
+    EXPECT_EQ(TryLoad(m, dir, kMultipartHead + "--BB\r\nContent-Type: text/plain\r\n"),
               "Unknown Message Part Type.");
     m.Clear();
     EXPECT_EQ(CountFiles(dir.path()), 0u);
@@ -72,7 +68,7 @@ TEST(ReaderHostileTest, HugeLinesAndEndlessHeadersAreRefusedClearly) {
 
 TEST(ReaderHostileTest, ThousandsOfNestedMultipartsAreRefused) {
     TempDir dir;
-    std::string text = kHead;
+    std::string text = kMultipartHead;
     std::string outer = "BB";
     for (int i = 0; i < 5000; ++i) {
         std::string inner = "N" + std::to_string(i);
@@ -98,16 +94,17 @@ TEST(ReaderHostileTest, MalformedBase64AndTooManyPartsNeverCrash) {
     TempDir dir;
     TMxMessage m;
     EXPECT_EQ(TryLoad(m, dir,
-                      kHead + "--BB\r\nContent-Type: application/x; name=a\r\n"
-                              "Content-Transfer-Encoding: base64\r\n\r\n"
-                              "QUJD*&^%$\r\n====\r\nQQ\r\n\x01\x02\xff\r\nRA=x=\r\n--BB--\r\n"),
+                      kMultipartHead +
+                          "--BB\r\nContent-Type: application/x; name=a\r\n"
+                          "Content-Transfer-Encoding: base64\r\n\r\n"
+                          "QUJD*&^%$\r\n====\r\nQQ\r\n\x01\x02\xff\r\nRA=x=\r\n--BB--\r\n"),
               "");
     ASSERT_EQ(m.MessageParts.Count(), 1u);
     std::string got = ReadFile(m.MessageParts[0].AsAttachment()->StoredPath);
     EXPECT_EQ(got.substr(0, 3), "ABC");
     EXPECT_LT(got.size(), 16u);
 
-    std::string many = kHead;
+    std::string many = kMultipartHead;
     for (int i = 0; i < 10050; ++i)
         many += "--BB\r\nContent-Type: text/plain\r\n\r\nx\r\n";
     TMxMessage m2;
