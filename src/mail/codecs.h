@@ -171,8 +171,6 @@ public:
     void Encode(std::istream& in, const TMxLineSink& out) override;
     void EncodeBytes(std::string_view data, const TMxLineSink& out) override;
 };
-// The message writer's name for the same line encoder.
-using TMxMessageEncoderMIME = TMxEncoderMIME;
 
 class TMxEncoderQuotedPrintable : public TMxPartEncoder {
 public:

@@ -47,7 +47,4 @@ protected:
     void StartTLS();
 };
 
-// The name the original class tree uses for the same level.
-using TMxTCPClientCustom = TMxTCPClient;
-
 } // namespace tzn
