@@ -3,13 +3,13 @@
 #include "mail/message.h"
 #include "module/activity_log.h"
 #include "module/module_state.h"
-#include "module/text_matches.h"
 #include "module/window_services.h"
 #include "platform/cp1251.h"
 #include "platform/files.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
 #include "store/composition.h"
+#include "store/subject_tag.h"
 #include "tznmail/host.h"
 
 #include <filesystem>
@@ -74,8 +74,7 @@ void HandOverDataFile(const std::string& senderCode, const std::string& dataFile
 }
 
 bool ProcessReceivedLetter(TMxMessage& letter, TWindowServices& window) {
-    const std::string tag = std::string(kSubjectPrefix) + StationCode();
-    if (!TextMatches(letter.Subject, tag))
+    if (!SubjectCarriesTag(letter.Subject, StationCode()))
         return true;
     const std::string sender = letter.FromList.Empty() ? std::string() : letter.From().Name;
     const std::string dataDir = DataDir();

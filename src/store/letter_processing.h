@@ -1,5 +1,5 @@
 // Processing of a received letter: when its subject carries this side's tag ("TZN-" +
-// StationCode, any case, anywhere), every attached file is written into DataDir and handed to
+// StationCode as a whole word, any case, anywhere), every attached file is written into DataDir and handed to
 // the host for import; a file the host answers with goes back to the sender as a reply letter.
 #pragma once
 

@@ -1,4 +1,5 @@
-// The subject test of the mail session: does a letter's subject carry this side's tag?
+// The one test of "this letter is for us": does a letter's subject carry this side's tag?
+// Retrieval and processing (the session's and the mailbox window's) judge letters by it.
 #pragma once
 
 #include <string>

@@ -43,7 +43,7 @@ protected:
     }
 };
 
-TEST_F(ProcessingTest, SubjectTestIsCaseInsensitiveSubstring) {
+TEST_F(ProcessingTest, SubjectTagIsACaseInsensitiveWholeWordAnywhere) {
     SetStationCode("ab12");
     auto letter = Received("Data for tzn-AB12", "77", {{"a.dat", "A"}});
     ProcessReceivedLetter(*letter, window);
@@ -53,9 +53,13 @@ TEST_F(ProcessingTest, SubjectTestIsCaseInsensitiveSubstring) {
     EXPECT_EQ(host.Imports[0].ContentSeen, "A");
     EXPECT_EQ(test::ReadWin("C:\\DATA\\a.dat"), "A"); // left for the host
 
-    // A code that is a prefix of another takes that station's letters too.
+    // A code that is a prefix of another does not take that station's letters (the rule
+    // retrieval judges by); the tag followed by a non-word character still counts.
     SetStationCode("12");
     ProcessReceivedLetter(*Received("TZN-123", "77", {{"b.dat", "B"}}), window);
+    EXPECT_EQ(host.Imports.size(), 1u);
+    EXPECT_FALSE(FileExists("C:\\DATA\\b.dat"));
+    ProcessReceivedLetter(*Received("tzn-12/3 data", "77", {{"b.dat", "B"}}), window);
     EXPECT_EQ(host.Imports.size(), 2u);
     SetStationCode("123");
     ProcessReceivedLetter(*Received("TZN-12", "77", {{"c.dat", "C"}}), window);
