@@ -12,6 +12,8 @@
 #include "store/subject_tag.h"
 #include "tznmail/host.h"
 
+#include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <stdexcept>
 
@@ -19,11 +21,40 @@ namespace tzn {
 
 namespace {
 
-// Anything at all at that path (a file, a folder, a dangling link) blocks the new file.
+// Anything at all at that path (a file, a folder, a dangling link) blocks the new file. A path
+// the file system cannot even look at is reported with its own reason, not as a leftover.
 bool PathTaken(const std::string& path) {
     std::error_code ec;
-    return std::filesystem::symlink_status(NativePath(path), ec).type() !=
-           std::filesystem::file_type::not_found;
+    const auto type = std::filesystem::symlink_status(NativePath(path), ec).type();
+    if (type == std::filesystem::file_type::not_found)
+        return false;
+    if (ec)
+        throw std::runtime_error(ru("Файл данных не может быть записан: ") + path + ": " +
+                                 ec.message());
+    return true;
+}
+
+// File names on the data folder's file system hold at most 255 bytes (UTF-8 there); a margin
+// is kept for the host's own renaming.
+constexpr std::size_t kMaxDataFileNameBytes = 200;
+
+// An over-long name cut to fit: its start, "~" and a hash of the whole name (so two long names
+// that start alike stay apart), and its extension.
+std::string ShortenedFileName(const std::string& name) {
+    if (Utf8FromCp1251(name).size() <= kMaxDataFileNameBytes)
+        return name;
+    std::uint32_t hash = 2166136261u; // FNV-1a
+    for (unsigned char c : name)
+        hash = (hash ^ c) * 16777619u;
+    char tag[16];
+    std::snprintf(tag, sizeof tag, "~%08x", static_cast<unsigned>(hash));
+    const std::size_t dot = name.rfind('.');
+    const bool hasExt = dot != std::string::npos && dot > 0 && name.size() - dot <= 16;
+    const std::string ext = hasExt ? name.substr(dot) : std::string();
+    std::string stem = name.substr(0, hasExt ? dot : name.size());
+    while (!stem.empty() && Utf8FromCp1251(stem + tag + ext).size() > kMaxDataFileNameBytes)
+        stem.pop_back();
+    return stem + tag + ext;
 }
 
 void ReportFailure(const std::string& sender, const std::string& message, TWindowServices& window) {
@@ -47,7 +78,7 @@ std::string SafeDataFileName(const std::string& partFileName, std::size_t partIn
     std::string name = ExtractFileName(partFileName);
     if (name.empty() || name == "." || name == "..")
         return "attachment-" + std::to_string(partIndex) + ".dat";
-    return name;
+    return ShortenedFileName(name);
 }
 
 void HandOverDataFile(const std::string& senderCode, const std::string& dataFile,

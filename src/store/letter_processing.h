@@ -28,7 +28,8 @@ void HandOverDataFile(const std::string& senderCode, const std::string& dataFile
                       TWindowServices& window);
 
 // The name an attachment gets in DataDir: its file-name component, or, when that is empty,
-// "." or "..", "attachment-<partIndex>.dat", so no attachment names a path outside DataDir.
+// "." or "..", "attachment-<partIndex>.dat", so no attachment names a path outside DataDir. A
+// name too long for the file system is shortened, keeping its extension and staying unique.
 std::string SafeDataFileName(const std::string& partFileName, std::size_t partIndex);
 
 } // namespace tzn

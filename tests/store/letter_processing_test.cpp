@@ -198,5 +198,33 @@ TEST_F(ProcessingTest, HostileAttachmentNamesStayInsideDataDir) {
     EXPECT_EQ(SafeDataFileName("report.dat", 4), "report.dat");
 }
 
+TEST_F(ProcessingTest, OverLongNamesAreShortenedAndOtherFailuresNameTheirCause) {
+    // 404 characters, Cyrillic (two bytes each on disk), two names alike but for their end.
+    const std::string stem = std::string(100, 'y') + std::string(294, 'x') + ru("отчет");
+    ProcessReceivedLetter(
+        *Received("TZN-12", "77", {{stem + "1.dat", "one"}, {stem + "2.dat", "two"}}), window);
+    EXPECT_TRUE(window.Boxes().empty());
+    const auto names = ImportedNames();
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_NE(names[0], names[1]);
+    for (const std::string& name : names) {
+        const std::string file = name.substr(std::string("C:\\DATA\\").size());
+        EXPECT_LE(Utf8FromCp1251(file).size(), 255u) << file;
+        EXPECT_EQ(file.substr(0, 100), stem.substr(0, 100));
+        EXPECT_EQ(file.substr(file.size() - 4), ".dat");
+    }
+    EXPECT_EQ(test::ReadWin(names[1]), "two");
+
+    // A data folder the file system cannot hold: the text says why, not that a leftover of
+    // the previous station was not deleted.
+    const std::string longDir = "C:\\" + std::string(300, 'd') + "\\";
+    SetDataDir(longDir);
+    EXPECT_FALSE(ProcessReceivedLetter(*Received("TZN-12", "77", {{"a.dat", "A"}}), window));
+    ASSERT_EQ(window.Boxes().size(), 1u);
+    EXPECT_EQ(window.Boxes()[0].Text, ru("Не обработано письмо от 77\rФайл данных не может быть "
+                                         "записан: ") +
+                                          longDir + "a.dat: File name too long");
+}
+
 } // namespace
 } // namespace tzn
