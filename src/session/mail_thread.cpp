@@ -142,6 +142,7 @@ void TMailThread::Execute() {
         AddSessionLog(ru("Ошибка: ") + e.what());
     }
     MailCancelRequested = false;
+    LettersLeftOnServer = 0;
     ResetLetterFileCounter();
     FOutMail.reset();
     std::optional<TSessionNetwork> network;
@@ -186,6 +187,11 @@ void TMailThread::Execute() {
     } catch (...) {
         // The end of a session ignores its own failures.
     }
+    // Letters left unprocessed make the session a failure, however well the rest went: the
+    // line tells the user (and a host that follows the log) that mail is still waiting.
+    if (const int left = LettersLeftOnServer; left > 0)
+        AddSessionLog(ru("Ошибка: не обработано и оставлено на сервере писем: ") +
+                      std::to_string(left));
     AddSessionLog(std::string(37, '='));
 }
 

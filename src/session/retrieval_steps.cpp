@@ -110,6 +110,7 @@ bool TMailThread::ProcessLetter(TMxMessage& letter) {
 }
 
 void TMailThread::LeaveOnServer(const std::string& why, TMxMessage& letter) {
+    ++LettersLeftOnServer;
     AddSessionLog(why + letter.From().Text());
 }
 

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
 
@@ -188,6 +189,34 @@ TEST_F(TznHostSession, OfficeTakesItsLetterImportsTheFileAndRepliesLeavingTheOff
     // The reply went out in the same session, to the address of the other side.
     EXPECT_TRUE(test::FilesBelow(Box("OutBox")).empty()) << r.out;
     EXPECT_EQ(WaitForCount(User(kStation), 1), 1) << r.out;
+}
+
+TEST_F(TznHostSession, ALetterLeftUnprocessedOnTheServerFailsTheSession) {
+    Empty(User(kOffice));
+    test::WriteFile(root.Path("send/sales.dat"), "sales");
+    Deposit("TZN-Office sales", root.Path("send/sales.dat"));
+    ASSERT_EQ(WaitForCount(User(kOffice), 1), 1);
+    // A folder where the data file goes: it cannot be replaced, the letter cannot be processed.
+    std::filesystem::create_directories(root.Path("C/PLAV/DATA/sales.dat/inside"));
+    Settings(User(kOffice), User(kStation).Address, Env.SmtpPort);
+    HostConfig("office", "Office", "");
+
+    const test::ToolRun r = Host("get");
+    EXPECT_EQ(r.status, 1) << r.out << Stderr();
+    const auto lines = Lines(r.out);
+    const auto has = [&](const std::string& prefix) {
+        return std::any_of(lines.begin(), lines.end(),
+                           [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
+    };
+    EXPECT_TRUE(has("Письмо не обработано, оставлено на сервере: 12 <")) << r.out;
+    EXPECT_TRUE(has("Ошибка: не обработано и оставлено на сервере писем: 1")) << r.out;
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), kClosing);
+    EXPECT_NE(Stderr().find("Не обработано письмо от 12\rНе удален временный файл"),
+              std::string::npos)
+        << Stderr();
+    EXPECT_NE(Stderr().find("tznhost: get: the session reported an error"), std::string::npos);
+    EXPECT_EQ(Count(User(kOffice)), 1);
 }
 
 TEST_F(TznHostSession, ASessionWhoseSmtpServerIsDownFailsAndKeepsTheLetter) {
