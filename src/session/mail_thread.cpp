@@ -69,6 +69,7 @@ void TMailThread::PostToWindow(unsigned msg, uintptr_t wParam, intptr_t lParam) 
     try {
         FWindow.Send(msg, wParam, lParam, false);
     } catch (...) {
+        // Progress is for the eye only; a window that cannot take it does not stop the run.
     }
 }
 
@@ -173,7 +174,7 @@ void TMailThread::Execute() {
     } catch (const std::exception& e) {
         AddSessionLog(ru("Ошибка: ") + e.what());
     } catch (...) {
-        AddSessionLog(ru("Ошибка: ") + "unknown error");
+        AddSessionLog(ru("Ошибка: ") + kUnknownError);
     }
     if (FOutMail) {
         ClearLetterList(*FOutMail);
