@@ -13,6 +13,8 @@
 #include "store/store_fixture.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QFontMetrics>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -221,6 +223,27 @@ TEST_F(MailFormWindowTest, SizeColumnInKilobytesWithTheLocaleSeparator) {
                 << bytes;
         }
     }
+}
+
+TEST_F(MailFormWindowTest, AtItsDesignedSizeTheDatesAndFolderNamesShowWhole) {
+    // May has the longest short month name; 23:59 the widest time.
+    Store(MailFolder::InBox, "a@example.test", "TZN-12", EncodeDateTime(2026, 5, 28, 23, 59));
+    Create();
+    form->ShowMailbox();
+    SelectFolder(0);
+    QApplication::processEvents();
+    const QFontMetrics fm = List()->fontMetrics();
+    const QString saved = List()->topLevelItem(0)->text(5);
+    EXPECT_GE(List()->columnWidth(5), fm.horizontalAdvance(saved) + 8) << saved.toStdString();
+    int columns = 0;
+    for (int c = 1; c < 6; ++c)
+        columns += List()->columnWidth(c);
+    EXPECT_LE(columns + fm.horizontalAdvance(List()->topLevelItem(0)->text(6)),
+              List()->viewport()->width());
+    // The icon and the caption of the longest folder name fit beside each other.
+    const QTreeWidgetItem* sent = Tree()->topLevelItem(0)->child(2);
+    EXPECT_LE(Tree()->visualItemRect(sent).left() + 20 + fm.horizontalAdvance(sent->text(0)),
+              Tree()->viewport()->width());
 }
 
 TEST_F(MailFormWindowTest, DeleteAndResendChangeTheStoreAtOnce) {
