@@ -398,6 +398,62 @@ TEST_F(MailFormWindowTest, TimerStartsASessionOnlyOnceThePeriodHasPassed) {
     EXPECT_EQ(sessions, 2);
 }
 
+TEST_F(MailFormWindowTest, WithShowWndTheTimerAndTheMailCommandsShowTheWindow) {
+    auto sessionsEnd = [&](int count) {
+        EXPECT_TRUE(
+            ProcessMessagesUntil([&] { return sessions == count; }, std::chrono::seconds(10)));
+        ProcessMessagesUntil([] { return SessionsRunning() == 0; }, std::chrono::seconds(10));
+    };
+    settings.AutoGetMail = true;
+    settings.AutoGetMailPeriod = 1;
+    settings.ShowWnd = false;
+    Apply();
+    Create();
+    // Without ShowWnd the timer's session runs with the window hidden.
+    form->AutoGetMailTimerTimer();
+    sessionsEnd(1);
+    EXPECT_FALSE(form->Visible());
+
+    settings.ShowWnd = true;
+    Apply();
+    form->SetClock([] { return Now() + 1; });
+    form->AutoGetMailTimerTimer();
+    EXPECT_TRUE(form->Visible());
+    sessionsEnd(2);
+    int expected = 2;
+    for (const char* command : {"miGetMail", "miSendMail"}) {
+        form->Widget()->close();
+        ASSERT_FALSE(form->Visible());
+        Part<QAction>(command)->trigger();
+        EXPECT_TRUE(form->Visible()) << command;
+        sessionsEnd(++expected);
+    }
+}
+
+TEST_F(MailFormWindowTest, RequestCommandsAskForTheSelectedStationOrForEveryStation) {
+    SetModuleMode(1);
+    host.Selected = THostStation{"S14", "14", "АЗС 14"};
+    host.Stations = {{"S12", "12", "АЗС 12"}, {"S14", "14", "АЗС 14"}};
+    host.MakeRequest = [](const std::string& key) {
+        test::WriteWin("C:\\DATA\\" + key + ".req", "request");
+        return "C:\\DATA\\" + key + ".req";
+    };
+    Create();
+    form->ShowMailbox();
+    size_t letters = 0;
+    for (const auto& [command, keys] : {std::pair{"btnCrQuery", std::vector<std::string>{"S14"}},
+                                        {"miCreateConfigMail", {"S14"}},
+                                        {"btnCrQueryAll", {"S12", "S14"}},
+                                        {"miCreateAllConfigMail", {"S12", "S14"}}}) {
+        host.RequestQueries.clear();
+        Part<QAction>(command)->trigger();
+        EXPECT_EQ(host.RequestQueries, keys) << command;
+        letters += keys.size();
+        EXPECT_EQ(Letters(MailFolder::OutBox).size(), letters) << command;
+    }
+    SetModuleMode(0);
+}
+
 TEST_F(MailFormWindowTest, ClosingDuringARetrievalAsksItToStopAndWaitsABoundedTime) {
     Create();
     form->ShowMailbox();
