@@ -191,6 +191,26 @@ TEST_F(TznHostSession, OfficeTakesItsLetterImportsTheFileAndRepliesLeavingTheOff
     EXPECT_EQ(WaitForCount(User(kStation), 1), 1) << r.out;
 }
 
+TEST_F(TznHostSession, WithTheNoSizeMarkerEveryLetterSaysItsSizeWasNotAsked) {
+    Empty(User(kOffice));
+    test::WriteFile(root.Path("send/sales.dat"), "sales");
+    Deposit("TZN-Office sales", root.Path("send/sales.dat"));
+    ASSERT_EQ(WaitForCount(User(kOffice), 1), 1);
+    test::WriteFile(root.Path("C/PLAV/NoSizeMSG.ini"), "");
+    Settings(User(kOffice), User(kStation).Address, Env.SmtpPort);
+    HostConfig("office", "Office", "");
+
+    const test::ToolRun r = Host("get");
+    EXPECT_EQ(r.status, 0) << r.out << Stderr();
+    const auto lines = Lines(r.out);
+    const auto found = std::find(lines.begin(), lines.end(),
+                                 "Найдено письмо от: 12 <" + User(kStation).Address + ">");
+    ASSERT_NE(found, lines.end()) << r.out;
+    ASSERT_NE(found + 1, lines.end());
+    EXPECT_EQ(*(found + 1), "определение размера письма пропущено");
+    EXPECT_EQ(Count(User(kOffice)), 0);
+}
+
 TEST_F(TznHostSession, ALetterLeftUnprocessedOnTheServerFailsTheSession) {
     Empty(User(kOffice));
     test::WriteFile(root.Path("send/sales.dat"), "sales");
