@@ -50,11 +50,12 @@ std::string ShortenedFileName(const std::string& name) {
     std::snprintf(tag, sizeof tag, "~%08x", static_cast<unsigned>(hash));
     const std::size_t dot = name.rfind('.');
     const bool hasExt = dot != std::string::npos && dot > 0 && name.size() - dot <= 16;
-    const std::string ext = hasExt ? name.substr(dot) : std::string();
+    const std::string tail = tag + (hasExt ? name.substr(dot) : std::string());
     std::string stem = name.substr(0, hasExt ? dot : name.size());
-    while (!stem.empty() && Utf8FromCp1251(stem + tag + ext).size() > kMaxDataFileNameBytes)
+    const std::size_t tailBytes = Utf8FromCp1251(tail).size();
+    while (!stem.empty() && Utf8FromCp1251(stem).size() + tailBytes > kMaxDataFileNameBytes)
         stem.pop_back();
-    return stem + tag + ext;
+    return stem + tail;
 }
 
 void ReportFailure(const std::string& sender, const std::string& message, TWindowServices& window) {

@@ -27,6 +27,9 @@ namespace {
 constexpr size_t kStation = 16;   // the station's account; the office's reply arrives here
 constexpr size_t kOffice = 17;    // the office's mailbox, emptied by its session
 constexpr size_t kReportsTo = 18; // where the station's send-only session delivers
+// Office mailboxes of their own for tests that may run beside the one above.
+constexpr size_t kUnsizedOffice = 26;
+constexpr size_t kFailingOffice = 27;
 
 const std::string kClosing(37, '=');
 
@@ -106,11 +109,12 @@ protected:
         return root.Path("C/PLAV/OFFICE/MAIL/" + folder);
     }
     // Puts a letter from station 12 into the office's mailbox.
-    void Deposit(const std::string& subject, const std::filesystem::path& attachment) {
+    void Deposit(const std::string& subject, const std::filesystem::path& attachment,
+                 size_t office = kOffice) {
         TMxMessage m;
         m.From().Name = "12";
         m.From().Address = User(kStation).Address;
-        m.Recipients.SetEMailAddresses(User(kOffice).Address);
+        m.Recipients.SetEMailAddresses(User(office).Address);
         m.Subject = subject;
         m.Body = {"data follows"};
         m.MessageParts.AddAttachment(attachment.string());
@@ -192,12 +196,12 @@ TEST_F(TznHostSession, OfficeTakesItsLetterImportsTheFileAndRepliesLeavingTheOff
 }
 
 TEST_F(TznHostSession, WithTheNoSizeMarkerEveryLetterSaysItsSizeWasNotAsked) {
-    Empty(User(kOffice));
+    Empty(User(kUnsizedOffice));
     test::WriteFile(root.Path("send/sales.dat"), "sales");
-    Deposit("TZN-Office sales", root.Path("send/sales.dat"));
-    ASSERT_EQ(WaitForCount(User(kOffice), 1), 1);
+    Deposit("TZN-Office sales", root.Path("send/sales.dat"), kUnsizedOffice);
+    ASSERT_EQ(WaitForCount(User(kUnsizedOffice), 1), 1);
     test::WriteFile(root.Path("C/PLAV/NoSizeMSG.ini"), "");
-    Settings(User(kOffice), User(kStation).Address, Env.SmtpPort);
+    Settings(User(kUnsizedOffice), User(kStation).Address, Env.SmtpPort);
     HostConfig("office", "Office", "");
 
     const test::ToolRun r = Host("get");
@@ -208,17 +212,17 @@ TEST_F(TznHostSession, WithTheNoSizeMarkerEveryLetterSaysItsSizeWasNotAsked) {
     ASSERT_NE(found, lines.end()) << r.out;
     ASSERT_NE(found + 1, lines.end());
     EXPECT_EQ(*(found + 1), "определение размера письма пропущено");
-    EXPECT_EQ(Count(User(kOffice)), 0);
+    EXPECT_EQ(Count(User(kUnsizedOffice)), 0);
 }
 
 TEST_F(TznHostSession, ALetterLeftUnprocessedOnTheServerFailsTheSession) {
-    Empty(User(kOffice));
+    Empty(User(kFailingOffice));
     test::WriteFile(root.Path("send/sales.dat"), "sales");
-    Deposit("TZN-Office sales", root.Path("send/sales.dat"));
-    ASSERT_EQ(WaitForCount(User(kOffice), 1), 1);
+    Deposit("TZN-Office sales", root.Path("send/sales.dat"), kFailingOffice);
+    ASSERT_EQ(WaitForCount(User(kFailingOffice), 1), 1);
     // A folder where the data file goes: it cannot be replaced, the letter cannot be processed.
     std::filesystem::create_directories(root.Path("C/PLAV/DATA/sales.dat/inside"));
-    Settings(User(kOffice), User(kStation).Address, Env.SmtpPort);
+    Settings(User(kFailingOffice), User(kStation).Address, Env.SmtpPort);
     HostConfig("office", "Office", "");
 
     const test::ToolRun r = Host("get");
@@ -236,7 +240,7 @@ TEST_F(TznHostSession, ALetterLeftUnprocessedOnTheServerFailsTheSession) {
               std::string::npos)
         << Stderr();
     EXPECT_NE(Stderr().find("tznhost: get: the session reported an error"), std::string::npos);
-    EXPECT_EQ(Count(User(kOffice)), 1);
+    EXPECT_EQ(Count(User(kFailingOffice)), 1);
 }
 
 TEST_F(TznHostSession, ASessionWhoseSmtpServerIsDownFailsAndKeepsTheLetter) {
