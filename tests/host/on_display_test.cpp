@@ -6,6 +6,11 @@
 #include "host/host_config.h"
 #include "host/main_window.h"
 #include "host/plugin_library.h"
+#include "integration/mail_server.h"
+#include "mail/message.h"
+#include "mail/smtp.h"
+#include "module/password.h"
+#include "platform/cp1251.h"
 #include "platform/message_loop.h"
 #include "qt_environment.h"
 #include "temp_root.h"
@@ -39,6 +44,7 @@ using test::ShellQuote;
 using test::TempRoot;
 using test::WriteFile;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 const auto* const QtHost = ::testing::AddGlobalTestEnvironment(new test::QtEnvironment);
 
@@ -57,7 +63,8 @@ TEST(OnAnXServer, MessageBoxesAreShownAndAnswered) {
         ShellQuote(std::filesystem::read_symlink("/proc/self/exe").string()) +
         " --gtest_filter='OnDisplay.*' 2>&1");
     EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_THAT(r.out, HasSubstr("[  PASSED  ] 3 tests")) << r.out;
+    // The session case needs the loopback mail server; the others always run.
+    EXPECT_THAT(r.out, ::testing::ContainsRegex("\\[  PASSED  \\] [34] tests")) << r.out;
 }
 
 // A box as the user saw it.
@@ -107,9 +114,10 @@ QWidget* Window(const char* name) {
     return nullptr;
 }
 
-class OnDisplay : public ::testing::Test {
+class OnDisplay : public test::MailServerTest {
 protected:
     void SetUp() override {
+        FMailServer = test::MailServerEnv::Read(Env);
         if (!InsideXServer())
             GTEST_SKIP() << "runs inside the X server that OnAnXServer starts";
         ASSERT_NE(QGuiApplication::platformName(), "offscreen");
@@ -119,6 +127,7 @@ protected:
                   "SmNum\tBegTime\tEndTime\tOperator\r\n5\tb\te\to\r\n6\tb\te\to\r\n");
         WriteFile(root.Path("export/sales.dat"), "sales");
         std::filesystem::create_directories(root.Path("C/PLAV/LogFiles"));
+        std::filesystem::create_directories(root.Path("LogFiles"));
     }
     void TearDown() override {
         window.reset();
@@ -164,7 +173,7 @@ protected:
         QTimer timer;
         QObject::connect(&timer, &QTimer::timeout, [&] { done = done || hand(); });
         timer.start(20);
-        return ProcessMessagesUntil([&] { return done; }, std::chrono::seconds(120));
+        return ProcessMessagesUntil([&] { return done; }, std::chrono::seconds(60));
     }
     size_t OutBoxLetters() const {
         const auto dir = root.Path("C/PLAV/OFFICE/MAIL/OutBox");
@@ -175,6 +184,7 @@ protected:
         return n;
     }
 
+    bool FMailServer = false;
     TempRoot root;
     TPluginLibrary plugin{TZN_PLUGIN_PATH};
     std::optional<TConfigHost> host;
@@ -289,6 +299,63 @@ TEST_F(OnDisplay, SettingsThatCannotBeSavedAreRefusedWithTheReason) {
     EXPECT_EQ(refusal.Title, "Настройка");
     EXPECT_EQ(refusal.Icon, QMessageBox::Critical);
     EXPECT_TRUE(refusal.Painted);
+}
+
+TEST_F(OnDisplay, AnUnprocessedLetterHoldsTheReceivingSessionUntilTheUserAnswers) {
+    if (!FMailServer)
+        GTEST_SKIP() << "no loopback mail server (scripts/mailserver)";
+    const test::MailUser& box = User(28); // a mailbox of this file
+    Empty(box);
+    WriteFile(root.Path("sales.dat"), "sales");
+    TMxMessage m;
+    m.From().Name = "Office";
+    m.From().Address = box.Address;
+    m.Recipients.SetEMailAddresses(box.Address);
+    m.Subject = "TZN-12 data";
+    m.MessageParts.AddAttachment(root.Path("sales.dat").string());
+    TMxSMTP smtp;
+    ConfigureSmtp(smtp, box);
+    smtp.ConnectToServer();
+    smtp.SendMail(m);
+    smtp.CloseConnection();
+    ASSERT_EQ(WaitForCount(box, 1), 1);
+    WriteFile(root.Path("C/WINDOWS/cnf.INI"),
+              "[EMail]\r\nEMail=" + box.Address +
+                  "\r\nSMTPHost=127.0.0.1\r\nPOP3Host=127.0.0.1\r\nSMTPPort=" +
+                  std::to_string(Env.SmtpPort) + "\r\nPOP3Port=" + std::to_string(Env.Pop3Port) +
+                  "\r\nUserName=" + box.Login + "\r\nPassword=" +
+                  EncodePassword(box.Login, box.Password) + "\r\nCAFile=" + Env.CAFile + "\r\n");
+    // The host suite's connection library says the computer is online.
+    std::filesystem::copy_file(TZN_FAKE_CONNECT_INET, root.Path("C/PLAV/TZNConnectInet.so"));
+    ::setenv("TZN_FAKE_INET_Connect", "1", 1);
+    // Where the attachment must go a folder stands: the letter cannot be processed.
+    std::filesystem::create_directories(root.Path("C/PLAV/DATA/sales.dat/inside"));
+    Open();
+    Click({"Получить почту"});
+
+    const auto log = [&] { return test::ReadFile(root.Path("LogFiles/TZNMail.log")); };
+    const std::string closing(37, '=');
+    TSeenBox report;
+    std::string logWhileShown;
+    ASSERT_TRUE(Work([&] {
+        if (QMessageBox* box = FacingBox()) {
+            report = Read(box);
+            logWhileShown = log();
+            Press(box);
+        }
+        return !report.Text.empty() && log().find(closing) != std::string::npos;
+    })) << log();
+    ::unsetenv("TZN_FAKE_INET_Connect");
+    EXPECT_EQ(report.Text, "Не обработано письмо от Office\rНе удален временный файл с "
+                           "предыдущей АЗС");
+    EXPECT_EQ(report.Icon, QMessageBox::Warning);
+    EXPECT_TRUE(report.Painted);
+    // While the box was up the session waited: it had neither left the letter nor ended.
+    EXPECT_THAT(logWhileShown, HasSubstr(ru("Получено письмо от: Office")));
+    EXPECT_THAT(logWhileShown, Not(HasSubstr(ru("оставлено на сервере"))));
+    EXPECT_THAT(log(), HasSubstr(ru("Письмо не обработано, оставлено на сервере: Office")));
+    EXPECT_THAT(log(), HasSubstr(ru("Ошибка: не обработано и оставлено на сервере писем: 1")));
+    EXPECT_EQ(Count(box), 1);
 }
 
 } // namespace
