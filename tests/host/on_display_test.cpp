@@ -1,7 +1,8 @@
 // Under a real X server the plug-in's message boxes reach the user: each is shown on screen,
 // modal, on the window thread, while the thread that asked waits for the answer. The parent
 // case starts this program again inside Xvfb, where the OnDisplay cases work tznhost's own
-// window as a user would: its menu, the shift dialog, the settings dialog and the boxes.
+// window as a user would: its menu, the shift dialog, the settings dialog, a receiving session
+// (with the loopback mail server) and the boxes.
 #include "host/config_host.h"
 #include "host/host_config.h"
 #include "host/main_window.h"
