@@ -12,8 +12,13 @@
 #include "store/subject_tag.h"
 #include "tznmail/host.h"
 
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 
@@ -73,6 +78,24 @@ void ReportFailure(const std::string& sender, const std::string& message, TWindo
     }
 }
 
+// The attachment's content as `path`. The mail layer's own text does not say why a copy
+// failed; the folder is asked, so the user reads of a full disk or a refused folder.
+void SaveDataFile(const TMxAttachmentFile& part, const std::string& path) {
+    try {
+        part.SaveContentTo(path);
+    } catch (const std::exception& e) {
+        const std::string folder = NativePath(ExtractFilePath(path)).string();
+        struct statvfs disk {};
+        std::string why;
+        if (::statvfs(folder.c_str(), &disk) != 0 || ::access(folder.c_str(), W_OK) != 0)
+            why = std::strerror(errno);
+        else if (disk.f_bavail == 0)
+            why = std::strerror(ENOSPC);
+        throw std::runtime_error(why.empty() ? std::string(e.what())
+                                             : std::string(e.what()) + " " + path + ": " + why);
+    }
+}
+
 } // namespace
 
 std::string SafeDataFileName(const std::string& partFileName, std::size_t partIndex) {
@@ -124,7 +147,7 @@ bool ProcessReceivedLetter(TMxMessage& letter, TWindowServices& window) {
             DeleteFile(path);
             if (PathTaken(path))
                 throw std::runtime_error(ru("Не удален временный файл с предыдущей АЗС"));
-            part->SaveContentTo(path);
+            SaveDataFile(*part, path);
             HandOverDataFile(sender, path, window);
             ++handedOver;
         }
