@@ -63,6 +63,9 @@ public:
     std::string GetStationCode() override {
         if (FailStationCode)
             throw std::runtime_error("station code unavailable");
+        if (ThrowIntFromStationCode)
+            throw 42; // a host written in another style
+
         return StationCode;
     }
     std::string GetDataFileName() override { return DataFileName; }
@@ -129,6 +132,7 @@ public:
     std::function<std::string(const std::string& path)> ReadFile;
     bool ImportThrows = false;
     bool FailStationCode = false;
+    bool ThrowIntFromStationCode = false;
     int FailMenuAfter = -1; // NewMenuItem throws once this many items were created
     std::map<int, THostVariant> Params;
     FakeMenuItem Root;

@@ -16,7 +16,10 @@ public:
         // Every test file of a program registers it; the first one makes the application.
         if (QApplication::instance())
             return;
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        // A test program started again inside an X server (TZN_ON_DISPLAY) shows its windows
+        // there; every other run draws offscreen.
+        if (!std::getenv("TZN_ON_DISPLAY"))
+            ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
         FApp = std::make_unique<QApplication>(FArgc, FArgv);
     }
     void TearDown() override { FApp.reset(); }

@@ -96,10 +96,17 @@ std::string LocalComputerName() {
     return name;
 }
 
+bool NamesThisComputer(const std::string& computer) {
+    // A host fills in its design-time default "localhost" or a loopback address as readily as
+    // the computer's own name.
+    return computer.empty() || AnsiSameText(computer, "localhost") || computer == "127.0.0.1" ||
+           computer == "::1" || AnsiSameText(computer, LocalComputerName());
+}
+
 std::unique_ptr<TProviderDataset> TFileAppServer::Open(const std::string& computer,
                                                        const std::string& provider,
                                                        const std::vector<std::string>& fields) {
-    if (!computer.empty() && !AnsiSameText(computer, LocalComputerName()))
+    if (!NamesThisComputer(computer))
         throw std::runtime_error("The application server on computer \"" + computer +
                                  "\" cannot be reached: only this computer's (\"" +
                                  LocalComputerName() + "\") is served");

@@ -42,5 +42,7 @@ public:
 std::string ProviderFileName(const std::string& provider);
 // This computer's name, as a host names it.
 std::string LocalComputerName();
+// Empty, "localhost", a loopback address or this computer's name, in any letter case.
+bool NamesThisComputer(const std::string& computer);
 
 } // namespace tzn

@@ -68,6 +68,9 @@ TDataFile BuildDataFile(const std::vector<std::string>* shifts,
         result.Outcome = TBuildOutcome::Done;
     } catch (const std::exception& e) {
         WriteActivityLog(ru("Ошибки при подготовке письмиа: ") + e.what());
+    } catch (...) {
+        // The host may throw anything at all.
+        WriteActivityLog(ru("Ошибки при подготовке письмиа: ") + kUnknownError);
     }
     return result;
 }
@@ -75,6 +78,7 @@ TDataFile BuildDataFile(const std::vector<std::string>* shifts,
 bool PrepareStationData(const std::vector<std::string>* shifts,
                         const TPreparationContext& context) {
     const bool interactive = !shifts;
+    std::string failure;
     try {
         THostServices& host = HostOf(context);
         if (host.GetStationCode() != StationCode())
@@ -96,13 +100,17 @@ bool PrepareStationData(const std::vector<std::string>* shifts,
         }
         return letters > 0;
     } catch (const std::exception& e) {
-        try {
-            ShowBox(context, "Error - " + std::string(e.what()), MB_ICONERROR);
-        } catch (...) {
-            // Nobody is left to tell.
-        }
-        return false;
+        failure = e.what();
+    } catch (...) {
+        // The host may throw anything at all.
+        failure = kUnknownError;
     }
+    try {
+        ShowBox(context, "Error - " + failure, MB_ICONERROR);
+    } catch (...) {
+        // Nobody is left to tell.
+    }
+    return false;
 }
 
 } // namespace tzn

@@ -24,7 +24,11 @@ bool CDataProcessThread::Start(TPreparationContext context) {
             if (FThread.joinable())
                 FThread.join(); // the previous run has ended: its thread is leaving
             FThread = std::thread([this, context = std::move(context)] {
-                PrepareStationData(nullptr, context);
+                try {
+                    PrepareStationData(nullptr, context);
+                } catch (...) {
+                    // It reports its own failures; nothing may end the process here.
+                }
                 FRunning = false;
             });
             return true;

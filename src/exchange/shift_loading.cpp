@@ -3,6 +3,7 @@
 #include "exchange/app_server.h"
 #include "exchange/data_preparation.h"
 #include "exchange/shift_list.h"
+#include "module/activity_log.h"
 #include "module/window_services.h"
 #include "platform/cp1251.h"
 #include "platform/message_box.h"
@@ -26,6 +27,10 @@ void LoadShiftList(TShiftList& list, TAppServer& server, THostServices& host,
     } catch (const std::exception& e) {
         // The preparation's caption: the box belongs to the report the user asked for.
         window.ShowMessageBox(ru("Ошибка при загрузке списка смен: ") + e.what(),
+                              ru(kPreparationCaption), MB_OK | MB_TOPMOST | MB_ICONERROR);
+    } catch (...) {
+        // The host's parameter query may throw anything at all.
+        window.ShowMessageBox(ru("Ошибка при загрузке списка смен: ") + kUnknownError,
                               ru(kPreparationCaption), MB_OK | MB_TOPMOST | MB_ICONERROR);
     }
 }

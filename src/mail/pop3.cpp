@@ -79,6 +79,7 @@ void TMxPOP3::ConnectToServer() {
         try {
             CloseConnection();
         } catch (...) {
+            // The failure that ended the login is the one to report.
         }
         throw;
     }
@@ -129,6 +130,7 @@ void TMxPOP3::LogOn() {
         try {
             CloseConnection();
         } catch (...) {
+            // The failure that ended the login is the one to report.
         }
         throw;
     }
@@ -182,6 +184,7 @@ template <typename Fn> void TMxPOP3::ReadAnswerInto(Fn&& read) {
             try {
                 CloseConnection(false);
             } catch (...) {
+                // The original failure is the one to report.
             }
         }
         throw;

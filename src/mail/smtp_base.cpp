@@ -165,6 +165,7 @@ void TMxSMTPBase::SendPipelined(TMxMessage& msg, const TMxEMailAddressList& reci
         try {
             io.FlushWrites();
         } catch (...) {
+            // The first failure is the one to report; the flush only tries to be tidy.
         }
         throw;
     }
@@ -201,6 +202,7 @@ void TMxSMTPBase::SendPipelined(TMxMessage& msg, const TMxEMailAddressList& reci
             try {
                 CloseConnection(false);
             } catch (...) {
+                // The refusal is the error to report; a failing close adds nothing.
             }
             failure->RaiseReplyError();
         }
@@ -233,6 +235,7 @@ void TMxSMTPBase::WriteMessageData(TMxMessage& msg) {
         try {
             CloseConnection(false);
         } catch (...) {
+            // The transfer's failure is the one to report; a failing close adds nothing.
         }
         throw;
     }

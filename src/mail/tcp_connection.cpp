@@ -95,6 +95,7 @@ TMxReplyCode TMxTCPConnection::ReadReply(const TMxReplyCodes& allowed) {
             try {
                 CloseConnection(false);
             } catch (...) {
+                // The over-long reply is the error to report; a failing close adds nothing.
             }
             throw EMxReplyTooLong(kMxMaxReplyLines);
         }

@@ -26,6 +26,9 @@ std::mutex& LogLock();
 // Throws std::runtime_error when the file cannot be opened or written; the lock is released.
 void WriteActivityLog(const std::string& text);
 
+// How a failure that is no standard exception (a host may throw anything) is reported.
+inline constexpr const char* kUnknownError = "unknown error";
+
 // The file half of a session log line (the mailbox window's copy is the session's own job
 // and must be delivered before this is called): appends "dd.mm.yyyy, hh:nn:ss - <text>" to
 // the session log under LogLock, without a size check. Throws like WriteActivityLog.

@@ -1,5 +1,6 @@
 #include "module/lifecycle.h"
 
+#include "module/activity_log.h"
 #include "module/host_menu.h"
 #include "module/module_layers.h"
 #include "module/module_state.h"
@@ -19,6 +20,19 @@
 
 namespace tzn {
 namespace {
+
+// A module log entry made while a failure is being handled: it must not throw itself.
+void LogQuietly(const std::string& text) {
+    try {
+        WriteActivityLog(text);
+    } catch (...) {
+        // No channel is left: the log was the report.
+    }
+}
+
+void LogLoadFailure(const std::string& why) {
+    LogQuietly(ru("Модуль не загружен: ") + why);
+}
 
 // The click handlers of the host menu commands, calling into the layers above the module.
 class CMenuProc {
@@ -76,8 +90,14 @@ THostMenuItem::ClickHandler Bind(const std::shared_ptr<CMenuProc>& proc,
             try {
                 p->WindowServices().ShowMessageBox(e.what(), "", MB_OK | MB_ICONERROR);
             } catch (...) {
+                // The box was the report; nothing may reach the host's menu loop.
             }
         } catch (...) {
+            try {
+                p->WindowServices().ShowMessageBox(kUnknownError, "", MB_OK | MB_ICONERROR);
+            } catch (...) {
+                // The box was the report; nothing may reach the host's menu loop.
+            }
         }
     };
 }
@@ -170,9 +190,12 @@ int ModuleLoad(uint8_t mode, THostServices* host, TModuleLayers& layers) {
         layers.CreateShiftDialog();
         LoadMailSettings();
         return 0;
+    } catch (const std::exception& e) {
+        LogLoadFailure(e.what());
     } catch (...) {
-        return 1;
+        LogLoadFailure(kUnknownError);
     }
+    return 1;
 }
 
 int ModuleUnLoad(TModuleLayers& layers) {
@@ -186,7 +209,7 @@ int ModuleUnLoad(TModuleLayers& layers) {
                 error = e.what();
         } catch (...) {
             if (error.empty())
-                error = "unknown error";
+                error = kUnknownError;
         }
     };
     step(ReleaseMenuCommands);
@@ -197,6 +220,7 @@ int ModuleUnLoad(TModuleLayers& layers) {
         try {
             layers.WindowServices().ShowMessageBox(error, "", MB_OK);
         } catch (...) {
+            // The box was the report; UnLoad returns 0 whatever happens.
         }
     }
     return 0;
@@ -205,7 +229,10 @@ int ModuleUnLoad(TModuleLayers& layers) {
 int ModuleConfig(TModuleLayers& layers) {
     try {
         layers.RunConfigDialog();
+    } catch (const std::exception& e) {
+        LogQuietly(ru("Ошибка окна настроек: ") + e.what());
     } catch (...) {
+        LogQuietly(ru("Ошибка окна настроек: ") + kUnknownError);
     }
     return 0;
 }

@@ -2,8 +2,15 @@
 
 #include "platform/cp1251.h"
 
+#include <QApplication>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QThread>
+
 #include <cstdio>
 #include <deque>
+#include <future>
+#include <memory>
 #include <mutex>
 
 namespace tzn {
@@ -20,6 +27,91 @@ BoxState& State() {
     return state;
 }
 
+// A widget application on a real display (any X server, a virtual one included). The offscreen
+// and minimal platforms of headless runs, and a process without widgets, have no user to ask.
+QApplication* DisplayApplication() {
+    auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+    if (!app)
+        return nullptr;
+    const QString platform = QGuiApplication::platformName();
+    if (platform == "offscreen" || platform == "minimal")
+        return nullptr;
+    return app;
+}
+
+QMessageBox::Icon IconOf(unsigned flags) {
+    switch (flags & 0xF0) {
+    case MB_ICONERROR:
+        return QMessageBox::Critical;
+    case MB_ICONWARNING:
+        return QMessageBox::Warning;
+    case MB_ICONINFORMATION:
+        return QMessageBox::Information;
+    default:
+        return QMessageBox::NoIcon;
+    }
+}
+
+// The box itself, modal, on the window thread.
+int ExecBox(const std::string& text, const std::string& caption, unsigned flags) {
+    QMessageBox box(IconOf(flags), QString::fromStdString(Utf8FromCp1251(caption)),
+                    QString::fromStdString(Utf8FromCp1251(text)));
+    box.setObjectName("MessageBox");
+    // A box without an owner must not close the host when it is the last window closed.
+    box.setAttribute(Qt::WA_QuitOnClose, false);
+    if (flags & MB_TOPMOST)
+        box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    switch (flags & 0x0F) {
+    case MB_OKCANCEL:
+        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        box.setEscapeButton(QMessageBox::Cancel);
+        break;
+    case MB_YESNO:
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setEscapeButton(QMessageBox::No);
+        break;
+    default:
+        box.setStandardButtons(QMessageBox::Ok);
+        box.setEscapeButton(QMessageBox::Ok);
+        break;
+    }
+    switch (box.exec()) {
+    case QMessageBox::Cancel:
+        return IDCANCEL;
+    case QMessageBox::Yes:
+        return IDYES;
+    case QMessageBox::No:
+        return IDNO;
+    default:
+        return IDOK;
+    }
+}
+
+// The answer of a box shown on the window thread while this thread waits. An application
+// that ends before it showed the box drops the queued call, which breaks the promise: the
+// caller is released with Cancel (or OK for a box without one) instead of waiting forever.
+int ShowOnWindowThread(QApplication* app, const std::string& text, const std::string& caption,
+                       unsigned flags) {
+    auto answer = std::make_shared<std::promise<int>>();
+    std::future<int> result = answer->get_future();
+    QMetaObject::invokeMethod(
+        app,
+        [answer, text, caption, flags] {
+            try {
+                answer->set_value(ExecBox(text, caption, flags));
+            } catch (...) {
+                answer->set_exception(std::current_exception());
+            }
+        },
+        Qt::QueuedConnection);
+    answer.reset();
+    try {
+        return result.get();
+    } catch (...) {
+        return (flags & 0x0F) == MB_OK ? IDOK : IDCANCEL;
+    }
+}
+
 } // namespace
 
 int MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
@@ -31,6 +123,11 @@ int MessageBox(const std::string& text, const std::string& caption, unsigned fla
         s.Recorded.push_back({text, caption, flags});
         while (s.Recorded.size() > kMaxRecordedMessageBoxes)
             s.Recorded.pop_front();
+    }
+    if (QApplication* app = DisplayApplication()) {
+        if (QThread::currentThread() == app->thread())
+            return ExecBox(text, caption, flags);
+        return ShowOnWindowThread(app, text, caption, flags);
     }
     const std::string u8caption = Utf8FromCp1251(caption);
     std::fprintf(stderr, "%s%s%s\n", u8caption.c_str(), u8caption.empty() ? "" : ": ",

@@ -1,5 +1,7 @@
-// The headless message box. A window layer shows its boxes itself; this one writes the text to
-// stderr, keeps the newest boxes for tests to read and answers at once.
+// The message box. With a display (a widget application on any X server) the box is shown,
+// modal, on the window thread while the calling thread waits for the user's answer. Headless
+// (the offscreen platform, or no widget application) the text goes to stderr and the box
+// answers at once. Either way the newest boxes are recorded for tests to read.
 #pragma once
 
 #include <cstddef>

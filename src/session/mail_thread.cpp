@@ -69,6 +69,7 @@ void TMailThread::PostToWindow(unsigned msg, uintptr_t wParam, intptr_t lParam) 
     try {
         FWindow.Send(msg, wParam, lParam, false);
     } catch (...) {
+        // Progress is for the eye only; a window that cannot take it does not stop the run.
     }
 }
 
@@ -142,6 +143,7 @@ void TMailThread::Execute() {
         AddSessionLog(ru("Ошибка: ") + e.what());
     }
     MailCancelRequested = false;
+    LettersLeftOnServer = 0;
     ResetLetterFileCounter();
     FOutMail.reset();
     std::optional<TSessionNetwork> network;
@@ -172,7 +174,7 @@ void TMailThread::Execute() {
     } catch (const std::exception& e) {
         AddSessionLog(ru("Ошибка: ") + e.what());
     } catch (...) {
-        AddSessionLog(ru("Ошибка: ") + "unknown error");
+        AddSessionLog(ru("Ошибка: ") + kUnknownError);
     }
     if (FOutMail) {
         ClearLetterList(*FOutMail);
@@ -186,6 +188,11 @@ void TMailThread::Execute() {
     } catch (...) {
         // The end of a session ignores its own failures.
     }
+    // Letters left unprocessed make the session a failure, however well the rest went: the
+    // line tells the user (and a host that follows the log) that mail is still waiting.
+    if (const int left = LettersLeftOnServer; left > 0)
+        AddSessionLog(ru("Ошибка: не обработано и оставлено на сервере писем: ") +
+                      std::to_string(left));
     AddSessionLog(std::string(37, '='));
 }
 

@@ -3,6 +3,7 @@
 #include "mail/message.h"
 #include "mail/message_writer.h"
 #include "mail/pop3.h"
+#include "module/activity_log.h"
 #include "platform/cp1251.h"
 #include "platform/datetime.h"
 #include "platform/files.h"
@@ -20,6 +21,18 @@
 
 namespace tzn {
 namespace {
+
+// Host parameter 46 equal to 3 asks for the TMPinMail copies. The host may throw anything; the
+// letter's own error handler takes it as a standard error.
+bool TemporaryCopiesWanted(THostServices& host) {
+    try {
+        return host.GetParamValue(46, 0).ToInteger() == 3;
+    } catch (const std::exception&) {
+        throw;
+    } catch (...) {
+        throw std::runtime_error(kUnknownError);
+    }
+}
 
 // A sender's display name as one folder level: it must not climb out of "TMPinMail".
 std::string FolderLevel(std::string name) {
@@ -69,6 +82,7 @@ bool TMailThread::ConnectRetrieval(TMxPOP3& pop, const MailSettings& settings) {
         try {
             pop.CloseConnection();
         } catch (...) {
+            // The connection error above is the one reported.
         }
         CloseRetrieval(pop, 0);
         return false;
@@ -110,6 +124,7 @@ bool TMailThread::ProcessLetter(TMxMessage& letter) {
 }
 
 void TMailThread::LeaveOnServer(const std::string& why, TMxMessage& letter) {
+    ++LettersLeftOnServer;
     AddSessionLog(why + letter.From().Text());
 }
 
@@ -130,7 +145,7 @@ SaveResult TMailThread::KeepLetterCopies(TMxMessage& letter, const MailSettings&
     if (!settings.IsSaveInMail)
         return {SaveOutcome::Refused, {}};
     SaveResult stored = SaveLetterToFolderEx(letter, MailFolder::InBox);
-    if (FContext.Host && FContext.Host->GetParamValue(46, 0).ToInteger() == 3)
+    if (FContext.Host && TemporaryCopiesWanted(*FContext.Host))
         KeepTemporaryCopy(letter, settings.MailDir);
     return stored;
 }

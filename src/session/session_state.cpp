@@ -8,6 +8,7 @@ namespace tzn {
 
 std::atomic<bool> MailCancelRequested{false};
 std::atomic<bool> MailReceiving{false};
+std::atomic<int> LettersLeftOnServer{0};
 
 std::mutex& SessionLock() {
     static std::mutex lock;

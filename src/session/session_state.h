@@ -17,6 +17,9 @@ std::mutex& SessionLock();
 extern std::atomic<bool> MailCancelRequested;
 // True while a retrieval run is in progress.
 extern std::atomic<bool> MailReceiving;
+// Letters for this side that the running session left on the server because they could not
+// be processed or stored; set back to 0 when a session starts. Such a session has failed.
+extern std::atomic<int> LettersLeftOnServer;
 
 // MailReceiving is true for the life of the scope (a retrieval run), however it ends.
 class TMailReceivingScope {

@@ -122,6 +122,7 @@ void OnCreateConfigMail(TWindowServices& window) {
             if (const auto station = host->GetStation(0))
                 ComposeStationRequest(*station, window);
     } catch (...) {
+        // The host answers a failed request with no letter; Compose logs its own failures.
     }
 }
 
@@ -141,6 +142,7 @@ void OnCreateAllConfigMail(TWindowServices& window) {
             }
         }
     } catch (...) {
+        // The host's list of stations failed: the requests made so far stand.
     }
 }
 

@@ -3,15 +3,22 @@
 #include "mail/message.h"
 #include "module/activity_log.h"
 #include "module/module_state.h"
-#include "module/text_matches.h"
 #include "module/window_services.h"
 #include "platform/cp1251.h"
 #include "platform/files.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
 #include "store/composition.h"
+#include "store/subject_tag.h"
 #include "tznmail/host.h"
 
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 
@@ -19,11 +26,41 @@ namespace tzn {
 
 namespace {
 
-// Anything at all at that path (a file, a folder, a dangling link) blocks the new file.
+// Anything at all at that path (a file, a folder, a dangling link) blocks the new file. A path
+// the file system cannot even look at is reported with its own reason, not as a leftover.
 bool PathTaken(const std::string& path) {
     std::error_code ec;
-    return std::filesystem::symlink_status(NativePath(path), ec).type() !=
-           std::filesystem::file_type::not_found;
+    const auto type = std::filesystem::symlink_status(NativePath(path), ec).type();
+    if (type == std::filesystem::file_type::not_found)
+        return false;
+    if (ec)
+        throw std::runtime_error(ru("Файл данных не может быть записан: ") + path + ": " +
+                                 ec.message());
+    return true;
+}
+
+// File names on the data folder's file system hold at most 255 bytes (UTF-8 there); a margin
+// is kept for the host's own renaming.
+constexpr std::size_t kMaxDataFileNameBytes = 200;
+
+// An over-long name cut to fit: its start, "~" and a hash of the whole name (so two long names
+// that start alike stay apart), and its extension.
+std::string ShortenedFileName(const std::string& name) {
+    if (Utf8FromCp1251(name).size() <= kMaxDataFileNameBytes)
+        return name;
+    std::uint32_t hash = 2166136261u; // FNV-1a
+    for (unsigned char c : name)
+        hash = (hash ^ c) * 16777619u;
+    char tag[16];
+    std::snprintf(tag, sizeof tag, "~%08x", static_cast<unsigned>(hash));
+    const std::size_t dot = name.rfind('.');
+    const bool hasExt = dot != std::string::npos && dot > 0 && name.size() - dot <= 16;
+    const std::string tail = tag + (hasExt ? name.substr(dot) : std::string());
+    std::string stem = name.substr(0, hasExt ? dot : name.size());
+    const std::size_t tailBytes = Utf8FromCp1251(tail).size();
+    while (!stem.empty() && Utf8FromCp1251(stem).size() + tailBytes > kMaxDataFileNameBytes)
+        stem.pop_back();
+    return stem + tail;
 }
 
 void ReportFailure(const std::string& sender, const std::string& message, TWindowServices& window) {
@@ -41,13 +78,31 @@ void ReportFailure(const std::string& sender, const std::string& message, TWindo
     }
 }
 
+// The attachment's content as `path`. The mail layer's own text does not say why a copy
+// failed; the folder is asked, so the user reads of a full disk or a refused folder.
+void SaveDataFile(const TMxAttachmentFile& part, const std::string& path) {
+    try {
+        part.SaveContentTo(path);
+    } catch (const std::exception& e) {
+        const std::string folder = NativePath(ExtractFilePath(path)).string();
+        struct statvfs disk {};
+        std::string why;
+        if (::statvfs(folder.c_str(), &disk) != 0 || ::access(folder.c_str(), W_OK) != 0)
+            why = std::strerror(errno);
+        else if (disk.f_bavail == 0)
+            why = std::strerror(ENOSPC);
+        throw std::runtime_error(why.empty() ? std::string(e.what())
+                                             : std::string(e.what()) + " " + path + ": " + why);
+    }
+}
+
 } // namespace
 
 std::string SafeDataFileName(const std::string& partFileName, std::size_t partIndex) {
     std::string name = ExtractFileName(partFileName);
     if (name.empty() || name == "." || name == "..")
         return "attachment-" + std::to_string(partIndex) + ".dat";
-    return name;
+    return ShortenedFileName(name);
 }
 
 void HandOverDataFile(const std::string& senderCode, const std::string& dataFile,
@@ -74,8 +129,7 @@ void HandOverDataFile(const std::string& senderCode, const std::string& dataFile
 }
 
 bool ProcessReceivedLetter(TMxMessage& letter, TWindowServices& window) {
-    const std::string tag = std::string(kSubjectPrefix) + StationCode();
-    if (!TextMatches(letter.Subject, tag))
+    if (!SubjectCarriesTag(letter.Subject, StationCode()))
         return true;
     const std::string sender = letter.FromList.Empty() ? std::string() : letter.From().Name;
     const std::string dataDir = DataDir();
@@ -93,7 +147,7 @@ bool ProcessReceivedLetter(TMxMessage& letter, TWindowServices& window) {
             DeleteFile(path);
             if (PathTaken(path))
                 throw std::runtime_error(ru("Не удален временный файл с предыдущей АЗС"));
-            part->SaveContentTo(path);
+            SaveDataFile(*part, path);
             HandOverDataFile(sender, path, window);
             ++handedOver;
         }

@@ -1,5 +1,5 @@
 // Processing of a received letter: when its subject carries this side's tag ("TZN-" +
-// StationCode, any case, anywhere), every attached file is written into DataDir and handed to
+// StationCode as a whole word, any case, anywhere), every attached file is written into DataDir and handed to
 // the host for import; a file the host answers with goes back to the sender as a reply letter.
 #pragma once
 
@@ -28,7 +28,8 @@ void HandOverDataFile(const std::string& senderCode, const std::string& dataFile
                       TWindowServices& window);
 
 // The name an attachment gets in DataDir: its file-name component, or, when that is empty,
-// "." or "..", "attachment-<partIndex>.dat", so no attachment names a path outside DataDir.
+// "." or "..", "attachment-<partIndex>.dat", so no attachment names a path outside DataDir. A
+// name too long for the file system is shortened, keeping its extension and staying unique.
 std::string SafeDataFileName(const std::string& partFileName, std::size_t partIndex);
 
 } // namespace tzn

@@ -3,11 +3,17 @@
 #include "mail/message.h"
 #include "module/module_state.h"
 #include "module/settings.h"
+#include "platform/cp1251.h"
 #include "platform/datetime.h"
+#include "platform/files.h"
+#include "platform/paths.h"
 
 #include <atomic>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <random>
+#include <stdexcept>
 #include <unistd.h>
 
 namespace tzn {
@@ -50,14 +56,73 @@ std::string NewMessageId(const std::string& domain) {
 void EnsureMessageId(TMxMessage& letter) {
     if (!letter.Headers.Values("Message-ID").empty())
         return;
-    if (letter.MsgId.empty()) {
-        const std::string address = MailSettingsSnapshot().EMail;
-        const size_t at = address.rfind('@');
-        letter.MsgId =
-            NewMessageId(at == std::string::npos ? StationCode() : address.substr(at + 1));
-    }
+    if (letter.MsgId.empty())
+        letter.MsgId = NewLetterMessageId();
     // The generated header block starts from this list, so the id is written with the letter.
     letter.Headers.SetValue("Message-ID", letter.MsgId);
+}
+
+std::string NewLetterMessageId() {
+    const std::string address = MailSettingsSnapshot().EMail;
+    const size_t at = address.rfind('@');
+    return NewMessageId(at == std::string::npos ? StationCode() : address.substr(at + 1));
+}
+
+std::string ReplaceMessageId(const std::string& storedText, const std::string& id) {
+    // The header block ends at the first empty line; a text without one is all header.
+    // Stored letters end their lines with CR LF; a text with bare LF keeps to its own.
+    const bool bareLf =
+        storedText.find('\n') != std::string::npos && storedText.find("\r\n") == std::string::npos;
+    const std::string eol = bareLf ? "\n" : "\r\n";
+    size_t end = storedText.find(eol + eol);
+    end = end == std::string::npos ? storedText.size() : end + eol.size();
+    const std::string line = "Message-ID: " + id + eol;
+    for (size_t pos = 0; pos < end;) {
+        size_t next = storedText.find(eol, pos);
+        next = next == std::string::npos || next >= end ? end : next + eol.size();
+        if (AnsiSameText(storedText.substr(pos, 11), "Message-ID:")) {
+            // Continuation lines (starting with a blank) belong to the same header.
+            while (next < end && (storedText[next] == ' ' || storedText[next] == '\t')) {
+                const size_t more = storedText.find(eol, next);
+                next = more == std::string::npos || more >= end ? end : more + eol.size();
+            }
+            return storedText.substr(0, pos) + line + storedText.substr(next);
+        }
+        pos = next;
+    }
+    if (end > 0 && storedText.compare(end - eol.size(), eol.size(), eol) != 0)
+        return storedText.substr(0, end) + eol + line + storedText.substr(end);
+    return storedText.substr(0, end) + line + storedText.substr(end);
+}
+
+void RenewMessageId(const std::string& path) {
+    std::string text;
+    {
+        std::ifstream in(NativePath(path), std::ios::binary);
+        if (!in)
+            throw std::runtime_error("cannot read " + path);
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (in.bad())
+            throw std::runtime_error("cannot read " + path);
+    }
+    const std::string temp = path + ".new-id";
+    if (!CreateFileExclusive(temp))
+        throw std::runtime_error("cannot create " + temp);
+    try {
+        {
+            std::ofstream out(NativePath(temp), std::ios::binary | std::ios::trunc);
+            out << ReplaceMessageId(text, NewLetterMessageId());
+            out.close();
+            if (!out)
+                throw std::runtime_error("cannot write " + temp);
+        }
+        SyncFile(temp);
+        if (!MoveFileReplace(temp, path))
+            throw std::runtime_error("cannot replace " + path);
+    } catch (...) {
+        DeleteFile(temp);
+        throw;
+    }
 }
 
 } // namespace tzn

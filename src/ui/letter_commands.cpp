@@ -3,6 +3,7 @@
 #include "module/settings.h"
 #include "platform/cp1251.h"
 #include "platform/files.h"
+#include "store/message_id.h"
 
 #include <algorithm>
 #include <numeric>
@@ -15,6 +16,14 @@ bool MoveLetterToOutBox(const std::string& fileName, MailFolder from) {
         return false;
     const std::string mailDir = MailSettingsSnapshot().MailDir;
     const std::string source = FolderPath(mailDir, from) + fileName;
+    // Sent again on purpose, the letter is a new one: its receiver must not take it for the
+    // copy it has already processed. The id is renewed where the letter lies, so OutBox never
+    // holds a half-written file; a failure leaves the letter where it was.
+    try {
+        RenewMessageId(source);
+    } catch (const std::exception&) {
+        return false;
+    }
     const std::string outBox = FolderPath(mailDir, MailFolder::OutBox);
     switch (MoveFileNoReplace(source, outBox + fileName)) {
     case MoveResult::Done:

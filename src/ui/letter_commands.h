@@ -13,8 +13,9 @@
 namespace tzn {
 
 // Moves MailDir + `from` + fileName into OutBox under its own name, or, when OutBox already
-// holds a letter of that name, under a fresh letter name: a letter is never overwritten.
-// False when nothing was moved (missing file, failure); the source then stays in place.
+// holds a letter of that name, under a fresh letter name: a letter is never overwritten. The
+// letter gets a new Message-ID first (a resent letter is a new letter). False when nothing was
+// moved (missing file, failure); the source then stays in place.
 bool MoveLetterToOutBox(const std::string& fileName, MailFolder from);
 
 // One selected received letter, as the processing command sees it.

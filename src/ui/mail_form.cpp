@@ -22,6 +22,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
@@ -37,15 +38,48 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <chrono>
 #include <set>
 #include <thread>
+#include <vector>
 
 namespace tzn {
 namespace {
 
 QString Q(const char* utf8) {
     return QString::fromUtf8(utf8);
+}
+
+// The client area the window was designed for is 740 by 433.
+constexpr int kDesignedClientWidth = 740;
+
+// Room a list cell or tree row needs around its text.
+constexpr int kCellPadding = 16;
+
+// The widest "Сохранено" text the locale's month names give, in the list's font.
+int SavedColumnWidth(const QFontMetrics& fm) {
+    int widest = 0;
+    for (int month = 1; month <= 12; ++month)
+        widest = std::max(widest, fm.horizontalAdvance(QString::fromStdString(Utf8FromCp1251(
+                                      FormatSavedDate(EncodeDateTime(2026, month, 28, 23, 59))))));
+    return widest + kCellPadding;
+}
+
+// The designed column widths (file name, icon, From, To, Subject, Saved, Size), with Saved and
+// Size wide enough for their texts in the font that renders them, and From, To and Subject
+// sharing what is left of `listWidth` in their designed proportions, so the designed window
+// shows every column whole.
+std::vector<int> FittedColumnWidths(const QFontMetrics& fm, int listWidth) {
+    std::vector<int> w{0, 20, 120, 120, 100, 120, 60};
+    w[5] = std::max(w[5], SavedColumnWidth(fm));
+    w[6] = std::max(w[6], fm.horizontalAdvance(Q("9999,99 кб")) + kCellPadding);
+    const int rest = listWidth - w[1] - w[5] - w[6];
+    const int designed = w[2] + w[3] + w[4];
+    if (rest < designed)
+        for (int c = 2; c <= 4; ++c)
+            w[c] = std::max(40, w[c] * rest / designed);
+    return w;
 }
 
 QString FromCp1251(const std::string& text) {
@@ -251,9 +285,19 @@ void TMailForm::BuildWindow() {
     p.lvMail->setColumnCount(7);
     p.lvMail->setHeaderLabels(
         {QString(), QString(), Q("От"), Q("Кому"), Q("Тема"), Q("Сохранено"), Q("Размер")});
-    const int widths[] = {0, 20, 120, 120, 100, 120, 60};
+    // The folder tree is as wide as its longest caption needs; the list takes the rest.
+    int treeWidth = 153;
+    const int iconWidth = p.tvMailBox->style()->pixelMetric(QStyle::PM_SmallIconSize);
+    for (int i = 0; i < p.Root->childCount(); ++i)
+        treeWidth = std::max(
+            treeWidth, 2 * (p.tvMailBox->indentation() + p.tvMailBox->frameWidth()) + iconWidth +
+                           2 * kCellPadding +
+                           p.tvMailBox->fontMetrics().horizontalAdvance(p.Root->child(i)->text(0)));
+    const int listWidth = kDesignedClientWidth - treeWidth - 2 * p.lvMail->frameWidth() -
+                          p.lvMail->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    const std::vector<int> widths = FittedColumnWidths(p.lvMail->fontMetrics(), listWidth);
     for (int c = 0; c < 7; ++c)
-        p.lvMail->setColumnWidth(c, widths[c]);
+        p.lvMail->setColumnWidth(c, widths[static_cast<size_t>(c)]);
     p.lvMail->setColumnHidden(kFileNameColumn, true);
     p.lvMail->headerItem()->setTextAlignment(kSizeColumn, Qt::AlignRight | Qt::AlignVCenter);
     p.lvMail->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -306,7 +350,7 @@ void TMailForm::BuildWindow() {
     folders->addWidget(p.tvMailBox);
     folders->addWidget(p.lvMail);
     folders->setStretchFactor(1, 1);
-    folders->setSizes({153, 587});
+    folders->setSizes({treeWidth, kDesignedClientWidth - treeWidth});
     auto* split = new QSplitter(Qt::Vertical);
     split->addWidget(folders);
     split->addWidget(band);
@@ -330,7 +374,7 @@ void TMailForm::BuildWindow() {
     }
 
     // The client area is what the window's layout was designed for; the menu bar lies above.
-    w->resize(740, 433 + p.Window->menuBar()->sizeHint().height());
+    w->resize(kDesignedClientWidth, 433 + p.Window->menuBar()->sizeHint().height());
     w->setMinimumWidth(600);
 
     p.AutoGetMailTimer = new QTimer(w);

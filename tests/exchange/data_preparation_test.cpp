@@ -255,6 +255,12 @@ TEST_F(PreparationTest, OneInteractiveRunAtATime) {
     EXPECT_TRUE(thread.Start(context));
     EXPECT_TRUE(thread.Wait());
     EXPECT_EQ(dialog.Shown, 2);
+
+    // A host that throws something other than a standard exception: told, not fatal.
+    host.ThrowIntFromStationCode = true;
+    EXPECT_TRUE(thread.Start(context));
+    EXPECT_TRUE(thread.Wait());
+    EXPECT_EQ(BoxTexts().back(), "Error - unknown error");
 }
 
 } // namespace

@@ -55,6 +55,9 @@ TEST_F(ShiftLogTest, FieldsAreTakenByNameInAnyOrderAndRowsInFileOrder) {
     EXPECT_EQ(ReadAll(""), expected);
     // This computer by its own name, in any letter case, is the local server too.
     EXPECT_EQ(ReadAll(AnsiUpperCase(LocalComputerName())), expected);
+    // The host's design-time default and the loopback addresses name this computer as well.
+    for (const char* local : {"localhost", "LocalHost", "127.0.0.1", "::1"})
+        EXPECT_EQ(ReadAll(local), expected) << local;
     WriteLog("SmNum\tBegTime\tEndTime\tOperator\r\n");
     EXPECT_TRUE(ReadAll("").empty());
 }

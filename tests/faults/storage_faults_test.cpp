@@ -80,6 +80,7 @@ TEST_F(StorageFaults, FullDiskUnwritableDataDirAndDataFilesHeldByTheHost) {
         LocalRound(
             "disk full", [&] { FillDisk(filler); }, [&] { std::filesystem::remove(filler); });
         EXPECT_TRUE(BoxShown(ru("Не обработано письмо от Office\r")));
+        EXPECT_TRUE(BoxShown(": No space left on device")) << "the box names the cause";
         EXPECT_TRUE(LeftOnServer());
         settings.MailDir = "C:\\MAIL\\";
         SetMailSettings(settings);
@@ -96,6 +97,7 @@ TEST_F(StorageFaults, FullDiskUnwritableDataDirAndDataFilesHeldByTheHost) {
         },
         [&] { readOnly.reset(); });
     EXPECT_TRUE(BoxShown(ru("Не обработано письмо от Office\r")));
+    EXPECT_TRUE(BoxShown(": Read-only file system"));
     EXPECT_TRUE(LeftOnServer());
 
     // The host still reads the previous file of that name: the new data does not reach it

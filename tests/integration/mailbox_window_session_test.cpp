@@ -21,6 +21,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QTreeWidget>
 #include <QWidget>
 #include <gtest/gtest.h>
 
@@ -156,6 +157,81 @@ TEST_F(MailboxWindowSession, ButtonSessionLogsIntoTheMemoAndEndsTheGaugeOnTheLet
     EXPECT_EQ(form.GaugePosition(), size);
     EXPECT_FALSE(form.GaugeVisible());
     EXPECT_EQ(form.ProgressKind(), 0);
+}
+
+// The Message-ID of the stored letter `name` in `folder`.
+std::string StoredMessageId(const std::string& name, MailFolder folder) {
+    const auto letter = LoadLetterFile(name, folder);
+    return letter ? letter->MsgId : std::string();
+}
+
+TEST_F(MailboxWindowSession, AResentLetterGoesOutAloneWithANewMessageId) {
+    settings.IsSaveOutMail = true;
+    SetMailSettings(settings);
+    const auto& office = User(kWindowOffice);
+    Empty(office);
+    Empty(User(kWindowStation));
+    // A report that went out before, back in Sent with the id it travelled with.
+    TMxMessage sent;
+    sent.From().Address = User(kWindowStation).Address;
+    sent.Recipients.SetEMailAddresses(office.Address);
+    sent.Subject = "TZN-Office";
+    sent.Body = {"report"};
+    sent.MsgId = "<first.copy@example.test>";
+    sent.Headers.SetValue("Message-ID", sent.MsgId);
+    const SaveResult saved = SaveLetterToFolderEx(sent, MailFolder::Sent);
+    ASSERT_EQ(saved.Outcome, SaveOutcome::Saved);
+    ASSERT_EQ(StoredMessageId(saved.FileName, MailFolder::Sent), sent.MsgId);
+    // A letter for this station waits on the server: a send-only run must leave it there.
+    Deposit(User(kWindowStation), "Office", office.Address, "TZN-12 data", "d");
+
+    TMailForm form([this] { return Context(); });
+    form.ShowMailbox();
+    auto* tree = form.Widget()->findChild<QTreeWidget*>("tvMailBox");
+    auto* list = form.Widget()->findChild<QTreeWidget*>("lvMail");
+    tree->setCurrentItem(tree->topLevelItem(0)->child(2)); // Sent
+    ASSERT_EQ(list->topLevelItemCount(), 1);
+    list->topLevelItem(0)->setSelected(true);
+    form.Widget()->findChild<QAction*>("miResend")->trigger();
+    ASSERT_EQ(Files(MailFolder::Sent), 0u);
+    ASSERT_EQ(Files(MailFolder::OutBox), 1u);
+
+    // The tool button, then the menu item: both send only.
+    const std::string closing(37, '=');
+    size_t sessions = 0;
+    for (const char* command : {"btnSendMail", "miSendMail"}) {
+        form.Widget()->findChild<QAction*>(command)->trigger();
+        ASSERT_TRUE(ProcessMessagesUntil(
+            [&] {
+                const auto lines = form.LogLines();
+                return std::count(lines.begin(), lines.end(), closing) ==
+                       static_cast<std::ptrdiff_t>(sessions + 1);
+            },
+            std::chrono::seconds(60)))
+            << command;
+        ++sessions;
+        ASSERT_TRUE(WaitForSessions({}, std::chrono::seconds(10)));
+    }
+    for (const std::string& line : form.LogLines())
+        EXPECT_EQ(line.find(ru("Старт приема писем")), std::string::npos) << "send only";
+    EXPECT_EQ(Count(User(kWindowStation)), 1) << "a send-only run collected mail";
+    EXPECT_TRUE(host.Imports.empty());
+
+    // What arrives is a new letter: its id is not the one the receiver has seen.
+    ASSERT_EQ(WaitForCount(office, 1), 1);
+    TMxPOP3 pop;
+    ConfigurePop3(pop, office);
+    pop.ConnectToServer();
+    TMxMessage arrived;
+    ASSERT_TRUE(pop.FetchMessage(1, arrived));
+    pop.CloseConnection();
+    EXPECT_EQ(arrived.Subject, "TZN-Office");
+    EXPECT_FALSE(arrived.MsgId.empty());
+    EXPECT_NE(arrived.MsgId, sent.MsgId);
+    // Sent holds it again, with the id it went out with.
+    const auto back = FindFiles(FolderPath(settings.MailDir, MailFolder::Sent), "*.eml");
+    ASSERT_EQ(back.size(), 1u);
+    EXPECT_EQ(StoredMessageId(back[0], MailFolder::Sent), arrived.MsgId);
 }
 
 } // namespace

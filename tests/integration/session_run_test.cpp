@@ -30,6 +30,7 @@ constexpr size_t kWrongPassword = 14;
 constexpr size_t kSorted = 15;
 constexpr size_t kTlsSender = 21;
 constexpr size_t kTlsTo = 22;
+constexpr size_t kSortedCancel = 58;
 
 const std::string kClosing(37, '=');
 const std::string kStart = "======== Старт приема писем =========";
@@ -385,6 +386,40 @@ TEST_F(SessionRun, SortedRetrievalOrderThenCancelDuringRetrieval) {
     EXPECT_EQ(host.Imports.size(), 6u);
     EXPECT_EQ(host.Imports.back().ContentSeen, "c3");
     EXPECT_EQ(Count(box), 3);
+}
+
+TEST_F(SessionRun, CancelDuringTheSortedProcessingPassStopsItAtOnce) {
+    const auto& box = User(kSortedCancel);
+    Empty(box);
+    Account(box);
+    settings.m_GetMailWithSort = true;
+    SetMailSettings(settings);
+    const TDateTime day1 = EncodeDateTime(2026, 11, 1, 9, 0, 0);
+    for (int i = 0; i < 3; ++i)
+        Deposit(box, "Office", "TZN-12 cancel", "s" + std::to_string(i + 1), day1 + i);
+    // The user closes the window once the first letter is processed.
+    test::RecordingWindow cancelling;
+    cancelling.OnLine = [](const std::string& line) {
+        if (line == ru("Письмо обработано!"))
+            MailCancelRequested = true;
+    };
+    TMailThread(0, cancelling.Window(), Context()).Execute();
+
+    const auto lines = cancelling.Lines();
+    ASSERT_EQ(host.Imports.size(), 1u);
+    EXPECT_EQ(host.Imports[0].ContentSeen, "s1");
+    size_t processed = 0, failed = 0;
+    for (const auto& l : lines) {
+        processed += l.rfind(ru("Обработка письма с "), 0) == 0;
+        failed += l.rfind(ru("Ошибка приема/обработки письма: "), 0) == 0;
+    }
+    EXPECT_EQ(processed, 1u);
+    EXPECT_EQ(failed, 0u) << "the pass stops; the letters left are not reported one by one";
+    EXPECT_TRUE(test::HasLine(lines, ru("Соединение завершено. Получено 1 писем.")));
+    EXPECT_TRUE(test::HasLine(lines, ru("Ошибка: Передача данных отмененна пользователем")));
+    EXPECT_EQ(lines.back(), kClosing);
+    // The processed letter was deleted when the connection closed; the other two wait.
+    EXPECT_EQ(Count(box), 2);
 }
 
 } // namespace

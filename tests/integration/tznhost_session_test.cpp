@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
 
@@ -26,6 +27,9 @@ namespace {
 constexpr size_t kStation = 16;   // the station's account; the office's reply arrives here
 constexpr size_t kOffice = 17;    // the office's mailbox, emptied by its session
 constexpr size_t kReportsTo = 18; // where the station's send-only session delivers
+// Office mailboxes of their own for tests that may run beside the one above.
+constexpr size_t kUnsizedOffice = 26;
+constexpr size_t kFailingOffice = 27;
 
 const std::string kClosing(37, '=');
 
@@ -105,11 +109,12 @@ protected:
         return root.Path("C/PLAV/OFFICE/MAIL/" + folder);
     }
     // Puts a letter from station 12 into the office's mailbox.
-    void Deposit(const std::string& subject, const std::filesystem::path& attachment) {
+    void Deposit(const std::string& subject, const std::filesystem::path& attachment,
+                 size_t office = kOffice) {
         TMxMessage m;
         m.From().Name = "12";
         m.From().Address = User(kStation).Address;
-        m.Recipients.SetEMailAddresses(User(kOffice).Address);
+        m.Recipients.SetEMailAddresses(User(office).Address);
         m.Subject = subject;
         m.Body = {"data follows"};
         m.MessageParts.AddAttachment(attachment.string());
@@ -188,6 +193,54 @@ TEST_F(TznHostSession, OfficeTakesItsLetterImportsTheFileAndRepliesLeavingTheOff
     // The reply went out in the same session, to the address of the other side.
     EXPECT_TRUE(test::FilesBelow(Box("OutBox")).empty()) << r.out;
     EXPECT_EQ(WaitForCount(User(kStation), 1), 1) << r.out;
+}
+
+TEST_F(TznHostSession, WithTheNoSizeMarkerEveryLetterSaysItsSizeWasNotAsked) {
+    Empty(User(kUnsizedOffice));
+    test::WriteFile(root.Path("send/sales.dat"), "sales");
+    Deposit("TZN-Office sales", root.Path("send/sales.dat"), kUnsizedOffice);
+    ASSERT_EQ(WaitForCount(User(kUnsizedOffice), 1), 1);
+    test::WriteFile(root.Path("C/PLAV/NoSizeMSG.ini"), "");
+    Settings(User(kUnsizedOffice), User(kStation).Address, Env.SmtpPort);
+    HostConfig("office", "Office", "");
+
+    const test::ToolRun r = Host("get");
+    EXPECT_EQ(r.status, 0) << r.out << Stderr();
+    const auto lines = Lines(r.out);
+    const auto found = std::find(lines.begin(), lines.end(),
+                                 "Найдено письмо от: 12 <" + User(kStation).Address + ">");
+    ASSERT_NE(found, lines.end()) << r.out;
+    ASSERT_NE(found + 1, lines.end());
+    EXPECT_EQ(*(found + 1), "определение размера письма пропущено");
+    EXPECT_EQ(Count(User(kUnsizedOffice)), 0);
+}
+
+TEST_F(TznHostSession, ALetterLeftUnprocessedOnTheServerFailsTheSession) {
+    Empty(User(kFailingOffice));
+    test::WriteFile(root.Path("send/sales.dat"), "sales");
+    Deposit("TZN-Office sales", root.Path("send/sales.dat"), kFailingOffice);
+    ASSERT_EQ(WaitForCount(User(kFailingOffice), 1), 1);
+    // A folder where the data file goes: it cannot be replaced, the letter cannot be processed.
+    std::filesystem::create_directories(root.Path("C/PLAV/DATA/sales.dat/inside"));
+    Settings(User(kFailingOffice), User(kStation).Address, Env.SmtpPort);
+    HostConfig("office", "Office", "");
+
+    const test::ToolRun r = Host("get");
+    EXPECT_EQ(r.status, 1) << r.out << Stderr();
+    const auto lines = Lines(r.out);
+    const auto has = [&](const std::string& prefix) {
+        return std::any_of(lines.begin(), lines.end(),
+                           [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
+    };
+    EXPECT_TRUE(has("Письмо не обработано, оставлено на сервере: 12 <")) << r.out;
+    EXPECT_TRUE(has("Ошибка: не обработано и оставлено на сервере писем: 1")) << r.out;
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), kClosing);
+    EXPECT_NE(Stderr().find("Не обработано письмо от 12\rНе удален временный файл"),
+              std::string::npos)
+        << Stderr();
+    EXPECT_NE(Stderr().find("tznhost: get: the session reported an error"), std::string::npos);
+    EXPECT_EQ(Count(User(kFailingOffice)), 1);
 }
 
 TEST_F(TznHostSession, ASessionWhoseSmtpServerIsDownFailsAndKeepsTheLetter) {

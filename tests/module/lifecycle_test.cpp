@@ -2,11 +2,13 @@
 
 #include "fake_host.h"
 #include "fake_window_services.h"
+#include "module/activity_log.h"
 #include "module/module_layers.h"
 #include "module/module_state.h"
 #include "module/settings.h"
 #include "platform/cp1251.h"
 #include "platform/message_box.h"
+#include "platform/paths.h"
 #include "temp_root.h"
 
 #include <gtest/gtest.h>
@@ -125,6 +127,13 @@ TEST_F(LifecycleTest, FailuresMakeLoadReturnOneAndUnLoadStillWorks) {
     EXPECT_EQ(ModuleLoad(0, nullptr, layers), 1);
     EXPECT_TRUE(layers.Window.Boxes().empty()); // Load shows nothing
     EXPECT_TRUE(RecordedMessageBoxes().empty());
+
+    // But it logs why, whatever the host threw.
+    host.ThrowIntFromStationCode = true;
+    EXPECT_EQ(ModuleLoad(0, &host, layers), 1);
+    const std::string log = test::ReadFile(NativePath(ModuleLogFileName()));
+    for (const char* why : {"station code unavailable", "no host object", "unknown error"})
+        EXPECT_NE(log.find(ru("Модуль не загружен: ") + why), std::string::npos) << why << log;
 }
 
 TEST_F(LifecycleTest, SettingsFailureFailsLoadOnlyWhenItCannotBeLogged) {

@@ -43,7 +43,7 @@ protected:
     }
 };
 
-TEST_F(ProcessingTest, SubjectTestIsCaseInsensitiveSubstring) {
+TEST_F(ProcessingTest, SubjectTagIsACaseInsensitiveWholeWordAnywhere) {
     SetStationCode("ab12");
     auto letter = Received("Data for tzn-AB12", "77", {{"a.dat", "A"}});
     ProcessReceivedLetter(*letter, window);
@@ -53,9 +53,13 @@ TEST_F(ProcessingTest, SubjectTestIsCaseInsensitiveSubstring) {
     EXPECT_EQ(host.Imports[0].ContentSeen, "A");
     EXPECT_EQ(test::ReadWin("C:\\DATA\\a.dat"), "A"); // left for the host
 
-    // A code that is a prefix of another takes that station's letters too.
+    // A code that is a prefix of another does not take that station's letters (the rule
+    // retrieval judges by); the tag followed by a non-word character still counts.
     SetStationCode("12");
     ProcessReceivedLetter(*Received("TZN-123", "77", {{"b.dat", "B"}}), window);
+    EXPECT_EQ(host.Imports.size(), 1u);
+    EXPECT_FALSE(FileExists("C:\\DATA\\b.dat"));
+    ProcessReceivedLetter(*Received("tzn-12/3 data", "77", {{"b.dat", "B"}}), window);
     EXPECT_EQ(host.Imports.size(), 2u);
     SetStationCode("123");
     ProcessReceivedLetter(*Received("TZN-12", "77", {{"c.dat", "C"}}), window);
@@ -192,6 +196,34 @@ TEST_F(ProcessingTest, HostileAttachmentNamesStayInsideDataDir) {
     EXPECT_FALSE(std::filesystem::exists(root.Path("evil.dat")));
     EXPECT_TRUE(window.Boxes().empty());
     EXPECT_EQ(SafeDataFileName("report.dat", 4), "report.dat");
+}
+
+TEST_F(ProcessingTest, OverLongNamesAreShortenedAndOtherFailuresNameTheirCause) {
+    // 404 characters, Cyrillic (two bytes each on disk), two names alike but for their end.
+    const std::string stem = std::string(100, 'y') + std::string(294, 'x') + ru("отчет");
+    ProcessReceivedLetter(
+        *Received("TZN-12", "77", {{stem + "1.dat", "one"}, {stem + "2.dat", "two"}}), window);
+    EXPECT_TRUE(window.Boxes().empty());
+    const auto names = ImportedNames();
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_NE(names[0], names[1]);
+    for (const std::string& name : names) {
+        const std::string file = name.substr(std::string("C:\\DATA\\").size());
+        EXPECT_LE(Utf8FromCp1251(file).size(), 255u) << file;
+        EXPECT_EQ(file.substr(0, 100), stem.substr(0, 100));
+        EXPECT_EQ(file.substr(file.size() - 4), ".dat");
+    }
+    EXPECT_EQ(test::ReadWin(names[1]), "two");
+
+    // A data folder the file system cannot hold: the text says why, not that a leftover of
+    // the previous station was not deleted.
+    const std::string longDir = "C:\\" + std::string(300, 'd') + "\\";
+    SetDataDir(longDir);
+    EXPECT_FALSE(ProcessReceivedLetter(*Received("TZN-12", "77", {{"a.dat", "A"}}), window));
+    ASSERT_EQ(window.Boxes().size(), 1u);
+    EXPECT_EQ(window.Boxes()[0].Text, ru("Не обработано письмо от 77\rФайл данных не может быть "
+                                         "записан: ") +
+                                          longDir + "a.dat: File name too long");
 }
 
 } // namespace

@@ -13,6 +13,8 @@
 #include "store/store_fixture.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QFontMetrics>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -223,6 +225,27 @@ TEST_F(MailFormWindowTest, SizeColumnInKilobytesWithTheLocaleSeparator) {
     }
 }
 
+TEST_F(MailFormWindowTest, AtItsDesignedSizeTheDatesAndFolderNamesShowWhole) {
+    // May has the longest short month name; 23:59 the widest time.
+    Store(MailFolder::InBox, "a@example.test", "TZN-12", EncodeDateTime(2026, 5, 28, 23, 59));
+    Create();
+    form->ShowMailbox();
+    SelectFolder(0);
+    QApplication::processEvents();
+    const QFontMetrics fm = List()->fontMetrics();
+    const QString saved = List()->topLevelItem(0)->text(5);
+    EXPECT_GE(List()->columnWidth(5), fm.horizontalAdvance(saved) + 8) << saved.toStdString();
+    int columns = 0;
+    for (int c = 1; c < 6; ++c)
+        columns += List()->columnWidth(c);
+    EXPECT_LE(columns + fm.horizontalAdvance(List()->topLevelItem(0)->text(6)),
+              List()->viewport()->width());
+    // The icon and the caption of the longest folder name fit beside each other.
+    const QTreeWidgetItem* sent = Tree()->topLevelItem(0)->child(2);
+    EXPECT_LE(Tree()->visualItemRect(sent).left() + 20 + fm.horizontalAdvance(sent->text(0)),
+              Tree()->viewport()->width());
+}
+
 TEST_F(MailFormWindowTest, DeleteAndResendChangeTheStoreAtOnce) {
     for (int i = 0; i < 4; ++i)
         Store(MailFolder::InBox, "a@example.test", "TZN-12", EncodeDateTime(2024, 3, 6));
@@ -373,6 +396,62 @@ TEST_F(MailFormWindowTest, TimerStartsASessionOnlyOnceThePeriodHasPassed) {
     form->AutoGetMailTimerTimer();
     ProcessMessagesUntil([] { return false; }, std::chrono::milliseconds(100));
     EXPECT_EQ(sessions, 2);
+}
+
+TEST_F(MailFormWindowTest, WithShowWndTheTimerAndTheMailCommandsShowTheWindow) {
+    auto sessionsEnd = [&](int count) {
+        EXPECT_TRUE(
+            ProcessMessagesUntil([&] { return sessions == count; }, std::chrono::seconds(10)));
+        ProcessMessagesUntil([] { return SessionsRunning() == 0; }, std::chrono::seconds(10));
+    };
+    settings.AutoGetMail = true;
+    settings.AutoGetMailPeriod = 1;
+    settings.ShowWnd = false;
+    Apply();
+    Create();
+    // Without ShowWnd the timer's session runs with the window hidden.
+    form->AutoGetMailTimerTimer();
+    sessionsEnd(1);
+    EXPECT_FALSE(form->Visible());
+
+    settings.ShowWnd = true;
+    Apply();
+    form->SetClock([] { return Now() + 1; });
+    form->AutoGetMailTimerTimer();
+    EXPECT_TRUE(form->Visible());
+    sessionsEnd(2);
+    int expected = 2;
+    for (const char* command : {"miGetMail", "miSendMail"}) {
+        form->Widget()->close();
+        ASSERT_FALSE(form->Visible());
+        Part<QAction>(command)->trigger();
+        EXPECT_TRUE(form->Visible()) << command;
+        sessionsEnd(++expected);
+    }
+}
+
+TEST_F(MailFormWindowTest, RequestCommandsAskForTheSelectedStationOrForEveryStation) {
+    SetModuleMode(1);
+    host.Selected = THostStation{"S14", "14", "АЗС 14"};
+    host.Stations = {{"S12", "12", "АЗС 12"}, {"S14", "14", "АЗС 14"}};
+    host.MakeRequest = [](const std::string& key) {
+        test::WriteWin("C:\\DATA\\" + key + ".req", "request");
+        return "C:\\DATA\\" + key + ".req";
+    };
+    Create();
+    form->ShowMailbox();
+    size_t letters = 0;
+    for (const auto& [command, keys] : {std::pair{"btnCrQuery", std::vector<std::string>{"S14"}},
+                                        {"miCreateConfigMail", {"S14"}},
+                                        {"btnCrQueryAll", {"S12", "S14"}},
+                                        {"miCreateAllConfigMail", {"S12", "S14"}}}) {
+        host.RequestQueries.clear();
+        Part<QAction>(command)->trigger();
+        EXPECT_EQ(host.RequestQueries, keys) << command;
+        letters += keys.size();
+        EXPECT_EQ(Letters(MailFolder::OutBox).size(), letters) << command;
+    }
+    SetModuleMode(0);
 }
 
 TEST_F(MailFormWindowTest, ClosingDuringARetrievalAsksItToStopAndWaitsABoundedTime) {

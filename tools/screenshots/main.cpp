@@ -110,14 +110,10 @@ bool Save(QWidget* window, const std::filesystem::path& file) {
     return true;
 }
 
-// The column widths were laid out for a smaller system font than the one that renders
-// here: the pictures widen the window and the columns to their texts, so nothing is cut.
+// The window is shown as a user sees it: at its designed size, with its own column widths.
 void SelectFolder(TMailForm& form, int child) {
     auto* tree = form.Widget()->findChild<QTreeWidget*>("tvMailBox");
     tree->setCurrentItem(tree->topLevelItem(0)->child(child));
-    auto* list = form.Widget()->findChild<QTreeWidget*>("lvMail");
-    for (int c = 2; c < list->columnCount(); ++c)
-        list->resizeColumnToContents(c);
 }
 
 // The settings dialog's three pages, the second one (the one showing at opening) first.
@@ -166,11 +162,6 @@ int Run(const std::filesystem::path& outDir) {
 
     TMailForm form({});
     form.ShowMailbox();
-    form.Widget()->resize(1010, form.Widget()->height());
-    if (auto* tree = form.Widget()->findChild<QTreeWidget*>("tvMailBox")) {
-        tree->resizeColumnToContents(0);
-        tree->setMinimumWidth(tree->columnWidth(0) + 8);
-    }
     bool ok = true;
 
     SelectFolder(form, 0);

@@ -1,4 +1,4 @@
-#include "session/subject_tag.h"
+#include "store/subject_tag.h"
 
 #include "platform/cp1251.h"
 #include "store/composition.h"
