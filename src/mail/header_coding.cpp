@@ -7,6 +7,7 @@
 #include "mail/codecs.h"
 #include "mail/exceptions.h"
 #include "mail/message_limits.h"
+#include "mail/text_util.h"
 #include "platform/cp1251.h"
 #include "platform/datetime.h"
 #include "platform/text.h"
@@ -224,6 +225,64 @@ std::string EncodeHeader(std::string_view text, std::string_view specials, TMxHe
     else
         AppendQWords(run, specials, prefix, out);
     out.append(text.substr(runEnd));
+    return out;
+}
+
+namespace {
+
+bool NeedsEncodedWord(std::string_view word) {
+    for (unsigned char c : word)
+        if (c < 32 || c >= 127)
+            return true;
+    // A bare word that looks like an encoded one would be decoded by the reader.
+    return word.find("=?") != std::string_view::npos;
+}
+
+} // namespace
+
+std::string EncodeHeaderWords(std::string_view text, std::string_view charSet) {
+    const std::string prefix = "=?" + std::string(charSet) + "?B?";
+    std::string out;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = pos;
+        const bool blank = IsWordBreak(text[pos]);
+        while (end < text.size() && IsWordBreak(text[end]) == blank)
+            ++end;
+        if (blank || !NeedsEncodedWord(text.substr(pos, end - pos))) {
+            out.append(text.substr(pos, end - pos));
+            pos = end;
+            continue;
+        }
+        // The run goes on over blanks as long as the next word needs encoding too.
+        size_t runEnd = end;
+        for (;;) {
+            size_t next = runEnd;
+            while (next < text.size() && IsWordBreak(text[next]))
+                ++next;
+            size_t nextEnd = next;
+            while (nextEnd < text.size() && !IsWordBreak(text[nextEnd]))
+                ++nextEnd;
+            if (next == runEnd || next == text.size() ||
+                !NeedsEncodedWord(text.substr(next, nextEnd - next)))
+                break;
+            runEnd = nextEnd;
+        }
+        AppendBWords(text.substr(pos, runEnd - pos), prefix, out);
+        pos = runEnd;
+    }
+    return out;
+}
+
+std::string EncodeDisplayName(std::string_view name, std::string_view charSet) {
+    bool printable = true;
+    for (unsigned char c : name)
+        if (c < 0x20 || c > 0x7E)
+            printable = false;
+    if (printable)
+        return QuotedString(std::string(name));
+    std::string out;
+    AppendBWords(name, "=?" + std::string(charSet) + "?B?", out);
     return out;
 }
 

@@ -36,6 +36,14 @@ std::string EncodeHeader(std::string_view text, std::string_view specials, TMxHe
                          std::string_view charSet, bool convertToISO2022JP = false);
 // Convenience: with HeaderEncodingParams(encodeWords).
 std::string EncodeHeader(std::string_view text, std::string_view specials, bool encodeWords);
+// Encodes word by word, as strict servers and today's readers want it: each run of words
+// holding bytes outside printable ASCII (with the blanks between them, which a reader drops
+// between encoded words) becomes B words labelled `charSet`; ASCII words, such as a subject
+// tag, stay as they are.
+std::string EncodeHeaderWords(std::string_view text, std::string_view charSet);
+// A display name for an address header: a quoted string when it is printable ASCII, else
+// wholly B words labelled `charSet` (a phrase may hold specials, so no word stays bare).
+std::string EncodeDisplayName(std::string_view name, std::string_view charSet);
 
 // Decodes the encoded words whose label begins with ISO, WINDOWS or KOI8 (others stay as
 // they are), joining adjacent decoded words (the white space between them goes), and

@@ -35,6 +35,16 @@ bool OneOf(std::string_view v, std::initializer_list<std::string_view> list) {
     return false;
 }
 
+// Longer lines break the mail line limit (RFC 5322: 998 bytes), which strict servers enforce.
+constexpr size_t kMaxMailLine = 998;
+
+bool HasLongLine(const std::vector<std::string>& lines) {
+    for (const auto& l : lines)
+        if (l.size() > kMaxMailLine)
+            return true;
+    return false;
+}
+
 bool Has8Bit(const std::vector<std::string>& lines) {
     for (const auto& l : lines)
         for (unsigned char c : l)
@@ -220,17 +230,24 @@ std::string TextOf(const std::vector<std::string>& lines) {
 }
 
 void WriteTextPart(BodyOut& out, const TMxText& part, std::string_view type,
-                   std::string_view transfer) {
+                   std::string_view transfer, const std::string& textCharSet) {
     std::string ct = type.empty() ? (part.ContentType.empty() ? "text/plain" : part.ContentType)
                                   : std::string(type);
-    if (!part.CharSet.empty())
-        out.Line("Content-Type: " + WithoutCharset(ct) + " ; charset=\"" + part.CharSet + "\"");
+    std::string charSet = part.CharSet;
+    if (charSet.empty() && Has8Bit(part.Body) && ct.find("charset=") == std::string::npos)
+        charSet = textCharSet;
+    if (!charSet.empty())
+        out.Line("Content-Type: " + WithoutCharset(ct) + " ; charset=\"" + charSet + "\"");
     else
         out.Line("Content-Type: " + ct);
     std::string cte = transfer.empty() ? (part.ContentTransfer.empty() ? "quoted-printable"
                                                                        : part.ContentTransfer)
                                        : std::string(transfer);
     bool qp = SameText(cte, "quoted-printable"), b64 = SameText(cte, "base64");
+    if (!qp && !b64 && HasLongLine(part.Body)) {
+        cte = "quoted-printable";
+        qp = true;
+    }
     if (!qp && !b64 && Has8Bit(part.Body))
         cte = "8bit";
     out.Line("Content-Transfer-Encoding: " + cte);
@@ -333,7 +350,7 @@ void CloseBoundary(BodyOut& out, TMxMIMEBoundary& stack) {
     stack.Pop();
 }
 
-void WriteMimeBody(BodyOut& out, TMxMessage& msg) {
+void WriteMimeBody(BodyOut& out, TMxMessage& msg, const std::string& textCharSet) {
     TMxMessageParts& parts = msg.MessageParts;
     const bool singlePart = msg.IsMsgSinglePartMime && parts.Count() == 1 && msg.Body.empty();
     std::unique_ptr<TMxText> fromBody;
@@ -360,7 +377,7 @@ void WriteMimeBody(BodyOut& out, TMxMessage& msg) {
     }
     if (fromBody) {
         out.Line("--" + boundaries.Boundary());
-        WriteTextPart(out, *fromBody, {}, {});
+        WriteTextPart(out, *fromBody, {}, {}, textCharSet);
     }
     for (size_t i = 0; i < parts.Count(); ++i) {
         TMxMessagePart& p = parts[i];
@@ -384,7 +401,7 @@ void WriteMimeBody(BodyOut& out, TMxMessage& msg) {
         if (!singlePart)
             out.Line("--" + boundaries.Boundary());
         if (auto* t = p.AsText())
-            WriteTextPart(out, *t, {}, {});
+            WriteTextPart(out, *t, {}, {}, textCharSet);
         else if (auto* a = p.AsAttachment())
             WriteAttachmentPart(out, *a);
     }
@@ -396,7 +413,10 @@ const char* const kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"
 const char* const kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
-std::string EncodeName(const std::string& name, const TMxHeaderEncoding& enc) {
+std::string EncodeName(const std::string& name, const TMxHeaderEncoding& enc,
+                       const std::string& wordCharSet) {
+    if (!wordCharSet.empty())
+        return EncodeDisplayName(name, wordCharSet);
     bool printable = true;
     for (unsigned char c : name)
         if (c < 0x20 || c > 0x7E)
@@ -407,7 +427,7 @@ std::string EncodeName(const std::string& name, const TMxHeaderEncoding& enc) {
 }
 
 std::string EncodeAddresses(const TMxEMailAddressList& list, bool nameFromAddress,
-                            const TMxHeaderEncoding& enc) {
+                            const TMxHeaderEncoding& enc, const std::string& wordCharSet) {
     std::string out;
     for (const auto& item : list) {
         std::string name = item.Name;
@@ -418,7 +438,7 @@ std::string EncodeAddresses(const TMxEMailAddressList& list, bool nameFromAddres
         if (name.empty())
             out += item.Address;
         else
-            out += EncodeName(name, enc) + " <" + item.Address + ">";
+            out += EncodeName(name, enc, wordCharSet) + " <" + item.Address + ">";
     }
     return out;
 }
@@ -448,6 +468,28 @@ TMxHeaderList BuildHeaders(TMxMessage& msg, const TMxWriteOptions& options) {
     const bool hasParts = !parts.Empty();
     if (msg.Encoding == TMxMessageEncoding::Default)
         msg.Encoding = hasParts ? TMxMessageEncoding::MIME : TMxMessageEncoding::Plain;
+    // Text alone that the wire cannot carry as it is (a line over the limit) or that must name
+    // its character set goes as a MIME text part.
+    std::string bodyCharSet = msg.CharSet;
+    if (!hasParts && !msg.IsMsgSinglePartMime && !msg.NoEncode) {
+        const bool eightBit = Has8Bit(msg.Body);
+        const bool labelled = !options.TextCharSet.empty() && eightBit;
+        const bool plainCte = msg.ContentTransferEncoding.empty() ||
+                              OneOf(msg.ContentTransferEncoding, {"7bit", "8bit"});
+        if (plainCte && (HasLongLine(msg.Body) || labelled) &&
+            (msg.ContentType.empty() || StartsWithText(msg.ContentType, "text/plain"))) {
+            msg.Encoding = TMxMessageEncoding::MIME;
+            if (msg.ContentType.empty())
+                msg.ContentType = "text/plain";
+            if (HasLongLine(msg.Body))
+                msg.ContentTransferEncoding = "quoted-printable";
+            else if (msg.ContentTransferEncoding.empty())
+                msg.ContentTransferEncoding = "8bit";
+        }
+        if (bodyCharSet.empty() && labelled &&
+            msg.ContentType.find("charset=") == std::string::npos)
+            bodyCharSet = options.TextCharSet;
+    }
     const bool mime = msg.Encoding == TMxMessageEncoding::MIME;
     for (size_t i = 0; i < parts.Count(); ++i) {
         std::string& cte = parts[i].ContentTransfer;
@@ -480,17 +522,21 @@ TMxHeaderList BuildHeaders(TMxMessage& msg, const TMxWriteOptions& options) {
     }
     const TMxHeaderEncoding enc = HeaderEncodingParams(options.EncodeHeaderWords);
     auto encodeText = [&](const std::string& text) {
+        if (!options.HeaderCharSet.empty())
+            return EncodeHeaderWords(text, options.HeaderCharSet);
         return EncodeHeader(text, {}, enc.Method, enc.CharSet, enc.ConvertToISO2022JP);
     };
 
     TMxHeaderList h;
     if (!msg.Headers.Empty())
         h.Assign(msg.Headers);
-    h.SetValue("From", EncodeAddresses(msg.FromList, true, enc));
+    h.SetValue("From", EncodeAddresses(msg.FromList, true, enc, options.HeaderCharSet));
     h.SetValue("Subject", encodeText(msg.Subject));
-    h.SetValue("To", EncodeAddresses(msg.Recipients, false, enc));
-    h.SetValue("Cc", EncodeAddresses(msg.CCList, false, enc));
-    h.SetValue("Bcc", options.WriteBcc ? EncodeAddresses(msg.BccList, false, enc) : "");
+    h.SetValue("To", EncodeAddresses(msg.Recipients, false, enc, options.HeaderCharSet));
+    h.SetValue("Cc", EncodeAddresses(msg.CCList, false, enc, options.HeaderCharSet));
+    h.SetValue("Bcc", options.WriteBcc
+                          ? EncodeAddresses(msg.BccList, false, enc, options.HeaderCharSet)
+                          : "");
     std::string groups;
     for (const auto& g : msg.NewsGroups)
         groups += (groups.empty() ? "" : ",") + g;
@@ -507,8 +553,8 @@ TMxHeaderList BuildHeaders(TMxMessage& msg, const TMxWriteOptions& options) {
         h.SetValue("MIME-Version", "1.0");
     } else {
         std::string ct = msg.ContentType;
-        if (!msg.CharSet.empty())
-            ct += ";\r\n\tcharset=\"" + msg.CharSet + "\"";
+        if (!bodyCharSet.empty())
+            ct += ";\r\n\tcharset=\"" + bodyCharSet + "\"";
         if (hasParts)
             ct += "; boundary=\"" + boundary + "\"";
         h.SetValue("Content-Type", ct);
@@ -516,7 +562,7 @@ TMxHeaderList BuildHeaders(TMxMessage& msg, const TMxWriteOptions& options) {
         h.SetValue("Content-Transfer-Encoding", msg.ContentTransferEncoding);
     }
     h.SetValue("Sender", msg.Sender.Text());
-    h.SetValue("Reply-To", EncodeAddresses(msg.ReplyTo, false, enc));
+    h.SetValue("Reply-To", EncodeAddresses(msg.ReplyTo, false, enc, options.HeaderCharSet));
     h.SetValue("Organization", encodeText(msg.Organization));
     h.SetValue("Disposition-Notification-To", msg.ReceiptRecipient.Text());
     h.SetValue("References", msg.References);
@@ -540,7 +586,7 @@ void WriteHeaderBlock(TMxIOHandler& io, TMxMessage& msg, const TMxWriteOptions& 
     out.Flush();
 }
 
-void WriteBodyBlock(TMxIOHandler& io, TMxMessage& msg) {
+void WriteBodyBlock(TMxIOHandler& io, TMxMessage& msg, const TMxWriteOptions& options) {
     TMxWorkScope work(io, TMxWorkMode::Write);
     BodyOut out(io);
     const bool singlePart = msg.Encoding == TMxMessageEncoding::MIME && msg.IsMsgSinglePartMime &&
@@ -563,7 +609,7 @@ void WriteBodyBlock(TMxIOHandler& io, TMxMessage& msg) {
     } else if (msg.Encoding == TMxMessageEncoding::Plain) {
         WritePlainBody(out, msg);
     } else {
-        WriteMimeBody(out, msg);
+        WriteMimeBody(out, msg, options.TextCharSet);
     }
     out.Flush();
 }
@@ -582,7 +628,7 @@ void TransmitMessage(TMxIOHandler& io, TMxMessage& msg, const TMxWriteOptions& o
     }
     WriteHeaderBlock(io, msg, options);
     if (!options.HeadersOnly)
-        WriteBodyBlock(io, msg);
+        WriteBodyBlock(io, msg, options);
 }
 
 void WriteMessageStream(TMxMessage& msg, std::ostream& out, const TMxWriteOptions& options) {

@@ -21,6 +21,11 @@ struct TMxWriteOptions {
     bool WriteBcc = false;
     // Only the header block (no body, no final ".").
     bool HeadersOnly = false;
+    // When set, header words that are not ASCII go out one by one as encoded words with this
+    // label (ASCII words as they are), whatever EncodeHeaderWords says.
+    std::string HeaderCharSet = {};
+    // When set, 8-bit text parts without a character set of their own are labelled with it.
+    std::string TextCharSet = {};
 };
 
 // The header list generated from the letter's fields, starting from its raw Headers. Fills
@@ -32,8 +37,9 @@ TMxHeaderList BuildHeaders(TMxMessage& msg, const TMxWriteOptions& options = {})
 void TransmitMessage(TMxIOHandler& io, TMxMessage& msg, const TMxWriteOptions& options = {});
 // BuildHeaders, then the generated header lines.
 void WriteHeaderBlock(TMxIOHandler& io, TMxMessage& msg, const TMxWriteOptions& options = {});
-// Everything after the header lines (blank line, preamble, parts, closing boundaries).
-void WriteBodyBlock(TMxIOHandler& io, TMxMessage& msg);
+// Everything after the header lines (blank line, preamble, parts, closing boundaries). A
+// text line longer than a mail line may be (998 bytes) makes its part quoted-printable.
+void WriteBodyBlock(TMxIOHandler& io, TMxMessage& msg, const TMxWriteOptions& options = {});
 
 // The letter and, unless headers only, the final "." line. A file is created or truncated,
 // always keeps Bcc, and is deleted again when writing fails, since a half-written letter

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "mail/codecs.h"
 #include "mail/exceptions.h"
 #include "mail/smtp_sasl.h"
 #include "platform/cp1251.h"
@@ -45,6 +46,26 @@ std::vector<std::string> TMxSMTP::AuthMechanisms() const {
     return result;
 }
 
+std::string DefaultMechanism(const std::vector<std::string>& offered) {
+    // LOGIN first, as this system always used; PLAIN sends the same secrets in one step;
+    // CRAM-MD5 where it is all the server takes.
+    for (const char* mech : {"LOGIN", "PLAIN", "CRAM-MD5"})
+        if (std::find(offered.begin(), offered.end(), mech) != offered.end())
+            return mech;
+    return {};
+}
+
+namespace {
+
+std::string JoinedMechanisms(const std::vector<std::string>& mechs) {
+    std::string s;
+    for (const std::string& m : mechs)
+        s += (s.empty() ? "" : " ") + m;
+    return s;
+}
+
+} // namespace
+
 bool TMxSMTP::Authenticate() {
     if (FDidAuthenticate)
         return true;
@@ -55,10 +76,17 @@ bool TMxSMTP::Authenticate() {
     case TMxSMTPAuthType::Default: {
         if (Username.empty())
             break;
-        const auto mechs = AuthMechanisms();
-        if (std::find(mechs.begin(), mechs.end(), "LOGIN") == mechs.end())
+        const auto offered = AuthMechanisms();
+        // A server that asks for no log-in (a relay trusting its network) gets none.
+        if (offered.empty())
             break;
-        LoginWithMechanism("LOGIN");
+        const std::string mech = DefaultMechanism(offered);
+        if (mech.empty())
+            throw EMxException("No log-in method in common with the server (it offers " +
+                               JoinedMechanisms(offered) +
+                               "; this client runs LOGIN, PLAIN, "
+                               "CRAM-MD5)");
+        LoginWithMechanism(mech);
         FDidAuthenticate = true;
         break;
     }
@@ -88,6 +116,11 @@ void TMxSMTP::LoginWithMechanism(const std::string& mechanism) {
         Transact(SaslBase64(Password), {235});
     } else if (mechanism == "PLAIN") {
         Transact("AUTH PLAIN " + SaslBase64(SaslPlainResponse(Username, Password)), {235});
+    } else if (mechanism == "CRAM-MD5") {
+        Transact("AUTH CRAM-MD5", {334});
+        const std::string challenge =
+            DecodeBase64(LastReply().Text.empty() ? std::string() : LastReply().Text.front());
+        Transact(SaslBase64(SaslCramMd5Response(Username, Password, challenge)), {235});
     }
 }
 

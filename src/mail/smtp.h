@@ -14,8 +14,9 @@ class TMxSMTP : public TMxSMTPBase {
 public:
     TMxSMTP() = default;
 
-    // AUTH LOGIN when the server offers it and Username is set (AuthType Default); nothing
-    // sent otherwise. With AuthType None the connection counts as authenticated; with SASL
+    // With Username set (AuthType Default) the server's first mechanism of LOGIN, PLAIN,
+    // CRAM-MD5; nothing sent when it offers no AUTH at all, an EMxException when it offers
+    // only others. With AuthType None the connection counts as authenticated; with SASL
     // the configured mechanisms are tried (EMxSASLMechNeeded when there are none). Runs once
     // per connection; a refused step raises EMxSMTPReplyError. Returns DidAuthenticate().
     bool Authenticate();
@@ -35,6 +36,9 @@ public:
 private:
     void LoginWithMechanism(const std::string& mechanism);
 };
+
+// The mechanism a default log-in takes from the server's list; empty when none is usable.
+std::string DefaultMechanism(const std::vector<std::string>& offered);
 
 // The recipient list of a letter: the combined text of To, Cc and Bcc parsed back into one
 // list, in that order.

@@ -1,6 +1,7 @@
 #include "mail/smtp_sasl.h"
 
 #include <openssl/evp.h>
+#include <openssl/hmac.h>
 
 #include <vector>
 
@@ -22,8 +23,24 @@ std::string SaslPlainResponse(const std::string& user, const std::string& passwo
     return s;
 }
 
+std::string SaslCramMd5Response(const std::string& user, const std::string& password,
+                                std::string_view challenge) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    HMAC(EVP_md5(), password.data(), static_cast<int>(password.size()),
+         reinterpret_cast<const unsigned char*>(challenge.data()), challenge.size(), digest,
+         &length);
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string s = user + ' ';
+    for (unsigned int i = 0; i < length; ++i) {
+        s += kHex[digest[i] >> 4];
+        s += kHex[digest[i] & 15];
+    }
+    return s;
+}
+
 bool SmtpSaslSupported(const std::string& mechanism) {
-    return mechanism == "LOGIN" || mechanism == "PLAIN";
+    return mechanism == "LOGIN" || mechanism == "PLAIN" || mechanism == "CRAM-MD5";
 }
 
 } // namespace tzn

@@ -47,6 +47,7 @@ struct MailSettings {
     std::string SMTPSecurity; // auto, none, starttls or tls
     std::string POP3Security;
     std::string CAFile; // trusted certificates; empty: the system's store
+    bool RawHeaders{};  // delivery writes 8-bit header words raw instead of as encoded words
     // The additional addresses: section MailAddictionAdressList.
     std::vector<std::string> MailAddictionAdressList;
 };

@@ -127,6 +127,9 @@ std::vector<SettingRow> BuildTable() {
         ChoiceKey("POP3Security", &S::POP3Security, {"auto", "none", "starttls", "tls"}, "auto"),
         // Trusted certificates (PEM) for both servers; empty: the system's CA store.
         TextKey("CAFile", &S::CAFile, ""),
+        // Non-ASCII header words go out as encoded words, which every server passes and every
+        // reader shows; a network whose peers read only raw 8-bit headers can switch back.
+        FlagKey("RawHeaders", &S::RawHeaders, false),
     };
 }
 

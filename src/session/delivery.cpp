@@ -5,6 +5,7 @@
 #include "platform/cp1251.h"
 #include "session/letter_size.h"
 #include "session/mail_thread.h"
+#include "session/wire_form.h"
 
 #include <climits>
 #include <stdexcept>
@@ -16,8 +17,8 @@ void TMailThread::SendOutBox() {
         return;
     const MailSettings settings = Settings();
     TMxSMTP smtp;
-    // Letters are measured and sent with raw 8-bit headers.
-    smtp.WriteOptions.EncodeHeaderWords = false;
+    // Letters are measured as they go on the wire.
+    smtp.WriteOptions = DeliveryWriteOptions(settings);
     smtp.Username = settings.UserName;
     smtp.Password = settings.Password;
 

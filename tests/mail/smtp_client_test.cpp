@@ -1,6 +1,7 @@
 // The SMTP client against scripted servers: the greeting variants, authentication choices,
 // the plain and the pipelined exchange with refusals at each step, silence and a letter
 // that cannot be written.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -143,21 +144,53 @@ TEST_F(SmtpClient, EhloRefusedFallsBackToHeloAndSendsPlainWithoutAuth) {
     EXPECT_EQ(t[t.size() - 2], ".");
 }
 
-TEST_F(SmtpClient, OnlyAuthPlainOfferedSendsNoAuthCommand) {
-    ScriptServer& server = Serve([](ScriptConn& s) {
+// A server that takes only PLAIN, or only CRAM-MD5, still gets a log-in; one whose methods
+// this client cannot run is told so before any letter is offered.
+TEST_F(SmtpClient, LogInTakesPlainOrCramMd5WhenLoginIsNotOffered) {
+    ScriptServer& plain = Serve([](ScriptConn& s) {
         Greet(s, {"8BITMIME", "AUTH PLAIN"});
+        s.Answer("235 2.7.0 Authentication successful");
         AcceptPlainLetter(s, 2);
         AcceptQuit(s);
     });
     c.Username = "user";
     c.Password = "secret";
     c.ConnectToServer();
-    EXPECT_EQ(c.AuthMechanisms(), std::vector<std::string>{"PLAIN"});
     c.SendMail(m);
-    EXPECT_FALSE(c.DidAuthenticate());
+    EXPECT_TRUE(c.DidAuthenticate());
     c.CloseConnection();
-    for (const auto& l : server.Transcript())
-        EXPECT_NE(l.rfind("AUTH", 0), 0u) << l;
+    // "\0user\0secret" in base64.
+    EXPECT_EQ(plain.Transcript().at(1), "AUTH PLAIN AHVzZXIAc2VjcmV0");
+
+    // The worked example of RFC 2195.
+    ScriptServer& cram = Serve([](ScriptConn& s) {
+        Greet(s, {"AUTH CRAM-MD5 XOAUTH2"});
+        s.Answer("334 PDE4OTYuNjk3MTcwOTUyQHBvc3RvZmZpY2UucmVzdG9uLm1jaS5uZXQ+");
+        s.Answer("235 2.7.0 Authentication successful");
+        AcceptQuit(s);
+    });
+    c.Username = "tim";
+    c.Password = "tanstaaftanstaaf";
+    c.ConnectToServer();
+    EXPECT_TRUE(c.Authenticate());
+    c.CloseConnection();
+    EXPECT_EQ(cram.Transcript().at(1), "AUTH CRAM-MD5");
+    EXPECT_EQ(cram.Transcript().at(2), "dGltIGI5MTNhNjAyYzdlZGE3YTQ5NWI0ZTZlNzMzNGQzODkw");
+
+    ScriptServer& none = Serve([](ScriptConn& s) {
+        Greet(s, {"AUTH XOAUTH2 GSSAPI"});
+        AcceptQuit(s);
+    });
+    c.ConnectToServer();
+    try {
+        c.SendMail(m);
+        ADD_FAILURE() << "a letter went out without a log-in";
+    } catch (const EMxException& e) {
+        EXPECT_THAT(e.what(), ::testing::HasSubstr("XOAUTH2 GSSAPI"));
+    }
+    c.CloseConnection();
+    for (const auto& l : none.Transcript())
+        EXPECT_NE(l.rfind("MAIL", 0), 0u) << l;
 }
 
 // Both letters go out pipelined: RSET, MAIL, every RCPT and DATA arrive in one write, and

@@ -13,6 +13,7 @@
 #include "platform/cp1251.h"
 #include "platform/files.h"
 #include "session/connection_security.h"
+#include "session/wire_form.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -109,12 +110,14 @@ int Check(const std::vector<std::string>& args) {
         for (const std::string& cap : smtp.Capabilities())
             std::printf("    %s\n", U(cap).c_str());
         const auto mechs = smtp.AuthMechanisms();
-        const bool offered = std::find(mechs.begin(), mechs.end(), "LOGIN") != mechs.end();
+        const std::string mech = DefaultMechanism(mechs);
+        // Fails when the server offers log-in methods but none this client runs.
         const bool used = smtp.Authenticate();
-        std::printf("  AUTH LOGIN: %s\n", used                 ? "used, accepted"
-                                          : s.UserName.empty() ? "not used (no user name set)"
-                                          : !offered ? "not used (not offered by the server)"
-                                                     : "not used");
+        std::printf("  AUTH %s: %s\n", mech.empty() ? "LOGIN" : mech.c_str(),
+                    used                 ? "used, accepted"
+                    : s.UserName.empty() ? "not used (no user name set)"
+                    : mechs.empty()      ? "not used (not offered by the server)"
+                                         : "not used");
         smtp.CloseConnection();
     } catch (const std::exception& e) {
         std::printf("  error: %s\n", ErrorText(e).c_str());
@@ -154,8 +157,8 @@ int Send(const std::vector<std::string>& args) {
     }
     const MailSettings s = LoadSettingsWithWarning();
     TMxSMTP smtp;
-    // Letters go out with raw 8-bit headers, as a mail session sends them.
-    smtp.WriteOptions.EncodeHeaderWords = false;
+    // Letters go out as a mail session sends them.
+    smtp.WriteOptions = DeliveryWriteOptions(s);
     try {
         ConfigureSmtp(smtp, s);
         smtp.ConnectToServer();
