@@ -12,6 +12,9 @@ namespace tzn {
 
 // One line of a letter or reply; RFC 5322 allows 998 characters, encoders write 76.
 inline constexpr int kMxMaxLineLength = 16384;
+// One body line: generated HTML or a CSV export may come as one long line; only the line
+// being read is held whole, so this bounds the memory one line can take.
+inline constexpr int kMxMaxBodyLineLength = 8 << 20;
 // The header block of a letter: real ones, long trace headers included, stay below 100 KiB.
 inline constexpr size_t kMxMaxHeaderBytes = 1u << 20;
 // The header of one part: a few lines of Content-* fields.

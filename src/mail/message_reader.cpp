@@ -385,7 +385,12 @@ private:
     bool Next(std::string_view& line) {
         if (FEnded)
             return false;
-        line = FIo.ReadLineView();
+        try {
+            line = FIo.ReadLineView({}, kMxTimeoutDefault, kMxMaxBodyLineLength);
+        } catch (const EMxReadLnMaxLineLengthExceeded&) {
+            throw EMxLimitExceeded("Letter line longer than " +
+                                   std::to_string(kMxMaxBodyLineLength) + " bytes.");
+        }
         if (line == FDelim) {
             FEnded = true;
             return false;

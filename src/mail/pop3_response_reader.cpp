@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "mail/exceptions.h"
+#include "mail/message_limits.h"
 
 namespace tzn {
 
@@ -28,7 +29,9 @@ int TMxPOP3ResponseReader::RecvBytes(char* buffer, int size, int) {
         // Hand over what we have rather than wait for a line that has not arrived yet.
         if (n > 0 && FSource.InputBuffer().find('\n') == std::string_view::npos)
             break;
-        const std::string_view line = FSource.ReadLineView();
+        // A letter's body lines may be long; the reader above bounds them again.
+        const std::string_view line =
+            FSource.ReadLineView({}, kMxTimeoutDefault, kMxMaxBodyLineLength);
         if (line == ".")
             FEnded = true;
         if (line.size() + 2 <= room - n) {

@@ -25,6 +25,7 @@ constexpr size_t kRefused = 2;
 constexpr size_t kEightBit = 3;
 constexpr size_t kPop3Commands = 4;
 constexpr size_t kWrongPassword = 5;
+constexpr size_t kLongLines = 52;
 
 namespace fs = std::filesystem;
 
@@ -167,6 +168,54 @@ TEST_F(MailRoundTrip, EightBitHeadersAndLargeAttachmentArriveIntact) {
     ASSERT_NE(att, nullptr);
     EXPECT_EQ(att->PartFileName, "shift-1234.dat");
     EXPECT_TRUE(ReadAll(att->StoredPath) == ReadAll(data)) << "attachment differs";
+}
+
+// Lines far past the old 16 KiB read limit: one a peer sent raw, one in a text part of the
+// form a delivery run writes (quoted-printable, encoded subject words); both come back whole.
+TEST_F(MailRoundTrip, LongLinesAndEncodedSubjectsArriveIntact) {
+    const auto& to = User(kLongLines);
+    Empty(to);
+    const std::string line = ru("Итог;") + std::string(20000, '7');
+    const std::string subject = ru("Выгрузка TZN-Office за смену");
+    TMxSMTP smtp;
+    ConfigureSmtp(smtp, User(kSender));
+    smtp.WriteOptions = {
+        .EncodeHeaderWords = false, .HeaderCharSet = "windows-1251", .TextCharSet = "windows-1251"};
+    smtp.ConnectToServer();
+    TMxMessage raw;
+    raw.NoEncode = true;
+    raw.Headers.Add("From: " + User(kSender).Address);
+    raw.Headers.Add("To: " + to.Address);
+    raw.Headers.Add("Subject: raw");
+    raw.Recipients.Add(TMxEMailAddressItem("", to.Address));
+    raw.From().Address = User(kSender).Address;
+    raw.Body = {line, "end"};
+    smtp.SendMail(raw);
+    TMxMessage made;
+    Letter(made, to, subject);
+    made.MessageParts.AddText({line, "end"});
+    smtp.SendMail(made);
+    smtp.CloseConnection();
+
+    ASSERT_EQ(WaitForCount(to, 2), 2);
+    TMxPOP3 pop;
+    ConfigurePop3(pop, to);
+    pop.ConnectToServer();
+    for (int n = 1; n <= 2; ++n) {
+        TMxMessage got;
+        got.AttachmentTempDirectory = FTemp.string();
+        ASSERT_TRUE(pop.FetchMessage(n, got));
+        std::vector<std::string> body = got.Body;
+        if (got.Subject != "raw") {
+            EXPECT_EQ(got.Subject, subject);
+            ASSERT_EQ(got.MessageParts.Count(), 1u);
+            body = got.MessageParts[0].AsText()->Body;
+        }
+        while (!body.empty() && body.back().empty())
+            body.pop_back();
+        EXPECT_TRUE(body == (std::vector<std::string>{line, "end"})) << got.Subject;
+    }
+    pop.CloseConnection();
 }
 
 TEST_F(MailRoundTrip, Pop3CommandsAndDeletionsCommittedOnlyByQuit) {

@@ -207,3 +207,64 @@ TEST(MessageInteropTest, WeReadLettersPythonGenerates) {
         }
     }
 }
+
+// The form a delivery sends: a reader of today shows the Cyrillic subject, names and text
+// without mojibake, strict servers find only ASCII headers and no line over 998 bytes, the
+// subject tag stays a bare word, and our own reader gets back exactly what was written.
+TEST(MessageInteropTest, DeliveryFormReadsRightInPythonAndInOurReader) {
+    TempDir dir;
+    const std::string longLine = ru("Итого: ") + std::string(3000, 'x') + ru(" конец");
+    const std::vector<std::string> text = {ru("Сменный отчет АЗС №12"), longLine, "ascii"};
+    WriteFile(dir / "data.dat", "payload");
+    TMxMessage m;
+    m.From() = TMxEMailAddressItem(ru("АЗС №12, Северная"), "azs12@example.ru");
+    m.Recipients.Add(TMxEMailAddressItem(ru("Офис"), "office@example.ru"));
+    m.Subject = ru("TZN-Office Отчет за смену 5");
+    m.MessageParts.AddText(text);
+    m.MessageParts.AddAttachment(dir / "data.dat");
+    std::ostringstream out;
+    WriteMessageStream(m, out,
+                       {.EncodeHeaderWords = false,
+                        .HeaderCharSet = "windows-1251",
+                        .TextCharSet = "windows-1251"});
+    const std::string wire = out.str();
+    WriteFile(dir / "wire.eml", wire);
+
+    const std::string head = wire.substr(0, wire.find("\r\n\r\n"));
+    for (unsigned char c : head)
+        ASSERT_LT(c, 128) << head;
+    EXPECT_NE(head.find("Subject: TZN-Office =?windows-1251?B?"), std::string::npos) << head;
+    for (size_t at = 0, end; (end = wire.find("\r\n", at)) != std::string::npos; at = end + 2)
+        ASSERT_LE(end - at, 998u);
+
+    const char* script = R"PY(
+import sys
+from email import policy
+from email.parser import BytesParser
+raw = open(sys.argv[1], 'rb').read()
+msg = BytesParser(policy=policy.default).parsebytes(raw[:-3])
+out = {'subject': str(msg['Subject']), 'from': msg['From'].addresses[0].display_name,
+       'to': msg['To'].addresses[0].display_name}
+for part in msg.walk():
+    if part.get_content_type() == 'text/plain':
+        out['text'] = part.get_content()
+sys.stdout.buffer.write('\n'.join(k + '=' + v.replace('\r\n', '\n').replace('\n', '|') for k, v in out.items()).encode('utf-8'))
+)PY";
+    auto kv = KeyValues(RunPython(dir, script, "'" + (dir / "wire.eml") + "'"));
+    EXPECT_EQ(kv["subject"], "TZN-Office Отчет за смену 5");
+    EXPECT_EQ(kv["from"], "АЗС №12, Северная");
+    EXPECT_EQ(kv["to"], "Офис");
+    EXPECT_TRUE(kv["text"] ==
+                "Сменный отчет АЗС №12|Итого: " + std::string(3000, 'x') + " конец|ascii|")
+        << kv["text"].substr(0, 120);
+
+    TMxMessage back;
+    ReadMessageFile(back, dir / "wire.eml");
+    EXPECT_EQ(back.Subject, m.Subject);
+    EXPECT_EQ(back.From().Name, m.From().Name);
+    EXPECT_EQ(back.Recipients[0].Name, ru("Офис"));
+    ASSERT_GE(back.MessageParts.Count(), 1u);
+    const TMxText* t = back.MessageParts[0].AsText();
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->Body, text);
+}

@@ -198,3 +198,21 @@ TEST(MessageLimitsTest, HugeTextPartCostsBoundedMemory) {
     EXPECT_NE(WEXITSTATUS(status), 1) << "reading took more memory than the text limit allows";
     EXPECT_EQ(WEXITSTATUS(status), 0) << "the part was not kept in a file";
 }
+
+// Generated HTML and CSV exports come as one long line: such a letter loads whole; only a
+// line past the body-line limit refuses it.
+TEST(MessageLimitsTest, LongBodyLinesLoadUpToTheirLimit) {
+    const std::string head = kMultipartHead + "--BB\r\nContent-Type: text/csv\r\n\r\n";
+    const std::string line(20000, 'c');
+    TempDir dir;
+    TMxMessage m;
+    ASSERT_EQ(TryLoad<EMxLimitExceeded>(m, dir, head + line + "\r\nend\r\n--BB--\r\n.\r\n"), "");
+    ASSERT_EQ(m.MessageParts.Count(), 1u);
+    const std::vector<std::string> want = {line, "end"};
+    EXPECT_TRUE(m.MessageParts[0].AsText()->Body == want);
+    ExpectLimit(
+        [&](bool over) {
+            return head + std::string((8u << 20) - 1 + 2 * over, 'c') + "\r\n--BB--\r\n.\r\n";
+        },
+        "Letter line longer than 8388608 bytes.");
+}
