@@ -46,8 +46,9 @@ struct MailSettings {
     int ReadTimeout{};        // seconds
     std::string SMTPSecurity; // auto, none, starttls or tls
     std::string POP3Security;
-    std::string CAFile; // trusted certificates; empty: the system's store
-    bool RawHeaders{};  // delivery writes 8-bit header words raw instead of as encoded words
+    std::string CAFile;   // trusted certificates; empty: the system's store
+    bool RawHeaders{};    // delivery writes 8-bit header words raw instead of as encoded words
+    int MailFolderWait{}; // seconds a session waits for another one using the mail folder
     // The additional addresses: section MailAddictionAdressList.
     std::vector<std::string> MailAddictionAdressList;
 };

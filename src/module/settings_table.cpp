@@ -130,6 +130,9 @@ std::vector<SettingRow> BuildTable() {
         // Non-ASCII header words go out as encoded words, which every server passes and every
         // reader shows; a network whose peers read only raw 8-bit headers can switch back.
         FlagKey("RawHeaders", &S::RawHeaders, false),
+        // Two processes on one mail folder (the host and an administrator's tool) take turns:
+        // the second waits this long, then gives up without touching the mailbox.
+        IntegerKey("MailFolderWait", &S::MailFolderWait, 300, 1, 86400),
     };
 }
 

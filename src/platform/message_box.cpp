@@ -92,11 +92,16 @@ int ExecBox(const std::string& text, const std::string& caption, unsigned flags)
 // caller is released with Cancel (or OK for a box without one) instead of waiting forever.
 int ShowOnWindowThread(QApplication* app, const std::string& text, const std::string& caption,
                        unsigned flags) {
+    static std::mutex handOff;
     auto answer = std::make_shared<std::promise<int>>();
     std::future<int> result = answer->get_future();
+    std::unique_lock<std::mutex> queued(handOff);
     QMetaObject::invokeMethod(
         app,
         [answer, text, caption, flags] {
+            // The call was queued under this lock; taking it makes the hand-over visible to
+            // thread checkers, which cannot see Qt's own queue locking.
+            { std::lock_guard<std::mutex> lock(handOff); }
             try {
                 answer->set_value(ExecBox(text, caption, flags));
             } catch (...) {
@@ -104,6 +109,7 @@ int ShowOnWindowThread(QApplication* app, const std::string& text, const std::st
             }
         },
         Qt::QueuedConnection);
+    queued.unlock();
     answer.reset();
     try {
         return result.get();

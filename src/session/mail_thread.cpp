@@ -6,6 +6,7 @@
 #include "module/module_state.h"
 #include "platform/cp1251.h"
 #include "platform/datetime.h"
+#include "platform/folder_lock.h"
 #include "session/connection_security.h"
 #include "session/session_network.h"
 #include "session/session_state.h"
@@ -134,6 +135,25 @@ void TMailThread::PrepareStationReports() {
                       ru(" пропущена: подготовка данных недоступна"));
 }
 
+bool TMailThread::LockMailFolder(TFolderLock& lock) {
+    const MailSettings settings = Settings();
+    try {
+        if (lock.Acquire(settings.MailDir, kMailFolderLockName, 0))
+            return true;
+        // Said at once: a host that follows the log sees the session alive while it waits.
+        AddSessionLog(ru("Почтовая папка занята другим сеансом, ожидание (до ") +
+                      std::to_string(settings.MailFolderWait) + ru(" с)..."));
+        if (lock.Acquire(settings.MailDir, kMailFolderLockName, settings.MailFolderWait * 1000,
+                         [] { return MailCancelRequested.load(); }))
+            return true;
+        AddSessionLog(ru("Ошибка: почтовая папка занята другим сеансом, сеанс не выполнен: ") +
+                      settings.MailDir);
+    } catch (const std::exception& e) {
+        AddSessionLog(ru("Ошибка: ") + e.what());
+    }
+    return false;
+}
+
 void TMailThread::Execute() {
     std::lock_guard<std::mutex> session(SessionLock());
     try {
@@ -143,6 +163,13 @@ void TMailThread::Execute() {
         AddSessionLog(ru("Ошибка: ") + e.what());
     }
     MailCancelRequested = false;
+    // Another process's session on this folder would load the journal beside ours and import
+    // every letter again; the whole run, delivery included, waits its turn.
+    TFolderLock folder;
+    if (!LockMailFolder(folder)) {
+        AddSessionLog(std::string(37, '='));
+        return;
+    }
     LettersLeftOnServer = 0;
     ResetLetterFileCounter();
     FOutMail.reset();

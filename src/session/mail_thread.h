@@ -23,7 +23,9 @@ class TMxMessage;
 class TMxPOP3;
 class TMxTCPClient;
 class TMailboxJournal;
+class TFolderLock;
 class TWindowServices;
+struct TJournalLetter;
 
 // The mailbox window as a session sees it: its message sink, and its handlers of the mail
 // clients' work events (MailClientWork ...). Handlers left unset are replaced by the window's
@@ -92,6 +94,9 @@ private:
                          const std::string& security, const char* securityKey,
                          const MailSettings& settings);
     void PrepareStationReports();
+    // The mail folder to this session alone, against sessions of other processes; false (the
+    // reason logged) when another one held it for the whole wait.
+    bool LockMailFolder(TFolderLock& lock);
 
     // Steps shared by both retrievals (retrieval_steps.cpp).
     // Sets the client up, writes the opening lines and connects; false (and the closing lines
@@ -112,10 +117,10 @@ private:
     void DeleteOnServer(TMxPOP3& pop, int msgNum, const std::string& fromText);
     // False when the letter (or a copy of it, by its Message-ID) was imported before: it is
     // then deleted on the server, not processed again (its InBox copy made first when an
-    // earlier session could not). `key` receives its journal key, to record once it is
+    // earlier session could not). `id` receives what the journal knows it by, to record once it is
     // processed.
     bool FirstImport(TMxPOP3& pop, TMailboxJournal& journal, int msgNum, TMxMessage& letter,
-                     int64_t size, bool sizeKnown, std::string& key);
+                     int64_t size, bool sizeKnown, TJournalLetter& id);
     void CloseRetrieval(TMxPOP3& pop, int received);
     // False when none of the letter's data reached the host (reported to the user).
     bool ProcessLetter(TMxMessage& letter);

@@ -1,11 +1,51 @@
 #include "session/mailbox_journal.h"
 
+#include "mail/message.h"
 #include "mail/pop3.h"
 #include "platform/cp1251.h"
+#include "platform/files.h"
 
+#include <cctype>
 #include <exception>
+#include <set>
 
 namespace tzn {
+
+std::string LetterFingerprint(TMxMessage& letter) {
+    // FNV-1a, 64 bits: a hash to tell letters apart, not to stand up to an attacker (one who
+    // forges a colliding letter could as well forge the letter).
+    uint64_t hash = 1469598103934665603ULL;
+    const auto add = [&hash](const std::string& text) {
+        for (unsigned char c : text)
+            hash = (hash ^ c) * 1099511628211ULL;
+        hash = (hash ^ 0xFFU) * 1099511628211ULL; // field separator
+    };
+    std::string sender = letter.From().Address;
+    for (char& c : sender)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    add(sender);
+    add(letter.Subject);
+    int64_t bodySize = 0;
+    for (const std::string& line : letter.Body)
+        bodySize += static_cast<int64_t>(line.size()) + 2;
+    add(std::to_string(bodySize));
+    for (size_t i = 0; i < letter.MessageParts.Count(); ++i) {
+        const TMxMessagePart& part = letter.MessageParts[i];
+        if (const auto* file = part.AsAttachment()) {
+            add(file->PartFileName + "/" + std::to_string(FileSize(file->StoredPath)));
+        } else if (const auto* text = part.AsText()) {
+            int64_t size = 0;
+            for (const std::string& line : text->Body)
+                size += static_cast<int64_t>(line.size()) + 2;
+            add("text/" + std::to_string(size));
+        }
+    }
+    static const char* const digits = "0123456789abcdef";
+    std::string out(16, '0');
+    for (int i = 15; i >= 0; --i, hash >>= 4)
+        out[static_cast<size_t>(i)] = digits[hash & 0xF];
+    return out;
+}
 
 void TMailboxJournal::Report(const std::string& error) const {
     if (FLog)
@@ -37,27 +77,39 @@ void TMailboxJournal::Open(TMxPOP3& pop, const std::string& mailDir, const std::
     if (!FByUid)
         return;
     std::set<std::string> listed;
-    for (const auto& [num, uid] : FUids)
-        listed.insert(JournalKeyByUid(uid));
+    for (const auto& [num, uid] : FUids) {
+        if (!listed.insert(JournalKeyByUid(uid)).second) {
+            // Two letters under one id: its ids name no letter for certain, so this session
+            // keys by Message-ID and size and prunes nothing by them.
+            FByUid = false;
+            FUids.clear();
+            if (FLog)
+                FLog(ru("Сервер назвал несколько писем одним кодом (UIDL), письма опознаются "
+                        "по Message-ID и размеру"));
+            return;
+        }
+    }
     Write([&](TRetrievalJournal& j) { j.Prune(listed); });
 }
 
-std::string TMailboxJournal::KeyOf(int msgNum, const std::string& messageId, int64_t size) const {
+TJournalLetter TMailboxJournal::Identify(int msgNum, TMxMessage& letter, int64_t size) const {
+    TJournalLetter id{{}, letter.MsgId, size, LetterFingerprint(letter)};
     if (FByUid) {
         const auto it = FUids.find(msgNum);
-        return it == FUids.end() ? std::string() : JournalKeyByUid(it->second);
+        if (it != FUids.end())
+            id.Key = JournalKeyByUid(it->second);
+    } else if (size >= 0) {
+        id.Key = JournalKeyByMessageId(letter.MsgId, size);
     }
-    return size < 0 ? std::string() : JournalKeyByMessageId(messageId, size);
+    return id;
 }
 
-bool TMailboxJournal::Imported(const std::string& key, const std::string& messageId) const {
-    if (!FJournal)
-        return false;
-    return (!key.empty() && FJournal->Contains(key)) || FJournal->ContainsMessageId(messageId);
+bool TMailboxJournal::Imported(const TJournalLetter& letter) const {
+    return FJournal && (FJournal->Matches(letter) || FJournal->ContainsCopy(letter));
 }
 
-void TMailboxJournal::Record(const std::string& key, const std::string& messageId) {
-    Write([&](TRetrievalJournal& j) { j.Record(key, messageId); });
+void TMailboxJournal::Record(const TJournalLetter& letter) {
+    Write([&](TRetrievalJournal& j) { j.Record(letter); });
 }
 
 void TMailboxJournal::MarkUnstored(const std::string& key, bool unstored) {

@@ -14,7 +14,14 @@
 
 namespace tzn {
 
+class TMxMessage;
 class TMxPOP3;
+
+// What identifies a letter beyond its Message-ID, for telling a second copy of it from another
+// letter under the same id: its sender, subject and the name and size of each of its parts, as
+// a short hash. Headers a server or a second sending renews (trace fields, the date) are left
+// out, so every copy of a letter has one.
+std::string LetterFingerprint(TMxMessage& letter);
 
 class TMailboxJournal {
 public:
@@ -25,17 +32,20 @@ public:
     // cannot be read is reported and not used (nor overwritten) in this run.
     void Open(TMxPOP3& pop, const std::string& mailDir, const std::string& host,
               const std::string& user);
-    // The key of letter `msgNum`; size < 0 when unknown. Empty: the letter cannot be keyed.
-    std::string KeyOf(int msgNum, const std::string& messageId, int64_t size) const;
-    // By its key, or by its Message-ID (a second copy of a letter under a new server id).
-    bool Imported(const std::string& key, const std::string& messageId = {}) const;
+    // Letter `msgNum` as the journal knows letters; size < 0 when unknown. Its Key is empty
+    // when the letter cannot be keyed.
+    TJournalLetter Identify(int msgNum, TMxMessage& letter, int64_t size) const;
+    // By its key (what was recorded with it agreeing), or as a second copy of a letter under
+    // a new server id (same Message-ID, same fingerprint).
+    bool Imported(const TJournalLetter& letter) const;
     // Notes the letter as imported; a failure to write is reported, not raised.
-    void Record(const std::string& key, const std::string& messageId = {});
+    void Record(const TJournalLetter& letter);
     // An imported letter's InBox copy is still to be made (true) or was made (false).
     void MarkUnstored(const std::string& key, bool unstored);
     bool Unstored(const std::string& key) const { return FJournal && FJournal->Unstored(key); }
-    // Without unique ids the mailbox's keys are learnt letter by letter: Seen for each letter
-    // keyed, Missed for one that could not be; Finish prunes only when nothing was missed.
+    // Without unique ids (or with a listing that repeats one) the mailbox's keys are learnt letter
+    // by letter: Seen for each letter keyed, Missed for one that could not be; Finish prunes only
+    // when nothing was missed.
     void Seen(const std::string& key);
     void Missed() { FMissed = true; }
     void Finish();

@@ -62,8 +62,8 @@ bool TMailThread::GetMail() {
                     if (!DownloadLetter(pop, journal, i, size, letter))
                         continue;
                     ++received;
-                    std::string key;
-                    if (!FirstImport(pop, journal, i, letter, size, true, key))
+                    TJournalLetter id;
+                    if (!FirstImport(pop, journal, i, letter, size, true, id))
                         continue;
                     TakeBodyFromTextParts(letter);
                     RecodeHeaders(letter);
@@ -73,9 +73,9 @@ bool TMailThread::GetMail() {
                     }
                     // Recorded before the deletion: a connection cut before the farewell
                     // undoes the deletion, and the letter must not be imported again then.
-                    journal.Record(key, letter.MsgId);
+                    journal.Record(id);
                     if (KeepLetterCopies(letter, settings).Outcome == SaveOutcome::Failed) {
-                        journal.MarkUnstored(key, true);
+                        journal.MarkUnstored(id.Key, true);
                         LeaveOnServer(ru(kNotStoredLine), letter);
                         continue;
                     }

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <stdexcept>
 #include <unistd.h>
+#include <utility>
 
 namespace tzn {
 namespace {
@@ -21,19 +22,35 @@ std::string FileNamePart(const std::string& text) {
     return out;
 }
 
-// Keys live one per line: line breaks inside one would split it.
+// Keys live one per line, what they are checked by after a tab: line breaks or tabs inside
+// one would split it.
 std::string OneLine(std::string text) {
     for (char& c : text)
-        if (c == '\r' || c == '\n')
+        if (c == '\r' || c == '\n' || c == '\t')
             c = ' ';
     return text;
 }
 
-// Message-ID lines: "I <recorded, seconds since 1970> <id>"; "S <key>" marks an imported
-// letter whose InBox copy is still to be made; other lines are keys ("U ..." or "M ...").
-// Files written before the ids and marks were kept hold keys only and load unchanged.
+// Message-ID lines: "I <recorded, seconds since 1970> <id>[TAB<fingerprint>]"; "S <key>" marks
+// an imported letter whose InBox copy is still to be made; other lines are keys ("U ..." or
+// "M ...") with "TAB<size>TAB<Message-ID>" after them. Files written before the ids, marks and
+// checks were kept hold less and load unchanged.
 constexpr const char* kIdPrefix = "I ";
 constexpr const char* kUnstoredPrefix = "S ";
+
+// Splits "head TAB tail" (no tab: all head).
+std::pair<std::string, std::string> AtTab(const std::string& line) {
+    const size_t tab = line.find('\t');
+    if (tab == std::string::npos)
+        return {line, {}};
+    return {line.substr(0, tab), line.substr(tab + 1)};
+}
+
+int64_t SizeText(const std::string& text) {
+    if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != text.npos)
+        return -1;
+    return std::stoll(text);
+}
 
 std::string TrimmedId(const std::string& messageId) {
     const std::string id = OneLine(messageId);
@@ -44,7 +61,10 @@ std::string TrimmedId(const std::string& messageId) {
 }
 
 // False when the line is not a well-formed id line.
-bool ParseIdLine(const std::string& line, std::string& id, std::time_t& recorded) {
+bool ParseIdLine(const std::string& whole, std::string& id, std::time_t& recorded,
+                 std::string& fingerprint) {
+    const auto [line, check] = AtTab(whole);
+    fingerprint = check;
     if (line.rfind(kIdPrefix, 0) != 0)
         return false;
     const size_t space = line.find(' ', 2);
@@ -92,30 +112,53 @@ void TRetrievalJournal::Load() {
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        std::string id;
+        std::string id, fingerprint;
         std::time_t recorded = 0;
-        if (ParseIdLine(line, id, recorded))
-            FMessageIds[id] = recorded;
-        else if (line.rfind(kUnstoredPrefix, 0) == 0)
+        if (ParseIdLine(line, id, recorded, fingerprint)) {
+            FMessageIds[id] = {recorded, fingerprint};
+        } else if (line.rfind(kUnstoredPrefix, 0) == 0) {
             FUnstored.insert(line.substr(2));
-        else if (!line.empty())
-            FKeys.insert(line);
+        } else if (!line.empty()) {
+            const auto [key, check] = AtTab(line);
+            const auto [size, messageId] = AtTab(check);
+            FKeys[key] = {SizeText(size), messageId};
+        }
     }
     if (in.bad())
         throw std::runtime_error("Cannot read file \"" + FFileName + "\"");
 }
 
-bool TRetrievalJournal::ContainsMessageId(const std::string& messageId) const {
-    const std::string id = TrimmedId(messageId);
-    return !id.empty() && FMessageIds.count(id) != 0;
+bool TRetrievalJournal::Matches(const TJournalLetter& letter) const {
+    const auto it = FKeys.find(letter.Key);
+    if (letter.Key.empty() || it == FKeys.end())
+        return false;
+    const TKeyCheck& was = it->second;
+    const std::string id = TrimmedId(letter.MessageId);
+    return (was.Size < 0 || letter.Size < 0 || was.Size == letter.Size) &&
+           (was.MessageId.empty() || id.empty() || was.MessageId == id);
 }
 
-void TRetrievalJournal::Record(const std::string& key, const std::string& messageId,
-                               std::time_t now) {
-    bool added = !key.empty() && FKeys.insert(key).second;
-    const std::string id = TrimmedId(messageId);
-    if (!id.empty() && FMessageIds.count(id) == 0) {
-        FMessageIds[id] = now;
+bool TRetrievalJournal::ContainsCopy(const TJournalLetter& letter) const {
+    const std::string id = TrimmedId(letter.MessageId);
+    if (id.empty() || letter.Fingerprint.empty())
+        return false;
+    const auto it = FMessageIds.find(id);
+    return it != FMessageIds.end() && it->second.Fingerprint == letter.Fingerprint;
+}
+
+void TRetrievalJournal::Record(const TJournalLetter& letter, std::time_t now) {
+    const std::string id = TrimmedId(letter.MessageId);
+    bool added = false;
+    if (!letter.Key.empty()) {
+        const auto [entry, inserted] = FKeys.try_emplace(letter.Key);
+        TKeyCheck& check = entry->second;
+        added = inserted || check.Size != letter.Size || check.MessageId != id;
+        check = {letter.Size, id};
+    }
+    const std::string fingerprint = OneLine(letter.Fingerprint);
+    const auto known = FMessageIds.find(id);
+    if (!id.empty() && (known == FMessageIds.end() || known->second.Fingerprint != fingerprint)) {
+        FMessageIds[id] = {now, fingerprint};
         added = true;
     }
     if (added)
@@ -132,19 +175,12 @@ void TRetrievalJournal::MarkUnstored(const std::string& key, bool unstored) {
 
 void TRetrievalJournal::Prune(const std::set<std::string>& listed, std::time_t now) {
     bool removed = false;
-    for (std::set<std::string>* keys : {&FKeys, &FUnstored}) {
-        for (auto it = keys->begin(); it != keys->end();) {
-            if (listed.count(*it) == 0) {
-                it = keys->erase(it);
-                removed = true;
-            } else {
-                ++it;
-            }
-        }
-    }
+    const auto unlisted = [&](const std::string& key) { return listed.count(key) == 0; };
+    removed |= std::erase_if(FKeys, [&](const auto& entry) { return unlisted(entry.first); }) > 0;
+    removed |= std::erase_if(FUnstored, unlisted) > 0;
     const std::time_t oldest = now - static_cast<std::time_t>(kMessageIdDays) * 24 * 60 * 60;
     for (auto it = FMessageIds.begin(); it != FMessageIds.end();) {
-        if (it->second < oldest) {
+        if (it->second.Recorded < oldest) {
             it = FMessageIds.erase(it);
             removed = true;
         } else {
@@ -161,12 +197,21 @@ void TRetrievalJournal::Save() const {
     const std::string temp = FFileName + "." + std::to_string(::getpid()) + ".tmp";
     {
         std::ofstream out(NativePath(temp), std::ios::binary | std::ios::trunc);
-        for (const std::string& key : FKeys)
-            out << key << "\r\n";
+        for (const auto& [key, check] : FKeys) {
+            out << key;
+            if (check.Size >= 0 || !check.MessageId.empty())
+                out << '\t' << (check.Size >= 0 ? std::to_string(check.Size) : "") << '\t'
+                    << check.MessageId;
+            out << "\r\n";
+        }
         for (const std::string& key : FUnstored)
             out << kUnstoredPrefix << key << "\r\n";
-        for (const auto& [id, recorded] : FMessageIds)
-            out << kIdPrefix << static_cast<long long>(recorded) << ' ' << id << "\r\n";
+        for (const auto& [id, entry] : FMessageIds) {
+            out << kIdPrefix << static_cast<long long>(entry.Recorded) << ' ' << id;
+            if (!entry.Fingerprint.empty())
+                out << '\t' << entry.Fingerprint;
+            out << "\r\n";
+        }
         out.close();
         if (!out) {
             DeleteFile(temp);

@@ -18,6 +18,16 @@ namespace tzn {
 std::string JournalKeyByUid(const std::string& uid);
 std::string JournalKeyByMessageId(const std::string& messageId, int64_t size);
 
+// A letter as the journal recognises it. A key alone is not trusted: a server may give a new
+// letter the id of an old one, and two senders may use one Message-ID; what else is known of
+// the letter must agree too.
+struct TJournalLetter {
+    std::string Key;
+    std::string MessageId;
+    int64_t Size = -1;       // the server's size of the letter; < 0 unknown
+    std::string Fingerprint; // its sender and content (see LetterFingerprint); empty unknown
+};
+
 class TRetrievalJournal {
 public:
     // The journal file of mailbox user@host in `mailDir` (Windows form, ends in "\").
@@ -27,17 +37,21 @@ public:
     // Reads the file; a missing file is an empty journal. Throws when it cannot be read.
     void Load();
     bool Contains(const std::string& key) const { return FKeys.count(key) != 0; }
-    // Whether a letter with this Message-ID was recorded; never for an empty one.
-    bool ContainsMessageId(const std::string& messageId) const;
+    // The letter's key was recorded, and what was recorded with it (size, Message-ID) agrees
+    // wherever both sides know it.
+    bool Matches(const TJournalLetter& letter) const;
+    // A letter of this Message-ID and fingerprint was recorded (a second copy of it under
+    // another key); never for an empty id or fingerprint.
+    bool ContainsCopy(const TJournalLetter& letter) const;
     // An imported letter whose InBox copy could not be written; the session that meets it
     // again keeps the copy before deleting it on the server.
     bool Unstored(const std::string& key) const { return FUnstored.count(key) != 0; }
     size_t Count() const { return FKeys.size(); }
-    // Adds the key and the letter's Message-ID (either may be empty) and writes the file at
-    // once (temporary file, then rename). Throws when the file cannot be written; what was
-    // added is kept in memory either way.
-    void Record(const std::string& key, const std::string& messageId = {},
-                std::time_t now = std::time(nullptr));
+    // Adds the letter's key (replacing what an older letter of that key left) and its
+    // Message-ID (either may be empty), and writes the file at once (temporary file, then
+    // rename). Throws when the file cannot be written; what was added is kept in memory
+    // either way.
+    void Record(const TJournalLetter& letter, std::time_t now = std::time(nullptr));
     // Marks the letter's InBox copy as still to be made (true) or made (false); writes the
     // file when that changes anything. Throws as Record.
     void MarkUnstored(const std::string& key, bool unstored);
@@ -50,12 +64,20 @@ public:
     static constexpr int kMessageIdDays = 30;
 
 private:
+    struct TKeyCheck {
+        int64_t Size = -1;
+        std::string MessageId;
+    };
+    struct TIdEntry {
+        std::time_t Recorded = 0;
+        std::string Fingerprint; // empty in files written before fingerprints were kept
+    };
     void Save() const;
 
     std::string FFileName;
-    std::set<std::string> FKeys;
+    std::map<std::string, TKeyCheck> FKeys;
     std::set<std::string> FUnstored;
-    std::map<std::string, std::time_t> FMessageIds; // id -> when it was recorded
+    std::map<std::string, TIdEntry> FMessageIds;
 };
 
 } // namespace tzn

@@ -158,14 +158,15 @@ void TMailThread::DeleteOnServer(TMxPOP3& pop, int msgNum, const std::string& fr
 }
 
 bool TMailThread::FirstImport(TMxPOP3& pop, TMailboxJournal& journal, int msgNum,
-                              TMxMessage& letter, int64_t size, bool sizeKnown, std::string& key) {
-    key = journal.KeyOf(msgNum, letter.MsgId, sizeKnown ? size : -1);
-    journal.Seen(key);
-    if (!journal.Imported(key, letter.MsgId))
+                              TMxMessage& letter, int64_t size, bool sizeKnown,
+                              TJournalLetter& id) {
+    id = journal.Identify(msgNum, letter, sizeKnown ? size : -1);
+    journal.Seen(id.Key);
+    if (!journal.Imported(id))
         return true;
     const std::string fromText = letter.From().Text();
     AddSessionLog(ru("Письмо уже было обработано, повторно не обрабатывается: ") + fromText);
-    if (journal.Unstored(key)) {
+    if (journal.Unstored(id.Key)) {
         if (Settings().IsSaveInMail) {
             TakeBodyFromTextParts(letter);
             RecodeHeaders(letter);
@@ -174,7 +175,7 @@ bool TMailThread::FirstImport(TMxPOP3& pop, TMailboxJournal& journal, int msgNum
                 return false;
             }
         }
-        journal.MarkUnstored(key, false);
+        journal.MarkUnstored(id.Key, false);
     }
     DeleteOnServer(pop, msgNum, fromText);
     return false;

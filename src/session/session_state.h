@@ -12,6 +12,9 @@ namespace tzn {
 
 // Held by a session for the whole of its run.
 std::mutex& SessionLock();
+// The lock file in the mail folder that sessions of different processes (the host's plug-in,
+// the administrator's tool) hold for the whole of their run.
+inline constexpr const char* kMailFolderLockName = "tznmail.lck";
 
 // Set by the mailbox window when it closes during a retrieval; cleared when a session starts.
 extern std::atomic<bool> MailCancelRequested;

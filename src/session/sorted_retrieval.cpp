@@ -88,8 +88,8 @@ bool TMailThread::GetMailSorted() {
                     if (!DownloadLetter(pop, journal, msgNum, size, letter))
                         continue;
                     ++received;
-                    std::string key;
-                    if (!FirstImport(pop, journal, msgNum, letter, size, sizeKnown, key))
+                    TJournalLetter id;
+                    if (!FirstImport(pop, journal, msgNum, letter, size, sizeKnown, id))
                         continue;
                     TakeBodyFromTextParts(letter);
                     RecodeHeaders(letter);
@@ -106,9 +106,9 @@ bool TMailThread::GetMailSorted() {
                     AddSessionLog(ru("Письмо обработано!"));
                     // Recorded before the deletion: a connection cut before the farewell
                     // undoes the deletion, and the letter must not be imported again then.
-                    journal.Record(key, letter.MsgId);
+                    journal.Record(id);
                     if (stored.Outcome == SaveOutcome::Failed) {
-                        journal.MarkUnstored(key, true);
+                        journal.MarkUnstored(id.Key, true);
                         LeaveOnServer(ru(kNotStoredLine), letter);
                         continue;
                     }

@@ -6,6 +6,8 @@
 #include "integration/mail_server.h"
 #include "mail/message.h"
 #include "module/password.h"
+#include "platform/folder_lock.h"
+#include "session/session_state.h"
 #include "temp_root.h"
 
 #include <gtest/gtest.h>
@@ -22,8 +24,11 @@ extern char** environ;
 namespace tzn::test {
 namespace {
 
-constexpr size_t kOfficeBox = 44; // mailboxes of this file
+// Mailboxes of this file: each test its own pair, as tests run side by side.
+constexpr size_t kOfficeBox = 44;
 constexpr size_t kStationBox = 45;
+constexpr size_t kSharedOfficeBox = 46;
+constexpr size_t kSharedStationBox = 47;
 
 size_t FilesIn(const std::filesystem::path& dir, const std::string& content = {}) {
     size_t n = 0;
@@ -44,10 +49,10 @@ protected:
         FSmtp.emplace(Env.SmtpPort, TFaultProtocol::Smtp);
         std::filesystem::create_directories(root.Path("C/PLAV"));
         std::filesystem::copy_file(TZN_FAKE_CONNECT_INET, root.Path("C/PLAV/TZNConnectInet.so"));
-        const MailUser& office = User(kOfficeBox);
+        const MailUser& office = User(FOfficeBox);
         // In plain text through the proxies, so that they read the dialogue.
         WriteFile(root.Path("C/WINDOWS/cnf.INI"),
-                  "[EMail]\r\nEMail=" + User(kStationBox).Address +
+                  "[EMail]\r\nEMail=" + User(FStationBox).Address +
                       "\r\nSMTPHost=127.0.0.1\r\nPOP3Host=127.0.0.1\r\nSMTPPort=" +
                       std::to_string(FSmtp->Port()) +
                       "\r\nPOP3Port=" + std::to_string(FPop->Port()) +
@@ -59,7 +64,7 @@ protected:
                                          "ReplyFile=reply.txt\nCount=2\n");
         WriteFile(root.Path("reply.txt"), "thank you");
         Empty(office);
-        Empty(User(kStationBox));
+        Empty(User(FStationBox));
     }
     void TearDown() override {
         FPop.reset();
@@ -67,12 +72,12 @@ protected:
     }
 
     // The host's "get" session as a process of its own; its pid.
-    pid_t StartHost() {
+    pid_t StartHost(const std::string& out = "out") {
         const std::string dir = root.Dir().string();
         const std::string command = "cd '" + dir + "' && exec env TZN_ROOT='" + dir +
                                     "' TZN_FAKE_INET_Connect=1 '" TZN_HOST_PATH
-                                    "' --config host.ini --headless --timeout 60 get"
-                                    " >out.txt 2>err.txt";
+                                    "' --config host.ini --headless --timeout 60 get >" +
+                                    out + ".txt 2>&1";
         const char* argv[] = {"/bin/sh", "-c", command.c_str(), nullptr};
         pid_t pid = -1;
         EXPECT_EQ(
@@ -87,8 +92,8 @@ protected:
     std::filesystem::path Box(const std::string& folder) const {
         return root.Path("C/PLAV/OFFICE/MAIL/" + folder);
     }
-    std::string Output() const {
-        return ReadFile(root.Path("out.txt")) + ReadFile(root.Path("err.txt"));
+    std::string Output(const std::string& out = "out") const {
+        return ReadFile(root.Path(out + ".txt"));
     }
 
     // A station's letter on the server, the host killed once `faulty` holds the answer to
@@ -102,16 +107,16 @@ protected:
         WriteFile(root.Path("send/station.dat"), data);
         TMxMessage m;
         m.From().Name = "12";
-        m.From().Address = User(kStationBox).Address;
-        m.Recipients.SetEMailAddresses(User(kOfficeBox).Address);
+        m.From().Address = User(FStationBox).Address;
+        m.Recipients.SetEMailAddresses(User(FOfficeBox).Address);
         m.Subject = "TZN-Office " + what;
         m.MessageParts.AddAttachment(root.Path("send/station.dat").string());
         TMxSMTP smtp;
-        ConfigureSmtp(smtp, User(kStationBox));
+        ConfigureSmtp(smtp, User(FStationBox));
         smtp.ConnectToServer();
         smtp.SendMail(m);
         smtp.CloseConnection();
-        ASSERT_EQ(WaitForCount(User(kOfficeBox), 1), 1);
+        ASSERT_EQ(WaitForCount(User(FOfficeBox), 1), 1);
         const int acceptedBefore = FSmtp->AcceptedLetters();
 
         TFaultPlan plan;
@@ -133,24 +138,33 @@ protected:
         EXPECT_LE(imports, 1u) << killedRun;
         EXPECT_EQ(FilesIn(Box("InBox")), imports) << killedRun;
         if (imports == 0) {
-            EXPECT_EQ(Count(User(kOfficeBox)), 1) << killedRun;
+            EXPECT_EQ(Count(User(FOfficeBox)), 1) << killedRun;
         }
         EXPECT_EQ(FilesIn(Box("OutBox")) + FilesIn(Box("Sent")), imports) << "one reply";
 
         EXPECT_EQ(Wait(StartHost()), 0) << Output();
         EXPECT_EQ(FilesIn(root.Path("import"), data), 1u) << killedRun << Output();
         EXPECT_EQ(FilesIn(Box("InBox")), 1u) << Output();
-        EXPECT_EQ(Count(User(kOfficeBox)), 0) << Output();
+        EXPECT_EQ(Count(User(FOfficeBox)), 0) << Output();
         EXPECT_EQ(FilesIn(Box("OutBox")), 0u) << Output();
         EXPECT_EQ(FilesIn(Box("Sent")), 1u) << Output();
         const int accepted = FSmtp->AcceptedLetters() - acceptedBefore;
         EXPECT_EQ(accepted, doubled ? 2 : 1);
-        EXPECT_EQ(WaitForCount(User(kStationBox), accepted), accepted);
-        Empty(User(kStationBox));
+        EXPECT_EQ(WaitForCount(User(FStationBox), accepted), accepted);
+        Empty(User(FStationBox));
     }
 
     TempRoot root;
     std::optional<TFaultProxy> FPop, FSmtp;
+    size_t FOfficeBox = kOfficeBox, FStationBox = kStationBox;
+};
+
+class TwoHosts : public HostKill {
+protected:
+    TwoHosts() {
+        FOfficeBox = kSharedOfficeBox;
+        FStationBox = kSharedStationBox;
+    }
 };
 
 TEST_F(HostKill, KilledMidSessionAndStartedAgain) {
@@ -158,6 +172,48 @@ TEST_F(HostKill, KilledMidSessionAndStartedAgain) {
     KillRound("DELE", *FPop, "DELE");
     KillRound("DATA", *FSmtp, "DATA");
     KillRound(".", *FSmtp, ".", true);
+}
+
+// The host and an administrator's second host started at once on one folder: the second
+// session waits for the first, then finds the letters taken; each imported and stored once.
+TEST_F(TwoHosts, OnOneFolderImportEachLetterOnce) {
+    constexpr int kLetters = 50;
+    TMxSMTP smtp;
+    ConfigureSmtp(smtp, User(FStationBox));
+    smtp.ConnectToServer();
+    for (int i = 0; i < kLetters; ++i) {
+        WriteFile(root.Path("send/station.dat"), "letter " + std::to_string(i));
+        TMxMessage m;
+        m.From().Name = "12";
+        m.From().Address = User(FStationBox).Address;
+        m.Recipients.SetEMailAddresses(User(FOfficeBox).Address);
+        m.Subject = "TZN-Office " + std::to_string(i);
+        m.MessageParts.AddAttachment(root.Path("send/station.dat").string());
+        smtp.SendMail(m);
+    }
+    smtp.CloseConnection();
+    ASSERT_EQ(WaitForCount(User(FOfficeBox), kLetters), kLetters);
+
+    const pid_t first = StartHost("first"), second = StartHost("second");
+    EXPECT_EQ(Wait(first), 0) << Output("first");
+    EXPECT_EQ(Wait(second), 0) << Output("second");
+    for (int i = 0; i < kLetters; ++i)
+        EXPECT_EQ(FilesIn(root.Path("import"), "letter " + std::to_string(i)), 1u) << i;
+    EXPECT_EQ(FilesIn(Box("InBox")), size_t{kLetters});
+    EXPECT_EQ(Count(User(FOfficeBox)), 0);
+    const std::string both = Output("first") + Output("second");
+    EXPECT_NE(both.find("Почтовая папка занята другим сеансом"), std::string::npos) << both;
+
+    // A folder held past the configured wait: the session gives up, takes nothing, and the
+    // host says it failed.
+    WriteFile(root.Path("C/WINDOWS/cnf.INI"),
+              ReadFile(root.Path("C/WINDOWS/cnf.INI")) + "MailFolderWait=1\r\n");
+    TFolderLock held;
+    ASSERT_TRUE(held.Acquire(Box("").string(), kMailFolderLockName, 0));
+    EXPECT_EQ(Wait(StartHost()), 1) << Output();
+    EXPECT_NE(Output().find("почтовая папка занята другим сеансом, сеанс не выполнен"),
+              std::string::npos)
+        << Output();
 }
 
 } // namespace

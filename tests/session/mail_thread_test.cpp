@@ -273,6 +273,59 @@ TEST_F(SessionThreadTest, WithoutUniqueIdsTheJournalKeysByMessageIdAndSize) {
                                   "Office <office@x.test>"));
 }
 
+// kDataLetter under another Message-ID: another letter with the same attachment.
+std::string DataLetterWithId(const std::string& id) {
+    std::string text = kDataLetter;
+    text.replace(text.find("<once@x.test>"), 13, id);
+    return text;
+}
+
+// Letters offered as (unique id, Message-ID) pairs, numbered from 1 in that order.
+void OfferByUid(ScriptConn& s, const std::vector<std::pair<std::string, std::string>>& letters) {
+    Welcome(s);
+    s.Answer("+OK " + std::to_string(letters.size()) + " 400");
+    s.Answer("+OK"); // UIDL
+    for (size_t n = 1; n <= letters.size(); ++n)
+        s.Reply(std::to_string(n) + " " + letters[n - 1].first);
+    s.Reply(".");
+    for (size_t n = letters.size(); n >= 1; --n) {
+        const std::string letter = DataLetterWithId(letters[n - 1].second);
+        s.Answer("+OK"); // TOP n 0
+        s.Send(letter.substr(0, letter.find("\r\n\r\n") + 2) + ".\r\n");
+        s.Answer("+OK " + std::to_string(n) + " 400"); // LIST n
+        s.Answer("+OK");                               // RETR n
+        s.Send(letter + ".\r\n");
+        s.Answer("+OK deleted");
+    }
+    s.Answer("+OK bye");
+}
+
+// A server that numbers instead of identifying (every new letter "1" again), and one that
+// lists two letters under one id: a new letter is never taken for an imported one.
+TEST_F(SessionThreadTest, AServerThatReusesOrRepeatsIdsGetsNoLetterDeletedUnread) {
+    for (const char* id : {"<a@x.test>", "<b@x.test>"}) {
+        ScriptServer server([id](ScriptConn& s) { OfferByUid(s, {{"1", id}}); });
+        settings.POP3Port = server.Port();
+        Apply();
+        TMailThread(0, window.Window(), Context()).GetMail();
+        server.Join();
+    }
+    EXPECT_EQ(host.Imports.size(), 2u) << ::testing::PrintToString(window.Lines());
+
+    ScriptServer repeated([](ScriptConn& s) {
+        OfferByUid(s, {{"dup", "<c@x.test>"}, {"dup", "<d@x.test>"}});
+    });
+    settings.POP3Port = repeated.Port();
+    Apply();
+    test::RecordingWindow third;
+    TMailThread(0, third.Window(), Context()).GetMail();
+    repeated.Join();
+    EXPECT_EQ(host.Imports.size(), 4u) << ::testing::PrintToString(third.Lines());
+    EXPECT_TRUE(test::HasLine(third.Lines(), ru("Сервер назвал несколько писем одним кодом "
+                                                "(UIDL), письма опознаются по Message-ID и "
+                                                "размеру")));
+}
+
 // A letter the reader refuses (past one of the mail layer's limits): the session logs it as
 // damaged data, leaves it on the server, and goes on with the next letter.
 const std::string kHeader = "From: Office <office@x.test>\r\nSubject: TZN-12 data\r\n";

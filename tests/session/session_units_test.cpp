@@ -125,8 +125,8 @@ TEST(RetrievalJournal, RecordsSurviveReloadAndPruneKeepsListedOnly) {
     EXPECT_EQ(j.Count(), 0u);
     const std::string a = JournalKeyByUid("uid-1"), b = JournalKeyByMessageId("<m@x>", 120);
     EXPECT_TRUE(JournalKeyByMessageId("", 5).empty());
-    j.Record(a);
-    j.Record(b);
+    j.Record({a});
+    j.Record({b});
     j.MarkUnstored(a, true);
     j.MarkUnstored(b, true);
     j.MarkUnstored(a, false);
@@ -157,31 +157,40 @@ TEST(RetrievalJournal, RecordsSurviveReloadAndPruneKeepsListedOnly) {
     EXPECT_FALSE(other.Contains(a));
 }
 
-// A second copy of a letter comes under a new server id: its Message-ID finds it, in a file
-// of the old, keys-only form too, until the id is a month old.
-TEST(RetrievalJournal, MessageIdFindsSecondCopyUntilAMonthOld) {
+// A second copy of a letter comes under a new server id: its Message-ID with the same sender
+// and content finds it until the id is a month old; the id alone (another station's letter,
+// an entry of the old form) finds nothing.
+TEST(RetrievalJournal, SecondCopyNeedsItsIdAndFingerprintUntilAMonthOld) {
     test::TempRoot root;
     ASSERT_TRUE(std::filesystem::create_directories(root.Path("C/MAIL")));
-    test::WriteFile(root.Path("C/MAIL/Received-st@h.jrn"), "U old-1\r\nM <m@x> 9\r\n");
+    test::WriteFile(root.Path("C/MAIL/Received-st@h.jrn"),
+                    "U old-1\r\nM <m@x> 9\r\nI 1700000000 <old@x>\r\n");
     TRetrievalJournal j("C:\\MAIL\\", "h", "st");
     j.Load();
-    EXPECT_TRUE(j.Contains("U old-1"));
+    EXPECT_TRUE(j.Matches({"U old-1", "<any@x>", 5}));
     EXPECT_TRUE(j.Contains("M <m@x> 9"));
-    EXPECT_FALSE(j.ContainsMessageId("<m@x>")) << "a key is no recorded id";
+    EXPECT_FALSE(j.ContainsCopy({"", "<m@x>", 9, "f"})) << "a key is no recorded id";
+    EXPECT_FALSE(j.ContainsCopy({"", "<old@x>", 9, "f"})) << "an id without fingerprint";
 
     const std::time_t day = 24 * 60 * 60, t0 = 1700000000;
-    j.Record(JournalKeyByUid("copy-1"), " <a.1@st>\r\n", t0);
-    j.Record({}, "<b.2@st>", t0 + 20 * day);
-    j.Record(JournalKeyByUid("copy-3"), "", t0);
-    EXPECT_FALSE(j.ContainsMessageId(""));
+    j.Record({JournalKeyByUid("copy-1"), " <a.1@st>\r\n", 10, "f1"}, t0);
+    j.Record({"", "<b.2@st>", -1, "f2"}, t0 + 20 * day);
+    j.Record({JournalKeyByUid("copy-3"), "", 30, "f3"}, t0);
 
     TRetrievalJournal again("C:\\MAIL\\", "h", "st");
     again.Load();
-    EXPECT_TRUE(again.ContainsMessageId("<a.1@st>"));
-    EXPECT_TRUE(again.ContainsMessageId("<b.2@st>"));
-    EXPECT_FALSE(again.ContainsMessageId("<A.1@st>"));
-    EXPECT_FALSE(again.Contains("<a.1@st>")) << "ids are not keys";
-    EXPECT_TRUE(again.Contains("U old-1"));
+    EXPECT_TRUE(again.ContainsCopy({"", "<a.1@st>", 11, "f1"}));
+    EXPECT_FALSE(again.ContainsCopy({"", "<a.1@st>", 10, "f9"})) << "another sender's letter";
+    EXPECT_FALSE(again.ContainsCopy({"", "<A.1@st>", 10, "f1"}));
+    EXPECT_FALSE(again.ContainsCopy({"", "", 30, "f3"}));
+    // A server that gives a new letter an old id: the recorded size or Message-ID disagrees.
+    EXPECT_TRUE(again.Matches({JournalKeyByUid("copy-1"), "<a.1@st>", 10}));
+    EXPECT_TRUE(again.Matches({JournalKeyByUid("copy-1"), "<a.1@st>", -1}));
+    EXPECT_FALSE(again.Matches({JournalKeyByUid("copy-1"), "<new@st>", 10}));
+    EXPECT_FALSE(again.Matches({JournalKeyByUid("copy-3"), "", 31}));
+    // Recording the new letter under that id replaces what the old one left.
+    again.Record({JournalKeyByUid("copy-1"), "<new@st>", 12, "f4"}, t0);
+    EXPECT_FALSE(again.Matches({JournalKeyByUid("copy-1"), "<a.1@st>", 10}));
 
     // The server lists nothing; 30 days and one second after the first id, only the second,
     // ten days younger, is left.
@@ -189,15 +198,15 @@ TEST(RetrievalJournal, MessageIdFindsSecondCopyUntilAMonthOld) {
     TRetrievalJournal third("C:\\MAIL\\", "h", "st");
     third.Load();
     EXPECT_EQ(third.Count(), 0u);
-    EXPECT_FALSE(third.ContainsMessageId("<a.1@st>"));
-    EXPECT_TRUE(third.ContainsMessageId("<b.2@st>"));
+    EXPECT_FALSE(third.ContainsCopy({"", "<a.1@st>", 10, "f1"}));
+    EXPECT_TRUE(third.ContainsCopy({"", "<b.2@st>", 10, "f2"}));
 }
 
 TEST(RetrievalJournal, UnwritableFolderRaises) {
     test::TempRoot root;
     TRetrievalJournal j("C:\\MISSING\\", "h", "u");
     j.Load();
-    EXPECT_THROW(j.Record(JournalKeyByUid("1")), std::runtime_error);
+    EXPECT_THROW(j.Record({JournalKeyByUid("1")}), std::runtime_error);
 }
 
 } // namespace

@@ -156,6 +156,9 @@ int Send(const std::vector<std::string>& args) {
         return kUsage;
     }
     const MailSettings s = LoadSettingsWithWarning();
+    TFolderLock folder;
+    if (!LockMailFolder(folder, s))
+        return kFailed;
     TMxSMTP smtp;
     // Letters go out as a mail session sends them.
     smtp.WriteOptions = DeliveryWriteOptions(s);
@@ -223,6 +226,9 @@ int Fetch(const std::vector<std::string>& args) {
         return kFailed;
     }
     const MailSettings s = LoadSettingsWithWarning();
+    TFolderLock folder;
+    if (!LockMailFolder(folder, s))
+        return kFailed;
     TMxPOP3 pop;
     int count = 0, saved = 0, failed = 0;
     try {
