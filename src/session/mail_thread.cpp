@@ -7,9 +7,11 @@
 #include "platform/cp1251.h"
 #include "platform/datetime.h"
 #include "platform/folder_lock.h"
+#include "platform/paths.h"
 #include "session/connection_security.h"
 #include "session/session_network.h"
 #include "session/session_state.h"
+#include "store/leftovers.h"
 #include "store/letter_files.h"
 #include "tznmail/host.h"
 
@@ -170,6 +172,7 @@ void TMailThread::Execute() {
         AddSessionLog(std::string(37, '='));
         return;
     }
+    RemoveLeftoverFiles(Settings().MailDir, SystemTempDirectory());
     LettersLeftOnServer = 0;
     ResetLetterFileCounter();
     FOutMail.reset();

@@ -326,6 +326,7 @@ void TMailForm::BuildWindow() {
     p.Memo1 = new QPlainTextEdit;
     p.Memo1->setObjectName("Memo1");
     p.Memo1->setReadOnly(true);
+    p.Memo1->setMaximumBlockCount(kMaxLogLines);
     p.Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     bandLayout->addWidget(p.Memo1, 1);
     p.PanelInfoMSG = new QWidget;
@@ -760,7 +761,7 @@ void TMailForm::SetClock(std::function<TDateTime()> clock) {
 }
 
 std::vector<std::string> TMailForm::LogLines() const {
-    return FLogLines;
+    return {FLogLines.begin(), FLogLines.end()};
 }
 
 bool TMailForm::GaugeVisible() const {
@@ -769,6 +770,8 @@ bool TMailForm::GaugeVisible() const {
 
 void TMailForm::AddLogLine(const std::string& text) {
     FLogLines.push_back(text);
+    while (FLogLines.size() > static_cast<size_t>(kMaxLogLines))
+        FLogLines.pop_front();
     FParts->Memo1->appendPlainText(FromCp1251(text));
 }
 

@@ -13,6 +13,7 @@
 #include "store/letter_files.h"
 
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -91,7 +92,10 @@ public:
     void MailClientWorkBegin(TMxComponent& sender, TMxWorkMode mode, int64_t maximum);
     void MailClientWorkEnd(TMxComponent& sender, TMxWorkMode mode);
 
-    // The log memo's lines (CP1251) and the gauge as they are now (window thread).
+    // The log memo's lines (CP1251) and the gauge as they are now (window thread). The memo
+    // keeps the newest kMaxLogLines: a host left running for months, or a server that makes a
+    // session log without end, must not fill the memory.
+    static constexpr int kMaxLogLines = 5000;
     std::vector<std::string> LogLines() const;
     int ProgressKind() const { return FProgressKind.load(); }
     int64_t GaugeMaximum() const { return FGaugeMaximum; }
@@ -113,7 +117,7 @@ private:
     TMailFormCommands FCommands;
     std::function<TDateTime()> FClock;
     std::unique_ptr<TParts> FParts;
-    std::vector<std::string> FLogLines;
+    std::deque<std::string> FLogLines; // the newest kMaxLogLines
     std::atomic<int> FProgressKind{0}; // 0 none, 1 receiving, 2 sending
     int64_t FGaugeMaximum = 0;
     int64_t FGaugePosition = 0;

@@ -7,6 +7,7 @@
 #include "qt_environment.h"
 
 #include <QApplication>
+#include <QPlainTextEdit>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -27,6 +28,17 @@ TEST(MailFormTest, LogLinesAndTheGaugeFollowTheSessionMessages) {
               0);
     EXPECT_EQ(form.LogLines(), std::vector<std::string>{line});
     EXPECT_FALSE(form.GaugeVisible());
+    // A session that logs without end (a server answering every command with an error) keeps
+    // only the newest lines in the window.
+    for (int i = 0; i < 6000; ++i) {
+        const std::string n = std::to_string(i);
+        SendMessage(form.Handle(), WM_MAIL_LOG, 0, reinterpret_cast<LPARAM>(n.c_str()));
+    }
+    const auto kept = form.LogLines();
+    ASSERT_EQ(kept.size(), 5000u);
+    EXPECT_EQ(kept.front(), "1000");
+    EXPECT_EQ(kept.back(), "5999");
+    EXPECT_EQ(form.Widget()->findChild<QPlainTextEdit*>("Memo1")->blockCount(), 5000);
 
     SendMessage(form.Handle(), WM_MAIL_BEGIN, 2, 5000);
     EXPECT_EQ(form.ProgressKind(), 2);
