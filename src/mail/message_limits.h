@@ -39,6 +39,16 @@ inline constexpr size_t kMxMaxTextPartBytes = 16u << 20;
 // body refuses the letter.
 inline constexpr size_t kMxMaxBodyBytes = 32u << 20;
 
+// Letters of one POP3 mailbox, and so the entries of its listings (LIST, UIDL): each entry
+// is held in memory, and a count beyond this is no mailbox a station or office keeps.
+inline constexpr int kMxPOP3MaxMessages = 100000;
+// The rest of a POP3 answer dropped after its reading failed (a header or line past its
+// limit): beyond this the server is taken to send without end and the connection is closed.
+inline constexpr size_t kMxMaxSkippedAnswerBytes = 64u << 20;
+// The rest of a letter dropped after its header was taken from "RETR" (a server without
+// "TOP"): a real letter may be large, but none a mail server accepts comes near this.
+inline constexpr size_t kMxMaxSkippedLetterBytes = 1u << 30;
+
 // A letter or header value past one of the limits above; the message names the limit.
 class EMxLimitExceeded : public EMxException {
 public:

@@ -2,11 +2,13 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
 
 #include "mail/exceptions.h"
+#include "mail/message_limits.h"
 #include "mail/message_reader.h"
 #include "mail/pop3_response_reader.h"
 #include "mail/protocol_guard.h"
@@ -30,6 +32,21 @@ int StrToInt(const std::string& s) {
 std::string FirstTextLine(const TMxReply& reply) {
     return reply.Text.empty() ? std::string() : reply.Text.front();
 }
+
+std::string TopCommand(int n) {
+    return "TOP " + std::to_string(n) + " 0";
+}
+
+// A few words of what a server sent where an answer was due, fit for an error message.
+std::string Excerpt(std::string_view line) {
+    std::string out;
+    for (char c : line.substr(0, 40))
+        out += static_cast<unsigned char>(c) < 0x20 ? '?' : c;
+    return line.size() > 40 ? out + "..." : out;
+}
+
+// Blank lines tolerated before an answer; a server sending more is not answering.
+constexpr int kMaxBlankLinesBeforeAnswer = 100;
 
 } // namespace
 
@@ -65,6 +82,9 @@ TMxPOP3::~TMxPOP3() = default;
 
 void TMxPOP3::ConnectToServer() {
     TMxTCPClient::ConnectToServer();
+    FTop = TTopState::Unknown;
+    FHighestNumber = -1;
+    FDeleted = 0;
     try {
         ReadReply("+OK");
         FTimestamp = ApopTimestampOf(FirstTextLine(LastReply()));
@@ -110,8 +130,18 @@ bool TMxPOP3::HasCapability(const std::string& keyword) const {
     return false;
 }
 
+bool TMxPOP3::HasCapabilityWord(const std::string& keyword) const {
+    for (const std::string& line : FCapabilities)
+        if (AnsiSameText(std::string_view(line).substr(0, line.find(' ')), keyword))
+            return true;
+    return false;
+}
+
 void TMxPOP3::LogOn() {
     try {
+        // Before the log-on, so that a server offering "UTF8 USER" takes the name as UTF-8.
+        if (HasCapabilityWord("UTF8"))
+            Command("UTF8");
         switch (AuthType) {
         case TMxPOP3AuthType::UserPass:
             Transact("USER " + Username, "+OK");
@@ -142,7 +172,14 @@ int TMxPOP3::MessageCount() {
     if (line.empty())
         return 0;
     const size_t blank = line.find(' ');
-    return StrToInt(blank == std::string::npos ? std::string() : line.substr(0, blank));
+    const int count = StrToInt(blank == std::string::npos ? std::string() : line.substr(0, blank));
+    if (count > kMxPOP3MaxMessages)
+        throw EMxPOP3ProtocolError("The mailbox holds " + std::to_string(count) +
+                                   " letters, more than the " + std::to_string(kMxPOP3MaxMessages) +
+                                   " that can be read.");
+    // Deleted letters keep their numbers but leave the count.
+    FHighestNumber = count + FDeleted;
+    return count;
 }
 
 int64_t TMxPOP3::MessageSize(int n) {
@@ -160,7 +197,50 @@ int64_t TMxPOP3::MessageSize(int n) {
     return ParseDecimal(word, size) ? size : -1;
 }
 
-template <typename Fn> void TMxPOP3::ReadAnswerInto(Fn&& read) {
+TMxReplyCode TMxPOP3::Command(const std::string& command) {
+    WriteLine(command);
+    return ReadStatus();
+}
+
+TMxReplyCode TMxPOP3::ReadStatus() {
+    TMxIOHandler& io = RequireHandler();
+    std::string line;
+    try {
+        line = io.ReadNonEmptyLine(kMaxBlankLinesBeforeAnswer);
+    } catch (const EMxReadLnMaxLineLengthExceeded&) {
+        CloseDiscardingInput();
+        throw EMxPOP3ProtocolError("The server answered with an over-long line; the connection "
+                                   "was closed.");
+    }
+    if (!TMxReplyPOP3::IsStatusLine(line)) {
+        CloseDiscardingInput();
+        throw EMxPOP3ProtocolError("The server's answer is out of step with the commands (\"" +
+                                   Excerpt(line) + "\"); the connection was closed.");
+    }
+    LastReply().ParseLines({line});
+    return TMxReplyCode{LastReply().Code()};
+}
+
+void TMxPOP3::CloseDiscardingInput() {
+    try {
+        CloseConnection(false);
+    } catch (...) {
+        // Closing is all that is left to do; its failure changes nothing.
+    }
+    TMxIOHandler* io = IOHandler();
+    if (!io || io->InputBufferSize() == 0)
+        return;
+    // The handler has no call to drop its input; a line whose terminator is the whole
+    // unread input takes all of it at once, without waiting.
+    const std::string unread(io->InputBuffer());
+    try {
+        (void)io->ReadLineView(unread, 0, 0);
+    } catch (...) {
+        // Nothing is read from a closed source; the buffer alone is consumed.
+    }
+}
+
+template <typename Fn> void TMxPOP3::ReadAnswerInto(Fn&& read, size_t skipLimit) {
     TMxIOHandler& io = RequireHandler();
     // Header and body are read in steps of their own; the gauge sees one transfer, counted
     // by the socket's reads.
@@ -168,7 +248,6 @@ template <typename Fn> void TMxPOP3::ReadAnswerInto(Fn&& read) {
     TMxPOP3ResponseReader answer(io);
     try {
         read(answer);
-        answer.SkipRest();
     } catch (const EMxReadTimeout&) {
         throw; // the handler has ended the connection: the rest of the answer may still come
     } catch (const EMxSocketError&) {
@@ -179,59 +258,221 @@ template <typename Fn> void TMxPOP3::ReadAnswerInto(Fn&& read) {
         // The letter could not be read (bad part, full disk ...): drop the rest of the
         // answer so the connection can go on with the next command.
         try {
-            answer.SkipRest();
+            answer.SkipRest(skipLimit);
         } catch (...) {
-            try {
-                CloseConnection(false);
-            } catch (...) {
-                // The original failure is the one to report.
-            }
+            // The original failure is the one to report.
+            CloseDiscardingInput();
         }
+        throw;
+    }
+    try {
+        answer.SkipRest(skipLimit);
+    } catch (...) {
+        CloseDiscardingInput();
         throw;
     }
 }
 
+void TMxPOP3::ReadTopAnswer(TMxMessage& msg) {
+    ReadAnswerInto([&](TMxIOHandler& answer) { ReadHeaderBlock(answer, msg, "."); },
+                   kMxMaxSkippedAnswerBytes);
+}
+
+bool TMxPOP3::HeaderFromRetr(int n, TMxMessage& msg) {
+    if (!(Command("RETR " + std::to_string(n)) == "+OK"))
+        return false;
+    // Called only once TOP was refused: a server that lets the letter be read has no TOP.
+    FTop = TTopState::Missing;
+    ReadAnswerInto([&](TMxIOHandler& answer) { ReadHeaderBlock(answer, msg, ""); },
+                   kMxMaxSkippedLetterBytes);
+    return true;
+}
+
+void TMxPOP3::FetchHeaderLockStep(int n, TMxMessage& msg) {
+    if (FTop == TTopState::Missing) {
+        if (!HeaderFromRetr(n, msg))
+            LastReply().RaiseReplyError();
+        return;
+    }
+    if (Command(TopCommand(n)) == "+OK") {
+        FTop = TTopState::Works;
+        ReadTopAnswer(msg);
+        return;
+    }
+    if (FTop == TTopState::Works)
+        LastReply().RaiseReplyError();
+    // TOP is optional (RFC 1939): whether RETR is refused too tells a server without the
+    // command from a letter that is not there.
+    const std::unique_ptr<TMxReply> refusal = LastReply().Clone();
+    if (!HeaderFromRetr(n, msg))
+        refusal->RaiseReplyError();
+}
+
 bool TMxPOP3::FetchHeader(int n, TMxMessage& msg) {
     msg.Clear();
-    Transact("TOP " + std::to_string(n) + " 0", "+OK");
-    ReadAnswerInto([&](TMxIOHandler& answer) { ReadHeaderBlock(answer, msg, "."); });
+    FetchHeaderLockStep(n, msg);
     return true;
+}
+
+void TMxPOP3::DropAnswers(size_t count) {
+    try {
+        for (; count > 0; --count) {
+            if (ReadStatus() == "+OK") {
+                TMxPOP3ResponseReader answer(RequireHandler());
+                answer.SkipRest();
+            }
+        }
+    } catch (...) {
+        CloseDiscardingInput();
+    }
+}
+
+void TMxPOP3::FetchHeaders(
+    const std::vector<int>& nums,
+    const std::function<void(int n, TMxMessage& header, const std::exception* error)>& each) {
+    TMxMessage header;
+    // A letter's failure that left the conversation in step is that letter's; any other
+    // ends the scan.
+    const auto inStep = [this] { return IOHandler() && IOHandler()->Connected(); };
+    size_t next = 0;
+    // One command at a time until TOP has worked once: a refusal must be followed by RETR
+    // before anything else is asked, and a server without PIPELINING stays so throughout.
+    for (; next < nums.size() && !(FTop == TTopState::Works && HasPipelining()); ++next) {
+        header.Clear();
+        try {
+            FetchHeaderLockStep(nums[next], header);
+        } catch (const std::exception& e) {
+            if (!inStep())
+                throw;
+            each(nums[next], header, &e);
+            continue;
+        }
+        each(nums[next], header, nullptr);
+    }
+    if (next == nums.size())
+        return;
+
+    TMxIOHandler& io = RequireHandler();
+    size_t sent = next; // nums[next, sent) have their commands under way
+    bool eachFailed = false;
+    const auto report = [&](int n, const std::exception* error) {
+        try {
+            each(n, header, error);
+        } catch (...) {
+            eachFailed = true;
+            DropAnswers(sent - next);
+            throw;
+        }
+    };
+    try {
+        while (next < nums.size()) {
+            // Refilled by half windows: fewer, larger writes, and the server never idles.
+            if (sent - next <= kMxPOP3PipelineWindow / 2 && sent < nums.size()) {
+                const size_t until = std::min(nums.size(), next + kMxPOP3PipelineWindow);
+                io.BufferWrites();
+                while (sent < until)
+                    WriteLine(TopCommand(nums[sent++]));
+                io.FlushWrites();
+            }
+            const int n = nums[next++];
+            header.Clear();
+            try {
+                if (!(ReadStatus() == "+OK"))
+                    LastReply().RaiseReplyError();
+                ReadTopAnswer(header);
+            } catch (const std::exception& e) {
+                if (!inStep())
+                    throw;
+                report(n, &e);
+                continue;
+            }
+            report(n, nullptr);
+        }
+    } catch (...) {
+        // Answers still under way could no longer be told apart.
+        if (!eachFailed)
+            CloseDiscardingInput();
+        throw;
+    }
 }
 
 bool TMxPOP3::FetchMessage(int n, TMxMessage& msg) {
     if (!(Transact("RETR " + std::to_string(n)) == "+OK"))
         return false;
     msg.Clear();
-    ReadAnswerInto([&](TMxIOHandler& answer) {
-        if (ReadHeaderBlock(answer, msg, "").empty())
-            ReadBodyBlock(answer, msg, ".");
-    });
+    ReadAnswerInto(
+        [&](TMxIOHandler& answer) {
+            if (ReadHeaderBlock(answer, msg, "").empty())
+                ReadBodyBlock(answer, msg, ".");
+        },
+        kMxMaxSkippedLetterBytes);
     return true;
 }
 
 bool TMxPOP3::DeleteMessage(int n) {
-    return Transact("DELE " + std::to_string(n), "+OK") == "+OK";
+    Transact("DELE " + std::to_string(n), "+OK");
+    ++FDeleted; // its number stays taken
+    return true;
+}
+
+template <typename Fn> void TMxPOP3::ReadListing(const char* command, Fn&& entry) {
+    TMxIOHandler& io = RequireHandler();
+    const int64_t highest = FHighestNumber >= 0 ? FHighestNumber : kMxPOP3MaxMessages;
+    const std::string what = std::string("The answer to ") + command;
+    try {
+        for (int lines = 0;; ++lines) {
+            const std::string line = io.ReadLine();
+            if (line == ".")
+                return;
+            if (lines == kMxPOP3MaxMessages)
+                throw EMxPOP3ProtocolError(what + " lists more than " +
+                                           std::to_string(kMxPOP3MaxMessages) + " letters.");
+            // "<number> <rest>"; a line of another shape is skipped, not guessed at.
+            const size_t blank = line.find(' ');
+            int64_t n = 0;
+            if (blank == std::string::npos ||
+                !ParseDecimal<int64_t>(std::string_view(line).substr(0, blank), n, 1))
+                continue;
+            if (n > highest)
+                throw EMxPOP3ProtocolError(what + " lists letter " + std::to_string(n) +
+                                           ", beyond the " + std::to_string(highest) +
+                                           " of the mailbox.");
+            const size_t rest = line.find_first_not_of(' ', blank);
+            const std::string_view text = rest == std::string::npos
+                                              ? std::string_view()
+                                              : std::string_view(line).substr(rest);
+            if (!entry(static_cast<int>(n), text))
+                throw EMxPOP3ProtocolError(what + " lists letter " + std::to_string(n) + " twice.");
+        }
+    } catch (...) {
+        // The rest of the listing would be read as the answers to later commands.
+        CloseDiscardingInput();
+        throw;
+    }
+}
+
+bool TMxPOP3::MessageSizes(std::map<int, int64_t>& sizes) {
+    sizes.clear();
+    if (!(Command("LIST") == "+OK"))
+        return false;
+    ReadListing("LIST", [&](int n, std::string_view rest) {
+        int64_t size = -1;
+        if (!ParseDecimal(rest.substr(0, rest.find(' ')), size))
+            size = -1;
+        return sizes.emplace(n, size).second;
+    });
+    return true;
 }
 
 bool TMxPOP3::UniqueIds(std::map<int, std::string>& ids) {
     ids.clear();
-    if (!(Transact("UIDL") == "+OK"))
+    if (!(Command("UIDL") == "+OK"))
         return false;
-    TMxIOHandler& io = RequireHandler();
-    for (;;) {
-        const std::string line = io.ReadLine();
-        if (line == ".")
-            break;
-        // "<number> <id>"; a line of another shape is skipped, not guessed at.
-        const size_t blank = line.find(' ');
-        int n = 0;
-        if (blank == std::string::npos ||
-            !ParseDecimal<int>(std::string_view(line).substr(0, blank), n, 1))
-            continue;
-        const size_t id = line.find_first_not_of(' ', blank);
-        if (id != std::string::npos)
-            ids[n] = line.substr(id);
-    }
+    ReadListing("UIDL", [&](int n, std::string_view id) {
+        if (id.empty())
+            return true; // no id to keep
+        return ids.emplace(n, std::string(id)).second;
+    });
     return true;
 }
 

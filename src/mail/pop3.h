@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -14,6 +16,10 @@
 namespace tzn {
 
 enum class TMxPOP3AuthType { UserPass, APOP, SASL };
+
+// "TOP" commands a header scan keeps in flight on a server that offers PIPELINING: enough to
+// hide the round trips of a slow line, few enough that the commands fit any socket buffer.
+inline constexpr size_t kMxPOP3PipelineWindow = 32;
 
 class TMxPOP3 : public TMxTCPClient {
 public:
@@ -33,41 +39,91 @@ public:
     const std::vector<std::string>& Capabilities() const { return FCapabilities; }
     bool HasCapabilities() const { return !FCapabilities.empty(); }
     bool HasCapability(const std::string& keyword) const; // a whole line, case-insensitive
+    // The server takes several commands before answering the first (RFC 2449).
+    bool HasPipelining() const { return HasCapability("PIPELINING"); }
+    // The server refused "TOP" on this connection where "RETR" worked: headers come from
+    // "RETR", the rest of each letter read and dropped.
+    bool TopMissing() const { return FTop == TTopState::Missing; }
 
     // Connects, reads the "+OK" greeting and the capabilities, with UseTLS asking for it
     // STLS and the capabilities again over TLS, and logs on when AutoLogin.
     // Any failure after the socket opened closes the connection (QUIT when possible) before
     // the error reaches the caller.
     void ConnectToServer() override;
-    // USER/PASS (or APOP); a failure closes the connection with QUIT, then raises.
+    // USER/PASS (or APOP); a failure closes the connection with QUIT, then raises. A server
+    // offering UTF8 is first switched to it (RFC 6856: in this state only); a refusal is no
+    // failure.
     void LogOn();
 
-    // STAT: the number of letters in the mailbox.
+    // STAT: the number of letters in the mailbox. A count above kMxPOP3MaxMessages raises
+    // EMxPOP3ProtocolError.
     int MessageCount();
     // LIST n: the size of letter n in bytes; -1 when the answer holds no number.
     int64_t MessageSize(int n);
+    // LIST: the size of every letter by its number in one answer; -1 for a size that is no
+    // number. False (nothing raised) when the server refuses. A listing past
+    // kMxPOP3MaxMessages lines, numbering a letter twice or beyond the mailbox raises
+    // EMxPOP3ProtocolError and closes the connection.
+    bool MessageSizes(std::map<int, int64_t>& sizes);
     // TOP n 0: clears `msg` and fills its header fields. True unless an error is raised.
+    // A server refusing TOP where RETR works gives the header from RETR (see TopMissing).
     bool FetchHeader(int n, TMxMessage& msg);
+    // The headers of the letters `nums`, in that order, each handed to `each` in one reused
+    // letter, so one header at a time is in memory. A letter the server refuses, or whose
+    // header cannot be read, comes with `error` set and the scan goes on; a failure of the
+    // connection raises. With PIPELINING the "TOP" commands go out kMxPOP3PipelineWindow at a
+    // time. When `each` raises, the answers still under way are read and dropped (or the
+    // connection closed) before the error goes on.
+    void FetchHeaders(
+        const std::vector<int>& nums,
+        const std::function<void(int n, TMxMessage& header, const std::exception* error)>& each);
     // RETR n: clears `msg` and reads the whole letter, attachments decoded into temporary
     // files as they arrive. False (nothing raised) when the server refuses.
     bool FetchMessage(int n, TMxMessage& msg);
     // DELE n: marks letter n deleted; a refusal raises EMxReplyPOP3Error.
     bool DeleteMessage(int n);
     // UIDL: the unique id of every letter by its number. False (nothing raised) when the
-    // server does not offer the command.
+    // server does not offer the command. Bounded as MessageSizes.
     bool UniqueIds(std::map<int, std::string>& ids);
 
 protected:
     void DisconnectNotifyPeer() override; // QUIT expecting "+OK"
 
 private:
+    enum class TTopState { Unknown, Works, Missing };
+
     void ReadCapabilities();
-    // Reads a multi-line answer into `msg` with `read`, keeping the connection in step when
-    // reading fails half-way.
-    template <typename Fn> void ReadAnswerInto(Fn&& read);
+    bool HasCapabilityWord(const std::string& keyword) const; // first word of a line
+    // Sends `command` and reads the first line of its answer strictly (see ReadStatus).
+    TMxReplyCode Command(const std::string& command);
+    // The first line of an answer into LastReply. Anything but "+OK" / "-ERR" raises
+    // EMxPOP3ProtocolError and closes the connection: later answers would be misread.
+    TMxReplyCode ReadStatus();
+    // Reads a multi-line answer with `read`, then drops what it left, at most `skipLimit`
+    // bytes. A failed read still drops the rest so the connection stays in step; where that
+    // is impossible the connection is closed and the read's error raised.
+    template <typename Fn> void ReadAnswerInto(Fn&& read, size_t skipLimit);
+    // Lines of a listing up to ".", each "<number> <rest>" handed to `entry`, which returns
+    // false for a number already listed. Lines of another shape are skipped.
+    template <typename Fn> void ReadListing(const char* command, Fn&& entry);
+    void ReadTopAnswer(TMxMessage& msg);
+    // RETR n: the header into `msg`, the rest of the letter dropped. False when refused.
+    bool HeaderFromRetr(int n, TMxMessage& msg);
+    // One header by TOP, falling back to RETR while TOP is not known to work; raises.
+    void FetchHeaderLockStep(int n, TMxMessage& msg);
+    // Reads and drops the answers to `count` commands still under way; closes on failure.
+    void DropAnswers(size_t count);
+    // Closes without QUIT and drops what was received but not read: the conversation is out
+    // of step, and a farewell would read stale lines as its answer.
+    void CloseDiscardingInput();
 
     std::string FTimestamp;
     std::vector<std::string> FCapabilities;
+    TTopState FTop = TTopState::Unknown;
+    // Letters are numbered 1..FHighestNumber (STAT count plus those deleted since log-on);
+    // -1 before the first STAT.
+    int FHighestNumber = -1;
+    int FDeleted = 0;
 };
 
 // The lower-case hexadecimal MD5 digest APOP sends: of timestamp + password.

@@ -52,18 +52,25 @@ size_t TMxPOP3ResponseReader::SendSome(const char*, size_t) {
     throw EMxException("Not Connected");
 }
 
-void TMxPOP3ResponseReader::SkipRest() {
+void TMxPOP3ResponseReader::SkipRest(size_t maxBytes) {
     FPending.clear();
     FPendingPos = 0;
     if (FEnded)
         return;
     const TMxMaxLineAction old = FSource.MaxLineAction;
     FSource.MaxLineAction = TMxMaxLineAction::Split;
+    size_t skipped = 0;
     try {
         while (!FEnded) {
             const std::string_view line = FSource.ReadLineView();
-            if (line == "." && !FSource.ReadLnSplit())
+            if (line == "." && !FSource.ReadLnSplit()) {
                 FEnded = true;
+                break;
+            }
+            skipped += line.size() + 2;
+            if (skipped > maxBytes)
+                throw EMxLimitExceeded("POP3 answer longer than " + std::to_string(maxBytes) +
+                                       " bytes.");
         }
     } catch (...) {
         FSource.MaxLineAction = old;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "mail/io_handler.h"
+#include "mail/message_limits.h"
 
 namespace tzn {
 
@@ -19,7 +20,9 @@ public:
     // The terminating "." line has been taken from the connection.
     bool TerminatorTaken() const { return FEnded; }
     // Reads and drops the connection's lines up to and including the terminating ".".
-    void SkipRest();
+    // An answer going on past `maxBytes` raises EMxLimitExceeded: the caller must then end
+    // the connection, which is out of step.
+    void SkipRest(size_t maxBytes = kMxMaxSkippedAnswerBytes);
 
 protected:
     int RecvBytes(char* buffer, int size, int timeoutMs) override;

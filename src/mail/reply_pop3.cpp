@@ -26,6 +26,14 @@ size_t TMxReplyPOP3::CodeLength(std::string_view line) {
     return i;
 }
 
+bool TMxReplyPOP3::IsStatusLine(std::string_view line) {
+    for (std::string_view code : {std::string_view("+OK"), std::string_view("-ERR")})
+        if (line.substr(0, code.size()) == code &&
+            (line.size() == code.size() || line[code.size()] == ' '))
+            return true;
+    return false;
+}
+
 void TMxReplyPOP3::SetCode(const std::string& code) {
     if (!code.empty() && !IsKnownCode(code))
         throw EMxException("Reply Code is not valid: " + code);
