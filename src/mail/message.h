@@ -66,7 +66,10 @@ public:
     // by the reader when the body it read was a preamble, so saving again keeps it one.
     bool ConvertPreamble = true;
     std::string AttachmentTempDirectory; // empty: the system temporary folder
-    bool IsMsgSinglePartMime = false;    // one part and no body, or received as one part
+    // Decoded bytes all of the letter's temporary files may take when it is read; past it the
+    // reader raises EMxSpoolLimitExceeded. 0: no bound.
+    int64_t MaxSpooledBytes = 0;
+    bool IsMsgSinglePartMime = false; // one part and no body, or received as one part
 
     // ---- clearing ----
     void Clear(); // header, body and parts (temporary attachment files are deleted)

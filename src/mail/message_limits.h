@@ -55,4 +55,11 @@ public:
     using EMxException::EMxException;
 };
 
+// A letter whose decoded parts would spool more than its reader allows
+// (TMxMessage::MaxSpooledBytes): too large for this computer, not wrong in itself.
+class EMxSpoolLimitExceeded : public EMxException {
+public:
+    using EMxException::EMxException;
+};
+
 } // namespace tzn

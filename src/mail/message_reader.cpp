@@ -213,10 +213,23 @@ int CreateTempFile(const std::string& tempDir, std::string& path) {
     throw EMxException("Cannot create temporary file in " + dir.string());
 }
 
+// The decoded bytes all of a letter's temporary files may hold (TMxMessage::MaxSpooledBytes).
+struct TSpoolBudget {
+    int64_t Used = 0;
+    int64_t Max = 0; // 0: no bound
+    void Take(size_t bytes) {
+        Used += static_cast<int64_t>(bytes);
+        if (Max > 0 && Used > Max)
+            throw EMxSpoolLimitExceeded("Letter larger than " + std::to_string(Max) +
+                                        " bytes once decoded.");
+    }
+};
+
 // Decoded bytes go through a large buffer into the temporary file.
 class TempFileSink : public TMxByteSink {
 public:
-    TempFileSink(int fd, std::string path) : FFd(fd), FPath(std::move(path)) {}
+    TempFileSink(int fd, std::string path, TSpoolBudget& budget)
+        : FFd(fd), FPath(std::move(path)), FBudget(budget) {}
     ~TempFileSink() override {
         if (FFd >= 0)
             ::close(FFd);
@@ -225,6 +238,7 @@ public:
     TempFileSink& operator=(const TempFileSink&) = delete;
 
     void Write(std::string_view bytes) override {
+        FBudget.Take(bytes.size());
         if (FBuf.size() + bytes.size() > kSinkBuffer)
             Flush();
         if (bytes.size() >= kSinkBuffer)
@@ -260,6 +274,7 @@ private:
     }
     int FFd;
     std::string FPath;
+    TSpoolBudget& FBudget;
     std::string FBuf;
 };
 
@@ -267,7 +282,8 @@ private:
 // into a temporary file, and the part becomes a file-backed one like an attachment.
 class TextPartSink : public TMxByteSink {
 public:
-    explicit TextPartSink(const std::string& tempDir) : FTempDir(tempDir) {}
+    TextPartSink(const std::string& tempDir, TSpoolBudget& budget)
+        : FTempDir(tempDir), FBudget(budget) {}
 
     void Write(std::string_view bytes) override {
         if (!FFile && FText.size() + bytes.size() <= kMxMaxTextPartBytes) {
@@ -295,12 +311,13 @@ private:
         FPart = std::make_unique<TMxAttachmentFile>(std::string(), "=");
         FPart->StoredPath = path;
         FPart->FileIsTemporary = true; // deleted with the part, also when decoding fails
-        FFile = std::make_unique<TempFileSink>(fd, path);
+        FFile = std::make_unique<TempFileSink>(fd, path, FBudget);
         FFile->Write(FText);
         std::string().swap(FText);
     }
 
     const std::string& FTempDir;
+    TSpoolBudget& FBudget;
     std::string FText;
     std::unique_ptr<TMxAttachmentFile> FPart;
     std::unique_ptr<TempFileSink> FFile;
@@ -603,7 +620,7 @@ private:
 
     void ReadText(const PartInfo& info, int parent, const std::string& boundary, bool ended,
                   PartEnd& end) {
-        TextPartSink sink(FMsg.AttachmentTempDirectory);
+        TextPartSink sink(FMsg.AttachmentTempDirectory, FSpool);
         auto dec = DecoderFor(info.Transfer, sink);
         DecodeBody(*dec, ended, end);
         if (auto file = sink.Finish()) {
@@ -630,7 +647,7 @@ private:
         part->StoredPath = path;
         part->FileIsTemporary = true; // deleted with the part, also on failure below
         {
-            TempFileSink sink(fd, path);
+            TempFileSink sink(fd, path, FSpool);
             decode(static_cast<TMxByteSink&>(sink));
             sink.Close();
         }
@@ -708,6 +725,7 @@ private:
     bool FEnded = false;
     bool FPartsStarted = false;
     size_t FBodyBytes = 0;
+    TSpoolBudget FSpool{0, FMsg.MaxSpooledBytes};
 };
 
 const char* const kMonths[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",

@@ -1,5 +1,7 @@
 #include "mail/pop3.h"
 
+#include "mail/message_limits.h"
+
 #include <openssl/evp.h>
 
 #include <algorithm>
@@ -404,6 +406,30 @@ bool TMxPOP3::FetchMessage(int n, TMxMessage& msg) {
         [&](TMxIOHandler& answer) {
             if (ReadHeaderBlock(answer, msg, "").empty())
                 ReadBodyBlock(answer, msg, ".");
+        },
+        kMxMaxSkippedLetterBytes);
+    return true;
+}
+
+bool TMxPOP3::RetrieveRaw(int n, const std::function<void(std::string_view line)>& each) {
+    if (!(Transact("RETR " + std::to_string(n)) == "+OK"))
+        return false;
+    ReadAnswerInto(
+        [&](TMxIOHandler& answer) {
+            for (;;) {
+                std::string_view line;
+                try {
+                    line = answer.ReadLineView({}, kMxTimeoutDefault, kMxMaxBodyLineLength);
+                } catch (const EMxReadLnMaxLineLengthExceeded&) {
+                    throw EMxLimitExceeded("Letter line longer than " +
+                                           std::to_string(kMxMaxBodyLineLength) + " bytes.");
+                }
+                if (line == ".")
+                    break;
+                if (line.substr(0, 2) == "..")
+                    line.remove_prefix(1);
+                each(line);
+            }
         },
         kMxMaxSkippedLetterBytes);
     return true;

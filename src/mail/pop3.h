@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "mail/message.h"
@@ -80,6 +81,10 @@ public:
     // RETR n: clears `msg` and reads the whole letter, attachments decoded into temporary
     // files as they arrive. False (nothing raised) when the server refuses.
     bool FetchMessage(int n, TMxMessage& msg);
+    // RETR n as it is on the server: each line of the letter, without its line break and with
+    // the stuffing dot of a ".." line removed, to `each`, streaming. False (nothing raised)
+    // when the server refuses. Lines past kMxMaxBodyLineLength raise EMxLimitExceeded.
+    bool RetrieveRaw(int n, const std::function<void(std::string_view line)>& each);
     // DELE n: marks letter n deleted; a refusal raises EMxReplyPOP3Error.
     bool DeleteMessage(int n);
     // UIDL: the unique id of every letter by its number. False (nothing raised) when the

@@ -49,6 +49,7 @@ struct MailSettings {
     std::string CAFile;   // trusted certificates; empty: the system's store
     bool RawHeaders{};    // delivery writes 8-bit header words raw instead of as encoded words
     int MailFolderWait{}; // seconds a session waits for another one using the mail folder
+    int MaxLetterSize{};  // MiB a received letter's decoded parts may take on disk
     // The additional addresses: section MailAddictionAdressList.
     std::vector<std::string> MailAddictionAdressList;
 };

@@ -133,6 +133,9 @@ std::vector<SettingRow> BuildTable() {
         // Two processes on one mail folder (the host and an administrator's tool) take turns:
         // the second waits this long, then gives up without touching the mailbox.
         IntegerKey("MailFolderWait", &S::MailFolderWait, 300, 1, 86400),
+        // A letter larger than this once decoded stays on the server: an endless attachment
+        // must not fill the disk.
+        IntegerKey("MaxLetterSize", &S::MaxLetterSize, 2048, 1, 1 << 20),
     };
 }
 

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -105,7 +106,9 @@ private:
     // The lines of a reached mailbox; its letter count.
     int CheckMailbox(TMxPOP3& pop);
     // Downloads one letter with its gauge messages and lines; false when the server's answer
-    // was not a letter (it stays on the server); a broken download raises.
+    // was not a letter or was too large (it stays on the server) or the letter was refused for
+    // its content (kept in the Refused folder and deleted on the server); a broken download
+    // raises.
     bool DownloadLetter(TMxPOP3& pop, TMailboxJournal& journal, int msgNum, int64_t size,
                         TMxMessage& letter);
     std::string SubjectTagCode() const { return FContext.StationCode; }
@@ -115,6 +118,9 @@ private:
     SaveResult KeepLetterCopies(TMxMessage& letter, const MailSettings& settings);
     void KeepTemporaryCopy(TMxMessage& letter, const std::string& mailDir);
     void DeleteOnServer(TMxPOP3& pop, int msgNum, const std::string& fromText);
+    // The letter as the server holds it, byte for byte, in the mail folder's "Refused" folder;
+    // its path, or nothing when it could not be kept.
+    std::optional<std::string> KeepRefusedLetter(TMxPOP3& pop, int msgNum);
     // False when the letter (or a copy of it, by its Message-ID) was imported before: it is
     // then deleted on the server, not processed again (its InBox copy made first when an
     // earlier session could not). `id` receives what the journal knows it by, to record once it is
@@ -134,6 +140,8 @@ private:
     // The lines of a letter left on the server (UTF-8 here, CP1251 once through ru()).
     static constexpr const char* kNotProcessedLine = "Письмо не обработано, оставлено на сервере: ";
     static constexpr const char* kNotStoredLine = "Письмо не сохранено, оставлено на сервере: ";
+    static constexpr const char* kTooLargeLine =
+        "Письмо больше допустимого размера (MaxLetterSize), оставлено на сервере: ";
 
     const uint16_t FSessionMode;
     TMailWindow FWindow;

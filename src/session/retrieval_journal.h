@@ -22,10 +22,10 @@ std::string JournalKeyByMessageId(const std::string& messageId, int64_t size);
 // letter the id of an old one, and two senders may use one Message-ID; what else is known of
 // the letter must agree too.
 struct TJournalLetter {
-    std::string Key;
-    std::string MessageId;
-    int64_t Size = -1;       // the server's size of the letter; < 0 unknown
-    std::string Fingerprint; // its sender and content (see LetterFingerprint); empty unknown
+    std::string Key{};
+    std::string MessageId{};
+    int64_t Size = -1;         // the server's size of the letter; < 0 unknown
+    std::string Fingerprint{}; // its sender and content (see LetterFingerprint); empty unknown
 };
 
 class TRetrievalJournal {

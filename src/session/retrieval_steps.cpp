@@ -1,6 +1,7 @@
 // The steps both retrievals share: header recoding, the body, the copies kept in the mail
 // store, the journal test, the deletion on the server and the closing of the connection.
 #include "mail/message.h"
+#include "mail/message_limits.h"
 #include "mail/message_writer.h"
 #include "mail/pop3.h"
 #include "module/activity_log.h"
@@ -17,6 +18,7 @@
 #include "tznmail/host.h"
 
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 
 namespace tzn {
@@ -101,8 +103,31 @@ bool TMailThread::DownloadLetter(TMxPOP3& pop, TMailboxJournal& journal, int msg
                                  TMxMessage& letter) {
     BeginTransfer(kMailDirectionReceiving, size, false);
     bool fetched = false;
+    letter.MaxSpooledBytes = int64_t{Settings().MaxLetterSize} << 20;
     try {
         fetched = pop.FetchMessage(msgNum, letter);
+    } catch (const EMxSpoolLimitExceeded& e) {
+        EndTransfer(size, false);
+        journal.Missed();
+        AddSessionLog(ru("Ошибка получения письма: ") + e.what());
+        LeaveOnServer(ru(kTooLargeLine), letter);
+        return false;
+    } catch (const EMxLimitExceeded& e) {
+        const std::string line = ru("Ошибка получения письма (данные повреждены): ") + e.what();
+        AddSessionLog(line);
+        EndTransfer(size, false);
+        // Refused for what it is, the letter would fail in every session of every side it is
+        // tagged for; kept here byte for byte, it can leave the shared mailbox.
+        const std::string fromText = letter.From().Text();
+        std::optional<std::string> kept;
+        if (pop.IsConnected())
+            kept = KeepRefusedLetter(pop, msgNum);
+        if (!kept)
+            throw std::runtime_error(line);
+        AddSessionLog(ru("Письмо отклонено и сохранено в ") + *kept + ": " + fromText);
+        journal.Missed();
+        DeleteOnServer(pop, msgNum, fromText);
+        return false;
     } catch (const std::exception& e) {
         const std::string line = ru("Ошибка получения письма (данные повреждены): ") + e.what();
         AddSessionLog(line);
@@ -148,6 +173,28 @@ SaveResult TMailThread::KeepLetterCopies(TMxMessage& letter, const MailSettings&
     if (FContext.Host && TemporaryCopiesWanted(*FContext.Host))
         KeepTemporaryCopy(letter, settings.MailDir);
     return stored;
+}
+
+std::optional<std::string> TMailThread::KeepRefusedLetter(TMxPOP3& pop, int msgNum) {
+    const std::string folder = IncludeTrailingBackslash(Settings().MailDir) + kRefusedFolder + "\\";
+    try {
+        CreateFolder(folder);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    const auto name = PublishLetterFile(folder, [&](const std::string& temp) {
+        std::ofstream out(NativePath(temp), std::ios::binary | std::ios::trunc);
+        const bool given = pop.RetrieveRaw(msgNum, [&](std::string_view line) {
+            out.write(line.data(), static_cast<std::streamsize>(line.size()));
+            out.write("\r\n", 2);
+        });
+        out.close();
+        if (!given || !out)
+            throw std::runtime_error("Cannot keep the refused letter");
+    });
+    if (!name)
+        return std::nullopt;
+    return folder + *name;
 }
 
 void TMailThread::DeleteOnServer(TMxPOP3& pop, int msgNum, const std::string& fromText) {

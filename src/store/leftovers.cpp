@@ -55,6 +55,7 @@ int RemoveLeftoverFiles(const std::string& mailDir, const std::filesystem::path&
     int removed = RemoveIf(NativePath(mailDir), orphan);
     for (MailFolder folder : {MailFolder::InBox, MailFolder::OutBox, MailFolder::Sent})
         removed += RemoveIf(NativePath(FolderPath(mailDir, folder)), orphan);
+    removed += RemoveIf(NativePath(mailDir) / kRefusedFolder, orphan);
     const auto oldest = std::filesystem::file_time_type::clock::now() -
                         std::chrono::hours(kAttachmentTempMaxAgeHours);
     removed += RemoveIf(tempDir, [&](const std::filesystem::directory_entry& e) {

@@ -13,7 +13,8 @@ namespace tzn {
 // its read time-outs, far sooner.
 inline constexpr int kAttachmentTempMaxAgeHours = 24;
 
-// Removes the store's temporaries (in `mailDir` and its InBox, OutBox and Sent) whose process
+// Removes the store's temporaries (in `mailDir` and its InBox, OutBox, Sent and Refused) whose
+// process
 // no longer runs, and the attachment temporaries in `tempDir` older than
 // kAttachmentTempMaxAgeHours. Called with the mail folder locked, so no other session of ours
 // writes there. Returns how many files were removed; failures are skipped.

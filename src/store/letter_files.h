@@ -20,6 +20,9 @@ std::string FolderName(MailFolder folder);    // "InBox\", "OutBox\", "Sent\"; e
 char FolderLetter(MailFolder folder);         // 'i', 'o', 's'; 0 for All
 std::string FolderCaption(MailFolder folder); // the mailbox tree's caption, CP1251
 std::optional<MailFolder> FolderFromLetter(char letter);
+// Beside the three folders: letters the mail reader refused for their content, kept as the
+// server held them so that they can leave the shared mailbox and still be looked at.
+inline constexpr const char* kRefusedFolder = "Refused";
 // MailDir (with or without its trailing backslash) + the folder's name.
 std::string FolderPath(const std::string& mailDir, MailFolder folder);
 

@@ -344,29 +344,45 @@ std::string TooDeepLetter() {
     return text + "--" + outer + "\r\nContent-Type: text/plain\r\n\r\ndeep\r\n";
 }
 
-TEST_F(SessionThreadTest, RefusedLetterIsLoggedLeftOnTheServerAndTheNextOneReceived) {
-    ScriptServer server([](ScriptConn& s) {
-        s.Reply("+OK ready");
-        s.Answer("-ERR no CAPA");
-        s.Answer("+OK");
-        s.Answer("+OK logged in");
-        s.Answer("+OK 2 9000");
+// A letter refused for what it is (past a reader limit) would fail in every session: it is kept
+// locally as the server held it, then deleted there, and the next letter comes in. A letter
+// only too large for this computer's bound stays on the server and fails the session.
+TEST_F(SessionThreadTest, RefusedLetterIsKeptLocallyAndDeletedTooLargeOneStays) {
+    const std::string deep = TooDeepLetter() + "..dot-stuffed line\r\n";
+    const std::string large = kHeader +
+                              "Message-ID: <big@x.test>\r\nMIME-Version: 1.0\r\n"
+                              "Content-Type: application/octet-stream\r\n"
+                              "Content-Transfer-Encoding: base64\r\n\r\n" +
+                              [] {
+                                  std::string body;
+                                  for (int i = 0; i < 20000; ++i) // 1.14 MB once decoded
+                                      body += std::string(76, 'A') + "\r\n";
+                                  return body;
+                              }();
+    ScriptServer server([&](ScriptConn& s) {
+        Welcome(s);
+        s.Answer("+OK 3 9000");
         s.Answer("-ERR no UIDL");
-        for (int n = 2; n >= 1; --n) {
+        for (int n = 3; n >= 1; --n) {
             s.Answer("+OK"); // TOP n 0
             s.Send(kHeader + "Message-ID: <m" + std::to_string(n) + "@x.test>\r\n.\r\n");
             s.Answer("+OK 1 400"); // LIST n
             s.Answer("+OK");       // RETR n
-            s.Send((n == 2 ? TooDeepLetter() : kHeader + "\r\nfine\r\n") + ".\r\n");
+            const std::string letter = n == 3 ? large : n == 2 ? deep : kHeader + "\r\nfine\r\n";
+            s.Send(letter + ".\r\n");
+            if (n == 2) {
+                s.Answer("+OK"); // RETR 2 again, to keep it
+                s.Send(deep + ".\r\n");
+            }
+            if (n != 3)
+                s.Answer("+OK deleted");
         }
-        s.Answer("+OK deleted"); // DELE 1
         s.Answer("+OK bye");
     });
     settings.POP3Port = server.Port();
+    settings.MaxLetterSize = 1;
     Apply();
-    TSessionContext context = TSessionContext::FromModule();
-    context.ConnectNetwork = [] { return true; };
-    TMailThread(0, window.Window(), context).GetMail();
+    TMailThread(0, window.Window(), Context()).GetMail();
     server.Join();
     const auto lines = window.Lines();
     EXPECT_TRUE(test::HasLine(lines, ru("Ошибка получения письма (данные повреждены): ") +
@@ -374,9 +390,20 @@ TEST_F(SessionThreadTest, RefusedLetterIsLoggedLeftOnTheServerAndTheNextOneRecei
         << ::testing::PrintToString(lines);
     EXPECT_TRUE(test::HasLine(lines, ru("Соединение завершено. Получено 1 писем.")))
         << ::testing::PrintToString(lines);
+    EXPECT_TRUE(test::HasLine(lines, ru("Письмо больше допустимого размера (MaxLetterSize), "
+                                        "оставлено на сервере: Office <office@x.test>")));
+    EXPECT_EQ(LettersLeftOnServer.load(), 1);
     const auto transcript = server.Transcript();
     EXPECT_TRUE(test::HasLine(transcript, "DELE 1"));
-    EXPECT_FALSE(test::HasLine(transcript, "DELE 2")) << "the refused letter stays on the server";
+    EXPECT_TRUE(test::HasLine(transcript, "DELE 2"));
+    EXPECT_FALSE(test::HasLine(transcript, "DELE 3"));
+    std::vector<std::string> kept;
+    for (const auto& e : std::filesystem::directory_iterator(root.Path("C/MAIL/Refused")))
+        kept.push_back(test::ReadFile(e.path()));
+    ASSERT_EQ(kept.size(), 1u);
+    std::string unstuffed = deep;
+    unstuffed.replace(unstuffed.find("..dot"), 2, ".");
+    EXPECT_EQ(kept.front(), unstuffed) << "byte for byte, as the server held it";
 }
 
 } // namespace
