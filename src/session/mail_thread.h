@@ -130,6 +130,10 @@ private:
     void CloseRetrieval(TMxPOP3& pop, int received);
     // False when none of the letter's data reached the host (reported to the user).
     bool ProcessLetter(TMxMessage& letter);
+    // ProcessLetter with the hand-over marked in the journal while the host imports: a
+    // session that dies inside the import leaves the mark, and the next one hands the letter
+    // over again saying so (a second import is better than a lost one).
+    bool HandOver(TMailboxJournal& journal, const TJournalLetter& id, TMxMessage& letter);
     // A letter that is not safe here yet (not processed, or its InBox copy not written) stays
     // on the server for the next session; `why` is the line's beginning.
     void LeaveOnServer(const std::string& why, TMxMessage& letter);

@@ -112,6 +112,10 @@ void TMailboxJournal::Record(const TJournalLetter& letter) {
     Write([&](TRetrievalJournal& j) { j.Record(letter); });
 }
 
+void TMailboxJournal::MarkHandOver(const std::string& key, bool begun) {
+    Write([&](TRetrievalJournal& j) { j.MarkHandOver(key, begun); });
+}
+
 void TMailboxJournal::MarkUnstored(const std::string& key, bool unstored) {
     Write([&](TRetrievalJournal& j) { j.MarkUnstored(key, unstored); });
 }

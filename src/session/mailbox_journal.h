@@ -43,6 +43,11 @@ public:
     // An imported letter's InBox copy is still to be made (true) or was made (false).
     void MarkUnstored(const std::string& key, bool unstored);
     bool Unstored(const std::string& key) const { return FJournal && FJournal->Unstored(key); }
+    // A hand-over to the host begun (true) or ended unrecorded (false); see TRetrievalJournal.
+    void MarkHandOver(const std::string& key, bool begun);
+    bool HandOverBegun(const std::string& key) const {
+        return FJournal && FJournal->HandOverBegun(key);
+    }
     // Without unique ids (or with a listing that repeats one) the mailbox's keys are learnt letter
     // by letter: Seen for each letter keyed, Missed for one that could not be; Finish prunes only
     // when nothing was missed.

@@ -67,7 +67,7 @@ bool TMailThread::GetMail() {
                         continue;
                     TakeBodyFromTextParts(letter);
                     RecodeHeaders(letter);
-                    if (!ProcessLetter(letter)) {
+                    if (!HandOver(journal, id, letter)) {
                         LeaveOnServer(ru(kNotProcessedLine), letter);
                         continue;
                     }

@@ -32,11 +32,13 @@ std::string OneLine(std::string text) {
 }
 
 // Message-ID lines: "I <recorded, seconds since 1970> <id>[TAB<fingerprint>]"; "S <key>" marks
-// an imported letter whose InBox copy is still to be made; other lines are keys ("U ..." or
+// an imported letter whose InBox copy is still to be made, "H <key>" one being handed to the
+// host; other lines are keys ("U ..." or
 // "M ...") with "TAB<size>TAB<Message-ID>" after them. Files written before the ids, marks and
 // checks were kept hold less and load unchanged.
 constexpr const char* kIdPrefix = "I ";
 constexpr const char* kUnstoredPrefix = "S ";
+constexpr const char* kHandOverPrefix = "H ";
 
 // Splits "head TAB tail" (no tab: all head).
 std::pair<std::string, std::string> AtTab(const std::string& line) {
@@ -101,6 +103,7 @@ TRetrievalJournal::TRetrievalJournal(const std::string& mailDir, const std::stri
 void TRetrievalJournal::Load() {
     FKeys.clear();
     FUnstored.clear();
+    FHandOver.clear();
     FMessageIds.clear();
     const auto native = NativePath(FFileName);
     if (!FileExists(FFileName))
@@ -118,6 +121,8 @@ void TRetrievalJournal::Load() {
             FMessageIds[id] = {recorded, fingerprint};
         } else if (line.rfind(kUnstoredPrefix, 0) == 0) {
             FUnstored.insert(line.substr(2));
+        } else if (line.rfind(kHandOverPrefix, 0) == 0) {
+            FHandOver.insert(line.substr(2));
         } else if (!line.empty()) {
             const auto [key, check] = AtTab(line);
             const auto [size, messageId] = AtTab(check);
@@ -154,6 +159,7 @@ void TRetrievalJournal::Record(const TJournalLetter& letter, std::time_t now) {
         TKeyCheck& check = entry->second;
         added = inserted || check.Size != letter.Size || check.MessageId != id;
         check = {letter.Size, id};
+        added |= FHandOver.erase(letter.Key) != 0;
     }
     const std::string fingerprint = OneLine(letter.Fingerprint);
     const auto known = FMessageIds.find(id);
@@ -162,6 +168,14 @@ void TRetrievalJournal::Record(const TJournalLetter& letter, std::time_t now) {
         added = true;
     }
     if (added)
+        Save();
+}
+
+void TRetrievalJournal::MarkHandOver(const std::string& key, bool begun) {
+    if (key.empty())
+        return;
+    const bool changed = begun ? FHandOver.insert(key).second : FHandOver.erase(key) != 0;
+    if (changed)
         Save();
 }
 
@@ -178,6 +192,7 @@ void TRetrievalJournal::Prune(const std::set<std::string>& listed, std::time_t n
     const auto unlisted = [&](const std::string& key) { return listed.count(key) == 0; };
     removed |= std::erase_if(FKeys, [&](const auto& entry) { return unlisted(entry.first); }) > 0;
     removed |= std::erase_if(FUnstored, unlisted) > 0;
+    removed |= std::erase_if(FHandOver, unlisted) > 0;
     const std::time_t oldest = now - static_cast<std::time_t>(kMessageIdDays) * 24 * 60 * 60;
     for (auto it = FMessageIds.begin(); it != FMessageIds.end();) {
         if (it->second.Recorded < oldest) {
@@ -206,6 +221,8 @@ void TRetrievalJournal::Save() const {
         }
         for (const std::string& key : FUnstored)
             out << kUnstoredPrefix << key << "\r\n";
+        for (const std::string& key : FHandOver)
+            out << kHandOverPrefix << key << "\r\n";
         for (const auto& [id, entry] : FMessageIds) {
             out << kIdPrefix << static_cast<long long>(entry.Recorded) << ' ' << id;
             if (!entry.Fingerprint.empty())

@@ -55,6 +55,11 @@ public:
     // Marks the letter's InBox copy as still to be made (true) or made (false); writes the
     // file when that changes anything. Throws as Record.
     void MarkUnstored(const std::string& key, bool unstored);
+    // The letter is being handed to the host (true) or that hand-over ended unrecorded
+    // (false); Record ends it too. A mark a session finds was left by one that died inside
+    // the host's import. Throws as Record.
+    void MarkHandOver(const std::string& key, bool begun);
+    bool HandOverBegun(const std::string& key) const { return FHandOver.count(key) != 0; }
     // Keeps only the keys (and marks) in `listed` (what the server still holds) and the Message-IDs
     // recorded less than kMessageIdDays before `now`; writes the file when something was
     // removed. A second copy of a letter is listed beside the first or follows it within
@@ -77,6 +82,7 @@ private:
     std::string FFileName;
     std::map<std::string, TKeyCheck> FKeys;
     std::set<std::string> FUnstored;
+    std::set<std::string> FHandOver;
     std::map<std::string, TIdEntry> FMessageIds;
 };
 

@@ -148,6 +148,18 @@ bool TMailThread::ProcessLetter(TMxMessage& letter) {
     return ProcessReceivedLetter(letter, WindowServices());
 }
 
+bool TMailThread::HandOver(TMailboxJournal& journal, const TJournalLetter& id, TMxMessage& letter) {
+    if (journal.HandOverBegun(id.Key))
+        AddSessionLog(ru("Предыдущая передача письма не была завершена, письмо передается "
+                         "повторно: ") +
+                      letter.From().Text());
+    journal.MarkHandOver(id.Key, true);
+    const bool processed = ProcessLetter(letter);
+    if (!processed)
+        journal.MarkHandOver(id.Key, false);
+    return processed;
+}
+
 void TMailThread::LeaveOnServer(const std::string& why, TMxMessage& letter) {
     ++LettersLeftOnServer;
     AddSessionLog(why + letter.From().Text());

@@ -96,7 +96,7 @@ bool TMailThread::GetMailSorted() {
                     const SaveResult stored = KeepLetterCopies(letter, settings);
                     AddSessionLog(ru("Обработка письма с ") + letter.From().Name + ru(" от ") +
                                   DateTimeToStr(letter.Date));
-                    if (!ProcessLetter(letter)) {
+                    if (!HandOver(journal, id, letter)) {
                         // The next session stores it again along with processing it.
                         if (stored.Outcome == SaveOutcome::Saved)
                             DeleteLetterFile(stored.FileName, MailFolder::InBox);

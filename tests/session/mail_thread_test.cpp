@@ -344,6 +344,38 @@ std::string TooDeepLetter() {
     return text + "--" + outer + "\r\nContent-Type: text/plain\r\n\r\ndeep\r\n";
 }
 
+// The process killed while the host imports: the journal then holds the hand-over's mark, and
+// the next session hands the letter over again and says so.
+TEST_F(SessionThreadTest, AHandOverCutByAKillIsHandedOverAgainSayingSo) {
+    const auto journal = root.Path("C/MAIL/Received-st12@127.0.0.1.jrn");
+    std::string atImport;
+    host.ReadFile = [&](const std::string&) {
+        atImport = test::ReadFile(journal);
+        return std::string();
+    };
+    ScriptServer first([](ScriptConn& s) { OfferByUid(s, {{"u1", "<k@x.test>"}}); });
+    settings.POP3Port = first.Port();
+    Apply();
+    TMailThread(0, window.Window(), Context()).GetMail();
+    first.Join();
+    EXPECT_NE(atImport.find("H U u1\r\n"), std::string::npos) << atImport;
+    EXPECT_EQ(test::ReadFile(journal).find("H U u1"), std::string::npos) << "finished: no mark";
+
+    test::WriteFile(journal, atImport);
+    host.ReadFile = nullptr;
+    ScriptServer again([](ScriptConn& s) { OfferByUid(s, {{"u1", "<k@x.test>"}}); });
+    settings.POP3Port = again.Port();
+    Apply();
+    test::RecordingWindow second;
+    TMailThread(0, second.Window(), Context()).GetMail();
+    again.Join();
+    EXPECT_EQ(host.Imports.size(), 2u);
+    EXPECT_TRUE(test::HasLine(second.Lines(), ru("Предыдущая передача письма не была завершена, "
+                                                 "письмо передается повторно: ") +
+                                                  "Office <office@x.test>"))
+        << ::testing::PrintToString(second.Lines());
+}
+
 // A letter refused for what it is (past a reader limit) would fail in every session: it is kept
 // locally as the server held it, then deleted there, and the next letter comes in. A letter
 // only too large for this computer's bound stays on the server and fails the session.
