@@ -2,6 +2,7 @@
 
 #include "platform/cp1251.h"
 #include "platform/paths.h"
+#include "platform/sync_group.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -133,6 +134,11 @@ MoveResult MoveFileNoReplace(const std::string& from, const std::string& to) {
 namespace {
 
 void SyncPath(const std::string& path, int flags, const char* what) {
+    // Inside a session's group the flush waits for the group's barrier.
+    if (TSyncGroup* group = TSyncGroup::Current()) {
+        group->Note(path);
+        return;
+    }
     const int fd = ::open(NativePath(path).c_str(), flags | O_CLOEXEC);
     int err = fd < 0 ? errno : 0;
     if (fd >= 0) {

@@ -28,7 +28,7 @@ MoveResult MoveFileNoReplace(const std::string& from, const std::string& to);
 // A file is durable only once its content is on disk (SyncFile) and, after a rename or link
 // gives it its name, once its folder's entry is too (SyncFolder): without both a power cut
 // can leave an empty file under the new name. Both throw std::runtime_error naming the path
-// and the reason.
+// and the reason. Inside a TSyncGroup (sync_group.h) they wait for the group's barrier.
 void SyncFile(const std::string& path);
 void SyncFolder(const std::string& path);
 

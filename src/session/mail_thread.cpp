@@ -8,6 +8,7 @@
 #include "platform/datetime.h"
 #include "platform/folder_lock.h"
 #include "platform/paths.h"
+#include "platform/sync_group.h"
 #include "session/connection_security.h"
 #include "session/session_network.h"
 #include "session/session_state.h"
@@ -173,6 +174,13 @@ void TMailThread::Execute() {
         return;
     }
     RemoveLeftoverFiles(Settings().MailDir, SystemTempDirectory());
+    // The session's files reach the disk in groups, at the barriers it places itself.
+    std::optional<TSyncGroup> durable;
+    try {
+        durable.emplace(Settings().MailDir);
+    } catch (const std::exception&) {
+        // Without a group every file is flushed on its own, as outside sessions.
+    }
     LettersLeftOnServer = 0;
     ResetLetterFileCounter();
     FOutMail.reset();
@@ -209,6 +217,15 @@ void TMailThread::Execute() {
     if (FOutMail) {
         ClearLetterList(*FOutMail);
         FOutMail.reset();
+    }
+    // What the session wrote besides the mail it moved (prepared reports, the journal) is on
+    // disk when it ends.
+    if (durable) {
+        try {
+            durable->Barrier();
+        } catch (const std::exception& e) {
+            AddSessionLog(ru("Ошибка: ") + e.what());
+        }
     }
     try {
         if (network)

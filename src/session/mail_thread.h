@@ -25,6 +25,7 @@ class TMxPOP3;
 class TMxTCPClient;
 class TMailboxJournal;
 class TFolderLock;
+class TSyncGroup;
 class TWindowServices;
 struct TJournalLetter;
 
@@ -127,7 +128,11 @@ private:
     // processed.
     bool FirstImport(TMxPOP3& pop, TMailboxJournal& journal, int msgNum, TMxMessage& letter,
                      int64_t size, bool sizeKnown, TJournalLetter& id);
+    // Ends the connection with the farewell once what was kept is on disk, else without it.
     void CloseRetrieval(TMxPOP3& pop, int received);
+    // A barrier of the session's sync group; false (the line logged, once per session) when
+    // it failed: the farewell must then not be sent.
+    bool MakeLettersDurable(TSyncGroup& group);
     // False when none of the letter's data reached the host (reported to the user).
     bool ProcessLetter(TMxMessage& letter);
     // ProcessLetter with the hand-over marked in the journal while the host imports: a
@@ -153,6 +158,7 @@ private:
     StoredLetterListVar FOutMail;
     std::atomic<uintptr_t> FDirection{0}; // the transfer the window's gauge follows
     bool FLogFileFailed = false;
+    bool FDurabilityFailure = false;
 };
 
 // Starts a session of this mode on a new thread (joined by the session registry).

@@ -235,9 +235,21 @@ void TRetrievalJournal::Save() const {
             throw std::runtime_error("Cannot write file \"" + FFileName + "\"");
         }
     }
+    try {
+        SyncFile(temp);
+    } catch (const std::exception&) {
+        DeleteFile(temp);
+        throw;
+    }
     if (!MoveFileReplace(temp, FFileName)) {
         DeleteFile(temp);
         throw std::runtime_error("Cannot write file \"" + FFileName + "\"");
+    }
+    // The renamed entry too; inside a session's group both wait for its barrier.
+    try {
+        SyncFolder(NativePath(FFileName).parent_path().string());
+    } catch (const std::exception&) {
+        // The journal is complete under its name; a lost entry only forgets the latest keys.
     }
 }
 

@@ -9,6 +9,7 @@
 #include "platform/datetime.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/sync_group.h"
 #include "session/mail_thread.h"
 #include "session/mailbox_journal.h"
 #include "session/session_state.h"
@@ -214,6 +215,26 @@ void TMailThread::DeleteOnServer(TMxPOP3& pop, int msgNum, const std::string& fr
         AddSessionLog(ru("Удалено письмо с сервера: ") + fromText);
     else
         AddSessionLog(ru("Письмо с сервера НЕ удалено: ") + fromText);
+    // The server forgets deleted letters only at the farewell, so the group need not be on
+    // disk yet; bounding it bounds what a power cut hands over again.
+    if (TSyncGroup* group = TSyncGroup::Current()) {
+        group->CountLetter();
+        if (group->Due())
+            MakeLettersDurable(*group);
+    }
+}
+
+bool TMailThread::MakeLettersDurable(TSyncGroup& group) {
+    if (FDurabilityFailure)
+        return false;
+    try {
+        group.Barrier();
+        return true;
+    } catch (const std::exception& e) {
+        FDurabilityFailure = true;
+        AddSessionLog(ru("Ошибка записи писем на диск, письма оставлены на сервере: ") + e.what());
+        return false;
+    }
 }
 
 bool TMailThread::FirstImport(TMxPOP3& pop, TMailboxJournal& journal, int msgNum,
@@ -241,7 +262,16 @@ bool TMailThread::FirstImport(TMxPOP3& pop, TMailboxJournal& journal, int msgNum
 }
 
 void TMailThread::CloseRetrieval(TMxPOP3& pop, int received) {
-    if (pop.IsConnected()) {
+    // The farewell makes the deletions final: what this session kept must be on disk first.
+    // Without that the connection is dropped, and the server keeps every letter.
+    TSyncGroup* group = TSyncGroup::Current();
+    if (pop.IsConnected() && group && !MakeLettersDurable(*group)) {
+        try {
+            pop.CloseConnection(false);
+        } catch (...) {
+            // The failed flush is what is reported.
+        }
+    } else if (pop.IsConnected()) {
         AddSessionLog(ru("Завершение соединения с почтовым сервером..."));
         try {
             pop.CloseConnection();

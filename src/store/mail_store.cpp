@@ -1,5 +1,7 @@
 #include "store/mail_store.h"
 
+#include "platform/sync_group.h"
+
 #include "mail/exceptions.h"
 #include "mail/io_handler_stream_msg.h"
 #include "mail/message.h"
@@ -221,6 +223,7 @@ void LoadFolderHeaders(StoredLetterListVar& list, MailFolder folder) {
 
 void ApplyLetterMoves(StoredLetterListVar& list, TWindowServices& window) {
     if (list) {
+        std::vector<std::pair<std::string, MailFolder>> originals;
         for (StoredLetter& entry : *list) {
             try {
                 const auto from = entry.CurrentFolder();
@@ -236,10 +239,23 @@ void ApplyLetterMoves(StoredLetterListVar& list, TWindowServices& window) {
                 // A letter that could not be moved to its new folder is kept where it is;
                 // one the settings do not keep (sent letters with IsSaveOutMail off) goes.
                 if (saved != SaveOutcome::Failed)
-                    DeleteLetterFile(entry.FileName(), *from);
+                    originals.emplace_back(entry.FileName(), *from);
             } catch (...) {
             }
         }
+        // In a group the new copies are on disk only after its barrier; an original removed
+        // before that could leave neither copy after a power cut.
+        bool durable = true;
+        if (TSyncGroup* group = TSyncGroup::Current()) {
+            try {
+                group->Barrier();
+            } catch (const std::exception&) {
+                durable = false; // both copies stay; a resent letter is recognised by its peer
+            }
+        }
+        for (const auto& [fileName, folder] : originals)
+            if (durable)
+                DeleteLetterFile(fileName, folder);
         ClearLetterList(*list);
         list.reset();
     }

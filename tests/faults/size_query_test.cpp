@@ -10,9 +10,11 @@
 namespace tzn::test {
 namespace {
 
-// Mailboxes of this file.
+// Mailboxes of this file: each test its own, as tests run side by side.
 constexpr TExchangeSide kSortedStation{false, 60, 61};
 constexpr TExchangeSide kPlainOffice{true, 62, 63};
+constexpr TExchangeSide kUnsizedSortedStation{false, 53, 54};
+constexpr TExchangeSide kUnsizedPlainOffice{true, 55, 56};
 
 size_t LinesStartingWith(const std::vector<std::string>& lines, const std::string& prefix) {
     size_t n = 0;
@@ -56,7 +58,7 @@ TEST_F(SizeQuery, ARefusedQuerySkipsTheLetterInThePlainRunOnly) {
 
 TEST_F(SizeQuery, WithTheQueriesOffNoSizeIsAskedInEitherRun) {
     SetQueryMessageSizes(false);
-    for (const TExchangeSide& side : {kPlainOffice, kSortedStation}) {
+    for (const TExchangeSide& side : {kUnsizedPlainOffice, kUnsizedSortedStation}) {
         SCOPED_TRACE(side.Office ? "plain" : "sorted");
         UseSide(side);
         Round("no size query", nullptr, {});

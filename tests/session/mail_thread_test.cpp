@@ -4,15 +4,29 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+#include <functional>
+
 #include <atomic>
 #include <filesystem>
 
 #include "mail/header_coding.h"
 #include "mail/script_server.h"
 #include "platform/cp1251.h"
+#include "platform/sync_group.h"
 #include "session/session_state.h"
 #include "session_window.h"
 #include "store/store_fixture.h"
+
+// Barriers of a session's sync group, seen by the test: unset, the real call.
+static std::function<int()> OnSyncfs;
+extern "C" int syncfs(int fd) {
+    if (OnSyncfs)
+        return OnSyncfs();
+    using Syncfs = int (*)(int);
+    static const auto real = reinterpret_cast<Syncfs>(::dlsym(RTLD_NEXT, "syncfs"));
+    return real(fd);
+}
 
 namespace tzn {
 namespace {
@@ -374,6 +388,71 @@ TEST_F(SessionThreadTest, AHandOverCutByAKillIsHandedOverAgainSayingSo) {
                                                  "письмо передается повторно: ") +
                                                   "Office <office@x.test>"))
         << ::testing::PrintToString(second.Lines());
+}
+
+// Letters kept in a sync group reach the disk in groups of at most 32 and all before the
+// farewell that makes their deletion final; a barrier that fails sends no farewell, so the
+// server keeps every letter.
+TEST_F(SessionThreadTest, LettersReachTheDiskInGroupsAndAFailedBarrierSendsNoFarewell) {
+    std::vector<std::pair<std::string, std::string>> letters;
+    for (int i = 1; i <= 40; ++i)
+        letters.emplace_back("u" + std::to_string(i), "<l" + std::to_string(i) + "@x.test>");
+    std::vector<size_t> barriers; // lines logged when each came
+    OnSyncfs = [&] {
+        barriers.push_back(window.Lines().size());
+        return 0;
+    };
+    ScriptServer server([&](ScriptConn& s) { OfferByUid(s, letters); });
+    settings.POP3Port = server.Port();
+    Apply();
+    {
+        TSyncGroup group(root.Path("C/MAIL").string());
+        TMailThread(0, window.Window(), Context()).GetMail();
+    }
+    server.Join();
+    OnSyncfs = nullptr;
+    const auto lines = window.Lines();
+    const std::string deleted = ru("Удалено письмо с сервера: ");
+    std::vector<size_t> deletions;
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (lines[i].rfind(deleted, 0) == 0)
+            deletions.push_back(i);
+    ASSERT_EQ(deletions.size(), 40u) << ::testing::PrintToString(lines);
+    const size_t farewell = static_cast<size_t>(
+        std::find(lines.begin(), lines.end(), ru("Завершение соединения с почтовым сервером...")) -
+        lines.begin());
+    ASSERT_GE(barriers.size(), 2u);
+    EXPECT_GT(barriers.back(), deletions.back()) << "the last letter is in a barrier";
+    EXPECT_LE(barriers.back(), farewell) << "before the farewell";
+    size_t from = 0;
+    for (size_t at : barriers) {
+        const auto inGroup = std::count_if(deletions.begin(), deletions.end(),
+                                           [&](size_t d) { return d >= from && d < at; });
+        EXPECT_LE(inGroup, TSyncGroup::kMaxGroupLetters);
+        from = at;
+    }
+    EXPECT_TRUE(test::HasLine(server.Transcript(), "QUIT"));
+
+    OnSyncfs = [] {
+        errno = EIO;
+        return -1;
+    };
+    ScriptServer failing([&](ScriptConn& s) { OfferByUid(s, {{"f1", "<f1@x.test>"}}); });
+    settings.POP3Port = failing.Port();
+    Apply();
+    test::RecordingWindow second;
+    {
+        TSyncGroup group(root.Path("C/MAIL").string());
+        TMailThread(0, second.Window(), Context()).GetMail();
+    }
+    failing.Join();
+    OnSyncfs = nullptr;
+    EXPECT_FALSE(test::HasLine(failing.Transcript(), "QUIT"));
+    bool reported = false;
+    for (const std::string& line : second.Lines())
+        reported |=
+            line.rfind(ru("Ошибка записи писем на диск, письма оставлены на сервере: "), 0) == 0;
+    EXPECT_TRUE(reported) << ::testing::PrintToString(second.Lines());
 }
 
 // A letter refused for what it is (past a reader limit) would fail in every session: it is kept
