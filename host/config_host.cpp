@@ -72,8 +72,9 @@ bool IsRequest(const std::filesystem::path& file) {
 
 } // namespace
 
-TConfigHost::TConfigHost(THostConfig config)
-    : FConfig(std::move(config)), FDataFolder(ExtractFilePath(FConfig.DataFile)) {}
+TConfigHost::TConfigHost(THostConfig config, std::ostream* importLog)
+    : FImportLog(importLog), FConfig(std::move(config)),
+      FDataFolder(ExtractFilePath(FConfig.DataFile)) {}
 
 int TConfigHost::GetCount() {
     return FConfig.Count;
@@ -96,9 +97,27 @@ std::string TConfigHost::ImportDataFileFrom(const std::string& senderCode,
     return Import(senderCode, fileName);
 }
 
-std::string TConfigHost::Import(const std::string& folder, const std::string& fileName) {
+std::filesystem::path TConfigHost::ImportFolder(const std::string& folder) const {
     // ImportDir is the user's native folder: names in UTF-8 there.
-    const std::filesystem::path dir = FConfig.ImportDir / Utf8FromCp1251(SafeComponent(folder));
+    return FConfig.ImportDir / Utf8FromCp1251(SafeComponent(folder));
+}
+
+std::string TConfigHost::Import(const std::string& folder, const std::string& fileName) {
+    try {
+        return TryImport(folder, fileName);
+    } catch (const std::exception& e) {
+        const std::string line = "tznhost: import of " + Utf8FromCp1251(fileName) + " into " +
+                                 ImportFolder(folder).string() + " failed: " + e.what() + "\n";
+        std::lock_guard<std::mutex> lock(FFilesLock);
+        ++FImportFailures;
+        if (FImportLog)
+            *FImportLog << line << std::flush;
+        throw;
+    }
+}
+
+std::string TConfigHost::TryImport(const std::string& folder, const std::string& fileName) {
+    const std::filesystem::path dir = ImportFolder(folder);
     const std::string time = FormatDateTime("yyyymmdd-hhnnss", Now());
     const bool archive = IsDataArchiveName(ExtractFileName(fileName));
     const std::string name =
@@ -122,6 +141,11 @@ std::string TConfigHost::Import(const std::string& folder, const std::string& fi
 std::vector<std::string> TConfigHost::RequestsMade() {
     std::lock_guard<std::mutex> lock(FFilesLock);
     return FRequestsMade;
+}
+
+std::size_t TConfigHost::ImportFailures() {
+    std::lock_guard<std::mutex> lock(FFilesLock);
+    return FImportFailures;
 }
 
 std::string TConfigHost::MakeStationRequestFile(const std::string& stationKey) {

@@ -7,8 +7,10 @@
 #include "host/menu_model.h"
 #include "tznmail/host.h"
 
+#include <cstddef>
 #include <filesystem>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -16,13 +18,17 @@ namespace tzn {
 
 class TConfigHost final : public THostServices {
 public:
-    explicit TConfigHost(THostConfig config);
+    // A failed import is written to `importLog` (when given) as one line: the plug-in
+    // swallows what the host raises, so nobody would learn of it otherwise.
+    explicit TConfigHost(THostConfig config, std::ostream* importLog = nullptr);
 
     // The main menu the plug-in builds its commands into (window thread only).
     TMenuNode& MainMenu() { return FMainMenu; }
     const THostConfig& Config() const { return FConfig; }
     // The codes of the stations MakeStationRequestFile made a request for, oldest first.
     std::vector<std::string> RequestsMade();
+    // How many imports have failed so far.
+    std::size_t ImportFailures();
 
     int GetCount() override;
     std::string GetStationCode() override;
@@ -30,7 +36,8 @@ public:
     // Copies the received file to ImportDir/station/<time>-<name>, or unpacks a data archive
     // ("*.tar.gz") into ImportDir/station/<time>/. A station with an ExportDir answers a
     // request of this host's making with its data archive (PrepareExportData); otherwise the
-    // answer is a fresh copy of ReplyFile in the data folder, or "" without one.
+    // answer is a fresh copy of ReplyFile in the data folder, or "" without one. A failure
+    // (an archive refused, a copy that cannot be written) is logged, then raised.
     std::string ImportDataFile(const std::string& fileName) override;
     // As ImportDataFile, into ImportDir/<sender code>/.
     std::string ImportDataFileFrom(const std::string& senderCode,
@@ -50,12 +57,16 @@ public:
 
 private:
     std::string Import(const std::string& folder, const std::string& fileName);
+    std::string TryImport(const std::string& folder, const std::string& fileName);
+    std::filesystem::path ImportFolder(const std::string& folder) const;
     // A new file named name (or name-2, name-3, ... when taken) in the data folder, with that
     // content or a copy of source; its Windows-form path.
     std::string NewDataFile(const std::string& name, const std::string& content,
                             const std::filesystem::path& source = {});
 
     std::vector<std::string> FRequestsMade;
+    std::size_t FImportFailures = 0;
+    std::ostream* FImportLog;
     const THostConfig FConfig;
     const std::string FDataFolder; // Windows form, ends with "\"
     TMenuNode FMainMenu;

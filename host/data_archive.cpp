@@ -111,7 +111,65 @@ fs::path SafeEntryPath(const std::string& name) {
     return p;
 }
 
-void ExtractFile(archive* a, const fs::path& target) {
+// "1 GiB", "8 MiB" or "1234 bytes", for the texts of refused archives.
+std::string SizeText(std::uintmax_t bytes) {
+    constexpr std::uintmax_t kMiB = std::uintmax_t{1} << 20, kGiB = kMiB << 10;
+    if (bytes >= kGiB && bytes % kGiB == 0)
+        return std::to_string(bytes / kGiB) + " GiB";
+    if (bytes >= kMiB && bytes % kMiB == 0)
+        return std::to_string(bytes / kMiB) + " MiB";
+    return std::to_string(bytes) + " bytes";
+}
+
+// Counts what an unpacking produces and refuses it, before the bytes reach the disk, once
+// it goes past its limits.
+class TUnpackBudget {
+public:
+    TUnpackBudget(archive* a, const TUnpackLimits& limits) : FArchive(a), FLimits(limits) {}
+
+    void Entry() {
+        if (++FEntries > FLimits.MaxEntries)
+            throw TArchiveError("more than " + std::to_string(FLimits.MaxEntries) +
+                                " files and folders");
+    }
+
+    // A file whose header already says it will not fit is refused before it is created.
+    void Declared(archive_entry* entry, const std::string& name) const {
+        if (!archive_entry_size_is_set(entry) || archive_entry_size(entry) <= 0)
+            return;
+        if (static_cast<std::uintmax_t>(archive_entry_size(entry)) > FLimits.MaxBytes - FBytes)
+            throw MoreThanAllowed(name);
+    }
+
+    void Grow(std::uintmax_t bytes, const std::string& name) {
+        if (bytes > FLimits.MaxBytes - FBytes)
+            throw MoreThanAllowed(name);
+        FBytes += bytes;
+        if (FLimits.MaxRatio == 0 || FBytes <= FLimits.RatioFreeBytes)
+            return;
+        // The compressed bytes read so far (whole read blocks), not the archive's size: what
+        // follows the bomb cannot buy it room.
+        const la_int64_t packed = archive_filter_bytes(FArchive, -1);
+        if (packed <= 0 || FBytes / FLimits.MaxRatio > static_cast<std::uintmax_t>(packed))
+            throw TArchiveError(name + ": the archive expands more than " +
+                                std::to_string(FLimits.MaxRatio) + " times its compressed size (" +
+                                SizeText(FBytes) + " unpacked from " +
+                                SizeText(packed > 0 ? packed : 0) + ")");
+    }
+
+private:
+    TArchiveError MoreThanAllowed(const std::string& name) const {
+        return TArchiveError(name + ": the archive unpacks to more than " +
+                             SizeText(FLimits.MaxBytes));
+    }
+
+    archive* FArchive;
+    const TUnpackLimits& FLimits;
+    std::uintmax_t FEntries = 0;
+    std::uintmax_t FBytes = 0;
+};
+
+void ExtractFile(archive* a, const fs::path& target, TUnpackBudget& budget) {
     fs::create_directories(target.parent_path());
     const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0)
@@ -120,20 +178,34 @@ void ExtractFile(archive* a, const fs::path& target) {
     const void* block = nullptr;
     size_t size = 0;
     la_int64_t offset = 0;
+    // How far the file reaches: a block placed past a hole grows it by the hole as well.
+    std::uintmax_t end = 0;
     int rc;
-    while ((rc = archive_read_data_block(a, &block, &size, &offset)) == ARCHIVE_OK) {
-        const char* p = static_cast<const char*>(block);
-        if (::lseek(fd, offset, SEEK_SET) < 0)
-            ok = false;
-        while (ok && size > 0) {
-            const ssize_t n = ::write(fd, p, size);
-            if (n <= 0) {
-                ok = false;
-                break;
+    try {
+        while ((rc = archive_read_data_block(a, &block, &size, &offset)) == ARCHIVE_OK) {
+            const char* p = static_cast<const char*>(block);
+            if (offset < 0)
+                throw TArchiveError(target.filename().string() + ": a block before the start");
+            const std::uintmax_t blockEnd = static_cast<std::uintmax_t>(offset) + size;
+            if (blockEnd > end) {
+                budget.Grow(blockEnd - end, target.filename().string());
+                end = blockEnd;
             }
-            p += n;
-            size -= static_cast<size_t>(n);
+            if (::lseek(fd, offset, SEEK_SET) < 0)
+                ok = false;
+            while (ok && size > 0) {
+                const ssize_t n = ::write(fd, p, size);
+                if (n <= 0) {
+                    ok = false;
+                    break;
+                }
+                p += n;
+                size -= static_cast<size_t>(n);
+            }
         }
+    } catch (...) {
+        ::close(fd);
+        throw;
     }
     ok = ::fsync(fd) == 0 && ok;
     ok = ::close(fd) == 0 && ok;
@@ -143,22 +215,25 @@ void ExtractFile(archive* a, const fs::path& target) {
         throw TArchiveError("cannot write " + target.string());
 }
 
-void Unpack(const fs::path& archiveFile, const fs::path& target) {
+void Unpack(const fs::path& archiveFile, const fs::path& target, const TUnpackLimits& limits) {
     std::unique_ptr<archive, ReaderDeleter> a(archive_read_new());
     archive_read_support_filter_gzip(a.get());
     archive_read_support_format_tar(a.get());
     if (archive_read_open_filename(a.get(), archiveFile.c_str(), 64 * 1024) != ARCHIVE_OK)
         throw TArchiveError(archiveFile.string() + ": " + ArchiveText(a.get()));
+    TUnpackBudget budget(a.get(), limits);
     archive_entry* entry = nullptr;
     int rc;
     while ((rc = archive_read_next_header(a.get(), &entry)) == ARCHIVE_OK) {
+        budget.Entry();
         const char* name = archive_entry_pathname_utf8(entry);
         if (!name)
             name = archive_entry_pathname(entry);
         const fs::path path = target / SafeEntryPath(name ? name : "");
         switch (archive_entry_filetype(entry)) {
         case AE_IFREG:
-            ExtractFile(a.get(), path);
+            budget.Declared(entry, path.filename().string());
+            ExtractFile(a.get(), path, budget);
             break;
         case AE_IFDIR:
             fs::create_directories(path);
@@ -205,7 +280,8 @@ bool IsDataArchiveName(const std::string& fileName) {
     });
 }
 
-bool UnpackDataArchive(const fs::path& archiveFile, const fs::path& target) {
+bool UnpackDataArchive(const fs::path& archiveFile, const fs::path& target,
+                       const TUnpackLimits& limits) {
     std::error_code ec;
     fs::create_directories(target.parent_path(), ec);
     if (!fs::create_directory(target, ec)) {
@@ -214,7 +290,7 @@ bool UnpackDataArchive(const fs::path& archiveFile, const fs::path& target) {
         throw TArchiveError("cannot create " + target.string() + ": " + ec.message());
     }
     try {
-        Unpack(archiveFile, target);
+        Unpack(archiveFile, target, limits);
     } catch (const std::exception& e) {
         fs::remove_all(target, ec);
         throw TArchiveError(archiveFile.filename().string() + " not unpacked: " + e.what());

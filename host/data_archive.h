@@ -2,6 +2,7 @@
 // host's export folder together with the request it answers, and its unpacking at the office.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -26,9 +27,27 @@ bool PackDataArchive(const std::filesystem::path& target, const std::filesystem:
 // Whether a received file's name marks it as a data archive.
 bool IsDataArchiveName(const std::string& fileName);
 
+// What one archive may unpack. A received archive comes from outside: a few megabytes of
+// gzip can expand to gigabytes of zeros and fill the import folder's disk.
+inline constexpr std::uintmax_t kMaxUnpackedBytes = std::uintmax_t{1} << 30; // 1 GiB in all
+inline constexpr std::uintmax_t kMaxArchiveEntries = 10000;                  // files and folders
+// Unpacked bytes per compressed byte read so far, checked once kRatioFreeBytes are unpacked:
+// small archives of text compress far better than 200:1 and are harmless at that size.
+inline constexpr std::uintmax_t kMaxCompressionRatio = 200;
+inline constexpr std::uintmax_t kRatioFreeBytes = std::uintmax_t{8} << 20; // 8 MiB
+
+struct TUnpackLimits {
+    std::uintmax_t MaxBytes = kMaxUnpackedBytes;
+    std::uintmax_t MaxEntries = kMaxArchiveEntries;
+    std::uintmax_t MaxRatio = kMaxCompressionRatio;
+    std::uintmax_t RatioFreeBytes = kRatioFreeBytes;
+};
+
 // Unpacks `archive` into the folder `target`, which must not exist yet; false when it does.
-// Only relative paths without ".." and only files and folders are accepted: anything else,
-// or a damaged archive, throws TArchiveError and leaves no `target` behind.
-bool UnpackDataArchive(const std::filesystem::path& archive, const std::filesystem::path& target);
+// Only relative paths without ".." and only files and folders are accepted, within `limits`
+// (a file's holes count as its bytes): anything else, or a damaged archive, throws
+// TArchiveError and leaves no `target` behind.
+bool UnpackDataArchive(const std::filesystem::path& archive, const std::filesystem::path& target,
+                       const TUnpackLimits& limits = {});
 
 } // namespace tzn

@@ -139,6 +139,7 @@ private:
     // meanwhile: the session hands every line to a window on this thread first.
     bool FollowSession(const std::string& command) {
         const Clock::time_point start = Clock::now();
+        const size_t importFailures = FHost.ImportFailures();
         bool started = false, ended = false, failed = false;
         const auto done = [&] {
             std::string line;
@@ -160,6 +161,9 @@ private:
                                      std::to_string(FOptions.Timeout.count()) + " s");
         if (failed)
             return Fail(command, "the session reported an error");
+        // The plug-in carries on past a failed import; the host said why when it failed.
+        if (const size_t n = FHost.ImportFailures() - importFailures; n > 0)
+            return Fail(command, std::to_string(n) + " import(s) of received data failed");
         return true;
     }
 

@@ -33,8 +33,9 @@ bool TakesArguments(const std::string& command);
 
 // Runs the commands until one fails. Session log lines, the preparation's box texts, the
 // requests made, the menu and the version go to out (UTF-8), failures to err. Returns 0 when
-// every session closed and none logged a line beginning with "Ошибка", every preparation
-// made its letters and every request command made a request; 1 otherwise.
+// every session closed, none logged a line beginning with "Ошибка" and none saw an import of
+// the host fail, every preparation made its letters and every request command made a
+// request; 1 otherwise.
 int RunHeadlessCommands(const TPluginExports& plugin, TConfigHost& host,
                         const std::vector<THeadlessCommand>& commands,
                         const THeadlessOptions& options, std::ostream& out, std::ostream& err);

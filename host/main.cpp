@@ -64,10 +64,14 @@ Examples:
   tznhost --config office.ini --headless request  a request letter to the selected station
   tznhost --config office.ini --headless requests send  requests to every station, sent
 
+A received file the host cannot import (say a data archive that is damaged, reaches out of
+its folder, or unpacks past the limits on size, entries or compression ratio; see the README)
+is reported on standard error as "tznhost: import of FILE into FOLDER failed: REASON".
+
 Exit status: 0 every command succeeded and no session line began with "Ошибка"; 1 a session
-failed, did not start or did not end, a report made no letters (or listed a shift the dialog
-does not show), a request command made no request, or the plug-in's Load failed; 2 a bad
-command line, configuration or plug-in file.
+failed, did not start or did not end, an import during a session failed, a report made no
+letters (or listed a shift the dialog does not show), a request command made no request, or
+the plug-in's Load failed; 2 a bad command line, configuration or plug-in file.
 )";
 
 struct TCommandLine {
@@ -165,7 +169,7 @@ int Run(int argc, char** argv) {
             std::cout << kUsage;
             return 0;
         }
-        host.emplace(tzn::ReadHostConfig(cl.Config));
+        host.emplace(tzn::ReadHostConfig(cl.Config), &std::cerr);
         plugin.emplace(cl.Plugin);
     } catch (const TUsageError& e) {
         std::cerr << "tznhost: " << e.what() << "\n(tznhost --help tells more)" << std::endl;

@@ -7,6 +7,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
+
 namespace tzn {
 namespace {
 
@@ -22,9 +26,10 @@ protected:
         return RunCommand("cd " + ShellQuote(root.Dir().string()) + " && python3 -c " +
                           ShellQuote(script) + " 2>&1");
     }
-    std::string UnpackError(const std::filesystem::path& archive) {
+    std::string UnpackError(const std::filesystem::path& archive,
+                            const TUnpackLimits& limits = {}) {
         try {
-            UnpackDataArchive(archive, root.Path("out"));
+            UnpackDataArchive(archive, root.Path("out"), limits);
         } catch (const TArchiveError& e) {
             return e.what();
         }
@@ -89,6 +94,73 @@ TEST_F(DataArchiveTest, BadArchivesAreRefusedAndLeaveNothing) {
     EXPECT_THAT(UnpackError(root.Path("cut.tar.gz")), ::testing::HasSubstr("not unpacked"));
     EXPECT_FALSE(std::filesystem::exists(root.Path("out")));
     EXPECT_FALSE(std::filesystem::exists(root.Dir().parent_path() / "evil.txt"));
+}
+
+// No file may grow past `bytes` while it lives: a write beyond fails with EFBIG.
+class TFileSizeLimit {
+public:
+    explicit TFileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &FOld);
+        FOldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit lowered = FOld;
+        lowered.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &lowered);
+    }
+    ~TFileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &FOld);
+        std::signal(SIGXFSZ, FOldHandler);
+    }
+
+private:
+    rlimit FOld{};
+    void (*FOldHandler)(int);
+};
+
+TEST_F(DataArchiveTest, ArchivesBeyondTheLimitsAreRefusedBeforeTheyFillTheDisk) {
+    // 300 MiB of zeros streamed into a few hundred KiB of gzip, and 4 MiB of zeros, as
+    // compressible but small enough to be harmless.
+    ASSERT_EQ(Python("import tarfile, io\n"
+                     "class Zeros:\n"
+                     "    def __init__(self, n): self.left = n\n"
+                     "    def read(self, n):\n"
+                     "        n = min(n, self.left); self.left -= n; return bytes(n)\n"
+                     "def make(name, files):\n"
+                     "    with tarfile.open(name, 'w:gz', compresslevel=1) as t:\n"
+                     "        for entry, size in files:\n"
+                     "            i = tarfile.TarInfo(entry); i.size = size\n"
+                     "            t.addfile(i, Zeros(size))\n"
+                     "make('bomb.tar.gz', [('zeros.bin', 300 << 20)])\n"
+                     "make('small.tar.gz', [('zeros.bin', 4 << 20)])\n"
+                     "make('five.tar.gz', [('f%d' % i, 1000) for i in range(5)])\n")
+                  .status,
+              0);
+    ASSERT_LT(std::filesystem::file_size(root.Path("bomb.tar.gz")), 2u << 20);
+    {
+        // Writing past 64 MiB would end in "cannot write", not in the refusal.
+        TFileSizeLimit limit(64 << 20);
+        EXPECT_THAT(UnpackError(root.Path("bomb.tar.gz")),
+                    ::testing::AllOf(::testing::HasSubstr("bomb.tar.gz not unpacked: zeros.bin"),
+                                     ::testing::HasSubstr("expands more than 200 times")));
+    }
+    EXPECT_FALSE(std::filesystem::exists(root.Path("out")));
+
+    ASSERT_TRUE(UnpackDataArchive(root.Path("small.tar.gz"), root.Path("small")));
+    EXPECT_EQ(std::filesystem::file_size(root.Path("small/zeros.bin")), 4u << 20);
+
+    // Entries and bytes are counted to the limit and no further.
+    TUnpackLimits limits;
+    limits.MaxEntries = 4;
+    EXPECT_THAT(UnpackError(root.Path("five.tar.gz"), limits),
+                ::testing::HasSubstr("more than 4 files and folders"));
+    limits = {};
+    limits.MaxBytes = 4999;
+    EXPECT_THAT(UnpackError(root.Path("five.tar.gz"), limits),
+                ::testing::HasSubstr("f4: the archive unpacks to more than 4999 bytes"));
+    EXPECT_FALSE(std::filesystem::exists(root.Path("out")));
+    limits.MaxBytes = 5000;
+    limits.MaxEntries = 5;
+    EXPECT_TRUE(UnpackDataArchive(root.Path("five.tar.gz"), root.Path("out"), limits));
+    EXPECT_EQ(test::FilesBelow(root.Path("out")).size(), 5u);
 }
 
 } // namespace

@@ -5,8 +5,10 @@
 #include "platform/paths.h"
 #include "temp_root.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <set>
+#include <sstream>
 
 namespace tzn {
 namespace {
@@ -123,6 +125,23 @@ TEST_F(HostConfigTest, ImportsAreCopiedWithoutOverwritingAndEachAnswersAFreshRep
     EXPECT_NE(reply1, reply2);
     EXPECT_EQ(ReadFile(NativePath(reply1)), "answer");
     EXPECT_EQ(ReadFile(NativePath(reply2)), "answer");
+}
+
+TEST_F(HostConfigTest, AFailedImportIsLoggedRaisedAndLeavesNothing) {
+    std::ostringstream log;
+    TConfigHost host(Read(kValid), &log);
+    WriteFile(root.Path("C/PLAV/DATA/12-1.tar.gz"), "not gzip at all");
+    EXPECT_ANY_THROW(host.ImportDataFileFrom("12", "C:\\PLAV\\DATA\\12-1.tar.gz"));
+    EXPECT_EQ(host.ImportFailures(), 1u);
+    EXPECT_THAT(log.str(),
+                ::testing::MatchesRegex("tznhost: import of C:.PLAV.DATA.12-1.tar.gz into .*"
+                                        "/import/12 failed: 12-1.tar.gz not unpacked: .*\n"));
+    EXPECT_TRUE(test::FilesBelow(root.Path("cfg/import")).empty());
+
+    WriteFile(root.Path("C/PLAV/DATA/in.dat"), "data");
+    EXPECT_EQ(host.ImportDataFileFrom("12", "C:\\PLAV\\DATA\\in.dat"), "");
+    EXPECT_EQ(host.ImportFailures(), 1u);
+    EXPECT_EQ(test::FilesBelow(root.Path("cfg/import/12")).size(), 1u);
 }
 
 TEST_F(HostConfigTest, ARequestFileIsNewForEachCallAndOnlyForAKnownStation) {

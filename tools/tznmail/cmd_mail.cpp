@@ -3,7 +3,6 @@
 #include "commands.h"
 #include "tool_util.h"
 
-#include "mail/exceptions.h"
 #include "mail/message.h"
 #include "mail/message_reader.h"
 #include "mail/message_writer.h"
@@ -12,10 +11,8 @@
 #include "module/settings.h"
 #include "platform/cp1251.h"
 #include "platform/files.h"
-#include "session/connection_security.h"
 #include "session/wire_form.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 
@@ -24,45 +21,6 @@ namespace {
 
 std::string U(const std::string& cp1251) {
     return Utf8FromCp1251(cp1251);
-}
-
-int Milliseconds(int seconds) {
-    return seconds > 0 ? std::min(seconds, 24 * 3600) * 1000 : 0;
-}
-
-// The SMTP and the POP3 client share the account, the time limits and the trusted
-// certificates of the settings; each has its own server and protection.
-template <typename Client>
-void Configure(Client& c, const std::string& host, int port, const std::string& security,
-               const char* securityKey, const MailSettings& s) {
-    c.UseTLS = TlsOptionsFromSettings(security, securityKey, s);
-    c.Host = host;
-    c.Port = static_cast<uint16_t>(port);
-    c.Username = s.UserName;
-    c.Password = s.Password;
-    c.ConnectTimeout = Milliseconds(s.ConnectTimeout);
-    c.ReadTimeout = Milliseconds(s.ReadTimeout);
-}
-
-// The mail layer's own text; the empty-text errors of a missing host or port get a word.
-std::string ErrorText(const std::exception& e) {
-    if (dynamic_cast<const EMxHostRequired*>(&e))
-        return "no host set";
-    if (dynamic_cast<const EMxPortRequired*>(&e))
-        return "no port set";
-    std::string text = U(e.what());
-    for (char& c : text)
-        if (c == '\r' || c == '\n')
-            c = ' ';
-    return text;
-}
-
-void ConfigureSmtp(TMxSMTP& c, const MailSettings& s) {
-    Configure(c, s.SMTPHost, s.SMTPPort, s.SMTPSecurity, "SMTPSecurity", s);
-}
-
-void ConfigurePop3(TMxPOP3& c, const MailSettings& s) {
-    Configure(c, s.POP3Host, s.POP3Port, s.POP3Security, "POP3Security", s);
 }
 
 // Whether the connection is encrypted, and with what, for the administrator.

@@ -4,7 +4,13 @@
 #include "module/settings.h"
 #include "platform/folder_lock.h"
 
+#include <exception>
 #include <string>
+
+namespace tzn {
+class TMxPOP3;
+class TMxSMTP;
+} // namespace tzn
 
 namespace tzn::tool {
 
@@ -14,5 +20,11 @@ MailSettings LoadSettingsWithWarning();
 // Holds the mail folder of `s` for this run, as a mail session does, waiting MailFolderWait
 // seconds for another session to end; false (said on standard error) when it did not.
 bool LockMailFolder(TFolderLock& lock, const MailSettings& s);
+
+// The server, account, protection and time limits of the settings for each client.
+void ConfigureSmtp(TMxSMTP& c, const MailSettings& s);
+void ConfigurePop3(TMxPOP3& c, const MailSettings& s);
+// A mail error for one line of the terminal (UTF-8).
+std::string ErrorText(const std::exception& e);
 
 } // namespace tzn::tool
