@@ -7,9 +7,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <stdexcept>
+#include <sys/socket.h>
 
 #include "mail/exceptions.h"
+#include "mail/io_handler_socket.h"
 #include "mail/message_limits.h"
 #include "mail/message_reader.h"
 #include "mail/pop3_response_reader.h"
@@ -88,6 +92,13 @@ void TMxPOP3::ConnectToServer() {
     FHighestNumber = -1;
     FDeleted = 0;
     try {
+        // A window of pipelined commands goes out in one write already; holding back the next
+        // one until the server acknowledges the last would add a delayed ACK to every window.
+        if (auto* stack = dynamic_cast<TMxIOHandlerStack*>(IOHandler());
+            stack && stack->Socket() >= 0) {
+            int one = 1;
+            ::setsockopt(stack->Socket(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        }
         ReadReply("+OK");
         FTimestamp = ApopTimestampOf(FirstTextLine(LastReply()));
         ReadCapabilities();

@@ -1,15 +1,57 @@
 #include "session/mailbox_journal.h"
 
 #include "mail/message.h"
+#include "mail/message_limits.h"
 #include "mail/pop3.h"
 #include "platform/cp1251.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 
 #include <cctype>
 #include <exception>
+#include <fstream>
 #include <set>
+#include <unistd.h>
 
 namespace tzn {
+namespace {
+
+// The memory of letters not ours: "TAG <tag>" then one unique id per line. A file for another
+// tag, or one that cannot be read, is no memory at all (the headers are simply fetched).
+std::set<std::string> LoadNotOurs(const std::string& file, const std::string& tag) {
+    std::set<std::string> ids;
+    std::ifstream in(NativePath(file), std::ios::binary);
+    std::string line;
+    if (!in || !std::getline(in, line) || line != "TAG " + tag)
+        return ids;
+    while (ids.size() < static_cast<size_t>(kMxPOP3MaxMessages) && std::getline(in, line))
+        if (!line.empty())
+            ids.insert(line);
+    if (in.bad())
+        ids.clear();
+    return ids;
+}
+
+// Written beside and renamed over: a reader sees the old memory or the new, never half.
+void SaveNotOurs(const std::string& file, const std::string& tag,
+                 const std::set<std::string>& ids) {
+    const std::string temp = file + "." + std::to_string(::getpid()) + ".tmp";
+    {
+        std::ofstream out(NativePath(temp), std::ios::binary | std::ios::trunc);
+        out << "TAG " << tag << "\n";
+        for (const std::string& id : ids)
+            out << id << "\n";
+        out.close();
+        if (!out) {
+            DeleteFile(temp);
+            return;
+        }
+    }
+    if (!MoveFileReplace(temp, file))
+        DeleteFile(temp);
+}
+
+} // namespace
 
 std::string LetterFingerprint(TMxMessage& letter) {
     // FNV-1a, 64 bits: a hash to tell letters apart, not to stand up to an attacker (one who
@@ -63,7 +105,7 @@ void TMailboxJournal::Write(const std::function<void(TRetrievalJournal&)>& chang
 }
 
 void TMailboxJournal::Open(TMxPOP3& pop, const std::string& mailDir, const std::string& host,
-                           const std::string& user) {
+                           const std::string& user, const std::string& tag) {
     try {
         FJournal.emplace(mailDir, host, user);
         FJournal->Load();
@@ -90,6 +132,12 @@ void TMailboxJournal::Open(TMxPOP3& pop, const std::string& mailDir, const std::
         }
     }
     Write([&](TRetrievalJournal& j) { j.Prune(listed); });
+    if (!tag.empty() && FJournal) {
+        FTag = tag;
+        FNotOursFile = FJournal->FileName();
+        FNotOursFile.replace(FNotOursFile.size() - 4, 4, ".not");
+        FNotOursBefore = LoadNotOurs(FNotOursFile, FTag);
+    }
 }
 
 TJournalLetter TMailboxJournal::Identify(int msgNum, TMxMessage& letter, int64_t size) const {
@@ -130,6 +178,29 @@ void TMailboxJournal::Seen(const std::string& key) {
 void TMailboxJournal::Finish() {
     if (!FByUid && !FMissed)
         Write([&](TRetrievalJournal& j) { j.Prune(FSeen); });
+    if (FByUid && !FNotOursFile.empty()) {
+        // What the server still lists: the ids remembered for letters skipped this run, and
+        // those judged now.
+        std::set<std::string> keep = FNotOursNow;
+        for (const auto& [num, uid] : FUids)
+            if (FNotOursBefore.count(uid) != 0)
+                keep.insert(uid);
+        SaveNotOurs(FNotOursFile, FTag, keep);
+    }
+}
+
+bool TMailboxJournal::KnownNotOurs(int msgNum) const {
+    if (!FByUid || FNotOursBefore.empty())
+        return false;
+    const auto it = FUids.find(msgNum);
+    return it != FUids.end() && FNotOursBefore.count(it->second) != 0;
+}
+
+void TMailboxJournal::NotOurs(int msgNum) {
+    if (!FByUid || FNotOursFile.empty())
+        return;
+    if (const auto it = FUids.find(msgNum); it != FUids.end())
+        FNotOursNow.insert(it->second);
 }
 
 } // namespace tzn

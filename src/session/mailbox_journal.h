@@ -29,9 +29,10 @@ public:
     explicit TMailboxJournal(Log log) : FLog(std::move(log)) {}
 
     // Loads the journal of user@host and asks the server for its unique ids. A journal that
-    // cannot be read is reported and not used (nor overwritten) in this run.
+    // cannot be read is reported and not used (nor overwritten) in this run. With `tag` set,
+    // the letters judged not to carry it are remembered for the next run (see KnownNotOurs).
     void Open(TMxPOP3& pop, const std::string& mailDir, const std::string& host,
-              const std::string& user);
+              const std::string& user, const std::string& tag = {});
     // Letter `msgNum` as the journal knows letters; size < 0 when unknown. Its Key is empty
     // when the letter cannot be keyed.
     TJournalLetter Identify(int msgNum, TMxMessage& letter, int64_t size) const;
@@ -53,6 +54,13 @@ public:
     // when nothing was missed.
     void Seen(const std::string& key);
     void Missed() { FMissed = true; }
+    // A mailbox shared by many sides holds mostly letters for the others; their headers are
+    // not fetched again. Only where the server names letters by unique ids it does not repeat:
+    // KnownNotOurs is true for a letter an earlier run judged not to carry the tag, NotOurs
+    // notes one this run judged so. The memory can only skip a header, never take a letter.
+    bool KnownNotOurs(int msgNum) const;
+    void NotOurs(int msgNum);
+    // Prunes the journal (see Seen) and writes the memory of letters not ours.
     void Finish();
 
 private:
@@ -67,6 +75,10 @@ private:
     std::map<int, std::string> FUids;
     std::set<std::string> FSeen;
     bool FMissed = false;
+    std::string FNotOursFile; // empty: no memory in this run
+    std::string FTag;
+    std::set<std::string> FNotOursBefore; // unique ids
+    std::set<std::string> FNotOursNow;
 };
 
 } // namespace tzn

@@ -3,6 +3,7 @@
 #include "mail/message.h"
 #include "mail/pop3.h"
 #include "platform/cp1251.h"
+#include "session/header_scan.h"
 #include "session/mail_thread.h"
 #include "session/mailbox_journal.h"
 #include "session/session_state.h"
@@ -29,22 +30,19 @@ bool TMailThread::GetMail() {
         if (pop.IsConnected()) {
             const int count = CheckMailbox(pop);
             TMailboxJournal journal([this](const std::string& line) { AddSessionLog(line); });
-            journal.Open(pop, settings.MailDir, settings.POP3Host, settings.UserName);
-            for (int i = count; i >= 1; --i) {
+            journal.Open(pop, settings.MailDir, settings.POP3Host, settings.UserName,
+                         SubjectTagCode());
+            THeaderScan scan(pop, journal, count, SubjectTagCode());
+            for (TScannedLetter found; scan.Next(found);) {
+                const int i = found.MsgNum;
                 try {
                     if (MailCancelRequested)
                         throw std::runtime_error(cancelText);
-                    TMxMessage header;
-                    try {
-                        pop.FetchHeader(i, header);
-                    } catch (const std::exception& e) {
-                        AddSessionLog(ru("Ошибка приема заголовка: ") + e.what());
-                        journal.Missed();
-                    }
-                    RecodeHeaders(header);
-                    if (!SubjectCarriesTag(header.Subject, SubjectTagCode()))
+                    for (const std::string& line : found.Lines)
+                        AddSessionLog(line);
+                    if (!found.Tagged)
                         continue;
-                    AddSessionLog(ru("Найдено письмо от: ") + header.From().Text());
+                    AddSessionLog(ru("Найдено письмо от: ") + found.FromText);
                     int64_t size = kUnqueriedLetterSize;
                     if (FContext.QueryMessageSizes) {
                         try {

@@ -6,6 +6,7 @@
 #include "platform/cp1251.h"
 #include "platform/datetime.h"
 #include "session/found_letters.h"
+#include "session/header_scan.h"
 #include "session/mail_thread.h"
 #include "session/mailbox_journal.h"
 #include "session/session_state.h"
@@ -33,22 +34,18 @@ bool TMailThread::GetMailSorted() {
         if (pop.IsConnected()) {
             const int count = CheckMailbox(pop);
             TMailboxJournal journal([this](const std::string& line) { AddSessionLog(line); });
-            journal.Open(pop, settings.MailDir, settings.POP3Host, settings.UserName);
+            journal.Open(pop, settings.MailDir, settings.POP3Host, settings.UserName,
+                         SubjectTagCode());
 
             FoundLetters found;
-            for (int i = count; i >= 1; --i) {
+            THeaderScan scan(pop, journal, count, SubjectTagCode());
+            for (TScannedLetter scanned; scan.Next(scanned);) {
                 try {
-                    TMxMessage header;
-                    try {
-                        pop.FetchHeader(i, header);
-                    } catch (const std::exception& e) {
-                        AddSessionLog(ru("Ошибка приема заголовка: ") + e.what());
-                        journal.Missed();
-                    }
-                    RecodeHeaders(header);
-                    if (SubjectCarriesTag(header.Subject, SubjectTagCode())) {
-                        AddSessionLog(ru("Найдено письмо от: ") + header.From().Text());
-                        found.Add({i, header.From().Name, header.Date});
+                    for (const std::string& line : scanned.Lines)
+                        AddSessionLog(line);
+                    if (scanned.Tagged) {
+                        AddSessionLog(ru("Найдено письмо от: ") + scanned.FromText);
+                        found.Add({scanned.MsgNum, scanned.SenderName, scanned.Date});
                     }
                 } catch (const std::exception& e) {
                     journal.Missed();

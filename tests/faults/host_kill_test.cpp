@@ -27,8 +27,8 @@ namespace {
 // Mailboxes of this file: each test its own pair, as tests run side by side.
 constexpr size_t kOfficeBox = 44;
 constexpr size_t kStationBox = 45;
-constexpr size_t kSharedOfficeBox = 46;
-constexpr size_t kSharedStationBox = 47;
+constexpr size_t kSharedOfficeBox = 29;
+constexpr size_t kSharedStationBox = 30;
 
 size_t FilesIn(const std::filesystem::path& dir, const std::string& content = {}) {
     size_t n = 0;
