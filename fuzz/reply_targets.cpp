@@ -39,7 +39,8 @@ void ReadAllReplies(std::istream& in, std::unique_ptr<TMxReply> prototype) {
     connection.SetIOHandler(nullptr);
 }
 
-// The POP3 client's own reading of listing answers (STAT, LIST, UIDL).
+// The POP3 client's own reading of listing answers (STAT, LIST, UIDL) and of the header
+// pass's multi-line answers.
 void RunPop3Listings(std::istream& in) {
     std::ostringstream sent;
     TMxIOHandlerStream server(&in, &sent);
@@ -51,6 +52,10 @@ void RunPop3Listings(std::istream& in) {
         (void)client.MessageSize(1);
         std::map<int, std::string> ids;
         (void)client.UniqueIds(ids);
+        std::map<int, int64_t> sizes;
+        (void)client.MessageSizes(sizes);
+        // The header pass: multi-line answers, one after another.
+        client.FetchHeaders({3, 2, 1}, [](int, TMxMessage&, const std::exception*) {});
     } catch (const std::runtime_error&) {
         // A mail-layer error, or the conversion error of a STAT count that is no number.
     }
