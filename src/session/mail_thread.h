@@ -26,6 +26,7 @@ class TMxTCPClient;
 class TMailboxJournal;
 class TFolderLock;
 class TSyncGroup;
+class THeaderScan;
 class TWindowServices;
 struct TJournalLetter;
 
@@ -63,6 +64,25 @@ struct TSessionContext {
     static TSessionContext FromModule();
 };
 
+// Where the plain and the sorted retrieval differ; the rest is one path.
+struct TRetrievalOptions {
+    // Every header is read and the letters ordered before any is taken (sorted), or each is
+    // taken as it is found (plain). A cancel then ends the sorted run at once, while the plain
+    // one reports it letter by letter.
+    bool CollectFirst = false;
+    // A letter whose size cannot be learnt is not taken (plain); the sorted retrieval goes on
+    // without it.
+    bool SizeFailureEndsLetter = true;
+    // The InBox copy is made before the host is called, with the lines "Обработка письма с
+    // ..." and "Письмо обработано!" around it (sorted); plain keeps it after the hand-over.
+    bool StoreBeforeProcessing = false;
+    // The closing line "======== Прием писем завершен========" (plain only).
+    bool ClosingBanner = true;
+
+    static const TRetrievalOptions Plain;
+    static const TRetrievalOptions Sorted;
+};
+
 class TMailThread {
 public:
     // mode 0: full session (receive, then send); any other value: send only.
@@ -82,6 +102,7 @@ public:
     void SendOutBox();    // delivers FOutMail, marking delivered letters for Sent
     bool GetMail();       // retrieval, last letter first
     bool GetMailSorted(); // retrieval, sender by sender, oldest first
+    bool Retrieve(const TRetrievalOptions& options);
     StoredLetterListVar& OutMail() { return FOutMail; }
 
 private:
@@ -100,7 +121,19 @@ private:
     // reason logged) when another one held it for the whole wait.
     bool LockMailFolder(TFolderLock& lock);
 
-    // Steps shared by both retrievals (retrieval_steps.cpp).
+    // The two ways of taking the letters a header pass finds (retrieval.cpp), and the one
+    // step that takes a letter: its size, download, journal test, hand-over to the host, the
+    // copies kept, the deletion on the server. A letter that is not taken raises (or returns
+    // with its line logged when it stays on the server for the next session).
+    void TakeAsFound(TMxPOP3& pop, TMailboxJournal& journal, THeaderScan& scan,
+                     const TRetrievalOptions& options, const MailSettings& settings, int& received);
+    void TakeSorted(TMxPOP3& pop, TMailboxJournal& journal, THeaderScan& scan,
+                    const TRetrievalOptions& options, const MailSettings& settings, int& received);
+    void TakeLetter(TMxPOP3& pop, TMailboxJournal& journal, int msgNum, TMxMessage& letter,
+                    const TRetrievalOptions& options, const MailSettings& settings, int64_t& size,
+                    int& received);
+
+    // Steps of taking a letter (retrieval_steps.cpp).
     // Sets the client up, writes the opening lines and connects; false (and the closing lines
     // written) when connecting failed.
     bool ConnectRetrieval(TMxPOP3& pop, const MailSettings& settings);
