@@ -174,6 +174,8 @@ void TMailThread::Execute() {
         return;
     }
     RemoveLeftoverFiles(Settings().MailDir, SystemTempDirectory());
+    for (const std::string& name : DropDeliveredFromOutBox())
+        AddSessionLog(ru("Письмо уже было отправлено, удалено из исходящих: ") + name);
     // The session's files reach the disk in groups, at the barriers it places itself.
     std::optional<TSyncGroup> durable;
     try {

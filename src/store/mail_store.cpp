@@ -14,8 +14,11 @@
 #include "store/header_recoding.h"
 #include "store/message_id.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <optional>
 #include <stdexcept>
 
 namespace tzn {
@@ -269,6 +272,47 @@ void ApplyLetterMoves(StoredLetterListVar& list, TWindowServices& window) {
 void ClearLetterList(StoredLetterList& list) {
     while (!list.FEntries.empty())
         list.FEntries.pop_back();
+}
+
+std::vector<std::string> DropDeliveredFromOutBox() {
+    namespace fs = std::filesystem;
+    const std::string mailDir = MailSettingsSnapshot().MailDir;
+    const auto idOf = [](const std::string& path) {
+        try {
+            const auto letter = LoadFromPath(path, true);
+            return letter ? letter->MsgId : std::string();
+        } catch (...) {
+            return std::string();
+        }
+    };
+    const std::string outBox = FolderPath(mailDir, MailFolder::OutBox);
+    std::map<std::string, std::string> waiting; // Message-ID -> OutBox name
+    std::optional<fs::file_time_type> oldest;
+    for (const std::string& name : FindFiles(outBox, "*.eml")) {
+        std::error_code ec;
+        const auto written = fs::last_write_time(NativePath(outBox + name), ec);
+        const std::string id = idOf(outBox + name);
+        if (ec || id.empty())
+            continue;
+        waiting[id] = name;
+        oldest = oldest ? std::min(*oldest, written) : written;
+    }
+    std::vector<std::string> dropped;
+    if (waiting.empty())
+        return dropped;
+    // Only Sent copies written since the oldest waiting letter can be one of them.
+    const std::string sent = FolderPath(mailDir, MailFolder::Sent);
+    for (const std::string& name : FindFiles(sent, "*.eml")) {
+        std::error_code ec;
+        if (fs::last_write_time(NativePath(sent + name), ec) < *oldest || ec)
+            continue;
+        const auto it = waiting.find(idOf(sent + name));
+        if (it != waiting.end() && DeleteLetterFile(it->second, MailFolder::OutBox)) {
+            dropped.push_back(it->second);
+            waiting.erase(it);
+        }
+    }
+    return dropped;
 }
 
 } // namespace tzn

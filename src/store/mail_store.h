@@ -91,6 +91,11 @@ void LoadFolderHeaders(StoredLetterListVar& list, MailFolder folder);
 // the list, empties the variable and has `window` refresh the mailbox list. A letter refused
 // by the target folder's setting is just removed; one whose save failed stays where it was.
 void ApplyLetterMoves(StoredLetterListVar& list, TWindowServices& window);
+// A move to Sent writes the Sent copy, then removes the original; a process killed between
+// the two leaves the delivered letter in OutBox too. Such letters (a Sent copy written since,
+// with the same Message-ID) are removed from OutBox, so that they go out and are filed only
+// once. Returns the names removed. Called with the mail folder to the session alone.
+std::vector<std::string> DropDeliveredFromOutBox();
 
 // Frees every letter, last first; the list object stays.
 void ClearLetterList(StoredLetterList& list);

@@ -258,5 +258,22 @@ TEST_F(MailStoreTest, MoveNeverOverwritesLetterInTarget) {
     EXPECT_EQ(contents, (std::set<std::string>{"A", "OLD"}));
 }
 
+// A process killed while delivered letters move to Sent leaves one in both folders: the next
+// session drops the OutBox copy, so it is neither sent nor filed twice; others stay.
+TEST_F(MailStoreTest, ADeliveredLetterLeftInOutBoxByAKillIsDroppedThere) {
+    auto delivered = Letter("12", "sent already");
+    const SaveResult waiting = SaveLetterToFolderEx(*delivered, MailFolder::OutBox);
+    ASSERT_EQ(waiting.Outcome, SaveOutcome::Saved);
+    const std::string other = Save(MailFolder::OutBox, "13", "still to go");
+    ASSERT_EQ(SaveLetterToFolderEx(*delivered, MailFolder::Sent).Outcome, SaveOutcome::Saved);
+    Save(MailFolder::Sent, "14", "an older letter");
+
+    EXPECT_EQ(DropDeliveredFromOutBox(), std::vector<std::string>{waiting.FileName});
+    EXPECT_EQ(FindFiles(FolderPath(settings.MailDir, MailFolder::OutBox), "*.eml"),
+              std::vector<std::string>{other});
+    EXPECT_EQ(FindFiles(FolderPath(settings.MailDir, MailFolder::Sent), "*.eml").size(), 2u);
+    EXPECT_TRUE(DropDeliveredFromOutBox().empty()) << "nothing more the second time";
+}
+
 } // namespace
 } // namespace tzn
