@@ -84,6 +84,38 @@ void TMxIOHandler::SendChunk(const char* data, size_t size) {
     }
 }
 
+size_t TMxIOHandler::SendSomeGathered(std::string_view head, std::string_view) {
+    return SendSome(head.data(), head.size());
+}
+
+void TMxIOHandler::WriteGathered(std::string_view head, std::string_view tail) {
+    if (FWriteBuffering) {
+        FOut.append(head);
+        FOut.append(tail);
+        return;
+    }
+    if (head.empty()) {
+        SendChunk(tail.data(), tail.size());
+        return;
+    }
+    while (!head.empty()) {
+        if (!Connected())
+            RaiseClosedOrNotConnected();
+        const size_t n = SendSomeGathered(head, tail);
+        if (n == 0) {
+            FClosedGracefully = true;
+            Close();
+            throw EMxConnClosedGracefully();
+        }
+        const size_t fromHead = std::min(n, head.size());
+        head.remove_prefix(fromHead);
+        tail.remove_prefix(n - fromHead);
+        DoWork(TMxWorkMode::Write, static_cast<int64_t>(n));
+    }
+    if (!tail.empty())
+        SendChunk(tail.data(), tail.size());
+}
+
 void TMxIOHandler::Write(const char* data, size_t size) {
     if (FWriteBuffering)
         FOut.append(data, size);
