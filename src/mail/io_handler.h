@@ -129,7 +129,7 @@ protected:
 
 private:
     void Write(const char* data, size_t size);
-    void EnsureRoom(size_t size);
+    size_t EnsureRoom(size_t size); // room for `size` bytes or, at least, half the buffer
     [[noreturn]] void RaiseClosedOrNotConnected() const;
     [[noreturn]] void RaiseReadTimeout();
 
