@@ -3,12 +3,15 @@
 the same loopback server in the same run.
 
   bench/smtp_source_ratio.py [--build DIR] [--count N] [--size KIB] [--repeat R] [--no-tool]
+                             [--tool-tunables GLIBC_TUNABLES]
 
 Each run delivers N letters with one SIZE KiB attachment (about 141 KB on the wire for the
 default 100 KiB) over one connection:
   ours      bench_mail_roundtrip send: the mail layer, letters built in memory, log-in included
   tznmail   `tznmail send` of N stored letters (read from their files as a delivery run does;
             skipped with --no-tool or without the tool binary), log-in included
+  tznmail*  the same with GLIBC_TUNABLES set as given (--tool-tunables): how much of the
+            tool's time the C library's heap handling takes
   smtp-src  smtp-source -d with a payload of the same size, no log-in, no pipelining
 Times are whole-process wall times, so both sides pay their start-up; every run waits until
 all letters are in the mailbox and empties it. The best of R runs counts. Needs
@@ -80,6 +83,8 @@ def main():
     ap.add_argument("--size", type=int, default=100, help="attachment KiB")
     ap.add_argument("--repeat", type=int, default=3, help="runs per client; the best counts")
     ap.add_argument("--no-tool", action="store_true", help="leave out `tznmail send`")
+    ap.add_argument("--tool-tunables", help="GLIBC_TUNABLES for an extra `tznmail send` row, "
+                    "e.g. glibc.malloc.trim_threshold=33554432")
     args = ap.parse_args()
     ours_bin = os.path.join(args.build, "bench_mail_roundtrip")
     tool_bin = os.path.join(args.build, "tznmail")
@@ -107,6 +112,9 @@ def main():
             tool_env, files = prepare_tool(tool_bin, os.path.join(work, "root"), n, attachment,
                                            server, user, addr)
             clients.append(("tznmail", [tool_bin, "send"] + files, tool_env))
+            if args.tool_tunables:
+                clients.append(("tznmail*", [tool_bin, "send"] + files,
+                                dict(tool_env, GLIBC_TUNABLES=args.tool_tunables)))
         clients.append(("smtp-src", [SMTP_SOURCE, "-d", "-m", str(n), "-l",
                                      str(wire_size(args.size)), "-f", addr, "-t", addr,
                                      "127.0.0.1:%d" % server.smtp], dict(os.environ)))
