@@ -84,6 +84,38 @@ void TMxIOHandler::SendChunk(const char* data, size_t size) {
     }
 }
 
+size_t TMxIOHandler::SendSomeGathered(std::string_view head, std::string_view) {
+    return SendSome(head.data(), head.size());
+}
+
+void TMxIOHandler::WriteGathered(std::string_view head, std::string_view tail) {
+    if (FWriteBuffering) {
+        FOut.append(head);
+        FOut.append(tail);
+        return;
+    }
+    if (head.empty()) {
+        SendChunk(tail.data(), tail.size());
+        return;
+    }
+    while (!head.empty()) {
+        if (!Connected())
+            RaiseClosedOrNotConnected();
+        const size_t n = SendSomeGathered(head, tail);
+        if (n == 0) {
+            FClosedGracefully = true;
+            Close();
+            throw EMxConnClosedGracefully();
+        }
+        const size_t fromHead = std::min(n, head.size());
+        head.remove_prefix(fromHead);
+        tail.remove_prefix(n - fromHead);
+        DoWork(TMxWorkMode::Write, static_cast<int64_t>(n));
+    }
+    if (!tail.empty())
+        SendChunk(tail.data(), tail.size());
+}
+
 void TMxIOHandler::Write(const char* data, size_t size) {
     if (FWriteBuffering)
         FOut.append(data, size);
@@ -168,31 +200,36 @@ void TMxIOHandler::WriteStream(std::istream& in, int64_t byteCount) {
 
 // ---- reading ---------------------------------------------------------------------------
 
-void TMxIOHandler::EnsureRoom(size_t size) {
+size_t TMxIOHandler::EnsureRoom(size_t size) {
     if (FInCap - FInEnd >= size)
-        return;
+        return size;
     size_t used = FInEnd - FInStart;
-    if (FInStart > 0 && FInCap - used >= size) {
+    if (FInStart > 0) {
         std::memmove(FIn.get(), FIn.get() + FInStart, used);
         FInStart = 0;
         FInEnd = used;
-        return;
     }
+    // A read takes what fits while half the buffer is free: doubling it for every partial
+    // line or short read would make a block-sized buffer twice the block, large enough to be
+    // mapped and unmapped by the allocator for every letter read.
+    const size_t room = FInCap - FInEnd;
+    if (room >= size || (room > 0 && room >= FInCap / 2))
+        return std::min(size, room);
     size_t cap = std::max<size_t>(FInCap * 2, used + size);
     std::unique_ptr<char[]> grown(new char[cap]);
     if (used)
-        std::memcpy(grown.get(), FIn.get() + FInStart, used);
+        std::memcpy(grown.get(), FIn.get(), used);
     FIn = std::move(grown);
     FInCap = cap;
     FInStart = 0;
     FInEnd = used;
+    return size;
 }
 
 int TMxIOHandler::ReadSome(int waitMs) {
     if (!Connected())
         return 0;
-    size_t want = static_cast<size_t>(std::max(1, RecvBufferSize));
-    EnsureRoom(want);
+    const size_t want = EnsureRoom(static_cast<size_t>(std::max(1, RecvBufferSize)));
     int n = RecvBytes(FIn.get() + FInEnd, static_cast<int>(want), waitMs);
     if (n > 0) {
         FInEnd += static_cast<size_t>(n);

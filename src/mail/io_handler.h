@@ -63,6 +63,9 @@ public:
     void WriteText(std::string_view s);                     // bytes as they are, no terminator
     void WriteLine(std::string_view s = {});                // s + CR LF
     void WriteLines(const std::vector<std::string>& lines); // one buffered stretch
+    // `head` then `tail` as one stretch of bytes; a socket takes both in one system call, so
+    // a few gathered bytes go out in front of a large block without copying the block.
+    void WriteGathered(std::string_view head, std::string_view tail);
     // Writes `byteCount` bytes of `in` in SendBufferSize chunks between a write work begin
     // and end: 0 = the whole stream from its start, below 0 = the rest from the current
     // position. Raises EMxNoDataToRead when the stream ends early.
@@ -110,6 +113,9 @@ protected:
     // Writes some of the `size` bytes and returns how many (0: the peer has closed);
     // raises on failure. The caller loops and reports the write work.
     virtual size_t SendSome(const char* data, size_t size) = 0;
+    // As SendSome for the bytes of `head` followed by those of `tail` (`head` not empty);
+    // returns how many of the two together were written. By default from `head` only.
+    virtual size_t SendSomeGathered(std::string_view head, std::string_view tail);
     // Closes the underlying source (socket); called once when it ended or on Close.
     virtual void CloseSource() = 0;
 
@@ -123,7 +129,7 @@ protected:
 
 private:
     void Write(const char* data, size_t size);
-    void EnsureRoom(size_t size);
+    size_t EnsureRoom(size_t size); // room for `size` bytes or, at least, half the buffer
     [[noreturn]] void RaiseClosedOrNotConnected() const;
     [[noreturn]] void RaiseReadTimeout();
 

@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -207,6 +208,25 @@ size_t TMxIOHandlerStack::SendSome(const char* data, size_t size) {
     }
     for (;;) {
         ssize_t n = ::send(FSocket, data, size, MSG_NOSIGNAL);
+        if (n >= 0)
+            return static_cast<size_t>(n);
+        if (errno == EINTR)
+            continue;
+        RaiseSocketError(errno);
+    }
+}
+
+size_t TMxIOHandlerStack::SendSomeGathered(std::string_view head, std::string_view tail) {
+    // TLS cuts its own records: the two pieces go one after the other.
+    if (FTLS)
+        return SendSome(head.data(), head.size());
+    iovec parts[2] = {{const_cast<char*>(head.data()), head.size()},
+                      {const_cast<char*>(tail.data()), tail.size()}};
+    msghdr msg{};
+    msg.msg_iov = parts;
+    msg.msg_iovlen = tail.empty() ? 1 : 2;
+    for (;;) {
+        ssize_t n = ::sendmsg(FSocket, &msg, MSG_NOSIGNAL);
         if (n >= 0)
             return static_cast<size_t>(n);
         if (errno == EINTR)

@@ -37,6 +37,7 @@ public:
 protected:
     int RecvBytes(char* buffer, int size, int timeoutMs) override;
     size_t SendSome(const char* data, size_t size) override;
+    size_t SendSomeGathered(std::string_view head, std::string_view tail) override;
     void CloseSource() override;
 
 private:

@@ -224,7 +224,7 @@ void TMxSMTPBase::WriteMessageData(TMxMessage& msg) {
         // One transfer for the progress gauge, counted by the socket's writes; the sink's
         // own line-by-line reports go nowhere.
         TMxWorkScope work(*this, TMxWorkMode::Write);
-        TMxSMTPDataSink sink(io);
+        TMxSMTPDataSink sink(io, FDataPending);
         TMxWriteOptions wire = WriteOptions;
         wire.WriteBcc = wire.HeadersOnly = false;
         TransmitMessage(sink, msg, wire);

@@ -76,6 +76,10 @@ protected:
 
     std::vector<std::string> FCapabilities;
     bool FDidAuthenticate = false;
+
+private:
+    // The letter text gathered between socket writes, kept from letter to letter.
+    std::string FDataPending;
 };
 
 // "MAIL FROM: <address>" and "RCPT TO:<address>" as this client writes them.

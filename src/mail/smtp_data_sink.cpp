@@ -4,9 +4,10 @@
 
 namespace tzn {
 
-TMxSMTPDataSink::TMxSMTPDataSink(TMxIOHandler& target, size_t chunkSize)
-    : FTarget(target), FChunkSize(chunkSize ? chunkSize : kDefaultChunkSize) {
-    FPending.reserve(FChunkSize + 1024);
+TMxSMTPDataSink::TMxSMTPDataSink(TMxIOHandler& target, std::string& pending, size_t chunkSize)
+    : FTarget(target), FPending(pending), FChunkSize(chunkSize ? chunkSize : kDefaultChunkSize) {
+    FPending.clear();
+    FPending.reserve(FChunkSize);
     MarkOpened();
 }
 
@@ -22,9 +23,14 @@ int TMxSMTPDataSink::RecvBytes(char*, int, int) {
 }
 
 size_t TMxSMTPDataSink::SendSome(const char* data, size_t size) {
-    FPending.append(data, size);
-    if (FPending.size() >= FChunkSize)
-        Flush();
+    if (FPending.size() + size < FChunkSize) {
+        FPending.append(data, size);
+        return size;
+    }
+    // Enough for one write: the piece goes out behind what was gathered before it, without
+    // being copied (an encoded attachment arrives in blocks larger than the buffer).
+    FTarget.WriteGathered(FPending, std::string_view(data, size));
+    FPending.clear();
     return size;
 }
 

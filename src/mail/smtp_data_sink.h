@@ -1,6 +1,6 @@
-// The letter text between SMTP "DATA" and ".": the message writer produces it line by line,
-// this handler gathers the lines into large pieces for the socket, so a letter goes out in
-// few writes and is never held whole in memory.
+// The letter text between SMTP "DATA" and ".": the message writer produces it line by line
+// and in encoded blocks, this handler gathers the lines into large pieces for the socket, so
+// a letter goes out in few writes and is never held whole in memory.
 #pragma once
 
 #include <string>
@@ -13,8 +13,12 @@ class TMxSMTPDataSink : public TMxIOHandler {
 public:
     static constexpr size_t kDefaultChunkSize = 64 * 1024;
 
-    // `target` is the connection's handler; it must outlive the sink.
-    explicit TMxSMTPDataSink(TMxIOHandler& target, size_t chunkSize = kDefaultChunkSize);
+    // `target` is the connection's handler; `pending` holds what is gathered between writes
+    // (emptied here). Both must outlive the sink. A client passes the same `pending` for
+    // every letter: a buffer allocated and released per letter costs more in page faults
+    // and heap trimming than the copying it serves.
+    TMxSMTPDataSink(TMxIOHandler& target, std::string& pending,
+                    size_t chunkSize = kDefaultChunkSize);
 
     bool Connected() const override { return FTarget.Connected(); }
     // Hands what has been gathered to the connection's handler.
@@ -27,8 +31,8 @@ protected:
 
 private:
     TMxIOHandler& FTarget;
+    std::string& FPending;
     size_t FChunkSize;
-    std::string FPending;
 };
 
 } // namespace tzn

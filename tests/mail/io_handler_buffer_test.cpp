@@ -1,0 +1,51 @@
+// The input buffer under irregular reads: short reads, lines far longer than one read, and
+// partial lines moved to the front between reads must all come back whole and in order.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <sstream>
+
+#include "mail/exceptions.h"
+#include "mail/io_handler.h"
+
+namespace tzn {
+namespace {
+
+// A stream that hands out a varying, often small, part of what is asked for, as a socket
+// under load does.
+class ChoppyStream : public TMxIOHandlerStream {
+public:
+    using TMxIOHandlerStream::TMxIOHandlerStream;
+
+protected:
+    int RecvBytes(char* buffer, int size, int timeoutMs) override {
+        const int cap = static_cast<int>(FRng() % 1500) + 1;
+        return TMxIOHandlerStream::RecvBytes(buffer, std::min(size, cap), timeoutMs);
+    }
+
+private:
+    std::mt19937 FRng{7};
+};
+
+TEST(IOHandlerBuffer, IrregularReadsAndLongLinesComeBackWhole) {
+    std::mt19937 rng(11);
+    std::vector<std::string> lines;
+    std::string text;
+    for (int i = 0; i < 400; ++i) {
+        // Mostly short lines, now and then one several reads long.
+        const size_t len = i % 17 == 0 ? 1000 + rng() % 6000 : rng() % 120;
+        std::string line(len, 'a' + static_cast<char>(i % 26));
+        line += std::to_string(i);
+        lines.push_back(line);
+        text += line + (i % 2 ? "\r\n" : "\n");
+    }
+    std::istringstream in(text);
+    ChoppyStream io(&in, nullptr);
+    io.RecvBufferSize = 1024;
+    for (size_t i = 0; i < lines.size(); ++i)
+        ASSERT_EQ(io.ReadLine(), lines[i]) << "line " << i;
+    EXPECT_THROW(io.ReadLine(), EMxConnClosedGracefully);
+}
+
+} // namespace
+} // namespace tzn
