@@ -201,6 +201,8 @@ int Fetch(const std::vector<std::string>& args) {
     for (int i = 1; i <= count; ++i) {
         try {
             TMxMessage m;
+            // As in a session: an endless letter must not fill the disk.
+            m.MaxSpooledBytes = int64_t{s.MaxLetterSize} << 20;
             if (headersOnly) {
                 pop.FetchHeader(i, m);
             } else if (!pop.FetchMessage(i, m)) {
