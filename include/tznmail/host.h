@@ -127,8 +127,19 @@ struct THostStation {
 
 // The host's services, in slot order (the order matters to hosts written against the
 // original slot table; slot 5 is a placeholder the plug-in never calls).
-// Host parameter numbers for GetParamValue: 7 application-server computer name, 13 station
-// name, 25 current shift number, 46 and 56 host flags.
+// The host parameters the plug-in reads with GetParamValue. The numbers are the contract with
+// hosts and stay as they are.
+enum THostParam : int {
+    kHostParamAppServer = 7,      // the application server's computer name; empty: this one
+    kHostParamStationName = 13,   // the station's name, shown in the mailbox window's caption
+    kHostParamShift = 25,         // the current shift number, for the automatic report
+    kHostParamWorkMode = 46,      // kHostWorkModeAttachedData or anything else
+    kHostParamSettingsLocked = 56 // non-zero: the settings dialog cannot be opened
+};
+// Work mode 46 = 3: the mailbox window shows a letter's attached-data information and keeps its
+// caption, and received letters also get a temporary copy in "TMPinMail".
+inline constexpr int kHostWorkModeAttachedData = 3;
+
 class THostServices {
 public:
     virtual int GetCount() = 0;                // 0

@@ -17,7 +17,7 @@ void LoadShiftList(TShiftList& list, TAppServer& server, THostServices& host,
                    TWindowServices& window) {
     list.SetSelectedShifts({});
     try {
-        const std::string computer = host.GetParamValue(7, 0).ToString();
+        const std::string computer = host.GetParamValue(kHostParamAppServer, 0).ToString();
         const std::unique_ptr<TProviderDataset> dataset =
             server.Open(computer, kShiftLogProvider, {"SmNum", "BegTime", "EndTime", "Operator"});
         list.SetRows({});

@@ -129,7 +129,7 @@ void TMailThread::ConfigureClient(TMxTCPClient& client, const std::string& host,
 void TMailThread::PrepareStationReports() {
     if (!FContext.Host)
         throw std::runtime_error("No host services");
-    const int64_t shift = FContext.Host->GetParamValue(25, 0).ToInteger();
+    const int64_t shift = FContext.Host->GetParamValue(kHostParamShift, 0).ToInteger();
     const std::vector<std::string> shifts{std::to_string(shift)};
     if (FContext.PrepareStationData)
         FContext.PrepareStationData(shifts);

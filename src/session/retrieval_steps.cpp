@@ -25,11 +25,11 @@
 namespace tzn {
 namespace {
 
-// Host parameter 46 equal to 3 asks for the TMPinMail copies. The host may throw anything; the
-// letter's own error handler takes it as a standard error.
+// The work mode kHostWorkModeAttachedData asks for the TMPinMail copies. The host may throw
+// anything; the letter's own error handler takes it as a standard error.
 bool TemporaryCopiesWanted(THostServices& host) {
     try {
-        return host.GetParamValue(46, 0).ToInteger() == 3;
+        return host.GetParamValue(kHostParamWorkMode, 0).ToInteger() == kHostWorkModeAttachedData;
     } catch (const std::exception&) {
         throw;
     } catch (...) {

@@ -500,16 +500,16 @@ void TMailForm::FormShow() {
     p.Root->setText(0, FromCp1251(StationCode()));
     p.tvMailBox->setCurrentItem(p.Root->child(1));
 
-    const bool settingsLocked = HostParamInt(56) != 0;
+    const bool settingsLocked = HostParamInt(kHostParamSettingsLocked) != 0;
     p.btnProp->setEnabled(!settingsLocked);
     p.N6->setEnabled(!settingsLocked);
     p.N6->menuAction()->setEnabled(!settingsLocked);
 
     MailCancelRequested = false;
 
-    if (HostParamInt(46) != 3)
+    if (HostParamInt(kHostParamWorkMode) != kHostWorkModeAttachedData)
         p.Window->setWindowTitle(Q("E-mail. Название АЗС: ") + '"' +
-                                 FromCp1251(HostParam(13).ToString()) + '"');
+                                 FromCp1251(HostParam(kHostParamStationName).ToString()) + '"');
 }
 
 void TMailForm::FormClose() {
@@ -595,7 +595,7 @@ void TMailForm::UpdateCommandState() {
         return;
     }
     SetFlatButtons(*folder == MailFolder::InBox, *folder == MailFolder::Sent, true);
-    if (HostParamInt(46) == 3) {
+    if (HostParamInt(kHostParamWorkMode) == kHostWorkModeAttachedData) {
         const std::string info = GetAttachedDataInfo(selected.front(), *folder);
         p.mInfoMSG->setPlainText(FromCp1251(info));
         p.PanelInfoMSG->setVisible(!info.empty());
