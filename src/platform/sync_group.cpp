@@ -5,14 +5,28 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
+#include <mutex>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace tzn {
 namespace {
 
-thread_local TSyncGroup* CurrentGroup = nullptr;
+// The group open on each thread. A map under a lock rather than a thread_local: this code is
+// loaded as a plug-in, where thread-local storage is allocated per thread by the loader behind
+// locks the thread checker cannot see.
+std::mutex& GroupsLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+std::map<std::thread::id, TSyncGroup*>& Groups() {
+    static std::map<std::thread::id, TSyncGroup*> groups;
+    return groups;
+}
 
 } // namespace
 
@@ -20,18 +34,28 @@ TSyncGroup::TSyncGroup(const std::string& anchor) : FSince(std::chrono::steady_c
     Open(anchor);
     if (FFileSystems.empty())
         throw std::runtime_error("Cannot open folder " + anchor + ": " + std::strerror(errno));
-    FOuter = CurrentGroup;
-    CurrentGroup = this;
+    std::lock_guard<std::mutex> lock(GroupsLock());
+    TSyncGroup*& current = Groups()[std::this_thread::get_id()];
+    FOuter = current;
+    current = this;
 }
 
 TSyncGroup::~TSyncGroup() {
-    CurrentGroup = FOuter;
+    {
+        std::lock_guard<std::mutex> lock(GroupsLock());
+        if (FOuter)
+            Groups()[std::this_thread::get_id()] = FOuter;
+        else
+            Groups().erase(std::this_thread::get_id());
+    }
     for (const auto& [dev, fd] : FFileSystems)
         ::close(fd);
 }
 
 TSyncGroup* TSyncGroup::Current() {
-    return CurrentGroup;
+    std::lock_guard<std::mutex> lock(GroupsLock());
+    const auto it = Groups().find(std::this_thread::get_id());
+    return it == Groups().end() ? nullptr : it->second;
 }
 
 void TSyncGroup::Open(const std::string& path) {
