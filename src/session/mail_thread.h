@@ -129,6 +129,9 @@ private:
                      const TRetrievalOptions& options, const MailSettings& settings, int& received);
     void TakeSorted(TMxPOP3& pop, TMailboxJournal& journal, THeaderScan& scan,
                     const TRetrievalOptions& options, const MailSettings& settings, int& received);
+    // A letter's failure as the header pass and the plain run report it: its line, and the
+    // end of the run when the connection is gone.
+    void LetterFailed(TMxPOP3& pop, TMailboxJournal& journal, const std::exception& e);
     void TakeLetter(TMxPOP3& pop, TMailboxJournal& journal, int msgNum, TMxMessage& letter,
                     const TRetrievalOptions& options, const MailSettings& settings, int64_t& size,
                     int& received);

@@ -31,6 +31,15 @@ const char* const kLostText = "Разрыв связи с почтовым се�
 const TRetrievalOptions TRetrievalOptions::Plain{false, true, false, true};
 const TRetrievalOptions TRetrievalOptions::Sorted{true, false, true, false};
 
+void TMailThread::LetterFailed(TMxPOP3& pop, TMailboxJournal& journal, const std::exception& e) {
+    journal.Missed();
+    AddSessionLog(ru("Ошибка приема письма: ") + e.what());
+    if (!pop.IsConnected()) {
+        AddSessionLog(ru(kLostText));
+        throw std::runtime_error(ru(kLostText));
+    }
+}
+
 bool TMailThread::GetMail() {
     return Retrieve(TRetrievalOptions::Plain);
 }
@@ -91,12 +100,7 @@ void TMailThread::TakeAsFound(TMxPOP3& pop, TMailboxJournal& journal, THeaderSca
             TMxMessage letter;
             TakeLetter(pop, journal, found.MsgNum, letter, options, settings, size, received);
         } catch (const std::exception& e) {
-            journal.Missed();
-            AddSessionLog(ru("Ошибка приема письма: ") + e.what());
-            if (!pop.IsConnected()) {
-                AddSessionLog(ru(kLostText));
-                throw std::runtime_error(ru(kLostText));
-            }
+            LetterFailed(pop, journal, e);
         }
     }
 }
@@ -114,12 +118,7 @@ void TMailThread::TakeSorted(TMxPOP3& pop, TMailboxJournal& journal, THeaderScan
                 found.Add({scanned.MsgNum, scanned.SenderName, scanned.Date});
             }
         } catch (const std::exception& e) {
-            journal.Missed();
-            AddSessionLog(ru("Ошибка приема письма: ") + e.what());
-            if (!pop.IsConnected()) {
-                AddSessionLog(ru(kLostText));
-                throw std::runtime_error(ru(kLostText));
-            }
+            LetterFailed(pop, journal, e);
         }
     }
 

@@ -172,17 +172,17 @@ void TRetrievalJournal::Record(const TJournalLetter& letter, std::time_t now) {
 }
 
 void TRetrievalJournal::MarkHandOver(const std::string& key, bool begun) {
-    if (key.empty())
-        return;
-    const bool changed = begun ? FHandOver.insert(key).second : FHandOver.erase(key) != 0;
-    if (changed)
-        Save();
+    Mark(FHandOver, key, begun);
 }
 
 void TRetrievalJournal::MarkUnstored(const std::string& key, bool unstored) {
+    Mark(FUnstored, key, unstored);
+}
+
+void TRetrievalJournal::Mark(std::set<std::string>& marks, const std::string& key, bool on) {
     if (key.empty())
         return;
-    const bool changed = unstored ? FUnstored.insert(key).second : FUnstored.erase(key) != 0;
+    const bool changed = on ? marks.insert(key).second : marks.erase(key) != 0;
     if (changed)
         Save();
 }

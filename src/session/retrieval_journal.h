@@ -78,6 +78,8 @@ private:
         std::string Fingerprint; // empty in files written before fingerprints were kept
     };
     void Save() const;
+    // Sets or clears a key's mark in `marks`, writing the file when that changes anything.
+    void Mark(std::set<std::string>& marks, const std::string& key, bool on);
 
     std::string FFileName;
     std::map<std::string, TKeyCheck> FKeys;

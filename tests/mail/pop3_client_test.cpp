@@ -17,6 +17,8 @@ namespace tzn {
 namespace {
 
 using test::HasLine;
+using test::Pop3AcceptQuit;
+using test::Pop3Welcome;
 using test::ScriptConn;
 using test::ScriptServer;
 
@@ -26,28 +28,6 @@ void Configure(TMxPOP3& c, uint16_t port) {
     c.Username = "user01";
     c.Password = "pass01";
     c.ReadTimeout = 5000;
-}
-
-// Greeting, CAPA (refused when `capa` is empty), USER and PASS accepted.
-void Welcome(ScriptConn& s, const std::string& greeting = "+OK ready",
-             const std::vector<std::string>& capa = {"TOP", "UIDL", "USER"}) {
-    s.Reply(greeting);
-    s.ReadLine();
-    if (capa.empty()) {
-        s.Reply("-ERR unknown command");
-    } else {
-        s.Reply("+OK capabilities follow");
-        for (const auto& c : capa)
-            s.Reply(c);
-        s.Reply(".");
-    }
-    s.Answer("+OK");
-    s.Answer("+OK logged in");
-}
-
-void AcceptQuit(ScriptConn& s) {
-    if (s.ReadLine() == "QUIT")
-        s.Reply("+OK bye");
 }
 
 const char* const kLetter = "From: Office <office@x.test>\r\n"
@@ -71,9 +51,9 @@ const char* const kLetter = "From: Office <office@x.test>\r\n"
 
 TEST(Pop3Client, GreetingWithoutTimestampLogsOnWithUserAndPass) {
     ScriptServer server([](ScriptConn& s) {
-        Welcome(s, "+OK POP3 ready");
+        Pop3Welcome(s, "+OK POP3 ready");
         s.Answer("+OK 2 320");
-        AcceptQuit(s);
+        Pop3AcceptQuit(s);
     });
     TMxPOP3 c;
     Configure(c, server.Port());
@@ -97,7 +77,7 @@ TEST(Pop3Client, ApopUsesTheGreetingTimestamp) {
         s.Reply("+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>");
         s.Answer("-ERR");
         s.Answer("+OK maildrop has 1 message");
-        AcceptQuit(s);
+        Pop3AcceptQuit(s);
     });
     TMxPOP3 c;
     Configure(c, server.Port());
@@ -116,7 +96,7 @@ TEST(Pop3Client, ApopWithoutTimestampIsRefusedAndCloses) {
     ScriptServer server([](ScriptConn& s) {
         s.Reply("+OK ready");
         s.Answer("-ERR");
-        AcceptQuit(s);
+        Pop3AcceptQuit(s);
     });
     TMxPOP3 c;
     Configure(c, server.Port());
@@ -128,13 +108,13 @@ TEST(Pop3Client, ApopWithoutTimestampIsRefusedAndCloses) {
 
 TEST(Pop3Client, CapaRefusedEmptyStatAndOddListAnswers) {
     ScriptServer server([](ScriptConn& s) {
-        Welcome(s, "+OK ready", {});
+        Pop3Welcome(s, "+OK ready", {});
         s.Answer("+OK");
         s.Answer("+OK 1 many");
         s.Answer("+OK 2 4096");
         s.Answer("+OK");
         s.Answer("+OK lots 4096");
-        AcceptQuit(s);
+        Pop3AcceptQuit(s);
     });
     TMxPOP3 c;
     Configure(c, server.Port());
@@ -157,7 +137,7 @@ TEST(Pop3Client, WrongPasswordQuitsBeforeTheErrorArrives) {
         s.Answer("-ERR");
         s.Answer("+OK");
         s.Answer("-ERR [AUTH] Authentication failed.");
-        AcceptQuit(s);
+        Pop3AcceptQuit(s);
     });
     TMxPOP3 c;
     Configure(c, server.Port());
@@ -179,7 +159,7 @@ TEST(Pop3Client, LineBreakInThePasswordIsRefusedUnsent) {
         s.Reply("+OK ready");
         s.Answer("-ERR");
         s.Answer("+OK");
-        AcceptQuit(s);
+        Pop3AcceptQuit(s);
     });
     TMxPOP3 c;
     Configure(c, server.Port());
@@ -197,13 +177,13 @@ TEST(Pop3Client, LineBreakInThePasswordIsRefusedUnsent) {
 // Negative or overflowing numbers in STAT and LIST answers are no count and no size.
 TEST(Pop3Client, StatAndListNumbersAreReadStrictly) {
     ScriptServer server([](ScriptConn& s) {
-        Welcome(s);
+        Pop3Welcome(s);
         s.Answer("+OK -3 0");
         s.Answer("+OK 4294967297 0");
         s.Answer("+OK 1 -5");
         s.Answer("+OK 1 99999999999999999999");
         s.Answer("+OK 1 +5");
-        AcceptQuit(s);
+        Pop3AcceptQuit(s);
     });
     TMxPOP3 c;
     Configure(c, server.Port());
@@ -224,7 +204,7 @@ TEST(Pop3Client, CapaListIsBounded) {
         for (size_t i = 0; i <= kMxMaxCapabilities; ++i)
             s.Reply("X-CAPABILITY");
         s.Reply(".");
-        AcceptQuit(s);
+        Pop3AcceptQuit(s);
     });
     TMxPOP3 c;
     Configure(c, server.Port());
@@ -234,7 +214,7 @@ TEST(Pop3Client, CapaListIsBounded) {
 
 TEST(Pop3Client, FetchesHeaderAndLetterAndDeletes) {
     ScriptServer server([](ScriptConn& s) {
-        Welcome(s);
+        Pop3Welcome(s);
         s.Answer("+OK"); // TOP 1 0
         s.Send("From: Office <office@x.test>\r\nSubject: TZN-0001 report\r\n"
                "X-Long: first\r\n  second\r\n\r\n.\r\n");
@@ -245,7 +225,7 @@ TEST(Pop3Client, FetchesHeaderAndLetterAndDeletes) {
         s.Answer("-ERR no such message"); // RETR 3
         s.Answer("+OK deleted");          // DELE 1
         s.Answer("-ERR no such message"); // DELE 9
-        AcceptQuit(s);
+        Pop3AcceptQuit(s);
     });
     TMxPOP3 c;
     Configure(c, server.Port());
@@ -312,7 +292,7 @@ TEST(Pop3Client, FetchesHeaderAndLetterAndDeletes) {
 
 TEST(Pop3Client, ConnectionCutInTheMiddleOfALetter) {
     ScriptServer server([](ScriptConn& s) {
-        Welcome(s);
+        Pop3Welcome(s);
         s.Answer("+OK");
         std::string half(kLetter);
         s.Send(half.substr(0, half.find("AAEC")) + "AAECAw");
@@ -334,7 +314,7 @@ TEST(Pop3Client, ConnectionCutInTheMiddleOfALetter) {
 // its reply.
 TEST(Pop3Client, UnreadableLetterKeepsTheConnectionInStep) {
     ScriptServer server([](ScriptConn& s) {
-        Welcome(s);
+        Pop3Welcome(s);
         s.Answer("+OK");
         std::string letter(kLetter);
         std::string filler;
@@ -343,7 +323,7 @@ TEST(Pop3Client, UnreadableLetterKeepsTheConnectionInStep) {
         letter.insert(letter.find("Content-Transfer-Encoding: base64"), filler);
         s.Send(letter + ".\r\n");
         s.Answer("+OK 7 1000");
-        AcceptQuit(s);
+        Pop3AcceptQuit(s);
     });
     TMxPOP3 c;
     Configure(c, server.Port());
@@ -358,7 +338,7 @@ TEST(Pop3Client, UnreadableLetterKeepsTheConnectionInStep) {
 
 TEST(Pop3Client, SilentServerTimesOut) {
     ScriptServer server([](ScriptConn& s) {
-        Welcome(s);
+        Pop3Welcome(s);
         s.ReadLine();
         s.WaitForClose(3000);
     });
@@ -376,7 +356,7 @@ TEST(Pop3Client, SilentServerTimesOut) {
 TEST(Pop3Client, AnAnswerPastTheTimeOutEndsTheConversation) {
     std::promise<void> gaveUp;
     ScriptServer server([&](ScriptConn& s) {
-        Welcome(s);
+        Pop3Welcome(s);
         s.ReadLine(); // RETR 2
         gaveUp.get_future().wait_for(std::chrono::seconds(10));
         s.Send(std::string("+OK\r\n") + kLetter + ".\r\n");

@@ -18,27 +18,13 @@
 namespace tzn {
 namespace {
 
+using test::Pop3AcceptQuit;
+using test::Pop3Welcome;
 using test::ScriptConn;
 using test::ScriptServer;
 
 const std::vector<std::string> kPipelining = {"TOP", "PIPELINING", "USER"};
 const std::vector<std::string> kNoPipelining = {"TOP", "USER"};
-
-void LogOn(ScriptConn& s, const std::vector<std::string>& capa) {
-    s.Reply("+OK ready");
-    s.ReadLine();
-    s.Reply("+OK capabilities follow");
-    for (const auto& c : capa)
-        s.Reply(c);
-    s.Reply(".");
-    s.Answer("+OK");
-    s.Answer("+OK logged in");
-}
-
-void AcceptQuit(ScriptConn& s) {
-    if (s.ReadLine() == "QUIT")
-        s.Reply("+OK bye");
-}
 
 std::string HeaderAnswer(int n) {
     return "+OK\r\nFrom: a@x.test\r\nSubject: letter " + std::to_string(n) + "\r\n\r\n.\r\n";
@@ -73,7 +59,7 @@ std::vector<int> Range(int from, int to) {
 TEST(Pop3Pipeline, TopCommandsGoOutAWindowAtATimeAndARefusalSpoilsNothing) {
     std::vector<std::string> beforeFirstReply;
     ScriptServer server([&](ScriptConn& s) {
-        LogOn(s, kPipelining);
+        Pop3Welcome(s, "+OK ready", kPipelining);
         s.ReadLine(); // the first TOP alone: whether TOP works is not known yet
         s.Send(HeaderAnswer(1));
         // The window must arrive without a reply in between; a client in lock-step would
@@ -95,7 +81,7 @@ TEST(Pop3Pipeline, TopCommandsGoOutAWindowAtATimeAndARefusalSpoilsNothing) {
                 s.ReadLine();
             s.Send(n == 5 ? std::string("-ERR no such message\r\n") : HeaderAnswer(n));
         }
-        AcceptQuit(s);
+        Pop3AcceptQuit(s);
     });
     TMxPOP3 c;
     Connect(c, server.Port());
@@ -122,14 +108,14 @@ TEST(Pop3Pipeline, TopCommandsGoOutAWindowAtATimeAndARefusalSpoilsNothing) {
 TEST(Pop3Pipeline, LockStepWithoutPipelining) {
     std::vector<std::string> chunks;
     ScriptServer server([&](ScriptConn& s) {
-        LogOn(s, kNoPipelining);
+        Pop3Welcome(s, "+OK ready", kNoPipelining);
         const std::string answers[] = {"-ERR no such message\r\n", "-ERR no such message\r\n",
                                        HeaderAnswer(2), "-ERR deleted\r\n", HeaderAnswer(4)};
         for (const std::string& a : answers) {
             chunks.push_back(s.ReadChunk());
             s.Send(a);
         }
-        AcceptQuit(s);
+        Pop3AcceptQuit(s);
     });
     TMxPOP3 c;
     Connect(c, server.Port());
@@ -148,7 +134,7 @@ TEST(Pop3Pipeline, RefusedTopFallsBackToRetrForTheConnection) {
                                "..dotted\r\n" +
                                std::string(100000, 'b') + "\r\n.\r\n";
     ScriptServer server([&](ScriptConn& s) {
-        LogOn(s, kPipelining);
+        Pop3Welcome(s, "+OK ready", kPipelining);
         s.Answer("-ERR unknown command");
         s.Answer("+OK");
         s.Send(letter);
@@ -158,7 +144,7 @@ TEST(Pop3Pipeline, RefusedTopFallsBackToRetrForTheConnection) {
         s.Answer("+OK");
         s.Send(letter);
         s.Answer("+OK 1 50");
-        AcceptQuit(s);
+        Pop3AcceptQuit(s);
     });
     TMxPOP3 c;
     Connect(c, server.Port());
@@ -179,7 +165,7 @@ TEST(Pop3Pipeline, RefusedTopFallsBackToRetrForTheConnection) {
 
 TEST(Pop3Pipeline, SizesFromOneListAndTheStatBound) {
     ScriptServer server([](ScriptConn& s) {
-        LogOn(s, kNoPipelining);
+        Pop3Welcome(s, "+OK ready", kNoPipelining);
         s.Answer("+OK 3 messages");
         s.Reply("1 120");
         s.Reply("2 many");
@@ -189,7 +175,7 @@ TEST(Pop3Pipeline, SizesFromOneListAndTheStatBound) {
         s.Answer("-ERR not now");
         s.Answer("+OK 100001 9000000");
         s.Answer("+OK 0 0");
-        AcceptQuit(s);
+        Pop3AcceptQuit(s);
     });
     TMxPOP3 c;
     Connect(c, server.Port());
@@ -226,7 +212,7 @@ TEST(Pop3Pipeline, BadListingsCloseTheConnection) {
         SCOPED_TRACE(tc.Name);
         bool closed = false;
         ScriptServer server([&](ScriptConn& s) {
-            LogOn(s, kNoPipelining);
+            Pop3Welcome(s, "+OK ready", kNoPipelining);
             if (tc.Stat)
                 s.Answer("+OK 2 300");
             s.ReadLine();
@@ -273,7 +259,7 @@ TEST(Pop3Pipeline, Utf8IsAskedForOnlyWhenOffered) {
             s.Answer("+OK");
             if (offered)
                 s.Answer("+OK logged in");
-            AcceptQuit(s);
+            Pop3AcceptQuit(s);
         });
         TMxPOP3 c;
         Connect(c, server.Port());
@@ -291,7 +277,7 @@ TEST(Pop3Pipeline, Utf8IsAskedForOnlyWhenOffered) {
 TEST(Pop3Pipeline, AnEndlessAnswerEndsTheConnection) {
     std::atomic<bool> clientDone{false};
     ScriptServer server([&](ScriptConn& s) {
-        LogOn(s, kNoPipelining);
+        Pop3Welcome(s, "+OK ready", kNoPipelining);
         s.ReadLine();
         s.Send("+OK\r\n");
         std::string chunk;
@@ -320,7 +306,7 @@ TEST(Pop3Pipeline, AnEndlessAnswerEndsTheConnection) {
 // as another command's, so the scan stops and the connection goes.
 TEST(Pop3Pipeline, AnAnswerOutOfStepEndsTheScan) {
     ScriptServer server([](ScriptConn& s) {
-        LogOn(s, kPipelining);
+        Pop3Welcome(s, "+OK ready", kPipelining);
         s.ReadLine();
         s.Send(HeaderAnswer(1));
         s.ReadLine();
@@ -341,7 +327,7 @@ TEST(Pop3Pipeline, AnAnswerOutOfStepEndsTheScan) {
 // next command gets its own answer.
 TEST(Pop3Pipeline, AStoppedScanLeavesTheConversationInStep) {
     ScriptServer server([](ScriptConn& s) {
-        LogOn(s, kPipelining);
+        Pop3Welcome(s, "+OK ready", kPipelining);
         s.ReadLine();
         s.Send(HeaderAnswer(1));
         for (int n = 2; n <= 5; ++n)
@@ -349,7 +335,7 @@ TEST(Pop3Pipeline, AStoppedScanLeavesTheConversationInStep) {
         for (int n = 2; n <= 5; ++n)
             s.Send(n == 4 ? std::string("-ERR gone\r\n") : HeaderAnswer(n));
         s.Answer("+OK 5 900");
-        AcceptQuit(s);
+        Pop3AcceptQuit(s);
     });
     TMxPOP3 c;
     Connect(c, server.Port());

@@ -197,6 +197,30 @@ private:
     std::unique_ptr<ScriptConn> FConn;
 };
 
+// A POP3 server's greeting, its CAPA answer (refused when `capa` is empty), USER and PASS
+// accepted.
+inline void Pop3Welcome(ScriptConn& s, const std::string& greeting = "+OK ready",
+                        const std::vector<std::string>& capa = {"TOP", "UIDL", "USER"}) {
+    s.Reply(greeting);
+    s.ReadLine();
+    if (capa.empty()) {
+        s.Reply("-ERR unknown command");
+    } else {
+        s.Reply("+OK capabilities follow");
+        for (const auto& c : capa)
+            s.Reply(c);
+        s.Reply(".");
+    }
+    s.Answer("+OK");
+    s.Answer("+OK logged in");
+}
+
+// A POP3 farewell, answered when it comes.
+inline void Pop3AcceptQuit(ScriptConn& s) {
+    if (s.ReadLine() == "QUIT")
+        s.Reply("+OK bye");
+}
+
 // Whether `lines` holds `line`.
 inline bool HasLine(const std::vector<std::string>& lines, const std::string& line) {
     for (const auto& l : lines)
