@@ -88,6 +88,7 @@ TMxPOP3::~TMxPOP3() = default;
 
 void TMxPOP3::ConnectToServer() {
     TMxTCPClient::ConnectToServer();
+    FAhead.clear();
     FTop = TTopState::Unknown;
     FHighestNumber = -1;
     FDeleted = 0;
@@ -180,6 +181,7 @@ void TMxPOP3::LogOn() {
 }
 
 int TMxPOP3::MessageCount() {
+    DropAhead();
     Transact("STAT", "+OK");
     const std::string line = FirstTextLine(LastReply());
     if (line.empty())
@@ -196,7 +198,7 @@ int TMxPOP3::MessageCount() {
 }
 
 int64_t TMxPOP3::MessageSize(int n) {
-    Transact("LIST " + std::to_string(n), "+OK");
+    Ask("LIST " + std::to_string(n), "+OK");
     const std::string line = FirstTextLine(LastReply());
     // The second blank-separated word: "<number> <size>".
     size_t start = line.find_first_not_of(' ');
@@ -211,8 +213,35 @@ int64_t TMxPOP3::MessageSize(int n) {
 }
 
 TMxReplyCode TMxPOP3::Command(const std::string& command) {
+    DropAhead();
     WriteLine(command);
     return ReadStatus();
+}
+
+TMxReplyCode TMxPOP3::Ask(const std::string& command, const TMxReplyCodes& allowed) {
+    if (!FAhead.empty() && FAhead.front() == command) {
+        FAhead.pop_front();
+        return ReadReply(allowed);
+    }
+    DropAhead();
+    return Transact(command, allowed);
+}
+
+void TMxPOP3::DropAhead() {
+    if (FAhead.empty())
+        return;
+    std::deque<std::string> ahead;
+    ahead.swap(FAhead);
+    try {
+        for (const std::string& command : ahead) {
+            if (ReadStatus() == "+OK" && command.rfind("RETR ", 0) == 0) {
+                TMxPOP3ResponseReader answer(RequireHandler());
+                answer.SkipRest(kMxMaxSkippedLetterBytes);
+            }
+        }
+    } catch (...) {
+        CloseDiscardingInput();
+    }
 }
 
 TMxReplyCode TMxPOP3::ReadStatus() {
@@ -347,6 +376,7 @@ void TMxPOP3::FetchHeaders(
     // A letter's failure that left the conversation in step is that letter's; any other
     // ends the scan.
     const auto inStep = [this] { return IOHandler() && IOHandler()->Connected(); };
+    DropAhead();
     size_t next = 0;
     // One command at a time until TOP has worked once: a refusal must be followed by RETR
     // before anything else is asked, and a server without PIPELINING stays so throughout.
@@ -410,7 +440,7 @@ void TMxPOP3::FetchHeaders(
 }
 
 bool TMxPOP3::FetchMessage(int n, TMxMessage& msg) {
-    if (!(Transact("RETR " + std::to_string(n)) == "+OK"))
+    if (!(Ask("RETR " + std::to_string(n)) == "+OK"))
         return false;
     msg.Clear();
     ReadAnswerInto(
@@ -423,6 +453,7 @@ bool TMxPOP3::FetchMessage(int n, TMxMessage& msg) {
 }
 
 bool TMxPOP3::RetrieveRaw(int n, const std::function<void(std::string_view line)>& each) {
+    DropAhead();
     if (!(Transact("RETR " + std::to_string(n)) == "+OK"))
         return false;
     ReadAnswerInto(
@@ -446,8 +477,26 @@ bool TMxPOP3::RetrieveRaw(int n, const std::function<void(std::string_view line)
     return true;
 }
 
-bool TMxPOP3::DeleteMessage(int n) {
-    Transact("DELE " + std::to_string(n), "+OK");
+bool TMxPOP3::DeleteMessage(int n, int nextLetter, bool nextSize) {
+    DropAhead();
+    const std::string command = "DELE " + std::to_string(n);
+    if (nextLetter <= 0 || !HasPipelining()) {
+        Transact(command, "+OK");
+    } else {
+        const std::string next = std::to_string(nextLetter);
+        if (nextSize)
+            FAhead.push_back("LIST " + next);
+        FAhead.push_back("RETR " + next);
+        TMxIOHandler& io = RequireHandler();
+        io.BufferWrites();
+        WriteLine(command);
+        for (const std::string& ahead : FAhead)
+            WriteLine(ahead);
+        io.FlushWrites();
+        // A refusal raises with the next letter's answers still ahead; they are read or
+        // dropped by whatever is asked next.
+        ReadReply("+OK");
+    }
     ++FDeleted; // its number stays taken
     return true;
 }
@@ -514,6 +563,7 @@ bool TMxPOP3::UniqueIds(std::map<int, std::string>& ids) {
 }
 
 void TMxPOP3::DisconnectNotifyPeer() {
+    DropAhead();
     Transact("QUIT", "+OK");
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <exception>
 #include <functional>
 #include <map>
@@ -85,8 +86,12 @@ public:
     // the stuffing dot of a ".." line removed, to `each`, streaming. False (nothing raised)
     // when the server refuses. Lines past kMxMaxBodyLineLength raise EMxLimitExceeded.
     bool RetrieveRaw(int n, const std::function<void(std::string_view line)>& each);
-    // DELE n: marks letter n deleted; a refusal raises EMxReplyPOP3Error.
-    bool DeleteMessage(int n);
+    // DELE n: marks letter n deleted; a refusal raises EMxReplyPOP3Error. With PIPELINING and
+    // `nextLetter` > 0, "LIST nextLetter" (when `nextSize`) and "RETR nextLetter" go out with
+    // it, so the server prepares the next letter while this side finishes the last; their
+    // answers are read by the MessageSize / FetchMessage that ask for them next, and dropped
+    // by any other command asked first.
+    bool DeleteMessage(int n, int nextLetter = 0, bool nextSize = false);
     // UIDL: the unique id of every letter by its number. False (nothing raised) when the
     // server does not offer the command. Bounded as MessageSizes.
     bool UniqueIds(std::map<int, std::string>& ids);
@@ -101,6 +106,11 @@ private:
     bool HasCapabilityWord(const std::string& keyword) const; // first word of a line
     // Sends `command` and reads the first line of its answer strictly (see ReadStatus).
     TMxReplyCode Command(const std::string& command);
+    // As Transact, but takes the answer of `command` when it was sent ahead (DeleteMessage).
+    TMxReplyCode Ask(const std::string& command, const TMxReplyCodes& allowed = {});
+    // Reads and drops the answers of commands sent ahead that nobody asked for; closes the
+    // connection when that fails.
+    void DropAhead();
     // The first line of an answer into LastReply. Anything but "+OK" / "-ERR" raises
     // EMxPOP3ProtocolError and closes the connection: later answers would be misread.
     TMxReplyCode ReadStatus();
@@ -129,6 +139,7 @@ private:
     // -1 before the first STAT.
     int FHighestNumber = -1;
     int FDeleted = 0;
+    std::deque<std::string> FAhead; // commands sent ahead whose answers are still unread
 };
 
 // The lower-case hexadecimal MD5 digest APOP sends: of timestamp + password.

@@ -33,6 +33,13 @@ bool THeaderScan::Next(TScannedLetter& letter) {
     return true;
 }
 
+int THeaderScan::NextTaggedAtHand() const {
+    for (const TScannedLetter& letter : FReady)
+        if (letter.Tagged)
+            return letter.MsgNum;
+    return 0;
+}
+
 void THeaderScan::FetchWindow() {
     // Where the server pipelines, the client keeps its window of commands in flight across a
     // whole batch; the batch only bounds what waits here to be told.

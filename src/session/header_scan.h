@@ -36,6 +36,9 @@ public:
     // untagged, its header not asked for); false when none is left. Never raises: what went
     // wrong with a header is in its letter's lines.
     bool Next(TScannedLetter& letter);
+    // The tagged letter Next will come to without asking the server anything first; 0 when
+    // there is none yet.
+    int NextTaggedAtHand() const;
 
 private:
     // Asks for the next batch of headers and queues the batch's letters, judged.

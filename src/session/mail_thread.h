@@ -195,6 +195,7 @@ private:
     std::atomic<uintptr_t> FDirection{0}; // the transfer the window's gauge follows
     bool FLogFileFailed = false;
     bool FDurabilityFailure = false;
+    int FNextLetter = 0; // the letter a retrieval takes after the current one; 0 none known
 };
 
 // Starts a session of this mode on a new thread (joined by the session registry).

@@ -97,12 +97,14 @@ void TMailThread::TakeAsFound(TMxPOP3& pop, TMailboxJournal& journal, THeaderSca
             if (!found.Tagged)
                 continue;
             AddSessionLog(ru("Найдено письмо от: ") + found.FromText);
+            FNextLetter = scan.NextTaggedAtHand();
             TMxMessage letter;
             TakeLetter(pop, journal, found.MsgNum, letter, options, settings, size, received);
         } catch (const std::exception& e) {
             LetterFailed(pop, journal, e);
         }
     }
+    FNextLetter = 0;
 }
 
 void TMailThread::TakeSorted(TMxPOP3& pop, TMailboxJournal& journal, THeaderScan& scan,
@@ -134,6 +136,7 @@ void TMailThread::TakeSorted(TMxPOP3& pop, TMailboxJournal& journal, THeaderScan
         try {
             if (MailCancelRequested)
                 throw std::runtime_error(ru(kCancelText));
+            FNextLetter = k + 1 < found.Count() ? found[k + 1].MsgNum : 0;
             TakeLetter(pop, journal, found[k].MsgNum, letter, options, settings, size, received);
         } catch (const std::exception& e) {
             journal.Missed();
@@ -144,6 +147,7 @@ void TMailThread::TakeSorted(TMxPOP3& pop, TMailboxJournal& journal, THeaderScan
             AddSessionLog(ru("Ошибка приема/обработки письма: ") + from + " : " + e.what());
         }
     }
+    FNextLetter = 0;
 }
 
 void TMailThread::TakeLetter(TMxPOP3& pop, TMailboxJournal& journal, int msgNum, TMxMessage& letter,

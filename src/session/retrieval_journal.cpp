@@ -3,7 +3,11 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <unistd.h>
 #include <utility>
@@ -33,12 +37,32 @@ std::string OneLine(std::string text) {
 
 // Message-ID lines: "I <recorded, seconds since 1970> <id>[TAB<fingerprint>]"; "S <key>" marks
 // an imported letter whose InBox copy is still to be made, "H <key>" one being handed to the
-// host; other lines are keys ("U ..." or
-// "M ...") with "TAB<size>TAB<Message-ID>" after them. Files written before the ids, marks and
-// checks were kept hold less and load unchanged.
+// host, and "-S <key>" / "-H <key>" clear those marks; other lines are keys ("U ..." or
+// "M ...") with "TAB<size>TAB<Message-ID>" after them. A later line about the same key or id
+// replaces an earlier one: changes are appended, and the file is rewritten whole only now and
+// then. Files written before the ids, marks and checks were kept hold less and load unchanged.
 constexpr const char* kIdPrefix = "I ";
 constexpr const char* kUnstoredPrefix = "S ";
 constexpr const char* kHandOverPrefix = "H ";
+constexpr const char* kClearUnstoredPrefix = "-S ";
+constexpr const char* kClearHandOverPrefix = "-H ";
+
+// Appended lines beyond the entries they describe, before the next write rewrites the file.
+constexpr size_t kMaxStaleLines = 256;
+
+std::string KeyLine(const std::string& key, int64_t size, const std::string& messageId) {
+    std::string line = key;
+    if (size >= 0 || !messageId.empty())
+        line += '\t' + (size >= 0 ? std::to_string(size) : std::string()) + '\t' + messageId;
+    return line + "\r\n";
+}
+
+std::string IdLine(const std::string& id, std::time_t recorded, const std::string& fingerprint) {
+    std::string line = kIdPrefix + std::to_string(static_cast<long long>(recorded)) + ' ' + id;
+    if (!fingerprint.empty())
+        line += '\t' + fingerprint;
+    return line + "\r\n";
+}
 
 // Splits "head TAB tail" (no tab: all head).
 std::pair<std::string, std::string> AtTab(const std::string& line) {
@@ -105,16 +129,24 @@ void TRetrievalJournal::Load() {
     FUnstored.clear();
     FHandOver.clear();
     FMessageIds.clear();
-    const auto native = NativePath(FFileName);
+    FLines = 0;
+    FRewrite = true;
     if (!FileExists(FFileName))
         return;
-    std::ifstream in(native, std::ios::binary);
+    std::ifstream in(NativePath(FFileName), std::ios::binary);
     if (!in)
         throw std::runtime_error("Cannot open file \"" + FFileName + "\"");
-    std::string line;
-    while (std::getline(in, line)) {
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad())
+        throw std::runtime_error("Cannot read file \"" + FFileName + "\"");
+    size_t from = 0;
+    // A line without its end was cut by a crash while being appended: a shortened key could
+    // stand for another letter, so it is dropped, and the next write rewrites the file.
+    for (size_t end; (end = text.find('\n', from)) != std::string::npos; from = end + 1) {
+        std::string line = text.substr(from, end - from);
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
+        ++FLines;
         std::string id, fingerprint;
         std::time_t recorded = 0;
         if (ParseIdLine(line, id, recorded, fingerprint)) {
@@ -123,14 +155,17 @@ void TRetrievalJournal::Load() {
             FUnstored.insert(line.substr(2));
         } else if (line.rfind(kHandOverPrefix, 0) == 0) {
             FHandOver.insert(line.substr(2));
+        } else if (line.rfind(kClearUnstoredPrefix, 0) == 0) {
+            FUnstored.erase(line.substr(3));
+        } else if (line.rfind(kClearHandOverPrefix, 0) == 0) {
+            FHandOver.erase(line.substr(3));
         } else if (!line.empty()) {
             const auto [key, check] = AtTab(line);
             const auto [size, messageId] = AtTab(check);
             FKeys[key] = {SizeText(size), messageId};
         }
     }
-    if (in.bad())
-        throw std::runtime_error("Cannot read file \"" + FFileName + "\"");
+    FRewrite = from != text.size();
 }
 
 bool TRetrievalJournal::Matches(const TJournalLetter& letter) const {
@@ -153,38 +188,71 @@ bool TRetrievalJournal::ContainsCopy(const TJournalLetter& letter) const {
 
 void TRetrievalJournal::Record(const TJournalLetter& letter, std::time_t now) {
     const std::string id = TrimmedId(letter.MessageId);
-    bool added = false;
+    std::string lines;
     if (!letter.Key.empty()) {
         const auto [entry, inserted] = FKeys.try_emplace(letter.Key);
         TKeyCheck& check = entry->second;
-        added = inserted || check.Size != letter.Size || check.MessageId != id;
+        if (inserted || check.Size != letter.Size || check.MessageId != id)
+            lines += KeyLine(letter.Key, letter.Size, id);
         check = {letter.Size, id};
-        added |= FHandOver.erase(letter.Key) != 0;
+        if (FHandOver.erase(letter.Key) != 0)
+            lines += kClearHandOverPrefix + letter.Key + "\r\n";
     }
     const std::string fingerprint = OneLine(letter.Fingerprint);
     const auto known = FMessageIds.find(id);
     if (!id.empty() && (known == FMessageIds.end() || known->second.Fingerprint != fingerprint)) {
         FMessageIds[id] = {now, fingerprint};
-        added = true;
+        lines += IdLine(id, now, fingerprint);
     }
-    if (added)
-        Save();
+    Append(lines);
 }
 
 void TRetrievalJournal::MarkHandOver(const std::string& key, bool begun) {
-    Mark(FHandOver, key, begun);
+    Mark(FHandOver, begun ? kHandOverPrefix : kClearHandOverPrefix, key, begun);
 }
 
 void TRetrievalJournal::MarkUnstored(const std::string& key, bool unstored) {
-    Mark(FUnstored, key, unstored);
+    Mark(FUnstored, unstored ? kUnstoredPrefix : kClearUnstoredPrefix, key, unstored);
 }
 
-void TRetrievalJournal::Mark(std::set<std::string>& marks, const std::string& key, bool on) {
+void TRetrievalJournal::Mark(std::set<std::string>& marks, const char* prefix,
+                             const std::string& key, bool on) {
     if (key.empty())
         return;
     const bool changed = on ? marks.insert(key).second : marks.erase(key) != 0;
     if (changed)
+        Append(prefix + key + "\r\n");
+}
+
+void TRetrievalJournal::Append(const std::string& lines) {
+    if (lines.empty())
+        return;
+    FLines += static_cast<size_t>(std::count(lines.begin(), lines.end(), '\n'));
+    const size_t entries = FKeys.size() + FUnstored.size() + FHandOver.size() + FMessageIds.size();
+    if (FRewrite || FLines > entries + kMaxStaleLines) {
         Save();
+        return;
+    }
+    // One write of whole lines: a crash keeps them all, none, or a cut last line that Load
+    // drops.
+    const int fd = ::open(NativePath(FFileName).c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    bool written = fd >= 0;
+    for (size_t done = 0; written && done < lines.size();) {
+        const ssize_t n = ::write(fd, lines.data() + done, lines.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        written = n > 0;
+        done += written ? static_cast<size_t>(n) : 0;
+    }
+    if (fd >= 0 && ::close(fd) != 0)
+        written = false;
+    if (!written) {
+        // What may have reached the file is cut off by the rewrite.
+        FRewrite = true;
+        Save();
+        return;
+    }
+    SyncFile(FFileName);
 }
 
 void TRetrievalJournal::Prune(const std::set<std::string>& listed, std::time_t now) {
@@ -206,29 +274,20 @@ void TRetrievalJournal::Prune(const std::set<std::string>& listed, std::time_t n
         Save();
 }
 
-void TRetrievalJournal::Save() const {
+void TRetrievalJournal::Save() {
     // A half-written journal would forget letters already imported: write beside it, then
     // replace it in one step.
     const std::string temp = FFileName + "." + std::to_string(::getpid()) + ".tmp";
     {
         std::ofstream out(NativePath(temp), std::ios::binary | std::ios::trunc);
-        for (const auto& [key, check] : FKeys) {
-            out << key;
-            if (check.Size >= 0 || !check.MessageId.empty())
-                out << '\t' << (check.Size >= 0 ? std::to_string(check.Size) : "") << '\t'
-                    << check.MessageId;
-            out << "\r\n";
-        }
+        for (const auto& [key, check] : FKeys)
+            out << KeyLine(key, check.Size, check.MessageId);
         for (const std::string& key : FUnstored)
             out << kUnstoredPrefix << key << "\r\n";
         for (const std::string& key : FHandOver)
             out << kHandOverPrefix << key << "\r\n";
-        for (const auto& [id, entry] : FMessageIds) {
-            out << kIdPrefix << static_cast<long long>(entry.Recorded) << ' ' << id;
-            if (!entry.Fingerprint.empty())
-                out << '\t' << entry.Fingerprint;
-            out << "\r\n";
-        }
+        for (const auto& [id, entry] : FMessageIds)
+            out << IdLine(id, entry.Recorded, entry.Fingerprint);
         out.close();
         if (!out) {
             DeleteFile(temp);
@@ -245,6 +304,8 @@ void TRetrievalJournal::Save() const {
         DeleteFile(temp);
         throw std::runtime_error("Cannot write file \"" + FFileName + "\"");
     }
+    FRewrite = false;
+    FLines = FKeys.size() + FUnstored.size() + FHandOver.size() + FMessageIds.size();
     // The renamed entry too; inside a session's group both wait for its barrier.
     try {
         SyncFolder(NativePath(FFileName).parent_path().string());

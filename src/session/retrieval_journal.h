@@ -48,8 +48,8 @@ public:
     bool Unstored(const std::string& key) const { return FUnstored.count(key) != 0; }
     size_t Count() const { return FKeys.size(); }
     // Adds the letter's key (replacing what an older letter of that key left) and its
-    // Message-ID (either may be empty), and writes the file at once (temporary file, then
-    // rename). Throws when the file cannot be written; what was added is kept in memory
+    // Message-ID (either may be empty), and writes the change to the file at once (appended,
+    // or the whole file through a temporary file and a rename). Throws when the file cannot be written; what was added is kept in memory
     // either way.
     void Record(const TJournalLetter& letter, std::time_t now = std::time(nullptr));
     // Marks the letter's InBox copy as still to be made (true) or made (false); writes the
@@ -77,15 +77,22 @@ private:
         std::time_t Recorded = 0;
         std::string Fingerprint; // empty in files written before fingerprints were kept
     };
-    void Save() const;
-    // Sets or clears a key's mark in `marks`, writing the file when that changes anything.
-    void Mark(std::set<std::string>& marks, const std::string& key, bool on);
+    // Writes the whole file anew (temporary file, then rename).
+    void Save();
+    // Writes `lines` (whole lines describing a change) to the end of the file, or rewrites it
+    // when it holds a cut line or too many outdated ones.
+    void Append(const std::string& lines);
+    // Sets or clears a key's mark in `marks`, appending `prefix` + key when that changes
+    // anything.
+    void Mark(std::set<std::string>& marks, const char* prefix, const std::string& key, bool on);
 
     std::string FFileName;
     std::map<std::string, TKeyCheck> FKeys;
     std::set<std::string> FUnstored;
     std::set<std::string> FHandOver;
     std::map<std::string, TIdEntry> FMessageIds;
+    size_t FLines = 0;     // lines in the file, outdated ones included
+    bool FRewrite = true;  // the file is missing or ends in a cut line
 };
 
 } // namespace tzn

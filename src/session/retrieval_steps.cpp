@@ -211,7 +211,9 @@ std::optional<std::string> TMailThread::KeepRefusedLetter(TMxPOP3& pop, int msgN
 }
 
 void TMailThread::DeleteOnServer(TMxPOP3& pop, int msgNum, const std::string& fromText) {
-    if (pop.DeleteMessage(msgNum))
+    // The next letter's size and text are asked for with the deletion: the server readies
+    // them while this letter's deletion is logged and its group made durable.
+    if (pop.DeleteMessage(msgNum, FNextLetter, FContext.QueryMessageSizes))
         AddSessionLog(ru("Удалено письмо с сервера: ") + fromText);
     else
         AddSessionLog(ru("Письмо с сервера НЕ удалено: ") + fromText);

@@ -14,6 +14,7 @@
 #include "mail/script_server.h"
 #include "platform/cp1251.h"
 #include "platform/sync_group.h"
+#include "session/retrieval_journal.h"
 #include "session/session_state.h"
 #include "session_window.h"
 #include "store/store_fixture.h"
@@ -373,7 +374,9 @@ TEST_F(SessionThreadTest, AHandOverCutByAKillIsHandedOverAgainSayingSo) {
     TMailThread(0, window.Window(), Context()).GetMail();
     first.Join();
     EXPECT_NE(atImport.find("H U u1\r\n"), std::string::npos) << atImport;
-    EXPECT_EQ(test::ReadFile(journal).find("H U u1"), std::string::npos) << "finished: no mark";
+    TRetrievalJournal finished("C:\\MAIL\\", "127.0.0.1", "st12");
+    finished.Load();
+    EXPECT_FALSE(finished.HandOverBegun(JournalKeyByUid("u1"))) << test::ReadFile(journal);
 
     test::WriteFile(journal, atImport);
     host.ReadFile = nullptr;

@@ -4,8 +4,10 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "mail/message.h"
@@ -200,6 +202,45 @@ TEST(RetrievalJournal, SecondCopyNeedsItsIdAndFingerprintUntilAMonthOld) {
     EXPECT_EQ(third.Count(), 0u);
     EXPECT_FALSE(third.ContainsCopy({"", "<a.1@st>", 10, "f1"}));
     EXPECT_TRUE(third.ContainsCopy({"", "<b.2@st>", 10, "f2"}));
+}
+
+// Changes go to the end of the file; a line cut by a crash is dropped, and the file is
+// rewritten before it grows far beyond what it describes.
+TEST(RetrievalJournal, AppendedChangesReloadAndACutLineIsDropped) {
+    test::TempRoot root;
+    ASSERT_TRUE(std::filesystem::create_directories(root.Path("C/MAIL")));
+    const auto file = root.Path("C/MAIL/Received-st@h.jrn");
+    TRetrievalJournal j("C:\\MAIL\\", "h", "st");
+    j.Load();
+    j.Record({JournalKeyByUid("12"), "<a@st>", 10, "f"});
+    j.MarkHandOver(JournalKeyByUid("13"), true);
+    j.MarkHandOver(JournalKeyByUid("14"), true);
+    j.Record({JournalKeyByUid("13"), "<b@st>", 20, "g"}); // ends the hand-over of 13
+    {
+        std::ofstream out(file, std::ios::binary | std::ios::app);
+        out << "U 1"; // "U 12"'s or "U 123"'s line, cut short
+    }
+    TRetrievalJournal again("C:\\MAIL\\", "h", "st");
+    again.Load();
+    EXPECT_TRUE(again.Matches({JournalKeyByUid("12"), "<a@st>", 10}));
+    EXPECT_FALSE(again.Contains(JournalKeyByUid("1")));
+    EXPECT_FALSE(again.HandOverBegun(JournalKeyByUid("13")));
+    EXPECT_TRUE(again.HandOverBegun(JournalKeyByUid("14")));
+    again.MarkHandOver(JournalKeyByUid("14"), false);
+    std::stringstream text;
+    text << std::ifstream(file, std::ios::binary).rdbuf();
+    EXPECT_EQ(text.str().find("U 1\r"), std::string::npos) << text.str();
+
+    for (int i = 0; i < 400; ++i)
+        again.MarkUnstored(JournalKeyByUid("12"), i % 2 == 0);
+    TRetrievalJournal third("C:\\MAIL\\", "h", "st");
+    third.Load();
+    EXPECT_FALSE(third.Unstored(JournalKeyByUid("12")));
+    EXPECT_FALSE(third.HandOverBegun(JournalKeyByUid("14")));
+    EXPECT_EQ(third.Count(), 2u);
+    std::ifstream lines(file, std::ios::binary);
+    const auto count = std::count(std::istreambuf_iterator<char>(lines), {}, '\n');
+    EXPECT_LT(count, 300) << "400 changes of one mark";
 }
 
 TEST(RetrievalJournal, UnwritableFolderRaises) {
