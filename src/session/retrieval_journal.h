@@ -49,8 +49,8 @@ public:
     size_t Count() const { return FKeys.size(); }
     // Adds the letter's key (replacing what an older letter of that key left) and its
     // Message-ID (either may be empty), and writes the change to the file at once (appended,
-    // or the whole file through a temporary file and a rename). Throws when the file cannot be written; what was added is kept in memory
-    // either way.
+    // or the whole file through a temporary file and a rename). Throws when the file cannot be
+    // written; what was added is kept in memory either way.
     void Record(const TJournalLetter& letter, std::time_t now = std::time(nullptr));
     // Marks the letter's InBox copy as still to be made (true) or made (false); writes the
     // file when that changes anything. Throws as Record.
@@ -91,8 +91,8 @@ private:
     std::set<std::string> FUnstored;
     std::set<std::string> FHandOver;
     std::map<std::string, TIdEntry> FMessageIds;
-    size_t FLines = 0;     // lines in the file, outdated ones included
-    bool FRewrite = true;  // the file is missing or ends in a cut line
+    size_t FLines = 0;    // lines in the file, outdated ones included
+    bool FRewrite = true; // the file is missing or ends in a cut line
 };
 
 } // namespace tzn

@@ -290,6 +290,40 @@ TEST(Pop3Client, FetchesHeaderAndLetterAndDeletes) {
     EXPECT_EQ(t.back(), "QUIT");
 }
 
+// With PIPELINING the next letter's size and text are asked for along with a deletion: the
+// server here reads all three commands before it answers any. What is asked first instead
+// finds its own answer behind the ones nobody asked for.
+TEST(Pop3Client, TheNextLetterTravelsWithADeletion) {
+    ScriptServer server([](ScriptConn& s) {
+        Pop3Welcome(s, "+OK ready", {"TOP", "UIDL", "USER", "PIPELINING"});
+        for (int round = 0; round < 2; ++round) {
+            for (int i = 0; i < 3; ++i)
+                s.ReadLine();
+            s.Reply("+OK deleted");
+            s.Reply(round == 0 ? "+OK 2 90" : "+OK 1 90");
+            s.Reply("+OK");
+            s.Send(std::string("Subject: letter ") + (round == 0 ? "2" : "1") +
+                   "\r\n\r\nx\r\n.\r\n");
+        }
+        s.Answer("+OK 1 90"); // STAT
+        Pop3AcceptQuit(s);
+    });
+    TMxPOP3 c;
+    Configure(c, server.Port());
+    c.ConnectToServer();
+    EXPECT_TRUE(c.DeleteMessage(3, 2, true));
+    EXPECT_EQ(c.MessageSize(2), 90);
+    TMxMessage letter;
+    ASSERT_TRUE(c.FetchMessage(2, letter));
+    EXPECT_EQ(letter.Subject, "letter 2");
+    EXPECT_TRUE(c.DeleteMessage(2, 1, true));
+    EXPECT_EQ(c.MessageCount(), 1) << "the answers to LIST 1 and RETR 1 are dropped first";
+    c.CloseConnection();
+    EXPECT_EQ(server.Transcript(),
+              (std::vector<std::string>{"CAPA", "USER user01", "PASS pass01", "DELE 3", "LIST 2",
+                                        "RETR 2", "DELE 2", "LIST 1", "RETR 1", "STAT", "QUIT"}));
+}
+
 TEST(Pop3Client, ConnectionCutInTheMiddleOfALetter) {
     ScriptServer server([](ScriptConn& s) {
         Pop3Welcome(s);
