@@ -110,8 +110,8 @@ MenuCommands CommandsOf(const std::shared_ptr<CMenuProc>& proc) {
     c.CreateReportLetter = Bind(proc, &CMenuProc::CreateReportLetter);
     c.CreateRequestLetter = Bind(proc, &CMenuProc::CreateRequestLetter);
     c.CreateRequestLettersForAll = Bind(proc, &CMenuProc::CreateRequestLettersForAll);
-    c.Settings =
-        Bind(proc, ModuleMode() == 0 ? &CMenuProc::StationSettings : &CMenuProc::OfficeSettings);
+    c.Settings = Bind(proc, ModuleSide() == TModuleSide::Station ? &CMenuProc::StationSettings
+                                                                 : &CMenuProc::OfficeSettings);
     return c;
 }
 

@@ -28,6 +28,16 @@ State& S() {
 uint8_t ModuleMode() {
     return S().mode.load();
 }
+TModuleSide ModuleSideOf(uint8_t mode) {
+    return mode == 0   ? TModuleSide::Station
+           : mode == 1 ? TModuleSide::Office
+                       : TModuleSide::Neither;
+}
+
+TModuleSide ModuleSide() {
+    return ModuleSideOf(ModuleMode());
+}
+
 void SetModuleMode(uint8_t mode) {
     S().mode.store(mode);
 }

@@ -13,6 +13,11 @@ class THostServices;
 uint8_t ModuleMode();
 void SetModuleMode(uint8_t mode);
 
+// The end of the exchange ModuleMode names; a mode of any other value is neither.
+enum class TModuleSide { Station, Office, Neither };
+TModuleSide ModuleSide();
+TModuleSide ModuleSideOf(uint8_t mode);
+
 // The code the host reports for this station; initially "TZN".
 std::string StationCode();
 void SetStationCode(const std::string& code);

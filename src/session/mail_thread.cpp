@@ -24,13 +24,13 @@ namespace tzn {
 TSessionContext TSessionContext::FromModule() {
     TSessionContext c;
     c.Host = tzn::Host();
-    c.ModuleMode = tzn::ModuleMode();
+    c.Side = tzn::ModuleSide();
     c.StationCode = tzn::StationCode();
     c.QueryMessageSizes = tzn::QueryMessageSizes();
     return c;
 }
 
-TMailThread::TMailThread(uint16_t mode, TMailWindow window, TSessionContext context)
+TMailThread::TMailThread(TSessionMode mode, TMailWindow window, TSessionContext context)
     : FSessionMode(mode), FWindow(std::move(window)), FContext(std::move(context)) {
     // The window's own rule for its gauge, for a window that leaves the handlers to us.
     if (!FWindow.OnWork)
@@ -196,14 +196,14 @@ void TMailThread::Execute() {
             networkUp = network->Start();
         }
         if (networkUp) {
-            if (FSessionMode == 0) {
+            if (FSessionMode == TSessionMode::Full) {
                 if (Settings().m_GetMailWithSort)
                     GetMailSorted();
                 else
                     GetMail();
             }
             LoadFolderLetters(FOutMail, MailFolder::OutBox);
-            if ((!FOutMail || FOutMail->Empty()) && FContext.ModuleMode == 0 &&
+            if ((!FOutMail || FOutMail->Empty()) && FContext.Side == TModuleSide::Station &&
                 Settings().AutoOnNoMail) {
                 PrepareStationReports();
                 LoadFolderLetters(FOutMail, MailFolder::OutBox);
@@ -245,7 +245,7 @@ void TMailThread::Execute() {
     AddSessionLog(std::string(37, '='));
 }
 
-void StartMailSession(uint16_t mode, TMailWindow window, TSessionContext context) {
+void StartMailSession(TSessionMode mode, TMailWindow window, TSessionContext context) {
     StartSessionThread([mode, window = std::move(window), context = std::move(context)] {
         TMailThread thread(mode, window, context);
         thread.Execute();

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "mail/component.h"
+#include "module/module_state.h"
 #include "module/settings.h"
 #include "session/mail_messages.h"
 #include "store/mail_store.h"
@@ -44,7 +45,7 @@ struct TMailWindow {
 // Everything else a session needs, given at creation.
 struct TSessionContext {
     THostServices* Host = nullptr;
-    uint8_t ModuleMode = 0; // 0 station side, 1 office side
+    TModuleSide Side = TModuleSide::Station;
     std::string StationCode;
     bool QueryMessageSizes = true;
     // The settings as they are at the moment of the call; unset: the module's record.
@@ -83,10 +84,16 @@ struct TRetrievalOptions {
     static const TRetrievalOptions Sorted;
 };
 
+// What a session does: the start request's lParam 0 asks for a full session (receive, then
+// send), any other value for sending only.
+enum class TSessionMode : uint16_t { Full = 0, SendOnly = 1 };
+inline TSessionMode SessionModeOf(uint64_t request) {
+    return request == 0 ? TSessionMode::Full : TSessionMode::SendOnly;
+}
+
 class TMailThread {
 public:
-    // mode 0: full session (receive, then send); any other value: send only.
-    TMailThread(uint16_t mode, TMailWindow window, TSessionContext context);
+    TMailThread(TSessionMode mode, TMailWindow window, TSessionContext context);
     ~TMailThread();
     TMailThread(const TMailThread&) = delete;
     TMailThread& operator=(const TMailThread&) = delete;
@@ -188,7 +195,7 @@ private:
     static constexpr const char* kTooLargeLine =
         "Письмо больше допустимого размера (MaxLetterSize), оставлено на сервере: ";
 
-    const uint16_t FSessionMode;
+    const TSessionMode FSessionMode;
     TMailWindow FWindow;
     TSessionContext FContext;
     StoredLetterListVar FOutMail;
@@ -199,7 +206,7 @@ private:
 };
 
 // Starts a session of this mode on a new thread (joined by the session registry).
-void StartMailSession(uint16_t mode, TMailWindow window,
+void StartMailSession(TSessionMode mode, TMailWindow window,
                       TSessionContext context = TSessionContext::FromModule());
 
 } // namespace tzn

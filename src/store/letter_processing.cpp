@@ -117,7 +117,7 @@ void HandOverDataFile(const std::string& senderCode, const std::string& dataFile
         if (!host)
             return;
         std::string answer;
-        if (host->GetCount() > 1 && ModuleMode() == 1)
+        if (host->GetCount() > 1 && ModuleSide() == TModuleSide::Office)
             answer = host->ImportDataFileFrom(senderCode, dataFile);
         else
             answer = host->ImportDataFile(dataFile);

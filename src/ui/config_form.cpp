@@ -38,7 +38,6 @@ namespace {
 
 constexpr int kModalOk = 1;
 constexpr int kModalCancel = 2;
-constexpr int kStationSide = 0;
 constexpr int kStationAddressLines = 3;
 
 const char* const kWorkAddressHint =
@@ -549,7 +548,7 @@ void TConfigForm::FillControls() {
     c.edMailDir->setText(Q(s.MailDir));
     c.cbSortMail->setChecked(s.m_GetMailWithSort);
     c.cbShowWnd->setChecked(s.ShowWnd);
-    c.cbShowWnd->setVisible(ModuleMode() == kStationSide);
+    c.cbShowWnd->setVisible(ModuleSide() == TModuleSide::Station);
     c.cb_AutoSendIfNoMail->setChecked(s.AutoOnNoMail);
     c.cb_addTovar->setChecked(s.AutoAddTovarUp);
     c.seAddtovarCount->setValue(s.AddTovarCount);
@@ -566,7 +565,7 @@ void TConfigForm::FillControls() {
     SelectText(c.cbPOP3Security, s.POP3Security);
     c.edCAFile->setText(Q(s.CAFile));
 
-    c.pOnTZN->setVisible(ModuleMode() == kStationSide);
+    c.pOnTZN->setVisible(ModuleSide() == TModuleSide::Station);
 
     QStringList lines;
     for (const std::string& address : s.MailAddictionAdressList)
@@ -588,7 +587,7 @@ void TConfigForm::FillDialUpEntries(const std::string& selected) {
 
 void TConfigForm::ApplySide() {
     Controls& c = *FC;
-    const bool station = ModuleMode() == kStationSide;
+    const bool station = ModuleSide() == TModuleSide::Station;
     // The station writes to up to three offices; the office to one mailbox.
     c.lbAddictAddr->setText(Hint(station ? "Офис 2\r\nОфис 3\r\nОфис 4\r\n" : "Ящик для отправки"));
     const int lines = station ? kStationAddressLines : 1;
@@ -638,7 +637,7 @@ void TConfigForm::cb_AutoSendIfNoMailClick() {
 void TConfigForm::mAddictionAdresKeyPress(char& key) {
     if (key != '\r')
         return;
-    if (ModuleMode() != kStationSide) {
+    if (ModuleSide() != TModuleSide::Station) {
         key = 0;
         return;
     }
@@ -693,7 +692,7 @@ void TConfigForm::Apply() {
     s.AutoAddTovarUp = c.cb_addTovar->isChecked();
     s.AddTovarCount = c.seAddtovarCount->value();
     s.m_GetMailWithSort = c.cbSortMail->isChecked();
-    if (ModuleMode() == kStationSide)
+    if (ModuleSide() == TModuleSide::Station)
         s.ShowWnd = c.cbShowWnd->isChecked();
     s.UseDefautConnection = c.cbUseDefaultConn->isChecked();
     s.PhonebookEntry = c.cbInternet->count() > 0 ? Cp(c.cbInternet->currentText()) : "";

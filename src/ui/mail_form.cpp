@@ -398,7 +398,7 @@ LRESULT TMailForm::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_MAIL_START:
         // A request still queued when the module unloads starts nothing.
         if (!FClosing)
-            StartMailSession(static_cast<uint16_t>(lParam));
+            StartMailSession(SessionModeOf(static_cast<uint64_t>(lParam)));
         return 0;
     case WM_MAIL_LOG:
         if (lParam)
@@ -426,7 +426,7 @@ LRESULT TMailForm::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     }
 }
 
-void TMailForm::StartMailSession(uint16_t mode) {
+void TMailForm::StartMailSession(TSessionMode mode) {
     tzn::StartMailSession(mode, SessionWindow(),
                           FContext ? FContext() : TSessionContext::FromModule());
 }
@@ -488,8 +488,8 @@ void TMailForm::FormShow() {
     p.Memo1->clear();
     FLogLines.clear();
     p.miMail->setVisible(false);
-    const bool station = ModuleMode() == 0;
-    const bool office = ModuleMode() == 1;
+    const bool station = ModuleSide() == TModuleSide::Station;
+    const bool office = ModuleSide() == TModuleSide::Office;
     p.miCreateConfigMail->setVisible(!station);
     p.miCreateAllConfigMail->setVisible(!station);
     p.btnCrQuery->setVisible(!station);

@@ -49,7 +49,7 @@ public:
     // The message handler (window thread).
     LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam);
     // Starts one TMailThread of this mode (0 receive then send, 1 send only).
-    void StartMailSession(uint16_t mode);
+    void StartMailSession(TSessionMode mode);
 
     // Shows the window and brings it forward (FormShow runs on every show).
     void ShowMailbox();

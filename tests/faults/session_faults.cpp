@@ -83,7 +83,7 @@ void SessionFaults::PeerImportsOnce(const std::string& data) {
     UseSide({!side.Office, side.Peer, side.Box});
     host.ImportAnswer = nullptr; // no letter back: this session only receives
     RecordingWindow peerWindow;
-    TMailThread(0, peerWindow.Window(), Context()).Execute();
+    TMailThread(TSessionMode::Full, peerWindow.Window(), Context()).Execute();
     const std::string lines = ::testing::PrintToString(peerWindow.Lines());
     EXPECT_EQ(Imported(data), 1u) << lines;
     EXPECT_EQ(Files(MailFolder::InBox), 1u) << lines;
@@ -132,7 +132,7 @@ void SessionFaults::RunRound(const std::string& what, TFaultProxy* faulty, const
     if (inject)
         inject();
     RecordingWindow faultyWindow;
-    TMailThread(0, faultyWindow.Window(), Context()).Execute();
+    TMailThread(TSessionMode::Full, faultyWindow.Window(), Context()).Execute();
     FLastLines = faultyWindow.Lines();
     FPopCommands = FPop->Commands();
     FSmtpCommands = FSmtp->Commands();
@@ -158,7 +158,7 @@ void SessionFaults::RunRound(const std::string& what, TFaultProxy* faulty, const
     if (repair)
         repair();
     RecordingWindow followUp;
-    TMailThread(0, followUp.Window(), Context()).Execute();
+    TMailThread(TSessionMode::Full, followUp.Window(), Context()).Execute();
     const std::string after = ::testing::PrintToString(followUp.Lines());
 
     EXPECT_EQ(Imported(data), 1u) << lines << after;

@@ -140,7 +140,7 @@ TEST_F(StorageFaults, AnInBoxCopyNotWrittenIsMadeByTheNextSession) {
     if (!readOnly->Mounted())
         GTEST_SKIP() << "no tmpfs could be mounted (needs root): the disk faults are not tried";
     RecordingWindow faulty, followUp;
-    TMailThread(0, faulty.Window(), Context()).Execute();
+    TMailThread(TSessionMode::Full, faulty.Window(), Context()).Execute();
     const std::vector<std::string> faultyLines = faulty.Lines();
     const std::string lines = ::testing::PrintToString(faultyLines);
     const std::string notStored = ru("Письмо не сохранено, оставлено на сервере: Office <");
@@ -153,7 +153,7 @@ TEST_F(StorageFaults, AnInBoxCopyNotWrittenIsMadeByTheNextSession) {
     EXPECT_EQ(Count(box), 1);
 
     readOnly.reset();
-    TMailThread(0, followUp.Window(), Context()).Execute();
+    TMailThread(TSessionMode::Full, followUp.Window(), Context()).Execute();
     EXPECT_EQ(Imported("stored later"), 1u) << ::testing::PrintToString(followUp.Lines());
     EXPECT_EQ(Files(MailFolder::InBox), 1u) << ::testing::PrintToString(followUp.Lines());
     EXPECT_EQ(Count(box), 0);

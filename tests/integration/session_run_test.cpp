@@ -126,7 +126,7 @@ TEST_F(SessionRun, FullSessionTakesOwnLettersLeavesStation123AndSends) {
     Deposit(box, "Office", "tzn-12 second", "second data");
     Outgoing(User(kOffice).Address, "TZN-Office report");
 
-    TMailThread(0, window.Window(), Context()).Execute();
+    TMailThread(TSessionMode::Full, window.Window(), Context()).Execute();
 
     const std::string from = "Office <" + User(kOffice).Address + ">";
     const std::string to = User(kOffice).Address;
@@ -183,7 +183,7 @@ TEST_F(SessionRun, EmptyMailboxSendOnlyAndNoDoubleImportAfterACutBeforeQuit) {
     const auto& box = User(kQuiet);
     Empty(box);
     Account(box);
-    TMailThread(0, window.Window(), Context()).Execute();
+    TMailThread(TSessionMode::Full, window.Window(), Context()).Execute();
     EXPECT_EQ(window.Lines(),
               Ru({kStart, "Соединение с почтовым сервером...",
                   "Соединение с POP3 сервером прошло удачно.", "Проверка почтового ящика...",
@@ -191,7 +191,7 @@ TEST_F(SessionRun, EmptyMailboxSendOnlyAndNoDoubleImportAfterACutBeforeQuit) {
                   "Соединение завершено. Получено 0 писем.", kDone, kClosing}));
 
     test::RecordingWindow sendOnly;
-    TMailThread(1, sendOnly.Window(), Context()).Execute();
+    TMailThread(TSessionMode::SendOnly, sendOnly.Window(), Context()).Execute();
     EXPECT_EQ(sendOnly.Lines(), std::vector<std::string>{kClosing});
 
     // The letter is processed, then the line breaks at the farewell: the server undoes the
@@ -203,7 +203,7 @@ TEST_F(SessionRun, EmptyMailboxSendOnlyAndNoDoubleImportAfterACutBeforeQuit) {
         settings.POP3Security = "none"; // the cutter has to see the QUIT
         SetMailSettings(settings);
         test::RecordingWindow cut;
-        TMailThread(0, cut.Window(), Context()).GetMail();
+        TMailThread(TSessionMode::Full, cut.Window(), Context()).GetMail();
         EXPECT_TRUE(cutter.Cut());
     }
     ASSERT_EQ(host.Imports.size(), 1u);
@@ -213,7 +213,7 @@ TEST_F(SessionRun, EmptyMailboxSendOnlyAndNoDoubleImportAfterACutBeforeQuit) {
     settings.POP3Security = "auto";
     SetMailSettings(settings);
     test::RecordingWindow again;
-    TMailThread(0, again.Window(), Context()).GetMail();
+    TMailThread(TSessionMode::Full, again.Window(), Context()).GetMail();
     const std::string from = "Office <" + User(kOffice).Address + ">";
     EXPECT_EQ(again.Lines(),
               (std::vector<std::string>{
@@ -230,7 +230,7 @@ TEST_F(SessionRun, EmptyMailboxSendOnlyAndNoDoubleImportAfterACutBeforeQuit) {
 
     // The next run finds the letter gone and forgets its server id; only its Message-ID
     // (given by the server on the way in) stays, for a copy sent again later.
-    TMailThread(0, again.Window(), Context()).GetMail();
+    TMailThread(TSessionMode::Full, again.Window(), Context()).GetMail();
     const auto journals = FindFiles("C:\\MAIL\\", "*.jrn");
     ASSERT_EQ(journals.size(), 1u);
     const std::string journal = test::ReadFile(NativePath("C:\\MAIL\\" + journals[0]));
@@ -247,7 +247,7 @@ TEST_F(SessionRun, RefusedRecipientInTheSecondOfThreeLetters) {
     Outgoing(nobody, "TZN-Office two");
     Outgoing(to.Address, "TZN-Office three");
 
-    TMailThread(1, window.Window(), Context()).Execute();
+    TMailThread(TSessionMode::SendOnly, window.Window(), Context()).Execute();
 
     const auto lines = window.Lines();
     ASSERT_EQ(lines.size(), 10u) << ::testing::PrintToString(lines);
@@ -285,7 +285,7 @@ TEST_F(SessionRun, SmtpServerDownAndPop3PasswordRefused) {
     SetMailSettings(settings);
     Outgoing(User(kOffice).Address, "TZN-Office stays");
 
-    TMailThread(0, window.Window(), Context()).Execute();
+    TMailThread(TSessionMode::Full, window.Window(), Context()).Execute();
 
     const auto lines = window.Lines();
     ASSERT_EQ(lines.size(), 8u) << ::testing::PrintToString(lines);
@@ -310,7 +310,7 @@ TEST_F(SessionRun, ImplicitTlsDeliveryAndAnUntrustedCertificate) {
     settings.SMTPPort = Env.SmtpsPort;
     SetMailSettings(settings);
     Outgoing(to.Address, "TZN-Office over TLS");
-    TMailThread(1, window.Window(), Context()).Execute();
+    TMailThread(TSessionMode::SendOnly, window.Window(), Context()).Execute();
     EXPECT_EQ(window.Lines(), (std::vector<std::string>{
                                   ru("Соединение с почтовым сервером..."),
                                   ru("Соединение с SMTP сервером прошло удачно."),
@@ -325,7 +325,7 @@ TEST_F(SessionRun, ImplicitTlsDeliveryAndAnUntrustedCertificate) {
     SetMailSettings(settings);
     Outgoing(to.Address, "TZN-Office stays");
     test::RecordingWindow refused;
-    TMailThread(1, refused.Window(), Context()).Execute();
+    TMailThread(TSessionMode::SendOnly, refused.Window(), Context()).Execute();
     const auto lines = refused.Lines();
     ASSERT_EQ(lines.size(), 3u) << ::testing::PrintToString(lines);
     EXPECT_EQ(lines[1].rfind(ru("Ошибка соединения с SMTP сервером: "), 0), 0u) << lines[1];
@@ -347,7 +347,7 @@ TEST_F(SessionRun, SortedRetrievalOrderThenCancelDuringRetrieval) {
     Deposit(box, "B", "TZN-12 #5", "B2", day1 + 1);
     Deposit(box, "A", "TZN-12 #6", "A2", day1 + 1);
 
-    TMailThread(0, window.Window(), Context()).Execute();
+    TMailThread(TSessionMode::Full, window.Window(), Context()).Execute();
 
     std::vector<std::string> processing, imported;
     for (const auto& l : window.Lines())
@@ -375,7 +375,7 @@ TEST_F(SessionRun, SortedRetrievalOrderThenCancelDuringRetrieval) {
         if (line.rfind(ru("Получено письмо от: "), 0) == 0)
             MailCancelRequested = true;
     };
-    TMailThread(0, cancelling.Window(), Context()).GetMail();
+    TMailThread(TSessionMode::Full, cancelling.Window(), Context()).GetMail();
     const std::string cancelLine =
         ru("Ошибка приема письма: ") + ru("Передача данных отмененна пользователем");
     size_t cancelled = 0;
@@ -403,7 +403,7 @@ TEST_F(SessionRun, CancelDuringTheSortedProcessingPassStopsItAtOnce) {
         if (line == ru("Письмо обработано!"))
             MailCancelRequested = true;
     };
-    TMailThread(0, cancelling.Window(), Context()).Execute();
+    TMailThread(TSessionMode::Full, cancelling.Window(), Context()).Execute();
 
     const auto lines = cancelling.Lines();
     ASSERT_EQ(host.Imports.size(), 1u);

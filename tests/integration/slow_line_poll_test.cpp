@@ -23,7 +23,7 @@ protected:
     std::chrono::milliseconds Poll() {
         RecordingWindow window;
         const auto start = std::chrono::steady_clock::now();
-        TMailThread(0, window.Window(), Context()).GetMail();
+        TMailThread(TSessionMode::Full, window.Window(), Context()).GetMail();
         const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
             std::chrono::steady_clock::now() - start);
         EXPECT_TRUE(HasLine(window.Lines(), ru("Соединение завершено. Получено 0 писем.")))

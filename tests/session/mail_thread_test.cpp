@@ -65,7 +65,7 @@ protected:
 TEST_F(SessionThreadTest, LogLineReachesTheWindowBeforeTheFile) {
     std::string fileAtWindowTime = "unread";
     window.OnLine = [&](const std::string&) { fileAtWindowTime = SessionLog(); };
-    TMailThread t(1, window.Window(), Context());
+    TMailThread t(TSessionMode::SendOnly, window.Window(), Context());
     t.AddSessionLog("100% %s done");
     EXPECT_EQ(fileAtWindowTime, "");
     const std::string log = SessionLog();
@@ -78,7 +78,7 @@ TEST_F(SessionThreadTest, UnwritableLogIsReportedOnceAndTheSessionGoesOn) {
     std::filesystem::remove_all(root.Dir() / "LogFiles");
     TSessionContext c = Context();
     c.ConnectNetwork = [] { return false; };
-    TMailThread t(1, window.Window(), c);
+    TMailThread t(TSessionMode::SendOnly, window.Window(), c);
     t.AddSessionLog("first");
     t.Execute();
     const auto lines = window.Lines();
@@ -93,7 +93,7 @@ TEST_F(SessionThreadTest, NoNetworkMeansOnlyTheEndStep) {
     TSessionContext c = Context();
     c.ConnectNetwork = [] { return false; };
     c.EndNetwork = [&] { ended = true; };
-    TMailThread t(0, window.Window(), c);
+    TMailThread t(TSessionMode::Full, window.Window(), c);
     t.Execute();
     EXPECT_EQ(window.Lines(), std::vector<std::string>{kClosing});
     EXPECT_TRUE(ended);
@@ -110,14 +110,14 @@ TEST_F(SessionThreadTest, EmptyOutBoxOnTheStationPreparesTheCurrentShift) {
     c.PrepareStationData = [&](const std::vector<std::string>& shifts) {
         prepared.push_back(shifts);
     };
-    TMailThread(1, window.Window(), c).Execute();
+    TMailThread(TSessionMode::SendOnly, window.Window(), c).Execute();
     EXPECT_EQ(prepared, (std::vector<std::vector<std::string>>{{"7"}}));
     EXPECT_EQ(window.Lines(), std::vector<std::string>{kClosing}) << "send only: no receiving";
 
     // A shift the host cannot give as a number ends the main part.
     host.Params[25] = "seven";
     test::RecordingWindow second;
-    TMailThread(1, second.Window(), c).Execute();
+    TMailThread(TSessionMode::SendOnly, second.Window(), c).Execute();
     EXPECT_EQ(prepared.size(), 1u);
     const auto lines = second.Lines();
     ASSERT_EQ(lines.size(), 2u);
@@ -126,8 +126,8 @@ TEST_F(SessionThreadTest, EmptyOutBoxOnTheStationPreparesTheCurrentShift) {
 
     // The office never prepares data here.
     host.Params[25] = 7;
-    c.ModuleMode = 1;
-    TMailThread(1, second.Window(), c).Execute();
+    c.Side = TModuleSide::Office;
+    TMailThread(TSessionMode::SendOnly, second.Window(), c).Execute();
     EXPECT_EQ(prepared.size(), 1u);
 }
 
@@ -144,8 +144,8 @@ TEST_F(SessionThreadTest, TwoRequestsRunOneAfterTheOtherEachWithItsMode) {
         --inside;
         return true;
     };
-    StartMailSession(0, window.Window(), c);
-    StartMailSession(1, window.Window(), c);
+    StartMailSession(TSessionMode::Full, window.Window(), c);
+    StartMailSession(TSessionMode::SendOnly, window.Window(), c);
     ASSERT_TRUE(WaitForSessions({}, std::chrono::seconds(20)));
     EXPECT_EQ(SessionsRunning(), 0);
     EXPECT_EQ(overlaps, 0);
@@ -179,7 +179,7 @@ TEST_F(SessionThreadTest, SilentServerEndsInATimeOutLikeAnyConnectionError) {
     settings.POP3Port = server.Port();
     settings.ReadTimeout = 1;
     Apply();
-    TMailThread t(0, window.Window(), Context());
+    TMailThread t(TSessionMode::Full, window.Window(), Context());
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(t.GetMail());
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
@@ -209,7 +209,7 @@ TEST_F(SessionThreadTest, ConnectionCutInTheMiddleOfALetter) {
     });
     settings.POP3Port = server.Port();
     Apply();
-    TMailThread t(0, window.Window(), Context());
+    TMailThread t(TSessionMode::Full, window.Window(), Context());
     EXPECT_TRUE(t.GetMail() == false);
     const auto lines = window.Lines();
     const std::string lost = ru("Разрыв связи с почтовым сервером, прием писем не возможен!");
@@ -267,7 +267,7 @@ TEST_F(SessionThreadTest, WithoutUniqueIdsTheJournalKeysByMessageIdAndSize) {
     });
     settings.POP3Port = cut.Port();
     Apply();
-    TMailThread(0, window.Window(), Context()).GetMail();
+    TMailThread(TSessionMode::Full, window.Window(), Context()).GetMail();
     cut.Join();
     ASSERT_EQ(host.Imports.size(), 1u);
 
@@ -279,7 +279,7 @@ TEST_F(SessionThreadTest, WithoutUniqueIdsTheJournalKeysByMessageIdAndSize) {
     settings.POP3Port = again.Port();
     Apply();
     test::RecordingWindow second;
-    TMailThread(0, second.Window(), Context()).GetMail();
+    TMailThread(TSessionMode::Full, second.Window(), Context()).GetMail();
     EXPECT_EQ(host.Imports.size(), 1u) << "not imported twice";
     const auto transcript = again.Transcript();
     EXPECT_TRUE(test::HasLine(transcript, "DELE 1"));
@@ -322,7 +322,7 @@ TEST_F(SessionThreadTest, AServerThatReusesOrRepeatsIdsGetsNoLetterDeletedUnread
         ScriptServer server([id](ScriptConn& s) { OfferByUid(s, {{"1", id}}); });
         settings.POP3Port = server.Port();
         Apply();
-        TMailThread(0, window.Window(), Context()).GetMail();
+        TMailThread(TSessionMode::Full, window.Window(), Context()).GetMail();
         server.Join();
     }
     EXPECT_EQ(host.Imports.size(), 2u) << ::testing::PrintToString(window.Lines());
@@ -333,7 +333,7 @@ TEST_F(SessionThreadTest, AServerThatReusesOrRepeatsIdsGetsNoLetterDeletedUnread
     settings.POP3Port = repeated.Port();
     Apply();
     test::RecordingWindow third;
-    TMailThread(0, third.Window(), Context()).GetMail();
+    TMailThread(TSessionMode::Full, third.Window(), Context()).GetMail();
     repeated.Join();
     EXPECT_EQ(host.Imports.size(), 4u) << ::testing::PrintToString(third.Lines());
     EXPECT_TRUE(test::HasLine(third.Lines(), ru("Сервер назвал несколько писем одним кодом "
@@ -371,7 +371,7 @@ TEST_F(SessionThreadTest, AHandOverCutByAKillIsHandedOverAgainSayingSo) {
     ScriptServer first([](ScriptConn& s) { OfferByUid(s, {{"u1", "<k@x.test>"}}); });
     settings.POP3Port = first.Port();
     Apply();
-    TMailThread(0, window.Window(), Context()).GetMail();
+    TMailThread(TSessionMode::Full, window.Window(), Context()).GetMail();
     first.Join();
     EXPECT_NE(atImport.find("H U u1\r\n"), std::string::npos) << atImport;
     TRetrievalJournal finished("C:\\MAIL\\", "127.0.0.1", "st12");
@@ -384,7 +384,7 @@ TEST_F(SessionThreadTest, AHandOverCutByAKillIsHandedOverAgainSayingSo) {
     settings.POP3Port = again.Port();
     Apply();
     test::RecordingWindow second;
-    TMailThread(0, second.Window(), Context()).GetMail();
+    TMailThread(TSessionMode::Full, second.Window(), Context()).GetMail();
     again.Join();
     EXPECT_EQ(host.Imports.size(), 2u);
     EXPECT_TRUE(test::HasLine(second.Lines(), ru("Предыдущая передача письма не была завершена, "
@@ -410,7 +410,7 @@ TEST_F(SessionThreadTest, LettersReachTheDiskInGroupsAndAFailedBarrierSendsNoFar
     Apply();
     {
         TSyncGroup group(root.Path("C/MAIL").string());
-        TMailThread(0, window.Window(), Context()).GetMail();
+        TMailThread(TSessionMode::Full, window.Window(), Context()).GetMail();
     }
     server.Join();
     OnSyncfs = nullptr;
@@ -446,7 +446,7 @@ TEST_F(SessionThreadTest, LettersReachTheDiskInGroupsAndAFailedBarrierSendsNoFar
     test::RecordingWindow second;
     {
         TSyncGroup group(root.Path("C/MAIL").string());
-        TMailThread(0, second.Window(), Context()).GetMail();
+        TMailThread(TSessionMode::Full, second.Window(), Context()).GetMail();
     }
     failing.Join();
     OnSyncfs = nullptr;
@@ -496,7 +496,7 @@ TEST_F(SessionThreadTest, RefusedLetterIsKeptLocallyAndDeletedTooLargeOneStays) 
     settings.POP3Port = server.Port();
     settings.MaxLetterSize = 1;
     Apply();
-    TMailThread(0, window.Window(), Context()).GetMail();
+    TMailThread(TSessionMode::Full, window.Window(), Context()).GetMail();
     server.Join();
     const auto lines = window.Lines();
     EXPECT_TRUE(test::HasLine(lines, ru("Ошибка получения письма (данные повреждены): ") +
