@@ -79,8 +79,8 @@ DataSet Make(const fs::path& root, const std::string& name, size_t attachmentByt
         ComposeLetter("12", "station12@example.test", data.string(), true, false, false, window);
     if (!letter)
         throw std::runtime_error("composing the sample letter failed");
-    const SaveResult saved = SaveLetterToFolderEx(*letter, MailFolder::InBox);
-    if (saved.Outcome != SaveOutcome::Saved)
+    const TSaveResult saved = SaveLetterToFolderEx(*letter, MailFolder::InBox);
+    if (saved.Outcome != TSaveOutcome::Saved)
         throw std::runtime_error("storing the sample letter failed");
     const fs::path sample = d.inbox / saved.FileName;
     std::string text;

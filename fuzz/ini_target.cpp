@@ -14,7 +14,7 @@ void FuzzIni(const uint8_t* data, size_t size) {
     const size_t slash = query.find('/');
     const std::string section = query.substr(0, slash);
     const std::string key = slash == std::string::npos ? std::string() : query.substr(slash + 1);
-    IniContent ini(text);
+    TIniContent ini(text);
     (void)ini.ReadString(section, key, "default");
     (void)ini.ReadInteger(section, key, -1);
     (void)ini.ReadBool(section, key, false);

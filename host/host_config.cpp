@@ -54,7 +54,7 @@ public:
 
 private:
     std::filesystem::path FFile;
-    IniFile FIni;
+    TIniFile FIni;
 };
 
 bool ParseInt(const std::string& s, int& out) {

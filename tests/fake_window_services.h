@@ -21,7 +21,7 @@ public:
     }
     void RefreshLetterList() override { ++Refreshes; }
 
-    std::vector<RecordedMessageBox> Boxes() {
+    std::vector<TRecordedMessageBox> Boxes() {
         std::lock_guard<std::mutex> lock(FMutex);
         return FBoxes;
     }
@@ -30,7 +30,7 @@ public:
 
 private:
     std::mutex FMutex;
-    std::vector<RecordedMessageBox> FBoxes;
+    std::vector<TRecordedMessageBox> FBoxes;
 };
 
 } // namespace tzn::test

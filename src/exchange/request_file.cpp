@@ -18,7 +18,7 @@ std::string WriteRequestFile(const std::vector<std::string>& shifts) {
     std::string path = RequestFileName();
     try {
         const MailSettings settings = MailSettingsSnapshot();
-        IniFile ini(path);
+        TIniFile ini(path);
         ini.WriteString("Trade", "LastUpdate",
                         "SendLastUpdates=" + std::to_string(settings.AddTovarCount));
         ini.WriteInteger("Smena", "Count", static_cast<int>(shifts.size()));

@@ -39,7 +39,7 @@ void Rotate(const std::string& fileName, const std::string& date) {
     const std::string base = fileName + date;
     for (int n = 0; n < kMaxRotationsPerDay; ++n) {
         const std::string name = n == 0 ? base : base + "." + std::to_string(n);
-        if (MoveFileNoReplace(fileName, name) != MoveResult::Taken)
+        if (MoveFileNoReplace(fileName, name) != TMoveResult::Taken)
             return;
     }
 }

@@ -54,7 +54,7 @@ THostMenuItem* FindMenuChild(THostMenuItem* parent, const std::string& caption) 
     return nullptr;
 }
 
-void AddHostMenuCommands(THostServices& host, uint8_t mode, const MenuCommands& commands,
+void AddHostMenuCommands(THostServices& host, uint8_t mode, const TMenuCommands& commands,
                          std::vector<THostMenuItem*>& handled) {
     if (mode != 0 && mode != 1)
         return;

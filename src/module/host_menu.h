@@ -11,7 +11,7 @@
 namespace tzn {
 
 // The click handlers the menu binds; an empty one leaves the item without a handler.
-struct MenuCommands {
+struct TMenuCommands {
     THostMenuItem::ClickHandler ShowMailbox, GetMail, SendMail, CreateReportLetter,
         CreateRequestLetter, CreateRequestLettersForAll, Settings;
 };
@@ -26,7 +26,7 @@ THostMenuItem* FindMenuChild(THostMenuItem* parent, const std::string& caption);
 // add nothing. Every item given a handler is appended to `handled` as soon as it has one, so
 // it is there even when the host fails later. Errors of the host propagate; items added
 // before stay.
-void AddHostMenuCommands(THostServices& host, uint8_t mode, const MenuCommands& commands,
+void AddHostMenuCommands(THostServices& host, uint8_t mode, const TMenuCommands& commands,
                          std::vector<THostMenuItem*>& handled);
 
 } // namespace tzn

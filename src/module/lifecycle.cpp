@@ -102,8 +102,8 @@ THostMenuItem::ClickHandler Bind(const std::shared_ptr<CMenuProc>& proc,
     };
 }
 
-MenuCommands CommandsOf(const std::shared_ptr<CMenuProc>& proc) {
-    MenuCommands c;
+TMenuCommands CommandsOf(const std::shared_ptr<CMenuProc>& proc) {
+    TMenuCommands c;
     c.ShowMailbox = Bind(proc, &CMenuProc::ShowMailbox);
     c.GetMail = Bind(proc, &CMenuProc::GetMail);
     c.SendMail = Bind(proc, &CMenuProc::SendMail);

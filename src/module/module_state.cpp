@@ -9,25 +9,26 @@ namespace {
 constexpr const char* kInitialStationCode = "TZN";
 constexpr const char* kInitialDataDir = "C:\\PLAV\\OFFICE\\";
 
-struct State {
-    std::mutex mutex; // guards the strings
-    std::string stationCode = kInitialStationCode;
-    std::string dataDir = kInitialDataDir;
-    std::atomic<uint8_t> mode{0};
-    std::atomic<bool> querySizes{true};
-    std::atomic<THostServices*> host{nullptr};
+struct TState {
+    std::mutex FMutex; // guards the strings
+    std::string FStationCode = kInitialStationCode;
+    std::string FDataDir = kInitialDataDir;
+    std::atomic<uint8_t> FMode{0};
+    std::atomic<bool> FQuerySizes{true};
+    std::atomic<THostServices*> FHost{nullptr};
 };
 
-State& S() {
-    static State state;
+TState& S() {
+    static TState state;
     return state;
 }
 
 } // namespace
 
 uint8_t ModuleMode() {
-    return S().mode.load();
+    return S().FMode.load();
 }
+
 TModuleSide ModuleSideOf(uint8_t mode) {
     return mode == 0   ? TModuleSide::Station
            : mode == 1 ? TModuleSide::Office
@@ -39,41 +40,41 @@ TModuleSide ModuleSide() {
 }
 
 void SetModuleMode(uint8_t mode) {
-    S().mode.store(mode);
+    S().FMode.store(mode);
 }
 
 std::string StationCode() {
-    std::lock_guard<std::mutex> lock(S().mutex);
-    return S().stationCode;
+    std::lock_guard<std::mutex> lock(S().FMutex);
+    return S().FStationCode;
 }
 
 void SetStationCode(const std::string& code) {
-    std::lock_guard<std::mutex> lock(S().mutex);
-    S().stationCode = code;
+    std::lock_guard<std::mutex> lock(S().FMutex);
+    S().FStationCode = code;
 }
 
 std::string DataDir() {
-    std::lock_guard<std::mutex> lock(S().mutex);
-    return S().dataDir;
+    std::lock_guard<std::mutex> lock(S().FMutex);
+    return S().FDataDir;
 }
 
 void SetDataDir(const std::string& dir) {
-    std::lock_guard<std::mutex> lock(S().mutex);
-    S().dataDir = dir;
+    std::lock_guard<std::mutex> lock(S().FMutex);
+    S().FDataDir = dir;
 }
 
 bool QueryMessageSizes() {
-    return S().querySizes.load();
+    return S().FQuerySizes.load();
 }
 void SetQueryMessageSizes(bool query) {
-    S().querySizes.store(query);
+    S().FQuerySizes.store(query);
 }
 
 THostServices* Host() {
-    return S().host.load();
+    return S().FHost.load();
 }
 void SetHost(THostServices* host) {
-    S().host.store(host);
+    S().FHost.store(host);
 }
 
 void ResetModuleState() {

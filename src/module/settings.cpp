@@ -70,8 +70,8 @@ void LoadMailSettings(std::string* failure) {
     // The values in memory stand for missing keys (but for the rows that read a default).
     MailSettings s = MailSettingsSnapshot();
     try {
-        const IniContent ini = IniFile(SettingsFileName()).Load();
-        for (const SettingRow& row : SettingsTable())
+        const TIniContent ini = TIniFile(SettingsFileName()).Load();
+        for (const TSettingRow& row : SettingsTable())
             ReadSetting(row, ini, s);
         Publish(s);
         CreateMailFolders(s.MailDir);
@@ -87,17 +87,17 @@ void SaveMailSettings(const MailSettings& settings) {
     MailSettings s = settings;
     if (!s.MailDir.empty())
         s.MailDir = IncludeTrailingBackslash(s.MailDir);
-    for (const SettingRow& row : SettingsTable())
+    for (const TSettingRow& row : SettingsTable())
         CheckSetting(row, s);
     CreateMailFolders(s.MailDir);
     // On this system the Windows folder is ours to create.
     if (!ForceDirectories(WindowsDirectory()))
         throw std::runtime_error(ru("Не удается создать каталог ") + WindowsDirectory());
-    IniFile ini(SettingsFileName());
+    TIniFile ini(SettingsFileName());
     // Every key in one update of the file: a failure half-way never leaves a mix of old and
     // new values (a new UserName beside a password scrambled with the old one).
     ini.BeginUpdate();
-    for (const SettingRow& row : SettingsTable())
+    for (const TSettingRow& row : SettingsTable())
         WriteSetting(row, ini, s);
     ini.Commit();
     // Readers see the new values only once the file holds them: a failed save leaves memory
@@ -106,21 +106,21 @@ void SaveMailSettings(const MailSettings& settings) {
 }
 
 void ReloadConnectionSettings() {
-    const IniContent ini = IniFile(SettingsFileName()).Load();
+    const TIniContent ini = TIniFile(SettingsFileName()).Load();
     std::lock_guard<std::mutex> lock(SettingsMutex());
     MailSettings s = Current();
-    for (const SettingRow& row : SettingsTable()) {
-        if (row.Reread == DialogReread::No)
+    for (const TSettingRow& row : SettingsTable()) {
+        if (row.Reread == TDialogReread::No)
             continue;
-        SettingRow reread = row;
-        reread.MissingAsDefault = row.Reread == DialogReread::MissingAsDefault;
+        TSettingRow reread = row;
+        reread.MissingAsDefault = row.Reread == TDialogReread::MissingAsDefault;
         ReadSetting(reread, ini, s);
     }
     Current() = s;
 }
 
 bool ReadAutoGetMailLastDate(TDateTime& when) {
-    const IniFile ini(SettingsFileName());
+    const TIniFile ini(SettingsFileName());
     const std::string text = ini.ReadString(kSettingsSection, "AutoGetMailLastDate", "");
     return !text.empty() && TryStrToDateTime(text, when);
 }
@@ -128,7 +128,7 @@ bool ReadAutoGetMailLastDate(TDateTime& when) {
 void WriteAutoGetMailLastDate(TDateTime when) {
     if (!ForceDirectories(WindowsDirectory()))
         throw std::runtime_error(ru("Не удается создать каталог ") + WindowsDirectory());
-    IniFile ini(SettingsFileName());
+    TIniFile ini(SettingsFileName());
     ini.WriteString(kSettingsSection, "AutoGetMailLastDate", DateTimeToStr(when));
 }
 

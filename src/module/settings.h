@@ -81,7 +81,7 @@ void LoadMailSettings(std::string* failure);
 // The settings dialog's apply: makes MailDir end in "\", creates the store folders and writes
 // every key in one update of the file, passwords scrambled; only once the file is in place
 // does the in-memory record become the new one. Keys of other sections and unknown keys are
-// kept. Throws SettingValueError (a std::runtime_error) for a value outside its range, and
+// kept. Throws ESettingValueError (a std::runtime_error) for a value outside its range, and
 // std::runtime_error when the folders or the file cannot be written; the file and the record
 // are then unchanged.
 void SaveMailSettings(const MailSettings& settings);

@@ -12,32 +12,32 @@ namespace {
 
 using Field = std::string MailSettings::*;
 
-SettingRow TextKey(const char* key, Field field, std::string def = {}) {
-    SettingRow row;
+TSettingRow TextKey(const char* key, Field field, std::string def = {}) {
+    TSettingRow row;
     row.Key = key;
-    row.Type = SettingType::Text;
+    row.Type = TSettingType::Text;
     row.Text = field;
     row.DefaultText = std::move(def);
     return row;
 }
 
-SettingRow FolderKey(const char* key, Field field, std::string def) {
-    SettingRow row = TextKey(key, field, std::move(def));
-    row.Type = SettingType::Folder;
+TSettingRow FolderKey(const char* key, Field field, std::string def) {
+    TSettingRow row = TextKey(key, field, std::move(def));
+    row.Type = TSettingType::Folder;
     return row;
 }
 
-SettingRow PasswordKey(const char* key, Field field, Field login) {
-    SettingRow row = TextKey(key, field);
-    row.Type = SettingType::Password;
+TSettingRow PasswordKey(const char* key, Field field, Field login) {
+    TSettingRow row = TextKey(key, field);
+    row.Type = TSettingType::Password;
     row.Login = login;
     return row;
 }
 
-SettingRow IntegerKey(const char* key, int MailSettings::*field, int def, int min, int max) {
-    SettingRow row;
+TSettingRow IntegerKey(const char* key, int MailSettings::*field, int def, int min, int max) {
+    TSettingRow row;
     row.Key = key;
-    row.Type = SettingType::Integer;
+    row.Type = TSettingType::Integer;
     row.Number = field;
     row.DefaultNumber = def;
     row.Min = min;
@@ -45,43 +45,43 @@ SettingRow IntegerKey(const char* key, int MailSettings::*field, int def, int mi
     return row;
 }
 
-SettingRow FlagKey(const char* key, bool MailSettings::*field, bool def) {
-    SettingRow row;
+TSettingRow FlagKey(const char* key, bool MailSettings::*field, bool def) {
+    TSettingRow row;
     row.Key = key;
-    row.Type = SettingType::Flag;
+    row.Type = TSettingType::Flag;
     row.Flag = field;
     row.DefaultFlag = def;
     return row;
 }
 
 // For keys that take one of a few words; `def` stands for a missing or empty value.
-SettingRow ChoiceKey(const char* key, Field field, std::vector<std::string> choices,
-                     std::string def) {
-    SettingRow row = TextKey(key, field, std::move(def));
-    row.Type = SettingType::Choice;
+TSettingRow ChoiceKey(const char* key, Field field, std::vector<std::string> choices,
+                      std::string def) {
+    TSettingRow row = TextKey(key, field, std::move(def));
+    row.Type = TSettingType::Choice;
     row.Choices = std::move(choices);
     return row;
 }
 
-SettingRow ListKey(const char* section, std::vector<std::string> MailSettings::*field) {
-    SettingRow row;
+TSettingRow ListKey(const char* section, std::vector<std::string> MailSettings::*field) {
+    TSettingRow row;
     row.Key = section;
-    row.Type = SettingType::List;
+    row.Type = TSettingType::List;
     row.Items = field;
     return row;
 }
 
-SettingRow MissingReadsDefault(SettingRow row) {
+TSettingRow MissingReadsDefault(TSettingRow row) {
     row.MissingAsDefault = true;
     return row;
 }
 
-SettingRow Reread(SettingRow row, DialogReread how = DialogReread::Yes) {
+TSettingRow Reread(TSettingRow row, TDialogReread how = TDialogReread::Yes) {
     row.Reread = how;
     return row;
 }
 
-std::vector<SettingRow> BuildTable() {
+std::vector<TSettingRow> BuildTable() {
     using S = MailSettings;
     return {
         TextKey("EMail", &S::EMail),
@@ -101,7 +101,7 @@ std::vector<SettingRow> BuildTable() {
         IntegerKey("AddTovarCount", &S::AddTovarCount, 1, 1, 100),
 
         Reread(FlagKey("UseDefautConnection", &S::UseDefautConnection, false),
-               DialogReread::MissingAsDefault),
+               TDialogReread::MissingAsDefault),
         Reread(TextKey("PhonebookEntry", &S::PhonebookEntry)),
         Reread(FlagKey("DisconnectOnEnd", &S::DisconnectOnEnd, true)),
         Reread(FlagKey("UserData", &S::UserData, false)),
@@ -147,25 +147,25 @@ std::string Trimmed(std::string_view s) {
 }
 
 // The canonical spelling of a choice, or nullptr when the text is none of them.
-const std::string* MatchChoice(const SettingRow& row, std::string_view text) {
+const std::string* MatchChoice(const TSettingRow& row, std::string_view text) {
     for (const std::string& choice : row.Choices)
         if (AnsiSameText(choice, text))
             return &choice;
     return nullptr;
 }
 
-std::string ChoiceList(const SettingRow& row) {
+std::string ChoiceList(const TSettingRow& row) {
     std::string list;
     for (const std::string& choice : row.Choices)
         list += (list.empty() ? "" : ", ") + choice;
     return list;
 }
 
-bool InRange(const SettingRow& row, int value) {
+bool InRange(const TSettingRow& row, int value) {
     return value >= row.Min && value <= row.Max;
 }
 
-std::vector<std::string> ReadList(const IniContent& ini, const std::string& section) {
+std::vector<std::string> ReadList(const TIniContent& ini, const std::string& section) {
     std::vector<std::string> list;
     // A count larger than the section can hold (a damaged file) is cut to the keys present.
     const int keys = static_cast<int>(ini.ReadSection(section).size());
@@ -178,30 +178,30 @@ std::vector<std::string> ReadList(const IniContent& ini, const std::string& sect
     return list;
 }
 
-void WriteList(IniFile& ini, const std::string& section, const std::vector<std::string>& list) {
+void WriteList(TIniFile& ini, const std::string& section, const std::vector<std::string>& list) {
     ini.EraseSection(section);
     ini.WriteInteger(section, "Count", static_cast<int>(list.size()));
     for (size_t i = 0; i < list.size(); ++i)
         ini.WriteString(section, "Item" + std::to_string(i + 1), list[i]);
 }
 
-bool ParseFlag(const SettingRow& row, const std::string& text) {
+bool ParseFlag(const TSettingRow& row, const std::string& text) {
     const std::string t = AnsiLowerCase(Trimmed(text));
     if (t == "1" || t == "true" || t == "yes" || t == "on")
         return true;
     if (t == "0" || t == "false" || t == "no" || t == "off")
         return false;
-    throw SettingValueError(std::string(row.Key) + " takes true or false (1 or 0), not \"" + text +
-                            "\"");
+    throw ESettingValueError(std::string(row.Key) + " takes true or false (1 or 0), not \"" + text +
+                             "\"");
 }
 
-int ParseNumber(const SettingRow& row, const std::string& text) {
+int ParseNumber(const TSettingRow& row, const std::string& text) {
     const std::string t = Trimmed(text);
     int n = 0;
     const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), n);
     if (t.empty() || ec != std::errc() || end != t.data() + t.size())
-        throw SettingValueError(std::string(row.Key) + " takes a whole number, not \"" + text +
-                                "\"");
+        throw ESettingValueError(std::string(row.Key) + " takes a whole number, not \"" + text +
+                                 "\"");
     return n;
 }
 
@@ -222,53 +222,53 @@ std::vector<std::string> ParseList(const std::string& text) {
 
 } // namespace
 
-std::string SettingRow::Section() const {
-    return Type == SettingType::List ? Key : kSettingsSection;
+std::string TSettingRow::Section() const {
+    return Type == TSettingType::List ? Key : kSettingsSection;
 }
 
-const std::vector<SettingRow>& SettingsTable() {
-    static const std::vector<SettingRow> table = BuildTable();
+const std::vector<TSettingRow>& SettingsTable() {
+    static const std::vector<TSettingRow> table = BuildTable();
     return table;
 }
 
-const SettingRow* FindSetting(std::string_view key) {
-    for (const SettingRow& row : SettingsTable())
+const TSettingRow* FindSetting(std::string_view key) {
+    for (const TSettingRow& row : SettingsTable())
         if (AnsiSameText(row.Key, key))
             return &row;
     return nullptr;
 }
 
 void ApplyDefaults(MailSettings& settings) {
-    for (const SettingRow& row : SettingsTable()) {
+    for (const TSettingRow& row : SettingsTable()) {
         switch (row.Type) {
-        case SettingType::Text:
-        case SettingType::Folder:
-        case SettingType::Password:
-        case SettingType::Choice:
+        case TSettingType::Text:
+        case TSettingType::Folder:
+        case TSettingType::Password:
+        case TSettingType::Choice:
             settings.*row.Text = row.DefaultText;
             break;
-        case SettingType::Integer:
+        case TSettingType::Integer:
             settings.*row.Number = row.DefaultNumber;
             break;
-        case SettingType::Flag:
+        case TSettingType::Flag:
             settings.*row.Flag = row.DefaultFlag;
             break;
-        case SettingType::List:
+        case TSettingType::List:
             (settings.*row.Items).clear();
             break;
         }
     }
 }
 
-void ReadSetting(const SettingRow& row, const IniContent& ini, MailSettings& settings) {
+void ReadSetting(const TSettingRow& row, const TIniContent& ini, MailSettings& settings) {
     const std::string section = row.Section();
     switch (row.Type) {
-    case SettingType::Text:
-    case SettingType::Choice: {
+    case TSettingType::Text:
+    case TSettingType::Choice: {
         std::string& field = settings.*row.Text;
         const std::string fallback = row.MissingAsDefault ? row.DefaultText : field;
         const std::string value = ini.ReadString(section, row.Key, fallback);
-        if (row.Type == SettingType::Text) {
+        if (row.Type == TSettingType::Text) {
             field = value;
         } else {
             // An unknown word is kept as written, so that its user refuses it with an error
@@ -278,7 +278,7 @@ void ReadSetting(const SettingRow& row, const IniContent& ini, MailSettings& set
         }
         break;
     }
-    case SettingType::Folder: {
+    case TSettingType::Folder: {
         // A hand-edited folder without its final "\" would put the store beside it
         // ("MAILInBox"); an empty one would put it at the root.
         std::string& field = settings.*row.Text;
@@ -287,12 +287,12 @@ void ReadSetting(const SettingRow& row, const IniContent& ini, MailSettings& set
         field = value.empty() ? row.DefaultText : IncludeTrailingBackslash(value);
         break;
     }
-    case SettingType::Password:
+    case TSettingType::Password:
         // A missing password reads as empty, whatever is in memory.
         settings.*row.Text =
             DecodePassword(settings.*row.Login, ini.ReadString(section, row.Key, ""));
         break;
-    case SettingType::Integer: {
+    case TSettingType::Integer: {
         int& field = settings.*row.Number;
         const int fallback = row.MissingAsDefault ? row.DefaultNumber : field;
         const int value = ini.ReadInteger(section, row.Key, fallback);
@@ -301,94 +301,94 @@ void ReadSetting(const SettingRow& row, const IniContent& ini, MailSettings& set
         field = InRange(row, value) ? value : fallback;
         break;
     }
-    case SettingType::Flag: {
+    case TSettingType::Flag: {
         bool& field = settings.*row.Flag;
         field = ini.ReadBool(section, row.Key, row.MissingAsDefault ? row.DefaultFlag : field);
         break;
     }
-    case SettingType::List:
+    case TSettingType::List:
         settings.*row.Items = ReadList(ini, section);
         break;
     }
 }
 
-void WriteSetting(const SettingRow& row, IniFile& ini, const MailSettings& settings) {
+void WriteSetting(const TSettingRow& row, TIniFile& ini, const MailSettings& settings) {
     const std::string section = row.Section();
     switch (row.Type) {
-    case SettingType::Text:
-    case SettingType::Folder:
-    case SettingType::Choice:
+    case TSettingType::Text:
+    case TSettingType::Folder:
+    case TSettingType::Choice:
         ini.WriteString(section, row.Key, settings.*row.Text);
         break;
-    case SettingType::Password:
+    case TSettingType::Password:
         ini.WriteString(section, row.Key, EncodePassword(settings.*row.Login, settings.*row.Text));
         break;
-    case SettingType::Integer:
+    case TSettingType::Integer:
         ini.WriteInteger(section, row.Key, settings.*row.Number);
         break;
-    case SettingType::Flag:
+    case TSettingType::Flag:
         ini.WriteBool(section, row.Key, settings.*row.Flag);
         break;
-    case SettingType::List:
+    case TSettingType::List:
         WriteList(ini, section, settings.*row.Items);
         break;
     }
 }
 
-void CheckSetting(const SettingRow& row, const MailSettings& settings) {
+void CheckSetting(const TSettingRow& row, const MailSettings& settings) {
     const auto noLineBreak = [&row](const std::string& value) {
         if (value.find_first_of("\r\n") != std::string::npos)
-            throw SettingValueError(std::string(row.Key) + " cannot hold a line break");
+            throw ESettingValueError(std::string(row.Key) + " cannot hold a line break");
     };
     switch (row.Type) {
-    case SettingType::Text:
-    case SettingType::Password:
+    case TSettingType::Text:
+    case TSettingType::Password:
         noLineBreak(settings.*row.Text);
         break;
-    case SettingType::Folder:
+    case TSettingType::Folder:
         if ((settings.*row.Text).empty())
-            throw SettingValueError(ru("Не указан каталог почтового ящика"));
+            throw ESettingValueError(ru("Не указан каталог почтового ящика"));
         noLineBreak(settings.*row.Text);
         break;
-    case SettingType::Choice:
+    case TSettingType::Choice:
         if (!MatchChoice(row, settings.*row.Text))
-            throw SettingValueError(std::string(row.Key) + " takes one of " + ChoiceList(row) +
-                                    ", not \"" + settings.*row.Text + "\"");
+            throw ESettingValueError(std::string(row.Key) + " takes one of " + ChoiceList(row) +
+                                     ", not \"" + settings.*row.Text + "\"");
         break;
-    case SettingType::Integer:
+    case TSettingType::Integer:
         if (!InRange(row, settings.*row.Number))
-            throw SettingValueError(std::string(row.Key) + " must lie between " +
-                                    std::to_string(row.Min) + " and " + std::to_string(row.Max));
+            throw ESettingValueError(std::string(row.Key) + " must lie between " +
+                                     std::to_string(row.Min) + " and " + std::to_string(row.Max));
         break;
-    case SettingType::Flag:
+    case TSettingType::Flag:
         break;
-    case SettingType::List:
+    case TSettingType::List:
         for (const std::string& item : settings.*row.Items)
             noLineBreak(item);
         break;
     }
 }
 
-void SetSettingFromText(const SettingRow& row, const std::string& text, MailSettings& settings) {
+void SetSettingFromText(const TSettingRow& row, const std::string& text, MailSettings& settings) {
     MailSettings changed = settings;
     switch (row.Type) {
-    case SettingType::Text:
-    case SettingType::Folder:
-    case SettingType::Password:
+    case TSettingType::Text:
+    case TSettingType::Folder:
+    case TSettingType::Password:
         changed.*row.Text = text;
         break;
-    case SettingType::Choice: {
+    case TSettingType::Choice: {
         const std::string* choice = MatchChoice(row, Trimmed(text));
         changed.*row.Text = choice ? *choice : text; // an unknown one fails the check below
         break;
     }
-    case SettingType::Integer:
+    case TSettingType::Integer:
         changed.*row.Number = ParseNumber(row, text);
         break;
-    case SettingType::Flag:
+    case TSettingType::Flag:
         changed.*row.Flag = ParseFlag(row, text);
         break;
-    case SettingType::List:
+    case TSettingType::List:
         changed.*row.Items = ParseList(text);
         break;
     }

@@ -15,7 +15,7 @@
 
 namespace tzn {
 
-enum class SettingType {
+enum class TSettingType {
     Text,     // stored as it is
     Folder,   // a folder path: never empty, always ending in "\"
     Password, // plain in memory; in the file scrambled with the value of its Login field
@@ -26,16 +26,16 @@ enum class SettingType {
 };
 
 // What the settings dialog does with a key each time it opens.
-enum class DialogReread {
+enum class TDialogReread {
     No,
     Yes,              // reads it again; a missing key keeps the value in memory
     MissingAsDefault, // reads it again; a missing key reads as the default
 };
 
 // One key. Exactly one field pointer is set, the one that fits Type.
-struct SettingRow {
+struct TSettingRow {
     const char* Key = "";
-    SettingType Type = SettingType::Text;
+    TSettingType Type = TSettingType::Text;
     std::string MailSettings::*Text = nullptr;               // Text, Folder, Password, Choice
     int MailSettings::*Number = nullptr;                     // Integer
     bool MailSettings::*Flag = nullptr;                      // Flag
@@ -50,7 +50,7 @@ struct SettingRow {
 
     // A key missing from the file normally keeps the value in memory; these read the default.
     bool MissingAsDefault = false;
-    DialogReread Reread = DialogReread::No;
+    TDialogReread Reread = TDialogReread::No;
 
     // The section the key lives in (a List row is a section of its own).
     std::string Section() const;
@@ -59,12 +59,12 @@ struct SettingRow {
 // Every row, in the order the writer puts the keys into the file. Reading takes every key from
 // one parse of the file, so the order it visits them in has no effect; the one dependency,
 // a password on its user name, is kept by the order (each Login row comes before its Password).
-const std::vector<SettingRow>& SettingsTable();
+const std::vector<TSettingRow>& SettingsTable();
 // The row of a key, its name compared ignoring case; nullptr when there is none.
-const SettingRow* FindSetting(std::string_view key);
+const TSettingRow* FindSetting(std::string_view key);
 
 // A value the table does not allow; the message names the key and what it takes.
-struct SettingValueError : std::runtime_error {
+struct ESettingValueError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
@@ -73,14 +73,14 @@ void ApplyDefaults(MailSettings& settings);
 // Takes the row's key from a parsed file into the record. A missing key, an unreadable integer
 // and a value outside the row's range keep the value in memory (the default for rows with
 // MissingAsDefault); a password is decoded with the login already in the record.
-void ReadSetting(const SettingRow& row, const IniContent& ini, MailSettings& settings);
+void ReadSetting(const TSettingRow& row, const TIniContent& ini, MailSettings& settings);
 // Writes the row's key into the file (inside an update): a password scrambled with its login.
-void WriteSetting(const SettingRow& row, IniFile& ini, const MailSettings& settings);
-// Throws SettingValueError when the record's value is one the row does not allow.
-void CheckSetting(const SettingRow& row, const MailSettings& settings);
+void WriteSetting(const TSettingRow& row, TIniFile& ini, const MailSettings& settings);
+// Throws ESettingValueError when the record's value is one the row does not allow.
+void CheckSetting(const TSettingRow& row, const MailSettings& settings);
 // Sets the field from text as a person types it (CP1251): integers in decimal, flags as
-// 1/0, true/false, yes/no or on/off, a list as comma-separated items. Throws SettingValueError
+// 1/0, true/false, yes/no or on/off, a list as comma-separated items. Throws ESettingValueError
 // for a value the row does not allow; the record is then unchanged.
-void SetSettingFromText(const SettingRow& row, const std::string& text, MailSettings& settings);
+void SetSettingFromText(const TSettingRow& row, const std::string& text, MailSettings& settings);
 
 } // namespace tzn

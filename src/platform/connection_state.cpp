@@ -7,10 +7,10 @@
 
 namespace tzn {
 
-uint32_t ConnectionStateOf(const std::vector<NetworkInterface>& interfaces, std::string& name) {
+uint32_t ConnectionStateOf(const std::vector<TNetworkInterface>& interfaces, std::string& name) {
     uint32_t flags = 0;
     std::string lanName, modemName;
-    for (const NetworkInterface& i : interfaces) {
+    for (const TNetworkInterface& i : interfaces) {
         if (!i.Up || i.Loopback || !i.HasAddress)
             continue;
         std::string& slot = i.PointToPoint ? modemName : lanName;
@@ -30,7 +30,7 @@ bool InternetGetConnectedStateEx(uint32_t& flags, std::string& name) {
         return false;
     // getifaddrs gives one record per address (and one for the link itself): merge by name,
     // keeping the order in which the interfaces first appear.
-    std::vector<NetworkInterface> interfaces;
+    std::vector<TNetworkInterface> interfaces;
     std::map<std::string, size_t> index;
     for (const ifaddrs* a = list; a; a = a->ifa_next) {
         if (!a->ifa_name)
@@ -38,7 +38,7 @@ bool InternetGetConnectedStateEx(uint32_t& flags, std::string& name) {
         auto [it, added] = index.emplace(a->ifa_name, interfaces.size());
         if (added)
             interfaces.push_back({a->ifa_name});
-        NetworkInterface& i = interfaces[it->second];
+        TNetworkInterface& i = interfaces[it->second];
         i.Up = i.Up || (a->ifa_flags & IFF_UP) != 0;
         i.Loopback = i.Loopback || (a->ifa_flags & IFF_LOOPBACK) != 0;
         i.PointToPoint = i.PointToPoint || (a->ifa_flags & IFF_POINTOPOINT) != 0;

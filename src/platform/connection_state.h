@@ -18,14 +18,14 @@ inline constexpr uint32_t kConnectionProxy = 0x04;
 
 // The form of the query the session uses, so that tests can put a fake in its place: true when
 // the query itself succeeded; flags and the connection name come back through the arguments.
-using ConnectionStateQuery = std::function<bool(uint32_t& flags, std::string& name)>;
+using TConnectionStateQuery = std::function<bool(uint32_t& flags, std::string& name)>;
 
 // The platform's answer, from the interfaces of this computer (getifaddrs). False only when
 // the interfaces cannot be listed.
 bool InternetGetConnectedStateEx(uint32_t& flags, std::string& name);
 
 // One network interface as the query sees it.
-struct NetworkInterface {
+struct TNetworkInterface {
     std::string Name;
     bool Up = false;
     bool Loopback = false;
@@ -34,6 +34,6 @@ struct NetworkInterface {
 };
 
 // The classification above applied to a list of interfaces; returns the flags.
-uint32_t ConnectionStateOf(const std::vector<NetworkInterface>& interfaces, std::string& name);
+uint32_t ConnectionStateOf(const std::vector<TNetworkInterface>& interfaces, std::string& name);
 
 } // namespace tzn

@@ -39,15 +39,15 @@ const long kEpochDelta = DaysFromCivil(1899, 12, 30); // 1899-12-30 relative to 
 
 } // namespace
 
-FormatSettings::FormatSettings() {
+TFormatSettings::TFormatSettings() {
     const char* names[12] = {"янв", "фев", "мар", "апр", "май", "июн",
                              "июл", "авг", "сен", "окт", "ноя", "дек"};
     for (int i = 0; i < 12; ++i)
         ShortMonthNames[i] = ru(names[i]);
 }
 
-FormatSettings& Formats() {
-    static FormatSettings settings;
+TFormatSettings& Formats() {
+    static TFormatSettings settings;
     return settings;
 }
 
@@ -115,7 +115,7 @@ int UtcOffsetMinutes(TDateTime dt) {
 std::string FormatDateTime(const std::string& pattern, TDateTime dt) {
     int y = 1899, mo = 12, d = 30, h = 0, mi = 0, s = 0, ms = 0;
     DecodeDateTime(dt, y, mo, d, h, mi, s, ms);
-    const FormatSettings& fs = Formats();
+    const TFormatSettings& fs = Formats();
     std::string out;
     char buf[16];
     auto num = [&](int v, int width) {

@@ -1,6 +1,6 @@
 // Dates and times as the module keeps them: a TDateTime is days since 30.12.1899 (local
 // time) with the time of day as the fraction; 0 stands for "no date".
-// Formatting follows the system's regional settings (FormatSettings), Russian by default.
+// Formatting follows the system's regional settings (TFormatSettings), Russian by default.
 #pragma once
 
 #include <array>
@@ -13,7 +13,7 @@ using TDateTime = double;
 
 // The stand-in for the system's regional settings. Tests may change the record returned by
 // Formats(); nothing else writes it.
-struct FormatSettings {
+struct TFormatSettings {
     std::string ShortDateFormat = "dd.mm.yyyy";
     std::string LongTimeFormat = "hh:nn:ss";
     char DateSeparator = '.';
@@ -21,9 +21,9 @@ struct FormatSettings {
     char DecimalSeparator = ',';
     std::array<std::string, 12> ShortMonthNames; // CP1251, Russian by default
     int PrimaryLanguage = 0x19;                  // LANG_RUSSIAN
-    FormatSettings();
+    TFormatSettings();
 };
-FormatSettings& Formats();
+TFormatSettings& Formats();
 
 TDateTime Now();
 TDateTime EncodeDateTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,

@@ -24,19 +24,19 @@ static std::string SharedObjectPath(const std::string& path) {
     return NativePath(p).string();
 }
 
-LibraryHandle LoadLibrary(const std::string& path) {
+TLibraryHandle LoadLibrary(const std::string& path) {
     if (path.empty())
         return nullptr;
     return ::dlopen(SharedObjectPath(path).c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 
-void* GetProcAddress(LibraryHandle lib, const std::string& name) {
+void* GetProcAddress(TLibraryHandle lib, const std::string& name) {
     if (!lib)
         return nullptr;
     return ::dlsym(lib, name.c_str());
 }
 
-void FreeLibrary(LibraryHandle lib) {
+void FreeLibrary(TLibraryHandle lib) {
     if (lib)
         ::dlclose(lib);
 }

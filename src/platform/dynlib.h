@@ -6,9 +6,9 @@
 
 namespace tzn {
 
-using LibraryHandle = void*;
-LibraryHandle LoadLibrary(const std::string& path); // nullptr when it cannot be loaded
-void* GetProcAddress(LibraryHandle lib, const std::string& name);
-void FreeLibrary(LibraryHandle lib);
+using TLibraryHandle = void*;
+TLibraryHandle LoadLibrary(const std::string& path); // nullptr when it cannot be loaded
+void* GetProcAddress(TLibraryHandle lib, const std::string& name);
+void FreeLibrary(TLibraryHandle lib);
 
 } // namespace tzn

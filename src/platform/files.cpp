@@ -106,29 +106,29 @@ bool CreateFileExclusive(const std::string& path) {
     return true;
 }
 
-MoveResult MoveFileNoReplace(const std::string& from, const std::string& to) {
+TMoveResult MoveFileNoReplace(const std::string& from, const std::string& to) {
     const auto src = NativePath(from);
     const auto dst = NativePath(to);
     if (::renameat2(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), RENAME_NOREPLACE) == 0)
-        return MoveResult::Done;
+        return TMoveResult::Done;
     if (errno == EEXIST)
-        return MoveResult::Taken;
+        return TMoveResult::Taken;
     if (errno != EINVAL && errno != ENOSYS)
-        return MoveResult::Failed;
+        return TMoveResult::Failed;
     // A file system that cannot rename without replacing: hard-link the new name (which fails
     // when it is taken), then drop the old one; without hard links, look before renaming.
     if (::link(src.c_str(), dst.c_str()) == 0) {
         ::unlink(src.c_str());
-        return MoveResult::Done;
+        return TMoveResult::Done;
     }
     if (errno == EEXIST)
-        return MoveResult::Taken;
+        return TMoveResult::Taken;
     if (errno != EPERM && errno != ENOTSUP && errno != EMLINK)
-        return MoveResult::Failed;
+        return TMoveResult::Failed;
     struct stat st {};
     if (::lstat(dst.c_str(), &st) == 0)
-        return MoveResult::Taken;
-    return ::rename(src.c_str(), dst.c_str()) == 0 ? MoveResult::Done : MoveResult::Failed;
+        return TMoveResult::Taken;
+    return ::rename(src.c_str(), dst.c_str()) == 0 ? TMoveResult::Done : TMoveResult::Failed;
 }
 
 namespace {

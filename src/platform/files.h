@@ -22,8 +22,8 @@ std::vector<std::string> FindFiles(const std::string& dir, const std::string& pa
 bool CreateFileExclusive(const std::string& path);
 
 // Renames `from` to `to` unless `to` exists; the check and the rename are one step.
-enum class MoveResult { Done, Taken, Failed };
-MoveResult MoveFileNoReplace(const std::string& from, const std::string& to);
+enum class TMoveResult { Done, Taken, Failed };
+TMoveResult MoveFileNoReplace(const std::string& from, const std::string& to);
 
 // A file is durable only once its content is on disk (SyncFile) and, after a rename or link
 // gives it its name, once its folder's entry is too (SyncFolder): without both a power cut

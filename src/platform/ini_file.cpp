@@ -55,12 +55,12 @@ std::string ContentForUpdate(const std::string& path) {
                              ": cannot read it first: " + std::strerror(readErr ? readErr : EIO));
 }
 
-std::vector<IniLine> SplitLines(const std::string& content) {
-    std::vector<IniLine> lines;
+std::vector<TIniLine> SplitLines(const std::string& content) {
+    std::vector<TIniLine> lines;
     size_t pos = 0;
     while (pos < content.size()) {
         size_t nl = content.find('\n', pos);
-        IniLine l;
+        TIniLine l;
         if (nl == std::string::npos) {
             l.Text = content.substr(pos);
             pos = content.size();
@@ -121,7 +121,7 @@ struct Range {
     size_t end = 0;
 };
 
-Range FindSection(const std::vector<IniLine>& lines, const std::string& section) {
+Range FindSection(const std::vector<TIniLine>& lines, const std::string& section) {
     Range r;
     for (size_t i = 0; i < lines.size(); ++i) {
         std::string_view name;
@@ -141,7 +141,7 @@ Range FindSection(const std::vector<IniLine>& lines, const std::string& section)
     return r;
 }
 
-size_t FindKey(const std::vector<IniLine>& lines, const Range& r, const std::string& key) {
+size_t FindKey(const std::vector<TIniLine>& lines, const Range& r, const std::string& key) {
     if (r.begin == std::string::npos)
         return std::string::npos;
     for (size_t i = r.begin; i < r.end; ++i) {
@@ -153,16 +153,16 @@ size_t FindKey(const std::vector<IniLine>& lines, const Range& r, const std::str
 }
 
 // New lines follow the file's own line-break style; a new file gets CR LF.
-std::string LineBreakOf(const std::vector<IniLine>& lines) {
-    for (const IniLine& l : lines)
+std::string LineBreakOf(const std::vector<TIniLine>& lines) {
+    for (const TIniLine& l : lines)
         if (!l.Eol.empty())
             return l.Eol;
     return "\r\n";
 }
 
-std::string Join(const std::vector<IniLine>& lines) {
+std::string Join(const std::vector<TIniLine>& lines) {
     std::string out;
-    for (const IniLine& l : lines)
+    for (const TIniLine& l : lines)
         out += l.Text + l.Eol;
     return out;
 }
@@ -232,10 +232,10 @@ std::string Unquote(std::string_view v) {
 
 } // namespace
 
-IniContent::IniContent(const std::string& text) : FLines(SplitLines(text)) {}
+TIniContent::TIniContent(const std::string& text) : FLines(SplitLines(text)) {}
 
-std::string IniContent::ReadString(const std::string& section, const std::string& key,
-                                   const std::string& def) const {
+std::string TIniContent::ReadString(const std::string& section, const std::string& key,
+                                    const std::string& def) const {
     const size_t i = FindKey(FLines, FindSection(FLines, section), key);
     if (i == std::string::npos)
         return def;
@@ -244,7 +244,7 @@ std::string IniContent::ReadString(const std::string& section, const std::string
     return Unquote(v);
 }
 
-int IniContent::ReadInteger(const std::string& section, const std::string& key, int def) const {
+int TIniContent::ReadInteger(const std::string& section, const std::string& key, int def) const {
     const std::string s = ReadString(section, key, "");
     std::string_view t = Trim(s);
     if (!t.empty() && t.front() == '+')
@@ -256,19 +256,19 @@ int IniContent::ReadInteger(const std::string& section, const std::string& key, 
     return value;
 }
 
-bool IniContent::ReadBool(const std::string& section, const std::string& key, bool def) const {
+bool TIniContent::ReadBool(const std::string& section, const std::string& key, bool def) const {
     return ReadInteger(section, key, def ? 1 : 0) != 0;
 }
 
-bool IniContent::ValueExists(const std::string& section, const std::string& key) const {
+bool TIniContent::ValueExists(const std::string& section, const std::string& key) const {
     return FindKey(FLines, FindSection(FLines, section), key) != std::string::npos;
 }
 
-bool IniContent::SectionExists(const std::string& section) const {
+bool TIniContent::SectionExists(const std::string& section) const {
     return FindSection(FLines, section).begin != std::string::npos;
 }
 
-std::vector<std::string> IniContent::ReadSection(const std::string& section) const {
+std::vector<std::string> TIniContent::ReadSection(const std::string& section) const {
     std::vector<std::string> keys;
     const Range r = FindSection(FLines, section);
     if (r.begin == std::string::npos)
@@ -281,17 +281,17 @@ std::vector<std::string> IniContent::ReadSection(const std::string& section) con
     return keys;
 }
 
-IniFile::IniFile(std::string path) : FPath(std::move(path)) {}
+TIniFile::TIniFile(std::string path) : FPath(std::move(path)) {}
 
 // A single write takes the process-wide lock itself; inside an update the update holds it.
-std::unique_lock<std::mutex> IniFile::LockForWrite() {
+std::unique_lock<std::mutex> TIniFile::LockForWrite() {
     return FUpdating ? std::unique_lock<std::mutex>() : std::unique_lock<std::mutex>(WriteMutex());
 }
 
-IniContent IniFile::Load() const {
+TIniContent TIniFile::Load() const {
     std::string content;
     if (ReadWholeFile(FPath, content))
-        return IniContent(content);
+        return TIniContent(content);
     const int err = errno;
     // A missing file, or a missing folder on its way, reads as empty.
     if (err == ENOENT || err == ENOTDIR)
@@ -300,37 +300,37 @@ IniContent IniFile::Load() const {
 }
 
 // An unreadable file reads as a missing one here; Load tells the two apart.
-IniContent IniFile::Snapshot() const {
+TIniContent TIniFile::Snapshot() const {
     std::string content;
-    return ReadWholeFile(FPath, content) ? IniContent(content) : IniContent();
+    return ReadWholeFile(FPath, content) ? TIniContent(content) : TIniContent();
 }
 
-std::string IniFile::ReadString(const std::string& section, const std::string& key,
-                                const std::string& def) const {
+std::string TIniFile::ReadString(const std::string& section, const std::string& key,
+                                 const std::string& def) const {
     return Snapshot().ReadString(section, key, def);
 }
 
-int IniFile::ReadInteger(const std::string& section, const std::string& key, int def) const {
+int TIniFile::ReadInteger(const std::string& section, const std::string& key, int def) const {
     return Snapshot().ReadInteger(section, key, def);
 }
 
-bool IniFile::ReadBool(const std::string& section, const std::string& key, bool def) const {
+bool TIniFile::ReadBool(const std::string& section, const std::string& key, bool def) const {
     return Snapshot().ReadBool(section, key, def);
 }
 
-bool IniFile::ValueExists(const std::string& section, const std::string& key) const {
+bool TIniFile::ValueExists(const std::string& section, const std::string& key) const {
     return Snapshot().ValueExists(section, key);
 }
 
-bool IniFile::SectionExists(const std::string& section) const {
+bool TIniFile::SectionExists(const std::string& section) const {
     return Snapshot().SectionExists(section);
 }
 
-std::vector<std::string> IniFile::ReadSection(const std::string& section) const {
+std::vector<std::string> TIniFile::ReadSection(const std::string& section) const {
     return Snapshot().ReadSection(section);
 }
 
-void IniFile::CheckReadable() const {
+void TIniFile::CheckReadable() const {
     std::string content;
     std::error_code ec;
     const auto native = NativePath(FPath);
@@ -341,13 +341,13 @@ void IniFile::CheckReadable() const {
                                  std::strerror(errno ? errno : EIO));
 }
 
-void IniFile::WriteString(const std::string& section, const std::string& key,
-                          const std::string& value) {
+void TIniFile::WriteString(const std::string& section, const std::string& key,
+                           const std::string& value) {
     if (value.find_first_of("\r\n") != std::string::npos)
         throw std::runtime_error("Unable to write to " + FPath + ": line break in the value of " +
                                  key);
     std::unique_lock<std::mutex> lock = LockForWrite();
-    std::vector<IniLine> lines = SplitLines(Content());
+    std::vector<TIniLine> lines = SplitLines(Content());
     const std::string eol = LineBreakOf(lines);
     const Range r = FindSection(lines, section);
     const size_t i = FindKey(lines, r, key);
@@ -362,30 +362,30 @@ void IniFile::WriteString(const std::string& section, const std::string& key,
             --at;
         if (at > 0 && lines[at - 1].Eol.empty())
             lines[at - 1].Eol = eol;
-        lines.insert(lines.begin() + static_cast<long>(at), IniLine{key + "=" + value, eol});
+        lines.insert(lines.begin() + static_cast<long>(at), TIniLine{key + "=" + value, eol});
     } else {
         if (!lines.empty() && lines.back().Eol.empty())
             lines.back().Eol = eol;
-        lines.push_back(IniLine{"[" + section + "]", eol});
-        lines.push_back(IniLine{key + "=" + value, eol});
+        lines.push_back(TIniLine{"[" + section + "]", eol});
+        lines.push_back(TIniLine{key + "=" + value, eol});
     }
     Store(Join(lines));
 }
 
-void IniFile::WriteInteger(const std::string& section, const std::string& key, int value) {
+void TIniFile::WriteInteger(const std::string& section, const std::string& key, int value) {
     WriteString(section, key, std::to_string(value));
 }
 
-void IniFile::WriteBool(const std::string& section, const std::string& key, bool value) {
+void TIniFile::WriteBool(const std::string& section, const std::string& key, bool value) {
     WriteString(section, key, value ? "1" : "0");
 }
 
-void IniFile::DeleteKey(const std::string& section, const std::string& key) {
+void TIniFile::DeleteKey(const std::string& section, const std::string& key) {
     std::unique_lock<std::mutex> lock = LockForWrite();
     const std::string content = Content();
     if (content.empty())
         return;
-    std::vector<IniLine> lines = SplitLines(content);
+    std::vector<TIniLine> lines = SplitLines(content);
     const size_t i = FindKey(lines, FindSection(lines, section), key);
     if (i == std::string::npos)
         return;
@@ -393,12 +393,12 @@ void IniFile::DeleteKey(const std::string& section, const std::string& key) {
     Store(Join(lines));
 }
 
-void IniFile::EraseSection(const std::string& section) {
+void TIniFile::EraseSection(const std::string& section) {
     std::unique_lock<std::mutex> lock = LockForWrite();
     const std::string content = Content();
     if (content.empty())
         return;
-    std::vector<IniLine> lines = SplitLines(content);
+    std::vector<TIniLine> lines = SplitLines(content);
     const Range r = FindSection(lines, section);
     if (r.begin == std::string::npos)
         return;
@@ -407,7 +407,7 @@ void IniFile::EraseSection(const std::string& section) {
     Store(Join(lines));
 }
 
-void IniFile::BeginUpdate() {
+void TIniFile::BeginUpdate() {
     if (FUpdating)
         return;
     FUpdateLock = std::unique_lock<std::mutex>(WriteMutex());
@@ -415,7 +415,7 @@ void IniFile::BeginUpdate() {
     FUpdating = true;
 }
 
-void IniFile::Commit() {
+void TIniFile::Commit() {
     if (!FUpdating)
         return;
     FUpdating = false;
@@ -425,11 +425,11 @@ void IniFile::Commit() {
     ReplaceFile(FPath, content);
 }
 
-std::string IniFile::Content() const {
+std::string TIniFile::Content() const {
     return FUpdating ? FPending : ContentForUpdate(FPath);
 }
 
-void IniFile::Store(const std::string& content) {
+void TIniFile::Store(const std::string& content) {
     if (FUpdating)
         FPending = content;
     else

@@ -13,17 +13,17 @@ namespace tzn {
 
 // One line of a file: its text without the line break, and the break that followed it (empty
 // for a last line without one), so that an untouched line is written back unchanged.
-struct IniLine {
+struct TIniLine {
     std::string Text;
     std::string Eol;
 };
 
 // The content of an INI file parsed once and held in memory: every read answers from that one
 // parse, so a reader of many keys never mixes two versions of a file being replaced.
-class IniContent {
+class TIniContent {
 public:
-    IniContent() = default; // empty, as a missing file
-    explicit IniContent(const std::string& text);
+    TIniContent() = default; // empty, as a missing file
+    explicit TIniContent(const std::string& text);
 
     std::string ReadString(const std::string& section, const std::string& key,
                            const std::string& def) const;
@@ -36,17 +36,17 @@ public:
     std::vector<std::string> ReadSection(const std::string& section) const; // key names
 
 private:
-    std::vector<IniLine> FLines;
+    std::vector<TIniLine> FLines;
 };
 
-class IniFile {
+class TIniFile {
 public:
-    explicit IniFile(std::string path); // Windows-form or native
+    explicit TIniFile(std::string path); // Windows-form or native
     const std::string& FileName() const { return FPath; }
 
     // Reads and parses the file once. A missing file is empty; one that exists but cannot be
     // read throws std::runtime_error (its defaults would silently replace real settings).
-    IniContent Load() const;
+    TIniContent Load() const;
 
     // Each of these reads the file afresh; an unreadable file gives the defaults.
     std::string ReadString(const std::string& section, const std::string& key,
@@ -78,7 +78,7 @@ public:
     void Commit();
 
 private:
-    IniContent Snapshot() const;
+    TIniContent Snapshot() const;
     std::unique_lock<std::mutex> LockForWrite();
     std::string Content() const;            // what the next change starts from
     void Store(const std::string& content); // the file, or the open update's copy

@@ -18,7 +18,7 @@ namespace {
 
 struct BoxState {
     std::mutex Mutex;
-    std::deque<RecordedMessageBox> Recorded;
+    std::deque<TRecordedMessageBox> Recorded;
     int HeadlessAnswer = IDOK;
 };
 
@@ -146,7 +146,7 @@ void SetHeadlessMessageBoxAnswer(int answer) {
     State().HeadlessAnswer = answer;
 }
 
-std::vector<RecordedMessageBox> RecordedMessageBoxes() {
+std::vector<TRecordedMessageBox> RecordedMessageBoxes() {
     std::lock_guard<std::mutex> lock(State().Mutex);
     return {State().Recorded.begin(), State().Recorded.end()};
 }

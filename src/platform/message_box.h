@@ -10,7 +10,7 @@
 
 namespace tzn {
 
-enum MessageBoxFlags : unsigned {
+enum TMessageBoxFlags : unsigned {
     MB_OK = 0,
     MB_OKCANCEL = 1,
     MB_YESNO = 4,
@@ -19,21 +19,21 @@ enum MessageBoxFlags : unsigned {
     MB_ICONINFORMATION = 0x40,
     MB_TOPMOST = 0x00040000
 };
-enum MessageBoxResult : int { IDOK = 1, IDCANCEL = 2, IDYES = 6, IDNO = 7 };
+enum TMessageBoxResult : int { IDOK = 1, IDCANCEL = 2, IDYES = 6, IDNO = 7 };
 
 int MessageBox(const std::string& text, const std::string& caption, unsigned flags = MB_OK);
 
 // What a headless box answers (IDOK unless a test chooses another answer, e.g. IDYES).
 void SetHeadlessMessageBoxAnswer(int answer);
 
-struct RecordedMessageBox {
+struct TRecordedMessageBox {
     std::string Text, Caption;
     unsigned Flags;
 };
 // The recorder keeps only the newest boxes, so a long-running headless host does not grow.
 inline constexpr std::size_t kMaxRecordedMessageBoxes = 100;
 // Oldest first.
-std::vector<RecordedMessageBox> RecordedMessageBoxes();
+std::vector<TRecordedMessageBox> RecordedMessageBoxes();
 void ClearRecordedMessageBoxes();
 
 } // namespace tzn

@@ -17,7 +17,7 @@ namespace {
 
 std::mutex RasConfigLock;
 
-RasPlatformConfig DefaultRasConfig() {
+TRasPlatformConfig DefaultRasConfig() {
     auto env = [](const char* name, const char* def) {
         const char* v = std::getenv(name);
         return std::string(v && *v ? v : def);
@@ -28,8 +28,8 @@ RasPlatformConfig DefaultRasConfig() {
         env("TZN_PPP_HANGUP", "exec poff \"$1\"")};
 }
 
-RasPlatformConfig& CurrentRasConfig() {
-    static RasPlatformConfig Config = DefaultRasConfig();
+TRasPlatformConfig& CurrentRasConfig() {
+    static TRasPlatformConfig Config = DefaultRasConfig();
     return Config;
 }
 
@@ -52,12 +52,12 @@ std::string NextToken(std::istringstream& line) {
 
 } // namespace
 
-RasPlatformConfig RasConfig() {
+TRasPlatformConfig RasConfig() {
     const std::lock_guard<std::mutex> guard(RasConfigLock);
     return CurrentRasConfig();
 }
 
-void SetRasConfig(const RasPlatformConfig& config) {
+void SetRasConfig(const TRasPlatformConfig& config) {
     const std::lock_guard<std::mutex> guard(RasConfigLock);
     CurrentRasConfig() = config;
 }
@@ -137,12 +137,12 @@ int TRasDialer::Dial() {
     HangUp();
     if (!EntryExists())
         return kRasErrorEntryNotFound;
-    std::shared_ptr<ShellCommand> command;
+    std::shared_ptr<TShellCommand> command;
     try {
-        command = std::make_shared<ShellCommand>(
+        command = std::make_shared<TShellCommand>(
             FConfig.DialCommand, std::vector<std::string>{FEntryName},
-            ShellCommand::Environment{{"TZN_DIAL_USER", UserName},
-                                      {"TZN_DIAL_PASSWORD", Password}});
+            TShellCommand::Environment{{"TZN_DIAL_USER", UserName},
+                                       {"TZN_DIAL_PASSWORD", Password}});
     } catch (const std::exception&) {
         return kRasErrorNotAvailable;
     }
@@ -195,9 +195,9 @@ int TRasDialer::DialDlg() {
         return -1;
     std::optional<int> status;
     try {
-        status = ShellCommand::Run(FConfig.DialCommand, {FEntryName},
-                                   {{"TZN_DIAL_USER", UserName}, {"TZN_DIAL_PASSWORD", Password}},
-                                   DialTimeout);
+        status = TShellCommand::Run(FConfig.DialCommand, {FEntryName},
+                                    {{"TZN_DIAL_USER", UserName}, {"TZN_DIAL_PASSWORD", Password}},
+                                    DialTimeout);
     } catch (const std::exception&) {
         return -1;
     }
@@ -212,7 +212,7 @@ void TRasDialer::HangUp() {
         return;
     FConnected = false;
     const std::optional<int> status =
-        ShellCommand::Run(FConfig.HangUpCommand, {FEntryName}, {}, DialTimeout);
+        TShellCommand::Run(FConfig.HangUpCommand, {FEntryName}, {}, DialTimeout);
     if (!status)
         throw std::runtime_error("The hang-up command did not finish in time.");
     if (*status != 0)

@@ -22,19 +22,19 @@
 
 namespace tzn {
 
-class ShellCommand;
-class ThreadEventQueue;
+class TShellCommand;
+class TThreadEventQueue;
 
 // Where the dialer finds its entries and what it runs. Defaults: $TZN_PPP_PEERS or
 // "/etc/ppp/peers"; $TZN_PPP_DIAL or the pon command above; $TZN_PPP_HANGUP or
 // "exec poff \"$1\"".
-struct RasPlatformConfig {
+struct TRasPlatformConfig {
     std::string PhonebookDir;
     std::string DialCommand;
     std::string HangUpCommand;
 };
-RasPlatformConfig RasConfig();
-void SetRasConfig(const RasPlatformConfig& config); // dialers created afterwards use it
+TRasPlatformConfig RasConfig();
+void SetRasConfig(const TRasPlatformConfig& config); // dialers created afterwards use it
 
 // The dialer's error codes.
 inline constexpr int kRasErrorEntryNotFound = 623; // no phonebook file of that name
@@ -99,14 +99,14 @@ private:
     void FinishDial(const DialOutcome& outcome);
     static int ErrorOfStatus(std::optional<int> status);
 
-    RasPlatformConfig FConfig;
+    TRasPlatformConfig FConfig;
     std::string FEntryName;
     bool FConnected = false;
     bool FDialing = false;
     uint64_t FGeneration = 0;
-    std::shared_ptr<ThreadEventQueue> FEvents;
+    std::shared_ptr<TThreadEventQueue> FEvents;
     std::shared_ptr<bool> FAlive;
-    std::shared_ptr<ShellCommand> FCommand;
+    std::shared_ptr<TShellCommand> FCommand;
     std::thread FWatcher;
 };
 

@@ -31,8 +31,8 @@ int StatusOf(int raw) {
 
 } // namespace
 
-ShellCommand::ShellCommand(const std::string& command, const std::vector<std::string>& args,
-                           const Environment& env) {
+TShellCommand::TShellCommand(const std::string& command, const std::vector<std::string>& args,
+                             const Environment& env) {
     std::vector<std::string> argv{"/bin/sh", "-c", command, "sh"};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> argp;
@@ -76,11 +76,11 @@ ShellCommand::ShellCommand(const std::string& command, const std::vector<std::st
     }
 }
 
-ShellCommand::~ShellCommand() {
+TShellCommand::~TShellCommand() {
     Kill();
 }
 
-std::optional<int> ShellCommand::Reap(bool block) {
+std::optional<int> TShellCommand::Reap(bool block) {
     if (FStatus || FPid < 0)
         return FStatus;
     int raw = 0;
@@ -95,7 +95,7 @@ std::optional<int> ShellCommand::Reap(bool block) {
     return FStatus;
 }
 
-std::optional<int> ShellCommand::WaitUntil(std::chrono::steady_clock::time_point deadline) {
+std::optional<int> TShellCommand::WaitUntil(std::chrono::steady_clock::time_point deadline) {
     std::unique_lock<std::mutex> lock(FLock);
     for (;;) {
         if (auto status = Reap(false))
@@ -108,7 +108,7 @@ std::optional<int> ShellCommand::WaitUntil(std::chrono::steady_clock::time_point
     }
 }
 
-void ShellCommand::Abort() {
+void TShellCommand::Abort() {
     {
         const std::lock_guard<std::mutex> guard(FLock);
         FAbort = true;
@@ -116,7 +116,7 @@ void ShellCommand::Abort() {
     FAborted.notify_all();
 }
 
-void ShellCommand::Kill() {
+void TShellCommand::Kill() {
     const std::lock_guard<std::mutex> guard(FLock);
     if (FPid < 0 || Reap(false))
         return;
@@ -130,10 +130,10 @@ void ShellCommand::Kill() {
     }
 }
 
-std::optional<int> ShellCommand::Run(const std::string& command,
-                                     const std::vector<std::string>& args, const Environment& env,
-                                     std::chrono::milliseconds limit) {
-    ShellCommand c(command, args, env);
+std::optional<int> TShellCommand::Run(const std::string& command,
+                                      const std::vector<std::string>& args, const Environment& env,
+                                      std::chrono::milliseconds limit) {
+    TShellCommand c(command, args, env);
     auto status = c.WaitUntil(std::chrono::steady_clock::now() + limit);
     if (!status)
         c.Kill();

@@ -13,7 +13,7 @@
 
 namespace tzn {
 
-class ShellCommand {
+class TShellCommand {
 public:
     using Environment = std::vector<std::pair<std::string, std::string>>;
 
@@ -21,12 +21,12 @@ public:
     // are never parsed by the shell. `env` is added to this process's environment. Standard
     // input and output are /dev/null; standard error is inherited. Throws std::runtime_error
     // when the command cannot be started.
-    ShellCommand(const std::string& command, const std::vector<std::string>& args,
-                 const Environment& env = {});
+    TShellCommand(const std::string& command, const std::vector<std::string>& args,
+                  const Environment& env = {});
     // Ends a command that still runs (see Kill).
-    ~ShellCommand();
-    ShellCommand(const ShellCommand&) = delete;
-    ShellCommand& operator=(const ShellCommand&) = delete;
+    ~TShellCommand();
+    TShellCommand(const TShellCommand&) = delete;
+    TShellCommand& operator=(const TShellCommand&) = delete;
 
     // Waits until the command ends, the deadline passes or Abort is called. Returns the exit
     // status (128 + signal number when a signal ended it), nothing when it still runs.

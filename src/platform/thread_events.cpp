@@ -4,12 +4,12 @@
 
 namespace tzn {
 
-void ThreadEventQueue::Post(std::function<void()> event) {
+void TThreadEventQueue::Post(std::function<void()> event) {
     const std::lock_guard<std::mutex> guard(FLock);
     FEvents.push_back(std::move(event));
 }
 
-int ThreadEventQueue::Process() {
+int TThreadEventQueue::Process() {
     std::deque<std::function<void()>> ready;
     {
         const std::lock_guard<std::mutex> guard(FLock);
@@ -21,8 +21,8 @@ int ThreadEventQueue::Process() {
     return static_cast<int>(ready.size());
 }
 
-std::shared_ptr<ThreadEventQueue> CurrentThreadEvents() {
-    thread_local const auto Queue = std::make_shared<ThreadEventQueue>();
+std::shared_ptr<TThreadEventQueue> CurrentThreadEvents() {
+    thread_local const auto Queue = std::make_shared<TThreadEventQueue>();
     return Queue;
 }
 

@@ -11,7 +11,7 @@
 
 namespace tzn {
 
-class ThreadEventQueue {
+class TThreadEventQueue {
 public:
     // Queues an event; any thread may post.
     void Post(std::function<void()> event);
@@ -25,7 +25,7 @@ private:
 };
 
 // The calling thread's queue (created on first use, kept alive by whoever holds it).
-std::shared_ptr<ThreadEventQueue> CurrentThreadEvents();
+std::shared_ptr<TThreadEventQueue> CurrentThreadEvents();
 // Runs the calling thread's pending events; how many ran.
 int ProcessThreadEvents();
 

@@ -13,7 +13,7 @@ namespace {
 using InetEntry = uint8_t (*)(uint8_t);
 
 struct ConnectInetEntries {
-    LibraryHandle Library = nullptr;
+    TLibraryHandle Library = nullptr;
     InetEntry Connect = nullptr;
     InetEntry Disconnect = nullptr;
     InetEntry GetConnectState = nullptr;
@@ -26,7 +26,7 @@ std::shared_mutex ConnectInetLock;
 ConnectInetEntries ConnectInet;
 std::atomic<bool> ConnectInetLoaded{false};
 
-InetEntry Resolve(LibraryHandle lib, const char* name) {
+InetEntry Resolve(TLibraryHandle lib, const char* name) {
     return reinterpret_cast<InetEntry>(GetProcAddress(lib, name));
 }
 
@@ -47,7 +47,7 @@ bool Call(InetEntry ConnectInetEntries::*entry, uint8_t code) {
 bool LoadConnectInetLibrary(const std::string& path) {
     const std::unique_lock<std::shared_mutex> guard(ConnectInetLock);
     UnloadLocked();
-    LibraryHandle lib = LoadLibrary(path);
+    TLibraryHandle lib = LoadLibrary(path);
     if (!lib)
         return false;
     ConnectInet = {lib, Resolve(lib, "Connect"), Resolve(lib, "Disconnect"),

@@ -159,7 +159,7 @@ private:
     void RecodeHeaders(TMxMessage& letter);
     static void TakeBodyFromTextParts(TMxMessage& letter);
     // The InBox copy (and the temporary copy); what became of the InBox copy.
-    SaveResult KeepLetterCopies(TMxMessage& letter, const MailSettings& settings);
+    TSaveResult KeepLetterCopies(TMxMessage& letter, const MailSettings& settings);
     void KeepTemporaryCopy(TMxMessage& letter, const std::string& mailDir);
     void DeleteOnServer(TMxPOP3& pop, int msgNum, const std::string& fromText);
     // The letter as the server holds it, byte for byte, in the mail folder's "Refused" folder;

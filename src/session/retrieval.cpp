@@ -179,7 +179,7 @@ void TMailThread::TakeLetter(TMxPOP3& pop, TMailboxJournal& journal, int msgNum,
         return;
     TakeBodyFromTextParts(letter);
     RecodeHeaders(letter);
-    std::optional<SaveResult> stored;
+    std::optional<TSaveResult> stored;
     if (options.StoreBeforeProcessing) {
         stored = KeepLetterCopies(letter, settings);
         AddSessionLog(ru("Обработка письма с ") + letter.From().Name + ru(" от ") +
@@ -187,7 +187,7 @@ void TMailThread::TakeLetter(TMxPOP3& pop, TMailboxJournal& journal, int msgNum,
     }
     if (!HandOver(journal, id, letter)) {
         // The next session stores it again along with processing it.
-        if (stored && stored->Outcome == SaveOutcome::Saved)
+        if (stored && stored->Outcome == TSaveOutcome::Saved)
             DeleteLetterFile(stored->FileName, MailFolder::InBox);
         LeaveOnServer(ru(kNotProcessedLine), letter);
         return;
@@ -199,7 +199,7 @@ void TMailThread::TakeLetter(TMxPOP3& pop, TMailboxJournal& journal, int msgNum,
     journal.Record(id);
     if (!stored)
         stored = KeepLetterCopies(letter, settings);
-    if (stored->Outcome == SaveOutcome::Failed) {
+    if (stored->Outcome == TSaveOutcome::Failed) {
         journal.MarkUnstored(id.Key, true);
         LeaveOnServer(ru(kNotStoredLine), letter);
         return;

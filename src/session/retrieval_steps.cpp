@@ -179,10 +179,10 @@ void TMailThread::KeepTemporaryCopy(TMxMessage& letter, const std::string& mailD
     WriteMessageFile(letter, folder + LetterFileStem(Now(), LetterFileCounter.load()), {});
 }
 
-SaveResult TMailThread::KeepLetterCopies(TMxMessage& letter, const MailSettings& settings) {
+TSaveResult TMailThread::KeepLetterCopies(TMxMessage& letter, const MailSettings& settings) {
     if (!settings.IsSaveInMail)
-        return {SaveOutcome::Refused, {}};
-    SaveResult stored = SaveLetterToFolderEx(letter, MailFolder::InBox);
+        return {TSaveOutcome::Refused, {}};
+    TSaveResult stored = SaveLetterToFolderEx(letter, MailFolder::InBox);
     if (FContext.Host && TemporaryCopiesWanted(*FContext.Host))
         KeepTemporaryCopy(letter, settings.MailDir);
     return stored;
@@ -252,7 +252,7 @@ bool TMailThread::FirstImport(TMxPOP3& pop, TMailboxJournal& journal, int msgNum
         if (Settings().IsSaveInMail) {
             TakeBodyFromTextParts(letter);
             RecodeHeaders(letter);
-            if (SaveLetterToFolderEx(letter, MailFolder::InBox).Outcome == SaveOutcome::Failed) {
+            if (SaveLetterToFolderEx(letter, MailFolder::InBox).Outcome == TSaveOutcome::Failed) {
                 LeaveOnServer(ru(kNotStoredLine), letter);
                 return false;
             }

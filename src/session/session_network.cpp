@@ -49,7 +49,7 @@ constexpr auto kDialWaitStep = std::chrono::milliseconds(100);
 
 } // namespace
 
-TSessionNetwork::TSessionNetwork(LogWriter addSessionLog, SessionNetworkOptions options)
+TSessionNetwork::TSessionNetwork(LogWriter addSessionLog, TSessionNetworkOptions options)
     : FLog(std::move(addSessionLog)), FOptions(std::move(options)) {}
 
 TSessionNetwork::~TSessionNetwork() {

@@ -22,9 +22,9 @@ namespace tzn {
 class TRasDialer;
 
 // How a session finds the connection state and how long it waits for a dial.
-struct SessionNetworkOptions {
+struct TSessionNetworkOptions {
     // The platform's connection state (tests put a fake in its place).
-    ConnectionStateQuery StateQuery = InternetGetConnectedStateEx;
+    TConnectionStateQuery StateQuery = InternetGetConnectedStateEx;
     // A dial that neither connects nor fails is given up after this long: longer than a
     // modem dial with its log-in takes, short enough that a session does not hang.
     std::chrono::milliseconds DialWaitLimit = std::chrono::seconds(120);
@@ -34,7 +34,7 @@ class TSessionNetwork {
 public:
     using LogWriter = std::function<void(const std::string& line)>;
 
-    explicit TSessionNetwork(LogWriter addSessionLog, SessionNetworkOptions options = {});
+    explicit TSessionNetwork(LogWriter addSessionLog, TSessionNetworkOptions options = {});
     // A dialer still held is released without hanging up, as End leaves it.
     ~TSessionNetwork();
     TSessionNetwork(const TSessionNetwork&) = delete;
@@ -65,7 +65,7 @@ private:
     void ReleaseDialer();
 
     LogWriter FLog;
-    SessionNetworkOptions FOptions;
+    TSessionNetworkOptions FOptions;
     bool FDialFailed = false;
     int32_t FDialErrorCode = 0;
     bool FDialConnected = false;

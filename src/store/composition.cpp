@@ -73,8 +73,8 @@ std::unique_ptr<TMxMessage> ComposeLetter(const std::string& toName, const std::
         letter->MessageParts.CountParts();
 
         if (storeInOutBox) {
-            const SaveResult saved = SaveLetterToFolderEx(*letter, MailFolder::OutBox);
-            if (saved.Outcome != SaveOutcome::Saved)
+            const TSaveResult saved = SaveLetterToFolderEx(*letter, MailFolder::OutBox);
+            if (saved.Outcome != TSaveOutcome::Saved)
                 throw std::runtime_error("The letter could not be stored in OutBox");
             if (storedName)
                 *storedName = saved.FileName;

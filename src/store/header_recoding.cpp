@@ -102,7 +102,7 @@ std::string RecodeHeaderText(const std::string& text) {
     }
 }
 
-void RecodeMessageHeaders(TMxMessage& letter, const RecodeErrorLog& log) {
+void RecodeMessageHeaders(TMxMessage& letter, const TRecodeErrorLog& log) {
     try {
         TMxEMailAddressItem& from = letter.From();
         from.SetText(RecodeHeaderText(from.Text()));

@@ -14,12 +14,12 @@ class TMxMessage;
 
 // Receives "Ошибка кодировки: " + the error's message when a recoded address text cannot be
 // set back into a letter. The session passes its log writer; the store passes nothing.
-using RecodeErrorLog = std::function<void(const std::string& line)>;
+using TRecodeErrorLog = std::function<void(const std::string& line)>;
 
 // Recodes the From address, the recipient list and the subject of `letter` in place. Fields
 // handled before an error keep their new values; an error goes to `log` (when given) and
 // never leaves the function.
-void RecodeMessageHeaders(TMxMessage& letter, const RecodeErrorLog& log = {});
+void RecodeMessageHeaders(TMxMessage& letter, const TRecodeErrorLog& log = {});
 
 // Recodes one header text: up to 199 characters from the first marker on are kept, and up
 // to 99 after each terminator. Never fails: on a malformed word the input comes back whole.

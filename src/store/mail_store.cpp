@@ -110,22 +110,22 @@ void ScanFolders(StoredLetterListVar& list, MailFolder folder, bool headersOnly)
 
 // The move of a letter known only by its header: its file goes over byte for byte, under a
 // fresh name, with the same refusals as a save.
-SaveOutcome CopyLetterFile(const std::string& fileName, MailFolder from, MailFolder to) {
+TSaveOutcome CopyLetterFile(const std::string& fileName, MailFolder from, MailFolder to) {
     const MailSettings settings = MailSettingsSnapshot();
     if (RefusedBySettings(settings, to))
-        return SaveOutcome::Refused;
+        return TSaveOutcome::Refused;
     const std::string source = FolderPath(settings.MailDir, from) + fileName;
     const auto name =
         PublishLetterFile(FolderPath(settings.MailDir, to), [&](const std::string& path) {
             if (!CopyFileTo(source, path, false))
                 throw std::runtime_error("Cannot copy " + source);
         });
-    return name ? SaveOutcome::Saved : SaveOutcome::Failed;
+    return name ? TSaveOutcome::Saved : TSaveOutcome::Failed;
 }
 
 // The move of a letter whose new copy could not be written (a full disk): the file itself
 // gets a name in the new folder, which takes no room, and the caller removes the old name.
-SaveOutcome LinkLetterFile(const std::string& fileName, MailFolder from, MailFolder to) {
+TSaveOutcome LinkLetterFile(const std::string& fileName, MailFolder from, MailFolder to) {
     const std::string mailDir = MailSettingsSnapshot().MailDir;
     const std::string source = FolderPath(mailDir, from) + fileName;
     const auto name = PublishLetterFile(FolderPath(mailDir, to), [&](const std::string& path) {
@@ -135,7 +135,7 @@ SaveOutcome LinkLetterFile(const std::string& fileName, MailFolder from, MailFol
         if (ec)
             throw std::runtime_error("Cannot link " + source + ": " + ec.message());
     });
-    return name ? SaveOutcome::Saved : SaveOutcome::Failed;
+    return name ? TSaveOutcome::Saved : TSaveOutcome::Failed;
 }
 
 } // namespace
@@ -174,13 +174,13 @@ long StoredLetterList::IndexOfKey(const std::string& key) const {
     return -1;
 }
 
-SaveResult SaveLetterToFolderEx(TMxMessage& letter, MailFolder folder) {
-    SaveResult result;
+TSaveResult SaveLetterToFolderEx(TMxMessage& letter, MailFolder folder) {
+    TSaveResult result;
     if (!IsStoreFolder(folder))
         return result;
     const MailSettings settings = MailSettingsSnapshot();
     if (RefusedBySettings(settings, folder)) {
-        result.Outcome = SaveOutcome::Refused;
+        result.Outcome = TSaveOutcome::Refused;
         return result;
     }
     // A letter resent from Sent keeps the id it was first sent with; a new one gets its own.
@@ -190,14 +190,14 @@ SaveResult SaveLetterToFolderEx(TMxMessage& letter, MailFolder folder) {
         PublishLetterFile(FolderPath(settings.MailDir, folder),
                           [&](const std::string& path) { WriteMessageFile(letter, path); });
     if (name) {
-        result.Outcome = SaveOutcome::Saved;
+        result.Outcome = TSaveOutcome::Saved;
         result.FileName = *name;
     }
     return result;
 }
 
 bool SaveLetterToFolder(TMxMessage& letter, MailFolder folder) {
-    return SaveLetterToFolderEx(letter, folder).Outcome == SaveOutcome::Saved;
+    return SaveLetterToFolderEx(letter, folder).Outcome == TSaveOutcome::Saved;
 }
 
 bool DeleteLetterFile(const std::string& fileName, MailFolder folder) {
@@ -233,15 +233,15 @@ void ApplyLetterMoves(StoredLetterListVar& list, TWindowServices& window) {
                 const auto to = entry.TargetFolder();
                 if (!from || !to || *from == *to || !entry.Letter)
                     continue;
-                SaveOutcome saved = entry.HeadersOnly
-                                        ? CopyLetterFile(entry.FileName(), *from, *to)
-                                        : SaveLetterToFolderEx(*entry.Letter, *to).Outcome;
+                TSaveOutcome saved = entry.HeadersOnly
+                                         ? CopyLetterFile(entry.FileName(), *from, *to)
+                                         : SaveLetterToFolderEx(*entry.Letter, *to).Outcome;
                 // Left in OutBox, a delivered letter would go out a second time.
-                if (saved == SaveOutcome::Failed)
+                if (saved == TSaveOutcome::Failed)
                     saved = LinkLetterFile(entry.FileName(), *from, *to);
                 // A letter that could not be moved to its new folder is kept where it is;
                 // one the settings do not keep (sent letters with IsSaveOutMail off) goes.
-                if (saved != SaveOutcome::Failed)
+                if (saved != TSaveOutcome::Failed)
                     originals.emplace_back(entry.FileName(), *from);
             } catch (...) {
             }

@@ -65,13 +65,13 @@ using StoredLetterListVar = std::unique_ptr<StoredLetterList>;
 // a Message-ID is given one first.
 bool SaveLetterToFolder(TMxMessage& letter, MailFolder folder);
 
-enum class SaveOutcome { Saved, Refused, Failed };
-struct SaveResult {
-    SaveOutcome Outcome = SaveOutcome::Failed;
+enum class TSaveOutcome { Saved, Refused, Failed };
+struct TSaveResult {
+    TSaveOutcome Outcome = TSaveOutcome::Failed;
     std::string FileName; // when saved
 };
 // The same, telling a refusal from a failure and naming the file written.
-SaveResult SaveLetterToFolderEx(TMxMessage& letter, MailFolder folder);
+TSaveResult SaveLetterToFolderEx(TMxMessage& letter, MailFolder folder);
 
 // Deletes MailDir + folder name + file name; false when it failed. A name holding a path
 // separator is refused.

@@ -22,10 +22,10 @@ public:
     }
     TLibrary(const TLibrary&) = delete;
     TLibrary& operator=(const TLibrary&) = delete;
-    LibraryHandle Handle() const { return FHandle; }
+    TLibraryHandle Handle() const { return FHandle; }
 
 private:
-    LibraryHandle FHandle;
+    TLibraryHandle FHandle;
 };
 
 } // namespace

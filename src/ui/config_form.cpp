@@ -228,7 +228,7 @@ QLineEdit* Edit(QWidget* parent, const char* name, bool masked = false) {
 // A number box limited as the settings table limits its key.
 QSpinBox* Spin(QWidget* parent, const char* name, const char* key) {
     auto* spin = Named(new QSpinBox(parent), name);
-    const SettingRow* row = FindSetting(key);
+    const TSettingRow* row = FindSetting(key);
     spin->setRange(row->Min, row->Max);
     return spin;
 }

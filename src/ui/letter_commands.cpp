@@ -26,11 +26,11 @@ bool MoveLetterToOutBox(const std::string& fileName, MailFolder from) {
     }
     const std::string outBox = FolderPath(mailDir, MailFolder::OutBox);
     switch (MoveFileNoReplace(source, outBox + fileName)) {
-    case MoveResult::Done:
+    case TMoveResult::Done:
         return true;
-    case MoveResult::Failed:
+    case TMoveResult::Failed:
         return false;
-    case MoveResult::Taken:
+    case TMoveResult::Taken:
         break;
     }
     // The name is taken in OutBox: the letter goes in beside it under a name of its own.

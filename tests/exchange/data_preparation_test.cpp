@@ -63,7 +63,7 @@ protected:
     }
     std::vector<std::string> BoxTexts() {
         std::vector<std::string> texts;
-        for (const RecordedMessageBox& b : window.Boxes())
+        for (const TRecordedMessageBox& b : window.Boxes())
             texts.push_back(Utf8FromCp1251(b.Text));
         return texts;
     }
@@ -182,7 +182,7 @@ TEST_F(PreparationTest, CancelAndEmptyAnswersMakeNoLetters) {
     };
     EXPECT_FALSE(PrepareStationData(nullptr, context));
     EXPECT_EQ(BoxTexts(), std::vector<std::string>(3, "Error - Сбой при подготовке данных."));
-    for (const RecordedMessageBox& b : window.Boxes())
+    for (const TRecordedMessageBox& b : window.Boxes())
         EXPECT_EQ(b.Flags, unsigned(MB_OK | MB_TOPMOST | MB_ICONERROR));
     EXPECT_THAT(LogText(), HasSubstr("Ошибки при подготовке письмиа: export refused"));
     EXPECT_TRUE(OutBoxLetters().empty());

@@ -179,8 +179,8 @@ TEST_F(MailboxWindowSession, AResentLetterGoesOutAloneWithANewMessageId) {
     sent.Body = {"report"};
     sent.MsgId = "<first.copy@example.test>";
     sent.Headers.SetValue("Message-ID", sent.MsgId);
-    const SaveResult saved = SaveLetterToFolderEx(sent, MailFolder::Sent);
-    ASSERT_EQ(saved.Outcome, SaveOutcome::Saved);
+    const TSaveResult saved = SaveLetterToFolderEx(sent, MailFolder::Sent);
+    ASSERT_EQ(saved.Outcome, TSaveOutcome::Saved);
     ASSERT_EQ(StoredMessageId(saved.FileName, MailFolder::Sent), sent.MsgId);
     // A letter for this station waits on the server: a send-only run must leave it there.
     Deposit(User(kWindowStation), "Office", office.Address, "TZN-12 data", "d");

@@ -19,11 +19,11 @@ std::vector<std::string> Captions(FakeMenuItem* item) {
 }
 
 // Handlers that record which command ran.
-MenuCommands Recording(std::vector<std::string>& log) {
+TMenuCommands Recording(std::vector<std::string>& log) {
     auto rec = [&log](const char* what) {
         return [&log, what](THostMenuItem*) { log.push_back(what); };
     };
-    MenuCommands c;
+    TMenuCommands c;
     c.ShowMailbox = rec("show");
     c.GetMail = rec("get");
     c.SendMail = rec("send");

@@ -31,26 +31,26 @@ TEST(SettingsTable, ANewRecordHoldsTheDocumentedDefaults) {
 TEST(SettingsTable, EveryRowIsCoherent) {
     std::set<std::string> keys;
     std::vector<std::string MailSettings::*> logins;
-    for (const SettingRow& row : SettingsTable()) {
+    for (const TSettingRow& row : SettingsTable()) {
         SCOPED_TRACE(row.Key);
         EXPECT_TRUE(keys.insert(AnsiLowerCase(row.Key)).second) << "key listed twice";
         EXPECT_EQ(FindSetting(AnsiLowerCase(row.Key)), &row);
-        const bool text = row.Type == SettingType::Text || row.Type == SettingType::Folder ||
-                          row.Type == SettingType::Password || row.Type == SettingType::Choice;
+        const bool text = row.Type == TSettingType::Text || row.Type == TSettingType::Folder ||
+                          row.Type == TSettingType::Password || row.Type == TSettingType::Choice;
         EXPECT_EQ(row.Text != nullptr, text);
-        EXPECT_EQ(row.Number != nullptr, row.Type == SettingType::Integer);
-        EXPECT_EQ(row.Flag != nullptr, row.Type == SettingType::Flag);
-        EXPECT_EQ(row.Items != nullptr, row.Type == SettingType::List);
-        if (row.Type == SettingType::Integer) {
+        EXPECT_EQ(row.Number != nullptr, row.Type == TSettingType::Integer);
+        EXPECT_EQ(row.Flag != nullptr, row.Type == TSettingType::Flag);
+        EXPECT_EQ(row.Items != nullptr, row.Type == TSettingType::List);
+        if (row.Type == TSettingType::Integer) {
             EXPECT_LE(row.Min, row.DefaultNumber);
             EXPECT_GE(row.Max, row.DefaultNumber);
         }
         // A password is read after the user name it is decoded with.
-        if (row.Type == SettingType::Password) {
+        if (row.Type == TSettingType::Password) {
             EXPECT_NE(std::find(logins.begin(), logins.end(), row.Login), logins.end())
                 << "its login is not an earlier row";
         }
-        if (row.Type == SettingType::Text)
+        if (row.Type == TSettingType::Text)
             logins.push_back(row.Text);
         EXPECT_NO_THROW(CheckSetting(row, MailSettings{})) << "its default is not allowed";
     }
@@ -59,63 +59,63 @@ TEST(SettingsTable, EveryRowIsCoherent) {
 
 TEST(SettingsTable, SettersCheckTypeAndRangeAndChangeNothingOnError) {
     MailSettings s;
-    const SettingRow& port = *FindSetting("SMTPPort");
+    const TSettingRow& port = *FindSetting("SMTPPort");
     SetSettingFromText(port, "65535", s);
     EXPECT_EQ(s.SMTPPort, 65535);
     for (const char* bad : {"0", "65536", "-1", "25x", ""})
-        EXPECT_THROW(SetSettingFromText(port, bad, s), SettingValueError) << bad;
+        EXPECT_THROW(SetSettingFromText(port, bad, s), ESettingValueError) << bad;
     EXPECT_EQ(s.SMTPPort, 65535);
     try {
         SetSettingFromText(*FindSetting("AutoGetMailPeriod"), "0", s);
         ADD_FAILURE();
-    } catch (const SettingValueError& e) {
+    } catch (const ESettingValueError& e) {
         EXPECT_STREQ(e.what(), "AutoGetMailPeriod must lie between 1 and 100");
     }
-    const SettingRow& flag = *FindSetting("ShowWnd");
+    const TSettingRow& flag = *FindSetting("ShowWnd");
     SetSettingFromText(flag, "Off", s);
     EXPECT_FALSE(s.ShowWnd);
     SetSettingFromText(flag, "yes", s);
     EXPECT_TRUE(s.ShowWnd);
-    EXPECT_THROW(SetSettingFromText(flag, "2", s), SettingValueError);
+    EXPECT_THROW(SetSettingFromText(flag, "2", s), ESettingValueError);
     SetSettingFromText(*FindSetting("MailAddictionAdressList"), " a@x , ,b@y,", s);
     EXPECT_EQ(s.MailAddictionAdressList, (std::vector<std::string>{"a@x", "b@y"}));
-    EXPECT_THROW(SetSettingFromText(*FindSetting("MailDir"), "", s), SettingValueError);
-    EXPECT_THROW(SetSettingFromText(*FindSetting("EMail"), "a\r\nb", s), SettingValueError);
+    EXPECT_THROW(SetSettingFromText(*FindSetting("MailDir"), "", s), ESettingValueError);
+    EXPECT_THROW(SetSettingFromText(*FindSetting("EMail"), "a\r\nb", s), ESettingValueError);
 }
 
 // A key that takes one of a few words, as a connection's security mode does.
 TEST(SettingsTable, AChoiceRowReadsAndSetsOnlyItsWords) {
-    SettingRow row;
+    TSettingRow row;
     row.Key = "Security";
-    row.Type = SettingType::Choice;
+    row.Type = TSettingType::Choice;
     row.Text = &MailSettings::PhonebookEntry;
     row.Choices = {"none", "starttls", "tls", "auto"};
     row.DefaultText = "auto";
     row.MissingAsDefault = true;
     MailSettings s;
     s.PhonebookEntry = "tls";
-    ReadSetting(row, IniContent("[EMail]\r\n"), s);
+    ReadSetting(row, TIniContent("[EMail]\r\n"), s);
     EXPECT_EQ(s.PhonebookEntry, "auto"); // missing
-    ReadSetting(row, IniContent("[EMail]\r\nsecurity=StartTLS\r\n"), s);
+    ReadSetting(row, TIniContent("[EMail]\r\nsecurity=StartTLS\r\n"), s);
     EXPECT_EQ(s.PhonebookEntry, "starttls");
-    ReadSetting(row, IniContent("[EMail]\r\nSecurity=ssl3\r\n"), s);
+    ReadSetting(row, TIniContent("[EMail]\r\nSecurity=ssl3\r\n"), s);
     EXPECT_EQ(s.PhonebookEntry, "ssl3"); // unknown: kept, so the connection refuses it
-    EXPECT_THROW(CheckSetting(row, s), SettingValueError);
-    ReadSetting(row, IniContent("[EMail]\r\nSecurity=\r\n"), s);
+    EXPECT_THROW(CheckSetting(row, s), ESettingValueError);
+    ReadSetting(row, TIniContent("[EMail]\r\nSecurity=\r\n"), s);
     EXPECT_EQ(s.PhonebookEntry, "auto"); // empty: as missing
     SetSettingFromText(row, "TLS", s);
     EXPECT_EQ(s.PhonebookEntry, "tls");
-    EXPECT_THROW(SetSettingFromText(row, "ssl", s), SettingValueError);
+    EXPECT_THROW(SetSettingFromText(row, "ssl", s), ESettingValueError);
     EXPECT_EQ(s.PhonebookEntry, "tls");
     s.PhonebookEntry = "bogus";
-    EXPECT_THROW(CheckSetting(row, s), SettingValueError);
+    EXPECT_THROW(CheckSetting(row, s), ESettingValueError);
 }
 
 TEST(SettingsTable, APasswordIsReadWithTheLoginOfTheSameFile) {
     MailSettings s;
-    const IniContent ini("[EMail]\r\nIntLogin=dial\r\nIntPassword=" + EncodePassword("dial", "pw") +
-                         "\r\n");
-    for (const SettingRow& row : SettingsTable())
+    const TIniContent ini(
+        "[EMail]\r\nIntLogin=dial\r\nIntPassword=" + EncodePassword("dial", "pw") + "\r\n");
+    for (const TSettingRow& row : SettingsTable())
         ReadSetting(row, ini, s);
     EXPECT_EQ(s.IntPassword, "pw");
 }

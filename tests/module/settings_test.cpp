@@ -200,7 +200,7 @@ TEST_F(SettingsTest, OtherSectionsAndUnknownKeysSurviveAWrite) {
               0u)
         << file;
     EXPECT_NE(file.find(other), std::string::npos);
-    EXPECT_EQ(IniFile(SettingsFileName()).ReadString("Zeta", "z", ""), ru("Хвост"));
+    EXPECT_EQ(TIniFile(SettingsFileName()).ReadString("Zeta", "z", ""), ru("Хвост"));
 }
 
 TEST_F(SettingsTest, UnreadableValuesFallBackAndNonZeroIsTrue) {
@@ -297,7 +297,7 @@ TEST_F(SettingsTest, AFailedSaveLeavesReadersAndFileWithTheOldValues) {
     MailSettings bad = Changed();
     bad.SMTPHost = "new.example.test";
     bad.SMTPPort = 0; // outside 1..65535: refused before anything is written
-    EXPECT_THROW(SaveMailSettings(bad), SettingValueError);
+    EXPECT_THROW(SaveMailSettings(bad), ESettingValueError);
     bad.SMTPPort = 25;
     // The Windows folder cannot be made (a plain file stands in its place).
     std::filesystem::remove_all(cnf.parent_path());
@@ -361,7 +361,7 @@ TEST_F(SettingsTest, AutoGetMailLastDateReadsBackWhatWasWritten) {
     WriteAutoGetMailLastDate(t);
     ASSERT_TRUE(ReadAutoGetMailLastDate(when));
     EXPECT_NEAR(when, t, 1e-6);
-    IniFile(SettingsFileName()).WriteString("EMail", "AutoGetMailLastDate", "garbage");
+    TIniFile(SettingsFileName()).WriteString("EMail", "AutoGetMailLastDate", "garbage");
     EXPECT_FALSE(ReadAutoGetMailLastDate(when));
 }
 

@@ -21,7 +21,7 @@ TEST(Durability, AnIniUpdateSyncsTheNewFileBeforeTheRenameAndTheFolderAfter) {
     WriteFile(native, "[Main]\r\nDB=1\r\n");
     const std::string dir = std::filesystem::canonical(native.parent_path()).string();
     TakeSyncedPaths();
-    IniFile("C:\\WINDOWS\\cnf.INI").WriteString("EMail", "SMTPHost", "new");
+    TIniFile("C:\\WINDOWS\\cnf.INI").WriteString("EMail", "SMTPHost", "new");
     const std::vector<std::string> synced = TakeSyncedPaths();
     ASSERT_EQ(synced.size(), 2u);
     // The replacement was synced while it still had its temporary name beside the file.
@@ -45,13 +45,13 @@ TEST(Durability, SyncHelpersFailClearlyAndMoveNeverReplaces) {
     EXPECT_NO_THROW(SyncFile("C:\\a.txt"));
     EXPECT_NO_THROW(SyncFolder("C:\\"));
 
-    EXPECT_EQ(MoveFileNoReplace("C:\\a.txt", "C:\\b.txt"), MoveResult::Taken);
+    EXPECT_EQ(MoveFileNoReplace("C:\\a.txt", "C:\\b.txt"), TMoveResult::Taken);
     EXPECT_EQ(ReadFile(root.Path("C/a.txt")), "a");
     EXPECT_EQ(ReadFile(root.Path("C/b.txt")), "b");
-    EXPECT_EQ(MoveFileNoReplace("C:\\a.txt", "C:\\c.txt"), MoveResult::Done);
+    EXPECT_EQ(MoveFileNoReplace("C:\\a.txt", "C:\\c.txt"), TMoveResult::Done);
     EXPECT_EQ(ReadFile(root.Path("C/c.txt")), "a");
     EXPECT_FALSE(std::filesystem::exists(root.Path("C/a.txt")));
-    EXPECT_EQ(MoveFileNoReplace("C:\\a.txt", "C:\\d.txt"), MoveResult::Failed);
+    EXPECT_EQ(MoveFileNoReplace("C:\\a.txt", "C:\\d.txt"), TMoveResult::Failed);
 }
 
 } // namespace

@@ -25,7 +25,7 @@ TEST(DynLib, DllNamesLoadTheMappedSharedObjectIgnoringCase) {
     ASSERT_FALSE(libc.empty());
     std::filesystem::create_directories(root.Path("C/PLAV"));
     std::filesystem::create_symlink(libc, root.Path("C/PLAV/tznconnectinet.so"));
-    LibraryHandle lib = LoadLibrary("C:\\PLAV\\TZNConnectInet.dll");
+    TLibraryHandle lib = LoadLibrary("C:\\PLAV\\TZNConnectInet.dll");
     ASSERT_NE(lib, nullptr);
     EXPECT_NE(GetProcAddress(lib, "strlen"), nullptr);
     EXPECT_EQ(GetProcAddress(lib, "NoSuchEntryPoint"), nullptr);

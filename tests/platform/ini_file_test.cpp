@@ -24,7 +24,7 @@ protected:
 };
 
 TEST_F(IniFileTest, MissingFileReadsAsEmptyAndDefaults) {
-    IniFile ini(name);
+    TIniFile ini(name);
     EXPECT_EQ(ini.ReadString("EMail", "SMTPHost", "def"), "def");
     EXPECT_EQ(ini.ReadInteger("EMail", "SMTPPort", 25), 25);
     EXPECT_TRUE(ini.ReadBool("EMail", "ShowWnd", true));
@@ -37,7 +37,7 @@ TEST_F(IniFileTest, MissingFileReadsAsEmptyAndDefaults) {
 TEST_F(IniFileTest, NamesCompareCaseInsensitivelyIncludingCyrillic) {
     WriteFile(native, "[EMail]\r\nSMTPHost = mail.example \r\n[" + ru("Почта") + "]\r\n" +
                           ru("Ключ") + "=" + ru("значение") + "\r\n");
-    IniFile ini(name);
+    TIniFile ini(name);
     EXPECT_EQ(ini.ReadString("email", "smtphost", ""), "mail.example");
     EXPECT_EQ(ini.ReadString(ru("ПОЧТА"), ru("ключ"), ""), ru("значение"));
     EXPECT_TRUE(ini.ValueExists("EMAIL", "SMTPHOST"));
@@ -45,7 +45,7 @@ TEST_F(IniFileTest, NamesCompareCaseInsensitivelyIncludingCyrillic) {
 
 TEST_F(IniFileTest, IntegersAndBooleansFollowWindowsReading) {
     WriteFile(native, "[s]\nA=12\nB=abc\nC=-7\nD=2\nE=0\nF=99999999999\nG=12x\nH=\"5\"\n");
-    IniFile ini(name);
+    TIniFile ini(name);
     EXPECT_EQ(ini.ReadInteger("s", "A", 1), 12);
     EXPECT_EQ(ini.ReadInteger("s", "B", 25), 25);
     EXPECT_EQ(ini.ReadInteger("s", "C", 1), -7);
@@ -59,7 +59,7 @@ TEST_F(IniFileTest, IntegersAndBooleansFollowWindowsReading) {
 
 TEST_F(IniFileTest, FirstOfDuplicateSectionsAndKeysWinsAndCommentsAreNotKeys) {
     WriteFile(native, "top=x\n[s]\n;k=comment\nk=first\nk=second\n[s]\nk=third\nonlyhere=1\n");
-    IniFile ini(name);
+    TIniFile ini(name);
     EXPECT_EQ(ini.ReadString("s", "k", ""), "first");
     EXPECT_EQ(ini.ReadString("s", ";k", "none"), "none");
     EXPECT_EQ(ini.ReadString("s", "onlyhere", "none"), "none");
@@ -78,7 +78,7 @@ TEST_F(IniFileTest, WriteUpdatesInPlaceAndKeepsEverythingElseByteForByte) {
                                "[Other]\r\n"
                                "X=1"; // no final line break
     WriteFile(native, before);
-    IniFile ini(name);
+    TIniFile ini(name);
     ini.WriteString("EMAIL", "SMTPHost", "new.example");
     const std::string expected = "; host suite settings\r\n"
                                  "[Host]\r\n"
@@ -117,18 +117,18 @@ TEST_F(IniFileTest, WriteUpdatesInPlaceAndKeepsEverythingElseByteForByte) {
 
 TEST_F(IniFileTest, FileLineBreakStyleIsKeptAndNewFilesUseCrLf) {
     WriteFile(native, "[s]\na=1\n");
-    IniFile ini(name);
+    TIniFile ini(name);
     ini.WriteString("s", "b", "2");
     EXPECT_EQ(ReadFile(native), "[s]\na=1\nb=2\n");
 
-    IniFile fresh("C:\\WINDOWS\\new.ini");
+    TIniFile fresh("C:\\WINDOWS\\new.ini");
     fresh.WriteString("s", "k", ru("Пароль"));
     EXPECT_EQ(ReadFile(root.Path("C/WINDOWS/new.ini")), "[s]\r\nk=" + ru("Пароль") + "\r\n");
 }
 
 TEST_F(IniFileTest, DeleteKeyEraseSectionAndReadSection) {
     WriteFile(native, "[a]\r\nx=1\r\ny=2\r\n[b]\r\nz=3\r\n[c]\r\nw=4\r\n");
-    IniFile ini(name);
+    TIniFile ini(name);
     EXPECT_EQ(ini.ReadSection("A"), (std::vector<std::string>{"x", "y"}));
     ini.DeleteKey("a", "X");
     ini.EraseSection("B");
@@ -141,7 +141,7 @@ TEST_F(IniFileTest, DeleteKeyEraseSectionAndReadSection) {
 TEST_F(IniFileTest, AnUpdateWritesOnceAtCommitAndAnAbandonedOneChangesNothing) {
     WriteFile(native, "; shared\r\n[other]\r\nq=1\r\n[s]\r\nk=1\r\n");
     {
-        IniFile ini(name);
+        TIniFile ini(name);
         ini.BeginUpdate();
         ini.WriteString("s", "k", "2");
         ini.WriteString("s", "new", "3");
@@ -151,29 +151,29 @@ TEST_F(IniFileTest, AnUpdateWritesOnceAtCommitAndAnAbandonedOneChangesNothing) {
     }
     EXPECT_EQ(ReadFile(native), "; shared\r\n[s]\r\nk=2\r\nnew=3\r\n");
     {
-        IniFile ini(name);
+        TIniFile ini(name);
         ini.BeginUpdate();
         ini.WriteString("s", "k", "9");
         EXPECT_THROW(ini.WriteString("s", "bad", "a\nb"), std::runtime_error);
     } // destroyed without Commit, as when an error ends a save
     EXPECT_EQ(ReadFile(native), "; shared\r\n[s]\r\nk=2\r\nnew=3\r\n");
-    IniFile after(name); // the process-wide write lock was released
+    TIniFile after(name); // the process-wide write lock was released
     after.WriteString("s", "k", "5");
     EXPECT_EQ(after.ReadString("s", "k", ""), "5");
 }
 
 TEST_F(IniFileTest, AValueWithALineBreakIsRefusedAndTheFileKept) {
     WriteFile(native, "[s]\r\nk=1\r\n");
-    IniFile ini(name);
+    TIniFile ini(name);
     EXPECT_THROW(ini.WriteString("s", "k", "a\r\n[evil]\r\nx=1"), std::runtime_error);
     EXPECT_EQ(ReadFile(native), "[s]\r\nk=1\r\n");
 }
 
 TEST_F(IniFileTest, UnwritableFolderThrowsAndUnreadableFileIsReported) {
-    IniFile ini("C:\\NoSuchFolder\\x.ini");
+    TIniFile ini("C:\\NoSuchFolder\\x.ini");
     EXPECT_THROW(ini.WriteString("s", "k", "v"), std::runtime_error);
     std::filesystem::create_directories(native); // a folder where the file should be
-    EXPECT_THROW(IniFile(name).CheckReadable(), std::runtime_error);
+    EXPECT_THROW(TIniFile(name).CheckReadable(), std::runtime_error);
 }
 
 // A file this process may not read, in a folder it may write: an update must not replace the
@@ -194,12 +194,12 @@ TEST_F(IniFileTest, AWriteNeverReplacesAFileItCannotRead) {
         }
         int status = 0;
         try {
-            IniFile(name).WriteString("EMail", "SMTPHost", "new");
+            TIniFile(name).WriteString("EMail", "SMTPHost", "new");
             status = 1;
         } catch (const std::runtime_error&) {
         }
         try {
-            IniFile(name).EraseSection("Main");
+            TIniFile(name).EraseSection("Main");
             status = 1;
         } catch (const std::runtime_error&) {
         }
@@ -218,18 +218,18 @@ TEST_F(IniFileTest, AWriteThroughASymbolicLinkUpdatesItsTarget) {
     WriteFile(shared, "[Main]\r\nDB=1\r\n");
     std::filesystem::create_directories(native.parent_path());
     std::filesystem::create_symlink(shared, native);
-    IniFile(name).WriteString("EMail", "SMTPHost", "new");
+    TIniFile(name).WriteString("EMail", "SMTPHost", "new");
     EXPECT_TRUE(std::filesystem::is_symlink(native));
     EXPECT_EQ(ReadFile(shared), "[Main]\r\nDB=1\r\n[EMail]\r\nSMTPHost=new\r\n");
 }
 
 TEST_F(IniFileTest, ConcurrentWritersLoseNoUpdate) {
-    IniFile ini(name);
+    TIniFile ini(name);
     std::filesystem::create_directories(native.parent_path());
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([t, this] {
-            IniFile own(name);
+            TIniFile own(name);
             for (int i = 0; i < 25; ++i)
                 own.WriteInteger("s", "k" + std::to_string(t) + "_" + std::to_string(i), i);
         });

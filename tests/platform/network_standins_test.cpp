@@ -57,7 +57,7 @@ protected:
         }
     }
 
-    const RasPlatformConfig Saved = RasConfig();
+    const TRasPlatformConfig Saved = RasConfig();
     test::TempRoot Root;
 };
 

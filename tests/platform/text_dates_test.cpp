@@ -72,7 +72,7 @@ TEST(Dates, ReadingRefusesOverlongAndImpossibleFields) {
 }
 
 TEST(Dates, SwitchedSettingsChangeTheFormat) {
-    FormatSettings saved = Formats();
+    TFormatSettings saved = Formats();
     Formats().ShortDateFormat = "yyyy/mm/dd";
     Formats().DateSeparator = '-';
     const TDateTime dt = EncodeDateTime(2008, 12, 15);

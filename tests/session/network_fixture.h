@@ -77,7 +77,7 @@ protected:
     }
 
     // The connection state answers in turn; the last one repeats.
-    ConnectionStateQuery Scripted(std::vector<StateAnswer> answers) {
+    TConnectionStateQuery Scripted(std::vector<StateAnswer> answers) {
         return [answers = std::deque<StateAnswer>(answers.begin(), answers.end()),
                 this](uint32_t& flags, std::string& name) mutable {
             ++StateQueries;
@@ -91,10 +91,10 @@ protected:
     }
 
     // Options with a scripted state and, if given, a dial bound.
-    SessionNetworkOptions
+    TSessionNetworkOptions
     Options(std::vector<StateAnswer> answers,
             std::chrono::milliseconds dialWaitLimit = std::chrono::seconds(120)) {
-        SessionNetworkOptions options;
+        TSessionNetworkOptions options;
         options.StateQuery = Scripted(std::move(answers));
         options.DialWaitLimit = dialWaitLimit;
         return options;
@@ -114,7 +114,7 @@ protected:
     }
     std::string InetCalls() const { return ReadFile(Root.Path("inet-calls")); }
 
-    const RasPlatformConfig SavedRasConfig = RasConfig();
+    const TRasPlatformConfig SavedRasConfig = RasConfig();
     TempRoot Root;
     std::vector<std::string> Log;
     int StateQueries = 0;

@@ -35,18 +35,18 @@ protected:
     }
     std::string Save(MailFolder folder, const std::string& toName, const std::string& content) {
         auto letter = Letter(toName, content);
-        const SaveResult r = SaveLetterToFolderEx(*letter, folder);
-        EXPECT_EQ(r.Outcome, SaveOutcome::Saved);
+        const TSaveResult r = SaveLetterToFolderEx(*letter, folder);
+        EXPECT_EQ(r.Outcome, TSaveOutcome::Saved);
         return r.FileName;
     }
 };
 
 TEST_F(MailStoreTest, SavesUnderConsecutiveNamesAndSettingsRefuse) {
     auto letter = Letter("17", "payload");
-    const SaveResult a = SaveLetterToFolderEx(*letter, MailFolder::OutBox);
-    const SaveResult b = SaveLetterToFolderEx(*letter, MailFolder::OutBox);
-    ASSERT_EQ(a.Outcome, SaveOutcome::Saved);
-    ASSERT_EQ(b.Outcome, SaveOutcome::Saved);
+    const TSaveResult a = SaveLetterToFolderEx(*letter, MailFolder::OutBox);
+    const TSaveResult b = SaveLetterToFolderEx(*letter, MailFolder::OutBox);
+    ASSERT_EQ(a.Outcome, TSaveOutcome::Saved);
+    ASSERT_EQ(b.Outcome, TSaveOutcome::Saved);
     EXPECT_TRUE(a.FileName.ends_with("-0.eml")) << a.FileName;
     EXPECT_TRUE(b.FileName.ends_with("-1.eml")) << b.FileName;
     EXPECT_EQ(a.FileName.size(), std::string("mmdd-hhnnss-0.eml").size());
@@ -55,7 +55,7 @@ TEST_F(MailStoreTest, SavesUnderConsecutiveNamesAndSettingsRefuse) {
     settings.IsSaveInMail = false;
     settings.IsSaveOutMail = false;
     Apply();
-    EXPECT_EQ(SaveLetterToFolderEx(*letter, MailFolder::InBox).Outcome, SaveOutcome::Refused);
+    EXPECT_EQ(SaveLetterToFolderEx(*letter, MailFolder::InBox).Outcome, TSaveOutcome::Refused);
     EXPECT_FALSE(SaveLetterToFolder(*letter, MailFolder::Sent));
     EXPECT_TRUE(Letters(MailFolder::InBox).empty());
     EXPECT_TRUE(Letters(MailFolder::Sent).empty());
@@ -66,7 +66,7 @@ TEST_F(MailStoreTest, SavesUnderConsecutiveNamesAndSettingsRefuse) {
     // The store never creates its folders: a missing one is a failure.
     settings.MailDir = "C:\\NOWHERE\\";
     Apply();
-    EXPECT_EQ(SaveLetterToFolderEx(*letter, MailFolder::OutBox).Outcome, SaveOutcome::Failed);
+    EXPECT_EQ(SaveLetterToFolderEx(*letter, MailFolder::OutBox).Outcome, TSaveOutcome::Failed);
     EXPECT_EQ(LetterFileCounter.load(), 3u);
 }
 
@@ -262,10 +262,10 @@ TEST_F(MailStoreTest, MoveNeverOverwritesLetterInTarget) {
 // session drops the OutBox copy, so it is neither sent nor filed twice; others stay.
 TEST_F(MailStoreTest, ADeliveredLetterLeftInOutBoxByAKillIsDroppedThere) {
     auto delivered = Letter("12", "sent already");
-    const SaveResult waiting = SaveLetterToFolderEx(*delivered, MailFolder::OutBox);
-    ASSERT_EQ(waiting.Outcome, SaveOutcome::Saved);
+    const TSaveResult waiting = SaveLetterToFolderEx(*delivered, MailFolder::OutBox);
+    ASSERT_EQ(waiting.Outcome, TSaveOutcome::Saved);
     const std::string other = Save(MailFolder::OutBox, "13", "still to go");
-    ASSERT_EQ(SaveLetterToFolderEx(*delivered, MailFolder::Sent).Outcome, SaveOutcome::Saved);
+    ASSERT_EQ(SaveLetterToFolderEx(*delivered, MailFolder::Sent).Outcome, TSaveOutcome::Saved);
     Save(MailFolder::Sent, "14", "an older letter");
 
     EXPECT_EQ(DropDeliveredFromOutBox(), std::vector<std::string>{waiting.FileName});

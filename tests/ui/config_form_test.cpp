@@ -71,7 +71,7 @@ protected:
     std::string Cnf() { return ReadFile(root.Path("C/WINDOWS/cnf.INI")); }
 
     test::TempRoot root;
-    RasPlatformConfig FOldRas;
+    TRasPlatformConfig FOldRas;
 };
 
 TEST_F(ConfigFormTest, EnablingRulesFollowTheirBoxes) {

@@ -114,8 +114,8 @@ protected:
             letter.MessageParts.AddAttachment(SourceFile(attachment, "data " + attachment))
                 .PartFileName = attachment;
         letter.MessageParts.CountParts();
-        const SaveResult r = SaveLetterToFolderEx(letter, folder);
-        EXPECT_EQ(r.Outcome, SaveOutcome::Saved);
+        const TSaveResult r = SaveLetterToFolderEx(letter, folder);
+        EXPECT_EQ(r.Outcome, TSaveOutcome::Saved);
         return r.FileName;
     }
 
@@ -124,7 +124,7 @@ protected:
     int settingsOpened = 0;
 
 private:
-    FormatSettings FSavedFormats;
+    TFormatSettings FSavedFormats;
 };
 
 TEST_F(MailFormWindowTest, ShowSelectsOutgoingAndFollowsTheHostAndTheModuleMode) {

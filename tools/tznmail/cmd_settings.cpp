@@ -39,7 +39,7 @@ int Show(const std::vector<std::string>& args) {
         return kFailed;
     }
     const std::string lastDate =
-        IniFile(SettingsFileName()).ReadString(kSettingsSection, kLastDateKey, "");
+        TIniFile(SettingsFileName()).ReadString(kSettingsSection, kLastDateKey, "");
 
     std::string out = json ? "{" : "";
     bool first = true;
@@ -52,32 +52,32 @@ int Show(const std::vector<std::string>& args) {
         }
         first = false;
     };
-    for (const SettingRow& row : SettingsTable()) {
+    for (const TSettingRow& row : SettingsTable()) {
         switch (row.Type) {
-        case SettingType::Text:
-        case SettingType::Folder:
-        case SettingType::Choice: {
+        case TSettingType::Text:
+        case TSettingType::Folder:
+        case TSettingType::Choice: {
             const std::string v = Utf8FromCp1251(s.*row.Text);
             emit(row.Key, JsonQuote(v), v);
             break;
         }
-        case SettingType::Password: {
+        case TSettingType::Password: {
             const std::string& p = s.*row.Text;
             const std::string v = reveal || p.empty() ? Utf8FromCp1251(p) : "***";
             emit(row.Key, JsonQuote(v), v);
             break;
         }
-        case SettingType::Integer: {
+        case TSettingType::Integer: {
             const std::string v = std::to_string(s.*row.Number);
             emit(row.Key, v, v);
             break;
         }
-        case SettingType::Flag: {
+        case TSettingType::Flag: {
             const std::string v = s.*row.Flag ? "true" : "false";
             emit(row.Key, v, v);
             break;
         }
-        case SettingType::List: {
+        case TSettingType::List: {
             std::string arr = "[", text;
             for (const std::string& item : s.*row.Items) {
                 arr += (arr.size() > 1 ? ", " : "") + JsonQuote(Utf8FromCp1251(item));
@@ -111,11 +111,11 @@ std::string ToCp1251(const std::string& utf8, const std::string& key) {
 // A password is stored scrambled with its user name, and with no name it is stored as nothing:
 // refuse what would silently drop it.
 void RefuseDroppedPasswords(const MailSettings& s) {
-    for (const SettingRow& pwd : SettingsTable()) {
-        if (pwd.Type != SettingType::Password || !(s.*pwd.Login).empty() || (s.*pwd.Text).empty())
+    for (const TSettingRow& pwd : SettingsTable()) {
+        if (pwd.Type != TSettingType::Password || !(s.*pwd.Login).empty() || (s.*pwd.Text).empty())
             continue;
         std::string login = "its user name";
-        for (const SettingRow& row : SettingsTable())
+        for (const TSettingRow& row : SettingsTable())
             if (row.Text == pwd.Login)
                 login = row.Key;
         std::string text = pwd.Key;
@@ -143,7 +143,7 @@ int Set(const std::vector<std::string>& args) {
             WriteAutoGetMailLastDate(when);
             return kOk;
         }
-        const SettingRow* row = FindSetting(name);
+        const TSettingRow* row = FindSetting(name);
         if (!row)
             throw UsageError("unknown setting \"" + name + "\" (see: tznmail settings show)");
         // Check the value before anything is read or written.
@@ -161,7 +161,7 @@ int Set(const std::vector<std::string>& args) {
     } catch (const UsageError& e) {
         std::fprintf(stderr, "tznmail: %s\n", e.what());
         return kUsage;
-    } catch (const SettingValueError& e) {
+    } catch (const ESettingValueError& e) {
         std::fprintf(stderr, "tznmail: %s\n", Utf8FromCp1251(e.what()).c_str());
         return kUsage;
     } catch (const std::exception& e) {
