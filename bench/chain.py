@@ -108,7 +108,10 @@ class Relay:
         answers can be told apart."""
         rest = b""
         while True:
-            data = await reader.read(65536)
+            try:
+                data = await reader.read(65536)
+            except OSError:
+                data = b""
             if not data:
                 break
             writer.write(data)
@@ -132,7 +135,10 @@ class Relay:
         greeted = False
         multiline = capa = False
         while True:
-            data = await reader.read(65536)
+            try:
+                data = await reader.read(65536)
+            except OSError:
+                data = b""
             if not data:
                 break
             lines = (rest + data).split(b"\n")
