@@ -136,7 +136,7 @@ int Run(const std::filesystem::path& root, const TSide& side) {
     context.ConnectNetwork = [] { return true; };
 
     const auto start = std::chrono::steady_clock::now();
-    tzn::TMailThread(0, window, context).Execute();
+    tzn::TMailThread(tzn::TSessionMode::Full, window, context).Execute();
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     tzn::SetHost(nullptr);
