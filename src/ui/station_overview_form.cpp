@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 #include <QWidget>
 
+#include <algorithm>
 #include <exception>
 
 namespace tzn {
@@ -157,7 +158,7 @@ TStationOverviewForm::TStationOverviewForm(std::function<TStationOverview()> sou
     }
     legend->addStretch();
     layout->addLayout(legend);
-    w->resize(940, 420);
+    w->resize(1090, 440);
 }
 
 TStationOverviewForm::~TStationOverviewForm() = default;
@@ -213,6 +214,9 @@ void TStationOverviewForm::Refresh() {
     }
     for (int c = 0; c < kDays; ++c)
         FList->resizeColumnToContents(c);
+    // The whole strip, today included, whatever the header's text needs.
+    FList->setColumnWidth(
+        kDays, std::max(FList->iconSize().width() + 16, FList->header()->sectionSizeHint(kDays)));
     if (!view.Error.empty())
         FSummary->setText(Q("Журнал обмена не прочитан: ") + FromCp1251(view.Error));
     else
