@@ -134,19 +134,12 @@ bool HandOverDataFile(const std::string& senderCode, const std::string& dataFile
 bool ProcessReceivedLetter(TMxMessage& letter, TWindowServices& window, TLetterOutcome* outcome) {
     if (!SubjectCarriesTag(letter.Subject, StationCode()))
         return true;
-    TLetterOutcome counted;
+    TLetterOutcome local;
+    TLetterOutcome& counted = outcome ? *outcome : local;
+    counted = {};
     for (std::size_t i = 0; i < letter.MessageParts.Count(); ++i)
         if (letter.MessageParts[i].AsAttachment())
             ++counted.DataFiles;
-    // Told however the processing ends.
-    struct TTell {
-        TLetterOutcome* To;
-        TLetterOutcome& Counted;
-        ~TTell() {
-            if (To)
-                *To = Counted;
-        }
-    } tell{outcome, counted};
     const std::string sender = letter.FromList.Empty() ? std::string() : letter.From().Name;
     const std::string dataDir = DataDir();
     std::size_t handedOver = 0;
