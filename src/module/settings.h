@@ -50,6 +50,7 @@ struct MailSettings {
     bool RawHeaders{};    // delivery writes 8-bit header words raw instead of as encoded words
     int MailFolderWait{}; // seconds a session waits for another one using the mail folder
     int MaxLetterSize{};  // MiB a received letter's decoded parts may take on disk
+    int LateHours{};      // the office's overview marks a station silent this long as late
     // The additional addresses: section MailAddictionAdressList.
     std::vector<std::string> MailAddictionAdressList;
 };

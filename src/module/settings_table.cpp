@@ -136,6 +136,9 @@ std::vector<TSettingRow> BuildTable() {
         // A letter larger than this once decoded stays on the server: an endless attachment
         // must not fill the disk.
         IntegerKey("MaxLetterSize", &S::MaxLetterSize, 2048, 1, 1 << 20),
+        // A station that has sent nothing for this many hours stands first in the office's
+        // overview, marked; a day's shift report plus a night's delay is the usual rhythm.
+        IntegerKey("LateHours", &S::LateHours, 26, 1, 24 * 400),
     };
 }
 

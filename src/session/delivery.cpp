@@ -60,6 +60,7 @@ void TMailThread::SendOutBox() {
             ++sent;
             AddSessionLog(ru("Отправлено письмо для ") + recipients);
             entry.SetTargetFolder(MailFolder::Sent);
+            NoteLetterDelivered(letter);
         }
     } catch (const std::exception& e) {
         failed = true;

@@ -174,6 +174,7 @@ void TMailThread::Execute() {
         return;
     }
     RemoveLeftoverFiles(Settings().MailDir, SystemTempDirectory());
+    MaintainLedger();
     for (const std::string& name : DropDeliveredFromOutBox())
         AddSessionLog(ru("Письмо уже было отправлено, удалено из исходящих: ") + name);
     // The session's files reach the disk in groups, at the barriers it places itself.
@@ -243,6 +244,8 @@ void TMailThread::Execute() {
         AddSessionLog(ru("Ошибка: не обработано и оставлено на сервере писем: ") +
                       std::to_string(left));
     AddSessionLog(std::string(37, '='));
+    // What the session did is in the ledger now: the window's overview reads it again.
+    PostToWindow(WM_MAIL_SESSION_END, 0, 0);
 }
 
 void StartMailSession(TSessionMode mode, TMailWindow window, TSessionContext context) {

@@ -30,6 +30,8 @@ class TSyncGroup;
 class THeaderScan;
 class TWindowServices;
 struct TJournalLetter;
+struct TLetterOutcome;
+struct TLedgerRecord;
 
 // The mailbox window as a session sees it: its message sink, and its handlers of the mail
 // clients' work events (MailClientWork ...). Handlers left unset are replaced by the window's
@@ -177,15 +179,23 @@ private:
     // it failed: the farewell must then not be sent.
     bool MakeLettersDurable(TSyncGroup& group);
     // False when none of the letter's data reached the host (reported to the user).
-    bool ProcessLetter(TMxMessage& letter);
+    bool ProcessLetter(TMxMessage& letter, TLetterOutcome* outcome);
     // ProcessLetter with the hand-over marked in the journal while the host imports: a
     // session that dies inside the import leaves the mark, and the next one hands the letter
     // over again saying so (a second import is better than a lost one).
-    bool HandOver(TMailboxJournal& journal, const TJournalLetter& id, TMxMessage& letter);
+    bool HandOver(TMailboxJournal& journal, const TJournalLetter& id, TMxMessage& letter,
+                  TLetterOutcome& outcome);
     // A letter that is not safe here yet (not processed, or its InBox copy not written) stays
     // on the server for the next session; `why` is the line's beginning.
     void LeaveOnServer(const std::string& why, TMxMessage& letter);
     TWindowServices& WindowServices() const;
+    // The exchange ledger of the mail folder (exchange_ledger.h): a letter taken or delivered,
+    // and at the office the host's station list when it changed. A ledger that cannot be
+    // written is reported once per session; the mail work goes on.
+    void NoteInLedger(const std::vector<TLedgerRecord>& records);
+    void NoteLetterTaken(TMxMessage& letter, const TLetterOutcome& outcome);
+    void NoteLetterDelivered(TMxMessage& letter);
+    void MaintainLedger();
 
     // The expected size of every letter when the server is not asked for sizes.
     static constexpr int64_t kUnqueriedLetterSize = 1000000;
@@ -201,6 +211,7 @@ private:
     StoredLetterListVar FOutMail;
     std::atomic<uintptr_t> FDirection{0}; // the transfer the window's gauge follows
     bool FLogFileFailed = false;
+    bool FLedgerFailed = false;
     bool FDurabilityFailure = false;
     int FNextLetter = 0; // the letter a retrieval takes after the current one; 0 none known
 };

@@ -16,6 +16,7 @@
 #include "session/mailbox_journal.h"
 #include "session/session_state.h"
 #include "store/letter_files.h"
+#include "store/letter_processing.h"
 
 #include <optional>
 #include <stdexcept>
@@ -185,7 +186,8 @@ void TMailThread::TakeLetter(TMxPOP3& pop, TMailboxJournal& journal, int msgNum,
         AddSessionLog(ru("Обработка письма с ") + letter.From().Name + ru(" от ") +
                       DateTimeToStr(letter.Date));
     }
-    if (!HandOver(journal, id, letter)) {
+    TLetterOutcome outcome;
+    if (!HandOver(journal, id, letter, outcome)) {
         // The next session stores it again along with processing it.
         if (stored && stored->Outcome == TSaveOutcome::Saved)
             DeleteLetterFile(stored->FileName, MailFolder::InBox);
@@ -197,6 +199,7 @@ void TMailThread::TakeLetter(TMxPOP3& pop, TMailboxJournal& journal, int msgNum,
     // Recorded before the deletion: a connection cut before the farewell undoes the
     // deletion, and the letter must not be imported again then.
     journal.Record(id);
+    NoteLetterTaken(letter, outcome);
     if (!stored)
         stored = KeepLetterCopies(letter, settings);
     if (stored->Outcome == TSaveOutcome::Failed) {

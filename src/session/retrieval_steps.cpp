@@ -145,17 +145,18 @@ bool TMailThread::DownloadLetter(TMxPOP3& pop, TMailboxJournal& journal, int msg
     return true;
 }
 
-bool TMailThread::ProcessLetter(TMxMessage& letter) {
-    return ProcessReceivedLetter(letter, WindowServices());
+bool TMailThread::ProcessLetter(TMxMessage& letter, TLetterOutcome* outcome) {
+    return ProcessReceivedLetter(letter, WindowServices(), outcome);
 }
 
-bool TMailThread::HandOver(TMailboxJournal& journal, const TJournalLetter& id, TMxMessage& letter) {
+bool TMailThread::HandOver(TMailboxJournal& journal, const TJournalLetter& id, TMxMessage& letter,
+                           TLetterOutcome& outcome) {
     if (journal.HandOverBegun(id.Key))
         AddSessionLog(ru("Предыдущая передача письма не была завершена, письмо передается "
                          "повторно: ") +
                       letter.From().Text());
     journal.MarkHandOver(id.Key, true);
-    const bool processed = ProcessLetter(letter);
+    const bool processed = ProcessLetter(letter, &outcome);
     if (!processed)
         journal.MarkHandOver(id.Key, false);
     return processed;

@@ -4,11 +4,13 @@
 #include "module/module_state.h"
 #include "module/settings.h"
 #include "module/window_services.h"
+#include "platform/cp1251.h"
 #include "platform/paths.h"
 #include "store/mail_store.h"
 #include "store/message_id.h"
 #include "tznmail/host.h"
 
+#include <cstring>
 #include <fstream>
 #include <stdexcept>
 #include <vector>
@@ -32,9 +34,9 @@ void KeepAttachments(TMxMessage& letter) {
 }
 
 bool Compose(const std::string& toName, const std::string& toAddress, const std::string& file,
-             bool temporary, TWindowServices& window) {
+             bool temporary, TWindowServices& window, const char* kind = nullptr) {
     std::string stored;
-    ComposeLetter(toName, toAddress, file, temporary, true, true, window, &stored);
+    ComposeLetter(toName, toAddress, file, temporary, true, true, window, &stored, kind);
     return !stored.empty();
 }
 
@@ -48,11 +50,28 @@ void RefreshQuietly(TWindowServices& window) {
 
 } // namespace
 
+bool IsRequestLetter(const TMxMessage& letter) {
+    for (const TMxHeaderList* headers : {&letter.Headers, &letter.ExtraHeaders}) {
+        const long i = headers->IndexOfName(kLetterKindHeader);
+        if (i >= 0 && AnsiSameText(headers->ValueFromIndex(static_cast<size_t>(i)), kRequestKind))
+            return true;
+    }
+    return false;
+}
+
+std::string AddresseeCode(const std::string& subject) {
+    const size_t prefix = std::strlen(kSubjectPrefix);
+    if (subject.size() <= prefix || !AnsiSameText(subject.substr(0, prefix), kSubjectPrefix))
+        return {};
+    const size_t end = subject.find_first_of(" \t", prefix);
+    return subject.substr(prefix, end == std::string::npos ? std::string::npos : end - prefix);
+}
+
 std::unique_ptr<TMxMessage> ComposeLetter(const std::string& toName, const std::string& toAddress,
                                           const std::string& attachmentPath,
                                           bool attachmentTemporary, bool freeAfter,
                                           bool storeInOutBox, TWindowServices& window,
-                                          std::string* storedName) {
+                                          std::string* storedName, const char* kind) {
     if (storedName)
         storedName->clear();
     std::unique_ptr<TMxMessage> letter;
@@ -66,6 +85,8 @@ std::unique_ptr<TMxMessage> ComposeLetter(const std::string& toName, const std::
         letter->Recipients.Add(TMxEMailAddressItem(toName, toAddress));
         letter->Subject = std::string(kSubjectPrefix) + toName;
         EnsureMessageId(*letter);
+        if (kind)
+            letter->ExtraHeaders.Add(std::string(kLetterKindHeader) + ": " + kind);
 
         CheckReadable(attachmentPath);
         TMxAttachmentFile& part = letter->MessageParts.AddAttachment(attachmentPath);
@@ -108,11 +129,11 @@ int ComposeStationRequest(const THostStation& station, TWindowServices& window) 
     const bool useExtra = settings.UseAddictionAddress && !firstExtra.empty();
     int stored = 0;
     if (!useExtra)
-        return Compose(code, settings.EMail, file, true, window) ? 1 : 0;
+        return Compose(code, settings.EMail, file, true, window, kRequestKind) ? 1 : 0;
     if (!settings.NotUseWorkAddres)
-        stored += Compose(code, settings.EMail, file, false, window) ? 1 : 0;
+        stored += Compose(code, settings.EMail, file, false, window, kRequestKind) ? 1 : 0;
     // The last letter takes the request file with it.
-    stored += Compose(code, firstExtra, file, true, window) ? 1 : 0;
+    stored += Compose(code, firstExtra, file, true, window, kRequestKind) ? 1 : 0;
     return stored;
 }
 

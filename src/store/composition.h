@@ -15,6 +15,10 @@ struct THostStation;
 
 inline constexpr const char* kSubjectPrefix = "TZN-";
 inline constexpr const char* kOfficeAddressee = "Office";
+// Request letters say so in a header of their own, so that the exchange ledger can tell them
+// from the replies that go to a station the same way.
+inline constexpr const char* kLetterKindHeader = "X-TZN-Kind";
+inline constexpr const char* kRequestKind = "request";
 
 // Builds a letter to `toName` <`toAddress`> with `attachmentPath` attached. The attachment
 // is deleted with the letter when `attachmentTemporary` is set. With `storeInOutBox` the
@@ -23,11 +27,18 @@ inline constexpr const char* kOfficeAddressee = "Office";
 // (attachment missing or unreadable, the OutBox save failing) returns nullptr and is not
 // reported; a failed save leaves a temporary attachment in place rather than losing it.
 // After a letter was composed, `window` lists the letters again (whether or not it was kept).
+// A `kind` (kRequestKind) is written into the letter's kLetterKindHeader.
 std::unique_ptr<TMxMessage> ComposeLetter(const std::string& toName, const std::string& toAddress,
                                           const std::string& attachmentPath,
                                           bool attachmentTemporary, bool freeAfter,
                                           bool storeInOutBox, TWindowServices& window,
-                                          std::string* storedName = nullptr);
+                                          std::string* storedName = nullptr,
+                                          const char* kind = nullptr);
+// The letter (composed, or loaded from a folder) is a request letter.
+bool IsRequestLetter(const TMxMessage& letter);
+// The station a letter of ours is addressed to: its subject's word after "TZN-"; empty for a
+// subject without it.
+std::string AddresseeCode(const std::string& subject);
 
 // Request letters (office side): the station selected in the host (GetStation 0), and every
 // station the host lists (GetStation 1, 2, ... up to the first index without one). Failures

@@ -105,8 +105,9 @@ std::string SafeDataFileName(const std::string& partFileName, std::size_t partIn
     return ShortenedFileName(name);
 }
 
-void HandOverDataFile(const std::string& senderCode, const std::string& dataFile,
+bool HandOverDataFile(const std::string& senderCode, const std::string& dataFile,
                       TWindowServices& window) {
+    bool imported = false;
     try {
         // A received file that carries the reply file's name (a reply from the other side) is
         // the data itself: clearing the old reply must not delete it before the host sees it.
@@ -115,22 +116,30 @@ void HandOverDataFile(const std::string& senderCode, const std::string& dataFile
             DeleteFile(replyFile);
         THostServices* host = Host();
         if (!host)
-            return;
+            return false;
         std::string answer;
         if (host->GetCount() > 1 && ModuleSide() == TModuleSide::Office)
             answer = host->ImportDataFileFrom(senderCode, dataFile);
         else
             answer = host->ImportDataFile(dataFile);
+        imported = true;
         if (!answer.empty())
             ComposeReplyLetter(senderCode, answer, window);
     } catch (...) {
         // The host's import is its own business; the next attachment is handed over anyway.
     }
+    return imported;
 }
 
-bool ProcessReceivedLetter(TMxMessage& letter, TWindowServices& window) {
+bool ProcessReceivedLetter(TMxMessage& letter, TWindowServices& window, TLetterOutcome* outcome) {
     if (!SubjectCarriesTag(letter.Subject, StationCode()))
         return true;
+    TLetterOutcome local;
+    TLetterOutcome& counted = outcome ? *outcome : local;
+    counted = {};
+    for (std::size_t i = 0; i < letter.MessageParts.Count(); ++i)
+        if (letter.MessageParts[i].AsAttachment())
+            ++counted.DataFiles;
     const std::string sender = letter.FromList.Empty() ? std::string() : letter.From().Name;
     const std::string dataDir = DataDir();
     std::size_t handedOver = 0;
@@ -148,7 +157,8 @@ bool ProcessReceivedLetter(TMxMessage& letter, TWindowServices& window) {
             if (PathTaken(path))
                 throw std::runtime_error(ru("Не удален временный файл с предыдущей АЗС"));
             SaveDataFile(*part, path);
-            HandOverDataFile(sender, path, window);
+            if (HandOverDataFile(sender, path, window))
+                ++counted.Imported;
             ++handedOver;
         }
     } catch (const std::exception& e) {

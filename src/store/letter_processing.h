@@ -1,6 +1,7 @@
 // Processing of a received letter: when its subject carries this side's tag ("TZN-" +
-// StationCode as a whole word, any case, anywhere), every attached file is written into DataDir and handed to
-// the host for import; a file the host answers with goes back to the sender as a reply letter.
+// StationCode as a whole word, any case, anywhere), every attached file is written into DataDir and
+// handed to the host for import; a file the host answers with goes back to the sender as a reply
+// letter.
 #pragma once
 
 #include <cstddef>
@@ -21,10 +22,18 @@ inline constexpr const char* kReplyFileName = "TZN.txt";
 // "Не обработано письмо от " + sender + CR + the failure's text. Reply letters are composed
 // with `window` too. False when such a failure came before any file reached the host: the
 // letter can then be processed again later without a file being imported twice.
-bool ProcessReceivedLetter(TMxMessage& letter, TWindowServices& window);
+// `outcome`, when given, learns how many data files the letter carried and how many of them
+// the host took without failing.
+struct TLetterOutcome {
+    int DataFiles = 0;
+    int Imported = 0;
+};
+bool ProcessReceivedLetter(TMxMessage& letter, TWindowServices& window,
+                           TLetterOutcome* outcome = nullptr);
 
 // One hand-over of a data file to the host; failures (the host's included) are swallowed.
-void HandOverDataFile(const std::string& senderCode, const std::string& dataFile,
+// False when the host did not take the file (no host, or its import failed).
+bool HandOverDataFile(const std::string& senderCode, const std::string& dataFile,
                       TWindowServices& window);
 
 // The name an attachment gets in DataDir: its file-name component, or, when that is empty,

@@ -19,6 +19,7 @@
 #include "ui/mail_form_window.h"
 #include "ui/mailbox_window_services.h"
 #include "ui/pie_gauge.h"
+#include "ui/station_overview_form.h"
 
 #include <QAction>
 #include <QApplication>
@@ -40,6 +41,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <set>
 #include <thread>
 #include <vector>
@@ -138,6 +140,8 @@ struct TMailForm::TParts {
     QAction* miCreateConfigMail = nullptr;
     QAction* miCreateAllConfigMail = nullptr;
     QAction* miCreateReportMail = nullptr;
+    QAction* miStationOverview = nullptr;
+    QAction* btnStationOverview = nullptr;
     QMenu* N6 = nullptr;
     QMenu* MailMenu = nullptr;
     QAction* miResend = nullptr;
@@ -151,6 +155,10 @@ TMailForm::TMailForm(std::function<TSessionContext()> context, TMailFormCommands
     : FContext(std::move(context)), FCommands(std::move(commands)), FClock(&Now),
       FParts(std::make_unique<TParts>()) {
     BuildWindow();
+    FOverview = std::make_unique<TStationOverviewForm>([this] {
+        THostServices* host = FContext ? FContext().Host : Host();
+        return LoadStationOverview(host, MailSettingsSnapshot(), std::time(nullptr));
+    });
     FWindow = std::make_unique<TMessageWindow>(
         [this](UINT msg, WPARAM wParam, LPARAM lParam) { return WndProc(msg, wParam, lParam); });
 }
@@ -163,6 +171,7 @@ TMailForm::~TMailForm() {
     ProcessMessagesUntil([] { return SessionsRunning() == 0; }, std::chrono::hours(24));
     WaitForSessions(); // none runs now: this only joins their threads
     FWindow.reset();
+    FOverview.reset();
     delete FParts->Window;
 }
 
@@ -198,6 +207,8 @@ void TMailForm::BuildWindow() {
         if (FCommands.CreateReport)
             FCommands.CreateReport();
     });
+    p.miStationOverview =
+        addItem(mailbox, "miStationOverview", "Сводка по АЗС", [this] { ShowStationOverview(); });
     p.N6 = p.Window->menuBar()->addMenu(Q("&Настройка"));
     p.N6->setObjectName("N6");
     addItem(p.N6, "miMailSettings", "Электронная почта", [this] { btnPropClick(); });
@@ -237,6 +248,9 @@ void TMailForm::BuildWindow() {
                 QStyle::SP_FileDialogNewFolder, [this] { OnCreateConfigMail(Services()); });
     p.btnCrQueryAll = addTool("btnCrQueryAll", "Создать письма-запросы на все  АЗС",
                               QStyle::SP_DirIcon, [this] { OnCreateAllConfigMail(Services()); });
+    p.btnStationOverview =
+        addTool("btnStationOverview", "Сводка по АЗС", QStyle::SP_FileDialogContentsView,
+                [this] { ShowStationOverview(); });
     topLayout->addWidget(tools);
     topLayout->addStretch();
     auto addFlat = [&](const char* name, const QString& hint, QStyle::StandardPixmap sp,
@@ -385,6 +399,10 @@ void TMailForm::BuildWindow() {
     p.AutoGetMailTimer->start();
 }
 
+void TMailForm::ShowStationOverview() {
+    FOverview->ShowOverview();
+}
+
 TWindowHandle TMailForm::Handle() const {
     return FWindow->Handle();
 }
@@ -416,6 +434,10 @@ LRESULT TMailForm::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_MAIL_PROGRESS:
         SetGauge(FGaugeMaximum, lParam, GaugeVisible());
+        return 0;
+    case WM_MAIL_SESSION_END:
+        if (FOverview->Visible())
+            FOverview->Refresh();
         return 0;
     case WM_MAIL_REFRESH:
         if (Visible())
@@ -494,6 +516,8 @@ void TMailForm::FormShow() {
     p.miCreateAllConfigMail->setVisible(!station);
     p.btnCrQuery->setVisible(!station);
     p.btnCrQueryAll->setVisible(!station);
+    p.miStationOverview->setVisible(office);
+    p.btnStationOverview->setVisible(office);
     p.miCreateReportMail->setVisible(!office);
     p.btnCrReport->setVisible(!office);
 

@@ -25,6 +25,7 @@ class QWidget;
 namespace tzn {
 
 class TWindowServices;
+class TStationOverviewForm;
 
 // The commands the window leaves to the layers above it; unset ones do nothing.
 struct TMailFormCommands {
@@ -78,6 +79,9 @@ public:
     void miDeleteClick();
     void miProcessMsgClick();
     void N3Click();
+    // The office's overview of its stations ("Сводка по АЗС"); created hidden with the window.
+    void ShowStationOverview();
+    TStationOverviewForm& StationOverview() const { return *FOverview; }
 
     // One tick of AutoGetMailTimer (every 300000 ms). A missing or unreadable
     // AutoGetMailLastDate counts as due at once: the first tick after auto-receive was turned
@@ -123,6 +127,7 @@ private:
     int64_t FGaugePosition = 0;
     bool FClosing = false;
     std::unique_ptr<TMessageWindow> FWindow;
+    std::unique_ptr<TStationOverviewForm> FOverview;
 };
 
 } // namespace tzn

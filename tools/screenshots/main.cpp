@@ -11,6 +11,7 @@
 #include "tznmail/host.h"
 #include "ui/config_form.h"
 #include "ui/mail_form.h"
+#include "ui/station_overview_form.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -21,7 +22,9 @@
 #include <QPixmap>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -132,6 +135,53 @@ bool RenderSettingsPages(const std::filesystem::path& outDir) {
     return ok;
 }
 
+// The office's overview of a chain of a dozen stations one December morning: most report
+// every evening, one has been silent since the day before yesterday, one since last night,
+// one was just added to the list, one's data was refused by the host twice, and a code the
+// list does not know wrote once.
+bool RenderStationOverview(const std::filesystem::path& outDir) {
+    const std::time_t now = UnixFromDateTime(EncodeDateTime(2026, 12, 9, 9, 30));
+    const std::time_t hour = 3600, day = 24 * hour;
+    const char* names[] = {"Центральная", "Северная",   "Южная",     "Заречная",
+                           "Вокзальная",  "Трассовая",  "Промзона",  "Лесная",
+                           "Озерная",     "Приморская", "Кольцевая", "Новая"};
+    std::vector<TListedStation> listed;
+    std::vector<TLedgerRecord> records;
+    for (int i = 0; i < 12; ++i) {
+        const std::string code = std::to_string(i < 9 ? i + 1 : i * 2);
+        listed.push_back({code, ru("АЗС «") + ru(names[i]) + ru("»")});
+        const int silentDays = i == 3 ? 4 : i == 7 ? 2 : 0;
+        if (i == 11)
+            continue; // just added: nothing yet
+        for (int d = 13; d >= silentDays; --d) {
+            const std::time_t evening = now - d * day + 12 * hour + (i * 7 % 50) * 60;
+            if (evening > now)
+                continue;
+            const bool refused = i == 5 && (d == 4 || d == 2);
+            records.push_back({evening, ELedgerKind::Received, code, 1, refused ? 0 : 1, false, "",
+                               "TZN-Office"});
+        }
+        if (i == 3 || i == 9)
+            records.push_back({now - 20 * hour - i * 600, ELedgerKind::Sent, code, 1, 0, true, "",
+                               "TZN-" + code});
+    }
+    records.push_back({now - 5 * day, ELedgerKind::Received, "99", 1, 1, false, "", "TZN-Office"});
+    std::stable_sort(
+        records.begin(), records.end(),
+        [](const TLedgerRecord& a, const TLedgerRecord& b) { return a.Time < b.Time; });
+    TStationOverviewForm overview([&] {
+        TStationOverview view;
+        view.Now = now;
+        view.Rows = BuildStationOverview(records, listed, now, kDefaultLateHours);
+        return view;
+    });
+    overview.ShowOverview();
+    overview.Widget()->resize(1090, 470);
+    const bool ok = Save(overview.Widget(), outDir / "station-overview.png");
+    overview.Widget()->hide();
+    return ok;
+}
+
 int Run(const std::filesystem::path& outDir) {
     std::filesystem::create_directories(outDir);
     TShowcaseHost host;
@@ -182,6 +232,7 @@ int Run(const std::filesystem::path& outDir) {
     ok &= Save(form.Widget(), outDir / "mailbox-sent.png");
 
     ok &= RenderSettingsPages(outDir);
+    ok &= RenderStationOverview(outDir);
     form.Widget()->hide();
     SetHost(nullptr);
     return ok ? 0 : 1;
