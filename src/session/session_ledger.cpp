@@ -74,7 +74,7 @@ void TMailThread::MaintainLedger() {
         ledger.Prune(now);
         // The office notes the host's list so that a reader without the host knows every
         // station, including those never heard from.
-        if (FContext.ModuleMode != 1 || !FContext.Host)
+        if (FContext.Side != TModuleSide::Office || !FContext.Host)
             return;
         std::vector<TListedStation> listed;
         try {

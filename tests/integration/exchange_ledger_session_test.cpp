@@ -53,7 +53,7 @@ protected:
         SessionFixture::TearDown();
     }
     void Session() {
-        TMailThread thread(0, window.Window(), Context());
+        TMailThread thread(TSessionMode::Full, window.Window(), Context());
         thread.Execute();
     }
     void FromStation(const std::string& code, const std::string& data) {
