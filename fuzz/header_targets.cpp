@@ -5,6 +5,8 @@
 #include "mail/exceptions.h"
 #include "mail/header_coding.h"
 #include "mail/header_list.h"
+#include "mail/header_params.h"
+#include "mail/mail_date.h"
 #include "mail/message_limits.h"
 #include "mail/message_reader.h"
 #include "store/header_recoding.h"

@@ -48,12 +48,4 @@ void ParseHeaders(TMxMessage& msg);
 void ReadMessageFile(TMxMessage& msg, const std::string& path, bool headersOnly = false);
 void ReadMessageStream(TMxMessage& msg, std::istream& in, bool headersOnly = false);
 
-// Reads a "Date" header value; 0 when unreadable. The zone is ignored: the clock time comes
-// back as written. Two-digit years below 80 are 20xx, 80-99 are 19xx.
-TDateTime ParseMailDate(const std::string& value);
-
-// The parameter `param` ("charset", "boundary", "name", "filename") of a header value;
-// names case-insensitive, a quoted value up to its closing quote.
-std::string HeaderParam(const std::string& value, const std::string& param);
-
 } // namespace tzn

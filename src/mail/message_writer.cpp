@@ -10,6 +10,7 @@
 #include "mail/codecs.h"
 #include "mail/exceptions.h"
 #include "mail/header_coding.h"
+#include "mail/mail_date.h"
 #include "mail/mime_boundary.h"
 #include "mail/text_util.h"
 #include "platform/cp1251.h"
@@ -409,10 +410,6 @@ void WriteMimeBody(BodyOut& out, TMxMessage& msg, const std::string& textCharSet
         CloseBoundary(out, boundaries);
 }
 
-const char* const kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-const char* const kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-
 std::string EncodeName(const std::string& name, const TMxHeaderEncoding& enc,
                        const std::string& wordCharSet) {
     if (!wordCharSet.empty())
@@ -444,23 +441,6 @@ std::string EncodeAddresses(const TMxEMailAddressList& list, bool nameFromAddres
 }
 
 } // namespace
-
-std::string FormatMailDate(TDateTime dt) {
-    int y, mo, d, h, mi, s, ms;
-    if (!DecodeDateTime(dt, y, mo, d, h, mi, s, ms))
-        DecodeDateTime(Now(), y, mo, d, h, mi, s, ms);
-    std::time_t t = UnixFromDateTime(dt);
-    std::tm tmv{};
-    localtime_r(&t, &tmv);
-    int off = UtcOffsetMinutes(dt);
-    char zone[16];
-    std::snprintf(zone, sizeof zone, "%c%02d%02d", off < 0 ? '-' : '+', std::abs(off) / 60,
-                  std::abs(off) % 60);
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%s, %d %s %d %02d:%02d:%02d %s", kDayNames[tmv.tm_wday % 7], d,
-                  kMonthNames[(mo - 1) % 12], y, h, mi, s, zone);
-    return buf;
-}
 
 TMxHeaderList BuildHeaders(TMxMessage& msg, const TMxWriteOptions& options) {
     TMxMessageParts& parts = msg.MessageParts;

@@ -6,7 +6,9 @@
 
 #include "mail/codecs.h"
 #include "mail/exceptions.h"
+#include "mail/header_params.h"
 #include "mail/io_handler_stream_msg.h"
+#include "mail/mail_date.h"
 #include "mail/message.h"
 #include "mail/message_reader.h"
 #include "mail/message_test_util.h"

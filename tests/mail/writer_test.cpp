@@ -12,6 +12,7 @@
 #include "mail/codecs.h"
 #include "mail/exceptions.h"
 #include "mail/header_coding.h"
+#include "mail/mail_date.h"
 #include "mail/message.h"
 #include "mail/message_reader.h"
 #include "mail/message_test_util.h"
