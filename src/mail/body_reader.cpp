@@ -24,17 +24,17 @@ void DropTrailingEmpty(std::vector<std::string>& lines) {
         lines.pop_back();
 }
 
-enum class TPartEnd { NextPart, Closed, EndOfMessage };
+enum class TMxPartEnd { NextPart, Closed, EndOfMessage };
 
 // Everything a part's header says about it.
-struct TPartInfo {
+struct TMxPartInfo {
     TMxHeaderList Header{"="};
     std::string ContentTypeFull, Type, CharSet, Transfer, Disposition, ID, Location, Description;
     std::string FileName;
     bool IsAttachment = false;
 };
 
-void ClassifyPart(TPartInfo& p) {
+void ClassifyPart(TMxPartInfo& p) {
     p.Type = HeaderMainValue(p.ContentTypeFull);
     p.CharSet = HeaderParam(p.ContentTypeFull, "charset");
     std::string fn = HeaderParam(p.Disposition, "filename");
@@ -113,14 +113,14 @@ private:
     }
 
     // Keeps the stack up to and including `level`; a close pops that level as well.
-    TPartEnd AtBoundary(int level, bool close) {
+    TMxPartEnd AtBoundary(int level, bool close) {
         while (FBoundaries.Count() > static_cast<size_t>(level) + 1)
             FBoundaries.Pop();
         if (close) {
             FBoundaries.Pop();
-            return TPartEnd::Closed;
+            return TMxPartEnd::Closed;
         }
-        return TPartEnd::NextPart;
+        return TMxPartEnd::NextPart;
     }
 
     void AddBodyLine(std::string_view line) {
@@ -150,17 +150,17 @@ private:
                 bool close = false;
                 int level = MatchBoundary(line, close);
                 if (level >= 0) {
-                    if (AtBoundary(level, close) == TPartEnd::Closed)
+                    if (AtBoundary(level, close) == TMxPartEnd::Closed)
                         continue; // the rest is an epilogue until a further part starts
                     StartParts();
                     // The lines before the first part are a preamble, not a text: saved
                     // again, they stay a preamble instead of becoming a new text part.
                     FMsg.ConvertPreamble = false;
-                    TPartEnd e;
+                    TMxPartEnd e;
                     do {
                         e = ReadPart();
-                    } while (e == TPartEnd::NextPart);
-                    if (e == TPartEnd::EndOfMessage)
+                    } while (e == TMxPartEnd::NextPart);
+                    if (e == TMxPartEnd::EndOfMessage)
                         break;
                     continue;
                 }
@@ -179,13 +179,13 @@ private:
     }
 
     // One MIME part from its header to the line that ends it.
-    TPartEnd ReadPart() {
+    TMxPartEnd ReadPart() {
         CheckPartCount();
-        TPartInfo info;
+        TMxPartInfo info;
         std::string_view line;
         TMxHeaderBudget budget(kMxMaxPartHeaderBytes, "Message part header too long.");
         bool ended = false;
-        TPartEnd end = TPartEnd::NextPart;
+        TMxPartEnd end = TMxPartEnd::NextPart;
         // The field being read: continuation lines are appended to it, not to a copy of it.
         std::string field;
         bool haveField = false;
@@ -249,12 +249,12 @@ private:
     }
 
     // Feeds the part body to `dec` up to the boundary or the end of the letter.
-    void DecodeBody(TMxPartDecoder& dec, bool ended, TPartEnd& end) {
+    void DecodeBody(TMxPartDecoder& dec, bool ended, TMxPartEnd& end) {
         std::string_view line;
         bool active = true;
         while (!ended) {
             if (!Next(line)) {
-                end = TPartEnd::EndOfMessage;
+                end = TMxPartEnd::EndOfMessage;
                 break;
             }
             bool close = false;
@@ -269,7 +269,7 @@ private:
         dec.Finish();
     }
 
-    static void FillCommon(TMxMessagePart& part, const TPartInfo& info, bool text) {
+    static void FillCommon(TMxMessagePart& part, const TMxPartInfo& info, bool text) {
         part.ContentType = info.Type;
         part.CharSet = info.CharSet;
         part.ContentTransfer = info.Transfer;
@@ -293,8 +293,8 @@ private:
         part.Headers.Add("Content-Transfer-Encoding: " + info.Transfer);
     }
 
-    void ReadText(const TPartInfo& info, int parent, const std::string& boundary, bool ended,
-                  TPartEnd& end) {
+    void ReadText(const TMxPartInfo& info, int parent, const std::string& boundary, bool ended,
+                  TMxPartEnd& end) {
         TMxTextPartSink sink(FMsg.AttachmentTempDirectory, FSpool);
         auto dec = PartDecoderFor(info.Transfer, sink);
         DecodeBody(*dec, ended, end);
@@ -332,8 +332,8 @@ private:
         return part;
     }
 
-    void ReadAttachment(const TPartInfo& info, int parent, const std::string& boundary, bool ended,
-                        TPartEnd& end) {
+    void ReadAttachment(const TMxPartInfo& info, int parent, const std::string& boundary,
+                        bool ended, TMxPartEnd& end) {
         auto part = DecodeToTempFile([&](TMxByteSink& sink) {
             auto dec = PartDecoderFor(info.Transfer, sink);
             DecodeBody(*dec, ended, end);
@@ -376,7 +376,7 @@ private:
     // A letter that is one part: its own header describes the content.
     void ReadSinglePart() {
         FMsg.IsMsgSinglePartMime = true;
-        TPartInfo info;
+        TMxPartInfo info;
         info.ContentTypeFull = FMsg.Headers.Values("Content-Type");
         if (info.ContentTypeFull.empty())
             info.ContentTypeFull = FMsg.ContentType;
@@ -386,7 +386,7 @@ private:
         info.Location = FMsg.Headers.Values("Content-Location");
         info.Description = FMsg.Headers.Values("Content-Description");
         ClassifyPart(info);
-        TPartEnd end = TPartEnd::EndOfMessage;
+        TMxPartEnd end = TMxPartEnd::EndOfMessage;
         if (info.IsAttachment)
             ReadAttachment(info, -1, {}, false, end);
         else

@@ -38,14 +38,14 @@ std::string DecodeExtendedValue(std::string_view v, bool withCharset) {
 }
 
 // The parameters of a header value: (name, raw value) pairs after the first piece.
-struct TParam {
+struct TMxParamItem {
     std::string Name;
     std::string Value;
     bool Quoted = false;
 };
 
-std::vector<TParam> SplitParams(std::string_view value) {
-    std::vector<TParam> out;
+std::vector<TMxParamItem> SplitParams(std::string_view value) {
+    std::vector<TMxParamItem> out;
     size_t i = 0;
     // Skip the leading token (the type or disposition itself) unless it is a parameter.
     size_t firstSemi = value.find(';');
@@ -59,7 +59,7 @@ std::vector<TParam> SplitParams(std::string_view value) {
         size_t nameStart = i;
         while (i < value.size() && value[i] != '=' && value[i] != ';')
             ++i;
-        TParam p;
+        TMxParamItem p;
         p.Name = Trim(value.substr(nameStart, i - nameStart));
         if (i < value.size() && value[i] == '=') {
             ++i;
@@ -109,7 +109,7 @@ std::string HeaderParam(const std::string& value, const std::string& param) {
     bool found = false;
     for (int n = 0; n < 1000; ++n) {
         std::string plain = param + "*" + std::to_string(n);
-        const TParam* hit = nullptr;
+        const TMxParamItem* hit = nullptr;
         bool ext = false;
         for (const auto& p : params) {
             if (AnsiSameText(p.Name, plain))
