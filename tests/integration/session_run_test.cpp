@@ -13,6 +13,7 @@
 #include <optional>
 #include <poll.h>
 
+#include "loopback.h"
 #include "mail/header_coding.h"
 #include "mail/script_server.h"
 #include "session_fixture.h"
@@ -41,15 +42,7 @@ const std::string kDone = "======== Прием писем завершен======
 class QuitCutter {
 public:
     explicit QuitCutter(uint16_t upstream) : FUpstream(upstream) {
-        FListen = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(FListen, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(FListen, 1);
-        socklen_t len = sizeof a;
-        ::getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &len);
-        FPort = ntohs(a.sin_port);
+        FListen = test::OpenLoopbackListener(FPort, 1);
         FThread = std::thread([this] { Run(); });
     }
     ~QuitCutter() {
@@ -65,12 +58,11 @@ private:
         if (::poll(&p, 1, 10000) <= 0)
             return;
         const int client = ::accept(FListen, nullptr, nullptr);
-        const int server = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(FUpstream);
-        ::connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        const int server = test::ConnectLoopback(FUpstream);
+        if (server < 0) {
+            ::close(client);
+            return;
+        }
         std::string fromClient;
         char buf[65536];
         for (;;) {
@@ -272,16 +264,7 @@ TEST_F(SessionRun, SmtpServerDownAndPop3PasswordRefused) {
     test::MailUser wrong = User(kWrongPassword);
     wrong.Password += "-wrong";
     Account(wrong);
-    // A port nobody listens on: bound and released again.
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(s);
-    settings.SMTPPort = ntohs(a.sin_port);
+    settings.SMTPPort = test::ClosedLoopbackPort();
     SetMailSettings(settings);
     Outgoing(User(kOffice).Address, "TZN-Office stays");
 

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <thread>
 
+#include "loopback.h"
 #include "mail/exceptions.h"
 #include "mail_server.h"
 #include "platform/cp1251.h"
@@ -29,15 +30,7 @@ constexpr size_t kModes = 20;
 class Relay {
 public:
     explicit Relay(uint16_t target) : FTarget(target) {
-        FListen = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(FListen, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(FListen, 1);
-        socklen_t len = sizeof a;
-        ::getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &len);
-        FPort = ntohs(a.sin_port);
+        FListen = test::OpenLoopbackListener(FPort, 1);
         FThread = std::thread([this] { Run(); });
     }
     ~Relay() {
@@ -57,12 +50,8 @@ private:
         if (::poll(&p, 1, 10000) <= 0)
             return;
         const int client = ::accept(FListen, nullptr, nullptr);
-        const int server = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(FTarget);
-        if (::connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+        const int server = test::ConnectLoopback(FTarget);
+        if (server >= 0) {
             pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
             char buf[65536];
             while (!FStop && ::poll(fds, 2, 50) >= 0) {
