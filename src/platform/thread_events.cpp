@@ -9,6 +9,11 @@ void ThreadEventQueue::Post(std::function<void()> event) {
     FEvents.push_back(std::move(event));
 }
 
+size_t ThreadEventQueue::Pending() {
+    const std::lock_guard<std::mutex> guard(FLock);
+    return FEvents.size();
+}
+
 int ThreadEventQueue::Process() {
     std::deque<std::function<void()>> ready;
     {
