@@ -7,6 +7,7 @@
 #include "mail/exceptions.h"
 #include "mail_server.h"
 #include "platform/cp1251.h"
+#include "raised.h"
 
 namespace tzn {
 namespace {
@@ -31,13 +32,8 @@ protected:
             c.Port = implicitPort;
     }
     template <typename Fn> static std::string TlsErrorOf(Fn&& fn) {
-        try {
-            fn();
-        } catch (const EMxTLSError& e) {
-            return e.what();
-        }
-        ADD_FAILURE() << "no EMxTLSError";
-        return {};
+        const auto e = test::Raised<EMxTLSError>(fn, "no EMxTLSError");
+        return e ? e->what() : std::string();
     }
 };
 

@@ -183,11 +183,9 @@ TEST_F(SmtpClient, LogInTakesPlainOrCramMd5WhenLoginIsNotOffered) {
         AcceptQuit(s);
     });
     c.ConnectToServer();
-    try {
-        c.SendMail(m);
-        ADD_FAILURE() << "a letter went out without a log-in";
-    } catch (const EMxException& e) {
-        EXPECT_THAT(e.what(), ::testing::HasSubstr("XOAUTH2 GSSAPI"));
+    if (const auto e = test::Raised<EMxException>([&] { c.SendMail(m); },
+                                                  "a letter went out without a log-in")) {
+        EXPECT_THAT(e->what(), ::testing::HasSubstr("XOAUTH2 GSSAPI"));
     }
     c.CloseConnection();
     for (const auto& l : none.Transcript())
@@ -496,11 +494,9 @@ TEST_F(SmtpClient, LineBreakInAnArgumentIsRefusedBeforeAnythingIsSent) {
     });
     c.ConnectToServer();
     auto refused = [&](auto&& send, const std::string& command) {
-        try {
-            send();
-            ADD_FAILURE() << command << " was not refused";
-        } catch (const EMxInvalidCommandArgument& e) {
-            EXPECT_EQ(std::string(e.what()),
+        if (const auto e =
+                test::Raised<EMxInvalidCommandArgument>(send, command + " was not refused")) {
+            EXPECT_EQ(std::string(e->what()),
                       "Command " + command +
                           " not sent: its argument holds a line break or NUL character.");
         }

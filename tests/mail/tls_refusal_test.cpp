@@ -6,6 +6,7 @@
 #include "mail/exceptions.h"
 #include "mail/pop3.h"
 #include "mail/smtp.h"
+#include "raised.h"
 #include "script_server.h"
 
 namespace tzn {
@@ -35,13 +36,8 @@ void ExpectNoLogin(const std::vector<std::string>& lines) {
 }
 
 template <typename Fn> std::string TlsErrorOf(Fn&& fn) {
-    try {
-        fn();
-    } catch (const EMxTLSError& e) {
-        return e.what();
-    }
-    ADD_FAILURE() << "no EMxTLSError";
-    return {};
+    const auto e = test::Raised<EMxTLSError>(fn, "no EMxTLSError");
+    return e ? e->what() : std::string();
 }
 
 TEST(SmtpTls, RequiredStartTlsNotOfferedIsRefusedWhileAutoGoesOnInClearText) {

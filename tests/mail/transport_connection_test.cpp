@@ -350,11 +350,9 @@ TEST(TransportConnect, ConnectTimeoutOnAFullBacklog) {
     c.Port = port;
     c.ConnectTimeout = 300;
     auto t0 = std::chrono::steady_clock::now();
-    try {
-        c.ConnectToServer();
-        ADD_FAILURE() << "connect into a full backlog should not complete";
-    } catch (const EMxConnectTimeout& e) {
-        EXPECT_STREQ(e.what(), "Connect timed out.");
+    if (const auto e = test::Raised<EMxConnectTimeout>(
+            [&] { c.ConnectToServer(); }, "connect into a full backlog should not complete")) {
+        EXPECT_STREQ(e->what(), "Connect timed out.");
         EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
     }
     for (int f : fillers)
