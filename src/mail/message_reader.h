@@ -1,7 +1,8 @@
 // Reading a letter through a line I/O handler: the header block (also alone, for header
 // scans and POP3 "TOP"), and the body with its parts decoded; stored-message files and
 // streams. Attachments are decoded line by line into temporary files, never held whole in
-// memory.
+// memory. The pieces: body_reader.h reads the body and its parts, part_sinks.h is where the
+// decoded bytes go, header_params.h and mail_date.h read structured header values.
 #pragma once
 
 #include <iosfwd>
