@@ -2,7 +2,7 @@
 #include <string>
 #include <string_view>
 
-#include "fuzz/targets.h"
+#include "fuzz/mail_targets.h"
 #include "mail/codecs.h"
 #include "mail/exceptions.h"
 

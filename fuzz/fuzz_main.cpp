@@ -1,5 +1,6 @@
 // The libFuzzer entry of one target, chosen when the executable is built.
-#include "fuzz/targets.h"
+#include "fuzz/mail_targets.h"
+#include "fuzz/store_targets.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TZN_FUZZ_ENTRY(data, size);

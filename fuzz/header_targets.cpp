@@ -1,13 +1,14 @@
 #include <string>
 
-#include "fuzz/targets.h"
+#include "fuzz/mail_targets.h"
 #include "mail/email_address.h"
 #include "mail/exceptions.h"
 #include "mail/header_coding.h"
 #include "mail/header_list.h"
+#include "mail/header_params.h"
+#include "mail/mail_date.h"
 #include "mail/message_limits.h"
 #include "mail/message_reader.h"
-#include "store/header_recoding.h"
 
 namespace tzn::fuzz {
 
@@ -42,7 +43,6 @@ void FuzzHeaderText(const uint8_t* data, size_t size) {
         (void)DecodeHeader(text);
     } catch (const EMxLimitExceeded&) {
     }
-    (void)RecodeHeaderText(text);
     const auto method = pick & 1 ? TMxHeaderMethod::Q : TMxHeaderMethod::B;
     const char* charSet = pick & 2 ? "ISO-2022-JP" : "KOI8-R";
     const std::string encoded =

@@ -1,6 +1,6 @@
 #include <string>
 
-#include "fuzz/targets.h"
+#include "fuzz/mail_targets.h"
 #include "platform/ini_file.h"
 
 namespace tzn::fuzz {

@@ -45,6 +45,7 @@ pop3 = {k: "\r\n".join(("." + l if l.startswith(".") else l) for l in v.split("\
         + ".\r\n" for k, v in pop3.items()}
 sets = {"message_file": letters, "message_pop3": pop3,
         "header_text": {f"h{i}": "\x05" + t for i, t in enumerate(headers)},
+        "header_recoding": {f"h{i}": t for i, t in enumerate(headers)},
         "addresses": {f"a{i}": t for i, t in enumerate(addresses)},
         "replies": {f"r{i}": t for i, t in enumerate(replies)},
         "codecs": {f"c{i}": t for i, t in enumerate(codecs)},

@@ -4,7 +4,7 @@
 #include <sstream>
 #include <string>
 
-#include "fuzz/targets.h"
+#include "fuzz/mail_targets.h"
 #include "mail/exceptions.h"
 #include "mail/io_handler.h"
 #include "mail/message.h"

@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "fuzz/targets.h"
+#include "fuzz/mail_targets.h"
 #include "mail/exceptions.h"
 #include "mail/io_handler.h"
 #include "mail/pop3.h"

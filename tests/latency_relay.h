@@ -20,21 +20,15 @@
 #include <string>
 #include <thread>
 
+#include "loopback.h"
+
 namespace tzn::test {
 
 class TLatencyRelay {
 public:
     TLatencyRelay(uint16_t upstreamPort, std::chrono::milliseconds delay)
         : FUpstream(upstreamPort), FDelay(delay) {
-        FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        ::bind(FListen, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(FListen, 8);
-        ::getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &len);
-        FPort = ntohs(a.sin_port);
+        FListen = OpenLoopbackListener(FPort, 8);
         FAcceptor = std::thread([this] { Accept(); });
     }
     ~TLatencyRelay() {
@@ -67,20 +61,15 @@ private:
     // One connection: the client's bytes go up at once; the server's wait in a queue that a
     // second thread empties, each chunk at its due time.
     void Relay(int client) {
-        const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int server = ConnectLoopback(FUpstream);
+        if (server < 0) {
+            ::close(client);
+            return;
+        }
         // The relay itself adds nothing but the delay: no waiting for acknowledgements.
         int one = 1;
         ::setsockopt(server, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(FUpstream);
-        if (::connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-            ::close(server);
-            ::close(client);
-            return;
-        }
         std::mutex lock;
         std::condition_variable changed;
         std::deque<TChunk> queue;

@@ -22,11 +22,11 @@ namespace {
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr uint32_t kBad = 0x01000000u;
 
-struct Tables {
+struct TMxBase64Tables {
     uint16_t Pair[4096]; // 12 bits -> two characters, first in the low byte
     uint32_t D0[256], D1[256], D2[256], D3[256];
     signed char Value[256];
-    Tables() {
+    TMxBase64Tables() {
         for (int i = 0; i < 4096; ++i)
             Pair[i] = static_cast<uint16_t>(static_cast<unsigned char>(kAlphabet[i >> 6]) |
                                             static_cast<unsigned char>(kAlphabet[i & 63]) << 8);
@@ -44,7 +44,7 @@ struct Tables {
         }
     }
 };
-const Tables kT;
+const TMxBase64Tables kT;
 
 inline void Put2(char* out, uint32_t twelveBits) {
     std::memcpy(out, &kT.Pair[twelveBits], 2);
@@ -146,7 +146,7 @@ inline void EncodeLine57(const unsigned char* in, char* out) {
         EncodeLine57Scalar(in, out);
 }
 
-struct DecodeState {
+struct TMxDecodeState {
     uint32_t Acc = 0;
     int Count = 0;
 };
@@ -159,14 +159,14 @@ inline char* Put3(char* out, uint32_t x) {
 }
 
 // What an unfinished group holds: two characters give one byte, three give two.
-inline char* FlushPartial(DecodeState& st, char* out) {
+inline char* FlushPartial(TMxDecodeState& st, char* out) {
     if (st.Count == 2) {
         *out++ = static_cast<char>(st.Acc >> 4);
     } else if (st.Count == 3) {
         *out++ = static_cast<char>(st.Acc >> 10);
         *out++ = static_cast<char>(st.Acc >> 2);
     }
-    st = DecodeState{};
+    st = TMxDecodeState{};
     return out;
 }
 
@@ -267,7 +267,7 @@ size_t DecodeRunSsse3(const unsigned char*, size_t, char*&) {
 
 // Decodes `n` characters into `out`, which must have room for n / 4 * 3 + 8 bytes (the
 // fast paths store a little past what they keep); returns the end of the decoded bytes.
-char* DecodeCore(const unsigned char* s, size_t n, DecodeState& st, char* out) {
+char* DecodeCore(const unsigned char* s, size_t n, TMxDecodeState& st, char* out) {
     size_t i = 0;
     while (i < n) {
         if (st.Count == 0) {
@@ -303,7 +303,7 @@ char* DecodeCore(const unsigned char* s, size_t n, DecodeState& st, char* out) {
             st.Acc = st.Acc << 6 | static_cast<uint32_t>(v);
             if (++st.Count == 4) {
                 out = Put3(out, st.Acc);
-                st = DecodeState{};
+                st = TMxDecodeState{};
             }
         } else if (c == '=') {
             out = FlushPartial(st, out);
@@ -390,7 +390,7 @@ void EncodeBase64Lines(std::string_view data, std::string& out) {
 }
 
 size_t DecodeBase64To(std::string_view text, char* out) {
-    DecodeState st;
+    TMxDecodeState st;
     char* end =
         DecodeCore(reinterpret_cast<const unsigned char*>(text.data()), text.size(), st, out);
     return static_cast<size_t>(FlushPartial(st, end) - out);
@@ -398,7 +398,7 @@ size_t DecodeBase64To(std::string_view text, char* out) {
 
 std::string DecodeBase64(std::string_view text) {
     std::string out(Base64DecodeRoom(text.size()), '\0');
-    DecodeState st;
+    TMxDecodeState st;
     char* end = DecodeCore(reinterpret_cast<const unsigned char*>(text.data()), text.size(), st,
                            out.data());
     end = FlushPartial(st, end);
@@ -410,7 +410,7 @@ std::string DecodeBase64(std::string_view text) {
 
 bool TMxDecoderMIME::DecodeLine(std::string_view line) {
     FBuf.resize(Base64DecodeRoom(line.size()));
-    DecodeState st{FAcc, FCount};
+    TMxDecodeState st{FAcc, FCount};
     char* end = DecodeCore(reinterpret_cast<const unsigned char*>(line.data()), line.size(), st,
                            FBuf.data());
     FAcc = st.Acc;
@@ -422,7 +422,7 @@ bool TMxDecoderMIME::DecodeLine(std::string_view line) {
 
 void TMxDecoderMIME::Finish() {
     char tail[3];
-    DecodeState st{FAcc, FCount};
+    TMxDecodeState st{FAcc, FCount};
     char* end = FlushPartial(st, tail);
     FAcc = 0;
     FCount = 0;

@@ -11,7 +11,7 @@ namespace tzn {
 
 namespace {
 
-struct CoderEntry {
+struct TMxCoderEntry {
     std::unique_ptr<TMxPartEncoder> (*MakeEncoder)();
     std::unique_ptr<TMxPartDecoder> (*MakeDecoder)(TMxByteSink&);
 };
@@ -23,8 +23,8 @@ template <class D> std::unique_ptr<TMxPartDecoder> MakeD(TMxByteSink& s) {
     return std::make_unique<D>(s);
 }
 
-const std::map<std::string, CoderEntry>& Registry() {
-    static const std::map<std::string, CoderEntry> table = {
+const std::map<std::string, TMxCoderEntry>& Registry() {
+    static const std::map<std::string, TMxCoderEntry> table = {
         {"MIME", {&Make<TMxEncoderMIME>, &MakeD<TMxDecoderMIME>}},
         {"UUE", {&Make<TMxEncoderUUE>, &MakeD<TMxDecoderUUE>}},
         {"XXE", {&Make<TMxEncoderXXE>, &MakeD<TMxDecoderXXE>}},
@@ -33,7 +33,7 @@ const std::map<std::string, CoderEntry>& Registry() {
     return table;
 }
 
-const CoderEntry* Find(std::string_view name) {
+const TMxCoderEntry* Find(std::string_view name) {
     auto it = Registry().find(AnsiUpperCase(name));
     return it == Registry().end() ? nullptr : &it->second;
 }
@@ -49,12 +49,12 @@ bool MessageCoderExists(std::string_view name) {
 }
 
 std::unique_ptr<TMxPartEncoder> CreateMessageEncoder(std::string_view name) {
-    const CoderEntry* e = Find(name);
+    const TMxCoderEntry* e = Find(name);
     return e ? e->MakeEncoder() : nullptr;
 }
 
 std::unique_ptr<TMxPartDecoder> CreateMessageDecoder(std::string_view name, TMxByteSink& sink) {
-    const CoderEntry* e = Find(name);
+    const TMxCoderEntry* e = Find(name);
     return e ? e->MakeDecoder(sink) : nullptr;
 }
 

@@ -7,7 +7,7 @@ void TMxComponent::BeginWork(TMxWorkMode mode, int64_t maximum) {
         WorkTarget->BeginWork(mode, maximum);
         return;
     }
-    WorkState& w = FWork[static_cast<int>(mode)];
+    TMxWorkState& w = FWork[static_cast<int>(mode)];
     if (++w.Level == 1) {
         w.Count = 0;
         w.Max = maximum;
@@ -21,7 +21,7 @@ void TMxComponent::DoWork(TMxWorkMode mode, int64_t count) {
         WorkTarget->DoWork(mode, count);
         return;
     }
-    WorkState& w = FWork[static_cast<int>(mode)];
+    TMxWorkState& w = FWork[static_cast<int>(mode)];
     if (w.Level < 1)
         return;
     w.Count += count;
@@ -34,7 +34,7 @@ void TMxComponent::EndWork(TMxWorkMode mode) {
         WorkTarget->EndWork(mode);
         return;
     }
-    WorkState& w = FWork[static_cast<int>(mode)];
+    TMxWorkState& w = FWork[static_cast<int>(mode)];
     if (w.Level < 1)
         return;
     if (w.Level == 1 && OnWorkEnd)

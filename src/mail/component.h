@@ -51,12 +51,12 @@ public:
     void DoStatus(TMxStatus status, const std::string& text);
 
 private:
-    struct WorkState {
+    struct TMxWorkState {
         int Level = 0;
         int64_t Count = 0;
         int64_t Max = 0;
     };
-    WorkState FWork[2];
+    TMxWorkState FWork[2];
 };
 
 // Begins work in the constructor and ends it in the destructor, also when an exception

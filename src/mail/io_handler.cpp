@@ -12,11 +12,11 @@ namespace tzn {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using TMxClock = std::chrono::steady_clock;
 
-int ElapsedMs(Clock::time_point since) {
+int ElapsedMs(TMxClock::time_point since) {
     return static_cast<int>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+        std::chrono::duration_cast<std::chrono::milliseconds>(TMxClock::now() - since).count());
 }
 
 // ReadTimeout: -1 and 0 both mean without limit.
@@ -288,7 +288,7 @@ std::string_view TMxIOHandler::ReadLineView(std::string_view terminator, int tim
     FReadLnTimedout = false;
     FReadLnSplit = false;
     // Taken when the first wait begins: a line already buffered needs no clock.
-    Clock::time_point start{};
+    TMxClock::time_point start{};
     bool started = false;
     // The handler's own limit raises when it expires; a limit given for this call only
     // returns an empty line with the timed-out flag, as callers polling for a line expect.
@@ -341,7 +341,7 @@ std::string_view TMxIOHandler::ReadLineView(std::string_view terminator, int tim
             RaiseClosedOrNotConnected();
         }
         if (!started) {
-            start = Clock::now();
+            start = TMxClock::now();
             started = true;
         }
         int wait = limit;

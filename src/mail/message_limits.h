@@ -5,8 +5,11 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
+#include <string_view>
 
 #include "mail/exceptions.h"
+#include "mail/text_util.h"
 
 namespace tzn {
 
@@ -60,6 +63,35 @@ public:
 class EMxSpoolLimitExceeded : public EMxException {
 public:
     using EMxException::EMxException;
+};
+
+// Holds a header block to the limits: its bytes, its lines, and the size of the field being
+// read (a line and the continuation lines after it).
+class TMxHeaderBudget {
+public:
+    TMxHeaderBudget(size_t maxBytes, const char* tooLong)
+        : FMaxBytes(maxBytes), FTooLong(tooLong) {}
+
+    // `line` is not empty.
+    void Take(std::string_view line) {
+        FBytes += line.size();
+        if (FBytes > FMaxBytes)
+            throw EMxLimitExceeded(FTooLong);
+        if (++FLines > kMxMaxHeaderLines)
+            throw EMxLimitExceeded("More than " + std::to_string(kMxMaxHeaderLines) +
+                                   " header lines.");
+        FField = IsBlank(line[0]) ? FField + line.size() : line.size();
+        if (FField > kMxMaxHeaderFieldBytes)
+            throw EMxLimitExceeded("Header field longer than " +
+                                   std::to_string(kMxMaxHeaderFieldBytes) + " bytes.");
+    }
+
+private:
+    size_t FMaxBytes;
+    const char* FTooLong;
+    size_t FBytes = 0;
+    size_t FLines = 0;
+    size_t FField = 0;
 };
 
 } // namespace tzn

@@ -1,7 +1,8 @@
 // Reading a letter through a line I/O handler: the header block (also alone, for header
 // scans and POP3 "TOP"), and the body with its parts decoded; stored-message files and
 // streams. Attachments are decoded line by line into temporary files, never held whole in
-// memory.
+// memory. The pieces: body_reader.h reads the body and its parts, part_sinks.h is where the
+// decoded bytes go, header_params.h and mail_date.h read structured header values.
 #pragma once
 
 #include <iosfwd>
@@ -47,13 +48,5 @@ void ParseHeaders(TMxMessage& msg);
 // touched): the fast load for folder scans.
 void ReadMessageFile(TMxMessage& msg, const std::string& path, bool headersOnly = false);
 void ReadMessageStream(TMxMessage& msg, std::istream& in, bool headersOnly = false);
-
-// Reads a "Date" header value; 0 when unreadable. The zone is ignored: the clock time comes
-// back as written. Two-digit years below 80 are 20xx, 80-99 are 19xx.
-TDateTime ParseMailDate(const std::string& value);
-
-// The parameter `param` ("charset", "boundary", "name", "filename") of a header value;
-// names case-insensitive, a quoted value up to its closing quote.
-std::string HeaderParam(const std::string& value, const std::string& param);
 
 } // namespace tzn

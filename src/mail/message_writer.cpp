@@ -10,6 +10,7 @@
 #include "mail/codecs.h"
 #include "mail/exceptions.h"
 #include "mail/header_coding.h"
+#include "mail/mail_date.h"
 #include "mail/mime_boundary.h"
 #include "mail/text_util.h"
 #include "platform/cp1251.h"
@@ -93,10 +94,10 @@ std::string DispositionValue(const std::string& disposition) {
 
 // Lines of the body collect here and go to the handler in large pieces; every line that
 // begins with "." is stuffed, so no content line can end the letter early.
-class BodyOut {
+class TMxBodyOut {
 public:
-    explicit BodyOut(TMxIOHandler& io) : FIo(io) { FBuf.reserve(kOutChunk + 1024); }
-    ~BodyOut() = default;
+    explicit TMxBodyOut(TMxIOHandler& io) : FIo(io) { FBuf.reserve(kOutChunk + 1024); }
+    ~TMxBodyOut() = default;
     void Line(std::string_view s) {
         if (!s.empty() && s[0] == '.')
             FBuf += '.';
@@ -122,20 +123,20 @@ private:
 };
 
 // Reads a stored attachment file in large blocks; a missing file is an error.
-class FileIn {
+class TMxFileIn {
 public:
-    explicit FileIn(const std::string& path) {
+    explicit TMxFileIn(const std::string& path) {
         FFd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
         if (FFd < 0)
             throw EMxException("Cannot open attachment file " + path);
         FPath = path;
     }
-    ~FileIn() {
+    ~TMxFileIn() {
         if (FFd >= 0)
             ::close(FFd);
     }
-    FileIn(const FileIn&) = delete;
-    FileIn& operator=(const FileIn&) = delete;
+    TMxFileIn(const TMxFileIn&) = delete;
+    TMxFileIn& operator=(const TMxFileIn&) = delete;
     // Fills up to n bytes (short only at the end of the file).
     size_t Read(char* buf, size_t n) {
         size_t got = 0;
@@ -157,8 +158,8 @@ private:
     std::string FPath;
 };
 
-void WriteBase64File(BodyOut& out, const std::string& path) {
-    FileIn in(path);
+void WriteBase64File(TMxBodyOut& out, const std::string& path) {
+    TMxFileIn in(path);
     constexpr size_t kLines = 1024;
     constexpr size_t kIn = kMxBase64LineBytes * kLines;
     std::unique_ptr<char[]> src(new char[kIn]);
@@ -183,7 +184,7 @@ void WriteBase64File(BodyOut& out, const std::string& path) {
 
 // Splits a file into lines (CR LF, LF) without holding more than one block and one line.
 template <class Fn> void ForEachFileLine(const std::string& path, Fn&& fn) {
-    FileIn in(path);
+    TMxFileIn in(path);
     std::unique_ptr<char[]> buf(new char[kOutChunk]);
     std::string line;
     while (size_t n = in.Read(buf.get(), kOutChunk)) {
@@ -204,7 +205,7 @@ template <class Fn> void ForEachFileLine(const std::string& path, Fn&& fn) {
         fn(std::string_view(line));
 }
 
-void WriteExtraHeaders(BodyOut& out, const TMxHeaderList& extra) {
+void WriteExtraHeaders(TMxBodyOut& out, const TMxHeaderList& extra) {
     // Parts read from a letter keep "name=value"; on the wire every header is "name: value".
     for (size_t i = 0; i < extra.Count(); ++i) {
         const std::string& line = extra[i];
@@ -229,7 +230,7 @@ std::string TextOf(const std::vector<std::string>& lines) {
     return t;
 }
 
-void WriteTextPart(BodyOut& out, const TMxText& part, std::string_view type,
+void WriteTextPart(TMxBodyOut& out, const TMxText& part, std::string_view type,
                    std::string_view transfer, const std::string& textCharSet) {
     std::string ct = type.empty() ? (part.ContentType.empty() ? "text/plain" : part.ContentType)
                                   : std::string(type);
@@ -271,7 +272,7 @@ void WriteTextPart(BodyOut& out, const TMxText& part, std::string_view type,
     out.Line("");
 }
 
-void WriteAttachmentPart(BodyOut& out, TMxAttachmentFile& part) {
+void WriteAttachmentPart(TMxBodyOut& out, TMxAttachmentFile& part) {
     if (part.ContentTransfer.empty())
         part.ContentTransfer = "base64";
     if (part.ContentDisposition.empty())
@@ -307,7 +308,7 @@ void WriteAttachmentPart(BodyOut& out, TMxAttachmentFile& part) {
     out.Line("");
 }
 
-void WriteUUEAttachment(BodyOut& out, TMxAttachmentFile& part, const std::string& kind) {
+void WriteUUEAttachment(TMxBodyOut& out, TMxAttachmentFile& part, const std::string& kind) {
     std::unique_ptr<TMxPartEncoder> enc;
     if (SameText(kind, "XXE"))
         enc = std::make_unique<TMxEncoderXXE>();
@@ -320,7 +321,7 @@ void WriteUUEAttachment(BodyOut& out, TMxAttachmentFile& part, const std::string
     enc->Encode(in, [&](std::string_view l) { out.Line(l); });
 }
 
-void WritePlainBody(BodyOut& out, TMxMessage& msg) {
+void WritePlainBody(TMxBodyOut& out, TMxMessage& msg) {
     out.Line("");
     for (const auto& l : msg.Body)
         out.Line(l);
@@ -344,13 +345,13 @@ void WritePlainBody(BodyOut& out, TMxMessage& msg) {
     }
 }
 
-void CloseBoundary(BodyOut& out, TMxMIMEBoundary& stack) {
+void CloseBoundary(TMxBodyOut& out, TMxMIMEBoundary& stack) {
     out.Line("--" + stack.Boundary() + "--");
     out.Line("");
     stack.Pop();
 }
 
-void WriteMimeBody(BodyOut& out, TMxMessage& msg, const std::string& textCharSet) {
+void WriteMimeBody(TMxBodyOut& out, TMxMessage& msg, const std::string& textCharSet) {
     TMxMessageParts& parts = msg.MessageParts;
     const bool singlePart = msg.IsMsgSinglePartMime && parts.Count() == 1 && msg.Body.empty();
     std::unique_ptr<TMxText> fromBody;
@@ -409,10 +410,6 @@ void WriteMimeBody(BodyOut& out, TMxMessage& msg, const std::string& textCharSet
         CloseBoundary(out, boundaries);
 }
 
-const char* const kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-const char* const kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-
 std::string EncodeName(const std::string& name, const TMxHeaderEncoding& enc,
                        const std::string& wordCharSet) {
     if (!wordCharSet.empty())
@@ -444,23 +441,6 @@ std::string EncodeAddresses(const TMxEMailAddressList& list, bool nameFromAddres
 }
 
 } // namespace
-
-std::string FormatMailDate(TDateTime dt) {
-    int y, mo, d, h, mi, s, ms;
-    if (!DecodeDateTime(dt, y, mo, d, h, mi, s, ms))
-        DecodeDateTime(Now(), y, mo, d, h, mi, s, ms);
-    std::time_t t = UnixFromDateTime(dt);
-    std::tm tmv{};
-    localtime_r(&t, &tmv);
-    int off = UtcOffsetMinutes(dt);
-    char zone[16];
-    std::snprintf(zone, sizeof zone, "%c%02d%02d", off < 0 ? '-' : '+', std::abs(off) / 60,
-                  std::abs(off) % 60);
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%s, %d %s %d %02d:%02d:%02d %s", kDayNames[tmv.tm_wday % 7], d,
-                  kMonthNames[(mo - 1) % 12], y, h, mi, s, zone);
-    return buf;
-}
 
 TMxHeaderList BuildHeaders(TMxMessage& msg, const TMxWriteOptions& options) {
     TMxMessageParts& parts = msg.MessageParts;
@@ -580,7 +560,7 @@ TMxHeaderList BuildHeaders(TMxMessage& msg, const TMxWriteOptions& options) {
 
 void WriteHeaderBlock(TMxIOHandler& io, TMxMessage& msg, const TMxWriteOptions& options) {
     const TMxHeaderList headers = BuildHeaders(msg, options);
-    BodyOut out(io);
+    TMxBodyOut out(io);
     for (const auto& line : headers.Lines())
         out.Raw(line + "\r\n");
     out.Flush();
@@ -588,7 +568,7 @@ void WriteHeaderBlock(TMxIOHandler& io, TMxMessage& msg, const TMxWriteOptions& 
 
 void WriteBodyBlock(TMxIOHandler& io, TMxMessage& msg, const TMxWriteOptions& options) {
     TMxWorkScope work(io, TMxWorkMode::Write);
-    BodyOut out(io);
+    TMxBodyOut out(io);
     const bool singlePart = msg.Encoding == TMxMessageEncoding::MIME && msg.IsMsgSinglePartMime &&
                             msg.MessageParts.Count() == 1 && msg.Body.empty();
     const bool b64 = SameText(msg.ContentTransferEncoding, "base64");
@@ -616,7 +596,7 @@ void WriteBodyBlock(TMxIOHandler& io, TMxMessage& msg, const TMxWriteOptions& op
 
 void TransmitMessage(TMxIOHandler& io, TMxMessage& msg, const TMxWriteOptions& options) {
     if (msg.NoEncode) {
-        BodyOut out(io);
+        TMxBodyOut out(io);
         for (const auto& line : msg.Headers.Lines())
             out.Raw(line + "\r\n");
         out.Raw("\r\n");

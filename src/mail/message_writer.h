@@ -47,7 +47,4 @@ void WriteBodyBlock(TMxIOHandler& io, TMxMessage& msg, const TMxWriteOptions& op
 void WriteMessageFile(TMxMessage& msg, const std::string& path, TMxWriteOptions options = {});
 void WriteMessageStream(TMxMessage& msg, std::ostream& out, const TMxWriteOptions& options = {});
 
-// "Thu, 5 Dec 2024 14:30:05 +0300": local clock time with the machine's UTC offset.
-std::string FormatMailDate(TDateTime dt);
-
 } // namespace tzn

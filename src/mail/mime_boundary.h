@@ -11,7 +11,7 @@ namespace tzn {
 // index of the part that opened it (-1 = the letter itself).
 class TMxMIMEBoundary {
 public:
-    struct Entry {
+    struct TMxBoundaryEntry {
         std::string Boundary;
         int ParentPart = -1;
     };
@@ -27,10 +27,10 @@ public:
     bool Empty() const { return FStack.empty(); }
     const std::string& Boundary() const; // the innermost, or empty
     int ParentPart() const { return FStack.empty() ? -1 : FStack.back().ParentPart; }
-    const Entry& operator[](size_t i) const { return FStack[i]; } // 0 = outermost
+    const TMxBoundaryEntry& operator[](size_t i) const { return FStack[i]; } // 0 = outermost
 
 private:
-    std::vector<Entry> FStack;
+    std::vector<TMxBoundaryEntry> FStack;
 };
 
 // The process-wide MIME boundary: made on first use, the same for every letter afterwards.

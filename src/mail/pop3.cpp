@@ -89,7 +89,7 @@ TMxPOP3::~TMxPOP3() = default;
 void TMxPOP3::ConnectToServer() {
     TMxTCPClient::ConnectToServer();
     FAhead.clear();
-    FTop = TTopState::Unknown;
+    FTop = TMxTopState::Unknown;
     FHighestNumber = -1;
     FDeleted = 0;
     try {
@@ -324,24 +324,24 @@ bool TMxPOP3::HeaderFromRetr(int n, TMxMessage& msg) {
     if (!(Command("RETR " + std::to_string(n)) == "+OK"))
         return false;
     // Called only once TOP was refused: a server that lets the letter be read has no TOP.
-    FTop = TTopState::Missing;
+    FTop = TMxTopState::Missing;
     ReadAnswerInto([&](TMxIOHandler& answer) { ReadHeaderBlock(answer, msg, ""); },
                    kMxMaxSkippedLetterBytes);
     return true;
 }
 
 void TMxPOP3::FetchHeaderLockStep(int n, TMxMessage& msg) {
-    if (FTop == TTopState::Missing) {
+    if (FTop == TMxTopState::Missing) {
         if (!HeaderFromRetr(n, msg))
             LastReply().RaiseReplyError();
         return;
     }
     if (Command(TopCommand(n)) == "+OK") {
-        FTop = TTopState::Works;
+        FTop = TMxTopState::Works;
         ReadTopAnswer(msg);
         return;
     }
-    if (FTop == TTopState::Works)
+    if (FTop == TMxTopState::Works)
         LastReply().RaiseReplyError();
     // TOP is optional (RFC 1939): whether RETR is refused too tells a server without the
     // command from a letter that is not there.
@@ -380,7 +380,7 @@ void TMxPOP3::FetchHeaders(
     size_t next = 0;
     // One command at a time until TOP has worked once: a refusal must be followed by RETR
     // before anything else is asked, and a server without PIPELINING stays so throughout.
-    for (; next < nums.size() && !(FTop == TTopState::Works && HasPipelining()); ++next) {
+    for (; next < nums.size() && !(FTop == TMxTopState::Works && HasPipelining()); ++next) {
         header.Clear();
         try {
             FetchHeaderLockStep(nums[next], header);

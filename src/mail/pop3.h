@@ -45,7 +45,7 @@ public:
     bool HasPipelining() const { return HasCapability("PIPELINING"); }
     // The server refused "TOP" on this connection where "RETR" worked: headers come from
     // "RETR", the rest of each letter read and dropped.
-    bool TopMissing() const { return FTop == TTopState::Missing; }
+    bool TopMissing() const { return FTop == TMxTopState::Missing; }
 
     // Connects, reads the "+OK" greeting and the capabilities, with UseTLS asking for it
     // STLS and the capabilities again over TLS, and logs on when AutoLogin.
@@ -100,7 +100,7 @@ protected:
     void DisconnectNotifyPeer() override; // QUIT expecting "+OK"
 
 private:
-    enum class TTopState { Unknown, Works, Missing };
+    enum class TMxTopState { Unknown, Works, Missing };
 
     void ReadCapabilities();
     bool HasCapabilityWord(const std::string& keyword) const; // first word of a line
@@ -134,7 +134,7 @@ private:
 
     std::string FTimestamp;
     std::vector<std::string> FCapabilities;
-    TTopState FTop = TTopState::Unknown;
+    TMxTopState FTop = TMxTopState::Unknown;
     // Letters are numbered 1..FHighestNumber (STAT count plus those deleted since log-on);
     // -1 before the first STAT.
     int FHighestNumber = -1;

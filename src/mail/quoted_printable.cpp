@@ -17,10 +17,10 @@ namespace {
 constexpr char kHex[] = "0123456789ABCDEF";
 
 // 0: written as it is; 1: always "=XX"; 2: blank or tab (escaped only at the line's end).
-struct QPTables {
+struct TMxQPTables {
     unsigned char Class[256];
     signed char Hex[256];
-    QPTables() {
+    TMxQPTables() {
         for (int c = 0; c < 256; ++c) {
             Class[c] = (c >= '!' && c <= '~' && c != '=') ? 0 : 1;
             Hex[c] = -1;
@@ -35,7 +35,7 @@ struct QPTables {
         }
     }
 };
-const QPTables kQ;
+const TMxQPTables kQ;
 
 // Room for the encoded form of `n` bytes: three characters each at most, plus "=\r\n"
 // for every soft break.

@@ -9,13 +9,13 @@ namespace tzn {
 
 namespace {
 
-struct ErrnoMap {
+struct TMxErrnoMap {
     int Err;
     int Code;
 };
 
 // errno -> the socket library's number (errno + 10000 in its own numbering).
-constexpr ErrnoMap kErrnoMap[] = {
+constexpr TMxErrnoMap kErrnoMap[] = {
     {EINTR, 10004},           {EBADF, 10009},           {EACCES, 10013},
     {EFAULT, 10014},          {EINVAL, 10022},          {EMFILE, 10024},
     {ENFILE, 10024},          {EWOULDBLOCK, 10035},     {EINPROGRESS, 10036},
@@ -32,12 +32,12 @@ constexpr ErrnoMap kErrnoMap[] = {
     {EHOSTUNREACH, 10065},
 };
 
-struct TextMap {
+struct TMxTextMap {
     int Code;
     const char* Text;
 };
 
-constexpr TextMap kTexts[] = {
+constexpr TMxTextMap kTexts[] = {
     {10004, "Interrupted system call."},
     {10009, "Bad file number."},
     {10013, "Access denied."},
@@ -84,7 +84,7 @@ constexpr TextMap kTexts[] = {
 } // namespace
 
 int SocketErrorFromErrno(int err) {
-    for (const ErrnoMap& m : kErrnoMap)
+    for (const TMxErrnoMap& m : kErrnoMap)
         if (m.Err == err)
             return m.Code;
     return err; // no counterpart: keep the system's own number
@@ -114,7 +114,7 @@ int SocketErrorFromResolver(int eaiCode) {
 }
 
 std::string SocketErrorText(int code) {
-    for (const TextMap& t : kTexts)
+    for (const TMxTextMap& t : kTexts)
         if (t.Code == code)
             return t.Text;
     return "Unknown socket error.";

@@ -45,4 +45,21 @@ std::string QuotedString(std::string_view s) {
     return out + '"';
 }
 
+std::vector<std::string> SplitTextLines(std::string_view text) {
+    std::vector<std::string> out;
+    size_t start = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c != '\r' && c != '\n')
+            continue;
+        out.emplace_back(text.substr(start, i - start));
+        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < text.size())
+        out.emplace_back(text.substr(start));
+    return out;
+}
+
 } // namespace tzn

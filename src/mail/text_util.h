@@ -1,8 +1,10 @@
-// Small text helpers the mail units share: blanks, trimming, case-insensitive prefixes, quoting.
+// Small text helpers the mail units share: blanks, trimming, case-insensitive prefixes, quoting,
+// lines.
 #pragma once
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tzn {
 
@@ -22,6 +24,10 @@ std::string_view TrimRightBlanks(std::string_view s);
 
 // Whether s begins with prefix, compared as AnsiSameText compares.
 bool StartsWithText(std::string_view s, std::string_view prefix);
+
+// Text into lines as a string list takes it: CR LF, LF or CR end a line; a final break
+// makes no empty last line.
+std::vector<std::string> SplitTextLines(std::string_view text);
 
 // s in double quotes, with every '\' and '"' inside escaped by a backslash.
 std::string QuotedString(std::string_view s);

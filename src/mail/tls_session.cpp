@@ -122,11 +122,11 @@ bool IsIpAddress(const std::string& host) {
 
 } // namespace
 
-struct TMxTLSSession::Impl {
+struct TMxTLSSession::TMxImpl {
     SSL_CTX* Ctx = nullptr;
     SSL* Ssl = nullptr;
     int Fd = -1; // the socket the BIO reads and writes
-    ~Impl() {
+    ~TMxImpl() {
         if (Ssl)
             SSL_free(Ssl);
         if (Ctx)
@@ -135,7 +135,7 @@ struct TMxTLSSession::Impl {
 };
 
 TMxTLSSession::TMxTLSSession(int fd, const std::string& host, const std::string& caFile)
-    : FImpl(std::make_unique<Impl>()), FHost(host) {
+    : FImpl(std::make_unique<TMxImpl>()), FHost(host) {
     ERR_clear_error();
     FImpl->Ctx = SSL_CTX_new(TLS_client_method());
     if (!FImpl->Ctx)

@@ -13,7 +13,7 @@ namespace tzn {
 class TMxTLSSession {
 public:
     // What a read or write needs before it can go on.
-    enum Want { kDone = 0, kWantRead = -1, kWantWrite = -2 };
+    enum TMxWant { kDone = 0, kWantRead = -1, kWantWrite = -2 };
 
     // Prepares a session on `fd` (switched to non-blocking): TLS 1.2 or newer, the
     // certificate chain checked against `caFile` (empty: the system's store) and its names
@@ -28,9 +28,9 @@ public:
     // certificate or a protocol failure raises EMxTLSError naming the reason.
     int Handshake();
     // Decrypted bytes into `buffer`: the count, 0 when the peer ended the session, or a
-    // Want. Transport failures raise EMxSocketError, protocol failures EMxTLSError.
+    // TMxWant. Transport failures raise EMxSocketError, protocol failures EMxTLSError.
     int Read(char* buffer, int size);
-    // Encrypts and sends part of `data`: the count of bytes taken, or a Want.
+    // Encrypts and sends part of `data`: the count of bytes taken, or a TMxWant.
     long Write(const char* data, size_t size);
     // Sends close_notify without waiting for the peer's.
     void Shutdown();
@@ -43,8 +43,8 @@ private:
     // peer's close_notify; anything else raises.
     int Unfinished(const char* what);
 
-    struct Impl;
-    std::unique_ptr<Impl> FImpl;
+    struct TMxImpl;
+    std::unique_ptr<TMxImpl> FImpl;
     std::string FHost;
 };
 

@@ -9,6 +9,11 @@ void TThreadEventQueue::Post(std::function<void()> event) {
     FEvents.push_back(std::move(event));
 }
 
+size_t TThreadEventQueue::Pending() {
+    const std::lock_guard<std::mutex> guard(FLock);
+    return FEvents.size();
+}
+
 int TThreadEventQueue::Process() {
     std::deque<std::function<void()>> ready;
     {

@@ -18,6 +18,8 @@ public:
     // Runs the events queued so far, in order, on the calling thread; returns how many ran.
     // Events posted while it runs wait for the next call.
     int Process();
+    // The events waiting for the next Process.
+    size_t Pending();
 
 private:
     std::mutex FLock;

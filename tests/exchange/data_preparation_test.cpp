@@ -234,15 +234,19 @@ TEST_F(PreparationTest, AnAutomaticRunShowsNoDialogAndOnlyFailures) {
 
 TEST_F(PreparationTest, OneInteractiveRunAtATime) {
     std::atomic<bool> release{false};
+    // Both waits end by a deadline, so a run that never shows the dialog fails instead of
+    // hanging the suite.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     dialog.Script = [&](TShiftList&) {
-        while (!release)
+        while (!release && std::chrono::steady_clock::now() < until)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         return IDOK;
     };
     CDataProcessThread thread;
     ASSERT_TRUE(thread.Start(context));
-    while (dialog.Shown == 0)
+    while (dialog.Shown == 0 && std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(dialog.Shown, 1);
     EXPECT_FALSE(thread.Start(context));
     EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Подготовка данных уже выполняется."}));
     EXPECT_FALSE(thread.Wait({}, std::chrono::milliseconds(50)));

@@ -10,22 +10,11 @@
 #include <deque>
 #include <stdexcept>
 
+#include "loopback.h"
+
 namespace tzn::test {
 
 namespace {
-
-int ConnectLoopback(uint16_t port) {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
-    if (s >= 0 && ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0)
-        return s;
-    if (s >= 0)
-        ::close(s);
-    return -1;
-}
 
 bool SendAll(int fd, const char* data, size_t size) {
     while (size > 0) {
@@ -305,16 +294,11 @@ private:
 
 TFaultProxy::TFaultProxy(uint16_t upstreamPort, TFaultProtocol protocol)
     : FUpstream(upstreamPort), FProtocol(protocol) {
-    FListen = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (FListen < 0 || ::bind(FListen, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        ::listen(FListen, 8) != 0 ||
-        ::getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &len) != 0 || ::pipe(FWake) != 0)
-        throw std::runtime_error("fault proxy: no loopback port");
-    FPort = ntohs(a.sin_port);
+    FListen = test::OpenLoopbackListener(FPort, 8);
+    if (::pipe(FWake) != 0) {
+        ::close(FListen);
+        throw std::runtime_error("fault proxy: no wake-up pipe");
+    }
     FAcceptor = std::thread([this] { Accept(); });
 }
 

@@ -13,6 +13,7 @@
 #include "mail/header_coding.h"
 #include "mail_server.h"
 #include "platform/cp1251.h"
+#include "raised.h"
 
 namespace tzn {
 namespace {
@@ -107,13 +108,11 @@ TEST_F(MailRoundTrip, RefusedRecipientThenNextLetterOnTheSameConnection) {
         TMxMessage bad;
         Letter(bad, to, "never");
         bad.Recipients.SetEMailAddresses("nobody-here@" + Env.Domain);
-        try {
-            smtp.SendMail(bad);
-            FAIL() << "unknown recipient accepted";
-        } catch (const EMxSMTPReplyError& e) {
-            EXPECT_EQ(e.ErrorCode(), 550);
-            EXPECT_EQ(e.EnhancedCode().ReplyAsStr(), "5.1.1");
-            EXPECT_NE(std::string(e.what()).find("nobody-here@"), std::string::npos) << e.what();
+        if (const auto e = test::Raised<EMxSMTPReplyError>([&] { smtp.SendMail(bad); },
+                                                           "unknown recipient accepted")) {
+            EXPECT_EQ(e->ErrorCode(), 550);
+            EXPECT_EQ(e->EnhancedCode().ReplyAsStr(), "5.1.1");
+            EXPECT_NE(std::string(e->what()).find("nobody-here@"), std::string::npos) << e->what();
         }
         TMxMessage good;
         Letter(good, to, pipelined ? "after pipelined refusal" : "after plain refusal");
@@ -275,30 +274,27 @@ TEST_F(MailRoundTrip, WrongPasswordsAreRefusedWithTheServersText) {
     smtp.ConnectToServer();
     TMxMessage m;
     Letter(m, User(kWrongPassword), "never");
-    try {
-        smtp.SendMail(m);
-        FAIL() << "wrong password accepted by SMTP";
-    } catch (const EMxSMTPReplyError& e) {
-        EXPECT_EQ(e.ErrorCode(), 535);
-        EXPECT_NE(std::string(e.what()).find("authentication failed"), std::string::npos)
-            << e.what();
+    if (const auto e = test::Raised<EMxSMTPReplyError>([&] { smtp.SendMail(m); },
+                                                       "wrong password accepted by SMTP")) {
+        EXPECT_EQ(e->ErrorCode(), 535);
+        EXPECT_NE(std::string(e->what()).find("authentication failed"), std::string::npos)
+            << e->what();
     }
     smtp.CloseConnection();
 
     TMxPOP3 pop;
     ConfigurePop3(pop, wrong);
-    try {
-        pop.ConnectToServer();
-        FAIL() << "wrong password accepted by POP3";
-    } catch (const EMxReplyPOP3Error& e) {
-        EXPECT_STREQ(e.what(), "Authentication failed.");
+    if (const auto e = test::Raised<EMxReplyPOP3Error>([&] { pop.ConnectToServer(); },
+                                                       "wrong password accepted by POP3")) {
+        EXPECT_STREQ(e->what(), "Authentication failed.");
     }
     EXPECT_FALSE(pop.IsConnected());
 
-    // No penalty delay afterwards: the right password works at once.
+    // No lock-out afterwards: the right password works at once. The ceiling is far above a
+    // log-in's few milliseconds, so a loaded machine cannot fail it; only a lock-out can.
     const auto start = std::chrono::steady_clock::now();
     EXPECT_GE(Count(User(kWrongPassword)), 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
 } // namespace

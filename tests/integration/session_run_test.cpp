@@ -5,14 +5,12 @@
 // keeps a letter from being imported twice after a cut before the farewell.
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <optional>
-#include <poll.h>
 
+#include "loopback.h"
+#include "loopback_relay.h"
 #include "mail/header_coding.h"
 #include "mail/script_server.h"
 #include "session_fixture.h"
@@ -35,76 +33,6 @@ constexpr size_t kSortedCancel = 58;
 const std::string kClosing(37, '=');
 const std::string kStart = "======== Старт приема писем =========";
 const std::string kDone = "======== Прием писем завершен========";
-
-// Forwards one connection to the server and cuts both sides when the client says QUIT, as
-// a line breaking down before the farewell would: the server then keeps its letters.
-class QuitCutter {
-public:
-    explicit QuitCutter(uint16_t upstream) : FUpstream(upstream) {
-        FListen = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(FListen, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(FListen, 1);
-        socklen_t len = sizeof a;
-        ::getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &len);
-        FPort = ntohs(a.sin_port);
-        FThread = std::thread([this] { Run(); });
-    }
-    ~QuitCutter() {
-        FThread.join();
-        ::close(FListen);
-    }
-    uint16_t Port() const { return FPort; }
-    bool Cut() const { return FCut; }
-
-private:
-    void Run() {
-        pollfd p{FListen, POLLIN, 0};
-        if (::poll(&p, 1, 10000) <= 0)
-            return;
-        const int client = ::accept(FListen, nullptr, nullptr);
-        const int server = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(FUpstream);
-        ::connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        std::string fromClient;
-        char buf[65536];
-        for (;;) {
-            pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
-            if (::poll(fds, 2, 30000) <= 0)
-                break;
-            if (fds[0].revents) {
-                const ssize_t n = ::recv(client, buf, sizeof buf, 0);
-                if (n <= 0)
-                    break;
-                fromClient.append(buf, static_cast<size_t>(n));
-                if (fromClient.find("QUIT\r\n") != std::string::npos) {
-                    FCut = true;
-                    break;
-                }
-                ::send(server, buf, static_cast<size_t>(n), MSG_NOSIGNAL);
-            }
-            if (fds[1].revents) {
-                const ssize_t n = ::recv(server, buf, sizeof buf, 0);
-                if (n <= 0)
-                    break;
-                ::send(client, buf, static_cast<size_t>(n), MSG_NOSIGNAL);
-            }
-        }
-        ::close(client);
-        ::close(server);
-    }
-
-    uint16_t FUpstream;
-    uint16_t FPort = 0;
-    int FListen = -1;
-    std::thread FThread;
-    std::atomic<bool> FCut{false};
-};
 
 class SessionRun : public test::SessionFixture {
 protected:
@@ -198,7 +126,11 @@ TEST_F(SessionRun, EmptyMailboxSendOnlyAndNoDoubleImportAfterACutBeforeQuit) {
     // deletion and offers the letter again.
     Deposit(box, "Office", "TZN-12 once", "import me once");
     {
-        QuitCutter cutter(Env.Pop3Port);
+        // The line breaks when the client says QUIT, before the farewell: the server then
+        // keeps its letters.
+        test::TLoopbackRelay cutter(Env.Pop3Port, [](const std::string& sent) {
+            return sent.find("QUIT\r\n") != std::string::npos;
+        });
         settings.POP3Port = cutter.Port();
         settings.POP3Security = "none"; // the cutter has to see the QUIT
         SetMailSettings(settings);
@@ -272,16 +204,7 @@ TEST_F(SessionRun, SmtpServerDownAndPop3PasswordRefused) {
     test::MailUser wrong = User(kWrongPassword);
     wrong.Password += "-wrong";
     Account(wrong);
-    // A port nobody listens on: bound and released again.
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(s);
-    settings.SMTPPort = ntohs(a.sin_port);
+    settings.SMTPPort = test::ClosedLoopbackPort();
     SetMailSettings(settings);
     Outgoing(User(kOffice).Address, "TZN-Office stays");
 

@@ -3,19 +3,11 @@
 // refuse an untrusted CA or a wrong name before any password leaves.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <mutex>
-#include <thread>
-
+#include "loopback_relay.h"
 #include "mail/exceptions.h"
 #include "mail_server.h"
 #include "platform/cp1251.h"
+#include "raised.h"
 
 namespace tzn {
 namespace {
@@ -23,80 +15,6 @@ namespace {
 // Mailboxes of this file (mail_roundtrip_test uses 0..5, the tool tests 6..8).
 constexpr size_t kSender = 19;
 constexpr size_t kModes = 20;
-
-// Passes one connection between a client and the real server and keeps what the client
-// sent, as anyone on the path would see it.
-class Relay {
-public:
-    explicit Relay(uint16_t target) : FTarget(target) {
-        FListen = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(FListen, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(FListen, 1);
-        socklen_t len = sizeof a;
-        ::getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &len);
-        FPort = ntohs(a.sin_port);
-        FThread = std::thread([this] { Run(); });
-    }
-    ~Relay() {
-        FStop = true;
-        FThread.join();
-        ::close(FListen);
-    }
-    uint16_t Port() const { return FPort; }
-    std::string Sent() {
-        std::lock_guard<std::mutex> lock(FMutex);
-        return FSent;
-    }
-
-private:
-    void Run() {
-        pollfd p{FListen, POLLIN, 0};
-        if (::poll(&p, 1, 10000) <= 0)
-            return;
-        const int client = ::accept(FListen, nullptr, nullptr);
-        const int server = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(FTarget);
-        if (::connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-            pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
-            char buf[65536];
-            while (!FStop && ::poll(fds, 2, 50) >= 0) {
-                bool ended = false;
-                for (int i = 0; i < 2; ++i) {
-                    if (!(fds[i].revents & (POLLIN | POLLHUP)))
-                        continue;
-                    const ssize_t n = ::recv(fds[i].fd, buf, sizeof buf, 0);
-                    if (n <= 0) {
-                        ended = true;
-                        break;
-                    }
-                    if (i == 0) {
-                        std::lock_guard<std::mutex> lock(FMutex);
-                        FSent.append(buf, static_cast<size_t>(n));
-                    }
-                    ::send(fds[1 - i].fd, buf, static_cast<size_t>(n), MSG_NOSIGNAL);
-                }
-                if (ended)
-                    break;
-            }
-        }
-        ::close(server);
-        ::close(client);
-    }
-
-    uint16_t FTarget;
-    uint16_t FPort = 0;
-    int FListen = -1;
-    std::atomic<bool> FStop{false};
-    std::thread FThread;
-    std::mutex FMutex;
-    std::string FSent;
-};
 
 class TlsRoundTrip : public test::MailServerTest {
 protected:
@@ -114,13 +32,8 @@ protected:
             c.Port = implicitPort;
     }
     template <typename Fn> static std::string TlsErrorOf(Fn&& fn) {
-        try {
-            fn();
-        } catch (const EMxTLSError& e) {
-            return e.what();
-        }
-        ADD_FAILURE() << "no EMxTLSError";
-        return {};
+        const auto e = test::Raised<EMxTLSError>(fn, "no EMxTLSError");
+        return e ? e->what() : std::string();
     }
 };
 
@@ -196,7 +109,7 @@ TEST_F(TlsRoundTrip, TheLogInCrossesTheWireOnlyInsideTls) {
     for (TMxTLSMode mode : {TMxTLSMode::None, TMxTLSMode::StartTLS}) {
         const bool tls = mode == TMxTLSMode::StartTLS;
         {
-            Relay relay(Env.SmtpPort);
+            test::TLoopbackRelay relay(Env.SmtpPort);
             TMxSMTP smtp;
             ConfigureSmtp(smtp, u);
             Secure(smtp, mode, 0);
@@ -210,7 +123,7 @@ TEST_F(TlsRoundTrip, TheLogInCrossesTheWireOnlyInsideTls) {
             EXPECT_EQ(wire.find("AUTH LOGIN") == std::string::npos, tls);
             EXPECT_EQ(wire.find(secret) == std::string::npos, tls);
         }
-        Relay relay(Env.Pop3Port);
+        test::TLoopbackRelay relay(Env.Pop3Port);
         TMxPOP3 pop;
         ConfigurePop3(pop, u);
         Secure(pop, mode, 0);
@@ -227,7 +140,7 @@ TEST_F(TlsRoundTrip, AnUntrustedCertificateOrAWrongNameIsRefusedBeforeTheLogIn) 
     const auto& u = User(kSender);
     {
         // The system's store does not know the throw-away CA.
-        Relay relay(Env.SmtpPort);
+        test::TLoopbackRelay relay(Env.SmtpPort);
         TMxSMTP smtp;
         ConfigureSmtp(smtp, u);
         Secure(smtp, TMxTLSMode::Auto, 0);

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "loopback.h"
 #include "mail/message.h"
 #include "mail_server.h"
 #include "module/password.h"
@@ -42,20 +43,6 @@ std::vector<std::string> Lines(const std::string& text) {
         out.push_back(l);
     }
     return out;
-}
-
-// A loopback port nothing listens on: bound, then released; 0 when none could be had.
-uint16_t ClosedPort() {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    const bool bound = s >= 0 && ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-                       ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0;
-    if (s >= 0)
-        ::close(s);
-    return bound ? ntohs(a.sin_port) : 0;
 }
 
 class TznHostSession : public test::MailServerTest {
@@ -244,8 +231,7 @@ TEST_F(TznHostSession, ALetterLeftUnprocessedOnTheServerFailsTheSession) {
 }
 
 TEST_F(TznHostSession, ASessionWhoseSmtpServerIsDownFailsAndKeepsTheLetter) {
-    const uint16_t closed = ClosedPort();
-    ASSERT_NE(closed, 0);
+    const uint16_t closed = test::ClosedLoopbackPort();
     Settings(User(kStation), User(kReportsTo).Address, closed);
     ComposeReport(User(kReportsTo).Address);
     HostConfig("station", "12", "");

@@ -5,6 +5,7 @@
 #include "mail/email_address.h"
 #include "mail/exceptions.h"
 #include "platform/cp1251.h"
+#include "raised.h"
 
 using namespace tzn;
 
@@ -42,11 +43,9 @@ TEST(AddressTest, ParsingOneAddress) {
         EXPECT_EQ(item.Name, c.name) << c.text;
         EXPECT_EQ(item.Address, c.address) << c.text;
     }
-    try {
-        TMxEMailAddressItem bad("<a@b> x@y");
-        FAIL() << "no error";
-    } catch (const EMxEmailParseError& e) {
-        EXPECT_STREQ(e.what(), "@ Outside address");
+    if (const auto e =
+            test::Raised<EMxEmailParseError>([&] { TMxEMailAddressItem bad("<a@b> x@y"); })) {
+        EXPECT_STREQ(e->what(), "@ Outside address");
     }
 }
 

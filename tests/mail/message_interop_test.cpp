@@ -1,7 +1,6 @@
 // Interoperability with Python's standard email package (run as a separate process): it
 // reads our letters, and we read letters it generates, with the same parts and bytes.
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 
 #include <cstdio>
 #include <map>
@@ -11,6 +10,7 @@
 #include "mail/message_reader.h"
 #include "mail/message_test_util.h"
 #include "mail/message_writer.h"
+#include "mail/sha256.h"
 #include "platform/cp1251.h"
 
 using namespace tzn;
@@ -20,19 +20,6 @@ using tzn::test::TempDir;
 using tzn::test::WriteFile;
 
 namespace {
-
-std::string Sha256Hex(const std::string& data) {
-    unsigned char md[EVP_MAX_MD_SIZE];
-    unsigned int n = 0;
-    EVP_Digest(data.data(), data.size(), md, &n, EVP_sha256(), nullptr);
-    std::string hex;
-    char b[3];
-    for (unsigned i = 0; i < n; ++i) {
-        std::snprintf(b, sizeof b, "%02x", md[i]);
-        hex += b;
-    }
-    return hex;
-}
 
 std::string Hex(const std::string& data) {
     std::string hex;

@@ -11,6 +11,7 @@
 #include "mail/exceptions.h"
 #include "mail/pop3.h"
 #include "mail/protocol_guard.h"
+#include "raised.h"
 #include "script_server.h"
 
 namespace tzn {
@@ -141,12 +142,9 @@ TEST(Pop3Client, WrongPasswordQuitsBeforeTheErrorArrives) {
     });
     TMxPOP3 c;
     Configure(c, server.Port());
-    try {
-        c.ConnectToServer();
-        FAIL() << "no error";
-    } catch (const EMxReplyPOP3Error& e) {
-        EXPECT_STREQ(e.what(), "Authentication failed.");
-        EXPECT_EQ(e.EnhancedCode(), "[AUTH]");
+    if (const auto e = test::Raised<EMxReplyPOP3Error>([&] { c.ConnectToServer(); })) {
+        EXPECT_STREQ(e->what(), "Authentication failed.");
+        EXPECT_EQ(e->EnhancedCode(), "[AUTH]");
     }
     EXPECT_FALSE(c.IsConnected());
     EXPECT_EQ(server.Transcript().back(), "QUIT");
@@ -164,12 +162,9 @@ TEST(Pop3Client, LineBreakInThePasswordIsRefusedUnsent) {
     TMxPOP3 c;
     Configure(c, server.Port());
     c.Password = "pass01\r\nDELE 1";
-    try {
-        c.ConnectToServer();
-        FAIL() << "no error";
-    } catch (const EMxInvalidCommandArgument& e) {
-        EXPECT_STREQ(e.what(), "Command PASS not sent: its argument holds a line break or NUL "
-                               "character.");
+    if (const auto e = test::Raised<EMxInvalidCommandArgument>([&] { c.ConnectToServer(); })) {
+        EXPECT_STREQ(e->what(), "Command PASS not sent: its argument holds a line break or NUL "
+                                "character.");
     }
     EXPECT_EQ(server.Transcript(), (std::vector<std::string>{"CAPA", "USER user01", "QUIT"}));
 }
@@ -374,7 +369,7 @@ TEST(Pop3Client, SilentServerTimesOut) {
     ScriptServer server([](ScriptConn& s) {
         Pop3Welcome(s);
         s.ReadLine();
-        s.WaitForClose(3000);
+        s.WaitForClose(30000);
     });
     TMxPOP3 c;
     Configure(c, server.Port());
@@ -382,7 +377,7 @@ TEST(Pop3Client, SilentServerTimesOut) {
     c.ConnectToServer();
     const auto start = std::chrono::steady_clock::now();
     EXPECT_THROW(c.MessageCount(), EMxReadTimeout);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
 // The letter's answer comes only after the client gave up on it: had the connection stayed

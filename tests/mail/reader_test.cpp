@@ -6,12 +6,15 @@
 
 #include "mail/codecs.h"
 #include "mail/exceptions.h"
+#include "mail/header_params.h"
 #include "mail/io_handler_stream_msg.h"
+#include "mail/mail_date.h"
 #include "mail/message.h"
 #include "mail/message_reader.h"
 #include "mail/message_test_util.h"
 #include "mail/message_writer.h"
 #include "platform/cp1251.h"
+#include "raised.h"
 
 using namespace tzn;
 using tzn::test::Bytes;
@@ -99,11 +102,9 @@ TEST(ReaderTest, RoundTripKeepsFieldsAndAttachmentsByteForByte) {
     auto* a0 = r.MessageParts[0].AsAttachment();
     a0->SaveContentTo(dir / "copy.bin");
     EXPECT_EQ(ReadFile(dir / "copy.bin"), big);
-    try {
-        a0->SaveContentTo(dir / "copy.bin");
-        FAIL() << "overwrote";
-    } catch (const EMxException& e) {
-        EXPECT_STREQ(e.what(), "Error saving attachment.");
+    if (const auto e =
+            test::Raised<EMxException>([&] { a0->SaveContentTo(dir / "copy.bin"); }, "overwrote")) {
+        EXPECT_STREQ(e->what(), "Error saving attachment.");
     }
     // Clearing the letter deletes its temporary files and only those.
     size_t before = CountFiles(dir.path());
@@ -138,11 +139,9 @@ TEST(ReaderTest, FileWithoutFinalDotLoadsCompletely) {
     TMxMessage m;
     ReadMessageFile(m, dir / "x.eml");
     EXPECT_EQ(m.MessageParts[0].AsText()->Body, std::vector<std::string>{"last line"});
-    try {
-        ReadMessageFile(m, dir / "missing.eml");
-        FAIL();
-    } catch (const EMxMessageCannotLoad& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot load message from file " + (dir / "missing.eml"));
+    if (const auto e =
+            test::Raised<EMxMessageCannotLoad>([&] { ReadMessageFile(m, dir / "missing.eml"); })) {
+        EXPECT_EQ(std::string(e->what()), "Cannot load message from file " + (dir / "missing.eml"));
     }
 }
 
@@ -190,11 +189,9 @@ TEST(ReaderTest, PartNamesAndKinds) {
 
 TEST(ReaderTest, MessageEndingInsidePartHeaderIsAnError) {
     TMxMessage m;
-    try {
-        Load(m, kHead + "--BB\r\nContent-Type: text/plain\r\n");
-        FAIL();
-    } catch (const EMxException& e) {
-        EXPECT_STREQ(e.what(), "Unknown Message Part Type.");
+    if (const auto e = test::Raised<EMxException>(
+            [&] { Load(m, kHead + "--BB\r\nContent-Type: text/plain\r\n"); })) {
+        EXPECT_STREQ(e->what(), "Unknown Message Part Type.");
     }
 }
 
@@ -383,11 +380,8 @@ TEST(ReaderTest, DatesAndParameters) {
 }
 
 TEST(ReaderTest, PartCannotBeCreatedByItself) {
-    try {
-        TMxMessagePart p;
-        FAIL();
-    } catch (const EMxCanNotCreateMessagePart& e) {
-        EXPECT_STREQ(e.what(), "TMxMessagePart can not be created.  Use descendant classes. ");
+    if (const auto e = test::Raised<EMxCanNotCreateMessagePart>([&] { TMxMessagePart p; })) {
+        EXPECT_STREQ(e->what(), "TMxMessagePart can not be created.  Use descendant classes. ");
     }
     TempDir dir;
     WriteFile(dir / "keep.bin", "k");

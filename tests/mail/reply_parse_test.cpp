@@ -4,6 +4,7 @@
 #include "mail/exceptions.h"
 #include "mail/reply_pop3.h"
 #include "mail/reply_smtp.h"
+#include "raised.h"
 
 namespace tzn {
 namespace {
@@ -18,11 +19,8 @@ TEST(ReplyRFC, FinalLineRulesAndCodeChecks) {
     EXPECT_EQ(r.NumericCode(), 220);
     EXPECT_EQ(r.Text, (std::vector<std::string>{"first", "second"}));
     for (const char* bad : {"99", "1000", "2x0", "abc"}) {
-        try {
-            r.SetCode(bad);
-            FAIL() << bad;
-        } catch (const EMxException& e) {
-            EXPECT_EQ(std::string(e.what()), std::string("Reply Code is not valid: ") + bad);
+        if (const auto e = test::Raised<EMxException>([&] { r.SetCode(bad); }, bad)) {
+            EXPECT_EQ(std::string(e->what()), std::string("Reply Code is not valid: ") + bad);
         }
     }
     EXPECT_NO_THROW(r.SetCode(""));
@@ -83,11 +81,9 @@ TEST(ReplyPOP3, CodesSeparatorsAndResponseCodes) {
     r.ParseLines({"+OK [IN-USE] only for -ERR"});
     EXPECT_EQ(r.EnhancedCode(), "");
 
-    try {
-        r.SetEnhancedCode("[BOGUS]");
-        FAIL();
-    } catch (const EMxPOP3ReplyInvalidEnhancedCode& e) {
-        EXPECT_STREQ(e.what(), "Invalid Enhanced Code: [BOGUS]");
+    if (const auto e =
+            test::Raised<EMxPOP3ReplyInvalidEnhancedCode>([&] { r.SetEnhancedCode("[BOGUS]"); })) {
+        EXPECT_STREQ(e->what(), "Invalid Enhanced Code: [BOGUS]");
     }
     EXPECT_THROW(r.SetCode("OK"), EMxException);
 }

@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "loopback.h"
+
 namespace tzn::test {
 
 class ScriptConn {
@@ -145,18 +147,7 @@ public:
     using Script = std::function<void(ScriptConn&)>;
 
     explicit ScriptServer(Script script) : FScript(std::move(script)) {
-        FListen = ::socket(AF_INET, SOCK_STREAM, 0);
-        int one = 1;
-        ::setsockopt(FListen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = 0;
-        ::bind(FListen, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(FListen, 4);
-        socklen_t len = sizeof a;
-        ::getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &len);
-        FPort = ntohs(a.sin_port);
+        FListen = OpenLoopbackListener(FPort, 4);
         FThread = std::thread([this] { Run(); });
     }
     ~ScriptServer() { Join(); }

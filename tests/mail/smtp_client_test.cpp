@@ -12,6 +12,7 @@
 #include "mail/smtp.h"
 #include "mail/smtp_sasl.h"
 #include "platform/cp1251.h"
+#include "raised.h"
 #include "script_server.h"
 
 namespace tzn {
@@ -182,11 +183,9 @@ TEST_F(SmtpClient, LogInTakesPlainOrCramMd5WhenLoginIsNotOffered) {
         AcceptQuit(s);
     });
     c.ConnectToServer();
-    try {
-        c.SendMail(m);
-        ADD_FAILURE() << "a letter went out without a log-in";
-    } catch (const EMxException& e) {
-        EXPECT_THAT(e.what(), ::testing::HasSubstr("XOAUTH2 GSSAPI"));
+    if (const auto e = test::Raised<EMxException>([&] { c.SendMail(m); },
+                                                  "a letter went out without a log-in")) {
+        EXPECT_THAT(e->what(), ::testing::HasSubstr("XOAUTH2 GSSAPI"));
     }
     c.CloseConnection();
     for (const auto& l : none.Transcript())
@@ -268,13 +267,10 @@ TEST_F(SmtpClient, RefusedPasswordRaisesWithTheServersReply) {
     c.Username = "user";
     c.Password = "wrong";
     c.ConnectToServer();
-    try {
-        c.SendMail(m);
-        FAIL() << "no error";
-    } catch (const EMxSMTPReplyError& e) {
-        EXPECT_EQ(e.ErrorCode(), 535);
-        EXPECT_EQ(e.EnhancedCode().ReplyAsStr(), "5.7.8");
-        EXPECT_STREQ(e.what(), "Error: authentication failed: bad password");
+    if (const auto e = test::Raised<EMxSMTPReplyError>([&] { c.SendMail(m); })) {
+        EXPECT_EQ(e->ErrorCode(), 535);
+        EXPECT_EQ(e->EnhancedCode().ReplyAsStr(), "5.7.8");
+        EXPECT_STREQ(e->what(), "Error: authentication failed: bad password");
     }
     EXPECT_FALSE(c.DidAuthenticate());
     c.CloseConnection();
@@ -294,13 +290,10 @@ TEST_F(SmtpClient, PipelinedRefusedSenderReadsAllRepliesThenResets) {
         AcceptQuit(s);
     });
     c.ConnectToServer();
-    try {
-        c.SendMail(m);
-        FAIL() << "no error";
-    } catch (const EMxSMTPReplyError& e) {
-        EXPECT_EQ(e.ErrorCode(), 553);
-        EXPECT_EQ(e.EnhancedCode().ReplyAsStr(), "5.1.8");
-        EXPECT_STREQ(e.what(), "<from@x.test>: Sender address rejected");
+    if (const auto e = test::Raised<EMxSMTPReplyError>([&] { c.SendMail(m); })) {
+        EXPECT_EQ(e->ErrorCode(), 553);
+        EXPECT_EQ(e->EnhancedCode().ReplyAsStr(), "5.1.8");
+        EXPECT_STREQ(e->what(), "<from@x.test>: Sender address rejected");
     }
     EXPECT_TRUE(c.IsConnected());
     // The next letter is answered by its own replies, proving every queued reply was read.
@@ -328,12 +321,9 @@ TEST_F(SmtpClient, PipelinedAllRecipientsRefusedKeepsTheFirstRefusal) {
         AcceptQuit(s);
     });
     c.ConnectToServer();
-    try {
-        c.SendMail(m);
-        FAIL() << "no error";
-    } catch (const EMxSMTPReplyError& e) {
-        EXPECT_EQ(e.ErrorCode(), 550);
-        EXPECT_STREQ(e.what(), "<to1@x.test>: Recipient address rejected");
+    if (const auto e = test::Raised<EMxSMTPReplyError>([&] { c.SendMail(m); })) {
+        EXPECT_EQ(e->ErrorCode(), 550);
+        EXPECT_STREQ(e->what(), "<to1@x.test>: Recipient address rejected");
     }
     c.CloseConnection();
 }
@@ -352,12 +342,9 @@ TEST_F(SmtpClient, PipelinedPartlyRefusedRecipientsDeliverNothing) {
         closedWithoutData = s.ReadLine() == "<EOF>";
     });
     c.ConnectToServer();
-    try {
-        c.SendMail(m);
-        FAIL() << "no error";
-    } catch (const EMxSMTPReplyError& e) {
-        EXPECT_EQ(e.ErrorCode(), 550);
-        EXPECT_STREQ(e.what(), "<to1@x.test>: Recipient address rejected");
+    if (const auto e = test::Raised<EMxSMTPReplyError>([&] { c.SendMail(m); })) {
+        EXPECT_EQ(e->ErrorCode(), 550);
+        EXPECT_STREQ(e->what(), "<to1@x.test>: Recipient address rejected");
     }
     EXPECT_FALSE(c.IsConnected());
     server.Join();
@@ -393,12 +380,9 @@ TEST_F(SmtpClient, PlainRefusedRecipientResetsAtOnceWithoutData) {
         AcceptQuit(s);
     });
     c.ConnectToServer();
-    try {
-        c.SendMail(m);
-        FAIL() << "no error";
-    } catch (const EMxSMTPReplyError& e) {
-        EXPECT_EQ(e.ErrorCode(), 550);
-        EXPECT_EQ(e.EnhancedCode().ReplyAsStr(), "5.1.1");
+    if (const auto e = test::Raised<EMxSMTPReplyError>([&] { c.SendMail(m); })) {
+        EXPECT_EQ(e->ErrorCode(), 550);
+        EXPECT_EQ(e->EnhancedCode().ReplyAsStr(), "5.1.1");
     }
     c.SendMail(m);
     c.CloseConnection();
@@ -440,11 +424,8 @@ TEST_F(SmtpClient, RefusedGreetingClosesWithQuit) {
         s.Reply("554 5.3.2 No service today");
         AcceptQuit(s);
     });
-    try {
-        c.ConnectToServer();
-        FAIL() << "no error";
-    } catch (const EMxSMTPReplyError& e) {
-        EXPECT_EQ(e.ErrorCode(), 554);
+    if (const auto e = test::Raised<EMxSMTPReplyError>([&] { c.ConnectToServer(); })) {
+        EXPECT_EQ(e->ErrorCode(), 554);
     }
     EXPECT_FALSE(c.IsConnected());
     EXPECT_EQ(server.Transcript(), std::vector<std::string>{"QUIT"});
@@ -454,12 +435,12 @@ TEST_F(SmtpClient, SilentServerTimesOut) {
     Serve([](ScriptConn& s) {
         s.Reply("220 fake.test ESMTP");
         s.ReadLine();
-        s.WaitForClose(3000); // never answers
+        s.WaitForClose(30000); // never answers
     });
     c.ReadTimeout = 300;
     const auto start = std::chrono::steady_clock::now();
     EXPECT_THROW(c.ConnectToServer(), EMxReadTimeout);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     EXPECT_FALSE(c.IsConnected());
 }
 
@@ -513,11 +494,9 @@ TEST_F(SmtpClient, LineBreakInAnArgumentIsRefusedBeforeAnythingIsSent) {
     });
     c.ConnectToServer();
     auto refused = [&](auto&& send, const std::string& command) {
-        try {
-            send();
-            ADD_FAILURE() << command << " was not refused";
-        } catch (const EMxInvalidCommandArgument& e) {
-            EXPECT_EQ(std::string(e.what()),
+        if (const auto e =
+                test::Raised<EMxInvalidCommandArgument>(send, command + " was not refused")) {
+            EXPECT_EQ(std::string(e->what()),
                       "Command " + command +
                           " not sent: its argument holds a line break or NUL character.");
         }
@@ -569,12 +548,9 @@ TEST_F(SmtpClient, CapabilityListIsBounded) {
         server.Join();
     }
     ScriptServer& server = Serve(greet(kMxMaxCapabilities + 1));
-    try {
-        c.ConnectToServer();
-        FAIL() << "no error";
-    } catch (const EMxTooManyCapabilities& e) {
-        EXPECT_EQ(std::string(e.what()), "Capability list has more than " +
-                                             std::to_string(kMxMaxCapabilities) + " entries.");
+    if (const auto e = test::Raised<EMxTooManyCapabilities>([&] { c.ConnectToServer(); })) {
+        EXPECT_EQ(std::string(e->what()), "Capability list has more than " +
+                                              std::to_string(kMxMaxCapabilities) + " entries.");
     }
     EXPECT_EQ(server.Transcript().back(), "QUIT");
 }
@@ -621,11 +597,8 @@ TEST_F(SmtpClient, SaslWithoutMechanismsIsRefusedBeforeAnyCommand) {
     c.AuthType = TMxSMTPAuthType::SASL;
     c.Username = "u";
     c.ConnectToServer();
-    try {
-        c.SendMail(m);
-        FAIL() << "no error";
-    } catch (const EMxSASLMechNeeded& e) {
-        EXPECT_STREQ(e.what(), "Need SASL mechanisms to login with it!!");
+    if (const auto e = test::Raised<EMxSASLMechNeeded>([&] { c.SendMail(m); })) {
+        EXPECT_STREQ(e->what(), "Need SASL mechanisms to login with it!!");
     }
     c.CloseConnection();
     EXPECT_EQ(server.Transcript().size(), 2u); // EHLO and QUIT only

@@ -5,6 +5,7 @@
 
 #include "mail/exceptions.h"
 #include "mail/io_handler.h"
+#include "raised.h"
 
 namespace tzn {
 namespace {
@@ -69,11 +70,8 @@ TEST(TransportStream, EndOfMessageHookSuppliesTheLastLine) {
 TEST(TransportStream, ReadingWithoutASourceOrPastTheLimit) {
     std::ostringstream out;
     TMxIOHandlerStream writeOnly(nullptr, &out);
-    try {
-        writeOnly.ReadLine();
-        FAIL();
-    } catch (const EMxException& e) {
-        EXPECT_STREQ(e.what(), "Not Connected");
+    if (const auto e = test::Raised<EMxException>([&] { writeOnly.ReadLine(); })) {
+        EXPECT_STREQ(e->what(), "Not Connected");
     }
     std::istringstream in(std::string(100, 'z') + "\n");
     TMxIOHandlerStream io(&in, nullptr);
@@ -121,11 +119,8 @@ TEST(TransportStream, WritingTextLinesAndStreams) {
     EXPECT_EQ(out2.str(), "01234567896789");
 
     std::istringstream shortSrc("abc");
-    try {
-        io2.WriteStream(shortSrc, 10);
-        FAIL();
-    } catch (const EMxNoDataToRead& e) {
-        EXPECT_STREQ(e.what(), "No data to read.");
+    if (const auto e = test::Raised<EMxNoDataToRead>([&] { io2.WriteStream(shortSrc, 10); })) {
+        EXPECT_STREQ(e->what(), "No data to read.");
     }
     EXPECT_EQ(io2.WorkLevel(TMxWorkMode::Write), 0) << "the work bracket closes on failure";
 }

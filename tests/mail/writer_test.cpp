@@ -12,12 +12,14 @@
 #include "mail/codecs.h"
 #include "mail/exceptions.h"
 #include "mail/header_coding.h"
+#include "mail/mail_date.h"
 #include "mail/message.h"
 #include "mail/message_reader.h"
 #include "mail/message_test_util.h"
 #include "mail/message_writer.h"
 #include "mail/mime_boundary.h"
 #include "platform/cp1251.h"
+#include "raised.h"
 
 using namespace tzn;
 using tzn::test::Bytes;
@@ -252,12 +254,9 @@ TEST(WriterTest, MessageLevelEncodingWithPartsIsRefused) {
     BuildHeaders(m);
     EXPECT_TRUE(m.ContentTransferEncoding.empty());
     m.ContentTransferEncoding = "base64"; // set again after building: the body refuses
-    try {
-        WriteBodyBlock(io, m);
-        FAIL() << "no error";
-    } catch (const EMxException& e) {
-        EXPECT_STREQ(e.what(), "Message parts cannot be used in a message which has a "
-                               "ContentTransferEncoding value.");
+    if (const auto e = test::Raised<EMxException>([&] { WriteBodyBlock(io, m); })) {
+        EXPECT_STREQ(e->what(), "Message parts cannot be used in a message which has a "
+                                "ContentTransferEncoding value.");
     }
 }
 

@@ -48,6 +48,18 @@ protected:
     }
     ~DialerTest() override { SetRasConfig(Saved); }
 
+    // Waits (up to five seconds) until an outcome waits in this thread's queue; nothing is
+    // processed meanwhile.
+    static bool OutcomeQueued() {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (CurrentThreadEvents()->Pending() == 0) {
+            if (std::chrono::steady_clock::now() >= until)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return true;
+    }
+
     // Processes this thread's events until `done` or five seconds have passed.
     static void PumpUntil(const std::function<bool()>& done) {
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -86,8 +98,8 @@ TEST_F(DialerTest, OutcomesArriveOnlyWhileTheCreatingThreadProcessesItsEvents) {
     };
     d.SetEntryName("isp");
     ASSERT_EQ(d.Dial(), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_EQ(connected, 0); // the command has long ended, but nobody processed events
+    ASSERT_TRUE(OutcomeQueued());
+    EXPECT_EQ(connected, 0); // the command has ended, but nobody processed events
     PumpUntil([&] { return connected > 0; });
     EXPECT_EQ(connected, 1);
     EXPECT_TRUE(d.Connected());
@@ -105,7 +117,7 @@ TEST_F(DialerTest, ADialerGoneBeforeItsOutcomeFiresNothing) {
         d.OnDialError = [&](TRasDialer*, int) { ++events; };
         d.SetEntryName("isp");
         ASSERT_EQ(d.Dial(), 0);
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ASSERT_TRUE(OutcomeQueued());
     }
     ProcessThreadEvents();
     EXPECT_EQ(events, 0);

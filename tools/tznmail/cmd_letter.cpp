@@ -1,7 +1,6 @@
 // Letter commands: show a stored-message file, extract its attachments, and make one with
 // the module's own reader and writer.
 #include <fcntl.h>
-#include <openssl/evp.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -16,6 +15,7 @@
 #include "mail/message.h"
 #include "mail/message_reader.h"
 #include "mail/message_writer.h"
+#include "mail/sha256.h"
 #include "platform/cp1251.h"
 #include "platform/datetime.h"
 #include "platform/paths.h"
@@ -33,21 +33,8 @@ struct Digest {
     std::string Sha256;
 };
 
-std::string HexOf(const unsigned char* md, unsigned n) {
-    std::string hex;
-    char b[3];
-    for (unsigned i = 0; i < n; ++i) {
-        std::snprintf(b, sizeof b, "%02x", md[i]);
-        hex += b;
-    }
-    return hex;
-}
-
 Digest DigestOf(std::string_view data) {
-    unsigned char md[EVP_MAX_MD_SIZE];
-    unsigned n = 0;
-    EVP_Digest(data.data(), data.size(), md, &n, EVP_sha256(), nullptr);
-    return {static_cast<long long>(data.size()), HexOf(md, n)};
+    return {static_cast<long long>(data.size()), Sha256Hex(data)};
 }
 
 // Streams the file through the digest; an attachment is never read whole into memory.
@@ -55,22 +42,18 @@ Digest DigestOfFile(const std::string& path) {
     int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         throw std::runtime_error("cannot read " + path);
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr);
+    TMxSha256 sha;
     std::unique_ptr<char[]> buf(new char[1 << 16]);
     Digest d;
     ssize_t n;
     while ((n = ::read(fd, buf.get(), 1 << 16)) > 0) {
-        EVP_DigestUpdate(ctx.get(), buf.get(), static_cast<size_t>(n));
+        sha.Update(std::string_view(buf.get(), static_cast<size_t>(n)));
         d.Size += n;
     }
     ::close(fd);
     if (n < 0)
         throw std::runtime_error("cannot read " + path);
-    unsigned char md[EVP_MAX_MD_SIZE];
-    unsigned len = 0;
-    EVP_DigestFinal_ex(ctx.get(), md, &len);
-    d.Sha256 = HexOf(md, len);
+    d.Sha256 = sha.HexDigest();
     return d;
 }
 

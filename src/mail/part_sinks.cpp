@@ -1,0 +1,162 @@
+#include "mail/part_sinks.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "mail/exceptions.h"
+#include "mail/message_limits.h"
+#include "platform/cp1251.h"
+#include "platform/paths.h"
+
+namespace tzn {
+
+namespace {
+
+constexpr std::string_view kTempPrefix = "TZNA";
+constexpr size_t kSinkBuffer = 1u << 18;
+
+uint32_t NextTempCounter() {
+    static std::atomic<uint32_t> counter{
+        static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  std::chrono::steady_clock::now().time_since_epoch())
+                                  .count())};
+    return counter++;
+}
+
+// 7bit, 8bit, binary and anything unknown: the lines themselves. The break before a
+// boundary belongs to the boundary, so breaks are written between lines.
+class TMxLineDecoder : public TMxPartDecoder {
+public:
+    using TMxPartDecoder::TMxPartDecoder;
+    bool DecodeLine(std::string_view line) override {
+        if (FPending)
+            FSink.Write("\r\n");
+        FSink.Write(line);
+        FPending = true;
+        return true;
+    }
+
+private:
+    bool FPending = false;
+};
+
+} // namespace
+
+int CreateTempPartFile(const std::string& tempDir, std::string& path) {
+    std::filesystem::path dir = tempDir.empty() ? SystemTempDirectory() : NativePath(tempDir);
+    std::error_code ec;
+    if (!std::filesystem::is_directory(dir, ec))
+        dir = SystemTempDirectory();
+    for (int attempt = 0; attempt < 100000; ++attempt) {
+        char name[32];
+        std::snprintf(name, sizeof name, "%.*s%08X.tmp", static_cast<int>(kTempPrefix.size()),
+                      kTempPrefix.data(), NextTempCounter());
+        std::string candidate = (dir / name).string();
+        int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            path = candidate;
+            return fd;
+        }
+        if (errno != EEXIST)
+            throw EMxException("Cannot create temporary file " + candidate + ": " +
+                               std::strerror(errno));
+    }
+    throw EMxException("Cannot create temporary file in " + dir.string());
+}
+
+void TMxSpoolBudget::Take(size_t bytes) {
+    Used += static_cast<int64_t>(bytes);
+    if (Max > 0 && Used > Max)
+        throw EMxSpoolLimitExceeded("Letter larger than " + std::to_string(Max) +
+                                    " bytes once decoded.");
+}
+
+TMxTempFileSink::~TMxTempFileSink() {
+    if (FFd >= 0)
+        ::close(FFd);
+}
+
+void TMxTempFileSink::Write(std::string_view bytes) {
+    FBudget.Take(bytes.size());
+    if (FBuf.size() + bytes.size() > kSinkBuffer)
+        Flush();
+    if (bytes.size() >= kSinkBuffer)
+        WriteAll(bytes);
+    else
+        FBuf.append(bytes);
+}
+
+void TMxTempFileSink::Close() {
+    Flush();
+    int fd = FFd;
+    FFd = -1;
+    if (::close(fd) != 0)
+        Fail();
+}
+
+void TMxTempFileSink::Flush() {
+    WriteAll(FBuf);
+    FBuf.clear();
+}
+
+void TMxTempFileSink::WriteAll(std::string_view b) {
+    while (!b.empty()) {
+        ssize_t w = ::write(FFd, b.data(), b.size());
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0)
+            Fail();
+        b.remove_prefix(static_cast<size_t>(w));
+    }
+}
+
+void TMxTempFileSink::Fail() {
+    throw EMxException("Error writing temporary file " + FPath + ": " + std::strerror(errno));
+}
+
+void TMxTextPartSink::Write(std::string_view bytes) {
+    if (!FFile && FText.size() + bytes.size() <= kMxMaxTextPartBytes) {
+        FText.append(bytes);
+        return;
+    }
+    if (!FFile)
+        Spill();
+    FFile->Write(bytes);
+}
+
+std::unique_ptr<TMxAttachmentFile> TMxTextPartSink::Finish() {
+    if (!FFile)
+        return nullptr;
+    FFile->Close();
+    FFile.reset();
+    return std::move(FPart);
+}
+
+void TMxTextPartSink::Spill() {
+    std::string path;
+    int fd = CreateTempPartFile(FTempDir, path);
+    FPart = std::make_unique<TMxAttachmentFile>(std::string(), "=");
+    FPart->StoredPath = path;
+    FPart->FileIsTemporary = true; // deleted with the part, also when decoding fails
+    FFile = std::make_unique<TMxTempFileSink>(fd, path, FBudget);
+    FFile->Write(FText);
+    std::string().swap(FText);
+}
+
+std::unique_ptr<TMxPartDecoder> PartDecoderFor(const std::string& transfer, TMxByteSink& sink) {
+    if (AnsiSameText(transfer, "base64"))
+        return std::make_unique<TMxDecoderMIME>(sink);
+    if (AnsiSameText(transfer, "quoted-printable"))
+        return std::make_unique<TMxDecoderQuotedPrintable>(sink);
+    // binhex40 stays as its text lines: no letter of this system carries it.
+    return std::make_unique<TMxLineDecoder>(sink);
+}
+
+} // namespace tzn

@@ -1,0 +1,78 @@
+// Where the reader puts a part's decoded bytes: temporary files for attachments (and for
+// text parts too large for memory), all of one letter's files held to one spool budget;
+// and the decoder that fits a part's transfer encoding.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "mail/codecs.h"
+#include "mail/message_parts.h"
+
+namespace tzn {
+
+// Creates a new temporary file exclusively in tempDir (the system's when empty or missing);
+// returns its descriptor and sets path.
+int CreateTempPartFile(const std::string& tempDir, std::string& path);
+
+// The decoded bytes all of a letter's temporary files may hold (TMxMessage::MaxSpooledBytes).
+struct TMxSpoolBudget {
+    int64_t Used = 0;
+    int64_t Max = 0; // 0: no bound
+    // Raises EMxSpoolLimitExceeded past Max.
+    void Take(size_t bytes);
+};
+
+// Decoded bytes go through a large buffer into the temporary file; owns the descriptor.
+class TMxTempFileSink : public TMxByteSink {
+public:
+    TMxTempFileSink(int fd, std::string path, TMxSpoolBudget& budget)
+        : FFd(fd), FPath(std::move(path)), FBudget(budget) {}
+    ~TMxTempFileSink() override;
+    TMxTempFileSink(const TMxTempFileSink&) = delete;
+    TMxTempFileSink& operator=(const TMxTempFileSink&) = delete;
+
+    void Write(std::string_view bytes) override;
+    // Writes what is buffered and closes the file; a failure raises EMxException.
+    void Close();
+
+private:
+    void Flush();
+    void WriteAll(std::string_view b);
+    [[noreturn]] void Fail();
+
+    int FFd;
+    std::string FPath;
+    TMxSpoolBudget& FBudget;
+    std::string FBuf;
+};
+
+// A text part's bytes: in memory up to kMxMaxTextPartBytes; past that everything goes on
+// into a temporary file, and the part becomes a file-backed one like an attachment.
+class TMxTextPartSink : public TMxByteSink {
+public:
+    TMxTextPartSink(const std::string& tempDir, TMxSpoolBudget& budget)
+        : FTempDir(tempDir), FBudget(budget) {}
+
+    void Write(std::string_view bytes) override;
+    // The part holding the file when the text went there, else nullptr (take Text()).
+    std::unique_ptr<TMxAttachmentFile> Finish();
+    const std::string& Text() const { return FText; }
+
+private:
+    void Spill();
+
+    const std::string& FTempDir;
+    TMxSpoolBudget& FBudget;
+    std::string FText;
+    std::unique_ptr<TMxAttachmentFile> FPart;
+    std::unique_ptr<TMxTempFileSink> FFile;
+};
+
+// The decoder of a part's transfer encoding; anything not base64 or quoted-printable is
+// taken as its lines.
+std::unique_ptr<TMxPartDecoder> PartDecoderFor(const std::string& transfer, TMxByteSink& sink);
+
+} // namespace tzn
