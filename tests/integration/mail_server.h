@@ -81,9 +81,9 @@ protected:
     void SetUp() override {
         if (!MailServerEnv::Read(Env))
             GTEST_SKIP() << MailServerEnv::Prefix()
-                         << "SMTP_PORT is not set: no loopback mail server "
-                            "(run scripts/test, or scripts/mailserver start DIR and source "
-                            "DIR/env)";
+                         << "SMTP_PORT is not set: no loopback mail server (run scripts/test, "
+                            "or scripts/mailserver start DIR [--pair second] and export DIR/env "
+                            "under that prefix)";
         ASSERT_GT(Env.Pop3Port, 0) << "TZN_POP3_PORT";
         ASSERT_GE(Env.Users.size(), 24u) << "TZN_MAIL_USERS holds too few users";
     }
