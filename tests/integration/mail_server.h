@@ -1,6 +1,10 @@
 // The loopback mail server started by scripts/test (scripts/mailserver): its ports, domain
 // and mailbox users from the environment. ctest runs tests in parallel, so every test that
 // touches mailboxes takes users of its own by index (see kMailUser* in the tests).
+//
+// The session tests run a second time against the second, independent server pair: ctest
+// sets TZN_MAIL_ENV_PREFIX=TZN_SECOND_ for them, and scripts/test exports that pair's settings
+// under that prefix (TZN_SECOND_SMTP_PORT, ...).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -32,32 +36,39 @@ struct MailServerEnv {
     std::string Domain;
     std::vector<MailUser> Users;
 
+    // Where the settings come from: "TZN_" by default.
+    static std::string Prefix() {
+        const char* p = std::getenv("TZN_MAIL_ENV_PREFIX");
+        return p && *p ? p : "TZN_";
+    }
+    static std::string Get(const std::string& name) {
+        const char* v = std::getenv((Prefix() + name).c_str());
+        return v ? v : "";
+    }
+    static uint16_t Port(const std::string& name) {
+        return static_cast<uint16_t>(std::atoi(Get(name).c_str()));
+    }
+
     // False when scripts/test did not start a server (TZN_SMTP_PORT unset).
     static bool Read(MailServerEnv& env) {
-        const char* smtp = std::getenv("TZN_SMTP_PORT");
-        const char* pop3 = std::getenv("TZN_POP3_PORT");
-        const char* domain = std::getenv("TZN_MAIL_DOMAIN");
-        const char* users = std::getenv("TZN_MAIL_USERS");
-        if (!smtp || !*smtp)
+        if (Get("SMTP_PORT").empty())
             return false;
-        env.SmtpPort = static_cast<uint16_t>(std::atoi(smtp));
-        env.Pop3Port = static_cast<uint16_t>(pop3 ? std::atoi(pop3) : 0);
-        env.Domain = domain ? domain : "";
-        for (auto [name, port] : {std::pair{"TZN_SMTPS_PORT", &env.SmtpsPort},
-                                  std::pair{"TZN_POP3S_PORT", &env.Pop3sPort}}) {
-            const char* v = std::getenv(name);
-            *port = static_cast<uint16_t>(v ? std::atoi(v) : 0);
-        }
-        const char* ca = std::getenv("TZN_CA_FILE");
-        env.CAFile = ca ? ca : "";
-        std::istringstream in(users ? users : "");
+        env.SmtpPort = Port("SMTP_PORT");
+        env.Pop3Port = Port("POP3_PORT");
+        env.SmtpsPort = Port("SMTPS_PORT");
+        env.Pop3sPort = Port("POP3S_PORT");
+        env.Domain = Get("MAIL_DOMAIN");
+        env.CAFile = Get("CA_FILE");
+        std::istringstream in(Get("MAIL_USERS"));
         std::string pair;
         while (in >> pair) {
             size_t colon = pair.find(':');
             if (colon == std::string::npos)
                 continue;
             MailUser u{pair.substr(0, colon), pair.substr(colon + 1), {}};
-            u.Address = u.Login + "@" + env.Domain;
+            // Servers that want the whole address as the login name give it so.
+            u.Address =
+                u.Login.find('@') == std::string::npos ? u.Login + "@" + env.Domain : u.Login;
             env.Users.push_back(u);
         }
         return true;
@@ -69,9 +80,10 @@ class MailServerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!MailServerEnv::Read(Env))
-            GTEST_SKIP() << "TZN_SMTP_PORT is not set: no loopback mail server "
-                            "(run scripts/test, or scripts/mailserver start DIR and source "
-                            "DIR/env)";
+            GTEST_SKIP() << MailServerEnv::Prefix()
+                         << "SMTP_PORT is not set: no loopback mail server (run scripts/test, "
+                            "or scripts/mailserver start DIR [--pair second] and export DIR/env "
+                            "under that prefix)";
         ASSERT_GT(Env.Pop3Port, 0) << "TZN_POP3_PORT";
         ASSERT_GE(Env.Users.size(), 24u) << "TZN_MAIL_USERS holds too few users";
     }

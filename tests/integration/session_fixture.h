@@ -21,6 +21,7 @@
 #include "session/session_window.h"
 #include "store/letter_files.h"
 #include "store/mail_store.h"
+#include "store/message_id.h"
 #include "temp_root.h"
 
 namespace tzn::test {
@@ -63,6 +64,7 @@ protected:
     void Account(const MailUser& u) {
         settings.UserName = u.Login;
         settings.Password = u.Password;
+        FAddress = u.Address;
         SetMailSettings(settings);
     }
     TSessionContext Context() {
@@ -84,6 +86,8 @@ protected:
         m.Subject = subject;
         m.Date = date;
         m.Body = {"data follows"};
+        // As every letter a side composes: not every server gives one that has none.
+        m.Headers.SetValue("Message-ID", NewMessageId(Env.Domain));
         m.MessageParts.AddAttachment(file.string());
         TMxSMTP smtp;
         ConfigureSmtp(smtp, to);
@@ -95,7 +99,7 @@ protected:
     // A letter of the session's account waiting in OutBox.
     void Outgoing(const std::string& to, const std::string& subject) {
         TMxMessage m;
-        m.From().Address = settings.UserName + "@" + Env.Domain;
+        m.From().Address = FAddress;
         m.Recipients.SetEMailAddresses(to);
         m.Subject = subject;
         m.Body = {"report"};
@@ -116,6 +120,7 @@ protected:
     FakeHost host;
     RecordingWindow window;
     int FDeposits = 0;
+    std::string FAddress; // the account's own address
 };
 
 } // namespace tzn::test

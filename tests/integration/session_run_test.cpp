@@ -161,7 +161,7 @@ TEST_F(SessionRun, EmptyMailboxSendOnlyAndNoDoubleImportAfterACutBeforeQuit) {
     EXPECT_EQ(Count(box), 0);
 
     // The next run finds the letter gone and forgets its server id; only its Message-ID
-    // (given by the server on the way in) stays, for a copy sent again later.
+    // stays, for a copy sent again later.
     TMailThread(TSessionMode::Full, again.Window(), Context()).GetMail();
     const auto journals = FindFiles("C:\\MAIL\\", "*.jrn");
     ASSERT_EQ(journals.size(), 1u);
