@@ -12,6 +12,7 @@
 // shared mailbox every side writes to). Both connections plain, so that a relay in front of
 // the POP3 port sees every command. Prints the session's seconds, the letters received, the
 // files imported and the error lines of the session log (the lines go to stderr).
+#include "bench_session.h"
 #include "bench_util.h"
 
 #include <chrono>
@@ -115,32 +116,9 @@ int Run(const std::filesystem::path& root, const TSide& side) {
             throw std::runtime_error("the report letter was not stored in OutBox");
     }
 
-    int received = 0;
-    int errors = 0;
-    const std::string receivedLine = tzn::ru("Получено письмо от: ");
-    const std::string errorWord = tzn::ru("Ошибка");
-    tzn::TMailWindow window;
-    window.Send = [&](unsigned msg, uintptr_t, intptr_t lParam, bool) -> intptr_t {
-        if (msg != tzn::WM_MAIL_LOG)
-            return 1;
-        const std::string line =
-            reinterpret_cast<const char*>(lParam); // NOLINT(performance-no-int-to-ptr)
-        received += line.rfind(receivedLine, 0) == 0;
-        if (line.find(errorWord) != std::string::npos) {
-            ++errors;
-            std::fprintf(stderr, "%s\n", line.c_str());
-        }
-        return 1;
-    };
-    tzn::TSessionContext context = tzn::TSessionContext::FromModule();
-    context.ConnectNetwork = [] { return true; };
-
-    const auto start = std::chrono::steady_clock::now();
-    tzn::TMailThread(tzn::TSessionMode::Full, window, context).Execute();
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const tzn::bench::TSessionRun run = tzn::bench::RunCountedSession();
     tzn::SetHost(nullptr);
-    std::printf("%.6f %d %d %d\n", seconds, received, host.Imported, errors);
+    std::printf("%.6f %d %d %d\n", run.Seconds, run.Received, host.Imported, run.Errors);
     return 0;
 }
 

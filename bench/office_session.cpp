@@ -8,6 +8,7 @@
 // ROOT becomes TZN_ROOT and the current folder. Server and account: TZN_BENCH_HOST,
 // TZN_POP3_PORT, TZN_SMTP_PORT, TZN_BENCH_USER, TZN_BENCH_PASS. Both connections plain, as
 // the Python peer's.
+#include "bench_session.h"
 #include "bench_util.h"
 
 #include <chrono>
@@ -87,33 +88,10 @@ int Run(const std::filesystem::path& root, const std::filesystem::path& out) {
     BenchHost host(out);
     tzn::SetHost(&host);
 
-    int received = 0;
-    int errors = 0;
-    const std::string receivedLine = tzn::ru("Получено письмо от: ");
-    const std::string errorWord = tzn::ru("Ошибка");
-    tzn::TMailWindow window;
-    window.Send = [&](unsigned msg, uintptr_t, intptr_t lParam, bool) -> intptr_t {
-        if (msg != tzn::WM_MAIL_LOG)
-            return 1;
-        // The log line travels as the message's lParam, as to the real window.
-        const std::string line =
-            reinterpret_cast<const char*>(lParam); // NOLINT(performance-no-int-to-ptr)
-        received += line.rfind(receivedLine, 0) == 0;
-        if (line.find(errorWord) != std::string::npos) {
-            ++errors;
-            std::fprintf(stderr, "%s\n", line.c_str());
-        }
-        return 1;
-    };
-    tzn::TSessionContext context = tzn::TSessionContext::FromModule();
-    context.ConnectNetwork = [] { return true; };
-
-    const auto start = std::chrono::steady_clock::now();
-    tzn::TMailThread(tzn::TSessionMode::Full, window, context).Execute();
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const tzn::bench::TSessionRun run = tzn::bench::RunCountedSession();
     tzn::SetHost(nullptr);
-    std::printf("%.6f %d %d %d %ld\n", seconds, received, host.Imported, errors, PeakKiB());
+    std::printf("%.6f %d %d %d %ld\n", run.Seconds, run.Received, host.Imported, run.Errors,
+                PeakKiB());
     return 0;
 }
 
