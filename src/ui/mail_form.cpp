@@ -107,6 +107,16 @@ int64_t HostParamInt(int number) {
     }
 }
 
+// A menu command named for the tests, calling `handler` on the window's thread.
+template <class Handler>
+QAction* AddMenuItem(QWidget* owner, QMenu* menu, const char* name, const char* caption,
+                     Handler handler) {
+    QAction* a = menu->addAction(Q(caption));
+    a->setObjectName(name);
+    QObject::connect(a, &QAction::triggered, owner, handler);
+    return a;
+}
+
 constexpr int kFileNameColumn = 0;
 constexpr int kIconColumn = 1;
 constexpr int kSizeColumn = 6;
@@ -184,40 +194,86 @@ void TMailForm::BuildWindow() {
     w->setWindowFlag(Qt::WindowStaysOnTopHint);
     // Closing only hides: the host's application must not end with this window.
     w->setAttribute(Qt::WA_QuitOnClose, false);
-    QStyle* style = w->style();
-    auto icon = [style](QStyle::StandardPixmap sp) { return style->standardIcon(sp); };
 
+    BuildMenus();
+    QWidget* top = BuildToolBar();
+    const int treeWidth = BuildLetterViews();
+    BuildListMenu();
+    QWidget* band = BuildBottomBand();
+
+    auto* folders = new QSplitter(Qt::Horizontal);
+    folders->addWidget(p.tvMailBox);
+    folders->addWidget(p.lvMail);
+    folders->setStretchFactor(1, 1);
+    folders->setSizes({treeWidth, kDesignedClientWidth - treeWidth});
+    auto* split = new QSplitter(Qt::Vertical);
+    split->addWidget(folders);
+    split->addWidget(band);
+    split->setStretchFactor(0, 1);
+    split->setSizes({433 - 101, 101});
+
+    auto* central = new QWidget;
+    auto* centralLayout = new QVBoxLayout(central);
+    centralLayout->setContentsMargins(0, 0, 0, 0);
+    centralLayout->setSpacing(0);
+    centralLayout->addWidget(top);
+    centralLayout->addWidget(split, 1);
+    p.Window->setCentralWidget(central);
+
+    auto* status = p.Window->statusBar();
+    status->setObjectName("StatusBar1");
+    for (int width : {300, 50}) {
+        auto* panel = new QLabel;
+        panel->setFixedWidth(width);
+        status->addWidget(panel);
+    }
+
+    // The client area is what the window's layout was designed for; the menu bar lies above.
+    w->resize(kDesignedClientWidth, 433 + p.Window->menuBar()->sizeHint().height());
+    w->setMinimumWidth(600);
+
+    p.AutoGetMailTimer = new QTimer(w);
+    p.AutoGetMailTimer->setObjectName("AutoGetMailTimer");
+    p.AutoGetMailTimer->setInterval(kAutoGetMailInterval);
+    QObject::connect(p.AutoGetMailTimer, &QTimer::timeout, w, [this] { AutoGetMailTimerTimer(); });
+    p.AutoGetMailTimer->start();
+}
+
+void TMailForm::BuildMenus() {
+    TParts& p = *FParts;
+    QWidget* w = p.Window;
     // Main menu.
     QMenu* mailbox = p.Window->menuBar()->addMenu(Q("Почтовый ящик"));
-    auto addItem = [w](QMenu* menu, const char* name, const char* caption, auto handler) {
-        QAction* a = menu->addAction(Q(caption));
-        a->setObjectName(name);
-        QObject::connect(a, &QAction::triggered, w, handler);
-        return a;
-    };
-    p.miMail = addItem(mailbox, "miMail", "Электронная почта", [this] { ShowMailbox(); });
-    addItem(mailbox, "miGetMail", "Получить почту", [this] { OnGetMail(); });
-    addItem(mailbox, "miSendMail", "Отправить почту", [this] { OnSendMail(); });
-    p.miCreateConfigMail = addItem(mailbox, "miCreateConfigMail", "Создать письмо-запрос",
-                                   [this] { OnCreateConfigMail(Services()); });
+    p.miMail = AddMenuItem(w, mailbox, "miMail", "Электронная почта", [this] { ShowMailbox(); });
+    AddMenuItem(w, mailbox, "miGetMail", "Получить почту", [this] { OnGetMail(); });
+    AddMenuItem(w, mailbox, "miSendMail", "Отправить почту", [this] { OnSendMail(); });
+    p.miCreateConfigMail = AddMenuItem(w, mailbox, "miCreateConfigMail", "Создать письмо-запрос",
+                                       [this] { OnCreateConfigMail(Services()); });
     p.miCreateAllConfigMail =
-        addItem(mailbox, "miCreateAllConfigMail", "Создать письмо-запрос для всех АЗС",
-                [this] { OnCreateAllConfigMail(Services()); });
-    p.miCreateReportMail = addItem(mailbox, "miCreateReportMail", "Создать письмо-отчет", [this] {
-        if (FCommands.CreateReport)
-            FCommands.CreateReport();
-    });
-    p.miStationOverview =
-        addItem(mailbox, "miStationOverview", "Сводка по АЗС", [this] { ShowStationOverview(); });
+        AddMenuItem(w, mailbox, "miCreateAllConfigMail", "Создать письмо-запрос для всех АЗС",
+                    [this] { OnCreateAllConfigMail(Services()); });
+    p.miCreateReportMail =
+        AddMenuItem(w, mailbox, "miCreateReportMail", "Создать письмо-отчет", [this] {
+            if (FCommands.CreateReport)
+                FCommands.CreateReport();
+        });
+    p.miStationOverview = AddMenuItem(w, mailbox, "miStationOverview", "Сводка по АЗС",
+                                      [this] { ShowStationOverview(); });
     p.N6 = p.Window->menuBar()->addMenu(Q("&Настройка"));
     p.N6->setObjectName("N6");
-    addItem(p.N6, "miMailSettings", "Электронная почта", [this] { btnPropClick(); });
+    AddMenuItem(w, p.N6, "miMailSettings", "Электронная почта", [this] { btnPropClick(); });
     QAction* exit = p.Window->menuBar()->addAction(Q("Выход"));
     exit->setObjectName("miExit");
     exit->setShortcut(QKeySequence(Qt::Key_Escape));
     exit->setShortcutContext(Qt::WindowShortcut);
     QObject::connect(exit, &QAction::triggered, w, [w] { w->close(); });
+}
 
+QWidget* TMailForm::BuildToolBar() {
+    TParts& p = *FParts;
+    QWidget* w = p.Window;
+    QStyle* style = w->style();
+    auto icon = [style](QStyle::StandardPixmap sp) { return style->standardIcon(sp); };
     // Tool bar, and the three flat buttons at its right.
     auto* top = new QWidget;
     auto* topLayout = new QHBoxLayout(top);
@@ -271,7 +327,14 @@ void TMailForm::BuildWindow() {
                         QStyle::SP_ArrowBack, [this] { miResendClick(); });
     p.bDeleteMail = addFlat("bDeleteMail", Q("Удалить выбранные письма"), QStyle::SP_TrashIcon,
                             [this] { miDeleteClick(); });
+    return top;
+}
 
+int TMailForm::BuildLetterViews() {
+    TParts& p = *FParts;
+    QWidget* w = p.Window;
+    QStyle* style = w->style();
+    auto icon = [style](QStyle::StandardPixmap sp) { return style->standardIcon(sp); };
     // Folder tree and letter list.
     p.tvMailBox = new QTreeWidget;
     p.tvMailBox->setObjectName("tvMailBox");
@@ -317,21 +380,29 @@ void TMailForm::BuildWindow() {
     p.lvMail->setContextMenuPolicy(Qt::CustomContextMenu);
     QObject::connect(p.lvMail, &QTreeWidget::itemSelectionChanged, w,
                      [this] { UpdateCommandState(); });
+    return treeWidth;
+}
 
+void TMailForm::BuildListMenu() {
+    TParts& p = *FParts;
+    QWidget* w = p.Window;
     // Popup menu of the list.
     p.MailMenu = new QMenu(w);
     p.MailMenu->setObjectName("MailMenu");
-    p.miResend = addItem(p.MailMenu, "miResend", "Переслать", [this] { miResendClick(); });
+    p.miResend = AddMenuItem(w, p.MailMenu, "miResend", "Переслать", [this] { miResendClick(); });
     p.miProcessMsg =
-        addItem(p.MailMenu, "miProcessMsg", "Обработать", [this] { miProcessMsgClick(); });
-    p.miDelete = addItem(p.MailMenu, "miDelete", "Удалить", [this] { miDeleteClick(); });
+        AddMenuItem(w, p.MailMenu, "miProcessMsg", "Обработать", [this] { miProcessMsgClick(); });
+    p.miDelete = AddMenuItem(w, p.MailMenu, "miDelete", "Удалить", [this] { miDeleteClick(); });
     p.MailMenu->addSeparator();
-    addItem(p.MailMenu, "N3", "Выделить все", [this] { N3Click(); });
+    AddMenuItem(w, p.MailMenu, "N3", "Выделить все", [this] { N3Click(); });
     QObject::connect(p.MailMenu, &QMenu::aboutToShow, w, [this] { MailMenuPopup(); });
     QObject::connect(p.lvMail, &QWidget::customContextMenuRequested, w, [this](const QPoint& at) {
         FParts->MailMenu->popup(FParts->lvMail->viewport()->mapToGlobal(at));
     });
+}
 
+QWidget* TMailForm::BuildBottomBand() {
+    TParts& p = *FParts;
     // Bottom band: session log, attached-data panel, gauge.
     auto* band = new QWidget;
     band->setObjectName("PanelBottom");
@@ -360,43 +431,7 @@ void TMailForm::BuildWindow() {
     p.Gauge1->setFixedWidth(101);
     p.Gauge1->hide();
     bandLayout->addWidget(p.Gauge1);
-
-    auto* folders = new QSplitter(Qt::Horizontal);
-    folders->addWidget(p.tvMailBox);
-    folders->addWidget(p.lvMail);
-    folders->setStretchFactor(1, 1);
-    folders->setSizes({treeWidth, kDesignedClientWidth - treeWidth});
-    auto* split = new QSplitter(Qt::Vertical);
-    split->addWidget(folders);
-    split->addWidget(band);
-    split->setStretchFactor(0, 1);
-    split->setSizes({433 - 101, 101});
-
-    auto* central = new QWidget;
-    auto* centralLayout = new QVBoxLayout(central);
-    centralLayout->setContentsMargins(0, 0, 0, 0);
-    centralLayout->setSpacing(0);
-    centralLayout->addWidget(top);
-    centralLayout->addWidget(split, 1);
-    p.Window->setCentralWidget(central);
-
-    auto* status = p.Window->statusBar();
-    status->setObjectName("StatusBar1");
-    for (int width : {300, 50}) {
-        auto* panel = new QLabel;
-        panel->setFixedWidth(width);
-        status->addWidget(panel);
-    }
-
-    // The client area is what the window's layout was designed for; the menu bar lies above.
-    w->resize(kDesignedClientWidth, 433 + p.Window->menuBar()->sizeHint().height());
-    w->setMinimumWidth(600);
-
-    p.AutoGetMailTimer = new QTimer(w);
-    p.AutoGetMailTimer->setObjectName("AutoGetMailTimer");
-    p.AutoGetMailTimer->setInterval(kAutoGetMailInterval);
-    QObject::connect(p.AutoGetMailTimer, &QTimer::timeout, w, [this] { AutoGetMailTimerTimer(); });
-    p.AutoGetMailTimer->start();
+    return band;
 }
 
 void TMailForm::ShowStationOverview() {

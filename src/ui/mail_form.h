@@ -109,7 +109,15 @@ public:
 private:
     struct TParts;
 
+    // The window, one area at a time: the main menu; the tool bar with the flat letter
+    // buttons; the folder tree and letter list (returns the tree's width); the list's popup
+    // menu; the band of log, attached-data panel and gauge.
     void BuildWindow();
+    void BuildMenus();
+    QWidget* BuildToolBar();
+    int BuildLetterViews();
+    void BuildListMenu();
+    QWidget* BuildBottomBand();
     void AddLogLine(const std::string& text);
     void SetGauge(int64_t maximum, int64_t position, bool visible);
     void SetFlatButtons(bool process, bool resend, bool remove);
