@@ -303,8 +303,39 @@ void TConfigForm::Build() {
     auto* layout = new QVBoxLayout(d);
     c.PageControl1 = Named(new QTabWidget(d), "PageControl1");
     layout->addWidget(c.PageControl1, 1);
+    c.PageControl1->addTab(BuildTransportPage(), QString::fromUtf8("Транспорт"));
+    c.PageControl1->addTab(BuildGeneralPage(), QString::fromUtf8("Общие сведения"));
+    c.PageControl1->addTab(BuildConnectionPage(), QString::fromUtf8("Подключение"));
 
-    // Transport
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    auto* ok = Named(new QPushButton(QString::fromUtf8("Применить"), d), "OKBtn");
+    auto* cancel = Named(new QPushButton(QString::fromUtf8("Отменить"), d), "CancelBtn");
+    ok->setDefault(true);
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    layout->addLayout(buttons);
+
+    QObject::connect(ok, &QPushButton::clicked, d, [this] { OKBtnClick(); });
+    QObject::connect(cancel, &QPushButton::clicked, d, [this] { CancelBtnClick(); });
+    QObject::connect(c.SpeedButton1, &QToolButton::clicked, d, [this] { SpeedButton1Click(); });
+    for (QCheckBox* box : {c.cbIsSaveInMail, c.cbIsSaveOutMail})
+        QObject::connect(box, &QCheckBox::clicked, d, [this] { cbIsSaveInMailClick(); });
+    QObject::connect(c.cbUserData, &QCheckBox::clicked, d, [this] { cbUserDataClick(); });
+    QObject::connect(c.cbUseDefaultConn, &QCheckBox::clicked, d,
+                     [this] { cbUseDefaultConnClick(); });
+    QObject::connect(c.cbUseAddictAddr, &QCheckBox::clicked, d, [this] { cbUseAddictAddrClick(); });
+    for (QCheckBox* box : {c.cb_AutoSendIfNoMail, c.cb_addTovar})
+        QObject::connect(box, &QCheckBox::clicked, d, [this] { cb_AutoSendIfNoMailClick(); });
+
+    // A fixed border: the dialog keeps the size its pages need, at least the designed one.
+    d->resize(345, 426);
+    d->setFixedSize(d->size().expandedTo(d->sizeHint()));
+    ShowPage(1);
+}
+
+QWidget* TConfigForm::BuildTransportPage() {
+    Controls& c = *FC;
     auto* transport = new QWidget;
     auto* tl = new QVBoxLayout(transport);
     auto* sending = new QGroupBox(QString::fromUtf8("Отправка почты"), transport);
@@ -329,9 +360,11 @@ void TConfigForm::Build() {
     pf->addRow("POP3:", c.sePOP3Port);
     tl->addWidget(ports);
     tl->addStretch(1);
-    c.PageControl1->addTab(transport, QString::fromUtf8("Транспорт"));
+    return transport;
+}
 
-    // General
+QWidget* TConfigForm::BuildGeneralPage() {
+    Controls& c = *FC;
     auto* general = new QWidget;
     auto* gl = new QVBoxLayout(general);
     gl->setSpacing(2);
@@ -419,9 +452,11 @@ void TConfigForm::Build() {
     autoRow->addWidget(new QLabel(autoTail, general), 1);
     gl->addLayout(autoRow);
     gl->addStretch(1);
-    c.PageControl1->addTab(general, QString::fromUtf8("Общие сведения"));
+    return general;
+}
 
-    // Connection
+QWidget* TConfigForm::BuildConnectionPage() {
+    Controls& c = *FC;
     auto* connection = new QWidget;
     auto* cl = new QVBoxLayout(connection);
     c.cbUseDefaultConn =
@@ -467,33 +502,7 @@ void TConfigForm::Build() {
     sl->addRow(QString::fromUtf8("Ожидание ответа, с:"), c.seReadTimeout);
     cl->addWidget(security);
     cl->addStretch(1);
-    c.PageControl1->addTab(connection, QString::fromUtf8("Подключение"));
-
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    auto* ok = Named(new QPushButton(QString::fromUtf8("Применить"), d), "OKBtn");
-    auto* cancel = Named(new QPushButton(QString::fromUtf8("Отменить"), d), "CancelBtn");
-    ok->setDefault(true);
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
-    layout->addLayout(buttons);
-
-    QObject::connect(ok, &QPushButton::clicked, d, [this] { OKBtnClick(); });
-    QObject::connect(cancel, &QPushButton::clicked, d, [this] { CancelBtnClick(); });
-    QObject::connect(c.SpeedButton1, &QToolButton::clicked, d, [this] { SpeedButton1Click(); });
-    for (QCheckBox* box : {c.cbIsSaveInMail, c.cbIsSaveOutMail})
-        QObject::connect(box, &QCheckBox::clicked, d, [this] { cbIsSaveInMailClick(); });
-    QObject::connect(c.cbUserData, &QCheckBox::clicked, d, [this] { cbUserDataClick(); });
-    QObject::connect(c.cbUseDefaultConn, &QCheckBox::clicked, d,
-                     [this] { cbUseDefaultConnClick(); });
-    QObject::connect(c.cbUseAddictAddr, &QCheckBox::clicked, d, [this] { cbUseAddictAddrClick(); });
-    for (QCheckBox* box : {c.cb_AutoSendIfNoMail, c.cb_addTovar})
-        QObject::connect(box, &QCheckBox::clicked, d, [this] { cb_AutoSendIfNoMailClick(); });
-
-    // A fixed border: the dialog keeps the size its pages need, at least the designed one.
-    d->resize(345, 426);
-    d->setFixedSize(d->size().expandedTo(d->sizeHint()));
-    ShowPage(1);
+    return connection;
 }
 
 int TConfigForm::ShowModal() {

@@ -62,6 +62,10 @@ public:
 private:
     struct Controls;
     void Build();
+    // The pages, each with its controls; Build puts them in order.
+    QWidget* BuildTransportPage();
+    QWidget* BuildGeneralPage();
+    QWidget* BuildConnectionPage();
     void FillControls();
     void FillDialUpEntries(const std::string& selected);
     void ApplySide();
