@@ -1,8 +1,12 @@
 #include "ui/letter_commands.h"
 
+#include "mail/message.h"
+#include "module/activity_log.h"
 #include "module/settings.h"
 #include "platform/cp1251.h"
 #include "platform/files.h"
+#include "store/letter_processing.h"
+#include "store/mail_store.h"
 #include "store/message_id.h"
 
 #include <algorithm>
@@ -68,6 +72,64 @@ ProcessingGroups(const std::vector<TProcessCandidate>& selected) {
     for (auto& group : groups)
         OrderGroupByDate(group, selected);
     return groups;
+}
+
+void ProcessInBoxLetters(const std::vector<std::string>& names, TWindowServices& services) {
+    if (names.size() == 1) {
+        try {
+            if (auto letter = LoadLetterFile(names.front(), MailFolder::InBox))
+                ProcessReceivedLetter(*letter, services);
+        } catch (const std::exception& e) {
+            WriteActivityLog(e.what());
+        }
+        return;
+    }
+    if (names.size() < 2)
+        return;
+    std::vector<TProcessCandidate> selected;
+    try {
+        StoredLetterListVar headers;
+        LoadFolderHeaders(headers, MailFolder::InBox);
+        const char inbox = FolderLetter(MailFolder::InBox);
+        for (const std::string& name : names) {
+            // The row's own file name finds its letter, even if the folder changed since the
+            // list was filled.
+            TProcessCandidate c;
+            c.FileName = name;
+            const long at = headers ? headers->IndexOfKey(std::string{inbox, inbox} + name) : -1;
+            if (at >= 0) {
+                TMxMessage& letter = *(*headers)[static_cast<size_t>(at)].Letter;
+                c.Sender = letter.From().Text();
+                c.Date = letter.Date;
+            }
+            selected.push_back(std::move(c));
+        }
+    } catch (const std::exception& e) {
+        WriteActivityLog(e.what());
+        return;
+    }
+    for (const auto& group : ProcessingGroups(selected)) {
+        try {
+            for (size_t i : group) {
+                const std::string& name = selected[i].FileName;
+                if (auto letter = LoadLetterFile(name, MailFolder::InBox)) {
+                    ProcessReceivedLetter(*letter, services);
+                    letter.reset();
+                    // A log that cannot be written must not keep the rest of the group
+                    // from the host.
+                    try {
+                        WriteActivityLog(name);
+                    } catch (...) { // NOLINT(bugprone-empty-catch)
+                    }
+                }
+            }
+        } catch (const std::exception& e) {
+            try {
+                WriteActivityLog(e.what());
+            } catch (...) { // NOLINT(bugprone-empty-catch): the next group still runs
+            }
+        }
+    }
 }
 
 } // namespace tzn

@@ -1,6 +1,5 @@
 // What the mailbox window's letter commands do to the store beyond single-file deletes: the
-// move of a sent letter back to OutBox, and the order in which selected received letters are
-// processed.
+// move of a sent letter back to OutBox, and the processing of selected received letters.
 #pragma once
 
 #include "platform/datetime.h"
@@ -12,11 +11,18 @@
 
 namespace tzn {
 
+class TWindowServices;
+
 // Moves MailDir + `from` + fileName into OutBox under its own name, or, when OutBox already
 // holds a letter of that name, under a fresh letter name: a letter is never overwritten. The
 // letter gets a new Message-ID first (a resent letter is a new letter). False when nothing was
 // moved (missing file, failure); the source then stays in place.
 bool MoveLetterToOutBox(const std::string& fileName, MailFolder from);
+
+// Hands the InBox letters `names` to the host again: one alone as it is; several in the
+// groups and order of ProcessingGroups, each processed letter noted in the activity log.
+// Failures are logged there; a failing group does not stop the next.
+void ProcessInBoxLetters(const std::vector<std::string>& names, TWindowServices& services);
 
 // One selected received letter, as the processing command sees it.
 struct TProcessCandidate {
