@@ -32,10 +32,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <set>
+#include <thread>
 
 namespace tzn {
 namespace {
@@ -86,16 +88,24 @@ QMessageBox* FacingBox() {
 TSeenBox Read(QMessageBox* box) {
     TSeenBox seen{box->windowTitle().toStdString(), box->text().toStdString(), box->icon(),
                   box->isModal(), box->windowFlags().testFlag(Qt::WindowStaysOnTopHint)};
-    QApplication::processEvents();
-    const QRect g = box->frameGeometry();
-    const QImage shot = QGuiApplication::primaryScreen()
-                            ->grabWindow(0, g.x(), g.y(), g.width(), g.height())
-                            .toImage();
-    std::set<QRgb> colours;
-    for (int y = 0; y < shot.height(); y += 2)
-        for (int x = 0; x < shot.width(); x += 2)
-            colours.insert(shot.pixel(x, y));
-    seen.Painted = colours.size() >= 4;
+    // A loaded machine may map the box well before it paints it: look again until it shows,
+    // within a deadline.
+    QImage shot;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    do {
+        QApplication::processEvents();
+        const QRect g = box->frameGeometry();
+        shot = QGuiApplication::primaryScreen()
+                   ->grabWindow(0, g.x(), g.y(), g.width(), g.height())
+                   .toImage();
+        std::set<QRgb> colours;
+        for (int y = 0; y < shot.height(); y += 2)
+            for (int x = 0; x < shot.width(); x += 2)
+                colours.insert(shot.pixel(x, y));
+        seen.Painted = colours.size() >= 4;
+        if (!seen.Painted)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    } while (!seen.Painted && std::chrono::steady_clock::now() < deadline);
     if (const char* dir = std::getenv("TZN_BOX_SHOTS"))
         shot.save(QString::fromStdString(std::string(dir) + "/box-" +
                                          std::to_string(std::hash<std::string>()(seen.Text)) +
