@@ -58,9 +58,11 @@ public:
 };
 const auto* const Qt = ::testing::AddGlobalTestEnvironment(new QtCLocaleEnvironment);
 
-// Mailboxes of this file.
+// Mailboxes of this file: each test its own, as tests run side by side.
 constexpr size_t kWindowStation = 31;
 constexpr size_t kWindowOffice = 32;
+constexpr size_t kResendStation = 64;
+constexpr size_t kResendOffice = 65;
 
 class MailboxWindowSession : public test::SessionFixture {
 protected:
@@ -167,13 +169,13 @@ std::string StoredMessageId(const std::string& name, MailFolder folder) {
 
 TEST_F(MailboxWindowSession, AResentLetterGoesOutAloneWithANewMessageId) {
     settings.IsSaveOutMail = true;
-    SetMailSettings(settings);
-    const auto& office = User(kWindowOffice);
+    Account(User(kResendStation));
+    const auto& office = User(kResendOffice);
     Empty(office);
-    Empty(User(kWindowStation));
+    Empty(User(kResendStation));
     // A report that went out before, back in Sent with the id it travelled with.
     TMxMessage sent;
-    sent.From().Address = User(kWindowStation).Address;
+    sent.From().Address = User(kResendStation).Address;
     sent.Recipients.SetEMailAddresses(office.Address);
     sent.Subject = "TZN-Office";
     sent.Body = {"report"};
@@ -183,7 +185,7 @@ TEST_F(MailboxWindowSession, AResentLetterGoesOutAloneWithANewMessageId) {
     ASSERT_EQ(saved.Outcome, TSaveOutcome::Saved);
     ASSERT_EQ(StoredMessageId(saved.FileName, MailFolder::Sent), sent.MsgId);
     // A letter for this station waits on the server: a send-only run must leave it there.
-    Deposit(User(kWindowStation), "Office", office.Address, "TZN-12 data", "d");
+    Deposit(User(kResendStation), "Office", office.Address, "TZN-12 data", "d");
 
     TMailForm form([this] { return Context(); });
     form.ShowMailbox();
@@ -214,7 +216,7 @@ TEST_F(MailboxWindowSession, AResentLetterGoesOutAloneWithANewMessageId) {
     }
     for (const std::string& line : form.LogLines())
         EXPECT_EQ(line.find(ru("Старт приема писем")), std::string::npos) << "send only";
-    EXPECT_EQ(Count(User(kWindowStation)), 1) << "a send-only run collected mail";
+    EXPECT_EQ(Count(User(kResendStation)), 1) << "a send-only run collected mail";
     EXPECT_TRUE(host.Imports.empty());
 
     // What arrives is a new letter: its id is not the one the receiver has seen.
