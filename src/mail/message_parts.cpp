@@ -56,9 +56,9 @@ void TMxAttachmentFile::SaveContentTo(const std::string& path) const {
     }
     bool ok = true;
     static constexpr size_t kChunk = 1 << 16;
-    std::unique_ptr<char[]> buf(new char[kChunk]);
+    char buf[kChunk]; // on the stack: a heap block would come back as fresh pages each time
     while (ok) {
-        ssize_t n = ::read(in, buf.get(), kChunk);
+        ssize_t n = ::read(in, buf, kChunk);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -66,7 +66,7 @@ void TMxAttachmentFile::SaveContentTo(const std::string& path) const {
             break;
         }
         for (ssize_t done = 0; done < n;) {
-            ssize_t w = ::write(out, buf.get() + done, static_cast<size_t>(n - done));
+            ssize_t w = ::write(out, buf + done, static_cast<size_t>(n - done));
             if (w < 0 && errno == EINTR)
                 continue;
             if (w <= 0) {

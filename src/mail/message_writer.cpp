@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 
 #include "mail/codecs.h"
@@ -94,32 +95,59 @@ std::string DispositionValue(const std::string& disposition) {
 
 // Lines of the body collect here and go to the handler in large pieces; every line that
 // begins with "." is stuffed, so no content line can end the letter early.
+// The body's bytes on their way out, in blocks of at least kOutChunk. The block lives inside the
+// object (which callers keep on the stack): a heap block of this size comes back as fresh pages for
+// every letter once the allocator has given it back, and those faults cost more than the
+// encoding itself.
 class TMxBodyOut {
 public:
-    explicit TMxBodyOut(TMxIOHandler& io) : FIo(io) { FBuf.reserve(kOutChunk + 1024); }
+    explicit TMxBodyOut(TMxIOHandler& io) : FIo(io) {}
     ~TMxBodyOut() = default;
+    TMxBodyOut(const TMxBodyOut&) = delete;
+    TMxBodyOut& operator=(const TMxBodyOut&) = delete;
+
     void Line(std::string_view s) {
         if (!s.empty() && s[0] == '.')
-            FBuf += '.';
-        FBuf.append(s);
-        FBuf += "\r\n";
-        if (FBuf.size() >= kOutChunk)
-            Flush();
+            Raw(".");
+        Raw(s);
+        Raw("\r\n");
     }
     void Raw(std::string_view s) {
-        FBuf.append(s);
-        if (FBuf.size() >= kOutChunk)
+        if (s.size() > kCapacity - FLen) {
+            Flush();
+            if (s.size() >= kCapacity) {
+                FIo.WriteText(s);
+                return;
+            }
+        }
+        std::memcpy(FBuf + FLen, s.data(), s.size());
+        Commit(s.size());
+    }
+    // At least `n` (at most kRoom) writable bytes; Commit hands back how many were filled.
+    static constexpr size_t kRoom = 1 << 15;
+    char* Room(size_t n) {
+        if (n > kCapacity - FLen)
+            Flush();
+        return FBuf + FLen;
+    }
+    // Blocks go out once they reach kOutChunk, so every write but the last is at least that
+    // large and the end of the data never travels alone.
+    void Commit(size_t n) {
+        FLen += n;
+        if (FLen >= kOutChunk)
             Flush();
     }
     void Flush() {
-        if (!FBuf.empty())
-            FIo.WriteText(FBuf);
-        FBuf.clear();
+        if (FLen)
+            FIo.WriteText(std::string_view(FBuf, FLen));
+        FLen = 0;
     }
 
 private:
     TMxIOHandler& FIo;
-    std::string FBuf;
+    static constexpr size_t kCapacity = kOutChunk + kRoom;
+    size_t FLen = 0;
+    char FBuf[kCapacity];
 };
 
 // Reads a stored attachment file in large blocks; a missing file is an error.
@@ -160,23 +188,23 @@ private:
 
 void WriteBase64File(TMxBodyOut& out, const std::string& path) {
     TMxFileIn in(path);
-    constexpr size_t kLines = 1024;
+    constexpr size_t kLines = 256;
     constexpr size_t kIn = kMxBase64LineBytes * kLines;
-    std::unique_ptr<char[]> src(new char[kIn]);
-    std::string dst;
-    dst.resize(kLines * 78);
+    char src[kIn]; // on the stack for the reason TMxBodyOut gives
     while (true) {
-        size_t n = in.Read(src.get(), kIn);
+        size_t n = in.Read(src, kIn);
         if (n == 0)
             break;
-        char* o = dst.data();
+        static_assert(kLines * (kMxBase64LineBytes / 3 * 4 + 2) <= TMxBodyOut::kRoom);
+        char* const start = out.Room(kLines * (kMxBase64LineBytes / 3 * 4 + 2));
+        char* o = start;
         for (size_t off = 0; off < n; off += kMxBase64LineBytes) {
             size_t len = std::min(kMxBase64LineBytes, n - off);
-            o += EncodeBase64To(reinterpret_cast<const unsigned char*>(src.get()) + off, len, o);
+            o += EncodeBase64To(reinterpret_cast<const unsigned char*>(src) + off, len, o);
             *o++ = '\r';
             *o++ = '\n';
         }
-        out.Raw(std::string_view(dst.data(), static_cast<size_t>(o - dst.data())));
+        out.Commit(static_cast<size_t>(o - start));
         if (n < kIn)
             break;
     }

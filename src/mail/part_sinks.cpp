@@ -20,7 +20,6 @@ namespace tzn {
 namespace {
 
 constexpr std::string_view kTempPrefix = "TZNA";
-constexpr size_t kSinkBuffer = 1u << 18;
 
 uint32_t NextTempCounter() {
     static std::atomic<uint32_t> counter{
@@ -85,12 +84,14 @@ TMxTempFileSink::~TMxTempFileSink() {
 
 void TMxTempFileSink::Write(std::string_view bytes) {
     FBudget.Take(bytes.size());
-    if (FBuf.size() + bytes.size() > kSinkBuffer)
+    if (bytes.size() > kBufferSize - FLen)
         Flush();
-    if (bytes.size() >= kSinkBuffer)
+    if (bytes.size() >= kBufferSize) {
         WriteAll(bytes);
-    else
-        FBuf.append(bytes);
+        return;
+    }
+    std::memcpy(FBuf + FLen, bytes.data(), bytes.size());
+    FLen += bytes.size();
 }
 
 void TMxTempFileSink::Close() {
@@ -102,8 +103,8 @@ void TMxTempFileSink::Close() {
 }
 
 void TMxTempFileSink::Flush() {
-    WriteAll(FBuf);
-    FBuf.clear();
+    WriteAll(std::string_view(FBuf, FLen));
+    FLen = 0;
 }
 
 void TMxTempFileSink::WriteAll(std::string_view b) {

@@ -43,10 +43,16 @@ private:
     void WriteAll(std::string_view b);
     [[noreturn]] void Fail();
 
+    // Inside the object, which the reader keeps on the stack: a heap block per letter comes
+    // back as fresh pages once the allocator has returned it, and the faults cost more than
+    // the decoding.
+    static constexpr size_t kBufferSize = 1u << 16;
+
     int FFd;
     std::string FPath;
     TMxSpoolBudget& FBudget;
-    std::string FBuf;
+    size_t FLen = 0;
+    char FBuf[kBufferSize];
 };
 
 // A text part's bytes: in memory up to kMxMaxTextPartBytes; past that everything goes on
