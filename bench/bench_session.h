@@ -6,12 +6,40 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "platform/cp1251.h"
 #include "session/mail_thread.h"
+#include "tznmail/host.h"
 
 namespace tzn::bench {
+
+// A host of one station (or the office) that answers nothing but its code and leaves the
+// import to the benchmark: no menu, no parameters, no station list, no export.
+class TQuietHost : public THostServices {
+public:
+    TQuietHost(std::string code, std::string dataFile)
+        : FCode(std::move(code)), FDataFile(std::move(dataFile)) {}
+
+    int GetCount() override { return 1; }
+    std::string GetStationCode() override { return FCode; }
+    std::string GetDataFileName() override { return FDataFile; }
+    std::string MakeStationRequestFile(const std::string&) override { return {}; }
+    std::string ImportDataFileFrom(const std::string&, const std::string& fileName) override {
+        return ImportDataFile(fileName);
+    }
+    THostMenuItem* GetMainMenuItems() override { return nullptr; }
+    THostMenuItem* NewMenuItem(THostMenuItem*, int) override { return nullptr; }
+    THostVariant GetParamValue(int, int) override { return {}; }
+    std::optional<THostStation> GetStation(int) override { return std::nullopt; }
+    std::string PrepareExportData(int, const std::string&) override { return {}; }
+
+private:
+    std::string FCode;
+    std::string FDataFile;
+};
 
 struct TSessionRun {
     double Seconds = 0;

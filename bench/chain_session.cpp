@@ -39,14 +39,11 @@ namespace {
 
 // A side's host as far as a session needs it. The office's imports are copies numbered in the
 // order they came, so a file imported twice shows as two copies.
-class ChainHost final : public tzn::THostServices {
+class ChainHost final : public tzn::bench::TQuietHost {
 public:
     ChainHost(std::string code, std::filesystem::path out)
-        : FCode(std::move(code)), FOut(std::move(out)) {}
+        : TQuietHost(std::move(code), "C:\\DATA\\chain.dat"), FOut(std::move(out)) {}
 
-    int GetCount() override { return 1; }
-    std::string GetStationCode() override { return FCode; }
-    std::string GetDataFileName() override { return "C:\\DATA\\chain.dat"; }
     std::string ImportDataFile(const std::string& fileName) override {
         if (FOut.empty())
             throw std::runtime_error("this side imports nothing");
@@ -56,20 +53,10 @@ public:
                                    FOut / (seq + tzn::ExtractFileName(fileName)));
         return {};
     }
-    std::string MakeStationRequestFile(const std::string&) override { return {}; }
-    std::string ImportDataFileFrom(const std::string&, const std::string& fileName) override {
-        return ImportDataFile(fileName);
-    }
-    tzn::THostMenuItem* GetMainMenuItems() override { return nullptr; }
-    tzn::THostMenuItem* NewMenuItem(tzn::THostMenuItem*, int) override { return nullptr; }
-    tzn::THostVariant GetParamValue(int, int) override { return {}; }
-    std::optional<tzn::THostStation> GetStation(int) override { return std::nullopt; }
-    std::string PrepareExportData(int, const std::string&) override { return {}; }
 
     int Imported = 0;
 
 private:
-    std::string FCode;
     std::filesystem::path FOut;
 };
 

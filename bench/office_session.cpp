@@ -32,28 +32,17 @@ using tzn::bench::PeakKiB;
 namespace {
 
 // The office's host as far as a receiving session needs it: imports are copies.
-class BenchHost final : public tzn::THostServices {
+class BenchHost final : public tzn::bench::TQuietHost {
 public:
-    explicit BenchHost(std::filesystem::path out) : FOut(std::move(out)) {}
+    explicit BenchHost(std::filesystem::path out)
+        : TQuietHost("Office", "C:\\DATA\\office.dat"), FOut(std::move(out)) {}
 
-    int GetCount() override { return 1; }
-    std::string GetStationCode() override { return "Office"; }
-    std::string GetDataFileName() override { return "C:\\DATA\\office.dat"; }
     std::string ImportDataFile(const std::string& fileName) override {
         std::filesystem::copy_file(tzn::NativePath(fileName), FOut / tzn::ExtractFileName(fileName),
                                    std::filesystem::copy_options::overwrite_existing);
         ++Imported;
         return {};
     }
-    std::string MakeStationRequestFile(const std::string&) override { return {}; }
-    std::string ImportDataFileFrom(const std::string&, const std::string& fileName) override {
-        return ImportDataFile(fileName);
-    }
-    tzn::THostMenuItem* GetMainMenuItems() override { return nullptr; }
-    tzn::THostMenuItem* NewMenuItem(tzn::THostMenuItem*, int) override { return nullptr; }
-    tzn::THostVariant GetParamValue(int, int) override { return {}; }
-    std::optional<tzn::THostStation> GetStation(int) override { return std::nullopt; }
-    std::string PrepareExportData(int, const std::string&) override { return {}; }
 
     int Imported = 0;
 
