@@ -234,9 +234,10 @@ void TMxPOP3::DropAhead() {
     ahead.swap(FAhead);
     try {
         for (const std::string& command : ahead) {
-            if (ReadStatus() == "+OK" && command.rfind("RETR ", 0) == 0) {
+            const bool letter = command.rfind("RETR ", 0) == 0;
+            if (ReadStatus() == "+OK" && (letter || command.rfind("TOP ", 0) == 0)) {
                 TMxPOP3ResponseReader answer(RequireHandler());
-                answer.SkipRest(kMxMaxSkippedLetterBytes);
+                answer.SkipRest(letter ? kMxMaxSkippedLetterBytes : kMxMaxSkippedAnswerBytes);
             }
         }
     } catch (...) {
@@ -356,19 +357,6 @@ bool TMxPOP3::FetchHeader(int n, TMxMessage& msg) {
     return true;
 }
 
-void TMxPOP3::DropAnswers(size_t count) {
-    try {
-        for (; count > 0; --count) {
-            if (ReadStatus() == "+OK") {
-                TMxPOP3ResponseReader answer(RequireHandler());
-                answer.SkipRest();
-            }
-        }
-    } catch (...) {
-        CloseDiscardingInput();
-    }
-}
-
 void TMxPOP3::FetchHeaders(
     const std::vector<int>& nums,
     const std::function<void(int n, TMxMessage& header, const std::exception* error)>& each) {
@@ -403,7 +391,9 @@ void TMxPOP3::FetchHeaders(
             each(n, header, error);
         } catch (...) {
             eachFailed = true;
-            DropAnswers(sent - next);
+            for (size_t k = next; k < sent; ++k)
+                FAhead.push_back(TopCommand(nums[k]));
+            DropAhead();
             throw;
         }
     };

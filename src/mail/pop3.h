@@ -108,8 +108,8 @@ private:
     TMxReplyCode Command(const std::string& command);
     // As Transact, but takes the answer of `command` when it was sent ahead (DeleteMessage).
     TMxReplyCode Ask(const std::string& command, const TMxReplyCodes& allowed = {});
-    // Reads and drops the answers of commands sent ahead that nobody asked for; closes the
-    // connection when that fails.
+    // Reads and drops the answers of commands sent ahead (FAhead) that nobody asked for, a
+    // letter or a header to its end; closes the connection when that fails.
     void DropAhead();
     // The first line of an answer into LastReply. Anything but "+OK" / "-ERR" raises
     // EMxPOP3ProtocolError and closes the connection: later answers would be misread.
@@ -126,8 +126,6 @@ private:
     bool HeaderFromRetr(int n, TMxMessage& msg);
     // One header by TOP, falling back to RETR while TOP is not known to work; raises.
     void FetchHeaderLockStep(int n, TMxMessage& msg);
-    // Reads and drops the answers to `count` commands still under way; closes on failure.
-    void DropAnswers(size_t count);
     // Closes without QUIT and drops what was received but not read: the conversation is out
     // of step, and a farewell would read stale lines as its answer.
     void CloseDiscardingInput();
