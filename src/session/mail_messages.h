@@ -13,7 +13,8 @@
 
 namespace tzn {
 
-// Posted by a session when it has ended (after its last log line).
+// Posted to the mailbox window once a session has ended (after its last log line); the window
+// posts it to itself as an observer of its session runner.
 inline constexpr unsigned WM_MAIL_SESSION_END = WM_USER + 21;
 
 // What a session does: a full session receives, then sends; send only skips the receiving.

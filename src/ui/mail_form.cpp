@@ -181,8 +181,9 @@ TMailForm::TMailForm(std::function<TSessionContext()> context, TMailFormCommands
 }
 
 TMailForm::~TMailForm() {
-    // A session still running sends its lines to this window and waits for them: keep
-    // handling messages until every session has ended, and only then let the window go.
+    // Sessions still queued start nothing. The running one sends its lines to this window and
+    // waits for them: keep handling messages until it has ended, and only then let the window
+    // go.
     FClosing = true;
     FParts->AutoGetMailTimer->stop();
     FRunner->DropQueued();
