@@ -60,7 +60,8 @@ void TPluginRoot::CreateMailForm() {
             };
             return context;
         },
-        TMailFormCommands{[this] { MailboxSettings(); }, [this] { CreateReportLetter(); }});
+        TMailFormCommands{[this] { MailboxSettings(); }, [this] { CreateReportLetter(); }},
+        &FSessions);
     FWindowServices.SetMailbox(FMailForm->Handle());
 }
 
@@ -68,7 +69,7 @@ void TPluginRoot::FreeMailForm() {
     // The preparation reports through the mailbox window's services: it ends first.
     EndDataPreparation();
     FWindowServices.SetMailbox({});
-    FMailForm.reset(); // waits for running sessions
+    FMailForm.reset(); // drops the queued sessions, waits for the running one
     UnloadConnectInetLibrary();
 }
 
@@ -115,7 +116,9 @@ TPreparationContext TPluginRoot::PreparationContext(bool interactive) {
 }
 
 bool TPluginRoot::PostMailStart(int lParam) {
-    return FMailForm && PostMessage(FMailForm->Handle(), WM_MAIL_START, 0, lParam);
+    return FMailForm &&
+           PostMailMessage(FMailForm->Handle(),
+                           MailStartMessage(SessionModeOf(static_cast<uint64_t>(lParam))));
 }
 
 void TPluginRoot::ShowMailbox() {

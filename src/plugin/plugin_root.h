@@ -7,6 +7,7 @@
 #include "exchange/data_process_thread.h"
 #include "exchange/shift_list.h"
 #include "module/module_layers.h"
+#include "session/session_runner.h"
 #include "ui/mailbox_window_services.h"
 
 #include <memory>
@@ -48,6 +49,9 @@ private:
     void EndDataPreparation();
 
     TMailboxWindowServices FWindowServices;
+    // The module's mail sessions, one after another; the mailbox window hands it the start
+    // requests, from one Load to the next.
+    TSessionRunner FSessions;
     std::unique_ptr<TMailForm> FMailForm;
     TShiftList FShiftList;
     TFileAppServer FAppServer;

@@ -38,7 +38,7 @@ TMailThread::TMailThread(TSessionMode mode, TMailWindow window, TSessionContext 
             const uintptr_t direction = FDirection.load();
             if ((direction == kMailDirectionReceiving && mode == TMxWorkMode::Read) ||
                 (direction == kMailDirectionSending && mode == TMxWorkMode::Write))
-                PostToWindow(WM_MAIL_PROGRESS, 0, static_cast<intptr_t>(count));
+                PostToWindow(MailProgressMessage(count));
         };
 }
 
@@ -56,22 +56,22 @@ MailSettings TMailThread::Settings() const {
     return FContext.Settings ? FContext.Settings() : MailSettingsSnapshot();
 }
 
-intptr_t TMailThread::SendToWindow(unsigned msg, uintptr_t wParam, intptr_t lParam) {
+intptr_t TMailThread::SendToWindow(const TMailMessage& m) {
     if (!FWindow.Send)
         return 0;
     try {
-        return FWindow.Send(msg, wParam, lParam, true);
+        return FWindow.Send(m.Msg, m.WParam, m.LParam, true);
     } catch (...) {
         // A window that cannot take the message must not end the session.
         return 0;
     }
 }
 
-void TMailThread::PostToWindow(unsigned msg, uintptr_t wParam, intptr_t lParam) {
+void TMailThread::PostToWindow(const TMailMessage& m) {
     if (!FWindow.Send)
         return;
     try {
-        FWindow.Send(msg, wParam, lParam, false);
+        FWindow.Send(m.Msg, m.WParam, m.LParam, false);
     } catch (...) {
         // Progress is for the eye only; a window that cannot take it does not stop the run.
     }
@@ -79,25 +79,23 @@ void TMailThread::PostToWindow(unsigned msg, uintptr_t wParam, intptr_t lParam) 
 
 void TMailThread::BeginTransfer(uintptr_t direction, int64_t size, bool synchronous) {
     FDirection = direction;
-    const auto lParam = static_cast<intptr_t>(size);
     if (synchronous)
-        SendToWindow(WM_MAIL_BEGIN, direction, lParam);
+        SendToWindow(MailBeginMessage(direction, size));
     else
-        PostToWindow(WM_MAIL_BEGIN, direction, lParam);
+        PostToWindow(MailBeginMessage(direction, size));
 }
 
 void TMailThread::EndTransfer(int64_t size, bool synchronous) {
     FDirection = 0;
-    const auto lParam = static_cast<intptr_t>(size);
     if (synchronous)
-        SendToWindow(WM_MAIL_END, 0, lParam);
+        SendToWindow(MailEndMessage(size));
     else
-        PostToWindow(WM_MAIL_END, 0, lParam);
+        PostToWindow(MailEndMessage(size));
 }
 
 void TMailThread::AddSessionLog(const std::string& text) {
     // No lock is held here: the window thread may itself wait for LogLock.
-    SendToWindow(WM_MAIL_LOG, 0, reinterpret_cast<intptr_t>(text.c_str()));
+    SendToWindow(MailLogMessage(text));
     try {
         AppendSessionLogLine(text);
     } catch (const std::exception& e) {
@@ -106,7 +104,7 @@ void TMailThread::AddSessionLog(const std::string& text) {
         if (!FLogFileFailed) {
             FLogFileFailed = true;
             const std::string notice = ru("Ошибка записи журнала сеанса: ") + e.what();
-            SendToWindow(WM_MAIL_LOG, 0, reinterpret_cast<intptr_t>(notice.c_str()));
+            SendToWindow(MailLogMessage(notice));
         }
     }
 }
@@ -158,7 +156,6 @@ bool TMailThread::LockMailFolder(TFolderLock& lock) {
 }
 
 void TMailThread::Execute() {
-    std::lock_guard<std::mutex> session(SessionLock());
     try {
         // Every session postpones the next automatic one, whatever happens after.
         WriteAutoGetMailLastDate(Now());
@@ -244,15 +241,6 @@ void TMailThread::Execute() {
         AddSessionLog(ru("Ошибка: не обработано и оставлено на сервере писем: ") +
                       std::to_string(left));
     AddSessionLog(std::string(37, '='));
-    // What the session did is in the ledger now: the window's overview reads it again.
-    PostToWindow(WM_MAIL_SESSION_END, 0, 0);
-}
-
-void StartMailSession(TSessionMode mode, TMailWindow window, TSessionContext context) {
-    StartSessionThread([mode, window = std::move(window), context = std::move(context)] {
-        TMailThread thread(mode, window, context);
-        thread.Execute();
-    });
 }
 
 } // namespace tzn

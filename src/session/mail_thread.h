@@ -1,8 +1,8 @@
 // TMailThread: one mail session on a thread of its own. It brings the network up, collects
 // the letters addressed to this side (plain or sorted retrieval), delivers the outgoing
 // folder, drops the network again when so configured, and reports every step as a log line
-// to the mailbox window and the activity log. Sessions follow one another (SessionLock),
-// each with the mode it was started with.
+// to the mailbox window and the activity log. TSessionRunner (session_runner.h) runs one
+// after another; Execute runs one on the calling thread.
 #pragma once
 
 #include "mail/component.h"
@@ -86,13 +86,6 @@ struct TRetrievalOptions {
     static const TRetrievalOptions Sorted;
 };
 
-// What a session does: the start request's lParam 0 asks for a full session (receive, then
-// send), any other value for sending only.
-enum class TSessionMode : uint16_t { Full = 0, SendOnly = 1 };
-inline TSessionMode SessionModeOf(uint64_t request) {
-    return request == 0 ? TSessionMode::Full : TSessionMode::SendOnly;
-}
-
 class TMailThread {
 public:
     TMailThread(TSessionMode mode, TMailWindow window, TSessionContext context);
@@ -116,8 +109,8 @@ public:
 
 private:
     MailSettings Settings() const;
-    intptr_t SendToWindow(unsigned msg, uintptr_t wParam, intptr_t lParam);
-    void PostToWindow(unsigned msg, uintptr_t wParam, intptr_t lParam);
+    intptr_t SendToWindow(const TMailMessage& message);
+    void PostToWindow(const TMailMessage& message);
     void BeginTransfer(uintptr_t direction, int64_t size, bool synchronous);
     void EndTransfer(int64_t size, bool synchronous);
     // Server, port, protection (the settings key named `securityKey` holds `security`),
@@ -215,9 +208,5 @@ private:
     bool FDurabilityFailure = false;
     int FNextLetter = 0; // the letter a retrieval takes after the current one; 0 none known
 };
-
-// Starts a session of this mode on a new thread (joined by the session registry).
-void StartMailSession(TSessionMode mode, TMailWindow window,
-                      TSessionContext context = TSessionContext::FromModule());
 
 } // namespace tzn

@@ -1,8 +1,7 @@
 #include "session/session_state.h"
 
 #include <condition_variable>
-#include <list>
-#include <thread>
+#include <mutex>
 
 namespace tzn {
 
@@ -10,94 +9,39 @@ std::atomic<bool> MailCancelRequested{false};
 std::atomic<bool> MailReceiving{false};
 std::atomic<int> LettersLeftOnServer{0};
 
-std::mutex& SessionLock() {
-    static std::mutex lock;
-    return lock;
-}
-
 namespace {
 
-struct SessionThread {
-    std::thread Thread;
-    bool Finished = false;
-};
-
-// Threads are joined, never detached: a detached thread could still be leaving its body when
-// the library is unloaded.
-struct ThreadRegistry {
-    // The library going away (process exit, or the host unloading it) waits for the threads
-    // still listed instead of ending the process over a joinable thread.
-    ~ThreadRegistry() {
-        for (SessionThread& t : Threads)
-            if (t.Thread.joinable())
-                t.Thread.join();
-    }
+struct TSessionTally {
     std::mutex Lock;
     std::condition_variable Changed;
-    std::list<SessionThread> Threads;
-    int Running = 0;
+    int Count = 0;
 };
 
-ThreadRegistry& Registry() {
-    static ThreadRegistry registry;
-    return registry;
-}
-
-// Takes the finished threads out of the list (under the lock) so that they can be joined
-// without it.
-std::list<SessionThread> TakeFinished(ThreadRegistry& r) {
-    std::list<SessionThread> done;
-    for (auto it = r.Threads.begin(); it != r.Threads.end();) {
-        auto next = std::next(it);
-        if (it->Finished)
-            done.splice(done.end(), r.Threads, it);
-        it = next;
-    }
-    return done;
-}
-
-void JoinAll(std::list<SessionThread>& threads) {
-    for (SessionThread& t : threads)
-        if (t.Thread.joinable())
-            t.Thread.join();
+TSessionTally& Tally() {
+    static TSessionTally tally;
+    return tally;
 }
 
 } // namespace
 
-void StartSessionThread(std::function<void()> body) {
-    ThreadRegistry& r = Registry();
-    std::list<SessionThread> done;
-    {
-        std::lock_guard<std::mutex> lock(r.Lock);
-        done = TakeFinished(r);
-        SessionThread& entry = r.Threads.emplace_back();
-        ++r.Running;
-        entry.Thread = std::thread([&r, &entry, body = std::move(body)] {
-            try {
-                body();
-            } catch (...) {
-                // The body reports its own failures; nothing may end the process here.
-            }
-            std::lock_guard<std::mutex> lock(r.Lock);
-            entry.Finished = true;
-            --r.Running;
-            r.Changed.notify_all();
-        });
-    }
-    JoinAll(done);
+void CountSessions(int delta) {
+    TSessionTally& t = Tally();
+    std::lock_guard<std::mutex> lock(t.Lock);
+    t.Count += delta;
+    t.Changed.notify_all();
 }
 
 int SessionsRunning() {
-    ThreadRegistry& r = Registry();
-    std::lock_guard<std::mutex> lock(r.Lock);
-    return r.Running;
+    TSessionTally& t = Tally();
+    std::lock_guard<std::mutex> lock(t.Lock);
+    return t.Count;
 }
 
 bool WaitForSessions(const std::function<void()>& pump, std::chrono::milliseconds timeout) {
-    ThreadRegistry& r = Registry();
+    TSessionTally& t = Tally();
     const auto until = std::chrono::steady_clock::now() + timeout;
-    std::unique_lock<std::mutex> lock(r.Lock);
-    while (r.Running > 0) {
+    std::unique_lock<std::mutex> lock(t.Lock);
+    while (t.Count > 0) {
         if (std::chrono::steady_clock::now() >= until)
             return false;
         if (pump) {
@@ -105,11 +49,8 @@ bool WaitForSessions(const std::function<void()>& pump, std::chrono::millisecond
             pump();
             lock.lock();
         }
-        r.Changed.wait_for(lock, std::chrono::milliseconds(10));
+        t.Changed.wait_for(lock, std::chrono::milliseconds(10));
     }
-    std::list<SessionThread> done = TakeFinished(r);
-    lock.unlock();
-    JoinAll(done);
     return true;
 }
 

@@ -1,17 +1,14 @@
-// Process-wide state of the mail sessions: the lock that makes sessions follow one another,
-// the two flags shared with the mailbox window, and the registry of running session threads
-// that lets the module wait for them before it destroys the window.
+// Process-wide state of the mail sessions: the two flags shared with the mailbox window, the
+// count of letters a session left behind, and the tally of sessions every runner of the process
+// has queued or running, for whoever waits for all of them without knowing the runners.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <functional>
-#include <mutex>
 
 namespace tzn {
 
-// Held by a session for the whole of its run.
-std::mutex& SessionLock();
 // The lock file in the mail folder that sessions of different processes (the host's plug-in,
 // the administrator's tool) hold for the whole of their run.
 inline constexpr const char* kMailFolderLockName = "tznmail.lck";
@@ -33,14 +30,14 @@ public:
     TMailReceivingScope& operator=(const TMailReceivingScope&) = delete;
 };
 
-// Runs `body` on a new thread that the registry joins later. Never blocks.
-void StartSessionThread(std::function<void()> body);
-// Session threads started and not yet finished.
+// Sessions queued or running in any runner of the process.
 int SessionsRunning();
-// Waits until no session thread runs, calling `pump` (the window thread's message
-// processing, so that a session waiting for the window can finish) between short waits.
-// False when `timeout` passed first.
+// Waits until SessionsRunning() is 0, calling `pump` (the window thread's message processing,
+// so that a session waiting for the window can finish) between short waits. False when
+// `timeout` passed first.
 bool WaitForSessions(const std::function<void()>& pump = {},
                      std::chrono::milliseconds timeout = std::chrono::hours(24));
+// For the runners: `delta` sessions taken (+) or ended or dropped (-).
+void CountSessions(int delta);
 
 } // namespace tzn

@@ -161,9 +161,12 @@ struct TMailForm::TParts {
     bool Centred = false;
 };
 
-TMailForm::TMailForm(std::function<TSessionContext()> context, TMailFormCommands commands)
+TMailForm::TMailForm(std::function<TSessionContext()> context, TMailFormCommands commands,
+                     TSessionRunner* runner)
     : FContext(std::move(context)), FCommands(std::move(commands)), FClock(&Now),
-      FParts(std::make_unique<TParts>()) {
+      FParts(std::make_unique<TParts>()),
+      FOwnRunner(runner ? nullptr : std::make_unique<TSessionRunner>()),
+      FRunner(runner ? runner : FOwnRunner.get()) {
     BuildWindow();
     FOverview = std::make_unique<TStationOverviewForm>([this] {
         THostServices* host = FContext ? FContext().Host : Host();
@@ -171,15 +174,21 @@ TMailForm::TMailForm(std::function<TSessionContext()> context, TMailFormCommands
     });
     FWindow = std::make_unique<TMessageWindow>(
         [this](UINT msg, WPARAM wParam, LPARAM lParam) { return WndProc(msg, wParam, lParam); });
+    // What a session did is in the ledger once it has ended: the overview reads it again.
+    FRunnerObserver = FRunner->Observe({{}, [handle = Handle()](const TSessionRequest&) {
+                                            PostMailMessage(handle, MailSessionEndMessage());
+                                        }});
 }
 
 TMailForm::~TMailForm() {
-    // A session still running sends its lines to this window and waits for them: keep
-    // handling messages until every session has ended, and only then let the window go.
+    // Sessions still queued start nothing. The running one sends its lines to this window and
+    // waits for them: keep handling messages until it has ended, and only then let the window
+    // go.
     FClosing = true;
     FParts->AutoGetMailTimer->stop();
-    ProcessMessagesUntil([] { return SessionsRunning() == 0; }, std::chrono::hours(24));
-    WaitForSessions(); // none runs now: this only joins their threads
+    FRunner->DropQueued();
+    ProcessMessagesUntil([this] { return FRunner->Idle(); }, std::chrono::hours(24));
+    FRunner->Forget(FRunnerObserver);
     FWindow.reset();
     FOverview.reset();
     delete FParts->Window;
@@ -451,24 +460,26 @@ LRESULT TMailForm::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_MAIL_START:
         // A request still queued when the module unloads starts nothing.
         if (!FClosing)
-            StartMailSession(SessionModeOf(static_cast<uint64_t>(lParam)));
+            StartMailSession(ReadMailStart(lParam));
         return 0;
     case WM_MAIL_LOG:
-        if (lParam)
-            AddLogLine(
-                reinterpret_cast<const char*>(lParam)); // NOLINT(performance-no-int-to-ptr): the
-                                                        // message carries the line's address
+        if (const char* line = ReadMailLog(lParam))
+            AddLogLine(line);
         return 0;
-    case WM_MAIL_BEGIN:
-        SetGauge(lParam, 0, true);
-        FProgressKind = static_cast<int>(wParam);
+    case WM_MAIL_BEGIN: {
+        const TMailTransfer transfer = ReadMailTransfer(wParam, lParam);
+        SetGauge(transfer.Size, 0, true);
+        FProgressKind = static_cast<int>(transfer.Direction);
         return 0;
-    case WM_MAIL_END:
+    }
+    case WM_MAIL_END: {
+        const TMailTransfer transfer = ReadMailTransfer(wParam, lParam);
         FProgressKind = 0;
-        SetGauge(lParam, lParam, false);
+        SetGauge(transfer.Size, transfer.Size, false);
         return 0;
+    }
     case WM_MAIL_PROGRESS:
-        SetGauge(FGaugeMaximum, lParam, GaugeVisible());
+        SetGauge(FGaugeMaximum, ReadMailProgress(lParam), GaugeVisible());
         return 0;
     case WM_MAIL_SESSION_END:
         if (FOverview->Visible())
@@ -484,8 +495,8 @@ LRESULT TMailForm::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 void TMailForm::StartMailSession(TSessionMode mode) {
-    tzn::StartMailSession(mode, SessionWindow(),
-                          FContext ? FContext() : TSessionContext::FromModule());
+    FRunner->Request(
+        {mode, SessionWindow(), FContext ? FContext() : TSessionContext::FromModule()});
 }
 
 TMailWindow TMailForm::SessionWindow() {
@@ -516,7 +527,7 @@ TWindowServices& TMailForm::Services() {
 void TMailForm::MailClientWork(TMxComponent&, TMxWorkMode mode, int64_t count) {
     const int kind = FProgressKind.load();
     if ((kind == 1 && mode == TMxWorkMode::Read) || (kind == 2 && mode == TMxWorkMode::Write))
-        PostMessage(Handle(), WM_MAIL_PROGRESS, 0, static_cast<LPARAM>(count));
+        PostMailMessage(Handle(), MailProgressMessage(count));
 }
 
 void TMailForm::MailClientWorkBegin(TMxComponent&, TMxWorkMode, int64_t) {}
@@ -685,11 +696,11 @@ std::vector<std::string> TMailForm::SelectedFileNames() const {
 }
 
 void TMailForm::btnGetMailClick() {
-    PostMessage(Handle(), WM_MAIL_START, 0, 0);
+    PostMailMessage(Handle(), MailStartMessage(TSessionMode::Full));
 }
 
 void TMailForm::btnSendMailClick() {
-    PostMessage(Handle(), WM_MAIL_START, 0, 1);
+    PostMailMessage(Handle(), MailStartMessage(TSessionMode::SendOnly));
 }
 
 void TMailForm::OnGetMail() {

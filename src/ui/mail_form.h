@@ -1,7 +1,7 @@
 // TMailForm: the module's mailbox window. A folder tree, the letter list of the chosen folder
 // and the commands on its letters; the on-screen log and progress gauge of the mail session;
-// the auto-receive timer. It is also the hub of the sessions: the window handle they talk to,
-// the handler of the mail messages, the start of a session per start request. Created hidden
+// the auto-receive timer. The sessions talk to it through its handle: it handles their mail
+// messages and hands each start request (WM_MAIL_START) to the session runner. Created hidden
 // at Load, it lives until UnLoad; closing it only hides it. Every handler runs on the window
 // thread except MailClientWork, which only posts.
 #pragma once
@@ -10,6 +10,7 @@
 #include "platform/datetime.h"
 #include "platform/window_messages.h"
 #include "session/mail_thread.h"
+#include "session/session_runner.h"
 #include "store/letter_files.h"
 
 #include <atomic>
@@ -37,10 +38,13 @@ class TMailForm {
 public:
     // Creates the hidden window on the calling thread, which must be the window thread (a Qt
     // application exists). `context` gives each session what it needs of the module; its
-    // WindowServices also serve the window's own letter commands.
-    explicit TMailForm(std::function<TSessionContext()> context, TMailFormCommands commands = {});
-    // Waits for running sessions (processing this thread's messages meanwhile, so a session
-    // waiting for the window can finish) before the window goes away.
+    // WindowServices also serve the window's own letter commands. `runner` runs the window's
+    // sessions and outlives the window; none: a runner of the window's own.
+    explicit TMailForm(std::function<TSessionContext()> context, TMailFormCommands commands = {},
+                       TSessionRunner* runner = nullptr);
+    // Drops the sessions still queued and waits for the running one (processing this thread's
+    // messages meanwhile, so a session waiting for the window can finish) before the window
+    // goes away.
     ~TMailForm();
     TMailForm(const TMailForm&) = delete;
     TMailForm& operator=(const TMailForm&) = delete;
@@ -49,7 +53,7 @@ public:
     TWindowHandle Handle() const;
     // The message handler (window thread).
     LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam);
-    // Starts one TMailThread of this mode (0 receive then send, 1 send only).
+    // Queues one session of this mode (receive then send, or send only) with the runner.
     void StartMailSession(TSessionMode mode);
 
     // Shows the window and brings it forward (FormShow runs on every show).
@@ -134,6 +138,9 @@ private:
     int64_t FGaugeMaximum = 0;
     int64_t FGaugePosition = 0;
     bool FClosing = false;
+    std::unique_ptr<TSessionRunner> FOwnRunner; // when none was lent
+    TSessionRunner* FRunner = nullptr;
+    int FRunnerObserver = 0;
     std::unique_ptr<TMessageWindow> FWindow;
     std::unique_ptr<TStationOverviewForm> FOverview;
 };

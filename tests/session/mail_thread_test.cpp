@@ -1,6 +1,5 @@
-// The session thread: its log writer, the order of a session's steps, sessions that follow
-// one another, and the faults only a scripted server produces (silence, a cut mid-letter, a letter
-// past a limit).
+// The session thread: its log writer, the order of a session's steps, and the faults only a
+// scripted server produces (silence, a cut mid-letter, a letter past a limit).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -129,42 +128,6 @@ TEST_F(SessionThreadTest, EmptyOutBoxOnTheStationPreparesTheCurrentShift) {
     c.Side = TModuleSide::Office;
     TMailThread(TSessionMode::SendOnly, second.Window(), c).Execute();
     EXPECT_EQ(prepared.size(), 1u);
-}
-
-TEST_F(SessionThreadTest, TwoRequestsRunOneAfterTheOtherEachWithItsMode) {
-    // The POP3 host refuses at once (nothing listens on port 1).
-    settings.POP3Port = 1;
-    Apply();
-    std::atomic<int> inside{0}, overlaps{0};
-    TSessionContext c = Context();
-    c.ConnectNetwork = [&] {
-        if (++inside > 1)
-            ++overlaps;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        --inside;
-        return true;
-    };
-    StartMailSession(TSessionMode::Full, window.Window(), c);
-    StartMailSession(TSessionMode::SendOnly, window.Window(), c);
-    ASSERT_TRUE(WaitForSessions({}, std::chrono::seconds(20)));
-    EXPECT_EQ(SessionsRunning(), 0);
-    EXPECT_EQ(overlaps, 0);
-    const auto lines = window.Lines();
-    // One full session and one send-only session, whole and in turn.
-    ASSERT_GE(lines.size(), 2u);
-    size_t closings = 0, banners = 0;
-    for (const auto& l : lines) {
-        closings += l == kClosing;
-        banners += l == ru("======== Старт приема писем =========");
-    }
-    EXPECT_EQ(closings, 2u);
-    EXPECT_EQ(banners, 1u);
-    const bool fullFirst = lines.front() == ru("======== Старт приема писем =========");
-    EXPECT_EQ(lines.back(), kClosing);
-    if (fullFirst)
-        EXPECT_EQ(lines[lines.size() - 2], kClosing) << "the send-only session came second";
-    else
-        EXPECT_EQ(lines.front(), kClosing) << "the send-only session came first";
 }
 
 void Welcome(ScriptConn& s) {

@@ -26,7 +26,7 @@ public:
             std::lock_guard<std::mutex> lock(FLock);
             FMessages.push_back({msg, wParam, lParam, sync});
             if (msg == WM_MAIL_LOG) {
-                FLines.emplace_back(reinterpret_cast<const char*>(lParam));
+                FLines.emplace_back(ReadMailLog(lParam));
                 if (OnLine)
                     OnLine(FLines.back());
             }

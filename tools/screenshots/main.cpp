@@ -82,7 +82,7 @@ void FillStore() {
 
 void Log(TMailForm& form, const char* line) {
     const std::string text = ru(line);
-    SendMessage(form.Handle(), WM_MAIL_LOG, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    SendMailMessage(form.Handle(), MailLogMessage(text));
 }
 
 // The window's client area under a plain title strip with its caption: offscreen windows
@@ -223,10 +223,10 @@ int Run(const std::filesystem::path& outDir) {
     Log(form, "Соединение с почтовым сервером...");
     Log(form, "Соединение установлено.");
     Log(form, "Отправка письма: TZN-Office Отчет за смену 418");
-    SendMessage(form.Handle(), WM_MAIL_BEGIN, 2, 24000);
-    SendMessage(form.Handle(), WM_MAIL_PROGRESS, 0, 15000);
+    SendMailMessage(form.Handle(), MailBeginMessage(kMailDirectionSending, 24000));
+    SendMailMessage(form.Handle(), MailProgressMessage(15000));
     ok &= Save(form.Widget(), outDir / "mailbox-outbox.png");
-    SendMessage(form.Handle(), WM_MAIL_END, 0, 24000);
+    SendMailMessage(form.Handle(), MailEndMessage(24000));
 
     SelectFolder(form, 2);
     ok &= Save(form.Widget(), outDir / "mailbox-sent.png");
