@@ -57,6 +57,8 @@ protected:
         };
         context.Host = &host;
         context.Window = &window;
+        context.DataDir = DataDir();
+        context.StationCodeReported = [](const std::string& code) { SetStationCode(code); };
         context.ShiftList = &list;
         context.AppServer = &server;
         context.ShowShiftDialog = [this] { return dialog.ShowModal(); };
@@ -106,7 +108,7 @@ TEST_F(PreparationTest, RequestFileForTheExamplesByteForByte) {
     settings.AddTovarCount = 5;
     settings.AutoAddTovarUp = true;
     Apply();
-    EXPECT_EQ(WriteRequestFile({"17", "18"}), "C:\\DATA\\office.txt");
+    EXPECT_EQ(WriteRequestFile(DataDir(), {"17", "18"}), "C:\\DATA\\office.txt");
     EXPECT_EQ(ReadWin("C:\\DATA\\office.txt"),
               ru("[Trade]\r\nLastUpdate=SendLastUpdates=5\r\n[Smena]\r\nCount=2\r\nItem0=17\r\n"
                  "Item1=18\r\n[Config]\r\nType=1\r\nTradeDB=1\r\n[h]\r\nM=Привет\r\n"));
@@ -115,7 +117,7 @@ TEST_F(PreparationTest, RequestFileForTheExamplesByteForByte) {
     settings.AddTovarCount = 1;
     settings.AutoAddTovarUp = false;
     Apply();
-    WriteRequestFile({});
+    WriteRequestFile(DataDir(), {});
     EXPECT_EQ(ReadWin("C:\\DATA\\office.txt"),
               ru("[Trade]\r\nLastUpdate=SendLastUpdates=1\r\n[Smena]\r\nCount=0\r\n"
                  "[Config]\r\nType=4\r\nTradeDB=0\r\n[h]\r\nM=Привет\r\n"));
@@ -124,7 +126,7 @@ TEST_F(PreparationTest, RequestFileForTheExamplesByteForByte) {
 TEST_F(PreparationTest, ARewriteKeepsTheOldKeysInPlace) {
     WriteWin("C:\\DATA\\office.txt", "[Smena]\r\nCount=5\r\nItem0=1\r\nItem1=2\r\nItem2=3\r\n"
                                      "Item3=4\r\nItem4=5\r\n; kept\r\n[Other]\r\nX=y\r\n");
-    WriteRequestFile({"17", "18"});
+    WriteRequestFile(DataDir(), {"17", "18"});
     EXPECT_EQ(ReadWin("C:\\DATA\\office.txt"),
               ru("[Smena]\r\nCount=2\r\nItem0=17\r\nItem1=18\r\nItem2=3\r\nItem3=4\r\nItem4=5\r\n"
                  "; kept\r\n[Other]\r\nX=y\r\n[Trade]\r\nLastUpdate=SendLastUpdates=1\r\n"
@@ -133,7 +135,7 @@ TEST_F(PreparationTest, ARewriteKeepsTheOldKeysInPlace) {
     // A request that cannot be written is logged and yields no path.
     DeleteFile("C:\\DATA\\office.txt");
     ASSERT_TRUE(ForceDirectories("C:\\DATA\\office.txt"));
-    EXPECT_EQ(WriteRequestFile({"1"}), "");
+    EXPECT_EQ(WriteRequestFile(DataDir(), {"1"}), "");
     EXPECT_THAT(LogText(), HasSubstr("Ошибка создания файла :C:\\DATA\\office.txt: "));
 }
 

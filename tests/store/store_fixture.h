@@ -11,6 +11,7 @@
 #include "platform/message_box.h"
 #include "platform/paths.h"
 #include "store/letter_files.h"
+#include "store/local_side.h"
 #include "temp_root.h"
 
 #include <gtest/gtest.h>
@@ -47,6 +48,10 @@ protected:
         SetHost(nullptr);
         ResetModuleState();
         SetMailSettings(MailSettings{});
+    }
+    // This side as the module's values describe it at the call.
+    TLocalSide Side() const {
+        return {Host(), ModuleSide() == TModuleSide::Office, StationCode(), DataDir()};
     }
     // Applies changes made to `settings`.
     void Apply() { SetMailSettings(settings); }
