@@ -65,7 +65,7 @@ protected:
     }
     std::vector<std::string> BoxTexts() {
         std::vector<std::string> texts;
-        for (const TRecordedMessageBox& b : window.Boxes())
+        for (const test::TRecordedMessageBox& b : window.Boxes())
             texts.push_back(Utf8FromCp1251(b.Text));
         return texts;
     }
@@ -184,7 +184,7 @@ TEST_F(PreparationTest, CancelAndEmptyAnswersMakeNoLetters) {
     };
     EXPECT_FALSE(PrepareStationData(nullptr, context));
     EXPECT_EQ(BoxTexts(), std::vector<std::string>(3, "Error - Сбой при подготовке данных."));
-    for (const TRecordedMessageBox& b : window.Boxes())
+    for (const test::TRecordedMessageBox& b : window.Boxes())
         EXPECT_EQ(b.Flags, unsigned(MB_OK | MB_TOPMOST | MB_ICONERROR));
     EXPECT_THAT(LogText(), HasSubstr("Ошибки при подготовке письмиа: export refused"));
     EXPECT_TRUE(OutBoxLetters().empty());

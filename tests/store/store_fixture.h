@@ -8,7 +8,6 @@
 #include "module/module_state.h"
 #include "module/settings.h"
 #include "platform/files.h"
-#include "platform/message_box.h"
 #include "platform/paths.h"
 #include "store/letter_files.h"
 #include "store/local_side.h"
@@ -42,7 +41,6 @@ protected:
         SetStationCode("12");
         SetHost(&host);
         ResetLetterFileCounter();
-        ClearRecordedMessageBoxes();
     }
     void TearDown() override {
         SetHost(nullptr);
