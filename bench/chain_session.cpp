@@ -99,7 +99,7 @@ int Run(const std::filesystem::path& root, const TSide& side) {
         std::filesystem::copy_file(side.Report, tzn::NativePath(dataFile),
                                    std::filesystem::copy_options::overwrite_existing);
         tzn::THeadlessWindowServices window;
-        if (tzn::ComposeReportLetters(dataFile, window) != 1)
+        if (tzn::ComposeReportLetters(dataFile, side.Code, window) != 1)
             throw std::runtime_error("the report letter was not stored in OutBox");
     }
 

@@ -75,8 +75,8 @@ DataSet Make(const fs::path& root, const std::string& name, size_t attachmentByt
         std::ofstream(data, std::ios::binary) << bytes;
     }
     THeadlessWindowServices window;
-    auto letter =
-        ComposeLetter("12", "station12@example.test", data.string(), true, false, false, window);
+    auto letter = ComposeLetter("12", "station12@example.test", data.string(), true, false, false,
+                                "12", window);
     if (!letter)
         throw std::runtime_error("composing the sample letter failed");
     const TSaveResult saved = SaveLetterToFolderEx(*letter, MailFolder::InBox);

@@ -5,7 +5,6 @@
 #include "exchange/shift_loading.h"
 #include "module/activity_log.h"
 #include "module/headless_window_services.h"
-#include "module/module_state.h"
 #include "platform/cp1251.h"
 #include "platform/files.h"
 #include "platform/message_box.h"
@@ -24,10 +23,9 @@ namespace {
 std::mutex RequestLock;
 
 THostServices& HostOf(const TPreparationContext& context) {
-    THostServices* host = context.Host ? context.Host : Host();
-    if (!host)
+    if (!context.Host)
         throw std::runtime_error("No host services");
-    return *host;
+    return *context.Host;
 }
 
 TWindowServices& WindowOf(const TPreparationContext& context) {
@@ -35,9 +33,12 @@ TWindowServices& WindowOf(const TPreparationContext& context) {
     return context.Window ? *context.Window : headless;
 }
 
-std::string ExportRequest(THostServices& host, const std::vector<std::string>& shifts) {
+std::string ExportRequest(THostServices& host, const std::string& dataDir,
+                          const std::vector<std::string>& shifts) {
+    if (dataDir.empty())
+        throw std::runtime_error("No data exchange folder");
     std::lock_guard<std::mutex> lock(RequestLock);
-    const std::string request = WriteRequestFile(shifts);
+    const std::string request = WriteRequestFile(dataDir, shifts);
     return request.empty() ? std::string() : host.PrepareExportData(0, request);
 }
 
@@ -53,7 +54,7 @@ TDataFile BuildDataFile(const std::vector<std::string>* shifts,
     try {
         THostServices& host = HostOf(context);
         if (shifts) {
-            result.Path = ExportRequest(host, *shifts);
+            result.Path = ExportRequest(host, context.DataDir, *shifts);
             result.Outcome = TBuildOutcome::Done;
             return result;
         }
@@ -64,7 +65,7 @@ TDataFile BuildDataFile(const std::vector<std::string>* shifts,
             result.Outcome = TBuildOutcome::Cancelled;
             return result;
         }
-        result.Path = ExportRequest(host, context.ShiftList->SelectedShifts());
+        result.Path = ExportRequest(host, context.DataDir, context.ShiftList->SelectedShifts());
         result.Outcome = TBuildOutcome::Done;
     } catch (const std::exception& e) {
         WriteActivityLog(ru("Ошибки при подготовке письмиа: ") + e.what());
@@ -81,14 +82,15 @@ bool PrepareStationData(const std::vector<std::string>* shifts,
     std::string failure;
     try {
         THostServices& host = HostOf(context);
-        if (host.GetStationCode() != StationCode())
-            SetStationCode(host.GetStationCode());
+        const std::string stationCode = host.GetStationCode();
+        if (context.StationCodeReported)
+            context.StationCodeReported(stationCode);
         const TDataFile data = BuildDataFile(shifts, context);
         if (data.Outcome != TBuildOutcome::Done || data.Path.empty())
             throw std::runtime_error(ru("Сбой при подготовке данных."));
         const int letters = context.ComposeLetters
                                 ? context.ComposeLetters(data.Path)
-                                : ComposeReportLetters(data.Path, WindowOf(context));
+                                : ComposeReportLetters(data.Path, stationCode, WindowOf(context));
         DeleteFile(data.Path);
         if (interactive) {
             if (letters > 0)

@@ -20,8 +20,14 @@ inline constexpr const char* kPreparationCaption = "Связь с офисом."
 
 // What a preparation works with.
 struct TPreparationContext {
-    THostServices* Host = nullptr;     // unset: the loaded module's host
+    THostServices* Host = nullptr;     // unset: no host, the preparation fails
     TWindowServices* Window = nullptr; // boxes and the letter list; unset: headless boxes
+    // The data exchange folder the request file is written into (Windows form, ending in
+    // "\"); empty: the preparation fails.
+    std::string DataDir;
+    // Told the station code the host reports, which the report letters are sent in the name
+    // of: the code may have changed since Load, and the module keeps the current one.
+    std::function<void(const std::string& code)> StationCodeReported;
     // An interactive run's shift choice: the dialog's rows, the server they are read from,
     // and the dialog shown modally on the window thread while the caller waits (its modal
     // result: 1 for OK).

@@ -1,7 +1,6 @@
 #include "exchange/request_file.h"
 
 #include "module/activity_log.h"
-#include "module/module_state.h"
 #include "module/settings.h"
 #include "platform/cp1251.h"
 #include "platform/ini_file.h"
@@ -10,12 +9,12 @@
 
 namespace tzn {
 
-std::string RequestFileName() {
-    return DataDir() + "office.txt";
+std::string RequestFileName(const std::string& dataDir) {
+    return dataDir + "office.txt";
 }
 
-std::string WriteRequestFile(const std::vector<std::string>& shifts) {
-    std::string path = RequestFileName();
+std::string WriteRequestFile(const std::string& dataDir, const std::vector<std::string>& shifts) {
+    std::string path = RequestFileName(dataDir);
     try {
         const MailSettings settings = MailSettingsSnapshot();
         TIniFile ini(path);

@@ -8,13 +8,13 @@
 
 namespace tzn {
 
-// DataDir + "office.txt".
-std::string RequestFileName();
+// `dataDir` (the data exchange folder, ending in "\") + "office.txt".
+std::string RequestFileName(const std::string& dataDir);
 
-// Writes [Trade] LastUpdate, [Smena] Count and Item0.., [Config] Type and TradeDB, [h] M, in
-// that order, for these shift numbers and the current settings. Returns the file's path; on
-// a failure the module log entry "Ошибка создания файла :" + path + ": " + error and "".
-// Throws only when that entry cannot be written either.
-std::string WriteRequestFile(const std::vector<std::string>& shifts);
+// Writes into RequestFileName(dataDir) [Trade] LastUpdate, [Smena] Count and Item0..,
+// [Config] Type and TradeDB, [h] M, in that order, for these shift numbers and the current
+// settings. Returns the file's path; on a failure the module log entry "Ошибка создания файла :" +
+// path + ": " + error and "". Throws only when that entry cannot be written either.
+std::string WriteRequestFile(const std::string& dataDir, const std::vector<std::string>& shifts);
 
 } // namespace tzn

@@ -1,6 +1,7 @@
 // The window-side services the lower layers need: the store and the session report to the
 // user and keep the mailbox window's list current through this, never through a window of
-// their own. The plug-in passes one implementation down to every layer that needs it.
+// their own. The plug-in passes one implementation down to every layer that needs it; tests
+// pass one that records what the user would have been shown.
 #pragma once
 
 #include <string>

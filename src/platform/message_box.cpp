@@ -8,24 +8,12 @@
 #include <QThread>
 
 #include <cstdio>
-#include <deque>
 #include <future>
 #include <memory>
 #include <mutex>
 
 namespace tzn {
 namespace {
-
-struct BoxState {
-    std::mutex Mutex;
-    std::deque<TRecordedMessageBox> Recorded;
-    int HeadlessAnswer = IDOK;
-};
-
-BoxState& State() {
-    static BoxState state;
-    return state;
-}
 
 // A widget application on a real display (any X server, a virtual one included). The offscreen
 // and minimal platforms of headless runs, and a process without widgets, have no user to ask.
@@ -121,15 +109,6 @@ int ShowOnWindowThread(QApplication* app, const std::string& text, const std::st
 } // namespace
 
 int MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
-    BoxState& s = State();
-    int answer;
-    {
-        std::lock_guard<std::mutex> lock(s.Mutex);
-        answer = s.HeadlessAnswer;
-        s.Recorded.push_back({text, caption, flags});
-        while (s.Recorded.size() > kMaxRecordedMessageBoxes)
-            s.Recorded.pop_front();
-    }
     if (QApplication* app = DisplayApplication()) {
         if (QThread::currentThread() == app->thread())
             return ExecBox(text, caption, flags);
@@ -138,22 +117,7 @@ int MessageBox(const std::string& text, const std::string& caption, unsigned fla
     const std::string u8caption = Utf8FromCp1251(caption);
     std::fprintf(stderr, "%s%s%s\n", u8caption.c_str(), u8caption.empty() ? "" : ": ",
                  Utf8FromCp1251(text).c_str());
-    return answer;
-}
-
-void SetHeadlessMessageBoxAnswer(int answer) {
-    std::lock_guard<std::mutex> lock(State().Mutex);
-    State().HeadlessAnswer = answer;
-}
-
-std::vector<TRecordedMessageBox> RecordedMessageBoxes() {
-    std::lock_guard<std::mutex> lock(State().Mutex);
-    return {State().Recorded.begin(), State().Recorded.end()};
-}
-
-void ClearRecordedMessageBoxes() {
-    std::lock_guard<std::mutex> lock(State().Mutex);
-    State().Recorded.clear();
+    return IDOK;
 }
 
 } // namespace tzn

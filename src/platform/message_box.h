@@ -1,12 +1,12 @@
 // The message box. With a display (a widget application on any X server) the box is shown,
 // modal, on the window thread while the calling thread waits for the user's answer. Headless
-// (the offscreen platform, or no widget application) the text goes to stderr and the box
-// answers at once. Either way the newest boxes are recorded for tests to read.
+// (the offscreen platform, or no widget application) the box is one line on standard error,
+// "caption: text" (or the text alone), which is how a headless host shows it, and answers OK
+// at once. The layers above reach it only through their window services, so a test replaces
+// the box with services of its own instead of watching this one.
 #pragma once
 
-#include <cstddef>
 #include <string>
-#include <vector>
 
 namespace tzn {
 
@@ -22,18 +22,5 @@ enum TMessageBoxFlags : unsigned {
 enum TMessageBoxResult : int { IDOK = 1, IDCANCEL = 2, IDYES = 6, IDNO = 7 };
 
 int MessageBox(const std::string& text, const std::string& caption, unsigned flags = MB_OK);
-
-// What a headless box answers (IDOK unless a test chooses another answer, e.g. IDYES).
-void SetHeadlessMessageBoxAnswer(int answer);
-
-struct TRecordedMessageBox {
-    std::string Text, Caption;
-    unsigned Flags;
-};
-// The recorder keeps only the newest boxes, so a long-running headless host does not grow.
-inline constexpr std::size_t kMaxRecordedMessageBoxes = 100;
-// Oldest first.
-std::vector<TRecordedMessageBox> RecordedMessageBoxes();
-void ClearRecordedMessageBoxes();
 
 } // namespace tzn

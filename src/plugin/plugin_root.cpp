@@ -1,5 +1,6 @@
 #include "plugin/plugin_root.h"
 
+#include "module/module_state.h"
 #include "platform/message_box.h"
 #include "platform/message_loop.h"
 #include "platform/window_messages.h"
@@ -99,7 +100,13 @@ void TPluginRoot::EndDataPreparation() {
 
 TPreparationContext TPluginRoot::PreparationContext(bool interactive) {
     TPreparationContext context;
+    context.Host = Host();
     context.Window = &FWindowServices;
+    context.DataDir = DataDir();
+    context.StationCodeReported = [](const std::string& code) {
+        if (code != StationCode())
+            SetStationCode(code);
+    };
     if (interactive) {
         context.ShiftList = &FShiftList;
         context.AppServer = &FAppServer;
@@ -131,11 +138,11 @@ void TPluginRoot::CreateReportLetter() {
 }
 
 void TPluginRoot::CreateRequestLetter() {
-    OnCreateConfigMail(FWindowServices);
+    OnCreateConfigMail(TSessionContext::FromModule().LocalSide(), FWindowServices);
 }
 
 void TPluginRoot::CreateRequestLettersForAll() {
-    OnCreateAllConfigMail(FWindowServices);
+    OnCreateAllConfigMail(TSessionContext::FromModule().LocalSide(), FWindowServices);
 }
 
 void TPluginRoot::MailboxSettings() {

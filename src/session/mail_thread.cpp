@@ -26,6 +26,7 @@ TSessionContext TSessionContext::FromModule() {
     c.Host = tzn::Host();
     c.Side = tzn::ModuleSide();
     c.StationCode = tzn::StationCode();
+    c.DataDir = tzn::DataDir();
     c.QueryMessageSizes = tzn::QueryMessageSizes();
     return c;
 }

@@ -9,6 +9,7 @@
 #include "module/module_state.h"
 #include "module/settings.h"
 #include "session/mail_messages.h"
+#include "store/local_side.h"
 #include "store/mail_store.h"
 
 #include <atomic>
@@ -49,6 +50,8 @@ struct TSessionContext {
     THostServices* Host = nullptr;
     TModuleSide Side = TModuleSide::Station;
     std::string StationCode;
+    // The data exchange folder the received data files are written into for the host.
+    std::string DataDir;
     bool QueryMessageSizes = true;
     // The settings as they are at the moment of the call; unset: the module's record.
     std::function<MailSettings()> Settings;
@@ -63,8 +66,12 @@ struct TSessionContext {
     // Prepares the reports of these shifts into the outgoing folder. Unset: logged, skipped.
     std::function<void(const std::vector<std::string>& shifts)> PrepareStationData;
 
-    // Host, mode, station code and size-query flag of the loaded module.
+    // Host, mode, station code, data folder and size-query flag of the loaded module.
     static TSessionContext FromModule();
+    // This side as the letter store sees it.
+    TLocalSide LocalSide() const {
+        return {Host, Side == TModuleSide::Office, StationCode, DataDir};
+    }
 };
 
 // Where the plain and the sorted retrieval differ; the rest is one path.

@@ -146,7 +146,7 @@ bool TMailThread::DownloadLetter(TMxPOP3& pop, TMailboxJournal& journal, int msg
 }
 
 bool TMailThread::ProcessLetter(TMxMessage& letter, TLetterOutcome* outcome) {
-    return ProcessReceivedLetter(letter, WindowServices(), outcome);
+    return ProcessReceivedLetter(letter, FContext.LocalSide(), WindowServices(), outcome);
 }
 
 bool TMailThread::HandOver(TMailboxJournal& journal, const TJournalLetter& id, TMxMessage& letter,

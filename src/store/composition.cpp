@@ -1,11 +1,11 @@
 #include "store/composition.h"
 
 #include "mail/message.h"
-#include "module/module_state.h"
 #include "module/settings.h"
 #include "module/window_services.h"
 #include "platform/cp1251.h"
 #include "platform/paths.h"
+#include "store/local_side.h"
 #include "store/mail_store.h"
 #include "store/message_id.h"
 #include "tznmail/host.h"
@@ -34,9 +34,11 @@ void KeepAttachments(TMxMessage& letter) {
 }
 
 bool Compose(const std::string& toName, const std::string& toAddress, const std::string& file,
-             bool temporary, TWindowServices& window, const char* kind = nullptr) {
+             bool temporary, const std::string& stationCode, TWindowServices& window,
+             const char* kind = nullptr) {
     std::string stored;
-    ComposeLetter(toName, toAddress, file, temporary, true, true, window, &stored, kind);
+    ComposeLetter(toName, toAddress, file, temporary, true, true, stationCode, window, &stored,
+                  kind);
     return !stored.empty();
 }
 
@@ -70,21 +72,21 @@ std::string AddresseeCode(const std::string& subject) {
 std::unique_ptr<TMxMessage> ComposeLetter(const std::string& toName, const std::string& toAddress,
                                           const std::string& attachmentPath,
                                           bool attachmentTemporary, bool freeAfter,
-                                          bool storeInOutBox, TWindowServices& window,
-                                          std::string* storedName, const char* kind) {
+                                          bool storeInOutBox, const std::string& stationCode,
+                                          TWindowServices& window, std::string* storedName,
+                                          const char* kind) {
     if (storedName)
         storedName->clear();
     std::unique_ptr<TMxMessage> letter;
     try {
         const MailSettings settings = MailSettingsSnapshot();
-        const std::string station = StationCode();
         letter = std::make_unique<TMxMessage>();
-        letter->From() = TMxEMailAddressItem(station, settings.EMail);
-        letter->Sender = TMxEMailAddressItem(station, settings.EMail);
+        letter->From() = TMxEMailAddressItem(stationCode, settings.EMail);
+        letter->Sender = TMxEMailAddressItem(stationCode, settings.EMail);
         letter->SetUseNowForDate(true);
         letter->Recipients.Add(TMxEMailAddressItem(toName, toAddress));
         letter->Subject = std::string(kSubjectPrefix) + toName;
-        EnsureMessageId(*letter);
+        EnsureMessageId(*letter, stationCode);
         if (kind)
             letter->ExtraHeaders.Add(std::string(kLetterKindHeader) + ": " + kind);
 
@@ -111,8 +113,9 @@ std::unique_ptr<TMxMessage> ComposeLetter(const std::string& toName, const std::
     return letter;
 }
 
-int ComposeStationRequest(const THostStation& station, TWindowServices& window) {
-    THostServices* host = Host();
+int ComposeStationRequest(const THostStation& station, const TLocalSide& side,
+                          TWindowServices& window) {
+    THostServices* host = side.Host;
     if (!host)
         return 0;
     const std::string file = host->MakeStationRequestFile(station.Key);
@@ -129,27 +132,31 @@ int ComposeStationRequest(const THostStation& station, TWindowServices& window) 
     const bool useExtra = settings.UseAddictionAddress && !firstExtra.empty();
     int stored = 0;
     if (!useExtra)
-        return Compose(code, settings.EMail, file, true, window, kRequestKind) ? 1 : 0;
+        return Compose(code, settings.EMail, file, true, side.StationCode, window, kRequestKind)
+                   ? 1
+                   : 0;
     if (!settings.NotUseWorkAddres)
-        stored += Compose(code, settings.EMail, file, false, window, kRequestKind) ? 1 : 0;
+        stored += Compose(code, settings.EMail, file, false, side.StationCode, window, kRequestKind)
+                      ? 1
+                      : 0;
     // The last letter takes the request file with it.
-    stored += Compose(code, firstExtra, file, true, window, kRequestKind) ? 1 : 0;
+    stored += Compose(code, firstExtra, file, true, side.StationCode, window, kRequestKind) ? 1 : 0;
     return stored;
 }
 
-void OnCreateConfigMail(TWindowServices& window) {
+void OnCreateConfigMail(const TLocalSide& side, TWindowServices& window) {
     try {
-        if (THostServices* host = Host())
+        if (THostServices* host = side.Host)
             if (const auto station = host->GetStation(0))
-                ComposeStationRequest(*station, window);
+                ComposeStationRequest(*station, side, window);
     } catch (...) {
         // The host answers a failed request with no letter; Compose logs its own failures.
     }
 }
 
-void OnCreateAllConfigMail(TWindowServices& window) {
+void OnCreateAllConfigMail(const TLocalSide& side, TWindowServices& window) {
     try {
-        THostServices* host = Host();
+        THostServices* host = side.Host;
         if (!host)
             return;
         for (int index = 1;; ++index) {
@@ -157,7 +164,7 @@ void OnCreateAllConfigMail(TWindowServices& window) {
             if (!station)
                 break;
             try {
-                ComposeStationRequest(*station, window);
+                ComposeStationRequest(*station, side, window);
             } catch (...) {
                 // One station's failure does not end the run for the others.
             }
@@ -167,18 +174,21 @@ void OnCreateAllConfigMail(TWindowServices& window) {
     }
 }
 
-int ComposeReportLetters(const std::string& dataFile, TWindowServices& window) {
+int ComposeReportLetters(const std::string& dataFile, const std::string& stationCode,
+                         TWindowServices& window) {
     const MailSettings settings = MailSettingsSnapshot();
-    int count = Compose(kOfficeAddressee, settings.EMail, dataFile, false, window) ? 1 : 0;
+    int count =
+        Compose(kOfficeAddressee, settings.EMail, dataFile, false, stationCode, window) ? 1 : 0;
     if (settings.UseAddictionAddress)
         for (const std::string& address : settings.MailAddictionAdressList)
-            count += Compose(kOfficeAddressee, address, dataFile, false, window) ? 1 : 0;
+            count +=
+                Compose(kOfficeAddressee, address, dataFile, false, stationCode, window) ? 1 : 0;
     return count;
 }
 
 bool ComposeReplyLetter(const std::string& senderCode, const std::string& replyFile,
-                        TWindowServices& window) {
-    return Compose(senderCode, MailSettingsSnapshot().EMail, replyFile, true, window);
+                        const std::string& stationCode, TWindowServices& window) {
+    return Compose(senderCode, MailSettingsSnapshot().EMail, replyFile, true, stationCode, window);
 }
 
 } // namespace tzn

@@ -2,13 +2,13 @@
 
 #include "mail/message.h"
 #include "module/activity_log.h"
-#include "module/module_state.h"
 #include "module/window_services.h"
 #include "platform/cp1251.h"
 #include "platform/files.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
 #include "store/composition.h"
+#include "store/local_side.h"
 #include "store/subject_tag.h"
 #include "tznmail/host.h"
 
@@ -106,33 +106,34 @@ std::string SafeDataFileName(const std::string& partFileName, std::size_t partIn
 }
 
 bool HandOverDataFile(const std::string& senderCode, const std::string& dataFile,
-                      TWindowServices& window) {
+                      const TLocalSide& side, TWindowServices& window) {
     bool imported = false;
     try {
         // A received file that carries the reply file's name (a reply from the other side) is
         // the data itself: clearing the old reply must not delete it before the host sees it.
-        const std::string replyFile = DataDir() + kReplyFileName;
+        const std::string replyFile = side.DataDir + kReplyFileName;
         if (NativePath(replyFile) != NativePath(dataFile))
             DeleteFile(replyFile);
-        THostServices* host = Host();
+        THostServices* host = side.Host;
         if (!host)
             return false;
         std::string answer;
-        if (host->GetCount() > 1 && ModuleSide() == TModuleSide::Office)
+        if (host->GetCount() > 1 && side.Office)
             answer = host->ImportDataFileFrom(senderCode, dataFile);
         else
             answer = host->ImportDataFile(dataFile);
         imported = true;
         if (!answer.empty())
-            ComposeReplyLetter(senderCode, answer, window);
+            ComposeReplyLetter(senderCode, answer, side.StationCode, window);
     } catch (...) {
         // The host's import is its own business; the next attachment is handed over anyway.
     }
     return imported;
 }
 
-bool ProcessReceivedLetter(TMxMessage& letter, TWindowServices& window, TLetterOutcome* outcome) {
-    if (!SubjectCarriesTag(letter.Subject, StationCode()))
+bool ProcessReceivedLetter(TMxMessage& letter, const TLocalSide& side, TWindowServices& window,
+                           TLetterOutcome* outcome) {
+    if (!SubjectCarriesTag(letter.Subject, side.StationCode))
         return true;
     TLetterOutcome local;
     TLetterOutcome& counted = outcome ? *outcome : local;
@@ -141,9 +142,12 @@ bool ProcessReceivedLetter(TMxMessage& letter, TWindowServices& window, TLetterO
         if (letter.MessageParts[i].AsAttachment())
             ++counted.DataFiles;
     const std::string sender = letter.FromList.Empty() ? std::string() : letter.From().Name;
-    const std::string dataDir = DataDir();
+    const std::string& dataDir = side.DataDir;
     std::size_t handedOver = 0;
     try {
+        // Without a folder the files would land wherever the process happens to run.
+        if (dataDir.empty() && counted.DataFiles > 0)
+            throw std::runtime_error("No data exchange folder");
         std::size_t attachmentIndex = 0;
         for (std::size_t i = 0; i < letter.MessageParts.Count(); ++i) {
             TMxAttachmentFile* part = letter.MessageParts[i].AsAttachment();
@@ -157,7 +161,7 @@ bool ProcessReceivedLetter(TMxMessage& letter, TWindowServices& window, TLetterO
             if (PathTaken(path))
                 throw std::runtime_error(ru("Не удален временный файл с предыдущей АЗС"));
             SaveDataFile(*part, path);
-            if (HandOverDataFile(sender, path, window))
+            if (HandOverDataFile(sender, path, side, window))
                 ++counted.Imported;
             ++handedOver;
         }

@@ -185,7 +185,7 @@ TSaveResult SaveLetterToFolderEx(TMxMessage& letter, MailFolder folder) {
     }
     // A letter resent from Sent keeps the id it was first sent with; a new one gets its own.
     if (folder == MailFolder::OutBox)
-        EnsureMessageId(letter);
+        EnsureMessageId(letter, letter.FromList.Empty() ? std::string() : letter.From().Name);
     const auto name =
         PublishLetterFile(FolderPath(settings.MailDir, folder),
                           [&](const std::string& path) { WriteMessageFile(letter, path); });

@@ -62,7 +62,8 @@ using StoredLetterListVar = std::unique_ptr<StoredLetterList>;
 // Writes the letter into the folder under a fresh name. False, with no file written and the
 // counter unchanged, when the settings refuse it (InBox with IsSaveInMail off, Sent with
 // IsSaveOutMail off) or anything fails. OutBox is never refused; a letter going there without
-// a Message-ID is given one first.
+// a Message-ID is given one first, named after its sender when the working address names no
+// domain (every letter this side composes is sent in its station's name).
 bool SaveLetterToFolder(TMxMessage& letter, MailFolder folder);
 
 enum class TSaveOutcome { Saved, Refused, Failed };

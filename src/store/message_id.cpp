@@ -1,7 +1,6 @@
 #include "store/message_id.h"
 
 #include "mail/message.h"
-#include "module/module_state.h"
 #include "module/settings.h"
 #include "platform/cp1251.h"
 #include "platform/datetime.h"
@@ -53,19 +52,19 @@ std::string NewMessageId(const std::string& domain) {
     return "<" + FormatDateTime("yyyymmddhhnnss", Now()) + text + IdDomain(domain) + ">";
 }
 
-void EnsureMessageId(TMxMessage& letter) {
+void EnsureMessageId(TMxMessage& letter, const std::string& stationCode) {
     if (!letter.Headers.Values("Message-ID").empty())
         return;
     if (letter.MsgId.empty())
-        letter.MsgId = NewLetterMessageId();
+        letter.MsgId = NewLetterMessageId(stationCode);
     // The generated header block starts from this list, so the id is written with the letter.
     letter.Headers.SetValue("Message-ID", letter.MsgId);
 }
 
-std::string NewLetterMessageId() {
+std::string NewLetterMessageId(const std::string& stationCode) {
     const std::string address = MailSettingsSnapshot().EMail;
     const size_t at = address.rfind('@');
-    return NewMessageId(at == std::string::npos ? StationCode() : address.substr(at + 1));
+    return NewMessageId(at == std::string::npos ? stationCode : address.substr(at + 1));
 }
 
 std::string ReplaceMessageId(const std::string& storedText, const std::string& id) {
@@ -95,7 +94,7 @@ std::string ReplaceMessageId(const std::string& storedText, const std::string& i
     return storedText.substr(0, end) + line + storedText.substr(end);
 }
 
-void RenewMessageId(const std::string& path) {
+void RenewMessageId(const std::string& path, const std::string& stationCode) {
     std::string text;
     {
         std::ifstream in(NativePath(path), std::ios::binary);
@@ -111,7 +110,7 @@ void RenewMessageId(const std::string& path) {
     try {
         {
             std::ofstream out(NativePath(temp), std::ios::binary | std::ios::trunc);
-            out << ReplaceMessageId(text, NewLetterMessageId());
+            out << ReplaceMessageId(text, NewLetterMessageId(stationCode));
             out.close();
             if (!out)
                 throw std::runtime_error("cannot write " + temp);

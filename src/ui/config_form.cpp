@@ -1,5 +1,6 @@
 #include "ui/config_form.h"
 
+#include "module/headless_window_services.h"
 #include "module/module_state.h"
 #include "module/settings.h"
 #include "module/settings_table.h"
@@ -674,10 +675,8 @@ void TConfigForm::OKBtnClick() {
         // written.
         const std::string text = ru("Ошибка сохранения параметров Эл. почты: ") + e.what();
         const std::string caption = ru("Настройка");
-        if (FServices)
-            FServices->ShowMessageBox(text, caption, MB_OK | MB_ICONERROR);
-        else
-            MessageBox(text, caption, MB_OK | MB_ICONERROR);
+        static THeadlessWindowServices headless;
+        (FServices ? *FServices : headless).ShowMessageBox(text, caption, MB_OK | MB_ICONERROR);
         return;
     }
     FDialog->done(kModalOk);

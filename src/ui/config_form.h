@@ -32,7 +32,7 @@ public:
                                                                    const std::string& start)>;
 
     // Creates the hidden dialog on the window thread. `services` shows apply's errors; without
-    // it they go to the platform message box.
+    // them the headless window services do.
     explicit TConfigForm(TWindowServices* services = nullptr);
     ~TConfigForm();
     TConfigForm(const TConfigForm&) = delete;

@@ -15,7 +15,8 @@
 
 namespace tzn {
 
-bool MoveLetterToOutBox(const std::string& fileName, MailFolder from) {
+bool MoveLetterToOutBox(const std::string& fileName, MailFolder from,
+                        const std::string& stationCode) {
     if (fileName.empty() || fileName.find_first_of("\\/") != std::string::npos)
         return false;
     const std::string mailDir = MailSettingsSnapshot().MailDir;
@@ -24,7 +25,7 @@ bool MoveLetterToOutBox(const std::string& fileName, MailFolder from) {
     // copy it has already processed. The id is renewed where the letter lies, so OutBox never
     // holds a half-written file; a failure leaves the letter where it was.
     try {
-        RenewMessageId(source);
+        RenewMessageId(source, stationCode);
     } catch (const std::exception&) {
         return false;
     }
@@ -74,11 +75,12 @@ ProcessingGroups(const std::vector<TProcessCandidate>& selected) {
     return groups;
 }
 
-void ProcessInBoxLetters(const std::vector<std::string>& names, TWindowServices& services) {
+void ProcessInBoxLetters(const std::vector<std::string>& names, const TLocalSide& side,
+                         TWindowServices& services) {
     if (names.size() == 1) {
         try {
             if (auto letter = LoadLetterFile(names.front(), MailFolder::InBox))
-                ProcessReceivedLetter(*letter, services);
+                ProcessReceivedLetter(*letter, side, services);
         } catch (const std::exception& e) {
             WriteActivityLog(e.what());
         }
@@ -113,7 +115,7 @@ void ProcessInBoxLetters(const std::vector<std::string>& names, TWindowServices&
             for (size_t i : group) {
                 const std::string& name = selected[i].FileName;
                 if (auto letter = LoadLetterFile(name, MailFolder::InBox)) {
-                    ProcessReceivedLetter(*letter, services);
+                    ProcessReceivedLetter(*letter, side, services);
                     letter.reset();
                     // A log that cannot be written must not keep the rest of the group
                     // from the host.

@@ -12,17 +12,21 @@
 namespace tzn {
 
 class TWindowServices;
+struct TLocalSide;
 
 // Moves MailDir + `from` + fileName into OutBox under its own name, or, when OutBox already
 // holds a letter of that name, under a fresh letter name: a letter is never overwritten. The
-// letter gets a new Message-ID first (a resent letter is a new letter). False when nothing was
-// moved (missing file, failure); the source then stays in place.
-bool MoveLetterToOutBox(const std::string& fileName, MailFolder from);
+// letter gets a new Message-ID first (a resent letter is a new letter; named as this side's
+// letters are, `stationCode` standing in for a working address without a domain). False when
+// nothing was moved (missing file, failure); the source then stays in place.
+bool MoveLetterToOutBox(const std::string& fileName, MailFolder from,
+                        const std::string& stationCode);
 
-// Hands the InBox letters `names` to the host again: one alone as it is; several in the
+// Hands the InBox letters `names` to `side`'s host again: one alone as it is; several in the
 // groups and order of ProcessingGroups, each processed letter noted in the activity log.
 // Failures are logged there; a failing group does not stop the next.
-void ProcessInBoxLetters(const std::vector<std::string>& names, TWindowServices& services);
+void ProcessInBoxLetters(const std::vector<std::string>& names, const TLocalSide& side,
+                         TWindowServices& services);
 
 // One selected received letter, as the processing command sees it.
 struct TProcessCandidate {

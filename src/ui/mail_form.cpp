@@ -257,10 +257,10 @@ void TMailForm::BuildMenus() {
     AddMenuItem(w, mailbox, "miGetMail", "Получить почту", [this] { OnGetMail(); });
     AddMenuItem(w, mailbox, "miSendMail", "Отправить почту", [this] { OnSendMail(); });
     p.miCreateConfigMail = AddMenuItem(w, mailbox, "miCreateConfigMail", "Создать письмо-запрос",
-                                       [this] { OnCreateConfigMail(Services()); });
+                                       [this] { OnCreateConfigMail(LocalSide(), Services()); });
     p.miCreateAllConfigMail =
         AddMenuItem(w, mailbox, "miCreateAllConfigMail", "Создать письмо-запрос для всех АЗС",
-                    [this] { OnCreateAllConfigMail(Services()); });
+                    [this] { OnCreateAllConfigMail(LocalSide(), Services()); });
     p.miCreateReportMail =
         AddMenuItem(w, mailbox, "miCreateReportMail", "Создать письмо-отчет", [this] {
             if (FCommands.CreateReport)
@@ -308,11 +308,12 @@ QWidget* TMailForm::BuildToolBar() {
     p.btnCrReport = addTool("btnCrReport", "Создать письмо-отчет", QStyle::SP_FileIcon,
                             [this] { FParts->miCreateReportMail->trigger(); });
     tools->addSeparator();
-    p.btnCrQuery =
-        addTool("btnCrQuery", "Создать письмо-запрос на выбранную АЗС",
-                QStyle::SP_FileDialogNewFolder, [this] { OnCreateConfigMail(Services()); });
-    p.btnCrQueryAll = addTool("btnCrQueryAll", "Создать письма-запросы на все  АЗС",
-                              QStyle::SP_DirIcon, [this] { OnCreateAllConfigMail(Services()); });
+    p.btnCrQuery = addTool("btnCrQuery", "Создать письмо-запрос на выбранную АЗС",
+                           QStyle::SP_FileDialogNewFolder,
+                           [this] { OnCreateConfigMail(LocalSide(), Services()); });
+    p.btnCrQueryAll =
+        addTool("btnCrQueryAll", "Создать письма-запросы на все  АЗС", QStyle::SP_DirIcon,
+                [this] { OnCreateAllConfigMail(LocalSide(), Services()); });
     p.btnStationOverview =
         addTool("btnStationOverview", "Сводка по АЗС", QStyle::SP_FileDialogContentsView,
                 [this] { ShowStationOverview(); });
@@ -497,6 +498,10 @@ LRESULT TMailForm::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
 void TMailForm::StartMailSession(TSessionMode mode) {
     FRunner->Request(
         {mode, SessionWindow(), FContext ? FContext() : TSessionContext::FromModule()});
+}
+
+TLocalSide TMailForm::LocalSide() {
+    return (FContext ? FContext() : TSessionContext::FromModule()).LocalSide();
 }
 
 TMailWindow TMailForm::SessionWindow() {
@@ -723,9 +728,11 @@ void TMailForm::btnPropClick() {
 void TMailForm::miResendClick() {
     const auto folder = SelectedFolder();
     const auto names = SelectedFileNames();
-    if (folder && (names.size() >= 2 || (names.size() == 1 && *folder == MailFolder::Sent)))
+    if (folder && (names.size() >= 2 || (names.size() == 1 && *folder == MailFolder::Sent))) {
+        const std::string stationCode = LocalSide().StationCode;
         for (const std::string& name : names)
-            MoveLetterToOutBox(name, *folder);
+            MoveLetterToOutBox(name, *folder, stationCode);
+    }
     RefreshLetterList();
 }
 
@@ -741,7 +748,7 @@ void TMailForm::miDeleteClick() {
 void TMailForm::miProcessMsgClick() {
     if (SelectedFolder() != MailFolder::InBox)
         return;
-    ProcessInBoxLetters(SelectedFileNames(), Services());
+    ProcessInBoxLetters(SelectedFileNames(), LocalSide(), Services());
 }
 
 void TMailForm::N3Click() {

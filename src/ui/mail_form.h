@@ -127,6 +127,8 @@ private:
     void SetFlatButtons(bool process, bool resend, bool remove);
     std::vector<std::string> SelectedFileNames() const;
     TWindowServices& Services();
+    // This side as the letter commands hand it to the store: the sessions' context.
+    TLocalSide LocalSide();
     TMailWindow SessionWindow();
 
     std::function<TSessionContext()> FContext;

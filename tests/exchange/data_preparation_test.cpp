@@ -57,13 +57,15 @@ protected:
         };
         context.Host = &host;
         context.Window = &window;
+        context.DataDir = DataDir();
+        context.StationCodeReported = [](const std::string& code) { SetStationCode(code); };
         context.ShiftList = &list;
         context.AppServer = &server;
         context.ShowShiftDialog = [this] { return dialog.ShowModal(); };
     }
     std::vector<std::string> BoxTexts() {
         std::vector<std::string> texts;
-        for (const TRecordedMessageBox& b : window.Boxes())
+        for (const test::TRecordedMessageBox& b : window.Boxes())
             texts.push_back(Utf8FromCp1251(b.Text));
         return texts;
     }
@@ -106,7 +108,7 @@ TEST_F(PreparationTest, RequestFileForTheExamplesByteForByte) {
     settings.AddTovarCount = 5;
     settings.AutoAddTovarUp = true;
     Apply();
-    EXPECT_EQ(WriteRequestFile({"17", "18"}), "C:\\DATA\\office.txt");
+    EXPECT_EQ(WriteRequestFile(DataDir(), {"17", "18"}), "C:\\DATA\\office.txt");
     EXPECT_EQ(ReadWin("C:\\DATA\\office.txt"),
               ru("[Trade]\r\nLastUpdate=SendLastUpdates=5\r\n[Smena]\r\nCount=2\r\nItem0=17\r\n"
                  "Item1=18\r\n[Config]\r\nType=1\r\nTradeDB=1\r\n[h]\r\nM=Привет\r\n"));
@@ -115,7 +117,7 @@ TEST_F(PreparationTest, RequestFileForTheExamplesByteForByte) {
     settings.AddTovarCount = 1;
     settings.AutoAddTovarUp = false;
     Apply();
-    WriteRequestFile({});
+    WriteRequestFile(DataDir(), {});
     EXPECT_EQ(ReadWin("C:\\DATA\\office.txt"),
               ru("[Trade]\r\nLastUpdate=SendLastUpdates=1\r\n[Smena]\r\nCount=0\r\n"
                  "[Config]\r\nType=4\r\nTradeDB=0\r\n[h]\r\nM=Привет\r\n"));
@@ -124,7 +126,7 @@ TEST_F(PreparationTest, RequestFileForTheExamplesByteForByte) {
 TEST_F(PreparationTest, ARewriteKeepsTheOldKeysInPlace) {
     WriteWin("C:\\DATA\\office.txt", "[Smena]\r\nCount=5\r\nItem0=1\r\nItem1=2\r\nItem2=3\r\n"
                                      "Item3=4\r\nItem4=5\r\n; kept\r\n[Other]\r\nX=y\r\n");
-    WriteRequestFile({"17", "18"});
+    WriteRequestFile(DataDir(), {"17", "18"});
     EXPECT_EQ(ReadWin("C:\\DATA\\office.txt"),
               ru("[Smena]\r\nCount=2\r\nItem0=17\r\nItem1=18\r\nItem2=3\r\nItem3=4\r\nItem4=5\r\n"
                  "; kept\r\n[Other]\r\nX=y\r\n[Trade]\r\nLastUpdate=SendLastUpdates=1\r\n"
@@ -133,7 +135,7 @@ TEST_F(PreparationTest, ARewriteKeepsTheOldKeysInPlace) {
     // A request that cannot be written is logged and yields no path.
     DeleteFile("C:\\DATA\\office.txt");
     ASSERT_TRUE(ForceDirectories("C:\\DATA\\office.txt"));
-    EXPECT_EQ(WriteRequestFile({"1"}), "");
+    EXPECT_EQ(WriteRequestFile(DataDir(), {"1"}), "");
     EXPECT_THAT(LogText(), HasSubstr("Ошибка создания файла :C:\\DATA\\office.txt: "));
 }
 
@@ -182,7 +184,7 @@ TEST_F(PreparationTest, CancelAndEmptyAnswersMakeNoLetters) {
     };
     EXPECT_FALSE(PrepareStationData(nullptr, context));
     EXPECT_EQ(BoxTexts(), std::vector<std::string>(3, "Error - Сбой при подготовке данных."));
-    for (const TRecordedMessageBox& b : window.Boxes())
+    for (const test::TRecordedMessageBox& b : window.Boxes())
         EXPECT_EQ(b.Flags, unsigned(MB_OK | MB_TOPMOST | MB_ICONERROR));
     EXPECT_THAT(LogText(), HasSubstr("Ошибки при подготовке письмиа: export refused"));
     EXPECT_TRUE(OutBoxLetters().empty());

@@ -45,15 +45,14 @@ void FillDisk(const std::filesystem::path& file) {
     }
 }
 
-bool BoxShown(const std::string& part) {
-    for (const auto& box : RecordedMessageBoxes())
-        if (box.Text.find(part) != std::string::npos)
-            return true;
-    return false;
-}
-
 class StorageFaults : public SessionFaults {
 protected:
+    bool BoxShown(const std::string& part) {
+        for (const auto& box : shown.Boxes())
+            if (box.Text.find(part) != std::string::npos)
+                return true;
+        return false;
+    }
     // The faulty session said it left the letter on the server.
     bool LeftOnServer() const {
         const std::string line = ru("Письмо не обработано, оставлено на сервере: Office <");
@@ -87,7 +86,7 @@ TEST_F(StorageFaults, FullDiskUnwritableDataDirAndDataFilesHeldByTheHost) {
         SetDataDir("C:\\DATA\\");
     }
 
-    ClearRecordedMessageBoxes();
+    shown.ClearBoxes();
     std::optional<Tmpfs> readOnly;
     LocalRound(
         "DataDir read-only",
@@ -119,7 +118,7 @@ TEST_F(StorageFaults, FullDiskUnwritableDataDirAndDataFilesHeldByTheHost) {
         });
 
     // A file that cannot be deleted (a folder in its place): the letter waits on the server.
-    ClearRecordedMessageBoxes();
+    shown.ClearBoxes();
     LocalRound(
         "data file not deletable", [&] { WriteFile(dataFile() / "inside", "blocks the deletion"); },
         [&] { std::filesystem::remove_all(dataFile()); });

@@ -73,8 +73,8 @@ TEST_F(LedgerSession, SessionsRecordLettersAndRequestsAndTheOverviewShowsThem) {
     const std::time_t start = std::time(nullptr);
     // 34 reports, then the office asks 12 and 34: 34's letter came before its request.
     FromStation("34", "shift of 34");
-    ASSERT_EQ(ComposeStationRequest(host.Stations[0], services), 1);
-    ASSERT_EQ(ComposeStationRequest(host.Stations[1], services), 1);
+    ASSERT_EQ(ComposeStationRequest(host.Stations[0], Context().LocalSide(), services), 1);
+    ASSERT_EQ(ComposeStationRequest(host.Stations[1], Context().LocalSide(), services), 1);
     Session();
     // 12 answers.
     FromStation("12", "answer of 12");

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "fake_host.h"
+#include "fake_window_services.h"
 #include "integration/mail_server.h"
 #include "mail/message.h"
 #include "module/module_state.h"
@@ -14,7 +15,6 @@
 #include "platform/cp1251.h"
 #include "platform/datetime.h"
 #include "platform/files.h"
-#include "platform/message_box.h"
 #include "platform/paths.h"
 #include "session/mail_thread.h"
 #include "session/session_state.h"
@@ -50,7 +50,6 @@ protected:
         SetStationCode("12");
         SetHost(&host);
         host.ReadFile = [](const std::string& path) { return ReadFile(NativePath(path)); };
-        ClearRecordedMessageBoxes();
         MailCancelRequested = false;
     }
     void TearDown() override {
@@ -70,6 +69,7 @@ protected:
     TSessionContext Context() {
         TSessionContext c = TSessionContext::FromModule();
         c.ConnectNetwork = [] { return true; };
+        c.WindowServices = &shown;
         return c;
     }
     // Puts a letter from `fromName` <`fromAddress`> into the mailbox of `to`, with one data
@@ -119,6 +119,7 @@ protected:
     MailSettings settings;
     FakeHost host;
     RecordingWindow window;
+    FakeWindowServices shown; // the boxes the sessions showed the user
     int FDeposits = 0;
     std::string FAddress; // the account's own address
 };

@@ -9,6 +9,7 @@
 #include "platform/cp1251.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
+#include "stderr_capture.h"
 #include "temp_root.h"
 
 #include <gtest/gtest.h>
@@ -68,7 +69,6 @@ protected:
         std::filesystem::create_directories(root.Path("C/PLAV/LogFiles"));
         ResetModuleState();
         SetMailSettings(MailSettings{});
-        ClearRecordedMessageBoxes();
     }
     void TearDown() override {
         ModuleUnLoad(layers);
@@ -112,6 +112,7 @@ TEST_F(LifecycleTest, MarkerFileTurnsSizeQueriesOff) {
 }
 
 TEST_F(LifecycleTest, FailuresMakeLoadReturnOneAndUnLoadStillWorks) {
+    test::StderrCapture platformBoxes;
     host.FailStationCode = true;
     EXPECT_EQ(ModuleLoad(0, &host, layers), 1);
     EXPECT_TRUE(calls.empty());
@@ -126,7 +127,7 @@ TEST_F(LifecycleTest, FailuresMakeLoadReturnOneAndUnLoadStillWorks) {
 
     EXPECT_EQ(ModuleLoad(0, nullptr, layers), 1);
     EXPECT_TRUE(layers.Window.Boxes().empty()); // Load shows nothing
-    EXPECT_TRUE(RecordedMessageBoxes().empty());
+    EXPECT_EQ(platformBoxes.Text(), "");
 
     // But it logs why, whatever the host threw.
     host.ThrowIntFromStationCode = true;
@@ -188,6 +189,7 @@ TEST_F(LifecycleTest, MenuCommandsCallTheLayersAndReadShowWndAtClickTime) {
 
 TEST_F(LifecycleTest, OfficeCommandsReachTheLayersAndAFailureIsShownByTheWindow) {
     ASSERT_EQ(ModuleLoad(1, &host, layers), 0);
+    test::StderrCapture platformBoxes;
     FakeMenuItem* comm = host.Root.Child(0);
     calls.clear();
     comm->Child(4)->Click();           // "Создать письмо-запрос"
@@ -201,7 +203,7 @@ TEST_F(LifecycleTest, OfficeCommandsReachTheLayersAndAFailureIsShownByTheWindow)
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].Text, "no station");
     EXPECT_EQ(boxes[0].Flags, static_cast<unsigned>(MB_OK | MB_ICONERROR));
-    EXPECT_TRUE(RecordedMessageBoxes().empty());
+    EXPECT_EQ(platformBoxes.Text().find("no station"), std::string::npos);
 }
 
 TEST_F(LifecycleTest, ASecondLoadLeavesTheFirstCommandsWorkingUntilUnLoad) {

@@ -55,8 +55,8 @@ protected:
 TEST_F(CompositionTest, LetterFieldsAndStoredForm) {
     const std::string file = SourceFile("req17.txt", "request");
     std::string stored;
-    auto letter =
-        ComposeLetter("17", "st17@example.test", file, false, false, true, window, &stored);
+    auto letter = ComposeLetter("17", "st17@example.test", file, false, false, true, StationCode(),
+                                window, &stored);
     ASSERT_TRUE(letter);
     EXPECT_EQ(letter->Subject, "TZN-17");
     EXPECT_EQ(letter->From().Name, "12");
@@ -91,10 +91,11 @@ TEST_F(CompositionTest, MessageIdOwnPerLetterAndKeptOnResend) {
     SetMailSettings(settings);
     const std::string file = SourceFile("rep.dat", "report");
     std::string first, second;
-    auto letter =
-        ComposeLetter("Office", "a@example.test", file, false, false, true, window, &first);
+    auto letter = ComposeLetter("Office", "a@example.test", file, false, false, true, StationCode(),
+                                window, &first);
     ASSERT_TRUE(letter);
-    ComposeLetter("Office", "a@example.test", file, false, true, true, window, &second);
+    ComposeLetter("Office", "a@example.test", file, false, true, true, StationCode(), window,
+                  &second);
     ASSERT_FALSE(second.empty());
 
     auto idIn = [](const std::string& fileName, MailFolder folder) {
@@ -126,8 +127,9 @@ TEST_F(CompositionTest, MessageIdOwnPerLetterAndKeptOnResend) {
 TEST_F(CompositionTest, TemporaryAttachmentGoesWithTheLetter) {
     const std::string kept = SourceFile("kept.dat", "k");
     const std::string temp = SourceFile("temp.dat", "t");
-    ComposeLetter("1", "a@example.test", kept, false, true, true, window);
-    auto letter = ComposeLetter("1", "a@example.test", temp, true, false, true, window);
+    ComposeLetter("1", "a@example.test", kept, false, true, true, StationCode(), window);
+    auto letter =
+        ComposeLetter("1", "a@example.test", temp, true, false, true, StationCode(), window);
     ASSERT_TRUE(letter);
     EXPECT_TRUE(FileExists(temp)); // the caller still holds the letter
     letter.reset();
@@ -135,7 +137,8 @@ TEST_F(CompositionTest, TemporaryAttachmentGoesWithTheLetter) {
     EXPECT_TRUE(FileExists(kept));
     // Free-after returns nothing and deletes a temporary attachment at once.
     const std::string temp2 = SourceFile("temp2.dat", "t2");
-    EXPECT_FALSE(ComposeLetter("1", "a@example.test", temp2, true, true, true, window));
+    EXPECT_FALSE(
+        ComposeLetter("1", "a@example.test", temp2, true, true, true, StationCode(), window));
     EXPECT_FALSE(FileExists(temp2));
     EXPECT_EQ(Letters(MailFolder::OutBox).size(), 3u);
 }
@@ -143,13 +146,14 @@ TEST_F(CompositionTest, TemporaryAttachmentGoesWithTheLetter) {
 TEST_F(CompositionTest, FailuresReturnNothingAndLoseNothing) {
     std::string stored = "x";
     EXPECT_FALSE(ComposeLetter("1", "a@example.test", "C:\\SRC\\missing.dat", true, false, true,
-                               window, &stored));
+                               StationCode(), window, &stored));
     EXPECT_TRUE(stored.empty());
     EXPECT_TRUE(Letters(MailFolder::OutBox).empty());
     // OutBox gone: the save fails, the letter is not returned, the temporary file stays.
     const std::string file = SourceFile("reply.dat", "r");
     std::filesystem::remove_all(NativePath(FolderDir(MailFolder::OutBox)));
-    EXPECT_FALSE(ComposeLetter("1", "a@example.test", file, true, false, true, window));
+    EXPECT_FALSE(
+        ComposeLetter("1", "a@example.test", file, true, false, true, StationCode(), window));
     EXPECT_TRUE(FileExists(file));
 }
 
@@ -161,7 +165,7 @@ TEST_F(CompositionTest, RequestAddressingByOptions) {
     settings.MailAddictionAdressList = {"first@example.test", "second@example.test"};
 
     // Option off: one letter to the working address; the request file is deleted.
-    OnCreateConfigMail(window);
+    OnCreateConfigMail(Side(), window);
     EXPECT_EQ(Addresses(), std::vector<std::string>{"work@example.test"});
     EXPECT_FALSE(FileExists("C:\\SRC\\req17.txt"));
     const std::vector<Stored> one = OutBox();
@@ -177,7 +181,7 @@ TEST_F(CompositionTest, RequestAddressingByOptions) {
     settings.UseAddictionAddress = true;
     settings.NotUseWorkAddres = false;
     Apply();
-    OnCreateConfigMail(window);
+    OnCreateConfigMail(Side(), window);
     EXPECT_EQ(Addresses(), (std::vector<std::string>{"first@example.test", "work@example.test"}));
     for (const Stored& s : OutBox())
         EXPECT_EQ(s.content, "R17");
@@ -188,7 +192,7 @@ TEST_F(CompositionTest, RequestAddressingByOptions) {
     CreateMailFolders(settings.MailDir);
     settings.NotUseWorkAddres = true;
     Apply();
-    OnCreateConfigMail(window);
+    OnCreateConfigMail(Side(), window);
     EXPECT_EQ(Addresses(), std::vector<std::string>{"first@example.test"});
 
     // On with an empty list: the working address alone, so the request still goes out.
@@ -196,7 +200,7 @@ TEST_F(CompositionTest, RequestAddressingByOptions) {
     CreateMailFolders(settings.MailDir);
     settings.MailAddictionAdressList.clear();
     Apply();
-    OnCreateConfigMail(window);
+    OnCreateConfigMail(Side(), window);
     EXPECT_EQ(Addresses(), std::vector<std::string>{"work@example.test"});
     EXPECT_FALSE(FileExists("C:\\SRC\\req17.txt"));
 }
@@ -207,7 +211,7 @@ TEST_F(CompositionTest, RequestsForAllStationsSkipEmptyRequestFile) {
     host.MakeRequest = [this](const std::string& key) {
         return key == "3" ? std::string() : SourceFile("req" + key + ".txt", "R" + key);
     };
-    OnCreateAllConfigMail(window);
+    OnCreateAllConfigMail(Side(), window);
     EXPECT_EQ(host.StationQueries, (std::vector<int>{1, 2, 3, 4, 5, 6}));
     EXPECT_EQ(host.RequestQueries, (std::vector<std::string>{"1", "2", "3", "4", "5"}));
     std::map<std::string, std::string> bySubject;
@@ -224,7 +228,7 @@ TEST_F(CompositionTest, ReportLettersGoToEveryAddress) {
     settings.NotUseWorkAddres = true; // not consulted for reports
     settings.MailAddictionAdressList = {"x1@example.test", "x2@example.test", "x3@example.test"};
     Apply();
-    EXPECT_EQ(ComposeReportLetters(data, window), 4);
+    EXPECT_EQ(ComposeReportLetters(data, StationCode(), window), 4);
     EXPECT_TRUE(FileExists(data)); // the caller deletes the data file
     const std::vector<Stored> out = OutBox();
     ASSERT_EQ(out.size(), 4u);
@@ -237,8 +241,8 @@ TEST_F(CompositionTest, ReportLettersGoToEveryAddress) {
                                                      "x2@example.test", "x3@example.test"}));
     settings.UseAddictionAddress = false;
     Apply();
-    EXPECT_EQ(ComposeReportLetters(data, window), 1);
-    EXPECT_EQ(ComposeReportLetters("C:\\SRC\\gone.dat", window), 0);
+    EXPECT_EQ(ComposeReportLetters(data, StationCode(), window), 1);
+    EXPECT_EQ(ComposeReportLetters("C:\\SRC\\gone.dat", StationCode(), window), 0);
 }
 
 TEST_F(CompositionTest, ReplyGoesToWorkingAddressOnly) {
@@ -247,7 +251,7 @@ TEST_F(CompositionTest, ReplyGoesToWorkingAddressOnly) {
     settings.MailAddictionAdressList = {"x1@example.test"};
     Apply();
     const std::string reply = SourceFile("answer.dat", "ans");
-    EXPECT_TRUE(ComposeReplyLetter("77", reply, window));
+    EXPECT_TRUE(ComposeReplyLetter("77", reply, StationCode(), window));
     EXPECT_FALSE(FileExists(reply));
     const std::vector<Stored> out = OutBox();
     ASSERT_EQ(out.size(), 1u);

@@ -29,7 +29,8 @@ protected:
     // A letter as composition builds it, to `toName`, with `content` attached.
     std::unique_ptr<TMxMessage> Letter(const std::string& toName, const std::string& content) {
         const std::string file = SourceFile("data-" + toName + ".dat", content);
-        auto letter = ComposeLetter(toName, "to@example.test", file, false, false, false, window);
+        auto letter = ComposeLetter(toName, "to@example.test", file, false, false, false,
+                                    StationCode(), window);
         EXPECT_TRUE(letter);
         return letter;
     }

@@ -8,9 +8,9 @@
 #include "module/module_state.h"
 #include "module/settings.h"
 #include "platform/files.h"
-#include "platform/message_box.h"
 #include "platform/paths.h"
 #include "store/letter_files.h"
+#include "store/local_side.h"
 #include "temp_root.h"
 
 #include <gtest/gtest.h>
@@ -41,12 +41,15 @@ protected:
         SetStationCode("12");
         SetHost(&host);
         ResetLetterFileCounter();
-        ClearRecordedMessageBoxes();
     }
     void TearDown() override {
         SetHost(nullptr);
         ResetModuleState();
         SetMailSettings(MailSettings{});
+    }
+    // This side as the module's values describe it at the call.
+    TLocalSide Side() const {
+        return {Host(), ModuleSide() == TModuleSide::Office, StationCode(), DataDir()};
     }
     // Applies changes made to `settings`.
     void Apply() { SetMailSettings(settings); }

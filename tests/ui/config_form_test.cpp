@@ -7,6 +7,7 @@
 #include "platform/ras_dialer.h"
 #include "ui/config_form.h"
 
+#include "fake_window_services.h"
 #include "qt_environment.h"
 #include "temp_root.h"
 
@@ -43,7 +44,6 @@ protected:
         FOldRas = RasConfig();
         std::filesystem::create_directories(root.Path("peers"));
         SetRasConfig({root.Path("peers").string(), "true", "true"});
-        ClearRecordedMessageBoxes();
     }
     void TearDown() override {
         SetRasConfig(FOldRas);
@@ -71,6 +71,7 @@ protected:
     std::string Cnf() { return ReadFile(root.Path("C/WINDOWS/cnf.INI")); }
 
     test::TempRoot root;
+    test::FakeWindowServices services;
     TRasPlatformConfig FOldRas;
 };
 
@@ -197,7 +198,7 @@ TEST_F(ConfigFormTest, ApplyWritesEveryControlForTheLoaderToReadBack) {
     WriteFile(root.Path("C/WINDOWS/cnf.INI"),
               "[Other]\nKeep=1\n[EMail]\nPhonebookEntry=mts\nSMTPSecurity=TLS\n");
     LoadMailSettings();
-    TConfigForm form;
+    TConfigForm form(&services);
     form.FormShow();
     auto* dialUp = Find<QComboBox>(form, "cbInternet");
     EXPECT_EQ(dialUp->count(), 2);
@@ -234,7 +235,7 @@ TEST_F(ConfigFormTest, ApplyWritesEveryControlForTheLoaderToReadBack) {
     Find<QLineEdit>(form, "edCAFile")->setText("C:\\PLAV\\ca.pem");
     Click(form, "OKBtn");
     EXPECT_EQ(form.Widget()->result(), 1);
-    EXPECT_TRUE(RecordedMessageBoxes().empty());
+    EXPECT_TRUE(services.Boxes().empty());
     // The line without an at sign is gone from the memo as well.
     EXPECT_EQ(Find<QPlainTextEdit>(form, "mAddictionAdres")->toPlainText(), "office@example.test");
 
@@ -321,7 +322,7 @@ TEST_F(ConfigFormTest, ApplyWritesEveryControlForTheLoaderToReadBack) {
 TEST_F(ConfigFormTest, FolderButtonCancelAndAFailedApplyLoseNothing) {
     WriteFile(root.Path("C/WINDOWS/cnf.INI"), "[EMail]\nSMTPHost=old\nPOP3Security=sometimes\n");
     LoadMailSettings();
-    TConfigForm form;
+    TConfigForm form(&services);
     form.FormShow();
     std::string caption, start;
     form.SetFolderBrowser([&](const std::string& c, const std::string& s) {
@@ -346,11 +347,10 @@ TEST_F(ConfigFormTest, FolderButtonCancelAndAFailedApplyLoseNothing) {
     form.Widget()->setResult(0);
     Click(form, "OKBtn");
     EXPECT_EQ(form.Widget()->result(), 0);
-    ASSERT_EQ(RecordedMessageBoxes().size(), 1u);
-    EXPECT_EQ(
-        RecordedMessageBoxes()[0].Text.rfind(ru("Ошибка сохранения параметров Эл. почты: "), 0),
-        0u);
-    EXPECT_NE(RecordedMessageBoxes()[0].Text.find("POP3Security"), std::string::npos);
+    const auto boxes = services.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].Text.rfind(ru("Ошибка сохранения параметров Эл. почты: "), 0), 0u);
+    EXPECT_NE(boxes[0].Text.find("POP3Security"), std::string::npos);
     EXPECT_EQ(Cnf(), before);
     EXPECT_EQ(MailSettingsSnapshot().SMTPHost, "old");
 

@@ -53,6 +53,7 @@ protected:
                 TSessionContext c;
                 c.Host = &host;
                 c.StationCode = StationCode();
+                c.DataDir = DataDir();
                 c.WindowServices = &window;
                 // A session that counts itself and then finds no network.
                 c.ConnectNetwork = [this] {

@@ -5,7 +5,6 @@
 
 #include "mail/message.h"
 #include "module/headless_window_services.h"
-#include "module/module_state.h"
 #include "module/settings.h"
 #include "platform/cp1251.h"
 #include "platform/files.h"
@@ -126,12 +125,12 @@ int Compose(const std::vector<std::string>& args) {
         return kFailed;
     }
     LoadSettingsQuietly();
-    SetStationCode(ru(*opts["--station"]));
+    const std::string station = ru(*opts["--station"]);
     std::string stored;
     // The administrator's file is attached, never deleted.
     THeadlessWindowServices window;
-    ComposeLetter(ru(*opts["--to-name"]), ru(*opts["--to"]), attach, false, true, true, window,
-                  &stored);
+    ComposeLetter(ru(*opts["--to-name"]), ru(*opts["--to"]), attach, false, true, true, station,
+                  window, &stored);
     if (stored.empty()) {
         std::fprintf(
             stderr, "tznmail: compose: the letter could not be stored in %s\n",
