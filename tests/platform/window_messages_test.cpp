@@ -4,17 +4,13 @@
 #include "platform/window_messages.h"
 
 #include <QCoreApplication>
-#include <QEvent>
-#include <QObject>
 
 #include <atomic>
 #include <cstring>
-#include <functional>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 namespace tzn {
@@ -86,16 +82,9 @@ TEST_F(WindowMessagesTest, PostsFromAWorkerArriveOnTheWindowThreadInOrder) {
 
 TEST_F(WindowMessagesTest, SendFromAWorkerWaitsForTheHandlerAndGetsItsResult) {
     Recorder rec;
-    const WindowProc record = rec.Proc();
+    TMessageWindow window(rec.Proc());
+    const TWindowHandle h = window.Handle();
     std::atomic<bool> returned{false};
-    bool waitingWhenHandled = false;
-    // The handler runs only while this thread processes messages; whenever that is, the
-    // worker must still be waiting for it.
-    auto window = std::make_unique<TMessageWindow>([&](UINT msg, WPARAM w, LPARAM l) {
-        waitingWhenHandled = !returned;
-        return record(msg, w, l);
-    });
-    const TWindowHandle h = window->Handle();
     LRESULT result = -1;
     std::thread worker([&] {
         std::string line = "line of the session"; // valid only during the call
@@ -103,10 +92,10 @@ TEST_F(WindowMessagesTest, SendFromAWorkerWaitsForTheHandlerAndGetsItsResult) {
         line.assign(line.size(), 'x');
         returned = true;
     });
+    std::this_thread::sleep_for(100ms);
+    EXPECT_FALSE(returned); // nobody processed the window's messages yet
     EXPECT_TRUE(ProcessMessagesUntil([&] { return returned.load(); }, 5s));
-    window.reset(); // releases a worker still waiting after the deadline
     worker.join();
-    EXPECT_TRUE(waitingWhenHandled);
     EXPECT_FALSE(rec.OffThread);
     ASSERT_EQ(rec.Seen.size(), 1u);
     EXPECT_EQ(rec.Seen[0], "1026:0:line of the session");
@@ -143,57 +132,24 @@ TEST_F(WindowMessagesTest, MessagesToAGoneWindowFailWithoutHarm) {
     EXPECT_EQ(rec.Count, 0);
 }
 
-// Runs its action once, when the first window message is about to be delivered.
-class TFirstMessageWatch final : public QObject {
-public:
-    explicit TFirstMessageWatch(std::function<void()> action) : FAction(std::move(action)) {
-        QCoreApplication::instance()->installEventFilter(this);
-    }
-    ~TFirstMessageWatch() override { QCoreApplication::instance()->removeEventFilter(this); }
-    TFirstMessageWatch(const TFirstMessageWatch&) = delete;
-    TFirstMessageWatch& operator=(const TFirstMessageWatch&) = delete;
-
-    bool eventFilter(QObject*, QEvent* e) override {
-        if (FAction && e->type() >= QEvent::User)
-            std::exchange(FAction, nullptr)();
-        return false;
-    }
-
-private:
-    std::function<void()> FAction;
-};
-
 TEST_F(WindowMessagesTest, AWaitingSenderIsReleasedWhenTheWindowGoesAway) {
-    // The window goes when the worker's message is about to reach it: the worker is waiting
-    // then for certain. That moment is inside a handler of the window's own (a message loop
-    // runs in it), where destroying the window leaves Qt's delivery to it intact.
-    std::unique_ptr<TMessageWindow> window;
+    Recorder rec;
+    auto window = std::make_unique<TMessageWindow>(rec.Proc());
+    const TWindowHandle h = window->Handle();
     std::atomic<bool> returned{false};
     LRESULT result = -1;
-    int handled = 0;
-    bool released = false;
-    std::thread worker;
-    window = std::make_unique<TMessageWindow>([&](UINT msg, WPARAM, LPARAM) -> LRESULT {
-        ++handled;
-        if (msg != WM_MAIL_START)
-            return 1;
-        TFirstMessageWatch watch([&] { window.reset(); });
-        const TWindowHandle h = window->Handle();
-        worker = std::thread([&, h] {
-            result = SendMessage(h, WM_MAIL_BEGIN, 1, 500);
-            returned = true;
-        });
-        released = ProcessMessagesUntil([&] { return returned.load(); }, 5s);
-        return 1;
+    std::thread worker([&] {
+        result = SendMessage(h, WM_MAIL_BEGIN, 1, 500);
+        returned = true;
     });
-    ASSERT_TRUE(PostMessage(window->Handle(), WM_MAIL_START, 0, 0));
-    EXPECT_TRUE(ProcessMessagesUntil([&] { return handled > 0 && returned.load(); }, 10s));
-    window.reset(); // releases a worker still waiting after the deadline
-    if (worker.joinable())
-        worker.join();
-    EXPECT_TRUE(released);
+    std::this_thread::sleep_for(100ms); // the worker is waiting now
+    EXPECT_FALSE(returned);
+    window.reset();
+    const bool released = ProcessMessagesUntil([&] { return returned.load(); }, 5s);
+    ASSERT_TRUE(released);
+    worker.join();
     EXPECT_EQ(result, 0);
-    EXPECT_EQ(handled, 1); // the worker's message never reached the handler
+    EXPECT_EQ(rec.Count, 0);
 }
 
 TEST_F(WindowMessagesTest, AWindowDestroyedByItsOwnHandlerDropsWhatFollows) {
