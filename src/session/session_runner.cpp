@@ -7,11 +7,6 @@ namespace tzn {
 TSessionRunner::~TSessionRunner() {
     DropQueued();
     Wait();
-    {
-        std::lock_guard<std::mutex> lock(FLock);
-        FQuit = true;
-    }
-    FWake.notify_all();
     // Joined, never detached: a detached thread could still be leaving its session when the
     // library is unloaded.
     if (FThread.joinable())
@@ -19,14 +14,20 @@ TSessionRunner::~TSessionRunner() {
 }
 
 void TSessionRunner::Request(TSessionRequest request) {
+    std::thread ended;
     {
         std::lock_guard<std::mutex> lock(FLock);
-        if (!FThread.joinable())
-            FThread = std::thread([this] { Run(); });
         FQueue.push_back(std::move(request));
         CountSessions(1);
+        if (!FThreadAlive) {
+            ended = std::move(FThread);
+            FThreadAlive = true;
+            FThread = std::thread([this] { Run(); });
+        }
     }
-    FWake.notify_one();
+    // The thread of the last run has left its loop; only its exit is left to wait for.
+    if (ended.joinable())
+        ended.join();
 }
 
 void TSessionRunner::DropQueued() {
@@ -75,9 +76,10 @@ void TSessionRunner::Forget(int observer) {
 void TSessionRunner::Run() {
     std::unique_lock<std::mutex> lock(FLock);
     for (;;) {
-        FWake.wait(lock, [this] { return FQuit || !FQueue.empty(); });
-        if (FQueue.empty())
+        if (FQueue.empty()) {
+            FThreadAlive = false;
             return;
+        }
         {
             const TSessionRequest request = std::move(FQueue.front());
             FQueue.pop_front();

@@ -63,19 +63,21 @@ public:
     void Forget(int observer);
 
 private:
-    // The runner's thread: one request after another until the runner goes.
+    // The runner's thread: one request after another until none is queued. It ends then rather
+    // than waiting for the next, so that what the libraries keep per thread (the TLS library's
+    // error queue) goes with it and not at process exit, after they were torn down.
     void Run();
     void RunOne(const TSessionRequest& request);
 
     mutable std::mutex FLock;
-    std::condition_variable FWake; // a request came, or the runner goes
     std::condition_variable FIdle; // a session ended
     std::deque<TSessionRequest> FQueue;
     bool FRunning = false;
-    bool FQuit = false;
+    bool FThreadAlive = false; // FThread takes requests; false once it left its loop
     std::vector<std::pair<int, TSessionObserver>> FObservers;
     int FLastObserver = 0;
-    std::thread FThread; // started by the first request, joined by the destructor
+    // Started by a request when none is alive, joined by the next start or the destructor.
+    std::thread FThread;
 };
 
 } // namespace tzn
