@@ -5,9 +5,14 @@
 
 #include <QCoreApplication>
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cstring>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -17,6 +22,24 @@ namespace tzn {
 namespace {
 
 using namespace std::chrono_literals;
+
+// True once the thread `id` of this process is asleep in the kernel, within `timeout`.
+bool AsleepWithin(const std::atomic<pid_t>& id, std::chrono::milliseconds timeout) {
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < until) {
+        if (id != 0) {
+            std::ifstream stat("/proc/self/task/" + std::to_string(id) + "/stat");
+            std::string line;
+            std::getline(stat, line);
+            // The state follows the command name, which is in parentheses.
+            const std::size_t close = line.rfind(')');
+            if (close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'S')
+                return true;
+        }
+        std::this_thread::sleep_for(1ms);
+    }
+    return false;
+}
 
 class WindowMessagesTest : public ::testing::Test {
 protected:
@@ -82,9 +105,16 @@ TEST_F(WindowMessagesTest, PostsFromAWorkerArriveOnTheWindowThreadInOrder) {
 
 TEST_F(WindowMessagesTest, SendFromAWorkerWaitsForTheHandlerAndGetsItsResult) {
     Recorder rec;
-    TMessageWindow window(rec.Proc());
-    const TWindowHandle h = window.Handle();
+    const WindowProc record = rec.Proc();
     std::atomic<bool> returned{false};
+    bool waitingWhenHandled = false;
+    // The handler runs only while this thread processes messages; whenever that is, the worker
+    // must still be waiting for it.
+    auto window = std::make_unique<TMessageWindow>([&](UINT msg, WPARAM w, LPARAM l) {
+        waitingWhenHandled = !returned;
+        return record(msg, w, l);
+    });
+    const TWindowHandle h = window->Handle();
     LRESULT result = -1;
     std::thread worker([&] {
         std::string line = "line of the session"; // valid only during the call
@@ -92,10 +122,10 @@ TEST_F(WindowMessagesTest, SendFromAWorkerWaitsForTheHandlerAndGetsItsResult) {
         line.assign(line.size(), 'x');
         returned = true;
     });
-    std::this_thread::sleep_for(100ms);
-    EXPECT_FALSE(returned); // nobody processed the window's messages yet
     EXPECT_TRUE(ProcessMessagesUntil([&] { return returned.load(); }, 5s));
+    window.reset(); // releases a worker still waiting after the deadline
     worker.join();
+    EXPECT_TRUE(waitingWhenHandled);
     EXPECT_FALSE(rec.OffThread);
     ASSERT_EQ(rec.Seen.size(), 1u);
     EXPECT_EQ(rec.Seen[0], "1026:0:line of the session");
@@ -138,11 +168,14 @@ TEST_F(WindowMessagesTest, AWaitingSenderIsReleasedWhenTheWindowGoesAway) {
     const TWindowHandle h = window->Handle();
     std::atomic<bool> returned{false};
     LRESULT result = -1;
+    std::atomic<pid_t> workerId{0};
     std::thread worker([&] {
+        workerId = static_cast<pid_t>(::syscall(SYS_gettid));
         result = SendMessage(h, WM_MAIL_BEGIN, 1, 500);
         returned = true;
     });
-    std::this_thread::sleep_for(100ms); // the worker is waiting now
+    // Nothing else can put the worker to sleep: asleep, it waits for its answer.
+    ASSERT_TRUE(AsleepWithin(workerId, 5s));
     EXPECT_FALSE(returned);
     window.reset();
     const bool released = ProcessMessagesUntil([&] { return returned.load(); }, 5s);
