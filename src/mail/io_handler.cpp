@@ -200,6 +200,15 @@ void TMxIOHandler::WriteStream(std::istream& in, int64_t byteCount) {
 
 // ---- reading ---------------------------------------------------------------------------
 
+void TMxIOHandler::DropInputAt(size_t offset, size_t count) {
+    const size_t unread = FInEnd - FInStart;
+    offset = std::min(offset, unread);
+    count = std::min(count, unread - offset);
+    char* at = FIn.get() + FInStart + offset;
+    std::memmove(at, at + count, unread - offset - count);
+    FInEnd -= count;
+}
+
 size_t TMxIOHandler::EnsureRoom(size_t size) {
     if (FInCap - FInEnd >= size)
         return size;

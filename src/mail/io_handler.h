@@ -51,6 +51,9 @@ public:
     // Bytes received but not yet consumed.
     size_t InputBufferSize() const { return FInEnd - FInStart; }
     std::string_view InputBuffer() const { return {FIn.get() + FInStart, FInEnd - FInStart}; }
+    // Takes `count` bytes out of the unread input, `offset` bytes into it: an answer read out
+    // of turn from behind others that are still to be read.
+    void DropInputAt(size_t offset, size_t count);
 
     // ---- opening and closing ----
     // Socket: resolve and connect to Host:Port. Stream: ready the stream. Clears the flags

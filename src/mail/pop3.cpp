@@ -19,6 +19,7 @@
 #include "mail/pop3_response_reader.h"
 #include "mail/protocol_guard.h"
 #include "mail/reply_pop3.h"
+#include "mail/text_util.h"
 #include "platform/cp1251.h"
 #include "platform/text.h"
 
@@ -89,6 +90,9 @@ TMxPOP3::~TMxPOP3() = default;
 void TMxPOP3::ConnectToServer() {
     TMxTCPClient::ConnectToServer();
     FAhead.clear();
+    FAheadKept = false;
+    FSizes.clear();
+    FSizesAsked = false;
     FTop = TMxTopState::Unknown;
     FHighestNumber = -1;
     FDeleted = 0;
@@ -228,6 +232,7 @@ TMxReplyCode TMxPOP3::Ask(const std::string& command, const TMxReplyCodes& allow
 }
 
 void TMxPOP3::DropAhead() {
+    FAheadKept = false;
     if (FAhead.empty())
         return;
     std::deque<std::string> ahead;
@@ -467,9 +472,118 @@ bool TMxPOP3::RetrieveRaw(int n, const std::function<void(std::string_view line)
     return true;
 }
 
+bool TMxPOP3::RetrieveAhead(int n, bool withSize) {
+    if (!HasPipelining() || !FAhead.empty() || n <= 0)
+        return false;
+    if (!FSizesAsked) {
+        FSizesAsked = true;
+        if (!MessageSizes(FSizes))
+            FSizes.clear();
+    }
+    const auto size = FSizes.find(n);
+    if (size == FSizes.end() || size->second < 0 || size->second > kMxPOP3ReadAheadLetterBytes)
+        return false;
+    const std::string number = std::to_string(n);
+    if (withSize)
+        FAhead.push_back("LIST " + number);
+    FAhead.push_back("RETR " + number);
+    TMxIOHandler& io = RequireHandler();
+    io.BufferWrites();
+    for (const std::string& ahead : FAhead)
+        WriteLine(ahead);
+    io.FlushWrites();
+    FAheadKept = true;
+    return true;
+}
+
+size_t TMxPOP3::AheadAnswersEnd() {
+    size_t end = 0;
+    std::string status;
+    for (const std::string& command : FAhead)
+        end = BufferedAnswerEnd(end, command.rfind("RETR ", 0) == 0, status);
+    return end;
+}
+
+size_t TMxPOP3::BufferedAnswerEnd(size_t from, bool multiLine, std::string& status) {
+    TMxIOHandler& io = RequireHandler();
+    // A letter's answer is longer than its listed size by its line stuffing at most.
+    constexpr size_t kLimit = 2 * kMxPOP3ReadAheadLetterBytes + 65536;
+    size_t lineStart = from;
+    int blankLines = 0;
+    size_t scan = std::string_view::npos; // where the search for the "." line goes on
+    for (;;) {
+        const std::string_view in = io.InputBuffer();
+        if (scan == std::string_view::npos) {
+            const size_t lf = in.find('\n', lineStart);
+            if (lf != std::string_view::npos) {
+                const std::string_view line = TrimView(in.substr(lineStart, lf - lineStart));
+                if (line.empty()) {
+                    if (++blankLines > kMaxBlankLinesBeforeAnswer)
+                        throw EMxPOP3ProtocolError("The server sends blank lines instead of an "
+                                                   "answer; the connection was closed.");
+                    lineStart = lf + 1;
+                    continue;
+                }
+                status = line;
+                if (!multiLine || line.substr(0, 3) != "+OK")
+                    return lf + 1;
+                scan = lf;
+                continue;
+            }
+        } else {
+            // The answer ends with a line of a single dot; a dot starting any other line is
+            // doubled.
+            for (;;) {
+                const size_t dot = in.find("\n.", scan);
+                if (dot == std::string_view::npos) {
+                    scan = std::max(scan, in.empty() ? 0 : in.size() - 1);
+                    break;
+                }
+                const size_t after = dot + 2;
+                if (after < in.size() && in[after] == '\n')
+                    return after + 1;
+                if (after + 1 < in.size() && in[after] == '\r' && in[after + 1] == '\n')
+                    return after + 2;
+                if (after >= in.size() || (in[after] == '\r' && after + 1 >= in.size())) {
+                    scan = dot; // the line is not all there yet
+                    break;
+                }
+                scan = dot + 1;
+            }
+        }
+        if (io.InputBufferSize() > kLimit)
+            throw EMxPOP3ProtocolError("The server's answer to a letter asked ahead is far longer "
+                                       "than the letter's size; the connection was closed.");
+        io.ReadFromSource(true);
+    }
+}
+
 bool TMxPOP3::DeleteMessage(int n, int nextLetter, bool nextSize) {
-    DropAhead();
     const std::string command = "DELE " + std::to_string(n);
+    if (FAheadKept && !FAhead.empty()) {
+        // The next letter's answers stand before this one's; they stay in the input for their
+        // own turn.
+        WriteLine(command);
+        std::string status;
+        try {
+            const size_t kept = AheadAnswersEnd();
+            const size_t end = BufferedAnswerEnd(kept, false, status);
+            RequireHandler().DropInputAt(kept, end - kept);
+            if (!TMxReplyPOP3::IsStatusLine(status))
+                throw EMxPOP3ProtocolError("The server's answer is out of step with the commands "
+                                           "(\"" +
+                                           Excerpt(status) + "\"); the connection was closed.");
+        } catch (const EMxPOP3ProtocolError&) {
+            CloseDiscardingInput();
+            throw;
+        }
+        LastReply().ParseLines({status});
+        if (!(TMxReplyCode{LastReply().Code()} == "+OK"))
+            LastReply().RaiseReplyError();
+        ++FDeleted;
+        return true;
+    }
+    DropAhead();
     if (nextLetter <= 0 || !HasPipelining()) {
         Transact(command, "+OK");
     } else {

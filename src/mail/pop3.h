@@ -23,6 +23,10 @@ enum class TMxPOP3AuthType { UserPass, APOP, SASL };
 // hide the round trips of a slow line, few enough that the commands fit any socket buffer.
 inline constexpr size_t kMxPOP3PipelineWindow = 32;
 
+// Letters sent for ahead of their turn (RetrieveAhead) wait in memory when a deletion is read
+// from behind them; a larger letter is not sent for early.
+inline constexpr int64_t kMxPOP3ReadAheadLetterBytes = 4 * 1024 * 1024;
+
 class TMxPOP3 : public TMxTCPClient {
 public:
     TMxPOP3();
@@ -86,6 +90,13 @@ public:
     // the stuffing dot of a ".." line removed, to `each`, streaming. False (nothing raised)
     // when the server refuses. Lines past kMxMaxBodyLineLength raise EMxLimitExceeded.
     bool RetrieveRaw(int n, const std::function<void(std::string_view line)>& each);
+    // With PIPELINING, "LIST n" (when `withSize`) and "RETR n" go out now, so that the server
+    // readies letter n while this side still works on the one before; MessageSize and
+    // FetchMessage take their answers. Only a letter the server lists (one "LIST", asked the
+    // first time) as at most kMxPOP3ReadAheadLetterBytes is sent for: a DeleteMessage asked
+    // meanwhile reads its own answer from behind the letter's, which waits in memory. False
+    // when nothing was sent.
+    bool RetrieveAhead(int n, bool withSize);
     // DELE n: marks letter n deleted; a refusal raises EMxReplyPOP3Error. With PIPELINING and
     // `nextLetter` > 0, "LIST nextLetter" (when `nextSize`) and "RETR nextLetter" go out with
     // it, so the server prepares the next letter while this side finishes the last; their
@@ -111,6 +122,11 @@ private:
     // Reads and drops the answers of commands sent ahead (FAhead) that nobody asked for, a
     // letter or a header to its end; closes the connection when that fails.
     void DropAhead();
+    // Where the answers of the commands sent ahead end in the unread input; they stay there.
+    size_t AheadAnswersEnd();
+    // Where the answer that starts `from` bytes into the unread input ends, reading until it
+    // is all there; its status line into `status`. Multi-line when `multiLine` and "+OK".
+    size_t BufferedAnswerEnd(size_t from, bool multiLine, std::string& status);
     // The first line of an answer into LastReply. Anything but "+OK" / "-ERR" raises
     // EMxPOP3ProtocolError and closes the connection: later answers would be misread.
     TMxReplyCode ReadStatus();
@@ -138,6 +154,9 @@ private:
     int FHighestNumber = -1;
     int FDeleted = 0;
     std::deque<std::string> FAhead; // commands sent ahead whose answers are still unread
+    bool FAheadKept = false;        // their answers may wait in memory (RetrieveAhead)
+    std::map<int, int64_t> FSizes;  // the sizes the server listed, once RetrieveAhead asked
+    bool FSizesAsked = false;
 };
 
 // The lower-case hexadecimal MD5 digest APOP sends: of timestamp + password.

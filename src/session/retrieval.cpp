@@ -173,6 +173,8 @@ void TMailThread::TakeLetter(TMxPOP3& pop, TMailboxJournal& journal, int msgNum,
     }
     if (!DownloadLetter(pop, journal, msgNum, size, letter))
         return;
+    // The server readies the next letter while this one is handed over and stored.
+    pop.RetrieveAhead(FNextLetter, FContext.QueryMessageSizes);
     ++received;
     TJournalLetter id;
     if (!FirstImport(pop, journal, msgNum, letter, size, options.SizeFailureEndsLetter || sizeKnown,

@@ -11,6 +11,7 @@
 #include "mail/exceptions.h"
 #include "mail/pop3.h"
 #include "mail/protocol_guard.h"
+#include "mail/reply_pop3.h"
 #include "raised.h"
 #include "script_server.h"
 
@@ -317,6 +318,52 @@ TEST(Pop3Client, TheNextLetterTravelsWithADeletion) {
     EXPECT_EQ(server.Transcript(),
               (std::vector<std::string>{"CAPA", "USER user01", "PASS pass01", "DELE 3", "LIST 2",
                                         "RETR 2", "DELE 2", "LIST 1", "RETR 1", "STAT", "QUIT"}));
+}
+
+// A small letter asked for ahead of its turn: the deletion before it is answered behind it
+// (refused here, which spoils nothing), and the letter waits in memory, dots and all, for its
+// own turn. A large one is not asked for early; a deletion answered out of step ends the
+// connection.
+TEST(Pop3Client, ALetterAskedAheadWaitsWhileTheDeletionBeforeItIsAnswered) {
+    ScriptServer server([](ScriptConn& s) {
+        Pop3Welcome(s, "+OK ready", {"TOP", "UIDL", "USER", "PIPELINING"});
+        s.Answer("+OK 4 letters");
+        s.Send("1 90\r\n2 120\r\n3 9000000\r\n4 90\r\n.\r\n");
+        s.ReadLine(); // LIST 2
+        s.ReadLine(); // RETR 2
+        s.Reply("+OK 2 120");
+        s.Send("+OK\r\nSubject: letter 2\r\n\r\n..\r\n");
+        s.Send("...x\r\n.");
+        s.Answer("\r\n-ERR not today"); // DELE 3, behind the end of the letter
+        s.ReadLine();                   // RETR 1
+        s.Send("+OK\r\nSubject: letter 1\r\n\r\nx\r\n.\r\n");
+        s.Answer("+OK deleted"); // DELE 2
+        s.ReadLine();            // RETR 4
+        s.Send("+OK\r\nSubject: letter 4\r\n\r\nx\r\n.\r\n");
+        s.Answer("this is no answer"); // DELE 1
+    });
+    TMxPOP3 c;
+    Configure(c, server.Port());
+    c.ConnectToServer();
+    EXPECT_TRUE(c.RetrieveAhead(2, true));
+    EXPECT_THROW(c.DeleteMessage(3), EMxReplyPOP3Error);
+    EXPECT_EQ(c.MessageSize(2), 120);
+    TMxMessage letter;
+    ASSERT_TRUE(c.FetchMessage(2, letter));
+    EXPECT_EQ(letter.Subject, "letter 2");
+    EXPECT_EQ(letter.Body, (std::vector<std::string>{".", "..x"}));
+    EXPECT_FALSE(c.RetrieveAhead(3, false)) << "past the size kept in memory";
+    EXPECT_TRUE(c.RetrieveAhead(1, false));
+    EXPECT_TRUE(c.DeleteMessage(2));
+    ASSERT_TRUE(c.FetchMessage(1, letter));
+    EXPECT_EQ(letter.Subject, "letter 1");
+    EXPECT_TRUE(c.RetrieveAhead(4, false));
+    EXPECT_THROW(c.DeleteMessage(1), EMxPOP3ProtocolError);
+    EXPECT_FALSE(c.IsConnected());
+    EXPECT_EQ(
+        server.Transcript(),
+        (std::vector<std::string>{"CAPA", "USER user01", "PASS pass01", "LIST", "LIST 2", "RETR 2",
+                                  "DELE 3", "RETR 1", "DELE 2", "RETR 4", "DELE 1"}));
 }
 
 TEST(Pop3Client, ConnectionCutInTheMiddleOfALetter) {
