@@ -483,17 +483,23 @@ bool TMxPOP3::RetrieveAhead(int n, bool withSize) {
     const auto size = FSizes.find(n);
     if (size == FSizes.end() || size->second < 0 || size->second > kMxPOP3ReadAheadLetterBytes)
         return false;
+    SendWithLetter({}, n, withSize);
+    FAheadKept = true;
+    return true;
+}
+
+void TMxPOP3::SendWithLetter(const std::string& first, int n, bool withSize) {
     const std::string number = std::to_string(n);
     if (withSize)
         FAhead.push_back("LIST " + number);
     FAhead.push_back("RETR " + number);
     TMxIOHandler& io = RequireHandler();
     io.BufferWrites();
+    if (!first.empty())
+        WriteLine(first);
     for (const std::string& ahead : FAhead)
         WriteLine(ahead);
     io.FlushWrites();
-    FAheadKept = true;
-    return true;
 }
 
 size_t TMxPOP3::AheadAnswersEnd() {
@@ -587,16 +593,7 @@ bool TMxPOP3::DeleteMessage(int n, int nextLetter, bool nextSize) {
     if (nextLetter <= 0 || !HasPipelining()) {
         Transact(command, "+OK");
     } else {
-        const std::string next = std::to_string(nextLetter);
-        if (nextSize)
-            FAhead.push_back("LIST " + next);
-        FAhead.push_back("RETR " + next);
-        TMxIOHandler& io = RequireHandler();
-        io.BufferWrites();
-        WriteLine(command);
-        for (const std::string& ahead : FAhead)
-            WriteLine(ahead);
-        io.FlushWrites();
+        SendWithLetter(command, nextLetter, nextSize);
         // A refusal raises with the next letter's answers still ahead; they are read or
         // dropped by whatever is asked next.
         ReadReply("+OK");

@@ -122,6 +122,9 @@ private:
     // Reads and drops the answers of commands sent ahead (FAhead) that nobody asked for, a
     // letter or a header to its end; closes the connection when that fails.
     void DropAhead();
+    // `first` (unless empty), then "LIST n" (when `withSize`) and "RETR n" sent ahead, in one
+    // write; FAhead must be empty.
+    void SendWithLetter(const std::string& first, int n, bool withSize);
     // Where the answers of the commands sent ahead end in the unread input; they stay there.
     size_t AheadAnswersEnd();
     // Where the answer that starts `from` bytes into the unread input ends, reading until it
