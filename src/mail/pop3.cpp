@@ -91,8 +91,7 @@ void TMxPOP3::ConnectToServer() {
     TMxTCPClient::ConnectToServer();
     FAhead.clear();
     FAheadKept = false;
-    FSizes.clear();
-    FSizesAsked = false;
+    FSizes.reset();
     FTop = TMxTopState::Unknown;
     FHighestNumber = -1;
     FDeleted = 0;
@@ -260,13 +259,17 @@ TMxReplyCode TMxPOP3::ReadStatus() {
         throw EMxPOP3ProtocolError("The server answered with an over-long line; the connection "
                                    "was closed.");
     }
-    if (!TMxReplyPOP3::IsStatusLine(line)) {
-        CloseDiscardingInput();
-        throw EMxPOP3ProtocolError("The server's answer is out of step with the commands (\"" +
-                                   Excerpt(line) + "\"); the connection was closed.");
-    }
+    if (!TMxReplyPOP3::IsStatusLine(line))
+        RaiseOutOfStep(line);
     LastReply().ParseLines({line});
     return TMxReplyCode{LastReply().Code()};
+}
+
+void TMxPOP3::RaiseOutOfStep(std::string_view line) {
+    const std::string excerpt = Excerpt(line); // `line` may stand in the input dropped here
+    CloseDiscardingInput();
+    throw EMxPOP3ProtocolError("The server's answer is out of step with the commands (\"" +
+                               excerpt + "\"); the connection was closed.");
 }
 
 void TMxPOP3::CloseDiscardingInput() {
@@ -475,13 +478,13 @@ bool TMxPOP3::RetrieveRaw(int n, const std::function<void(std::string_view line)
 bool TMxPOP3::RetrieveAhead(int n, bool withSize) {
     if (!HasPipelining() || !FAhead.empty() || n <= 0)
         return false;
-    if (!FSizesAsked) {
-        FSizesAsked = true;
-        if (!MessageSizes(FSizes))
-            FSizes.clear();
+    if (!FSizes) {
+        FSizes.emplace();
+        if (!MessageSizes(*FSizes))
+            FSizes->clear();
     }
-    const auto size = FSizes.find(n);
-    if (size == FSizes.end() || size->second < 0 || size->second > kMxPOP3ReadAheadLetterBytes)
+    const auto size = FSizes->find(n);
+    if (size == FSizes->end() || size->second < 0 || size->second > kMxPOP3ReadAheadLetterBytes)
         return false;
     SendWithLetter({}, n, withSize);
     FAheadKept = true;
@@ -575,14 +578,12 @@ bool TMxPOP3::DeleteMessage(int n, int nextLetter, bool nextSize) {
             const size_t kept = AheadAnswersEnd();
             const size_t end = BufferedAnswerEnd(kept, false, status);
             RequireHandler().DropInputAt(kept, end - kept);
-            if (!TMxReplyPOP3::IsStatusLine(status))
-                throw EMxPOP3ProtocolError("The server's answer is out of step with the commands "
-                                           "(\"" +
-                                           Excerpt(status) + "\"); the connection was closed.");
         } catch (const EMxPOP3ProtocolError&) {
             CloseDiscardingInput();
             throw;
         }
+        if (!TMxReplyPOP3::IsStatusLine(status))
+            RaiseOutOfStep(status);
         LastReply().ParseLines({status});
         if (!(TMxReplyCode{LastReply().Code()} == "+OK"))
             LastReply().RaiseReplyError();

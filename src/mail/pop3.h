@@ -7,6 +7,7 @@
 #include <exception>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -130,6 +131,9 @@ private:
     // Where the answer that starts `from` bytes into the unread input ends, reading until it
     // is all there; its status line into `status`. Multi-line when `multiLine` and "+OK".
     size_t BufferedAnswerEnd(size_t from, bool multiLine, std::string& status);
+    // Closes without QUIT and raises EMxPOP3ProtocolError quoting `line`, which stands where
+    // the answer to a command was due.
+    [[noreturn]] void RaiseOutOfStep(std::string_view line);
     // The first line of an answer into LastReply. Anything but "+OK" / "-ERR" raises
     // EMxPOP3ProtocolError and closes the connection: later answers would be misread.
     TMxReplyCode ReadStatus();
@@ -158,8 +162,8 @@ private:
     int FDeleted = 0;
     std::deque<std::string> FAhead; // commands sent ahead whose answers are still unread
     bool FAheadKept = false;        // their answers may wait in memory (RetrieveAhead)
-    std::map<int, int64_t> FSizes;  // the sizes the server listed, once RetrieveAhead asked
-    bool FSizesAsked = false;
+    // The sizes the server listed, once RetrieveAhead asked (empty when it refused).
+    std::optional<std::map<int, int64_t>> FSizes;
 };
 
 // The lower-case hexadecimal MD5 digest APOP sends: of timestamp + password.

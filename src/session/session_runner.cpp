@@ -47,19 +47,9 @@ bool TSessionRunner::Idle() const {
 }
 
 bool TSessionRunner::Wait(const std::function<void()>& pump, std::chrono::milliseconds timeout) {
-    const auto until = std::chrono::steady_clock::now() + timeout;
     std::unique_lock<std::mutex> lock(FLock);
-    while (FRunning || !FQueue.empty()) {
-        if (std::chrono::steady_clock::now() >= until)
-            return false;
-        if (pump) {
-            lock.unlock();
-            pump();
-            lock.lock();
-        }
-        FIdle.wait_for(lock, std::chrono::milliseconds(10));
-    }
-    return true;
+    return WaitPumping(
+        lock, FIdle, [this] { return !FRunning && FQueue.empty(); }, pump, timeout);
 }
 
 int TSessionRunner::Observe(TSessionObserver observer) {

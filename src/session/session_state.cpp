@@ -37,11 +37,11 @@ int SessionsRunning() {
     return t.Count;
 }
 
-bool WaitForSessions(const std::function<void()>& pump, std::chrono::milliseconds timeout) {
-    TSessionTally& t = Tally();
+bool WaitPumping(std::unique_lock<std::mutex>& lock, std::condition_variable& changed,
+                 const std::function<bool()>& done, const std::function<void()>& pump,
+                 std::chrono::milliseconds timeout) {
     const auto until = std::chrono::steady_clock::now() + timeout;
-    std::unique_lock<std::mutex> lock(t.Lock);
-    while (t.Count > 0) {
+    while (!done()) {
         if (std::chrono::steady_clock::now() >= until)
             return false;
         if (pump) {
@@ -49,9 +49,16 @@ bool WaitForSessions(const std::function<void()>& pump, std::chrono::millisecond
             pump();
             lock.lock();
         }
-        t.Changed.wait_for(lock, std::chrono::milliseconds(10));
+        changed.wait_for(lock, std::chrono::milliseconds(10));
     }
     return true;
+}
+
+bool WaitForSessions(const std::function<void()>& pump, std::chrono::milliseconds timeout) {
+    TSessionTally& t = Tally();
+    std::unique_lock<std::mutex> lock(t.Lock);
+    return WaitPumping(
+        lock, t.Changed, [&t] { return t.Count == 0; }, pump, timeout);
 }
 
 } // namespace tzn

@@ -5,7 +5,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 
 namespace tzn {
 
@@ -37,6 +39,11 @@ int SessionsRunning();
 // `timeout` passed first.
 bool WaitForSessions(const std::function<void()>& pump = {},
                      std::chrono::milliseconds timeout = std::chrono::hours(24));
+// Waits on `changed` under `lock` until `done()`, calling `pump` unlocked between short waits;
+// false when `timeout` passed first. The wait of WaitForSessions and of each runner.
+bool WaitPumping(std::unique_lock<std::mutex>& lock, std::condition_variable& changed,
+                 const std::function<bool()>& done, const std::function<void()>& pump,
+                 std::chrono::milliseconds timeout);
 // For the runners: `delta` sessions taken (+) or ended or dropped (-).
 void CountSessions(int delta);
 
