@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace tzn {
 namespace {
@@ -41,6 +42,8 @@ TSyncGroup::TSyncGroup(const std::string& anchor) : FSince(std::chrono::steady_c
 }
 
 TSyncGroup::~TSyncGroup() {
+    if (FAhead.joinable())
+        FAhead.join();
     {
         std::lock_guard<std::mutex> lock(GroupsLock());
         if (FOuter)
@@ -77,11 +80,42 @@ bool TSyncGroup::Due() const {
            (FLetters > 0 && std::chrono::steady_clock::now() - FSince >= kMaxGroupAge);
 }
 
-void TSyncGroup::Barrier() {
-    for (const auto& [dev, fd] : FFileSystems)
+namespace {
+
+// The reason the first file system could not be flushed, or empty.
+std::string SyncAll(const std::vector<int>& descriptors) {
+    for (const int fd : descriptors)
         if (::syncfs(fd) != 0)
-            throw std::runtime_error(std::string("Cannot flush the written files to disk: ") +
-                                     std::strerror(errno));
+            return std::string("Cannot flush the written files to disk: ") + std::strerror(errno);
+    return {};
+}
+
+} // namespace
+
+void TSyncGroup::JoinAhead() {
+    if (FAhead.joinable())
+        FAhead.join();
+    // Sticky: after a failed flush the kernel may have dropped the pages, so a later flush that
+    // succeeds proves nothing about them.
+    if (!FFailure.empty())
+        throw std::runtime_error(FFailure);
+}
+
+void TSyncGroup::Barrier(TBarrierWait wait) {
+    JoinAhead();
+    // The descriptors stay open until the destructor, which joins first; file systems noted
+    // from here on wait for the next barrier.
+    std::vector<int> descriptors;
+    for (const auto& [dev, fd] : FFileSystems)
+        descriptors.push_back(fd);
+    if (wait == TBarrierWait::Ahead) {
+        FAhead = std::thread(
+            [this, descriptors = std::move(descriptors)] { FFailure = SyncAll(descriptors); });
+    } else {
+        FFailure = SyncAll(descriptors);
+        if (!FFailure.empty())
+            throw std::runtime_error(FFailure);
+    }
     ++FBarriers;
     FLetters = 0;
     FSince = std::chrono::steady_clock::now();

@@ -8,6 +8,7 @@
 #include "mail/component.h"
 #include "module/module_state.h"
 #include "module/settings.h"
+#include "platform/sync_group.h"
 #include "session/mail_messages.h"
 #include "store/local_side.h"
 #include "store/mail_store.h"
@@ -27,7 +28,6 @@ class TMxPOP3;
 class TMxTCPClient;
 class TMailboxJournal;
 class TFolderLock;
-class TSyncGroup;
 class THeaderScan;
 class TWindowServices;
 struct TJournalLetter;
@@ -176,8 +176,9 @@ private:
     // Ends the connection with the farewell once what was kept is on disk, else without it.
     void CloseRetrieval(TMxPOP3& pop, int received);
     // A barrier of the session's sync group; false (the line logged, once per session) when
-    // it failed: the farewell must then not be sent.
-    bool MakeLettersDurable(TSyncGroup& group);
+    // it failed: the farewell must then not be sent. A barrier started ahead reports its
+    // failure at the next one.
+    bool MakeLettersDurable(TSyncGroup& group, TBarrierWait wait = TBarrierWait::UntilDurable);
     // False when none of the letter's data reached the host (reported to the user).
     bool ProcessLetter(TMxMessage& letter, TLetterOutcome* outcome);
     // ProcessLetter with the hand-over marked in the journal while the host imports: a

@@ -219,19 +219,20 @@ void TMailThread::DeleteOnServer(TMxPOP3& pop, int msgNum, const std::string& fr
     else
         AddSessionLog(ru("Письмо с сервера НЕ удалено: ") + fromText);
     // The server forgets deleted letters only at the farewell, so the group need not be on
-    // disk yet; bounding it bounds what a power cut hands over again.
+    // disk yet and its barrier runs beside the next letters; bounding it bounds what a power
+    // cut hands over again.
     if (TSyncGroup* group = TSyncGroup::Current()) {
         group->CountLetter();
         if (group->Due())
-            MakeLettersDurable(*group);
+            MakeLettersDurable(*group, TBarrierWait::Ahead);
     }
 }
 
-bool TMailThread::MakeLettersDurable(TSyncGroup& group) {
+bool TMailThread::MakeLettersDurable(TSyncGroup& group, TBarrierWait wait) {
     if (FDurabilityFailure)
         return false;
     try {
-        group.Barrier();
+        group.Barrier(wait);
         return true;
     } catch (const std::exception& e) {
         FDurabilityFailure = true;

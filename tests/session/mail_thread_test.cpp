@@ -356,9 +356,9 @@ TEST_F(SessionThreadTest, AHandOverCutByAKillIsHandedOverAgainSayingSo) {
         << ::testing::PrintToString(second.Lines());
 }
 
-// Letters kept in a sync group reach the disk in groups of at most 32 and all before the
-// farewell that makes their deletion final; a barrier that fails sends no farewell, so the
-// server keeps every letter.
+// Letters kept in a sync group reach the disk in bounded groups and all before the farewell
+// that makes their deletion final; a barrier that fails, at once or ahead, sends no farewell,
+// so the server keeps every letter.
 TEST_F(SessionThreadTest, LettersReachTheDiskInGroupsAndAFailedBarrierSendsNoFarewell) {
     std::vector<std::pair<std::string, std::string>> letters;
     for (int i = 1; i <= 40; ++i)
@@ -419,6 +419,30 @@ TEST_F(SessionThreadTest, LettersReachTheDiskInGroupsAndAFailedBarrierSendsNoFar
         reported |=
             line.rfind(ru("Ошибка записи писем на диск, письма оставлены на сервере: "), 0) == 0;
     EXPECT_TRUE(reported) << ::testing::PrintToString(second.Lines());
+
+    // A barrier started ahead that fails fails every later one: after a failed flush the pages
+    // may be gone, so flushing again would prove nothing.
+    std::atomic<int> calls = 0;
+    OnSyncfs = [&] {
+        errno = EIO;
+        return ++calls == 1 ? -1 : 0;
+    };
+    ScriptServer aheadFails([&](ScriptConn& s) { OfferByUid(s, letters); });
+    settings.POP3Port = aheadFails.Port();
+    Apply();
+    test::RecordingWindow third;
+    {
+        TSyncGroup group(root.Path("C/MAIL").string());
+        TMailThread(TSessionMode::Full, third.Window(), Context()).GetMail();
+    }
+    aheadFails.Join();
+    OnSyncfs = nullptr;
+    EXPECT_EQ(calls.load(), 1);
+    EXPECT_FALSE(test::HasLine(aheadFails.Transcript(), "QUIT"));
+    const auto thirdLines = third.Lines();
+    EXPECT_EQ(std::count_if(thirdLines.begin(), thirdLines.end(),
+                            [&](const std::string& line) { return line.rfind(deleted, 0) == 0; }),
+              40);
 }
 
 // A letter refused for what it is (past a reader limit) would fail in every session: it is kept
