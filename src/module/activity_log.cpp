@@ -5,9 +5,10 @@
 #include "platform/paths.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <stdexcept>
+#include <unistd.h>
 
 namespace tzn {
 namespace {
@@ -15,21 +16,29 @@ namespace {
 // Bounds the search for a free name; a day would need about 100 GB of log to reach it.
 constexpr int kMaxRotationsPerDay = 100000;
 
-// Opens, appends one line, flushes and closes; throws with the reason when any of it fails.
+// Opens, appends one line and closes; throws with the reason when any of it fails. One write
+// to a file opened for appending, so lines of two processes never interleave.
 void AppendLine(const std::string& fileName, const std::string& line) {
-    FILE* f = std::fopen(NativePath(fileName).c_str(), "ab");
-    if (!f)
+    const int fd =
+        ::open(NativePath(fileName).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (fd < 0)
         throw std::runtime_error("Cannot open file \"" + fileName + "\". " + std::strerror(errno));
-    const bool written = std::fwrite(line.data(), 1, line.size(), f) == line.size();
-    const int writeErr = errno;
-    const bool flushed = written && std::fflush(f) == 0;
-    const int flushErr = errno;
-    const bool closed = std::fclose(f) == 0;
-    if (!written || !flushed || !closed)
+    size_t done = 0;
+    int writeErr = 0;
+    while (done < line.size()) {
+        const ssize_t n = ::write(fd, line.data() + done, line.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            writeErr = n < 0 ? errno : ENOSPC;
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    const bool closed = ::close(fd) == 0;
+    if (writeErr != 0 || !closed)
         throw std::runtime_error("Cannot write to file \"" + fileName + "\". " +
-                                 std::strerror(!written   ? writeErr
-                                               : !flushed ? flushErr
-                                                          : errno));
+                                 std::strerror(writeErr != 0 ? writeErr : errno));
 }
 
 // Moves the full log aside under its name plus the date; a day that fills it more than once

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <random>
 #include <stdexcept>
 #include <stdio.h>
 #include <unistd.h>
@@ -18,20 +19,32 @@ std::atomic<uint32_t> LetterFileCounter{0};
 
 namespace {
 
-// Makes every temporary name of this process unique.
-std::atomic<uint64_t> TempSequence{0};
+// Makes every temporary name of this process unique. It starts at a random point, so that a
+// process of another pid namespace sharing the folder, or a dead one whose pid came back, does
+// not meet the same names.
+std::atomic<uint64_t> TempSequence{std::random_device{}()};
 
 // Names tried past the counter before giving up: far more than a folder gets in one second.
 constexpr uint32_t kMaxNameAttempts = 100000;
 
 enum class LinkResult { Done, Taken, Failed };
 
-// Gives the filled temporary file its final name without replacing anything there.
+// Gives the filled temporary file its final name without replacing anything there; when Done,
+// the temporary name is gone.
 LinkResult LinkNoReplace(const std::string& from, const std::string& to) {
     const auto src = NativePath(from);
     const auto dst = NativePath(to);
-    if (::link(src.c_str(), dst.c_str()) == 0)
+    if (::renameat2(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), RENAME_NOREPLACE) == 0)
         return LinkResult::Done;
+    if (errno == EEXIST)
+        return LinkResult::Taken;
+    if (errno != EINVAL && errno != ENOSYS)
+        return LinkResult::Failed;
+    // A file system that cannot rename without replacing: a hard link fails on a taken name.
+    if (::link(src.c_str(), dst.c_str()) == 0) {
+        ::unlink(src.c_str());
+        return LinkResult::Done;
+    }
     if (errno == EEXIST)
         return LinkResult::Taken;
     if (errno != EPERM && errno != ENOTSUP && errno != ENOSYS && errno != EMLINK)
@@ -137,13 +150,17 @@ PublishLetterFile(const std::string& folderPath,
     if (!DirectoryExists(folderPath))
         return std::nullopt;
     // The temporary name does not match "*.eml", so scans never see a half-written letter.
+    // The writer creates it: a file emptied when reopened is flushed by the file system as it is
+    // closed, one disk write per letter that the session's barriers exist to avoid.
     const std::string temp = folderPath + "~" + std::to_string(::getpid()) + "-" +
                              std::to_string(TempSequence.fetch_add(1)) + ".tmp";
-    if (!CreateFileExclusive(temp))
-        return std::nullopt;
     struct TempGuard {
         const std::string& path;
-        ~TempGuard() { DeleteFile(path); }
+        bool moved = false;
+        ~TempGuard() {
+            if (!moved)
+                DeleteFile(path);
+        }
     } guard{temp};
     try {
         write(temp);
@@ -158,6 +175,7 @@ PublishLetterFile(const std::string& folderPath,
         const std::string name = LetterFileName(now, counter);
         switch (LinkNoReplace(temp, folderPath + name)) {
         case LinkResult::Done:
+            guard.moved = true;
             AdvanceLetterFileCounter(counter);
             // The letter is complete under its name; should its folder entry not reach the
             // disk, a power cut loses the name, never half a letter, so the save stands.
