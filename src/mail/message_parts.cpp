@@ -55,9 +55,24 @@ void TMxAttachmentFile::SaveContentTo(const std::string& path) const {
         throw EMxException(error);
     }
     bool ok = true;
+    // The kernel copies without passing the bytes through this process where it can; when it
+    // cannot copy even the first byte (another file system, an old kernel), the plain loop does.
+    bool copiedAny = false, copied = false;
+    for (;;) {
+        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, size_t{1} << 30, 0);
+        if (n > 0) {
+            copiedAny = true;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        copied = copiedAny && n == 0;
+        ok = !copiedAny || n == 0;
+        break;
+    }
     static constexpr size_t kChunk = 1 << 16;
     char buf[kChunk]; // on the stack: a heap block would come back as fresh pages each time
-    while (ok) {
+    while (ok && !copied) {
         ssize_t n = ::read(in, buf, kChunk);
         if (n < 0 && errno == EINTR)
             continue;
