@@ -27,37 +27,37 @@ std::atomic<uint64_t> TempSequence{std::random_device{}()};
 // Names tried past the counter before giving up: far more than a folder gets in one second.
 constexpr uint32_t kMaxNameAttempts = 100000;
 
-enum class LinkResult { Done, Taken, Failed };
+enum class TLinkResult { Done, Taken, Failed };
 
 // Gives the filled temporary file its final name without replacing anything there; when Done,
 // the temporary name is gone.
-LinkResult LinkNoReplace(const std::string& from, const std::string& to) {
+TLinkResult LinkNoReplace(const std::string& from, const std::string& to) {
     const auto src = NativePath(from);
     const auto dst = NativePath(to);
     if (::renameat2(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), RENAME_NOREPLACE) == 0)
-        return LinkResult::Done;
+        return TLinkResult::Done;
     if (errno == EEXIST)
-        return LinkResult::Taken;
+        return TLinkResult::Taken;
     if (errno != EINVAL && errno != ENOSYS)
-        return LinkResult::Failed;
+        return TLinkResult::Failed;
     // A file system that cannot rename without replacing: a hard link fails on a taken name.
     if (::link(src.c_str(), dst.c_str()) == 0) {
         ::unlink(src.c_str());
-        return LinkResult::Done;
+        return TLinkResult::Done;
     }
     if (errno == EEXIST)
-        return LinkResult::Taken;
+        return TLinkResult::Taken;
     if (errno != EPERM && errno != ENOTSUP && errno != ENOSYS && errno != EMLINK)
-        return LinkResult::Failed;
+        return TLinkResult::Failed;
     // A file system without hard links: claim the name with an exclusive create, then move
     // the content onto the placeholder we own.
     if (!CreateFileExclusive(to))
-        return FileExists(to) ? LinkResult::Taken : LinkResult::Failed;
+        return FileExists(to) ? TLinkResult::Taken : TLinkResult::Failed;
     if (::rename(src.c_str(), dst.c_str()) != 0) {
         DeleteFile(to);
-        return LinkResult::Failed;
+        return TLinkResult::Failed;
     }
-    return LinkResult::Done;
+    return TLinkResult::Done;
 }
 
 } // namespace
@@ -154,12 +154,12 @@ PublishLetterFile(const std::string& folderPath,
     // closed, one disk write per letter that the session's barriers exist to avoid.
     const std::string temp = folderPath + "~" + std::to_string(::getpid()) + "-" +
                              std::to_string(TempSequence.fetch_add(1)) + ".tmp";
-    struct TempGuard {
-        const std::string& path;
-        bool moved = false;
-        ~TempGuard() {
-            if (!moved)
-                DeleteFile(path);
+    struct TTempGuard {
+        const std::string& Path;
+        bool Moved = false;
+        ~TTempGuard() {
+            if (!Moved)
+                DeleteFile(Path);
         }
     } guard{temp};
     try {
@@ -174,8 +174,8 @@ PublishLetterFile(const std::string& folderPath,
     for (uint32_t attempt = 0; attempt < kMaxNameAttempts; ++attempt, ++counter) {
         const std::string name = LetterFileName(now, counter);
         switch (LinkNoReplace(temp, folderPath + name)) {
-        case LinkResult::Done:
-            guard.moved = true;
+        case TLinkResult::Done:
+            guard.Moved = true;
             AdvanceLetterFileCounter(counter);
             // The letter is complete under its name; should its folder entry not reach the
             // disk, a power cut loses the name, never half a letter, so the save stands.
@@ -184,9 +184,9 @@ PublishLetterFile(const std::string& folderPath,
             } catch (const std::runtime_error&) {
             }
             return name;
-        case LinkResult::Taken:
+        case TLinkResult::Taken:
             continue;
-        case LinkResult::Failed:
+        case TLinkResult::Failed:
             return std::nullopt;
         }
     }
