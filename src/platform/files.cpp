@@ -123,12 +123,19 @@ TMoveResult MoveFileNoReplace(const std::string& from, const std::string& to) {
     }
     if (errno == EEXIST)
         return TMoveResult::Taken;
-    if (errno != EPERM && errno != ENOTSUP && errno != EMLINK)
+    if (errno != EPERM && errno != ENOTSUP && errno != ENOSYS && errno != EMLINK)
         return TMoveResult::Failed;
-    struct stat st {};
-    if (::lstat(dst.c_str(), &st) == 0)
-        return TMoveResult::Taken;
-    return ::rename(src.c_str(), dst.c_str()) == 0 ? TMoveResult::Done : TMoveResult::Failed;
+    // Without hard links either: claim the name with an exclusive create, then move the file
+    // onto the placeholder this process owns.
+    if (!CreateFileExclusive(to)) {
+        struct stat st {};
+        return ::lstat(dst.c_str(), &st) == 0 ? TMoveResult::Taken : TMoveResult::Failed;
+    }
+    if (::rename(src.c_str(), dst.c_str()) != 0) {
+        ::unlink(dst.c_str());
+        return TMoveResult::Failed;
+    }
+    return TMoveResult::Done;
 }
 
 namespace {

@@ -27,39 +27,6 @@ std::atomic<uint64_t> TempSequence{std::random_device{}()};
 // Names tried past the counter before giving up: far more than a folder gets in one second.
 constexpr uint32_t kMaxNameAttempts = 100000;
 
-enum class TLinkResult { Done, Taken, Failed };
-
-// Gives the filled temporary file its final name without replacing anything there; when Done,
-// the temporary name is gone.
-TLinkResult LinkNoReplace(const std::string& from, const std::string& to) {
-    const auto src = NativePath(from);
-    const auto dst = NativePath(to);
-    if (::renameat2(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), RENAME_NOREPLACE) == 0)
-        return TLinkResult::Done;
-    if (errno == EEXIST)
-        return TLinkResult::Taken;
-    if (errno != EINVAL && errno != ENOSYS)
-        return TLinkResult::Failed;
-    // A file system that cannot rename without replacing: a hard link fails on a taken name.
-    if (::link(src.c_str(), dst.c_str()) == 0) {
-        ::unlink(src.c_str());
-        return TLinkResult::Done;
-    }
-    if (errno == EEXIST)
-        return TLinkResult::Taken;
-    if (errno != EPERM && errno != ENOTSUP && errno != ENOSYS && errno != EMLINK)
-        return TLinkResult::Failed;
-    // A file system without hard links: claim the name with an exclusive create, then move
-    // the content onto the placeholder we own.
-    if (!CreateFileExclusive(to))
-        return FileExists(to) ? TLinkResult::Taken : TLinkResult::Failed;
-    if (::rename(src.c_str(), dst.c_str()) != 0) {
-        DeleteFile(to);
-        return TLinkResult::Failed;
-    }
-    return TLinkResult::Done;
-}
-
 } // namespace
 
 std::string FolderName(MailFolder folder) {
@@ -173,8 +140,8 @@ PublishLetterFile(const std::string& folderPath,
     uint32_t counter = LetterFileCounter.load();
     for (uint32_t attempt = 0; attempt < kMaxNameAttempts; ++attempt, ++counter) {
         const std::string name = LetterFileName(now, counter);
-        switch (LinkNoReplace(temp, folderPath + name)) {
-        case TLinkResult::Done:
+        switch (MoveFileNoReplace(temp, folderPath + name)) {
+        case TMoveResult::Done:
             guard.Moved = true;
             AdvanceLetterFileCounter(counter);
             // The letter is complete under its name; should its folder entry not reach the
@@ -184,9 +151,9 @@ PublishLetterFile(const std::string& folderPath,
             } catch (const std::runtime_error&) {
             }
             return name;
-        case TLinkResult::Taken:
+        case TMoveResult::Taken:
             continue;
-        case TLinkResult::Failed:
+        case TMoveResult::Failed:
             return std::nullopt;
         }
     }

@@ -5,7 +5,35 @@
 #include "fsync_recorder.h"
 #include "temp_root.h"
 
+#include <cerrno>
+#include <dlfcn.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdio.h>
+#include <unistd.h>
+
+// What the file system lacks: 1, renaming without replacing; 2, hard links as well.
+static int Lacking = 0;
+
+extern "C" int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned flags) {
+    if (Lacking >= 1 && (flags & RENAME_NOREPLACE) != 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    using Renameat2 = int (*)(int, const char*, int, const char*, unsigned);
+    static const auto real = reinterpret_cast<Renameat2>(::dlsym(RTLD_NEXT, "renameat2"));
+    return real(fromDir, from, toDir, to, flags);
+}
+
+extern "C" int link(const char* from, const char* to) {
+    if (Lacking >= 2) {
+        errno = EPERM;
+        return -1;
+    }
+    using Link = int (*)(const char*, const char*);
+    static const auto real = reinterpret_cast<Link>(::dlsym(RTLD_NEXT, "link"));
+    return real(from, to);
+}
 
 namespace tzn {
 namespace {
@@ -45,13 +73,21 @@ TEST(Durability, SyncHelpersFailClearlyAndMoveNeverReplaces) {
     EXPECT_NO_THROW(SyncFile("C:\\a.txt"));
     EXPECT_NO_THROW(SyncFolder("C:\\"));
 
-    EXPECT_EQ(MoveFileNoReplace("C:\\a.txt", "C:\\b.txt"), TMoveResult::Taken);
-    EXPECT_EQ(ReadFile(root.Path("C/a.txt")), "a");
-    EXPECT_EQ(ReadFile(root.Path("C/b.txt")), "b");
-    EXPECT_EQ(MoveFileNoReplace("C:\\a.txt", "C:\\c.txt"), TMoveResult::Done);
-    EXPECT_EQ(ReadFile(root.Path("C/c.txt")), "a");
-    EXPECT_FALSE(std::filesystem::exists(root.Path("C/a.txt")));
-    EXPECT_EQ(MoveFileNoReplace("C:\\a.txt", "C:\\d.txt"), TMoveResult::Failed);
+    // The same on file systems that cannot rename without replacing, or cannot link either.
+    for (Lacking = 0; Lacking <= 2; ++Lacking) {
+        SCOPED_TRACE(Lacking);
+        WriteFile(root.Path("C/a.txt"), "a");
+        EXPECT_EQ(MoveFileNoReplace("C:\\a.txt", "C:\\b.txt"), TMoveResult::Taken);
+        EXPECT_EQ(ReadFile(root.Path("C/a.txt")), "a");
+        EXPECT_EQ(ReadFile(root.Path("C/b.txt")), "b");
+        EXPECT_EQ(MoveFileNoReplace("C:\\a.txt", "C:\\c.txt"), TMoveResult::Done);
+        EXPECT_EQ(ReadFile(root.Path("C/c.txt")), "a");
+        EXPECT_FALSE(std::filesystem::exists(root.Path("C/a.txt")));
+        EXPECT_EQ(MoveFileNoReplace("C:\\a.txt", "C:\\d.txt"), TMoveResult::Failed);
+        EXPECT_FALSE(std::filesystem::exists(root.Path("C/d.txt")));
+        std::filesystem::remove(root.Path("C/c.txt"));
+    }
+    Lacking = 0;
 }
 
 } // namespace
