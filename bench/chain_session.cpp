@@ -39,9 +39,9 @@ namespace {
 
 // A side's host as far as a session needs it. The office's imports are copies numbered in the
 // order they came, so a file imported twice shows as two copies.
-class ChainHost final : public tzn::bench::TQuietHost {
+class TChainHost final : public tzn::bench::TQuietHost {
 public:
-    ChainHost(std::string code, std::filesystem::path out)
+    TChainHost(std::string code, std::filesystem::path out)
         : TQuietHost(std::move(code), "C:\\DATA\\chain.dat"), FOut(std::move(out)) {}
 
     std::string ImportDataFile(const std::string& fileName) override {
@@ -91,7 +91,7 @@ int Run(const std::filesystem::path& root, const TSide& side) {
         throw std::runtime_error("cannot create the data folder");
     tzn::SetModuleMode(side.Office ? 1 : 0);
     tzn::SetStationCode(side.Code);
-    ChainHost host(side.Code, side.Out);
+    TChainHost host(side.Code, side.Out);
     tzn::SetHost(&host);
 
     if (!side.Report.empty()) {

@@ -68,7 +68,7 @@ const std::string& Text() {
     return text;
 }
 
-void Base64Encode_ours(benchmark::State& st) {
+void Base64EncodeOurs(benchmark::State& st) {
     const std::string& in = Binary();
     // Both sides write into a buffer made once, so only the coding is measured.
     std::string out(Lines().size() + 128, '\0');
@@ -81,13 +81,13 @@ void Base64Encode_ours(benchmark::State& st) {
 }
 
 // The same without vector instructions, for processors that lack them.
-void Base64Encode_portable(benchmark::State& st) {
+void Base64EncodePortable(benchmark::State& st) {
     bool previous = tzn::SetBase64VectorPaths(false);
-    Base64Encode_ours(st);
+    Base64EncodeOurs(st);
     tzn::SetBase64VectorPaths(previous);
 }
 
-void Base64Encode_peer_lines(benchmark::State& st) {
+void Base64EncodePeerLines(benchmark::State& st) {
     const std::string& in = Binary();
     std::string out(Lines().size() + 128, '\0');
     auto src = reinterpret_cast<const unsigned char*>(in.data());
@@ -105,7 +105,7 @@ void Base64Encode_peer_lines(benchmark::State& st) {
     st.SetBytesProcessed(static_cast<int64_t>(st.iterations() * in.size()));
 }
 
-void Base64Encode_peer_unbroken(benchmark::State& st) {
+void Base64EncodePeerUnbroken(benchmark::State& st) {
     const std::string& in = Binary();
     std::string out(Unbroken().size() + 128, '\0');
     for (auto _ : st) {
@@ -117,7 +117,7 @@ void Base64Encode_peer_unbroken(benchmark::State& st) {
     st.SetBytesProcessed(static_cast<int64_t>(st.iterations() * in.size()));
 }
 
-void Base64Decode_ours(benchmark::State& st) {
+void Base64DecodeOurs(benchmark::State& st) {
     const std::string& in = Lines();
     std::string out(tzn::Base64DecodeRoom(in.size()), '\0');
     for (auto _ : st) {
@@ -128,13 +128,13 @@ void Base64Decode_ours(benchmark::State& st) {
     st.SetBytesProcessed(static_cast<int64_t>(st.iterations() * kSize));
 }
 
-void Base64Decode_portable(benchmark::State& st) {
+void Base64DecodePortable(benchmark::State& st) {
     bool previous = tzn::SetBase64VectorPaths(false);
-    Base64Decode_ours(st);
+    Base64DecodeOurs(st);
     tzn::SetBase64VectorPaths(previous);
 }
 
-void Base64Decode_peer_lines(benchmark::State& st) {
+void Base64DecodePeerLines(benchmark::State& st) {
     const std::string& in = Lines();
     std::string out(kSize + 128, '\0');
     for (auto _ : st) {
@@ -152,7 +152,7 @@ void Base64Decode_peer_lines(benchmark::State& st) {
     st.SetBytesProcessed(static_cast<int64_t>(st.iterations() * kSize));
 }
 
-void Base64Decode_peer_unbroken(benchmark::State& st) {
+void Base64DecodePeerUnbroken(benchmark::State& st) {
     const std::string& in = Unbroken();
     std::string out(kSize + 128, '\0');
     for (auto _ : st) {
@@ -205,22 +205,22 @@ void QPDecodeLines(benchmark::State& st) {
 
 } // namespace
 
-BENCHMARK(Base64Encode_ours)->Name("Base64Encode/ours")->Unit(benchmark::kMillisecond);
-BENCHMARK(Base64Encode_peer_lines)
+BENCHMARK(Base64EncodeOurs)->Name("Base64Encode/ours")->Unit(benchmark::kMillisecond);
+BENCHMARK(Base64EncodePeerLines)
     ->Name("Base64Encode/peer_openssl_lines")
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(Base64Encode_peer_unbroken)
+BENCHMARK(Base64EncodePeerUnbroken)
     ->Name("Base64Encode/peer_openssl_unbroken")
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(Base64Encode_portable)->Name("Base64Encode/ours_portable")->Unit(benchmark::kMillisecond);
-BENCHMARK(Base64Decode_ours)->Name("Base64Decode/ours")->Unit(benchmark::kMillisecond);
-BENCHMARK(Base64Decode_peer_lines)
+BENCHMARK(Base64EncodePortable)->Name("Base64Encode/ours_portable")->Unit(benchmark::kMillisecond);
+BENCHMARK(Base64DecodeOurs)->Name("Base64Decode/ours")->Unit(benchmark::kMillisecond);
+BENCHMARK(Base64DecodePeerLines)
     ->Name("Base64Decode/peer_openssl_lines")
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(Base64Decode_peer_unbroken)
+BENCHMARK(Base64DecodePeerUnbroken)
     ->Name("Base64Decode/peer_openssl_unbroken")
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(Base64Decode_portable)->Name("Base64Decode/ours_portable")->Unit(benchmark::kMillisecond);
+BENCHMARK(Base64DecodePortable)->Name("Base64Decode/ours_portable")->Unit(benchmark::kMillisecond);
 BENCHMARK(QPEncode)->Name("QPEncode/mostly_ascii")->Unit(benchmark::kMillisecond);
 BENCHMARK(QPDecode)->Name("QPDecode/mostly_ascii")->Unit(benchmark::kMillisecond);
 BENCHMARK(QPDecodeLines)->Name("QPDecode/line_by_line")->Unit(benchmark::kMillisecond);

@@ -203,7 +203,7 @@ int main(int argc, char** argv) {
             ->Iterations(2)
             ->UseManualTime()
             ->Unit(benchmark::kMillisecond);
-        tzn::bench::RatioReporter reporter;
+        tzn::bench::TRatioReporter reporter;
         benchmark::RunSpecifiedBenchmarks(&reporter);
         benchmark::Shutdown();
         fs::path tool = fs::read_symlink("/proc/self/exe").parent_path() / "tznmail";

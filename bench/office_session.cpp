@@ -32,9 +32,9 @@ using tzn::bench::PeakKiB;
 namespace {
 
 // The office's host as far as a receiving session needs it: imports are copies.
-class BenchHost final : public tzn::bench::TQuietHost {
+class TBenchHost final : public tzn::bench::TQuietHost {
 public:
-    explicit BenchHost(std::filesystem::path out)
+    explicit TBenchHost(std::filesystem::path out)
         : TQuietHost("Office", "C:\\DATA\\office.dat"), FOut(std::move(out)) {}
 
     std::string ImportDataFile(const std::string& fileName) override {
@@ -74,7 +74,7 @@ int Run(const std::filesystem::path& root, const std::filesystem::path& out) {
         throw std::runtime_error("cannot create the data folder");
     tzn::SetModuleMode(1);
     tzn::SetStationCode("Office");
-    BenchHost host(out);
+    TBenchHost host(out);
     tzn::SetHost(&host);
 
     const tzn::bench::TSessionRun run = tzn::bench::RunCountedSession();

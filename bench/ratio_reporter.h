@@ -11,7 +11,7 @@
 
 namespace tzn::bench {
 
-class RatioReporter : public benchmark::ConsoleReporter {
+class TRatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
@@ -48,7 +48,7 @@ private:
 
 inline int RunWithRatios(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    TRatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;

@@ -29,8 +29,8 @@ std::string MakeLines(size_t lineLen) {
 }
 
 // A read-only stream over text already in memory, so no copy of the 64 MiB is measured.
-struct MemoryBuf : std::streambuf {
-    explicit MemoryBuf(const std::string& s) {
+struct TMemoryBuf : std::streambuf {
+    explicit TMemoryBuf(const std::string& s) {
         char* p = const_cast<char*>(s.data());
         setg(p, p, p + s.size());
     }
@@ -47,7 +47,7 @@ const std::string& Lines16K() {
 
 void ReadAll(benchmark::State& st, const std::string& text, bool view, int recvSize = 32768) {
     for (auto _ : st) {
-        MemoryBuf buf(text);
+        TMemoryBuf buf(text);
         std::istream in(&buf);
         tzn::TMxIOHandlerStream io(&in, nullptr);
         io.RecvBufferSize = recvSize;
@@ -84,7 +84,7 @@ void ReadLine16KSmallReads(benchmark::State& st) {
 
 void Getline80(benchmark::State& st) {
     for (auto _ : st) {
-        MemoryBuf buf(Lines80());
+        TMemoryBuf buf(Lines80());
         std::istream in(&buf);
         std::string line;
         size_t lines = 0;

@@ -30,15 +30,15 @@ using namespace tzn;
 
 int BenchLetters = 10000;
 
-struct DataSet {
-    std::string mailDir; // Windows form, under TZN_ROOT
-    fs::path inbox;      // native
-    long long fileBytes = 0;
-    double bestSeconds = 1e99;
-    long long bytesReadPerLetter = 0;
+struct TDataSet {
+    std::string MailDir; // Windows form, under TZN_ROOT
+    fs::path Inbox;      // native
+    long long FileBytes = 0;
+    double BestSeconds = 1e99;
+    long long BytesReadPerLetter = 0;
 };
 
-DataSet BenchBig, BenchSmall;
+TDataSet BenchBig, BenchSmall;
 double BenchPythonSeconds = 0;
 long long BenchPythonBytesPerLetter = 0;
 int BenchPythonLetters = 0;
@@ -56,15 +56,15 @@ long long BytesRead() {
 
 // One composed letter, stored, then copied under 10,000 names (the scan reads each file on
 // its own, so identical contents do not help it).
-DataSet Make(const fs::path& root, const std::string& name, size_t attachmentBytes) {
-    DataSet d;
-    d.mailDir = "C:\\" + name + "\\";
+TDataSet Make(const fs::path& root, const std::string& name, size_t attachmentBytes) {
+    TDataSet d;
+    d.MailDir = "C:\\" + name + "\\";
     MailSettings s = MailSettingsSnapshot();
-    s.MailDir = d.mailDir;
+    s.MailDir = d.MailDir;
     s.EMail = "office@example.test";
     SetMailSettings(s);
-    CreateMailFolders(d.mailDir);
-    d.inbox = root / "C" / name / "InBox";
+    CreateMailFolders(d.MailDir);
+    d.Inbox = root / "C" / name / "InBox";
 
     const fs::path data = root / (name + ".dat");
     {
@@ -82,17 +82,17 @@ DataSet Make(const fs::path& root, const std::string& name, size_t attachmentByt
     const TSaveResult saved = SaveLetterToFolderEx(*letter, MailFolder::InBox);
     if (saved.Outcome != TSaveOutcome::Saved)
         throw std::runtime_error("storing the sample letter failed");
-    const fs::path sample = d.inbox / saved.FileName;
+    const fs::path sample = d.Inbox / saved.FileName;
     std::string text;
     {
         std::ifstream in(sample, std::ios::binary);
         text.assign(std::istreambuf_iterator<char>(in), {});
     }
     fs::remove(sample);
-    d.fileBytes = static_cast<long long>(text.size());
+    d.FileBytes = static_cast<long long>(text.size());
     const TDateTime when = EncodeDateTime(2024, 12, 6, 14, 30, 5);
     for (int i = 0; i < BenchLetters; ++i)
-        std::ofstream(d.inbox / LetterFileName(when, static_cast<uint32_t>(i)), std::ios::binary)
+        std::ofstream(d.Inbox / LetterFileName(when, static_cast<uint32_t>(i)), std::ios::binary)
             << text;
     return d;
 }
@@ -103,8 +103,8 @@ void UseMailDir(const std::string& mailDir) {
     SetMailSettings(s);
 }
 
-void ScanBenchmark(benchmark::State& state, DataSet* d) {
-    UseMailDir(d->mailDir);
+void ScanBenchmark(benchmark::State& state, TDataSet* d) {
+    UseMailDir(d->MailDir);
     size_t count = 0;
     for (auto _ : state) {
         const long long r0 = BytesRead();
@@ -116,16 +116,16 @@ void ScanBenchmark(benchmark::State& state, DataSet* d) {
         const double secs =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         const long long read = BytesRead() - r0;
-        if (secs < d->bestSeconds) {
-            d->bestSeconds = secs;
-            d->bytesReadPerLetter = read / std::max<long long>(1, static_cast<long long>(count));
+        if (secs < d->BestSeconds) {
+            d->BestSeconds = secs;
+            d->BytesReadPerLetter = read / std::max<long long>(1, static_cast<long long>(count));
         }
     }
     if (count != static_cast<size_t>(BenchLetters))
         state.SkipWithError("the scan did not list every letter");
     state.counters["letters"] = static_cast<double>(count);
-    state.counters["file_bytes_per_letter"] = static_cast<double>(d->fileBytes);
-    state.counters["bytes_read_per_letter"] = static_cast<double>(d->bytesReadPerLetter);
+    state.counters["file_bytes_per_letter"] = static_cast<double>(d->FileBytes);
+    state.counters["bytes_read_per_letter"] = static_cast<double>(d->BytesReadPerLetter);
 }
 
 std::string PeerScript() {
@@ -137,7 +137,7 @@ std::string PeerScript() {
 void PythonBenchmark(benchmark::State& state) {
     for (auto _ : state) {
         const std::string cmd =
-            "python3 '" + PeerScript() + "' '" + BenchBig.inbox.string() + "' 3";
+            "python3 '" + PeerScript() + "' '" + BenchBig.Inbox.string() + "' 3";
         FILE* p = ::popen(cmd.c_str(), "r");
         double secs = 0;
         long long perLetter = 0;
@@ -193,19 +193,19 @@ int main(int argc, char** argv) {
 
         std::printf("\nletters per set: %d; stored file size: %lld bytes (100 KiB set), %lld bytes "
                     "(1 KiB set)\n",
-                    BenchLetters, BenchBig.fileBytes, BenchSmall.fileBytes);
+                    BenchLetters, BenchBig.FileBytes, BenchSmall.FileBytes);
         std::printf("LoadFolderHeaders, best of 3: %.1f ms (100 KiB set), %.1f ms (1 KiB set); "
                     "time ratio big/small %.2f\n",
-                    BenchBig.bestSeconds * 1e3, BenchSmall.bestSeconds * 1e3,
-                    BenchBig.bestSeconds / BenchSmall.bestSeconds);
-        std::printf("bytes read per letter: %lld of %lld (%.1f%%)\n", BenchBig.bytesReadPerLetter,
-                    BenchBig.fileBytes, 100.0 * BenchBig.bytesReadPerLetter / BenchBig.fileBytes);
+                    BenchBig.BestSeconds * 1e3, BenchSmall.BestSeconds * 1e3,
+                    BenchBig.BestSeconds / BenchSmall.BestSeconds);
+        std::printf("bytes read per letter: %lld of %lld (%.1f%%)\n", BenchBig.BytesReadPerLetter,
+                    BenchBig.FileBytes, 100.0 * BenchBig.BytesReadPerLetter / BenchBig.FileBytes);
         if (BenchPythonSeconds > 0) {
             std::printf(
                 "Python BytesHeaderParser, best of 3: %.1f ms, bytes read per letter %lld\n",
                 BenchPythonSeconds * 1e3, BenchPythonBytesPerLetter);
             std::printf("speed-up over Python: %.1fx (goal: at least 5x)\n",
-                        BenchPythonSeconds / BenchBig.bestSeconds);
+                        BenchPythonSeconds / BenchBig.BestSeconds);
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_store_scan: %s\n", e.what());

@@ -18,13 +18,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct WriterDeleter {
+struct TWriterDeleter {
     void operator()(archive* a) const { archive_write_free(a); }
 };
-struct ReaderDeleter {
+struct TReaderDeleter {
     void operator()(archive* a) const { archive_read_free(a); }
 };
-struct EntryDeleter {
+struct TEntryDeleter {
     void operator()(archive_entry* e) const { archive_entry_free(e); }
 };
 
@@ -61,7 +61,7 @@ void AddFile(archive* a, const fs::path& source, const std::string& name) {
     const auto size = fs::file_size(source, ec);
     if (!in || ec)
         throw TArchiveError("cannot read " + source.string());
-    std::unique_ptr<archive_entry, EntryDeleter> entry(archive_entry_new());
+    std::unique_ptr<archive_entry, TEntryDeleter> entry(archive_entry_new());
     archive_entry_copy_pathname(entry.get(), name.c_str()); // the bytes as they are (UTF-8)
     archive_entry_set_filetype(entry.get(), AE_IFREG);
     archive_entry_set_perm(entry.get(), 0644);
@@ -83,7 +83,7 @@ void AddFile(archive* a, const fs::path& source, const std::string& name) {
 }
 
 void Pack(int fd, const fs::path& folder, const fs::path& request, const std::string& requestName) {
-    std::unique_ptr<archive, WriterDeleter> a(archive_write_new());
+    std::unique_ptr<archive, TWriterDeleter> a(archive_write_new());
     if (archive_write_add_filter_gzip(a.get()) != ARCHIVE_OK ||
         // GNU tar keeps names as bytes: no conversion through the process's locale.
         archive_write_set_format_gnutar(a.get()) != ARCHIVE_OK ||
@@ -216,7 +216,7 @@ void ExtractFile(archive* a, const fs::path& target, TUnpackBudget& budget) {
 }
 
 void Unpack(const fs::path& archiveFile, const fs::path& target, const TUnpackLimits& limits) {
-    std::unique_ptr<archive, ReaderDeleter> a(archive_read_new());
+    std::unique_ptr<archive, TReaderDeleter> a(archive_read_new());
     archive_read_support_filter_gzip(a.get());
     archive_read_support_format_tar(a.get());
     if (archive_read_open_filename(a.get(), archiveFile.c_str(), 64 * 1024) != ARCHIVE_OK)

@@ -22,29 +22,29 @@ namespace tzn {
 // number, a boolean or a string.
 class THostVariant {
 public:
-    enum class Type { Empty, Integer, Float, Boolean, String };
+    enum class TType { Empty, Integer, Float, Boolean, String };
 
     THostVariant() = default;
-    THostVariant(int v) : FType(Type::Integer), FInt(v) {}
-    THostVariant(int64_t v) : FType(Type::Integer), FInt(v) {}
-    THostVariant(double v) : FType(Type::Float), FFloat(v) {}
-    THostVariant(bool v) : FType(Type::Boolean), FInt(v ? 1 : 0) {}
-    THostVariant(std::string v) : FType(Type::String), FStr(std::move(v)) {}
-    THostVariant(const char* v) : FType(Type::String), FStr(v ? v : "") {}
+    THostVariant(int v) : FType(TType::Integer), FInt(v) {}
+    THostVariant(int64_t v) : FType(TType::Integer), FInt(v) {}
+    THostVariant(double v) : FType(TType::Float), FFloat(v) {}
+    THostVariant(bool v) : FType(TType::Boolean), FInt(v ? 1 : 0) {}
+    THostVariant(std::string v) : FType(TType::String), FStr(std::move(v)) {}
+    THostVariant(const char* v) : FType(TType::String), FStr(v ? v : "") {}
 
-    Type GetType() const { return FType; }
-    bool IsEmpty() const { return FType == Type::Empty; }
+    TType GetType() const { return FType; }
+    bool IsEmpty() const { return FType == TType::Empty; }
 
     // Conversions as the module applies them. ToInteger: empty is 0, a float is rounded, a
     // string must hold a whole decimal number (blanks around it allowed), else
     // std::invalid_argument is thrown.
     int64_t ToInteger() const {
         switch (FType) {
-        case Type::Empty:
+        case TType::Empty:
             return 0;
-        case Type::Float:
+        case TType::Float:
             return static_cast<int64_t>(FFloat < 0 ? FFloat - 0.5 : FFloat + 0.5);
-        case Type::String: {
+        case TType::String: {
             const size_t b = FStr.find_first_not_of(" \t");
             const size_t e = FStr.find_last_not_of(" \t");
             const std::string t = b == std::string::npos ? "" : FStr.substr(b, e - b + 1);
@@ -68,17 +68,17 @@ public:
     // Empty gives "", numbers their decimal text, booleans "True"/"False".
     std::string ToString() const {
         switch (FType) {
-        case Type::Empty:
+        case TType::Empty:
             return "";
-        case Type::Integer:
+        case TType::Integer:
             return std::to_string(FInt);
-        case Type::Float: {
+        case TType::Float: {
             std::string s = std::to_string(FFloat);
             while (s.find('.') != std::string::npos && (s.back() == '0' || s.back() == '.'))
                 s.pop_back();
             return s;
         }
-        case Type::Boolean:
+        case TType::Boolean:
             return FInt ? "True" : "False";
         default:
             return FStr;
@@ -86,7 +86,7 @@ public:
     }
 
 private:
-    Type FType = Type::Empty;
+    TType FType = TType::Empty;
     int64_t FInt = 0;
     double FFloat = 0;
     std::string FStr;

@@ -11,7 +11,7 @@
 namespace tzn {
 
 // One row of the shift log, every field as text.
-struct ShiftRecord {
+struct TShiftRecord {
     std::string SmNum;
     std::string BegTime;
     std::string EndTime;
@@ -22,15 +22,15 @@ struct ShiftRecord {
 // numbers of the shifts ticked at the last OK.
 class TShiftList {
 public:
-    std::vector<ShiftRecord> Rows() const {
+    std::vector<TShiftRecord> Rows() const {
         std::lock_guard lock(FLock);
         return FRows;
     }
-    void SetRows(std::vector<ShiftRecord> rows) {
+    void SetRows(std::vector<TShiftRecord> rows) {
         std::lock_guard lock(FLock);
         FRows = std::move(rows);
     }
-    void AppendRow(ShiftRecord row) {
+    void AppendRow(TShiftRecord row) {
         std::lock_guard lock(FLock);
         FRows.push_back(std::move(row));
     }
@@ -45,7 +45,7 @@ public:
 
 private:
     mutable std::mutex FLock;
-    std::vector<ShiftRecord> FRows;
+    std::vector<TShiftRecord> FRows;
     std::vector<std::string> FSelectedShifts;
 };
 

@@ -124,7 +124,7 @@ void TMxIOHandlerStack::Open() {
 }
 
 bool TMxIOHandlerStack::WaitForTLS(int want, int timeoutMs) {
-    return WaitFor(FSocket, want == TMxTLSSession::kWantWrite ? POLLOUT : POLLIN, timeoutMs);
+    return WaitFor(FSocket, want == TMxTLSSession::WantWrite ? POLLOUT : POLLIN, timeoutMs);
 }
 
 void TMxIOHandlerStack::StartTLS(const TMxTLSOptions& options) {
@@ -148,7 +148,7 @@ void TMxIOHandlerStack::StartTLS(const TMxTLSOptions& options) {
         const auto start = std::chrono::steady_clock::now();
         const int total = ConnectTimeout > 0 ? ConnectTimeout : -1;
         const int each = ReadTimeout > 0 ? ReadTimeout : -1;
-        for (int want; (want = session->Handshake()) != TMxTLSSession::kDone;) {
+        for (int want; (want = session->Handshake()) != TMxTLSSession::Done;) {
             const int left = Remaining(start, total);
             const bool totalBinds = left >= 0 && (each < 0 || left <= each);
             if (!WaitForTLS(want, totalBinds ? left : each)) {

@@ -200,12 +200,12 @@ int TMxTLSSession::Handshake() {
     errno = 0;
     const int rc = SSL_connect(FImpl->Ssl);
     if (rc == 1)
-        return kDone;
+        return Done;
     const int err = SSL_get_error(FImpl->Ssl, rc);
     if (err == SSL_ERROR_WANT_READ)
-        return kWantRead;
+        return WantRead;
     if (err == SSL_ERROR_WANT_WRITE)
-        return kWantWrite;
+        return WantWrite;
     if (err == SSL_ERROR_SYSCALL && errno == 0 && ERR_peek_error() == 0)
         throw EMxTLSError("TLS handshake with " + FHost +
                           " failed: the server closed the connection");
@@ -216,9 +216,9 @@ int TMxTLSSession::Unfinished(const char* what) {
     const int err = SSL_get_error(FImpl->Ssl, 0);
     switch (err) {
     case SSL_ERROR_WANT_READ:
-        return kWantRead;
+        return WantRead;
     case SSL_ERROR_WANT_WRITE:
-        return kWantWrite;
+        return WantWrite;
     case SSL_ERROR_ZERO_RETURN:
         return 0;
     default:

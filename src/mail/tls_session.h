@@ -13,7 +13,7 @@ namespace tzn {
 class TMxTLSSession {
 public:
     // What a read or write needs before it can go on.
-    enum TMxWant { kDone = 0, kWantRead = -1, kWantWrite = -2 };
+    enum TMxWant { Done = 0, WantRead = -1, WantWrite = -2 };
 
     // Prepares a session on `fd` (switched to non-blocking): TLS 1.2 or newer, the
     // certificate chain checked against `caFile` (empty: the system's store) and its names
@@ -24,7 +24,7 @@ public:
     TMxTLSSession(const TMxTLSSession&) = delete;
     TMxTLSSession& operator=(const TMxTLSSession&) = delete;
 
-    // One step of the handshake: kDone when finished, else what to wait for. A refused
+    // One step of the handshake: Done when finished, else what to wait for. A refused
     // certificate or a protocol failure raises EMxTLSError naming the reason.
     int Handshake();
     // Decrypted bytes into `buffer`: the count, 0 when the peer ended the session, or a
@@ -39,7 +39,7 @@ public:
 
 private:
     [[noreturn]] void RaiseFailure(int sslError, const char* what);
-    // What a read or write that did not complete means: kWantRead, kWantWrite, 0 for the
+    // What a read or write that did not complete means: WantRead, WantWrite, 0 for the
     // peer's close_notify; anything else raises.
     int Unfinished(const char* what);
 

@@ -63,15 +63,15 @@ private:
 
 // What Load hands out and UnLoad takes back. A second Load without UnLoad leaves the first
 // set of commands in the host's menu, working until UnLoad, which takes back both sets.
-struct LoadedObjects {
+struct TLoadedObjects {
     std::mutex Mutex;
     std::vector<std::shared_ptr<CMenuProc>> MenuProcs;
     // The host's items that carry one of our handlers; kept only until UnLoad clears them.
     std::vector<THostMenuItem*> HandledItems;
 };
 
-LoadedObjects& Loaded() {
-    static LoadedObjects objects;
+TLoadedObjects& Loaded() {
+    static TLoadedObjects objects;
     return objects;
 }
 

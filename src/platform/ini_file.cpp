@@ -115,36 +115,36 @@ bool KeyLine(const std::string& text, std::string_view& key, std::string_view& v
 
 // Index range [begin, end) of the lines belonging to the first section of that name (the
 // header line excluded); begin is npos when the section is absent.
-struct Range {
-    size_t header = std::string::npos;
-    size_t begin = std::string::npos;
-    size_t end = 0;
+struct TRange {
+    size_t Header = std::string::npos;
+    size_t Begin = std::string::npos;
+    size_t End = 0;
 };
 
-Range FindSection(const std::vector<TIniLine>& lines, const std::string& section) {
-    Range r;
+TRange FindSection(const std::vector<TIniLine>& lines, const std::string& section) {
+    TRange r;
     for (size_t i = 0; i < lines.size(); ++i) {
         std::string_view name;
         if (!SectionHeader(lines[i].Text, name))
             continue;
-        if (r.begin != std::string::npos) {
-            r.end = i;
+        if (r.Begin != std::string::npos) {
+            r.End = i;
             return r;
         }
         if (AnsiSameText(name, section)) {
-            r.header = i;
-            r.begin = i + 1;
+            r.Header = i;
+            r.Begin = i + 1;
         }
     }
-    if (r.begin != std::string::npos)
-        r.end = lines.size();
+    if (r.Begin != std::string::npos)
+        r.End = lines.size();
     return r;
 }
 
-size_t FindKey(const std::vector<TIniLine>& lines, const Range& r, const std::string& key) {
-    if (r.begin == std::string::npos)
+size_t FindKey(const std::vector<TIniLine>& lines, const TRange& r, const std::string& key) {
+    if (r.Begin == std::string::npos)
         return std::string::npos;
-    for (size_t i = r.begin; i < r.end; ++i) {
+    for (size_t i = r.Begin; i < r.End; ++i) {
         std::string_view k, v;
         if (KeyLine(lines[i].Text, k, v) && AnsiSameText(k, key))
             return i;
@@ -265,15 +265,15 @@ bool TIniContent::ValueExists(const std::string& section, const std::string& key
 }
 
 bool TIniContent::SectionExists(const std::string& section) const {
-    return FindSection(FLines, section).begin != std::string::npos;
+    return FindSection(FLines, section).Begin != std::string::npos;
 }
 
 std::vector<std::string> TIniContent::ReadSection(const std::string& section) const {
     std::vector<std::string> keys;
-    const Range r = FindSection(FLines, section);
-    if (r.begin == std::string::npos)
+    const TRange r = FindSection(FLines, section);
+    if (r.Begin == std::string::npos)
         return keys;
-    for (size_t i = r.begin; i < r.end; ++i) {
+    for (size_t i = r.Begin; i < r.End; ++i) {
         std::string_view k, v;
         if (KeyLine(FLines[i].Text, k, v))
             keys.emplace_back(k);
@@ -349,16 +349,16 @@ void TIniFile::WriteString(const std::string& section, const std::string& key,
     std::unique_lock<std::mutex> lock = LockForWrite();
     std::vector<TIniLine> lines = SplitLines(Content());
     const std::string eol = LineBreakOf(lines);
-    const Range r = FindSection(lines, section);
+    const TRange r = FindSection(lines, section);
     const size_t i = FindKey(lines, r, key);
     if (i != std::string::npos) {
         // Keep the key as the file spells it and everything before it on the line.
         const std::string& text = lines[i].Text;
         lines[i].Text = text.substr(0, text.find('=') + 1) + value;
-    } else if (r.begin != std::string::npos) {
+    } else if (r.Begin != std::string::npos) {
         // Append after the section's last non-blank line, before any blank separator lines.
-        size_t at = r.end;
-        while (at > r.begin && Trim(lines[at - 1].Text).empty())
+        size_t at = r.End;
+        while (at > r.Begin && Trim(lines[at - 1].Text).empty())
             --at;
         if (at > 0 && lines[at - 1].Eol.empty())
             lines[at - 1].Eol = eol;
@@ -399,11 +399,11 @@ void TIniFile::EraseSection(const std::string& section) {
     if (content.empty())
         return;
     std::vector<TIniLine> lines = SplitLines(content);
-    const Range r = FindSection(lines, section);
-    if (r.begin == std::string::npos)
+    const TRange r = FindSection(lines, section);
+    if (r.Begin == std::string::npos)
         return;
-    lines.erase(lines.begin() + static_cast<long>(r.header),
-                lines.begin() + static_cast<long>(r.end));
+    lines.erase(lines.begin() + static_cast<long>(r.Header),
+                lines.begin() + static_cast<long>(r.End));
     Store(Join(lines));
 }
 

@@ -29,8 +29,8 @@ TRasPlatformConfig DefaultRasConfig() {
 }
 
 TRasPlatformConfig& CurrentRasConfig() {
-    static TRasPlatformConfig Config = DefaultRasConfig();
-    return Config;
+    static TRasPlatformConfig config = DefaultRasConfig();
+    return config;
 }
 
 // The shell's status for a command it could not find or run.
@@ -156,7 +156,7 @@ int TRasDialer::Dial() {
         const std::optional<int> status = command->WaitUntil(deadline);
         if (!status)
             command->Kill();
-        const DialOutcome outcome{generation, ErrorOfStatus(status)};
+        const TDialOutcome outcome{generation, ErrorOfStatus(status)};
         events->Post([alive, outcome, this] {
             if (*alive)
                 FinishDial(outcome);
@@ -165,7 +165,7 @@ int TRasDialer::Dial() {
     return 0;
 }
 
-void TRasDialer::FinishDial(const DialOutcome& outcome) {
+void TRasDialer::FinishDial(const TDialOutcome& outcome) {
     if (!FDialing || outcome.Generation != FGeneration)
         return;
     StopDial();

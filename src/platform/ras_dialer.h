@@ -90,13 +90,13 @@ public:
     static std::string ErrorText(int code);
 
 private:
-    struct DialOutcome {
+    struct TDialOutcome {
         uint64_t Generation;
         int Error; // 0 when connected
     };
     bool EntryExists() const;
     void StopDial();
-    void FinishDial(const DialOutcome& outcome);
+    void FinishDial(const TDialOutcome& outcome);
     static int ErrorOfStatus(std::optional<int> status);
 
     TRasPlatformConfig FConfig;

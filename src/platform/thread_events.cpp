@@ -27,8 +27,8 @@ int TThreadEventQueue::Process() {
 }
 
 std::shared_ptr<TThreadEventQueue> CurrentThreadEvents() {
-    thread_local const auto Queue = std::make_shared<TThreadEventQueue>();
-    return Queue;
+    thread_local const auto queue = std::make_shared<TThreadEventQueue>();
+    return queue;
 }
 
 int ProcessThreadEvents() {

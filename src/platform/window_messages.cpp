@@ -58,12 +58,12 @@ private:
     LRESULT FResult = 0;
 };
 
-const QEvent::Type MessageEventType = static_cast<QEvent::Type>(QEvent::registerEventType());
+const QEvent::Type kMessageEventType = static_cast<QEvent::Type>(QEvent::registerEventType());
 
 class TMessageEvent final : public QEvent {
 public:
     TMessageEvent(UINT msg, WPARAM wParam, LPARAM lParam, std::shared_ptr<TReply> reply)
-        : QEvent(MessageEventType), Msg(msg), WParam(wParam), LParam(lParam),
+        : QEvent(kMessageEventType), Msg(msg), WParam(wParam), LParam(lParam),
           Reply(std::move(reply)) {}
     // Qt deletes the events still queued for a receiver that is deleted, so a sender whose
     // message never reached the handler is released here.
@@ -112,7 +112,7 @@ public:
         // The sender built and queued the event under the core's lock; taking it here makes
         // that hand-over visible to thread checkers, which cannot see Qt's own queue locking.
         { std::lock_guard<std::mutex> lock(FCore->Mutex); }
-        if (e->type() != MessageEventType)
+        if (e->type() != kMessageEventType)
             return QObject::event(e);
         auto* m = static_cast<TMessageEvent*>(e);
         // A window destroyed while its handler ran is deleted later; what reaches it until then

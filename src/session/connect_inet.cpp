@@ -12,7 +12,7 @@ namespace {
 
 using InetEntry = uint8_t (*)(uint8_t);
 
-struct ConnectInetEntries {
+struct TConnectInetEntries {
     TLibraryHandle Library = nullptr;
     InetEntry Connect = nullptr;
     InetEntry Disconnect = nullptr;
@@ -23,7 +23,7 @@ struct ConnectInetEntries {
 // Calls share the lock, loading and unloading take it alone: the library is never unloaded
 // under a session that is inside one of its entries.
 std::shared_mutex ConnectInetLock;
-ConnectInetEntries ConnectInet;
+TConnectInetEntries ConnectInet;
 std::atomic<bool> ConnectInetLoaded{false};
 
 InetEntry Resolve(TLibraryHandle lib, const char* name) {
@@ -36,7 +36,7 @@ void UnloadLocked() {
     ConnectInet = {};
 }
 
-bool Call(InetEntry ConnectInetEntries::*entry, uint8_t code) {
+bool Call(InetEntry TConnectInetEntries::*entry, uint8_t code) {
     const std::shared_lock<std::shared_mutex> guard(ConnectInetLock);
     const InetEntry f = ConnectInet.*entry;
     return f && f(static_cast<uint8_t>(code & 0x7F)) != 0;
@@ -66,16 +66,16 @@ bool ConnectInetLibraryLoaded() {
 }
 
 bool InetConnect(uint8_t code) {
-    return Call(&ConnectInetEntries::Connect, code);
+    return Call(&TConnectInetEntries::Connect, code);
 }
 bool InetDisconnect(uint8_t code) {
-    return Call(&ConnectInetEntries::Disconnect, code);
+    return Call(&TConnectInetEntries::Disconnect, code);
 }
 bool InetGetConnectState(uint8_t code) {
-    return Call(&ConnectInetEntries::GetConnectState, code);
+    return Call(&TConnectInetEntries::GetConnectState, code);
 }
 bool InetAutoDisconnectValue(uint8_t code) {
-    return Call(&ConnectInetEntries::AutoDisconnectValue, code);
+    return Call(&TConnectInetEntries::AutoDisconnectValue, code);
 }
 
 } // namespace tzn

@@ -46,7 +46,7 @@ void TMailThread::SendOutBox() {
         AddSessionLog(ru("Соединение с SMTP сервером прошло удачно."));
         AddSessionLog(ru("Отправка почты - ") + std::to_string(FOutMail->Count()) +
                       ru(" писем в очереди."));
-        for (StoredLetter& entry : *FOutMail) {
+        for (TStoredLetter& entry : *FOutMail) {
             TMxMessage& letter = *entry.Letter;
             const int64_t size = MeasureLetter(letter, smtp.WriteOptions);
             // The window's gauge takes a 32-bit total.

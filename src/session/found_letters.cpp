@@ -5,7 +5,7 @@
 
 namespace tzn {
 
-void FoundLetters::Add(const FoundLetter& letter) {
+void TFoundLetters::Add(const TFoundLetter& letter) {
     if (FCount >= kCapacity)
         throw std::out_of_range("Range check error");
     FEntries[static_cast<size_t>(FCount)] = letter;
@@ -14,42 +14,42 @@ void FoundLetters::Add(const FoundLetter& letter) {
 
 namespace {
 
-struct GroupItem {
+struct TGroupItem {
     TDateTime Date;
     int32_t MsgNum;
     bool Taken = false;
 };
 
-struct SenderGroup {
+struct TSenderGroup {
     std::string SenderName;
-    std::vector<GroupItem> Items;
-    std::vector<GroupItem> Ordered;
+    std::vector<TGroupItem> Items;
+    std::vector<TGroupItem> Ordered;
 };
 
 } // namespace
 
-void SortFoundLetters(FoundLetters& letters, TDateTime now) {
-    std::vector<SenderGroup> groups;
+void SortFoundLetters(TFoundLetters& letters, TDateTime now) {
+    std::vector<TSenderGroup> groups;
     for (int i = 0; i < letters.FCount; ++i) {
-        const FoundLetter& f = letters.FEntries[static_cast<size_t>(i)];
-        SenderGroup* group = nullptr;
-        for (SenderGroup& g : groups)
+        const TFoundLetter& f = letters.FEntries[static_cast<size_t>(i)];
+        TSenderGroup* group = nullptr;
+        for (TSenderGroup& g : groups)
             if (g.SenderName == f.SenderName) {
                 group = &g;
                 break;
             }
         if (!group)
-            group = &groups.emplace_back(SenderGroup{f.SenderName, {}, {}});
+            group = &groups.emplace_back(TSenderGroup{f.SenderName, {}, {}});
         group->Items.push_back({f.Date, f.MsgNum});
     }
     // A selection by strictly smaller date keeps equal dates in collection order; the limit
     // leaves far-future dates unpicked.
     const TDateTime limit = now + 10000;
-    for (SenderGroup& g : groups) {
+    for (TSenderGroup& g : groups) {
         for (size_t round = 0; round < g.Items.size(); ++round) {
-            GroupItem* best = nullptr;
+            TGroupItem* best = nullptr;
             TDateTime bestDate = limit;
-            for (GroupItem& item : g.Items)
+            for (TGroupItem& item : g.Items)
                 if (!item.Taken && item.Date < bestDate) {
                     best = &item;
                     bestDate = item.Date;
@@ -61,8 +61,8 @@ void SortFoundLetters(FoundLetters& letters, TDateTime now) {
         }
     }
     letters.FCount = 0;
-    for (const SenderGroup& g : groups)
-        for (const GroupItem& item : g.Ordered)
+    for (const TSenderGroup& g : groups)
+        for (const TGroupItem& item : g.Ordered)
             letters.FEntries[static_cast<size_t>(letters.FCount++)] = {item.MsgNum, g.SenderName,
                                                                        item.Date};
 }

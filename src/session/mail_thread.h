@@ -89,8 +89,8 @@ struct TRetrievalOptions {
     // The closing line "======== Прием писем завершен========" (plain only).
     bool ClosingBanner = true;
 
-    static const TRetrievalOptions Plain;
-    static const TRetrievalOptions Sorted;
+    static const TRetrievalOptions kPlain;
+    static const TRetrievalOptions kSorted;
 };
 
 class TMailThread {

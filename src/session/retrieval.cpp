@@ -29,8 +29,8 @@ const char* const kLostText = "Разрыв связи с почтовым се�
 
 } // namespace
 
-const TRetrievalOptions TRetrievalOptions::Plain{false, true, false, true};
-const TRetrievalOptions TRetrievalOptions::Sorted{true, false, true, false};
+const TRetrievalOptions TRetrievalOptions::kPlain{false, true, false, true};
+const TRetrievalOptions TRetrievalOptions::kSorted{true, false, true, false};
 
 void TMailThread::LetterFailed(TMxPOP3& pop, TMailboxJournal& journal, const std::exception& e) {
     journal.Missed();
@@ -42,11 +42,11 @@ void TMailThread::LetterFailed(TMxPOP3& pop, TMailboxJournal& journal, const std
 }
 
 bool TMailThread::GetMail() {
-    return Retrieve(TRetrievalOptions::Plain);
+    return Retrieve(TRetrievalOptions::kPlain);
 }
 
 bool TMailThread::GetMailSorted() {
-    return Retrieve(TRetrievalOptions::Sorted);
+    return Retrieve(TRetrievalOptions::kSorted);
 }
 
 bool TMailThread::Retrieve(const TRetrievalOptions& options) {
@@ -111,7 +111,7 @@ void TMailThread::TakeAsFound(TMxPOP3& pop, TMailboxJournal& journal, THeaderSca
 void TMailThread::TakeSorted(TMxPOP3& pop, TMailboxJournal& journal, THeaderScan& scan,
                              const TRetrievalOptions& options, const MailSettings& settings,
                              int& received) {
-    FoundLetters found;
+    TFoundLetters found;
     for (TScannedLetter scanned; scan.Next(scanned);) {
         try {
             for (const std::string& line : scanned.Lines)

@@ -40,7 +40,7 @@ void TMailThread::NoteInLedger(const std::vector<TLedgerRecord>& records) {
 void TMailThread::NoteLetterTaken(TMxMessage& letter, const TLetterOutcome& outcome) {
     TLedgerRecord r;
     r.Time = std::time(nullptr);
-    r.Kind = ELedgerKind::Received;
+    r.Kind = TLedgerKind::Received;
     r.Code = letter.FromList.Empty() ? std::string() : letter.From().Name;
     if (r.Code.empty())
         r.Code = letter.FromList.Empty() ? std::string("?") : letter.From().Address;
@@ -55,7 +55,7 @@ void TMailThread::NoteLetterTaken(TMxMessage& letter, const TLetterOutcome& outc
 void TMailThread::NoteLetterDelivered(TMxMessage& letter) {
     TLedgerRecord r;
     r.Time = std::time(nullptr);
-    r.Kind = ELedgerKind::Sent;
+    r.Kind = TLedgerKind::Sent;
     // Letters not addressed by a station tag are not part of the exchange.
     r.Code = AddresseeCode(letter.Subject);
     if (r.Code.empty())

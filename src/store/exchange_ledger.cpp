@@ -47,7 +47,7 @@ bool Number(std::string_view text, size_t maxDigits, long long& out) {
 size_t LatestStationListStart(const std::vector<TLedgerRecord>& records) {
     size_t start = records.size();
     for (size_t i = 0; i < records.size(); ++i)
-        if (records[i].Kind == ELedgerKind::Station && records[i].Files == 0)
+        if (records[i].Kind == TLedgerKind::Station && records[i].Files == 0)
             start = i;
     return start;
 }
@@ -104,7 +104,7 @@ std::optional<TLedgerRecord> ParseLedgerRecord(std::string_view line) {
     if (f[2].empty() || (f[5] != "0" && f[5] != "1") || imported > files)
         return std::nullopt;
     r.Time = static_cast<std::time_t>(time);
-    r.Kind = static_cast<ELedgerKind>(f[1][0]);
+    r.Kind = static_cast<TLedgerKind>(f[1][0]);
     r.Code = std::string(f[2]);
     r.Files = static_cast<int>(files);
     r.Imported = static_cast<int>(imported);
@@ -175,7 +175,7 @@ bool TExchangeLedger::Prune(std::time_t now) const {
     std::string data;
     for (size_t i = 0; i < all.size(); ++i) {
         const TLedgerRecord& r = all[i];
-        if (r.Time >= oldest || (r.Kind == ELedgerKind::Station && i >= listStart))
+        if (r.Time >= oldest || (r.Kind == TLedgerKind::Station && i >= listStart))
             data += FormatLedgerRecord(r) + '\n';
     }
 
@@ -198,7 +198,7 @@ bool TExchangeLedger::Prune(std::time_t now) const {
 std::vector<TListedStation> LatestStationList(const std::vector<TLedgerRecord>& records) {
     std::vector<TListedStation> out;
     for (size_t i = LatestStationListStart(records); i < records.size(); ++i)
-        if (records[i].Kind == ELedgerKind::Station)
+        if (records[i].Kind == TLedgerKind::Station)
             out.push_back({records[i].Code, records[i].Text});
     return out;
 }
@@ -209,7 +209,7 @@ std::vector<TLedgerRecord> StationListRecords(const std::vector<TListedStation>&
     for (const TListedStation& s : stations) {
         TLedgerRecord r;
         r.Time = now;
-        r.Kind = ELedgerKind::Station;
+        r.Kind = TLedgerKind::Station;
         r.Code = s.Code;
         r.Text = s.Name;
         r.Files = static_cast<int>(out.size());

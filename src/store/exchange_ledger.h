@@ -22,7 +22,7 @@ inline constexpr const char* kLedgerFileName = "Exchange.ledger";
 inline constexpr int kLedgerRetentionDays = 400;
 inline constexpr int kLedgerRewriteSlackDays = 31;
 
-enum class ELedgerKind : char {
+enum class TLedgerKind : char {
     Received = 'R', // a letter from that station, taken by a session
     Sent = 'S',     // a letter to that station, delivered by a session
     Station = 'N',  // one station of the host's list; a list's records are numbered from 0 in
@@ -31,7 +31,7 @@ enum class ELedgerKind : char {
 
 struct TLedgerRecord {
     std::time_t Time = 0;
-    ELedgerKind Kind = ELedgerKind::Received;
+    TLedgerKind Kind = TLedgerKind::Received;
     std::string Code;     // the other side's station code (CP1251)
     int Files = 0;        // data files the letter carried
     int Imported = 0;     // of them, those the host took without failing (received letters)

@@ -121,12 +121,12 @@ PublishLetterFile(const std::string& folderPath,
     // closed, one disk write per letter that the session's barriers exist to avoid.
     const std::string temp = folderPath + "~" + std::to_string(::getpid()) + "-" +
                              std::to_string(TempSequence.fetch_add(1)) + ".tmp";
-    struct TempGuard {
-        const std::string& path;
-        bool moved = false;
-        ~TempGuard() {
-            if (!moved)
-                DeleteFile(path);
+    struct TTempGuard {
+        const std::string& Path;
+        bool Moved = false;
+        ~TTempGuard() {
+            if (!Moved)
+                DeleteFile(Path);
         }
     } guard{temp};
     try {
@@ -142,7 +142,7 @@ PublishLetterFile(const std::string& folderPath,
         const std::string name = LetterFileName(now, counter);
         switch (MoveFileNoReplace(temp, folderPath + name)) {
         case TMoveResult::Done:
-            guard.moved = true;
+            guard.Moved = true;
             AdvanceLetterFileCounter(counter);
             // The letter is complete under its name; should its folder entry not reach the
             // disk, a power cut loses the name, never half a letter, so the save stands.

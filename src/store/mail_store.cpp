@@ -140,19 +140,19 @@ TSaveOutcome LinkLetterFile(const std::string& fileName, MailFolder from, MailFo
 
 } // namespace
 
-std::optional<MailFolder> StoredLetter::CurrentFolder() const {
+std::optional<MailFolder> TStoredLetter::CurrentFolder() const {
     return Key.empty() ? std::nullopt : FolderFromLetter(Key[0]);
 }
 
-std::optional<MailFolder> StoredLetter::TargetFolder() const {
+std::optional<MailFolder> TStoredLetter::TargetFolder() const {
     return Key.size() < 2 ? std::nullopt : FolderFromLetter(Key[1]);
 }
 
-std::string StoredLetter::FileName() const {
+std::string TStoredLetter::FileName() const {
     return Key.size() > 2 ? Key.substr(2) : "";
 }
 
-void StoredLetter::SetTargetFolder(MailFolder folder) {
+void TStoredLetter::SetTargetFolder(MailFolder folder) {
     if (Key.size() >= 2 && IsStoreFolder(folder))
         Key[1] = FolderLetter(folder);
 }
@@ -227,7 +227,7 @@ void LoadFolderHeaders(StoredLetterListVar& list, MailFolder folder) {
 void ApplyLetterMoves(StoredLetterListVar& list, TWindowServices& window) {
     if (list) {
         std::vector<std::pair<std::string, MailFolder>> originals;
-        for (StoredLetter& entry : *list) {
+        for (TStoredLetter& entry : *list) {
             try {
                 const auto from = entry.CurrentFolder();
                 const auto to = entry.TargetFolder();

@@ -16,7 +16,7 @@ class TWindowServices;
 
 // One loaded letter and its key: current folder letter + target folder letter + file name
 // ("oo1206-143005-12.eml"). A caller records a move by changing the second letter only.
-struct StoredLetter {
+struct TStoredLetter {
     std::string Key;
     std::unique_ptr<TMxMessage> Letter;
     // Only the header block was loaded: a move copies the file instead of writing the letter,
@@ -39,12 +39,12 @@ public:
 
     size_t Count() const { return FEntries.size(); }
     bool Empty() const { return FEntries.empty(); }
-    StoredLetter& operator[](size_t i) { return FEntries[i]; }
-    const StoredLetter& operator[](size_t i) const { return FEntries[i]; }
-    std::vector<StoredLetter>::iterator begin() { return FEntries.begin(); }
-    std::vector<StoredLetter>::iterator end() { return FEntries.end(); }
-    std::vector<StoredLetter>::const_iterator begin() const { return FEntries.begin(); }
-    std::vector<StoredLetter>::const_iterator end() const { return FEntries.end(); }
+    TStoredLetter& operator[](size_t i) { return FEntries[i]; }
+    const TStoredLetter& operator[](size_t i) const { return FEntries[i]; }
+    std::vector<TStoredLetter>::iterator begin() { return FEntries.begin(); }
+    std::vector<TStoredLetter>::iterator end() { return FEntries.end(); }
+    std::vector<TStoredLetter>::const_iterator begin() const { return FEntries.begin(); }
+    std::vector<TStoredLetter>::const_iterator end() const { return FEntries.end(); }
 
     void Add(std::string key, std::unique_ptr<TMxMessage> letter, bool headersOnly = false);
     // Index of the entry with this key, or -1.
@@ -52,7 +52,7 @@ public:
 
 private:
     friend void ClearLetterList(StoredLetterList& list);
-    std::vector<StoredLetter> FEntries;
+    std::vector<TStoredLetter> FEntries;
 };
 
 // A list variable: empty (no list at all) reads as a list with no entries. The scans create

@@ -40,7 +40,7 @@ std::vector<TStationRow> BuildStationOverview(const std::vector<TLedgerRecord>& 
         if (added) {
             rows.emplace_back();
             rows.back().Code = code;
-            rows.back().Days.fill(EDayMark::None);
+            rows.back().Days.fill(TDayMark::None);
         }
         return rows[it->second];
     };
@@ -55,14 +55,14 @@ std::vector<TStationRow> BuildStationOverview(const std::vector<TLedgerRecord>& 
     // still counts by its own time.
     std::vector<const TLedgerRecord*> letters;
     for (const TLedgerRecord& r : records)
-        if (r.Kind != ELedgerKind::Station)
+        if (r.Kind != TLedgerKind::Station)
             letters.push_back(&r);
     std::stable_sort(
         letters.begin(), letters.end(),
         [](const TLedgerRecord* a, const TLedgerRecord* b) { return a->Time < b->Time; });
     for (const TLedgerRecord* r : letters) {
         TStationRow& row = rowOf(r->Code);
-        if (r->Kind == ELedgerKind::Sent) {
+        if (r->Kind == TLedgerKind::Sent) {
             if (r->Request && row.OpenRequest == 0)
                 row.OpenRequest = r->Time;
             continue;
@@ -74,11 +74,11 @@ std::vector<TStationRow> BuildStationOverview(const std::vector<TLedgerRecord>& 
         }
         const int ago = CalendarDaysBetween(r->Time, now);
         if (ago >= 0 && ago < kOverviewDays) {
-            EDayMark& mark = row.Days[static_cast<size_t>(kOverviewDays - 1 - ago)];
+            TDayMark& mark = row.Days[static_cast<size_t>(kOverviewDays - 1 - ago)];
             if (r->Files > 0 && r->Imported > 0)
-                mark = EDayMark::Data;
-            else if (mark == EDayMark::None)
-                mark = EDayMark::Letter;
+                mark = TDayMark::Data;
+            else if (mark == TDayMark::None)
+                mark = TDayMark::Letter;
         }
     }
 

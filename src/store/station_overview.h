@@ -18,7 +18,7 @@ inline constexpr int kOverviewDays = 14;
 inline constexpr int kDefaultLateHours = 26;
 
 // What a station sent on one day.
-enum class EDayMark : char {
+enum class TDayMark : char {
     None = '.',   // nothing
     Letter = '+', // a letter, but no data the host took
     Data = '#',   // data the host took
@@ -33,14 +33,14 @@ struct TStationRow {
     // The first request sent since the station last sent data; 0 when none waits.
     std::time_t OpenRequest = 0;
     // Oldest day first, today last (local calendar days).
-    std::array<EDayMark, kOverviewDays> Days{};
+    std::array<TDayMark, kOverviewDays> Days{};
     // Nothing received for more than the late limit (or never).
     bool Late = false;
 
     // The days as their marks' characters ("..+#...").
     std::string DayStrip() const {
         std::string strip;
-        for (EDayMark d : Days)
+        for (TDayMark d : Days)
             strip += static_cast<char>(d);
         return strip;
     }

@@ -631,7 +631,7 @@ void TMailForm::RefreshLetterList() {
             LoadFolderHeaders(letters, *folder);
             const std::string folderPath = FolderPath(MailSettingsSnapshot().MailDir, *folder);
             const QIcon letterIcon = p.Window->style()->standardIcon(QStyle::SP_FileIcon);
-            for (StoredLetter& entry : letters ? *letters : noLetters) {
+            for (TStoredLetter& entry : letters ? *letters : noLetters) {
                 const std::string name = entry.FileName();
                 const int64_t size = FileSize(folderPath + name);
                 if (size < 0)

@@ -109,7 +109,7 @@ int TSmListForm::ShowModal() {
 void TSmListForm::FormShow() {
     const QSignalBlocker quiet(FShifts);
     FShifts->clear();
-    for (const ShiftRecord& row : FList.Rows()) {
+    for (const TShiftRecord& row : FList.Rows()) {
         auto* item = new QTreeWidgetItem(
             FShifts, {Text(row.SmNum), Text(row.BegTime), Text(row.EndTime), Text(row.Operator)});
         item->setData(0, kSmNumRole, QByteArray::fromStdString(row.SmNum));

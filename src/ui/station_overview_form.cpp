@@ -53,11 +53,11 @@ constexpr int kCellWidth = 11;
 constexpr int kCellHeight = 14;
 constexpr int kCellGap = 2;
 
-QColor MarkColour(EDayMark mark) {
+QColor MarkColour(TDayMark mark) {
     switch (mark) {
-    case EDayMark::Data:
+    case TDayMark::Data:
         return {67, 160, 71};
-    case EDayMark::Letter:
+    case TDayMark::Letter:
         return {251, 192, 45};
     default:
         return {224, 224, 224};
@@ -79,10 +79,10 @@ QString DayStripHint(const TStationRow& row, std::time_t now) {
     QString hint;
     for (int d = 0; d < kOverviewDays; ++d) {
         const std::time_t day = now - static_cast<std::time_t>(kOverviewDays - 1 - d) * 86400;
-        const EDayMark mark = row.Days[static_cast<size_t>(d)];
+        const TDayMark mark = row.Days[static_cast<size_t>(d)];
         hint += FromCp1251(FormatDateTime("dd.mm", DateTimeFromUnix(day))) + ": " +
-                (mark == EDayMark::Data     ? Q("данные приняты")
-                 : mark == EDayMark::Letter ? Q("письмо без принятых данных")
+                (mark == TDayMark::Data     ? Q("данные приняты")
+                 : mark == TDayMark::Letter ? Q("письмо без принятых данных")
                                             : Q("ничего")) +
                 (d + 1 < kOverviewDays ? "\n" : "");
     }
@@ -145,14 +145,14 @@ TStationOverviewForm::TStationOverviewForm(std::function<TStationOverview()> sou
     layout->addWidget(FList, 1);
 
     auto* legend = new QHBoxLayout;
-    for (EDayMark mark : {EDayMark::Data, EDayMark::Letter, EDayMark::None}) {
+    for (TDayMark mark : {TDayMark::Data, TDayMark::Letter, TDayMark::None}) {
         QPixmap cell(kCellWidth, kCellHeight);
         cell.fill(MarkColour(mark));
         auto* swatch = new QLabel;
         swatch->setPixmap(cell);
         legend->addWidget(swatch);
-        legend->addWidget(new QLabel(mark == EDayMark::Data ? Q("данные приняты")
-                                     : mark == EDayMark::Letter ? Q("письмо без принятых данных")
+        legend->addWidget(new QLabel(mark == TDayMark::Data ? Q("данные приняты")
+                                     : mark == TDayMark::Letter ? Q("письмо без принятых данных")
                                                                 : Q("ничего не получено")));
         legend->addSpacing(12);
     }
@@ -187,36 +187,36 @@ void TStationOverviewForm::Refresh() {
         auto* item = new QTreeWidgetItem(FList);
         if (row.Late) {
             ++late;
-            item->setText(kState, row.LastLetter == 0
-                                      ? Q("опаздывает: писем нет")
-                                      : Q("опаздывает: ") + Age(row.LastLetter, view.Now));
+            item->setText(State, row.LastLetter == 0
+                                     ? Q("опаздывает: писем нет")
+                                     : Q("опаздывает: ") + Age(row.LastLetter, view.Now));
         } else {
-            item->setText(kState, Q("в срок"));
+            item->setText(State, Q("в срок"));
         }
-        item->setText(kCode, FromCp1251(row.Code));
-        item->setText(kName, row.Name.empty() && !row.Listed ? Q("(нет в списке АЗС)")
-                                                             : FromCp1251(row.Name));
-        item->setText(kLastLetter, When(row.LastLetter));
-        item->setText(kLastData, When(row.LastData));
-        item->setText(kRequest, row.OpenRequest ? When(row.OpenRequest) : QString());
-        item->setText(kWaiting, row.OpenRequest ? Age(row.OpenRequest, view.Now) : QString());
-        item->setIcon(kDays, QIcon(DayStrip(row)));
-        item->setData(kDays, Qt::UserRole, QString::fromStdString(row.DayStrip()));
-        item->setToolTip(kDays, DayStripHint(row, view.Now));
+        item->setText(Code, FromCp1251(row.Code));
+        item->setText(Name, row.Name.empty() && !row.Listed ? Q("(нет в списке АЗС)")
+                                                            : FromCp1251(row.Name));
+        item->setText(LastLetter, When(row.LastLetter));
+        item->setText(LastData, When(row.LastData));
+        item->setText(Request, row.OpenRequest ? When(row.OpenRequest) : QString());
+        item->setText(Waiting, row.OpenRequest ? Age(row.OpenRequest, view.Now) : QString());
+        item->setIcon(Days, QIcon(DayStrip(row)));
+        item->setData(Days, Qt::UserRole, QString::fromStdString(row.DayStrip()));
+        item->setToolTip(Days, DayStripHint(row, view.Now));
         if (row.Late) {
-            QFont bold = item->font(kState);
+            QFont bold = item->font(State);
             bold.setBold(true);
-            for (int c = 0; c <= kDays; ++c) {
+            for (int c = 0; c <= Days; ++c) {
                 item->setBackground(c, lateBackground);
                 item->setFont(c, bold);
             }
         }
     }
-    for (int c = 0; c < kDays; ++c)
+    for (int c = 0; c < Days; ++c)
         FList->resizeColumnToContents(c);
     // The whole strip, today included, whatever the header's text needs.
     FList->setColumnWidth(
-        kDays, std::max(FList->iconSize().width() + 16, FList->header()->sectionSizeHint(kDays)));
+        Days, std::max(FList->iconSize().width() + 16, FList->header()->sectionSizeHint(Days)));
     if (!view.Error.empty())
         FSummary->setText(Q("Журнал обмена не прочитан: ") + FromCp1251(view.Error));
     else

@@ -51,7 +51,7 @@ public:
     QWidget* Widget() const;
 
     // Column numbers of the list.
-    enum EColumn { kState, kCode, kName, kLastLetter, kLastData, kRequest, kWaiting, kDays };
+    enum TColumn { State, Code, Name, LastLetter, LastData, Request, Waiting, Days };
 
 private:
     std::function<TStationOverview()> FSource;

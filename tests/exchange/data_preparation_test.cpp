@@ -34,7 +34,7 @@ public:
         return Script ? Script(FList) : IDOK;
     }
     std::function<int(TShiftList&)> Script;
-    std::vector<ShiftRecord> RowsShown;
+    std::vector<TShiftRecord> RowsShown;
     std::atomic<int> Shown{0};
 
 private:
@@ -48,29 +48,29 @@ protected:
         ASSERT_TRUE(ForceDirectories("C:\\PLAV\\LogFiles"));
         WriteWin("C:\\PLAV\\SmLogProvider.tsv", "SmNum\tBegTime\tEndTime\tOperator\r\n"
                                                 "31\tb\te\to\r\n32\tb\te\to\r\n33\tb\te\to\r\n");
-        host.StationCode = "12";
+        FHost.StationCode = "12";
         // The host's data file names the request it was made from.
-        host.ExportData = [this](const std::string& request) {
-            std::string file = "C:\\DATA\\export" + std::to_string(++exports) + ".dat";
+        FHost.ExportData = [this](const std::string& request) {
+            std::string file = "C:\\DATA\\export" + std::to_string(++FExports) + ".dat";
             WriteWin(file, "data for " + ReadWin(request));
             return file;
         };
-        context.Host = &host;
-        context.Window = &window;
-        context.DataDir = DataDir();
-        context.StationCodeReported = [](const std::string& code) { SetStationCode(code); };
-        context.ShiftList = &list;
-        context.AppServer = &server;
-        context.ShowShiftDialog = [this] { return dialog.ShowModal(); };
+        FContext.Host = &FHost;
+        FContext.Window = &FWindow;
+        FContext.DataDir = DataDir();
+        FContext.StationCodeReported = [](const std::string& code) { SetStationCode(code); };
+        FContext.ShiftList = &FList;
+        FContext.AppServer = &FServer;
+        FContext.ShowShiftDialog = [this] { return FDialog.ShowModal(); };
     }
     std::vector<std::string> BoxTexts() {
         std::vector<std::string> texts;
-        for (const test::TRecordedMessageBox& b : window.Boxes())
+        for (const test::TRecordedMessageBox& b : FWindow.Boxes())
             texts.push_back(Utf8FromCp1251(b.Text));
         return texts;
     }
     struct Letter {
-        std::string subject, toAddress, fromName, content;
+        std::string Subject, ToAddress, FromName, Content;
     };
     // The letters in OutBox, in name order, with their attachment's content.
     std::vector<Letter> OutBoxLetters() {
@@ -81,7 +81,7 @@ protected:
             const TMxMessage& m = *(*stored)[i].Letter;
             Letter l{m.Subject, m.Recipients[0].Address, m.FromList[0].Name, ""};
             if (const TMxAttachmentFile* a = m.MessageParts[0].AsAttachment())
-                l.content = ReadWin(a->StoredPath);
+                l.Content = ReadWin(a->StoredPath);
             out.push_back(l);
         }
         if (stored)
@@ -91,22 +91,22 @@ protected:
     std::vector<std::string> Addresses() {
         std::vector<std::string> a;
         for (const Letter& l : OutBoxLetters())
-            a.push_back(l.toAddress);
+            a.push_back(l.ToAddress);
         std::sort(a.begin(), a.end());
         return a;
     }
     std::string LogText() { return Utf8FromCp1251(ReadWin("C:\\PLAV\\LogFiles\\TZNMail.log")); }
 
-    TShiftList list;
-    TFileAppServer server;
-    ScriptedDialog dialog{list};
-    TPreparationContext context;
-    int exports = 0;
+    TShiftList FList;
+    TFileAppServer FServer;
+    ScriptedDialog FDialog{FList};
+    TPreparationContext FContext;
+    int FExports = 0;
 };
 
 TEST_F(PreparationTest, RequestFileForTheExamplesByteForByte) {
-    settings.AddTovarCount = 5;
-    settings.AutoAddTovarUp = true;
+    FSettings.AddTovarCount = 5;
+    FSettings.AutoAddTovarUp = true;
     Apply();
     EXPECT_EQ(WriteRequestFile(DataDir(), {"17", "18"}), "C:\\DATA\\office.txt");
     EXPECT_EQ(ReadWin("C:\\DATA\\office.txt"),
@@ -114,8 +114,8 @@ TEST_F(PreparationTest, RequestFileForTheExamplesByteForByte) {
                  "Item1=18\r\n[Config]\r\nType=1\r\nTradeDB=1\r\n[h]\r\nM=Привет\r\n"));
 
     DeleteFile("C:\\DATA\\office.txt");
-    settings.AddTovarCount = 1;
-    settings.AutoAddTovarUp = false;
+    FSettings.AddTovarCount = 1;
+    FSettings.AutoAddTovarUp = false;
     Apply();
     WriteRequestFile(DataDir(), {});
     EXPECT_EQ(ReadWin("C:\\DATA\\office.txt"),
@@ -140,51 +140,51 @@ TEST_F(PreparationTest, ARewriteKeepsTheOldKeysInPlace) {
 }
 
 TEST_F(PreparationTest, TickedShiftsGoToEveryAddressAndTheDataFileGoes) {
-    settings.UseAddictionAddress = true;
-    settings.NotUseWorkAddres = true; // not consulted for reports
-    settings.MailAddictionAdressList = {"x1@example.test", "x2@example.test"};
+    FSettings.UseAddictionAddress = true;
+    FSettings.NotUseWorkAddres = true; // not consulted for reports
+    FSettings.MailAddictionAdressList = {"x1@example.test", "x2@example.test"};
     Apply();
-    host.StationCode = "14"; // the station's code changed since Load
-    dialog.Script = [](TShiftList& l) {
+    FHost.StationCode = "14"; // the station's code changed since Load
+    FDialog.Script = [](TShiftList& l) {
         l.SetSelectedShifts({l.Rows()[0].SmNum, l.Rows()[2].SmNum});
         return IDOK;
     };
-    EXPECT_TRUE(PrepareStationData(nullptr, context));
+    EXPECT_TRUE(PrepareStationData(nullptr, FContext));
     EXPECT_EQ(StationCode(), "14");
-    EXPECT_EQ(dialog.RowsShown.size(), 3u);
+    EXPECT_EQ(FDialog.RowsShown.size(), 3u);
     EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Данные подготовлены (3 писем)"}));
-    EXPECT_EQ(window.Boxes()[0].Caption, ru("Связь с офисом."));
-    EXPECT_EQ(window.Boxes()[0].Flags, unsigned(MB_OK | MB_TOPMOST | MB_ICONINFORMATION));
+    EXPECT_EQ(FWindow.Boxes()[0].Caption, ru("Связь с офисом."));
+    EXPECT_EQ(FWindow.Boxes()[0].Flags, unsigned(MB_OK | MB_TOPMOST | MB_ICONINFORMATION));
     EXPECT_EQ(Addresses(), (std::vector<std::string>{"work@example.test", "x1@example.test",
                                                      "x2@example.test"}));
     for (const Letter& l : OutBoxLetters()) {
-        EXPECT_EQ(l.subject, "TZN-Office");
-        EXPECT_EQ(l.fromName, "14");
-        EXPECT_THAT(l.content, HasSubstr("Count=2\r\nItem0=31\r\nItem1=33\r\n"));
+        EXPECT_EQ(l.Subject, "TZN-Office");
+        EXPECT_EQ(l.FromName, "14");
+        EXPECT_THAT(l.Content, HasSubstr("Count=2\r\nItem0=31\r\nItem1=33\r\n"));
     }
     EXPECT_FALSE(FileExists("C:\\DATA\\export1.dat"));
     EXPECT_TRUE(FileExists("C:\\DATA\\office.txt"));
-    ASSERT_EQ(host.ExportQueries.size(), 1u);
-    EXPECT_EQ(host.ExportQueries[0], "C:\\DATA\\office.txt");
+    ASSERT_EQ(FHost.ExportQueries.size(), 1u);
+    EXPECT_EQ(FHost.ExportQueries[0], "C:\\DATA\\office.txt");
 }
 
 TEST_F(PreparationTest, CancelAndEmptyAnswersMakeNoLetters) {
-    dialog.Script = [](TShiftList&) { return IDCANCEL; };
-    EXPECT_FALSE(PrepareStationData(nullptr, context));
-    EXPECT_TRUE(host.ExportQueries.empty());
+    FDialog.Script = [](TShiftList&) { return IDCANCEL; };
+    EXPECT_FALSE(PrepareStationData(nullptr, FContext));
+    EXPECT_TRUE(FHost.ExportQueries.empty());
     EXPECT_FALSE(FileExists("C:\\DATA\\office.txt"));
 
-    dialog.Script = nullptr; // OK with nothing ticked
-    host.ExportData = [](const std::string&) { return std::string(); };
-    EXPECT_FALSE(PrepareStationData(nullptr, context));
+    FDialog.Script = nullptr; // OK with nothing ticked
+    FHost.ExportData = [](const std::string&) { return std::string(); };
+    EXPECT_FALSE(PrepareStationData(nullptr, FContext));
     EXPECT_THAT(ReadWin("C:\\DATA\\office.txt"), HasSubstr("Count=0\r\n"));
 
-    host.ExportData = [](const std::string&) -> std::string {
+    FHost.ExportData = [](const std::string&) -> std::string {
         throw std::runtime_error("export refused");
     };
-    EXPECT_FALSE(PrepareStationData(nullptr, context));
+    EXPECT_FALSE(PrepareStationData(nullptr, FContext));
     EXPECT_EQ(BoxTexts(), std::vector<std::string>(3, "Error - Сбой при подготовке данных."));
-    for (const test::TRecordedMessageBox& b : window.Boxes())
+    for (const test::TRecordedMessageBox& b : FWindow.Boxes())
         EXPECT_EQ(b.Flags, unsigned(MB_OK | MB_TOPMOST | MB_ICONERROR));
     EXPECT_THAT(LogText(), HasSubstr("Ошибки при подготовке письмиа: export refused"));
     EXPECT_TRUE(OutBoxLetters().empty());
@@ -192,27 +192,27 @@ TEST_F(PreparationTest, CancelAndEmptyAnswersMakeNoLetters) {
 
 TEST_F(PreparationTest, LettersCountOnlyWhenStored) {
     // The working address's letter failed, an additional address's one was stored.
-    context.ComposeLetters = [](const std::string&) { return 1; };
-    EXPECT_TRUE(PrepareStationData(nullptr, context));
-    context.ComposeLetters = [](const std::string&) { return 0; };
-    EXPECT_FALSE(PrepareStationData(nullptr, context));
+    FContext.ComposeLetters = [](const std::string&) { return 1; };
+    EXPECT_TRUE(PrepareStationData(nullptr, FContext));
+    FContext.ComposeLetters = [](const std::string&) { return 0; };
+    EXPECT_FALSE(PrepareStationData(nullptr, FContext));
     EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Данные подготовлены (1 писем)",
                                                     "Сбой при подготовке данных."}));
-    EXPECT_EQ(window.Boxes()[1].Flags, unsigned(MB_OK | MB_TOPMOST | MB_ICONERROR));
+    EXPECT_EQ(FWindow.Boxes()[1].Flags, unsigned(MB_OK | MB_TOPMOST | MB_ICONERROR));
     // The data file goes either way.
     EXPECT_FALSE(FileExists("C:\\DATA\\export1.dat"));
     EXPECT_FALSE(FileExists("C:\\DATA\\export2.dat"));
 }
 
 TEST_F(PreparationTest, AnUnreachableServerLeavesTheDialogWithItsPreviousRows) {
-    EXPECT_TRUE(PrepareStationData(nullptr, context)); // rows 31..33 loaded
-    host.Params[7] = THostVariant("far-away");
-    dialog.Script = [](TShiftList& l) {
+    EXPECT_TRUE(PrepareStationData(nullptr, FContext)); // rows 31..33 loaded
+    FHost.Params[7] = THostVariant("far-away");
+    FDialog.Script = [](TShiftList& l) {
         l.SetSelectedShifts({l.Rows()[1].SmNum});
         return IDOK;
     };
-    EXPECT_TRUE(PrepareStationData(nullptr, context));
-    EXPECT_EQ(dialog.RowsShown.size(), 3u);
+    EXPECT_TRUE(PrepareStationData(nullptr, FContext));
+    EXPECT_EQ(FDialog.RowsShown.size(), 3u);
     const std::vector<std::string> boxes = BoxTexts();
     ASSERT_EQ(boxes.size(), 3u);
     EXPECT_THAT(boxes[1], HasSubstr("Ошибка при загрузке списка смен: "));
@@ -223,14 +223,14 @@ TEST_F(PreparationTest, AnUnreachableServerLeavesTheDialogWithItsPreviousRows) {
 
 TEST_F(PreparationTest, AnAutomaticRunShowsNoDialogAndOnlyFailures) {
     const std::vector<std::string> shift{"42"};
-    EXPECT_TRUE(PrepareStationData(&shift, context));
-    EXPECT_EQ(dialog.Shown, 0);
-    EXPECT_TRUE(window.Boxes().empty());
+    EXPECT_TRUE(PrepareStationData(&shift, FContext));
+    EXPECT_EQ(FDialog.Shown, 0);
+    EXPECT_TRUE(FWindow.Boxes().empty());
     ASSERT_EQ(OutBoxLetters().size(), 1u);
-    EXPECT_THAT(OutBoxLetters()[0].content, HasSubstr("Item0=42\r\n[Config]\r\nType=1\r\n"));
+    EXPECT_THAT(OutBoxLetters()[0].Content, HasSubstr("Item0=42\r\n[Config]\r\nType=1\r\n"));
 
-    host.ExportData = [](const std::string&) { return std::string(); };
-    EXPECT_FALSE(PrepareStationData(&shift, context));
+    FHost.ExportData = [](const std::string&) { return std::string(); };
+    EXPECT_FALSE(PrepareStationData(&shift, FContext));
     EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Error - Сбой при подготовке данных."}));
 }
 
@@ -239,17 +239,17 @@ TEST_F(PreparationTest, OneInteractiveRunAtATime) {
     // Both waits end by a deadline, so a run that never shows the dialog fails instead of
     // hanging the suite.
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    dialog.Script = [&](TShiftList&) {
+    FDialog.Script = [&](TShiftList&) {
         while (!release && std::chrono::steady_clock::now() < until)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         return IDOK;
     };
     CDataProcessThread thread;
-    ASSERT_TRUE(thread.Start(context));
-    while (dialog.Shown == 0 && std::chrono::steady_clock::now() < until)
+    ASSERT_TRUE(thread.Start(FContext));
+    while (FDialog.Shown == 0 && std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    ASSERT_EQ(dialog.Shown, 1);
-    EXPECT_FALSE(thread.Start(context));
+    ASSERT_EQ(FDialog.Shown, 1);
+    EXPECT_FALSE(thread.Start(FContext));
     EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Подготовка данных уже выполняется."}));
     EXPECT_FALSE(thread.Wait({}, std::chrono::milliseconds(50)));
     release = true;
@@ -258,13 +258,13 @@ TEST_F(PreparationTest, OneInteractiveRunAtATime) {
     EXPECT_GT(pumps, 0);
     EXPECT_EQ(BoxTexts().back(), "Данные подготовлены (1 писем)");
     // Once it has ended the next one starts.
-    EXPECT_TRUE(thread.Start(context));
+    EXPECT_TRUE(thread.Start(FContext));
     EXPECT_TRUE(thread.Wait());
-    EXPECT_EQ(dialog.Shown, 2);
+    EXPECT_EQ(FDialog.Shown, 2);
 
     // A host that throws something other than a standard exception: told, not fatal.
-    host.ThrowIntFromStationCode = true;
-    EXPECT_TRUE(thread.Start(context));
+    FHost.ThrowIntFromStationCode = true;
+    EXPECT_TRUE(thread.Start(FContext));
     EXPECT_TRUE(thread.Wait());
     EXPECT_EQ(BoxTexts().back(), "Error - unknown error");
 }

@@ -23,7 +23,7 @@ protected:
     }
     std::vector<std::vector<std::string>> ReadAll(const std::string& computer) {
         auto dataset =
-            server.Open(computer, "SmLogProvider", {"SmNum", "BegTime", "EndTime", "Operator"});
+            FServer.Open(computer, "SmLogProvider", {"SmNum", "BegTime", "EndTime", "Operator"});
         std::vector<std::vector<std::string>> rows;
         for (std::vector<std::string> v; dataset->Next(v);)
             rows.push_back(v);
@@ -38,11 +38,11 @@ protected:
         return "no error";
     }
 
-    test::TempRoot root;
-    TFileAppServer server;
-    test::FakeHost host;
-    test::FakeWindowServices window;
-    TShiftList list;
+    test::TempRoot FRoot;
+    TFileAppServer FServer;
+    test::FakeHost FHost;
+    test::FakeWindowServices FWindow;
+    TShiftList FList;
 };
 
 TEST_F(ShiftLogTest, FieldsAreTakenByNameInAnyOrderAndRowsInFileOrder) {
@@ -71,7 +71,7 @@ TEST_F(ShiftLogTest, UnreadableLogsAndOtherComputersAreClearErrors) {
     EXPECT_THAT(OpenError(""), HasSubstr("no line naming the fields"));
 
     WriteLog("SmNum\tBegTime\tEndTime\tOperator\n5\ta\tb\tc\n6\ta\tb\n");
-    auto dataset = server.Open("", "SmLogProvider", {"SmNum", "BegTime", "EndTime", "Operator"});
+    auto dataset = FServer.Open("", "SmLogProvider", {"SmNum", "BegTime", "EndTime", "Operator"});
     std::vector<std::string> v;
     ASSERT_TRUE(dataset->Next(v));
     EXPECT_EQ(v.front(), "5");
@@ -85,30 +85,30 @@ TEST_F(ShiftLogTest, UnreadableLogsAndOtherComputersAreClearErrors) {
 
 TEST_F(ShiftLogTest, AFailedLoadIsShownAndKeepsTheRowsItCouldNotReplace) {
     WriteLog("SmNum\tBegTime\tEndTime\tOperator\r\n7\tb7\te7\to7\r\n8\tb8\te8\to8\r\n");
-    list.SetSelectedShifts({"7"});
-    LoadShiftList(list, server, host, window);
-    ASSERT_EQ(list.Rows().size(), 2u);
-    EXPECT_EQ(list.Rows()[1].Operator, "o8");
-    EXPECT_TRUE(list.SelectedShifts().empty());
-    EXPECT_TRUE(window.Boxes().empty());
+    FList.SetSelectedShifts({"7"});
+    LoadShiftList(FList, FServer, FHost, FWindow);
+    ASSERT_EQ(FList.Rows().size(), 2u);
+    EXPECT_EQ(FList.Rows()[1].Operator, "o8");
+    EXPECT_TRUE(FList.SelectedShifts().empty());
+    EXPECT_TRUE(FWindow.Boxes().empty());
 
     // The server on another computer cannot be reached: the rows of the last load stay.
-    host.Params[7] = THostVariant("far-away");
-    list.SetSelectedShifts({"8"});
-    LoadShiftList(list, server, host, window);
-    EXPECT_EQ(list.Rows().size(), 2u);
-    EXPECT_TRUE(list.SelectedShifts().empty());
-    ASSERT_EQ(window.Boxes().size(), 1u);
-    EXPECT_THAT(window.Boxes()[0].Text, HasSubstr(ru("Ошибка при загрузке списка смен: ")));
-    EXPECT_THAT(window.Boxes()[0].Text, HasSubstr("far-away"));
+    FHost.Params[7] = THostVariant("far-away");
+    FList.SetSelectedShifts({"8"});
+    LoadShiftList(FList, FServer, FHost, FWindow);
+    EXPECT_EQ(FList.Rows().size(), 2u);
+    EXPECT_TRUE(FList.SelectedShifts().empty());
+    ASSERT_EQ(FWindow.Boxes().size(), 1u);
+    EXPECT_THAT(FWindow.Boxes()[0].Text, HasSubstr(ru("Ошибка при загрузке списка смен: ")));
+    EXPECT_THAT(FWindow.Boxes()[0].Text, HasSubstr("far-away"));
 
     // A row that cannot be read ends the load with the rows read before it.
-    host.Params.erase(7);
+    FHost.Params.erase(7);
     WriteLog("SmNum\tBegTime\tEndTime\tOperator\r\n9\tb\te\to\r\nbroken\r\n10\tb\te\to\r\n");
-    LoadShiftList(list, server, host, window);
-    ASSERT_EQ(list.Rows().size(), 1u);
-    EXPECT_EQ(list.Rows()[0].SmNum, "9");
-    EXPECT_EQ(window.Boxes().size(), 2u);
+    LoadShiftList(FList, FServer, FHost, FWindow);
+    ASSERT_EQ(FList.Rows().size(), 1u);
+    EXPECT_EQ(FList.Rows()[0].SmNum, "9");
+    EXPECT_EQ(FWindow.Boxes().size(), 2u);
 }
 
 } // namespace

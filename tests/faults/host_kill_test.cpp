@@ -45,13 +45,13 @@ protected:
         MailServerTest::SetUp();
         if (IsSkipped() || HasFatalFailure())
             return;
-        FPop.emplace(Env.Pop3Port, TFaultProtocol::Pop3);
-        FSmtp.emplace(Env.SmtpPort, TFaultProtocol::Smtp);
-        std::filesystem::create_directories(root.Path("C/PLAV"));
-        std::filesystem::copy_file(TZN_FAKE_CONNECT_INET, root.Path("C/PLAV/TZNConnectInet.so"));
+        FPop.emplace(FEnv.Pop3Port, TFaultProtocol::Pop3);
+        FSmtp.emplace(FEnv.SmtpPort, TFaultProtocol::Smtp);
+        std::filesystem::create_directories(FRoot.Path("C/PLAV"));
+        std::filesystem::copy_file(TZN_FAKE_CONNECT_INET, FRoot.Path("C/PLAV/TZNConnectInet.so"));
         const MailUser& office = User(FOfficeBox);
         // In plain text through the proxies, so that they read the dialogue.
-        WriteFile(root.Path("C/WINDOWS/cnf.INI"),
+        WriteFile(FRoot.Path("C/WINDOWS/cnf.INI"),
                   "[EMail]\r\nEMail=" + User(FStationBox).Address +
                       "\r\nSMTPHost=127.0.0.1\r\nPOP3Host=127.0.0.1\r\nSMTPPort=" +
                       std::to_string(FSmtp->Port()) +
@@ -59,10 +59,10 @@ protected:
                       "\r\nSMTPSecurity=none\r\nPOP3Security=none\r\nUserName=" + office.Login +
                       "\r\nPassword=" + EncodePassword(office.Login, office.Password) +
                       "\r\nReadTimeout=30\r\nConnectTimeout=10\r\n");
-        WriteFile(root.Path("host.ini"), "[Host]\nSide=office\nStationCode=Office\n"
-                                         "DataFile=C:\\PLAV\\DATA\\tzn.dat\nImportDir=import\n"
-                                         "ReplyFile=reply.txt\nCount=2\n");
-        WriteFile(root.Path("reply.txt"), "thank you");
+        WriteFile(FRoot.Path("host.ini"), "[Host]\nSide=office\nStationCode=Office\n"
+                                          "DataFile=C:\\PLAV\\DATA\\tzn.dat\nImportDir=import\n"
+                                          "ReplyFile=reply.txt\nCount=2\n");
+        WriteFile(FRoot.Path("reply.txt"), "thank you");
         Empty(office);
         Empty(User(FStationBox));
     }
@@ -73,7 +73,7 @@ protected:
 
     // The host's "get" session as a process of its own; its pid.
     pid_t StartHost(const std::string& out = "out") {
-        const std::string dir = root.Dir().string();
+        const std::string dir = FRoot.Dir().string();
         const std::string command = "cd '" + dir + "' && exec env TZN_ROOT='" + dir +
                                     "' TZN_FAKE_INET_Connect=1 '" TZN_HOST_PATH
                                     "' --config host.ini --headless --timeout 60 get >" +
@@ -90,10 +90,10 @@ protected:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     std::filesystem::path Box(const std::string& folder) const {
-        return root.Path("C/PLAV/OFFICE/MAIL/" + folder);
+        return FRoot.Path("C/PLAV/OFFICE/MAIL/" + folder);
     }
     std::string Output(const std::string& out = "out") const {
-        return ReadFile(root.Path(out + ".txt"));
+        return ReadFile(FRoot.Path(out + ".txt"));
     }
 
     // A station's letter on the server, the host killed once `faulty` holds the answer to
@@ -104,13 +104,13 @@ protected:
         const std::string data = "killed at " + what;
         for (const char* folder : {"InBox", "OutBox", "Sent"})
             std::filesystem::remove_all(Box(folder) / "");
-        WriteFile(root.Path("send/station.dat"), data);
+        WriteFile(FRoot.Path("send/station.dat"), data);
         TMxMessage m;
         m.From().Name = "12";
         m.From().Address = User(FStationBox).Address;
         m.Recipients.SetEMailAddresses(User(FOfficeBox).Address);
         m.Subject = "TZN-Office " + what;
-        m.MessageParts.AddAttachment(root.Path("send/station.dat").string());
+        m.MessageParts.AddAttachment(FRoot.Path("send/station.dat").string());
         TMxSMTP smtp;
         ConfigureSmtp(smtp, User(FStationBox));
         smtp.ConnectToServer();
@@ -134,7 +134,7 @@ protected:
         ASSERT_TRUE(faulty.Fired()) << Output();
 
         const std::string killedRun = Output();
-        const size_t imports = FilesIn(root.Path("import"), data);
+        const size_t imports = FilesIn(FRoot.Path("import"), data);
         EXPECT_LE(imports, 1u) << killedRun;
         EXPECT_EQ(FilesIn(Box("InBox")), imports) << killedRun;
         if (imports == 0) {
@@ -143,7 +143,7 @@ protected:
         EXPECT_EQ(FilesIn(Box("OutBox")) + FilesIn(Box("Sent")), imports) << "one reply";
 
         EXPECT_EQ(Wait(StartHost()), 0) << Output();
-        EXPECT_EQ(FilesIn(root.Path("import"), data), 1u) << killedRun << Output();
+        EXPECT_EQ(FilesIn(FRoot.Path("import"), data), 1u) << killedRun << Output();
         EXPECT_EQ(FilesIn(Box("InBox")), 1u) << Output();
         EXPECT_EQ(Count(User(FOfficeBox)), 0) << Output();
         EXPECT_EQ(FilesIn(Box("OutBox")), 0u) << Output();
@@ -154,7 +154,7 @@ protected:
         Empty(User(FStationBox));
     }
 
-    TempRoot root;
+    TempRoot FRoot;
     std::optional<TFaultProxy> FPop, FSmtp;
     size_t FOfficeBox = kOfficeBox, FStationBox = kStationBox;
 };
@@ -182,13 +182,13 @@ TEST_F(TwoHosts, OnOneFolderImportEachLetterOnce) {
     ConfigureSmtp(smtp, User(FStationBox));
     smtp.ConnectToServer();
     for (int i = 0; i < kLetters; ++i) {
-        WriteFile(root.Path("send/station.dat"), "letter " + std::to_string(i));
+        WriteFile(FRoot.Path("send/station.dat"), "letter " + std::to_string(i));
         TMxMessage m;
         m.From().Name = "12";
         m.From().Address = User(FStationBox).Address;
         m.Recipients.SetEMailAddresses(User(FOfficeBox).Address);
         m.Subject = "TZN-Office " + std::to_string(i);
-        m.MessageParts.AddAttachment(root.Path("send/station.dat").string());
+        m.MessageParts.AddAttachment(FRoot.Path("send/station.dat").string());
         smtp.SendMail(m);
     }
     smtp.CloseConnection();
@@ -198,7 +198,7 @@ TEST_F(TwoHosts, OnOneFolderImportEachLetterOnce) {
     EXPECT_EQ(Wait(first), 0) << Output("first");
     EXPECT_EQ(Wait(second), 0) << Output("second");
     for (int i = 0; i < kLetters; ++i)
-        EXPECT_EQ(FilesIn(root.Path("import"), "letter " + std::to_string(i)), 1u) << i;
+        EXPECT_EQ(FilesIn(FRoot.Path("import"), "letter " + std::to_string(i)), 1u) << i;
     EXPECT_EQ(FilesIn(Box("InBox")), size_t{kLetters});
     EXPECT_EQ(Count(User(FOfficeBox)), 0);
     const std::string both = Output("first") + Output("second");
@@ -206,8 +206,8 @@ TEST_F(TwoHosts, OnOneFolderImportEachLetterOnce) {
 
     // A folder held past the configured wait: the session gives up, takes nothing, and the
     // host says it failed.
-    WriteFile(root.Path("C/WINDOWS/cnf.INI"),
-              ReadFile(root.Path("C/WINDOWS/cnf.INI")) + "MailFolderWait=1\r\n");
+    WriteFile(FRoot.Path("C/WINDOWS/cnf.INI"),
+              ReadFile(FRoot.Path("C/WINDOWS/cnf.INI")) + "MailFolderWait=1\r\n");
     TFolderLock held;
     ASSERT_TRUE(held.Acquire(Box("").string(), kMailFolderLockName, 0));
     EXPECT_EQ(Wait(StartHost()), 1) << Output();

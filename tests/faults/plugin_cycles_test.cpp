@@ -15,7 +15,7 @@ constexpr size_t kCycleBox = 40;   // the station's account
 constexpr size_t kCycleReply = 41; // the replies' addressee
 constexpr int kCycles = 10;
 
-const auto* const QtHost = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+const auto* const kQtHost = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 class PluginCycles : public SessionFixture {};
 
@@ -28,15 +28,15 @@ TEST_F(PluginCycles, LoadSessionUnloadTenTimes) {
     WriteFile(FRoot->Path("C/WINDOWS/cnf.INI"),
               "[EMail]\r\nMailDir=C:\\PMAIL\r\nEMail=" + peer.Address +
                   "\r\nSMTPHost=127.0.0.1\r\nPOP3Host=127.0.0.1\r\nSMTPPort=" +
-                  std::to_string(Env.SmtpPort) + "\r\nPOP3Port=" + std::to_string(Env.Pop3Port) +
+                  std::to_string(FEnv.SmtpPort) + "\r\nPOP3Port=" + std::to_string(FEnv.Pop3Port) +
                   "\r\nUserName=" + box.Login +
                   "\r\nPassword=" + EncodePassword(box.Login, box.Password) +
-                  "\r\nReadTimeout=30\r\nCAFile=" + Env.CAFile + "\r\n");
+                  "\r\nReadTimeout=30\r\nCAFile=" + FEnv.CAFile + "\r\n");
     std::filesystem::create_directories(FRoot->Path("C/PLAV/LogFiles"));
     std::filesystem::copy_file(TZN_FAKE_CONNECT_INET, FRoot->Path("C/PLAV/TZNConnectInet.so"));
     ::setenv("TZN_FAKE_INET_Connect", "1", 1);
     int replies = 0;
-    host.ImportAnswer = [&](const std::string&) {
+    FHost.ImportAnswer = [&](const std::string&) {
         const auto file = FRoot->Path("C/Data/Exchange/answer-" + std::to_string(++replies));
         WriteFile(file, "answer");
         return file.string();
@@ -48,14 +48,14 @@ TEST_F(PluginCycles, LoadSessionUnloadTenTimes) {
         Deposit(box, "Office", peer.Address, "TZN-12 " + data, data);
         Plugin plugin;
         ASSERT_TRUE(plugin.Loaded());
-        ASSERT_EQ(plugin.Get<TznLoadFn>("Load")(nullptr, 0, &host), 0);
+        ASSERT_EQ(plugin.Get<TznLoadFn>("Load")(nullptr, 0, &FHost), 0);
         EXPECT_TRUE(plugin.Get<TznAutoSendMailFn>("AutoSendMail")());
         const auto lines = SessionLines(FRoot->Path("LogFiles/TZNMail.log"), cycle + 1);
         EXPECT_EQ(plugin.Get<TznUnLoadFn>("UnLoad")(), 0);
         plugin.Close();
-        ASSERT_EQ(host.Imports.size(), static_cast<size_t>(cycle) + 1)
+        ASSERT_EQ(FHost.Imports.size(), static_cast<size_t>(cycle) + 1)
             << ::testing::PrintToString(lines);
-        EXPECT_EQ(host.Imports.back().ContentSeen, data);
+        EXPECT_EQ(FHost.Imports.back().ContentSeen, data);
     }
     EXPECT_EQ(Count(box), 0);
     EXPECT_EQ(WaitForCount(peer, kCycles), kCycles) << "one reply per cycle";

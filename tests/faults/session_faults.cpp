@@ -10,15 +10,15 @@ void SessionFaults::SetUp() {
     SessionFixture::SetUp();
     if (IsSkipped() || HasFatalFailure())
         return;
-    FPop.emplace(Env.Pop3Port, TFaultProtocol::Pop3);
-    FSmtp.emplace(Env.SmtpPort, TFaultProtocol::Smtp);
-    settings.POP3Port = FPop->Port();
-    settings.SMTPPort = FSmtp->Port();
+    FPop.emplace(FEnv.Pop3Port, TFaultProtocol::Pop3);
+    FSmtp.emplace(FEnv.SmtpPort, TFaultProtocol::Smtp);
+    FSettings.POP3Port = FPop->Port();
+    FSettings.SMTPPort = FSmtp->Port();
     // In plain text, so that the proxies read the dialogue.
-    settings.POP3Security = settings.SMTPSecurity = "none";
-    settings.ReadTimeout = 2; // a held-back answer becomes a time-out soon
-    settings.ConnectTimeout = 5;
-    SetMailSettings(settings);
+    FSettings.POP3Security = FSettings.SMTPSecurity = "none";
+    FSettings.ReadTimeout = 2; // a held-back answer becomes a time-out soon
+    FSettings.ConnectTimeout = 5;
+    SetMailSettings(FSettings);
 }
 
 void SessionFaults::TearDown() {
@@ -33,10 +33,10 @@ void SessionFaults::UseSide(const TExchangeSide& side) {
     if (side.Office) {
         SetModuleMode(1);
         SetStationCode("Office");
-        settings.m_GetMailWithSort = false;
-        settings.EMail = User(side.Peer).Address; // a reply goes to the other side's address
-        host.Count = 2;
-        host.ImportAnswer = [this](const std::string& fileName) {
+        FSettings.m_GetMailWithSort = false;
+        FSettings.EMail = User(side.Peer).Address; // a reply goes to the other side's address
+        FHost.Count = 2;
+        FHost.ImportAnswer = [this](const std::string& fileName) {
             std::string reply = DataDir() + "answer-" + std::to_string(FRound) + ".txt";
             WriteFile(NativePath(reply), "reply to " + ReadFile(NativePath(fileName)));
             return reply;
@@ -44,23 +44,23 @@ void SessionFaults::UseSide(const TExchangeSide& side) {
     } else {
         SetModuleMode(0);
         SetStationCode("12");
-        settings.m_GetMailWithSort = true;
-        host.Count = 1;
-        host.ImportAnswer = nullptr;
+        FSettings.m_GetMailWithSort = true;
+        FHost.Count = 1;
+        FHost.ImportAnswer = nullptr;
     }
-    SetMailSettings(settings);
+    SetMailSettings(FSettings);
 }
 
 size_t SessionFaults::Imported(const std::string& data) {
     size_t n = 0;
-    for (const auto& call : host.Imports)
+    for (const auto& call : FHost.Imports)
         n += call.ContentSeen == data;
     return n;
 }
 
 void SessionFaults::ClearStore() {
     for (MailFolder f : {MailFolder::InBox, MailFolder::OutBox, MailFolder::Sent})
-        for (const std::string& name : FindFiles(FolderPath(settings.MailDir, f), "*.eml"))
+        for (const std::string& name : FindFiles(FolderPath(FSettings.MailDir, f), "*.eml"))
             ASSERT_TRUE(DeleteLetterFile(name, f));
 }
 
@@ -78,10 +78,10 @@ void SessionFaults::OutgoingData(const std::string& subject, const std::string& 
 
 void SessionFaults::PeerImportsOnce(const std::string& data) {
     const TExchangeSide side = FSide;
-    const MailSettings saved = settings;
+    const MailSettings saved = FSettings;
     ClearStore();
     UseSide({!side.Office, side.Peer, side.Box});
-    host.ImportAnswer = nullptr; // no letter back: this session only receives
+    FHost.ImportAnswer = nullptr; // no letter back: this session only receives
     RecordingWindow peerWindow;
     TMailThread(TSessionMode::Full, peerWindow.Window(), Context()).Execute();
     const std::string lines = ::testing::PrintToString(peerWindow.Lines());
@@ -93,8 +93,8 @@ void SessionFaults::PeerImportsOnce(const std::string& data) {
     for (const std::string& line : peerWindow.Lines())
         recognised += line.rfind(again, 0) == 0;
     EXPECT_EQ(recognised, 1u) << lines;
-    settings = saved;
-    SetMailSettings(settings);
+    FSettings = saved;
+    SetMailSettings(FSettings);
     UseSide(side);
 }
 

@@ -48,7 +48,7 @@ void FillDisk(const std::filesystem::path& file) {
 class StorageFaults : public SessionFaults {
 protected:
     bool BoxShown(const std::string& part) {
-        for (const auto& box : shown.Boxes())
+        for (const auto& box : FShown.Boxes())
             if (box.Text.find(part) != std::string::npos)
                 return true;
         return false;
@@ -70,9 +70,9 @@ TEST_F(StorageFaults, FullDiskUnwritableDataDirAndDataFilesHeldByTheHost) {
         Tmpfs disk(FRoot->Path("C/FULL"), "size=256k");
         if (!disk.Mounted())
             GTEST_SKIP() << "no tmpfs could be mounted (needs root): the disk faults are not tried";
-        settings.MailDir = "C:\\FULL\\MAIL\\";
-        SetMailSettings(settings);
-        CreateMailFolders(settings.MailDir);
+        FSettings.MailDir = "C:\\FULL\\MAIL\\";
+        SetMailSettings(FSettings);
+        CreateMailFolders(FSettings.MailDir);
         SetDataDir("C:\\FULL\\DATA\\");
         ASSERT_TRUE(ForceDirectories(DataDir()));
         const auto filler = FRoot->Path("C/FULL/filler");
@@ -81,12 +81,12 @@ TEST_F(StorageFaults, FullDiskUnwritableDataDirAndDataFilesHeldByTheHost) {
         EXPECT_TRUE(BoxShown(ru("Не обработано письмо от Office\r")));
         EXPECT_TRUE(BoxShown(": No space left on device")) << "the box names the cause";
         EXPECT_TRUE(LeftOnServer());
-        settings.MailDir = "C:\\MAIL\\";
-        SetMailSettings(settings);
+        FSettings.MailDir = "C:\\MAIL\\";
+        SetMailSettings(FSettings);
         SetDataDir("C:\\DATA\\");
     }
 
-    shown.ClearBoxes();
+    FShown.ClearBoxes();
     std::optional<Tmpfs> readOnly;
     LocalRound(
         "DataDir read-only",
@@ -118,7 +118,7 @@ TEST_F(StorageFaults, FullDiskUnwritableDataDirAndDataFilesHeldByTheHost) {
         });
 
     // A file that cannot be deleted (a folder in its place): the letter waits on the server.
-    shown.ClearBoxes();
+    FShown.ClearBoxes();
     LocalRound(
         "data file not deletable", [&] { WriteFile(dataFile() / "inside", "blocks the deletion"); },
         [&] { std::filesystem::remove_all(dataFile()); });
@@ -134,7 +134,7 @@ TEST_F(StorageFaults, AnInBoxCopyNotWrittenIsMadeByTheNextSession) {
     const MailUser& box = User(49);
     Deposit(box, "Office", User(50).Address, "TZN-12 stored later", "stored later");
     std::optional<Tmpfs> readOnly;
-    readOnly.emplace(NativePath(FolderPath(settings.MailDir, MailFolder::InBox)), "size=64k",
+    readOnly.emplace(NativePath(FolderPath(FSettings.MailDir, MailFolder::InBox)), "size=64k",
                      MS_RDONLY);
     if (!readOnly->Mounted())
         GTEST_SKIP() << "no tmpfs could be mounted (needs root): the disk faults are not tried";

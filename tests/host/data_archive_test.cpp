@@ -23,56 +23,56 @@ class DataArchiveTest : public ::testing::Test {
 protected:
     // Python's tarfile as the independent reader and writer of archives.
     test::ToolRun Python(const std::string& script) {
-        return RunCommand("cd " + ShellQuote(root.Dir().string()) + " && python3 -c " +
+        return RunCommand("cd " + ShellQuote(FRoot.Dir().string()) + " && python3 -c " +
                           ShellQuote(script) + " 2>&1");
     }
     std::string UnpackError(const std::filesystem::path& archive,
                             const TUnpackLimits& limits = {}) {
         try {
-            UnpackDataArchive(archive, root.Path("out"), limits);
+            UnpackDataArchive(archive, FRoot.Path("out"), limits);
         } catch (const TArchiveError& e) {
             return e.what();
         }
         return "no error";
     }
-    test::TempRoot root;
+    test::TempRoot FRoot;
 };
 
 TEST_F(DataArchiveTest, TheExportFolderAndTheRequestTravelByteForByte) {
     std::string binary;
     for (int i = 0; i < 256; ++i)
         binary += static_cast<char>(i);
-    WriteFile(root.Path("export/sales.dat"), binary);
-    WriteFile(root.Path("export/db/товары.txt"), "goods\r\n");
-    WriteFile(root.Path("request.txt"), "[Request]\r\n");
-    const auto archive = root.Path("12.tar.gz");
+    WriteFile(FRoot.Path("export/sales.dat"), binary);
+    WriteFile(FRoot.Path("export/db/товары.txt"), "goods\r\n");
+    WriteFile(FRoot.Path("request.txt"), "[Request]\r\n");
+    const auto archive = FRoot.Path("12.tar.gz");
     ASSERT_TRUE(
-        PackDataArchive(archive, root.Path("export"), root.Path("request.txt"), "office.txt"));
-    EXPECT_FALSE(PackDataArchive(archive, root.Path("export"), root.Path("request.txt"), "x"));
+        PackDataArchive(archive, FRoot.Path("export"), FRoot.Path("request.txt"), "office.txt"));
+    EXPECT_FALSE(PackDataArchive(archive, FRoot.Path("export"), FRoot.Path("request.txt"), "x"));
 
     const test::ToolRun names =
         Python("import tarfile\n"
                "t = tarfile.open('12.tar.gz', 'r:gz')\n"
                "print(sorted(t.getnames()))\n"
                "print(t.extractfile('sales.dat').read() == bytes(range(256)))\n");
-    EXPECT_EQ(names.out, "['db/товары.txt', 'office.txt', 'sales.dat']\nTrue\n");
+    EXPECT_EQ(names.Out, "['db/товары.txt', 'office.txt', 'sales.dat']\nTrue\n");
 
-    ASSERT_TRUE(UnpackDataArchive(archive, root.Path("in/12/t")));
-    EXPECT_FALSE(UnpackDataArchive(archive, root.Path("in/12/t")));
-    EXPECT_EQ(ReadFile(root.Path("in/12/t/sales.dat")), binary);
-    EXPECT_EQ(ReadFile(root.Path("in/12/t/db/товары.txt")), "goods\r\n");
-    EXPECT_EQ(ReadFile(root.Path("in/12/t/office.txt")), "[Request]\r\n");
+    ASSERT_TRUE(UnpackDataArchive(archive, FRoot.Path("in/12/t")));
+    EXPECT_FALSE(UnpackDataArchive(archive, FRoot.Path("in/12/t")));
+    EXPECT_EQ(ReadFile(FRoot.Path("in/12/t/sales.dat")), binary);
+    EXPECT_EQ(ReadFile(FRoot.Path("in/12/t/db/товары.txt")), "goods\r\n");
+    EXPECT_EQ(ReadFile(FRoot.Path("in/12/t/office.txt")), "[Request]\r\n");
     EXPECT_TRUE(IsDataArchiveName("C:\\DATA\\12-20261208.TAR.GZ"));
     EXPECT_FALSE(IsDataArchiveName("report.gz"));
 }
 
 TEST_F(DataArchiveTest, BadArchivesAreRefusedAndLeaveNothing) {
-    WriteFile(root.Path("export/office.txt"), "mine");
-    WriteFile(root.Path("request.txt"), "[Request]\r\n");
-    EXPECT_THROW(PackDataArchive(root.Path("a.tar.gz"), root.Path("export"),
-                                 root.Path("request.txt"), "office.txt"),
+    WriteFile(FRoot.Path("export/office.txt"), "mine");
+    WriteFile(FRoot.Path("request.txt"), "[Request]\r\n");
+    EXPECT_THROW(PackDataArchive(FRoot.Path("a.tar.gz"), FRoot.Path("export"),
+                                 FRoot.Path("request.txt"), "office.txt"),
                  TArchiveError);
-    EXPECT_FALSE(std::filesystem::exists(root.Path("a.tar.gz")));
+    EXPECT_FALSE(std::filesystem::exists(FRoot.Path("a.tar.gz")));
 
     ASSERT_EQ(Python("import tarfile, io\n"
                      "def make(name, entry, kind=tarfile.REGTYPE):\n"
@@ -84,16 +84,16 @@ TEST_F(DataArchiveTest, BadArchivesAreRefusedAndLeaveNothing) {
                      "make('up.tar.gz', 'a/../../evil.txt')\n"
                      "make('abs.tar.gz', '/tmp/evil.txt')\n"
                      "make('link.tar.gz', 'etc', tarfile.SYMTYPE)\n")
-                  .status,
+                  .Status,
               0);
-    EXPECT_THAT(UnpackError(root.Path("up.tar.gz")), ::testing::HasSubstr("a/../../evil.txt"));
-    EXPECT_THAT(UnpackError(root.Path("abs.tar.gz")), ::testing::HasSubstr("/tmp/evil.txt"));
-    EXPECT_THAT(UnpackError(root.Path("link.tar.gz")),
+    EXPECT_THAT(UnpackError(FRoot.Path("up.tar.gz")), ::testing::HasSubstr("a/../../evil.txt"));
+    EXPECT_THAT(UnpackError(FRoot.Path("abs.tar.gz")), ::testing::HasSubstr("/tmp/evil.txt"));
+    EXPECT_THAT(UnpackError(FRoot.Path("link.tar.gz")),
                 ::testing::HasSubstr("neither a file nor a folder"));
-    WriteFile(root.Path("cut.tar.gz"), ReadFile(root.Path("up.tar.gz")).substr(0, 30));
-    EXPECT_THAT(UnpackError(root.Path("cut.tar.gz")), ::testing::HasSubstr("not unpacked"));
-    EXPECT_FALSE(std::filesystem::exists(root.Path("out")));
-    EXPECT_FALSE(std::filesystem::exists(root.Dir().parent_path() / "evil.txt"));
+    WriteFile(FRoot.Path("cut.tar.gz"), ReadFile(FRoot.Path("up.tar.gz")).substr(0, 30));
+    EXPECT_THAT(UnpackError(FRoot.Path("cut.tar.gz")), ::testing::HasSubstr("not unpacked"));
+    EXPECT_FALSE(std::filesystem::exists(FRoot.Path("out")));
+    EXPECT_FALSE(std::filesystem::exists(FRoot.Dir().parent_path() / "evil.txt"));
 }
 
 // No file may grow past `bytes` while it lives: a write beyond fails with EFBIG.
@@ -132,35 +132,35 @@ TEST_F(DataArchiveTest, ArchivesBeyondTheLimitsAreRefusedBeforeTheyFillTheDisk) 
                      "make('bomb.tar.gz', [('zeros.bin', 300 << 20)])\n"
                      "make('small.tar.gz', [('zeros.bin', 4 << 20)])\n"
                      "make('five.tar.gz', [('f%d' % i, 1000) for i in range(5)])\n")
-                  .status,
+                  .Status,
               0);
-    ASSERT_LT(std::filesystem::file_size(root.Path("bomb.tar.gz")), 2u << 20);
+    ASSERT_LT(std::filesystem::file_size(FRoot.Path("bomb.tar.gz")), 2u << 20);
     {
         // Writing past 64 MiB would end in "cannot write", not in the refusal.
         TFileSizeLimit limit(64 << 20);
-        EXPECT_THAT(UnpackError(root.Path("bomb.tar.gz")),
+        EXPECT_THAT(UnpackError(FRoot.Path("bomb.tar.gz")),
                     ::testing::AllOf(::testing::HasSubstr("bomb.tar.gz not unpacked: zeros.bin"),
                                      ::testing::HasSubstr("expands more than 200 times")));
     }
-    EXPECT_FALSE(std::filesystem::exists(root.Path("out")));
+    EXPECT_FALSE(std::filesystem::exists(FRoot.Path("out")));
 
-    ASSERT_TRUE(UnpackDataArchive(root.Path("small.tar.gz"), root.Path("small")));
-    EXPECT_EQ(std::filesystem::file_size(root.Path("small/zeros.bin")), 4u << 20);
+    ASSERT_TRUE(UnpackDataArchive(FRoot.Path("small.tar.gz"), FRoot.Path("small")));
+    EXPECT_EQ(std::filesystem::file_size(FRoot.Path("small/zeros.bin")), 4u << 20);
 
     // Entries and bytes are counted to the limit and no further.
     TUnpackLimits limits;
     limits.MaxEntries = 4;
-    EXPECT_THAT(UnpackError(root.Path("five.tar.gz"), limits),
+    EXPECT_THAT(UnpackError(FRoot.Path("five.tar.gz"), limits),
                 ::testing::HasSubstr("more than 4 files and folders"));
     limits = {};
     limits.MaxBytes = 4999;
-    EXPECT_THAT(UnpackError(root.Path("five.tar.gz"), limits),
+    EXPECT_THAT(UnpackError(FRoot.Path("five.tar.gz"), limits),
                 ::testing::HasSubstr("f4: the archive unpacks to more than 4999 bytes"));
-    EXPECT_FALSE(std::filesystem::exists(root.Path("out")));
+    EXPECT_FALSE(std::filesystem::exists(FRoot.Path("out")));
     limits.MaxBytes = 5000;
     limits.MaxEntries = 5;
-    EXPECT_TRUE(UnpackDataArchive(root.Path("five.tar.gz"), root.Path("out"), limits));
-    EXPECT_EQ(test::FilesBelow(root.Path("out")).size(), 5u);
+    EXPECT_TRUE(UnpackDataArchive(FRoot.Path("five.tar.gz"), FRoot.Path("out"), limits));
+    EXPECT_EQ(test::FilesBelow(FRoot.Path("out")).size(), 5u);
 }
 
 } // namespace

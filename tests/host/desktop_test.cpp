@@ -26,7 +26,7 @@ using test::RunCommand;
 using test::ShellQuote;
 using test::TempRoot;
 
-const auto* const QtHost = ::testing::AddGlobalTestEnvironment(new test::QtEnvironment);
+const auto* const kQtHost = ::testing::AddGlobalTestEnvironment(new test::QtEnvironment);
 
 void WriteHostConfig(const TempRoot& root, const std::string& side) {
     test::WriteFile(root.Path("host.ini"),
@@ -128,19 +128,19 @@ class TznHostDesktop : public ::testing::Test {
 protected:
     // tznhost run through the shell in the test's root; output and errors together.
     test::ToolRun Shell(const std::string& script) {
-        return RunCommand("cd " + ShellQuote(root.Dir().string()) +
-                          " && export TZN_ROOT=" + ShellQuote(root.Dir().string()) +
+        return RunCommand("cd " + ShellQuote(FRoot.Dir().string()) +
+                          " && export TZN_ROOT=" + ShellQuote(FRoot.Dir().string()) +
                           " HOST=" + ShellQuote(TZN_HOST_PATH) + " && { " + script + "; } 2>&1");
     }
-    TempRoot root;
+    TempRoot FRoot;
 };
 
 TEST_F(TznHostDesktop, ClosesByItselfOrOnSigtermAfterShowingItsWindow) {
-    WriteHostConfig(root, "office");
+    WriteHostConfig(FRoot, "office");
     const test::ToolRun timed = Shell("QT_QPA_PLATFORM=offscreen \"$HOST\" --config host.ini "
                                       "--quit-after 200 --screenshot timed.png");
-    EXPECT_EQ(timed.status, 0) << timed.out;
-    ExpectDrawnWindow(root.Path("timed.png"));
+    EXPECT_EQ(timed.Status, 0) << timed.Out;
+    ExpectDrawnWindow(FRoot.Path("timed.png"));
 
     // The screenshot is saved from the running event loop, so once it exists the signal
     // handler is in place.
@@ -148,27 +148,27 @@ TEST_F(TznHostDesktop, ClosesByItselfOrOnSigtermAfterShowingItsWindow) {
         Shell("QT_QPA_PLATFORM=offscreen \"$HOST\" --config host.ini --screenshot up.png & pid=$!; "
               "for i in $(seq 300); do [ -s up.png ] && break; sleep 0.1; done; "
               "kill -TERM $pid; wait $pid; echo \"status=$?\"");
-    EXPECT_NE(killed.out.find("status=0"), std::string::npos) << killed.out;
+    EXPECT_NE(killed.Out.find("status=0"), std::string::npos) << killed.Out;
 
     const test::ToolRun bad =
         Shell("\"$HOST\" --config host.ini --headless --quit-after 10 version");
-    EXPECT_EQ(bad.status, 2) << bad.out;
+    EXPECT_EQ(bad.Status, 2) << bad.Out;
     const test::ToolRun unsaved = Shell("QT_QPA_PLATFORM=offscreen \"$HOST\" --config host.ini "
                                         "--quit-after 10 --screenshot nowhere/x.png");
-    EXPECT_EQ(unsaved.status, 1) << unsaved.out;
-    EXPECT_NE(unsaved.out.find("cannot save the screenshot"), std::string::npos) << unsaved.out;
+    EXPECT_EQ(unsaved.Status, 1) << unsaved.Out;
+    EXPECT_NE(unsaved.Out.find("cannot save the screenshot"), std::string::npos) << unsaved.Out;
 }
 
 TEST_F(TznHostDesktop, UnderARealXServerTheScreenshotShowsTheWindow) {
-    if (RunCommand("command -v xvfb-run >/dev/null 2>&1").status != 0)
+    if (RunCommand("command -v xvfb-run >/dev/null 2>&1").Status != 0)
         GTEST_SKIP() << "xvfb-run is not installed (Debian packages xvfb and xauth; "
                         "scripts/install-deps installs them): no X server to show the window on";
-    WriteHostConfig(root, "station");
+    WriteHostConfig(FRoot, "station");
     const test::ToolRun r =
         Shell("env -u QT_QPA_PLATFORM xvfb-run -a -s '-screen 0 1024x768x24' \"$HOST\" "
               "--config host.ini --quit-after 200 --screenshot x11.png");
-    ASSERT_EQ(r.status, 0) << r.out;
-    ExpectDrawnWindow(root.Path("x11.png"));
+    ASSERT_EQ(r.Status, 0) << r.Out;
+    ExpectDrawnWindow(FRoot.Path("x11.png"));
 }
 
 } // namespace

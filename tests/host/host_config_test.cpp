@@ -25,8 +25,8 @@ const std::string kValid = "[Host]\nSide=office\nStationCode=Office\n"
 class HostConfigTest : public ::testing::Test {
 protected:
     THostConfig Read(const std::string& text) {
-        WriteFile(file, text);
-        return ReadHostConfig(file);
+        WriteFile(FFile, text);
+        return ReadHostConfig(FFile);
     }
     // The message of the error the text gives ("" when it reads).
     std::string ErrorOf(const std::string& text) {
@@ -37,13 +37,13 @@ protected:
         }
         return "";
     }
-    TempRoot root;
-    std::filesystem::path file = root.Path("cfg/host.ini");
+    TempRoot FRoot;
+    std::filesystem::path FFile = FRoot.Path("cfg/host.ini");
 };
 
 TEST_F(HostConfigTest, AMissingOrBadKeyIsAnErrorNamingIt) {
     struct Case {
-        std::string from, to, named;
+        std::string From, To, Named;
     };
     const Case cases[] = {
         {"Side=office\n", "", "[Host] Side: missing key"},
@@ -59,25 +59,25 @@ TEST_F(HostConfigTest, AMissingOrBadKeyIsAnErrorNamingIt) {
     };
     for (const Case& c : cases) {
         std::string text = kValid;
-        text.replace(text.find(c.from), c.from.size(), c.to);
+        text.replace(text.find(c.From), c.From.size(), c.To);
         const std::string error = ErrorOf(text);
-        EXPECT_NE(error.find(c.named), std::string::npos) << c.named << " in: " << error;
+        EXPECT_NE(error.find(c.Named), std::string::npos) << c.Named << " in: " << error;
         EXPECT_NE(error.find("host.ini"), std::string::npos) << error;
     }
     EXPECT_EQ(ErrorOf(kValid), "");
-    EXPECT_THROW(ReadHostConfig(root.Path("none.ini")), TConfigError);
+    EXPECT_THROW(ReadHostConfig(FRoot.Path("none.ini")), TConfigError);
 }
 
 TEST_F(HostConfigTest, ValuesReachThePlugInInItsCodePage) {
     const THostConfig c = Read(kValid);
     EXPECT_EQ(c.Mode, 1);
     EXPECT_EQ(c.Count, 3);
-    EXPECT_EQ(c.ImportDir, root.Path("cfg/import")); // beside the configuration file
+    EXPECT_EQ(c.ImportDir, FRoot.Path("cfg/import")); // beside the configuration file
     TConfigHost host(c);
     EXPECT_EQ(host.GetCount(), 3);
     EXPECT_EQ(host.GetDataFileName(), "C:\\PLAV\\DATA\\tzn.dat");
     EXPECT_EQ(host.GetParamValue(13, 0).ToString(), ru("Офис"));
-    EXPECT_EQ(host.GetParamValue(25, 0).GetType(), THostVariant::Type::Integer);
+    EXPECT_EQ(host.GetParamValue(25, 0).GetType(), THostVariant::TType::Integer);
     EXPECT_EQ(host.GetParamValue(25, 0).ToInteger(), 4);
     EXPECT_TRUE(host.GetParamValue(46, 0).IsEmpty());
     // GetStation(0) is the first line, then the others in order, then none.
@@ -89,35 +89,36 @@ TEST_F(HostConfigTest, ValuesReachThePlugInInItsCodePage) {
 }
 
 TEST_F(HostConfigTest, ImportsAreCopiedWithoutOverwritingAndEachAnswersAFreshReply) {
-    WriteFile(root.Path("cfg/answer.txt"), "answer");
+    WriteFile(FRoot.Path("cfg/answer.txt"), "answer");
     std::string text = kValid;
     text.replace(text.find("Count=3"), 7, "Count=3\nReplyFile=answer.txt");
     TConfigHost host(Read(text));
-    WriteFile(root.Path("C/PLAV/DATA/in.dat"), "first");
+    WriteFile(FRoot.Path("C/PLAV/DATA/in.dat"), "first");
     const std::string reply1 = host.ImportDataFileFrom("12", "C:\\PLAV\\DATA\\in.dat");
-    WriteFile(root.Path("C/PLAV/DATA/in.dat"), "second");
+    WriteFile(FRoot.Path("C/PLAV/DATA/in.dat"), "second");
     const std::string reply2 = host.ImportDataFileFrom("12", "C:\\PLAV\\DATA\\in.dat");
-    WriteFile(root.Path("C/PLAV/DATA/in.dat"), "third");
+    WriteFile(FRoot.Path("C/PLAV/DATA/in.dat"), "third");
     host.ImportDataFile("C:\\PLAV\\DATA\\in.dat");
     host.ImportDataFileFrom("../..", "C:\\PLAV\\DATA\\in.dat");
 
     std::multiset<std::string> fromTwelve;
-    for (const auto& e : std::filesystem::directory_iterator(root.Path("cfg/import/12"))) {
+    for (const auto& e : std::filesystem::directory_iterator(FRoot.Path("cfg/import/12"))) {
         EXPECT_NE(e.path().filename().string().find("-in"), std::string::npos);
         fromTwelve.insert(ReadFile(e.path()));
     }
     EXPECT_EQ(fromTwelve, (std::multiset<std::string>{"first", "second"}));
     ASSERT_EQ(
-        std::distance(std::filesystem::directory_iterator(root.Path("cfg/import/station")), {}), 1);
+        std::distance(std::filesystem::directory_iterator(FRoot.Path("cfg/import/station")), {}),
+        1);
     EXPECT_EQ(
-        ReadFile(std::filesystem::directory_iterator(root.Path("cfg/import/station"))->path()),
+        ReadFile(std::filesystem::directory_iterator(FRoot.Path("cfg/import/station"))->path()),
         "third");
     // A sender code cannot lead the copy out of its folder in ImportDir.
     int copies = 0;
-    for (const auto& e : std::filesystem::recursive_directory_iterator(root.Dir()))
+    for (const auto& e : std::filesystem::recursive_directory_iterator(FRoot.Dir()))
         if (e.path().filename().string().find("-in") != std::string::npos) {
             ++copies;
-            EXPECT_EQ(e.path().parent_path().parent_path(), root.Path("cfg/import")) << e.path();
+            EXPECT_EQ(e.path().parent_path().parent_path(), FRoot.Path("cfg/import")) << e.path();
         }
     EXPECT_EQ(copies, 4);
 
@@ -130,18 +131,18 @@ TEST_F(HostConfigTest, ImportsAreCopiedWithoutOverwritingAndEachAnswersAFreshRep
 TEST_F(HostConfigTest, AFailedImportIsLoggedRaisedAndLeavesNothing) {
     std::ostringstream log;
     TConfigHost host(Read(kValid), &log);
-    WriteFile(root.Path("C/PLAV/DATA/12-1.tar.gz"), "not gzip at all");
+    WriteFile(FRoot.Path("C/PLAV/DATA/12-1.tar.gz"), "not gzip at all");
     EXPECT_ANY_THROW(host.ImportDataFileFrom("12", "C:\\PLAV\\DATA\\12-1.tar.gz"));
     EXPECT_EQ(host.ImportFailures(), 1u);
     EXPECT_THAT(log.str(),
                 ::testing::MatchesRegex("tznhost: import of C:.PLAV.DATA.12-1.tar.gz into .*"
                                         "/import/12 failed: 12-1.tar.gz not unpacked: .*\n"));
-    EXPECT_TRUE(test::FilesBelow(root.Path("cfg/import")).empty());
+    EXPECT_TRUE(test::FilesBelow(FRoot.Path("cfg/import")).empty());
 
-    WriteFile(root.Path("C/PLAV/DATA/in.dat"), "data");
+    WriteFile(FRoot.Path("C/PLAV/DATA/in.dat"), "data");
     EXPECT_EQ(host.ImportDataFileFrom("12", "C:\\PLAV\\DATA\\in.dat"), "");
     EXPECT_EQ(host.ImportFailures(), 1u);
-    EXPECT_EQ(test::FilesBelow(root.Path("cfg/import/12")).size(), 1u);
+    EXPECT_EQ(test::FilesBelow(FRoot.Path("cfg/import/12")).size(), 1u);
 }
 
 TEST_F(HostConfigTest, ARequestFileIsNewForEachCallAndOnlyForAKnownStation) {

@@ -22,11 +22,11 @@ constexpr size_t kOffice = 51;
 class ImportFailureTest : public test::MailServerTest {
 protected:
     test::ToolRun InRoot(const std::string& command) {
-        return test::RunCommand("cd " + test::ShellQuote(root.Dir().string()) +
-                                " && TZN_ROOT=" + test::ShellQuote(root.Dir().string()) +
+        return test::RunCommand("cd " + test::ShellQuote(FRoot.Dir().string()) +
+                                " && TZN_ROOT=" + test::ShellQuote(FRoot.Dir().string()) +
                                 " TZN_FAKE_INET_Connect=1 " + command + " 2>stderr.txt");
     }
-    test::TempRoot root;
+    test::TempRoot FRoot;
 };
 
 TEST_F(ImportFailureTest, ARefusedArchiveIsReportedAndFailsTheSession) {
@@ -38,14 +38,14 @@ TEST_F(ImportFailureTest, ARefusedArchiveIsReportedAndFailsTheSession) {
                                       "with tarfile.open('12-1.tar.gz', 'w:gz') as t:\n"
                                       "    i = tarfile.TarInfo('zeros.bin'); i.size = 64 << 20\n"
                                       "    t.addfile(i, io.BytesIO(bytes(i.size)))\n"))
-                  .status,
+                  .Status,
               0);
     TMxMessage m;
     m.From().Name = "12";
     m.From().Address = office.Address;
     m.Recipients.SetEMailAddresses(office.Address);
     m.Subject = "TZN-Office data";
-    m.MessageParts.AddAttachment(root.Path("12-1.tar.gz").string());
+    m.MessageParts.AddAttachment(FRoot.Path("12-1.tar.gz").string());
     TMxSMTP smtp;
     ConfigureSmtp(smtp, office);
     smtp.ConnectToServer();
@@ -53,27 +53,27 @@ TEST_F(ImportFailureTest, ARefusedArchiveIsReportedAndFailsTheSession) {
     smtp.CloseConnection();
     ASSERT_EQ(WaitForCount(office, 1), 1);
 
-    std::filesystem::create_directories(root.Path("C/PLAV"));
-    std::filesystem::copy_file(TZN_FAKE_CONNECT_INET, root.Path("C/PLAV/TZNConnectInet.so"));
-    test::WriteFile(root.Path("C/WINDOWS/cnf.INI"),
+    std::filesystem::create_directories(FRoot.Path("C/PLAV"));
+    std::filesystem::copy_file(TZN_FAKE_CONNECT_INET, FRoot.Path("C/PLAV/TZNConnectInet.so"));
+    test::WriteFile(FRoot.Path("C/WINDOWS/cnf.INI"),
                     "[EMail]\r\nEMail=" + office.Address +
                         "\r\nSMTPHost=127.0.0.1\r\nPOP3Host=127.0.0.1\r\nSMTPPort=" +
-                        std::to_string(Env.SmtpPort) + "\r\nPOP3Port=" +
-                        std::to_string(Env.Pop3Port) + "\r\nUserName=" + office.Login +
+                        std::to_string(FEnv.SmtpPort) + "\r\nPOP3Port=" +
+                        std::to_string(FEnv.Pop3Port) + "\r\nUserName=" + office.Login +
                         "\r\nPassword=" + EncodePassword(office.Login, office.Password) +
-                        "\r\nReadTimeout=30\r\nCAFile=" + Env.CAFile + "\r\n");
-    test::WriteFile(root.Path("host.ini"), "[Host]\nSide=office\nStationCode=Office\n"
-                                           "DataFile=C:\\PLAV\\DATA\\tzn.dat\nImportDir=import\n");
+                        "\r\nReadTimeout=30\r\nCAFile=" + FEnv.CAFile + "\r\n");
+    test::WriteFile(FRoot.Path("host.ini"), "[Host]\nSide=office\nStationCode=Office\n"
+                                            "DataFile=C:\\PLAV\\DATA\\tzn.dat\nImportDir=import\n");
 
     const test::ToolRun r =
         InRoot(test::ShellQuote(TZN_HOST_PATH) + " --config host.ini --headless --timeout 60 get");
-    const std::string err = test::ReadFile(root.Path("stderr.txt"));
-    EXPECT_EQ(r.status, 1) << r.out << err;
+    const std::string err = test::ReadFile(FRoot.Path("stderr.txt"));
+    EXPECT_EQ(r.Status, 1) << r.Out << err;
     EXPECT_THAT(err, HasSubstr("tznhost: import of C:\\PLAV\\DATA\\12-1.tar.gz into "));
     EXPECT_THAT(err, HasSubstr("12-1.tar.gz not unpacked: zeros.bin: the archive expands more "
                                "than 200 times"));
     EXPECT_THAT(err, HasSubstr("tznhost: get: 1 import(s) of received data failed"));
-    EXPECT_TRUE(test::FilesBelow(root.Path("import")).empty());
+    EXPECT_TRUE(test::FilesBelow(FRoot.Path("import")).empty());
     Empty(office);
 }
 

@@ -49,7 +49,7 @@ using test::WriteFile;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-const auto* const QtHost = ::testing::AddGlobalTestEnvironment(new test::QtEnvironment);
+const auto* const kQtHost = ::testing::AddGlobalTestEnvironment(new test::QtEnvironment);
 
 bool InsideXServer() {
     return std::getenv("TZN_ON_DISPLAY") != nullptr;
@@ -58,16 +58,16 @@ bool InsideXServer() {
 TEST(OnAnXServer, MessageBoxesAreShownAndAnswered) {
     if (InsideXServer())
         GTEST_SKIP() << "this is the run inside the X server";
-    if (RunCommand("command -v xvfb-run >/dev/null 2>&1").status != 0)
+    if (RunCommand("command -v xvfb-run >/dev/null 2>&1").Status != 0)
         GTEST_SKIP() << "xvfb-run is not installed (Debian packages xvfb and xauth; "
                         "scripts/install-deps installs them): no X server to show boxes on";
     const test::ToolRun r = RunCommand(
         "env -u QT_QPA_PLATFORM TZN_ON_DISPLAY=1 xvfb-run -a -s '-screen 0 1024x768x24' " +
         ShellQuote(std::filesystem::read_symlink("/proc/self/exe").string()) +
         " --gtest_filter='OnDisplay.*' 2>&1");
-    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.Status, 0) << r.Out;
     // The session case needs the loopback mail server; the others always run.
-    EXPECT_THAT(r.out, ::testing::ContainsRegex("\\[  PASSED  \\] [34] tests")) << r.out;
+    EXPECT_THAT(r.Out, ::testing::ContainsRegex("\\[  PASSED  \\] [34] tests")) << r.Out;
 }
 
 // A box as the user saw it.
@@ -128,39 +128,39 @@ QWidget* Window(const char* name) {
 class OnDisplay : public test::MailServerTest {
 protected:
     void SetUp() override {
-        FMailServer = test::MailServerEnv::Read(Env);
+        FMailServer = test::MailServerEnv::Read(FEnv);
         if (!InsideXServer())
             GTEST_SKIP() << "runs inside the X server that OnAnXServer starts";
         ASSERT_NE(QGuiApplication::platformName(), "offscreen");
-        std::filesystem::current_path(root.Dir());
-        WriteFile(root.Path("C/WINDOWS/cnf.INI"), "[EMail]\r\nEMail=work@example.test\r\n");
-        WriteFile(root.Path("C/PLAV/SmLogProvider.tsv"),
+        std::filesystem::current_path(FRoot.Dir());
+        WriteFile(FRoot.Path("C/WINDOWS/cnf.INI"), "[EMail]\r\nEMail=work@example.test\r\n");
+        WriteFile(FRoot.Path("C/PLAV/SmLogProvider.tsv"),
                   "SmNum\tBegTime\tEndTime\tOperator\r\n5\tb\te\to\r\n6\tb\te\to\r\n");
-        WriteFile(root.Path("export/sales.dat"), "sales");
-        std::filesystem::create_directories(root.Path("C/PLAV/LogFiles"));
-        std::filesystem::create_directories(root.Path("LogFiles"));
+        WriteFile(FRoot.Path("export/sales.dat"), "sales");
+        std::filesystem::create_directories(FRoot.Path("C/PLAV/LogFiles"));
+        std::filesystem::create_directories(FRoot.Path("LogFiles"));
     }
     void TearDown() override {
-        window.reset();
-        if (loaded) {
-            EXPECT_EQ(plugin.Exports().UnLoad(), 0);
+        FWindow.reset();
+        if (FLoaded) {
+            EXPECT_EQ(FPlugin.Exports().UnLoad(), 0);
         }
     }
     // tznhost's station window with the plug-in loaded; `params` is a [Params] section body.
     void Open(const std::string& params = "") {
-        WriteFile(root.Path("host.ini"),
+        WriteFile(FRoot.Path("host.ini"),
                   "[Host]\nSide=station\nStationCode=12\nDataFile=C:\\PLAV\\DATA\\tzn.dat\n"
                   "ImportDir=import\nExportDir=export\n[Params]\n" +
                       params);
-        host.emplace(ReadHostConfig(root.Path("host.ini")));
-        ASSERT_EQ(plugin.Exports().Load(nullptr, 0, &*host), 0);
-        loaded = true;
-        window.emplace(host->MainMenu(), "tznhost");
-        window->show();
+        FHost.emplace(ReadHostConfig(FRoot.Path("host.ini")));
+        ASSERT_EQ(FPlugin.Exports().Load(nullptr, 0, &*FHost), 0);
+        FLoaded = true;
+        FWindow.emplace(FHost->MainMenu(), "tznhost");
+        FWindow->show();
     }
     // Clicks the command of the menu path, e.g. {"Настройки", "Электронная почта "}.
     void Click(const std::vector<std::string>& path) {
-        QList<QAction*> actions = window->menuBar()->actions();
+        QList<QAction*> actions = FWindow->menuBar()->actions();
         for (const std::string& caption : path) {
             QAction* found = nullptr;
             for (QAction* top : actions)
@@ -187,7 +187,7 @@ protected:
         return ProcessMessagesUntil([&] { return done; }, std::chrono::seconds(60));
     }
     size_t OutBoxLetters() const {
-        const auto dir = root.Path("C/PLAV/OFFICE/MAIL/OutBox");
+        const auto dir = FRoot.Path("C/PLAV/OFFICE/MAIL/OutBox");
         size_t n = 0;
         if (std::filesystem::is_directory(dir))
             for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir))
@@ -196,11 +196,11 @@ protected:
     }
 
     bool FMailServer = false;
-    TempRoot root;
-    TPluginLibrary plugin{TZN_PLUGIN_PATH};
-    std::optional<TConfigHost> host;
-    std::optional<THostMainWindow> window;
-    bool loaded = false;
+    TempRoot FRoot;
+    TPluginLibrary FPlugin{TZN_PLUGIN_PATH};
+    std::optional<TConfigHost> FHost;
+    std::optional<THostMainWindow> FWindow;
+    bool FLoaded = false;
 };
 
 TEST_F(OnDisplay, AReportEndsWithItsBoxWhileASecondClickIsRefused) {
@@ -280,7 +280,7 @@ TEST_F(OnDisplay, AShiftListThatCannotBeLoadedIsToldBeforeTheDialogOpens) {
 
 TEST_F(OnDisplay, SettingsThatCannotBeSavedAreRefusedWithTheReason) {
     // A file where the mail folder should go: the folders cannot be created.
-    WriteFile(root.Path("C/blocker"), "a file");
+    WriteFile(FRoot.Path("C/blocker"), "a file");
     Open();
     Click({"Настройки", "Электронная почта "});
     TSeenBox refusal;
@@ -317,34 +317,34 @@ TEST_F(OnDisplay, AnUnprocessedLetterHoldsTheReceivingSessionUntilTheUserAnswers
         GTEST_SKIP() << "no loopback mail server (scripts/mailserver)";
     const test::MailUser& box = User(28); // a mailbox of this file
     Empty(box);
-    WriteFile(root.Path("sales.dat"), "sales");
+    WriteFile(FRoot.Path("sales.dat"), "sales");
     TMxMessage m;
     m.From().Name = "Office";
     m.From().Address = box.Address;
     m.Recipients.SetEMailAddresses(box.Address);
     m.Subject = "TZN-12 data";
-    m.MessageParts.AddAttachment(root.Path("sales.dat").string());
+    m.MessageParts.AddAttachment(FRoot.Path("sales.dat").string());
     TMxSMTP smtp;
     ConfigureSmtp(smtp, box);
     smtp.ConnectToServer();
     smtp.SendMail(m);
     smtp.CloseConnection();
     ASSERT_EQ(WaitForCount(box, 1), 1);
-    WriteFile(root.Path("C/WINDOWS/cnf.INI"),
+    WriteFile(FRoot.Path("C/WINDOWS/cnf.INI"),
               "[EMail]\r\nEMail=" + box.Address +
                   "\r\nSMTPHost=127.0.0.1\r\nPOP3Host=127.0.0.1\r\nSMTPPort=" +
-                  std::to_string(Env.SmtpPort) + "\r\nPOP3Port=" + std::to_string(Env.Pop3Port) +
+                  std::to_string(FEnv.SmtpPort) + "\r\nPOP3Port=" + std::to_string(FEnv.Pop3Port) +
                   "\r\nUserName=" + box.Login + "\r\nPassword=" +
-                  EncodePassword(box.Login, box.Password) + "\r\nCAFile=" + Env.CAFile + "\r\n");
+                  EncodePassword(box.Login, box.Password) + "\r\nCAFile=" + FEnv.CAFile + "\r\n");
     // The host suite's connection library says the computer is online.
-    std::filesystem::copy_file(TZN_FAKE_CONNECT_INET, root.Path("C/PLAV/TZNConnectInet.so"));
+    std::filesystem::copy_file(TZN_FAKE_CONNECT_INET, FRoot.Path("C/PLAV/TZNConnectInet.so"));
     ::setenv("TZN_FAKE_INET_Connect", "1", 1);
     // Where the attachment must go a folder stands: the letter cannot be processed.
-    std::filesystem::create_directories(root.Path("C/PLAV/DATA/sales.dat/inside"));
+    std::filesystem::create_directories(FRoot.Path("C/PLAV/DATA/sales.dat/inside"));
     Open();
     Click({"Получить почту"});
 
-    const auto log = [&] { return test::ReadFile(root.Path("LogFiles/TZNMail.log")); };
+    const auto log = [&] { return test::ReadFile(FRoot.Path("LogFiles/TZNMail.log")); };
     const std::string closing(37, '=');
     TSeenBox report;
     std::string logWhileShown;

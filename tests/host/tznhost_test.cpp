@@ -47,59 +47,59 @@ TEST(SessionLog, OnlyCompleteLinesAppendedAfterTheStartAreFollowed) {
 class TznHostTest : public ::testing::Test {
 protected:
     void WriteConfig(const std::string& side) {
-        WriteFile(root.Path("host.ini"),
+        WriteFile(FRoot.Path("host.ini"),
                   "[Host]\nSide=" + side +
                       "\nStationCode=12\nDataFile=C:\\PLAV\\DATA\\tzn.dat\nImportDir=import\n"
                       "[Stations]\nS12=12,АЗС 12\n");
     }
     // tznhost with these words, in the test's root folder (its LogFiles folder lies there).
     test::ToolRun Host(const std::string& words) {
-        return RunCommand("cd " + ShellQuote(root.Dir().string()) +
-                          " && TZN_ROOT=" + ShellQuote(root.Dir().string()) + " " +
+        return RunCommand("cd " + ShellQuote(FRoot.Dir().string()) +
+                          " && TZN_ROOT=" + ShellQuote(FRoot.Dir().string()) + " " +
                           ShellQuote(TZN_HOST_PATH) + " " + words + " 2>&1");
     }
-    TempRoot root;
+    TempRoot FRoot;
 };
 
 TEST_F(TznHostTest, TheMenuCommandListsTheModuleCommandsOfEachSide) {
     WriteConfig("station");
     const test::ToolRun station = Host("--config host.ini --headless menu version");
-    EXPECT_EQ(station.status, 0) << station.out;
-    EXPECT_NE(station.out.find("Связь с о&фисом\n  -\n  Электронная почта\n  Получить почту\n"
+    EXPECT_EQ(station.Status, 0) << station.Out;
+    EXPECT_NE(station.Out.find("Связь с о&фисом\n  -\n  Электронная почта\n  Получить почту\n"
                                "  Отправить почту\n  Создать письмо-отчет\n  -\n  Настройки\n"
                                "    Электронная почта \n"),
               std::string::npos)
-        << station.out;
-    EXPECT_NE(station.out.find("8.01 от 15.12.2008\n"), std::string::npos);
+        << station.Out;
+    EXPECT_NE(station.Out.find("8.01 от 15.12.2008\n"), std::string::npos);
 
     WriteConfig("office");
     const test::ToolRun office = Host("--config host.ini --headless menu");
-    EXPECT_EQ(office.status, 0) << office.out;
-    EXPECT_NE(office.out.find("Связь\n  -\n  Электронная почта\n  Получить почту\n"
+    EXPECT_EQ(office.Status, 0) << office.Out;
+    EXPECT_NE(office.Out.find("Связь\n  -\n  Электронная почта\n  Получить почту\n"
                               "  Отправить почту\n  Создать письмо-запрос\n"
                               "  Создать письмо-запрос для всех АЗС\n  -\n  Настройки\n"),
               std::string::npos)
-        << office.out;
-    EXPECT_TRUE(std::filesystem::is_directory(root.Path("LogFiles")));
+        << office.Out;
+    EXPECT_TRUE(std::filesystem::is_directory(FRoot.Path("LogFiles")));
 }
 
 TEST_F(TznHostTest, HelpGivesAnExampleForEveryHeadlessCommand) {
     const test::ToolRun r = Host("--help");
-    ASSERT_EQ(r.status, 0) << r.out;
-    const size_t list = r.out.find("Headless commands");
-    const size_t examples = r.out.find("\nExamples:\n");
+    ASSERT_EQ(r.Status, 0) << r.Out;
+    const size_t list = r.Out.find("Headless commands");
+    const size_t examples = r.Out.find("\nExamples:\n");
     ASSERT_NE(list, std::string::npos);
     ASSERT_NE(examples, std::string::npos);
     // The words after --headless in the examples.
     std::set<std::string> shown;
-    std::istringstream exampleLines(r.out.substr(examples));
+    std::istringstream exampleLines(r.Out.substr(examples));
     for (std::string line; std::getline(exampleLines, line);)
         if (const size_t h = line.find("--headless "); h != std::string::npos) {
             std::istringstream words(line.substr(h));
             for (std::string w; words >> w;)
                 shown.insert(w);
         }
-    std::istringstream in(r.out.substr(list, examples - list));
+    std::istringstream in(r.Out.substr(list, examples - list));
     size_t commands = 0;
     for (std::string line; std::getline(in, line);) {
         // A command line of the list: two blanks, the command word, blanks, what it does.
@@ -109,8 +109,8 @@ TEST_F(TznHostTest, HelpGivesAnExampleForEveryHeadlessCommand) {
         ++commands;
         EXPECT_TRUE(shown.count(word)) << "no example for " << word;
     }
-    EXPECT_GE(commands, 5u) << r.out;
-    EXPECT_NE(r.out.find("--screenshot", examples), std::string::npos);
+    EXPECT_GE(commands, 5u) << r.Out;
+    EXPECT_NE(r.Out.find("--screenshot", examples), std::string::npos);
 }
 
 TEST_F(TznHostTest, ABadCommandLineOrConfigurationEndsWithStatusTwo) {
@@ -121,13 +121,13 @@ TEST_F(TznHostTest, ABadCommandLineOrConfigurationEndsWithStatusTwo) {
           "--config missing.ini --headless menu",
           "--config host.ini --plugin nowhere.so --headless menu"}) {
         const test::ToolRun r = Host(words);
-        EXPECT_EQ(r.status, 2) << words << "\n" << r.out;
-        EXPECT_NE(r.out.find("tznhost: "), std::string::npos) << words << "\n" << r.out;
+        EXPECT_EQ(r.Status, 2) << words << "\n" << r.Out;
+        EXPECT_NE(r.Out.find("tznhost: "), std::string::npos) << words << "\n" << r.Out;
     }
     WriteConfig("moon");
     const test::ToolRun bad = Host("--config host.ini --headless menu");
-    EXPECT_EQ(bad.status, 2);
-    EXPECT_NE(bad.out.find("[Host] Side"), std::string::npos) << bad.out;
+    EXPECT_EQ(bad.Status, 2);
+    EXPECT_NE(bad.Out.find("[Host] Side"), std::string::npos) << bad.Out;
 }
 
 TEST_F(TznHostTest, ASessionThatLogsNothingCountsAsNeverStarted) {
@@ -135,13 +135,13 @@ TEST_F(TznHostTest, ASessionThatLogsNothingCountsAsNeverStarted) {
     // folder the session runs but no line reaches the file: the wait for its first line ends
     // at the start timeout, and the commands after it do not run.
     WriteConfig("office");
-    std::filesystem::create_directories(root.Path("LogFiles/TZNMail.log"));
+    std::filesystem::create_directories(FRoot.Path("LogFiles/TZNMail.log"));
     const test::ToolRun get = Host("--config host.ini --headless --start-timeout 1 get menu");
-    EXPECT_EQ(get.status, 1) << get.out;
-    EXPECT_NE(get.out.find("tznhost: get: no session started: nothing was logged within 1 s"),
+    EXPECT_EQ(get.Status, 1) << get.Out;
+    EXPECT_NE(get.Out.find("tznhost: get: no session started: nothing was logged within 1 s"),
               std::string::npos)
-        << get.out;
-    EXPECT_EQ(get.out.find("Связь\n"), std::string::npos) << "menu ran after a failure";
+        << get.Out;
+    EXPECT_EQ(get.Out.find("Связь\n"), std::string::npos) << "menu ran after a failure";
 }
 
 } // namespace

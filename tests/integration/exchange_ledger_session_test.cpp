@@ -31,17 +31,17 @@ protected:
         SessionFixture::SetUp();
         if (IsSkipped() || HasFatalFailure())
             return;
-        settings.IsSaveInMail = true;
-        settings.EMail = User(kLedgerBox).Address;
+        FSettings.IsSaveInMail = true;
+        FSettings.EMail = User(kLedgerBox).Address;
         Account(User(kLedgerBox));
         Empty(User(kLedgerBox));
         SetModuleMode(1);
         SetStationCode("Office");
-        host.StationCode = "Office";
-        host.Count = 3;
-        host.Stations = {
+        FHost.StationCode = "Office";
+        FHost.Count = 3;
+        FHost.Stations = {
             {"12", "12", ru("Северная")}, {"34", "34", ru("Южная")}, {"56", "56", ru("Озерная")}};
-        host.MakeRequest = [this](const std::string& key) {
+        FHost.MakeRequest = [this](const std::string& key) {
             const auto file = FRoot->Dir() / ("request-" + key + ".txt");
             test::WriteFile(file, "send shift " + key);
             return file.string();
@@ -53,7 +53,7 @@ protected:
         SessionFixture::TearDown();
     }
     void Session() {
-        TMailThread thread(TSessionMode::Full, window.Window(), Context());
+        TMailThread thread(TSessionMode::Full, FWindow.Window(), Context());
         thread.Execute();
     }
     void FromStation(const std::string& code, const std::string& data) {
@@ -61,20 +61,20 @@ protected:
     }
     std::vector<TLedgerRecord> Letters() {
         std::vector<TLedgerRecord> out;
-        for (TLedgerRecord& r : TExchangeLedger(settings.MailDir).Load())
-            if (r.Kind != ELedgerKind::Station)
+        for (TLedgerRecord& r : TExchangeLedger(FSettings.MailDir).Load())
+            if (r.Kind != TLedgerKind::Station)
                 out.push_back(std::move(r));
         return out;
     }
-    THeadlessWindowServices services;
+    THeadlessWindowServices FServices;
 };
 
 TEST_F(LedgerSession, SessionsRecordLettersAndRequestsAndTheOverviewShowsThem) {
     const std::time_t start = std::time(nullptr);
     // 34 reports, then the office asks 12 and 34: 34's letter came before its request.
     FromStation("34", "shift of 34");
-    ASSERT_EQ(ComposeStationRequest(host.Stations[0], Context().LocalSide(), services), 1);
-    ASSERT_EQ(ComposeStationRequest(host.Stations[1], Context().LocalSide(), services), 1);
+    ASSERT_EQ(ComposeStationRequest(FHost.Stations[0], Context().LocalSide(), FServices), 1);
+    ASSERT_EQ(ComposeStationRequest(FHost.Stations[1], Context().LocalSide(), FServices), 1);
     Session();
     // 12 answers.
     FromStation("12", "answer of 12");
@@ -82,22 +82,22 @@ TEST_F(LedgerSession, SessionsRecordLettersAndRequestsAndTheOverviewShowsThem) {
 
     const std::vector<TLedgerRecord> letters = Letters();
     std::string log;
-    for (const std::string& line : window.Lines())
+    for (const std::string& line : FWindow.Lines())
         log += line + "\n";
     ASSERT_EQ(letters.size(), 4u) << log;
-    EXPECT_EQ(letters[0].Kind, ELedgerKind::Received);
+    EXPECT_EQ(letters[0].Kind, TLedgerKind::Received);
     EXPECT_EQ(letters[0].Code, "34");
     EXPECT_EQ(letters[0].Files, 1);
     EXPECT_EQ(letters[0].Imported, 1);
     EXPECT_FALSE(letters[0].Request);
     for (int i : {1, 2}) {
-        EXPECT_EQ(letters[i].Kind, ELedgerKind::Sent);
+        EXPECT_EQ(letters[i].Kind, TLedgerKind::Sent);
         EXPECT_TRUE(letters[i].Request);
         EXPECT_EQ(letters[i].Files, 1);
         EXPECT_EQ(letters[i].Text, "TZN-" + letters[i].Code);
     }
     EXPECT_EQ(letters[1].Code + letters[2].Code, "1234");
-    EXPECT_EQ(letters[3].Kind, ELedgerKind::Received);
+    EXPECT_EQ(letters[3].Kind, TLedgerKind::Received);
     EXPECT_EQ(letters[3].Code, "12");
     EXPECT_FALSE(letters[3].MessageId.empty());
     for (const TLedgerRecord& r : letters) {
@@ -105,15 +105,15 @@ TEST_F(LedgerSession, SessionsRecordLettersAndRequestsAndTheOverviewShowsThem) {
         EXPECT_LE(r.Time, std::time(nullptr));
     }
     // The host's list was noted once: the second session found it unchanged.
-    const std::vector<TLedgerRecord> all = TExchangeLedger(settings.MailDir).Load();
+    const std::vector<TLedgerRecord> all = TExchangeLedger(FSettings.MailDir).Load();
     EXPECT_EQ(std::count_if(all.begin(), all.end(),
-                            [](const TLedgerRecord& r) { return r.Kind == ELedgerKind::Station; }),
+                            [](const TLedgerRecord& r) { return r.Kind == TLedgerKind::Station; }),
               3);
 
     // Deleting the letters from InBox forgets nothing.
     ASSERT_EQ(Files(MailFolder::InBox), 2u);
     for (const std::string& name :
-         FindFiles(FolderPath(settings.MailDir, MailFolder::InBox), "*.eml"))
+         FindFiles(FolderPath(FSettings.MailDir, MailFolder::InBox), "*.eml"))
         ASSERT_TRUE(DeleteLetterFile(name, MailFolder::InBox));
     ASSERT_EQ(Letters().size(), 4u);
 
@@ -133,33 +133,33 @@ TEST_F(LedgerSession, SessionsRecordLettersAndRequestsAndTheOverviewShowsThem) {
         return list->topLevelItem(row)->text(column).toUtf8().toStdString();
     };
     ASSERT_EQ(list->topLevelItemCount(), 3);
-    EXPECT_EQ(cell(0, F::kCode), "56");
-    EXPECT_EQ(cell(0, F::kName), "Озерная");
-    EXPECT_EQ(cell(0, F::kState), "опаздывает: писем нет");
-    EXPECT_EQ(cell(0, F::kLastLetter), "нет");
-    EXPECT_EQ(cell(1, F::kCode), "12");
-    EXPECT_EQ(cell(1, F::kState), "в срок");
-    EXPECT_EQ(cell(1, F::kRequest), "");
-    EXPECT_EQ(list->topLevelItem(1)->data(F::kDays, Qt::UserRole).toString().toStdString(),
+    EXPECT_EQ(cell(0, F::Code), "56");
+    EXPECT_EQ(cell(0, F::Name), "Озерная");
+    EXPECT_EQ(cell(0, F::State), "опаздывает: писем нет");
+    EXPECT_EQ(cell(0, F::LastLetter), "нет");
+    EXPECT_EQ(cell(1, F::Code), "12");
+    EXPECT_EQ(cell(1, F::State), "в срок");
+    EXPECT_EQ(cell(1, F::Request), "");
+    EXPECT_EQ(list->topLevelItem(1)->data(F::Days, Qt::UserRole).toString().toStdString(),
               std::string(kOverviewDays - 1, '.') + "#");
-    EXPECT_EQ(cell(2, F::kCode), "34");
-    EXPECT_EQ(cell(2, F::kWaiting), "менее часа");
+    EXPECT_EQ(cell(2, F::Code), "34");
+    EXPECT_EQ(cell(2, F::Waiting), "менее часа");
     std::tm sent{};
     localtime_r(&letters[2].Time, &sent);
     char sentText[32];
     std::strftime(sentText, sizeof sentText, "%d.%m.%Y %H:%M", &sent);
-    EXPECT_EQ(cell(2, F::kRequest), sentText);
+    EXPECT_EQ(cell(2, F::Request), sentText);
 
     // 56 reports; a session from the window's button ends and the open overview follows.
     FromStation("56", "shift of 56");
     form.Widget()->findChild<QAction*>("btnGetMail")->trigger();
     ASSERT_TRUE(ProcessMessagesUntil(
         [&] {
-            return list->topLevelItemCount() == 3 && cell(0, F::kCode) != "56" &&
-                   cell(2, F::kCode) == "56";
+            return list->topLevelItemCount() == 3 && cell(0, F::Code) != "56" &&
+                   cell(2, F::Code) == "56";
         },
         std::chrono::seconds(60)));
-    EXPECT_EQ(cell(2, F::kState), "в срок");
+    EXPECT_EQ(cell(2, F::State), "в срок");
     ASSERT_TRUE(WaitForSessions({}, std::chrono::seconds(10)));
 }
 

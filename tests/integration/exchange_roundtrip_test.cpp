@@ -30,17 +30,17 @@ protected:
     std::filesystem::path Side(const std::string& name, const test::MailUser& account,
                                const std::string& email, const std::string& settings,
                                const std::string& host) {
-        std::filesystem::path dir = root.Path(name);
+        std::filesystem::path dir = FRoot.Path(name);
         std::filesystem::create_directories(dir / "C/PLAV");
         std::filesystem::copy_file(TZN_FAKE_CONNECT_INET, dir / "C/PLAV/TZNConnectInet.so",
                                    std::filesystem::copy_options::overwrite_existing);
         test::WriteFile(dir / "C/WINDOWS/cnf.INI",
                         "[EMail]\r\nEMail=" + email +
                             "\r\nSMTPHost=127.0.0.1\r\nPOP3Host=127.0.0.1\r\nSMTPPort=" +
-                            std::to_string(Env.SmtpPort) + "\r\nPOP3Port=" +
-                            std::to_string(Env.Pop3Port) + "\r\nUserName=" + account.Login +
+                            std::to_string(FEnv.SmtpPort) + "\r\nPOP3Port=" +
+                            std::to_string(FEnv.Pop3Port) + "\r\nUserName=" + account.Login +
                             "\r\nPassword=" + EncodePassword(account.Login, account.Password) +
-                            "\r\nReadTimeout=30\r\nConnectTimeout=10\r\nCAFile=" + Env.CAFile +
+                            "\r\nReadTimeout=30\r\nConnectTimeout=10\r\nCAFile=" + FEnv.CAFile +
                             "\r\n" + settings);
         test::WriteFile(dir / "host.ini", "[Host]\nDataFile=C:\\PLAV\\DATA\\tzn.dat\n"
                                           "ImportDir=import\n" +
@@ -61,7 +61,7 @@ protected:
         return side / "C/PLAV/OFFICE/MAIL" / f;
     }
 
-    test::TempRoot root;
+    test::TempRoot FRoot;
 };
 
 TEST_F(ExchangeRoundTrip, AStationWithNothingToSendReportsItsCurrentShift) {
@@ -73,8 +73,8 @@ TEST_F(ExchangeRoundTrip, AStationWithNothingToSendReportsItsCurrentShift) {
     const std::filesystem::path request = station / "C/PLAV/DATA/office.txt";
 
     const test::ToolRun r = Host(station, "send");
-    EXPECT_EQ(r.status, 0) << r.out << Stderr(station);
-    EXPECT_THAT(r.out, HasSubstr("Отправка почты - 1 писем в очереди.\n"));
+    EXPECT_EQ(r.Status, 0) << r.Out << Stderr(station);
+    EXPECT_THAT(r.Out, HasSubstr("Отправка почты - 1 писем в очереди.\n"));
     EXPECT_THAT(test::ReadFile(request), HasSubstr("[Smena]\r\nCount=1\r\nItem0=7\r\n"));
     EXPECT_TRUE(test::FilesBelow(Box(station, "OutBox")).empty());
     ASSERT_EQ(test::FilesBelow(Box(station, "Sent")).size(), 1u);
@@ -87,9 +87,9 @@ TEST_F(ExchangeRoundTrip, AStationWithNothingToSendReportsItsCurrentShift) {
     test::WriteFile(station / "host.ini", "[Host]\nSide=station\nStationCode=12\nShift=abc\n"
                                           "DataFile=C:\\PLAV\\DATA\\tzn.dat\nImportDir=import\n");
     const test::ToolRun bad = Host(station, "send");
-    EXPECT_EQ(bad.status, 1) << bad.out;
-    EXPECT_EQ(bad.out.rfind("Ошибка: ", 0), 0u) << bad.out; // the session's first line
-    EXPECT_THAT(bad.out, HasSubstr("\"abc\""));
+    EXPECT_EQ(bad.Status, 1) << bad.Out;
+    EXPECT_EQ(bad.Out.rfind("Ошибка: ", 0), 0u) << bad.Out; // the session's first line
+    EXPECT_THAT(bad.Out, HasSubstr("\"abc\""));
     EXPECT_FALSE(std::filesystem::exists(request));
 
     // A letter waiting in OutBox: it goes, and no report is prepared.
@@ -99,12 +99,12 @@ TEST_F(ExchangeRoundTrip, AStationWithNothingToSendReportsItsCurrentShift) {
         " && TZN_ROOT=" + test::ShellQuote(station.string()) + " " +
         test::ToolCommand({"compose", "--station", "12", "--to-name", "Office", "--to",
                            User(kAutoOffice).Address, "--attach", "waiting.dat"}));
-    ASSERT_EQ(composed.status, 0) << composed.out;
+    ASSERT_EQ(composed.Status, 0) << composed.Out;
     test::WriteFile(station / "host.ini", "[Host]\nSide=station\nStationCode=12\nShift=8\n"
                                           "DataFile=C:\\PLAV\\DATA\\tzn.dat\nImportDir=import\n");
     const test::ToolRun waiting = Host(station, "send");
-    EXPECT_EQ(waiting.status, 0) << waiting.out << Stderr(station);
-    EXPECT_THAT(waiting.out, HasSubstr("Отправка почты - 1 писем в очереди.\n"));
+    EXPECT_EQ(waiting.Status, 0) << waiting.Out << Stderr(station);
+    EXPECT_THAT(waiting.Out, HasSubstr("Отправка почты - 1 писем в очереди.\n"));
     EXPECT_FALSE(std::filesystem::exists(request));
     EXPECT_EQ(WaitForCount(User(kAutoOffice), 2), 2);
 }
@@ -128,24 +128,24 @@ TEST_F(ExchangeRoundTrip, RequestsForTwoStationsComeBackAsTheirDataArchives) {
     }
 
     const test::ToolRun requests = Host(office, "requests send");
-    EXPECT_EQ(requests.status, 0) << requests.out << Stderr(office);
-    EXPECT_THAT(requests.out, HasSubstr("request for station 31\nrequest for station 32\n"));
+    EXPECT_EQ(requests.Status, 0) << requests.Out << Stderr(office);
+    EXPECT_THAT(requests.Out, HasSubstr("request for station 31\nrequest for station 32\n"));
     ASSERT_EQ(WaitForCount(shared, 2), 2);
 
     for (const auto& [code, station] : stations) {
         const test::ToolRun get = Host(station, "get");
-        EXPECT_EQ(get.status, 0) << get.out << Stderr(station);
+        EXPECT_EQ(get.Status, 0) << get.Out << Stderr(station);
         // Its request was imported, and its data archive went back in the same session.
-        EXPECT_EQ(test::FilesBelow(station / "import/station").size(), 1u) << get.out;
-        EXPECT_THAT(get.out, HasSubstr("Отправка почты - 1 писем в очереди.\n")) << get.out;
+        EXPECT_EQ(test::FilesBelow(station / "import/station").size(), 1u) << get.Out;
+        EXPECT_THAT(get.Out, HasSubstr("Отправка почты - 1 писем в очереди.\n")) << get.Out;
     }
     ASSERT_EQ(WaitForCount(shared, 2), 2); // the two answers; both requests were taken
 
     const test::ToolRun get = Host(office, "get");
-    EXPECT_EQ(get.status, 0) << get.out << Stderr(office);
+    EXPECT_EQ(get.Status, 0) << get.Out << Stderr(office);
     for (const auto& [code, station] : stations) {
         // One folder per archive: the export folder and the request it answered.
-        ASSERT_EQ(test::FilesBelow(office / "import" / code).size(), 3u) << get.out;
+        ASSERT_EQ(test::FilesBelow(office / "import" / code).size(), 3u) << get.Out;
         const std::filesystem::path folder =
             std::filesystem::directory_iterator(office / "import" / code)->path();
         EXPECT_EQ(test::ReadFile(folder / "sales.dat"),

@@ -107,7 +107,7 @@ TEST_F(MailRoundTrip, RefusedRecipientThenNextLetterOnTheSameConnection) {
         smtp.PipeLine = pipelined;
         TMxMessage bad;
         Letter(bad, to, "never");
-        bad.Recipients.SetEMailAddresses("nobody-here@" + Env.Domain);
+        bad.Recipients.SetEMailAddresses("nobody-here@" + FEnv.Domain);
         if (const auto e = test::Raised<EMxSMTPReplyError>([&] { smtp.SendMail(bad); },
                                                            "unknown recipient accepted")) {
             EXPECT_EQ(e->ErrorCode(), 550);

@@ -79,27 +79,27 @@ struct MailServerEnv {
 class MailServerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!MailServerEnv::Read(Env))
+        if (!MailServerEnv::Read(FEnv))
             GTEST_SKIP() << MailServerEnv::Prefix()
                          << "SMTP_PORT is not set: no loopback mail server (run scripts/test, "
                             "or scripts/mailserver start DIR [--pair second] and export DIR/env "
                             "under that prefix)";
-        ASSERT_GT(Env.Pop3Port, 0) << "TZN_POP3_PORT";
-        ASSERT_GE(Env.Users.size(), 24u) << "TZN_MAIL_USERS holds too few users";
+        ASSERT_GT(FEnv.Pop3Port, 0) << "TZN_POP3_PORT";
+        ASSERT_GE(FEnv.Users.size(), 24u) << "TZN_MAIL_USERS holds too few users";
     }
 
-    const MailUser& User(size_t i) const { return Env.Users.at(i); }
+    const MailUser& User(size_t i) const { return FEnv.Users.at(i); }
 
     void ConfigureSmtp(TMxSMTP& c, const MailUser& u) const {
         c.Host = "127.0.0.1";
-        c.Port = Env.SmtpPort;
+        c.Port = FEnv.SmtpPort;
         c.Username = u.Login;
         c.Password = u.Password;
         c.ReadTimeout = 30000;
     }
     void ConfigurePop3(TMxPOP3& c, const MailUser& u) const {
         c.Host = "127.0.0.1";
-        c.Port = Env.Pop3Port;
+        c.Port = FEnv.Pop3Port;
         c.Username = u.Login;
         c.Password = u.Password;
         c.ReadTimeout = 30000;
@@ -133,7 +133,7 @@ protected:
         c.CloseConnection();
     }
 
-    MailServerEnv Env;
+    MailServerEnv FEnv;
 };
 
 } // namespace tzn::test

@@ -56,7 +56,7 @@ public:
         std::setlocale(LC_ALL, "C");
     }
 };
-const auto* const Qt = ::testing::AddGlobalTestEnvironment(new QtCLocaleEnvironment);
+const auto* const kQt = ::testing::AddGlobalTestEnvironment(new QtCLocaleEnvironment);
 
 // Mailboxes of this file: each test its own, as tests run side by side.
 constexpr size_t kWindowStation = 31;
@@ -70,7 +70,7 @@ protected:
         SessionFixture::SetUp();
         if (IsSkipped() || HasFatalFailure())
             return;
-        settings.IsSaveInMail = true;
+        FSettings.IsSaveInMail = true;
         Account(User(kWindowStation));
     }
 };
@@ -150,7 +150,7 @@ TEST_F(MailboxWindowSession, ButtonSessionLogsIntoTheMemoAndEndsTheGaugeOnTheLet
                             }),
               1)
         << ::testing::PrintToString(fileLines);
-    EXPECT_EQ(host.Imports.size(), 1u);
+    EXPECT_EQ(FHost.Imports.size(), 1u);
 
     EXPECT_TRUE(shown);
     EXPECT_GT(seenBeforeEnd, 0);
@@ -168,7 +168,7 @@ std::string StoredMessageId(const std::string& name, MailFolder folder) {
 }
 
 TEST_F(MailboxWindowSession, AResentLetterGoesOutAloneWithANewMessageId) {
-    settings.IsSaveOutMail = true;
+    FSettings.IsSaveOutMail = true;
     Account(User(kResendStation));
     const auto& office = User(kResendOffice);
     Empty(office);
@@ -217,7 +217,7 @@ TEST_F(MailboxWindowSession, AResentLetterGoesOutAloneWithANewMessageId) {
     for (const std::string& line : form.LogLines())
         EXPECT_EQ(line.find(ru("Старт приема писем")), std::string::npos) << "send only";
     EXPECT_EQ(Count(User(kResendStation)), 1) << "a send-only run collected mail";
-    EXPECT_TRUE(host.Imports.empty());
+    EXPECT_TRUE(FHost.Imports.empty());
 
     // What arrives is a new letter: its id is not the one the receiver has seen.
     ASSERT_EQ(WaitForCount(office, 1), 1);
@@ -231,7 +231,7 @@ TEST_F(MailboxWindowSession, AResentLetterGoesOutAloneWithANewMessageId) {
     EXPECT_FALSE(arrived.MsgId.empty());
     EXPECT_NE(arrived.MsgId, sent.MsgId);
     // Sent holds it again, with the id it went out with.
-    const auto back = FindFiles(FolderPath(settings.MailDir, MailFolder::Sent), "*.eml");
+    const auto back = FindFiles(FolderPath(FSettings.MailDir, MailFolder::Sent), "*.eml");
     ASSERT_EQ(back.size(), 1u);
     EXPECT_EQ(StoredMessageId(back[0], MailFolder::Sent), arrived.MsgId);
 }

@@ -36,20 +36,20 @@ protected:
         std::filesystem::current_path(FRoot->Dir());
         std::filesystem::create_directories(FRoot->Dir() / "LogFiles");
         ResetModuleState();
-        settings.MailDir = "C:\\MAIL\\";
-        settings.POP3Host = settings.SMTPHost = "127.0.0.1";
-        settings.POP3Port = Env.Pop3Port;
-        settings.SMTPPort = Env.SmtpPort;
-        settings.ReadTimeout = 30;
+        FSettings.MailDir = "C:\\MAIL\\";
+        FSettings.POP3Host = FSettings.SMTPHost = "127.0.0.1";
+        FSettings.POP3Port = FEnv.Pop3Port;
+        FSettings.SMTPPort = FEnv.SmtpPort;
+        FSettings.ReadTimeout = 30;
         // The server offers STARTTLS, so sessions run encrypted, trusting its own CA.
-        settings.CAFile = Env.CAFile;
-        SetMailSettings(settings);
-        CreateMailFolders(settings.MailDir);
+        FSettings.CAFile = FEnv.CAFile;
+        SetMailSettings(FSettings);
+        CreateMailFolders(FSettings.MailDir);
         SetDataDir("C:\\DATA\\");
         ASSERT_TRUE(ForceDirectories(DataDir()));
         SetStationCode("12");
-        SetHost(&host);
-        host.ReadFile = [](const std::string& path) { return ReadFile(NativePath(path)); };
+        SetHost(&FHost);
+        FHost.ReadFile = [](const std::string& path) { return ReadFile(NativePath(path)); };
         MailCancelRequested = false;
     }
     void TearDown() override {
@@ -61,15 +61,15 @@ protected:
     }
     // The session's mailbox account.
     void Account(const MailUser& u) {
-        settings.UserName = u.Login;
-        settings.Password = u.Password;
+        FSettings.UserName = u.Login;
+        FSettings.Password = u.Password;
         FAddress = u.Address;
-        SetMailSettings(settings);
+        SetMailSettings(FSettings);
     }
     TSessionContext Context() {
         TSessionContext c = TSessionContext::FromModule();
         c.ConnectNetwork = [] { return true; };
-        c.WindowServices = &shown;
+        c.WindowServices = &FShown;
         return c;
     }
     // Puts a letter from `fromName` <`fromAddress`> into the mailbox of `to`, with one data
@@ -87,7 +87,7 @@ protected:
         m.Date = date;
         m.Body = {"data follows"};
         // As every letter a side composes: not every server gives one that has none.
-        m.Headers.SetValue("Message-ID", NewMessageId(Env.Domain));
+        m.Headers.SetValue("Message-ID", NewMessageId(FEnv.Domain));
         m.MessageParts.AddAttachment(file.string());
         TMxSMTP smtp;
         ConfigureSmtp(smtp, to);
@@ -106,7 +106,7 @@ protected:
         ASSERT_TRUE(SaveLetterToFolder(m, MailFolder::OutBox));
     }
     size_t Files(MailFolder f) {
-        return FindFiles(FolderPath(settings.MailDir, f), "*.eml").size();
+        return FindFiles(FolderPath(FSettings.MailDir, f), "*.eml").size();
     }
     std::vector<std::string> Ru(std::initializer_list<std::string> utf8) {
         std::vector<std::string> out;
@@ -116,10 +116,10 @@ protected:
     }
 
     std::optional<TempRoot> FRoot;
-    MailSettings settings;
-    FakeHost host;
-    RecordingWindow window;
-    FakeWindowServices shown; // the boxes the sessions showed the user
+    MailSettings FSettings;
+    FakeHost FHost;
+    RecordingWindow FWindow;
+    FakeWindowServices FShown; // the boxes the sessions showed the user
     int FDeposits = 0;
     std::string FAddress; // the account's own address
 };

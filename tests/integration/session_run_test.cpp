@@ -48,13 +48,13 @@ TEST_F(SessionRun, FullSessionTakesOwnLettersLeavesStation123AndSends) {
     Empty(box);
     Empty(User(kOffice));
     Account(box);
-    host.Params[46] = 3;
+    FHost.Params[46] = 3;
     Deposit(box, "Office", "TZN-12 first", "first data");
     Deposit(box, "Office", "TZN-123 not ours", "other station");
     Deposit(box, "Office", "tzn-12 second", "second data");
     Outgoing(User(kOffice).Address, "TZN-Office report");
 
-    TMailThread(TSessionMode::Full, window.Window(), Context()).Execute();
+    TMailThread(TSessionMode::Full, FWindow.Window(), Context()).Execute();
 
     const std::string from = "Office <" + User(kOffice).Address + ">";
     const std::string to = User(kOffice).Address;
@@ -75,12 +75,12 @@ TEST_F(SessionRun, FullSessionTakesOwnLettersLeavesStation123AndSends) {
     expected.push_back(ru("Завершение соединения с почтовым сервером..."));
     expected.push_back(ru("Соединение завершено. Отправлено 1 писем."));
     expected.push_back(kClosing);
-    EXPECT_EQ(window.Lines(), expected);
+    EXPECT_EQ(FWindow.Lines(), expected);
 
     // Newest first: the host saw the second letter's data, then the first's.
-    ASSERT_EQ(host.Imports.size(), 2u);
-    EXPECT_EQ(host.Imports[0].ContentSeen, "second data");
-    EXPECT_EQ(host.Imports[1].ContentSeen, "first data");
+    ASSERT_EQ(FHost.Imports.size(), 2u);
+    EXPECT_EQ(FHost.Imports[0].ContentSeen, "second data");
+    EXPECT_EQ(FHost.Imports[1].ContentSeen, "first data");
     EXPECT_EQ(Count(box), 1) << "station 123's letter stays on the server";
     EXPECT_EQ(Files(MailFolder::InBox), 2u);
     EXPECT_EQ(Files(MailFolder::OutBox), 0u);
@@ -95,7 +95,7 @@ TEST_F(SessionRun, FullSessionTakesOwnLettersLeavesStation123AndSends) {
 
     // The gauge: begin and end around each letter, progress only in between.
     int open = 0, progressOutside = 0, begins = 0;
-    for (const auto& m : window.Messages()) {
+    for (const auto& m : FWindow.Messages()) {
         if (m.Msg == WM_MAIL_BEGIN)
             ++begins, open = 1;
         else if (m.Msg == WM_MAIL_END)
@@ -111,8 +111,8 @@ TEST_F(SessionRun, EmptyMailboxSendOnlyAndNoDoubleImportAfterACutBeforeQuit) {
     const auto& box = User(kQuiet);
     Empty(box);
     Account(box);
-    TMailThread(TSessionMode::Full, window.Window(), Context()).Execute();
-    EXPECT_EQ(window.Lines(),
+    TMailThread(TSessionMode::Full, FWindow.Window(), Context()).Execute();
+    EXPECT_EQ(FWindow.Lines(),
               Ru({kStart, "Соединение с почтовым сервером...",
                   "Соединение с POP3 сервером прошло удачно.", "Проверка почтового ящика...",
                   "На сервере писем: 0", "Завершение соединения с почтовым сервером...",
@@ -128,22 +128,22 @@ TEST_F(SessionRun, EmptyMailboxSendOnlyAndNoDoubleImportAfterACutBeforeQuit) {
     {
         // The line breaks when the client says QUIT, before the farewell: the server then
         // keeps its letters.
-        test::TLoopbackRelay cutter(Env.Pop3Port, [](const std::string& sent) {
+        test::TLoopbackRelay cutter(FEnv.Pop3Port, [](const std::string& sent) {
             return sent.find("QUIT\r\n") != std::string::npos;
         });
-        settings.POP3Port = cutter.Port();
-        settings.POP3Security = "none"; // the cutter has to see the QUIT
-        SetMailSettings(settings);
+        FSettings.POP3Port = cutter.Port();
+        FSettings.POP3Security = "none"; // the cutter has to see the QUIT
+        SetMailSettings(FSettings);
         test::RecordingWindow cut;
         TMailThread(TSessionMode::Full, cut.Window(), Context()).GetMail();
         EXPECT_TRUE(cutter.Cut());
     }
-    ASSERT_EQ(host.Imports.size(), 1u);
+    ASSERT_EQ(FHost.Imports.size(), 1u);
     EXPECT_EQ(Count(box), 1);
 
-    settings.POP3Port = Env.Pop3Port;
-    settings.POP3Security = "auto";
-    SetMailSettings(settings);
+    FSettings.POP3Port = FEnv.Pop3Port;
+    FSettings.POP3Security = "auto";
+    SetMailSettings(FSettings);
     test::RecordingWindow again;
     TMailThread(TSessionMode::Full, again.Window(), Context()).GetMail();
     const std::string from = "Office <" + User(kOffice).Address + ">";
@@ -157,7 +157,7 @@ TEST_F(SessionRun, EmptyMailboxSendOnlyAndNoDoubleImportAfterACutBeforeQuit) {
                   ru("Удалено письмо с сервера: ") + from,
                   ru("Завершение соединения с почтовым сервером..."),
                   ru("Соединение завершено. Получено 1 писем."), ru(kDone)}));
-    EXPECT_EQ(host.Imports.size(), 1u) << "not handed to the host again";
+    EXPECT_EQ(FHost.Imports.size(), 1u) << "not handed to the host again";
     EXPECT_EQ(Count(box), 0);
 
     // The next run finds the letter gone and forgets its server id; only its Message-ID
@@ -174,14 +174,14 @@ TEST_F(SessionRun, RefusedRecipientInTheSecondOfThreeLetters) {
     const auto& to = User(kRefusingTo);
     Empty(to);
     Account(User(kRefusingSender));
-    const std::string nobody = "nobody-here@" + Env.Domain;
+    const std::string nobody = "nobody-here@" + FEnv.Domain;
     Outgoing(to.Address, "TZN-Office one");
     Outgoing(nobody, "TZN-Office two");
     Outgoing(to.Address, "TZN-Office three");
 
-    TMailThread(TSessionMode::SendOnly, window.Window(), Context()).Execute();
+    TMailThread(TSessionMode::SendOnly, FWindow.Window(), Context()).Execute();
 
-    const auto lines = window.Lines();
+    const auto lines = FWindow.Lines();
     ASSERT_EQ(lines.size(), 10u) << ::testing::PrintToString(lines);
     EXPECT_EQ(
         std::vector<std::string>(lines.begin(), lines.begin() + 9),
@@ -204,13 +204,13 @@ TEST_F(SessionRun, SmtpServerDownAndPop3PasswordRefused) {
     test::MailUser wrong = User(kWrongPassword);
     wrong.Password += "-wrong";
     Account(wrong);
-    settings.SMTPPort = test::ClosedLoopbackPort();
-    SetMailSettings(settings);
+    FSettings.SMTPPort = test::ClosedLoopbackPort();
+    SetMailSettings(FSettings);
     Outgoing(User(kOffice).Address, "TZN-Office stays");
 
-    TMailThread(TSessionMode::Full, window.Window(), Context()).Execute();
+    TMailThread(TSessionMode::Full, FWindow.Window(), Context()).Execute();
 
-    const auto lines = window.Lines();
+    const auto lines = FWindow.Lines();
     ASSERT_EQ(lines.size(), 8u) << ::testing::PrintToString(lines);
     EXPECT_EQ(lines[0], ru(kStart));
     EXPECT_EQ(lines[2].rfind(ru("Ошибка соединения с POP3 сервером: "), 0), 0u) << lines[2];
@@ -229,23 +229,23 @@ TEST_F(SessionRun, ImplicitTlsDeliveryAndAnUntrustedCertificate) {
     const auto& to = User(kTlsTo);
     Empty(to);
     Account(User(kTlsSender));
-    settings.SMTPSecurity = "tls";
-    settings.SMTPPort = Env.SmtpsPort;
-    SetMailSettings(settings);
+    FSettings.SMTPSecurity = "tls";
+    FSettings.SMTPPort = FEnv.SmtpsPort;
+    SetMailSettings(FSettings);
     Outgoing(to.Address, "TZN-Office over TLS");
-    TMailThread(TSessionMode::SendOnly, window.Window(), Context()).Execute();
-    EXPECT_EQ(window.Lines(), (std::vector<std::string>{
-                                  ru("Соединение с почтовым сервером..."),
-                                  ru("Соединение с SMTP сервером прошло удачно."),
-                                  ru("Отправка почты - 1 писем в очереди."),
-                                  ru("Отправка письма для ") + to.Address,
-                                  ru("Отправлено письмо для ") + to.Address,
-                                  ru("Завершение соединения с почтовым сервером..."),
-                                  ru("Соединение завершено. Отправлено 1 писем."), kClosing}));
+    TMailThread(TSessionMode::SendOnly, FWindow.Window(), Context()).Execute();
+    EXPECT_EQ(FWindow.Lines(), (std::vector<std::string>{
+                                   ru("Соединение с почтовым сервером..."),
+                                   ru("Соединение с SMTP сервером прошло удачно."),
+                                   ru("Отправка почты - 1 писем в очереди."),
+                                   ru("Отправка письма для ") + to.Address,
+                                   ru("Отправлено письмо для ") + to.Address,
+                                   ru("Завершение соединения с почтовым сервером..."),
+                                   ru("Соединение завершено. Отправлено 1 писем."), kClosing}));
     EXPECT_EQ(WaitForCount(to, 1), 1);
 
-    settings.CAFile.clear(); // the system's store does not know the server's CA
-    SetMailSettings(settings);
+    FSettings.CAFile.clear(); // the system's store does not know the server's CA
+    SetMailSettings(FSettings);
     Outgoing(to.Address, "TZN-Office stays");
     test::RecordingWindow refused;
     TMailThread(TSessionMode::SendOnly, refused.Window(), Context()).Execute();
@@ -260,8 +260,8 @@ TEST_F(SessionRun, SortedRetrievalOrderThenCancelDuringRetrieval) {
     const auto& box = User(kSorted);
     Empty(box);
     Account(box);
-    settings.m_GetMailWithSort = true;
-    SetMailSettings(settings);
+    FSettings.m_GetMailWithSort = true;
+    SetMailSettings(FSettings);
     const TDateTime day1 = EncodeDateTime(2026, 11, 1, 9, 0, 0);
     Deposit(box, "A", "TZN-12 #1", "A3", day1 + 2);
     Deposit(box, "B", "TZN-12 #2", "B1", day1);
@@ -270,27 +270,27 @@ TEST_F(SessionRun, SortedRetrievalOrderThenCancelDuringRetrieval) {
     Deposit(box, "B", "TZN-12 #5", "B2", day1 + 1);
     Deposit(box, "A", "TZN-12 #6", "A2", day1 + 1);
 
-    TMailThread(TSessionMode::Full, window.Window(), Context()).Execute();
+    TMailThread(TSessionMode::Full, FWindow.Window(), Context()).Execute();
 
     std::vector<std::string> processing, imported;
-    for (const auto& l : window.Lines())
+    for (const auto& l : FWindow.Lines())
         if (l.rfind(ru("Обработка письма с "), 0) == 0)
             processing.push_back(l);
-    for (const auto& i : host.Imports)
+    for (const auto& i : FHost.Imports)
         imported.push_back(i.ContentSeen);
     // Letters 3, 6, 1 of A, then 2, 5 of B.
     EXPECT_EQ(imported, (std::vector<std::string>{"A1", "A2", "A3", "B1", "B2"}));
     ASSERT_EQ(processing.size(), 5u);
     EXPECT_EQ(processing[0], ru("Обработка письма с A от ") + DateTimeToStr(day1));
     EXPECT_EQ(processing[4], ru("Обработка письма с B от ") + DateTimeToStr(day1 + 1));
-    EXPECT_TRUE(test::HasLine(window.Lines(), ru("Обработка всех найденых писем с сортировкой!")));
-    EXPECT_FALSE(test::HasLine(window.Lines(), ru(kDone))) << "no closing banner";
+    EXPECT_TRUE(test::HasLine(FWindow.Lines(), ru("Обработка всех найденых писем с сортировкой!")));
+    EXPECT_FALSE(test::HasLine(FWindow.Lines(), ru(kDone))) << "no closing banner";
     EXPECT_EQ(Count(box), 1) << "letter 4 is never taken";
 
     // Cancel as the first of three letters arrives: it is finished and deleted, the other
     // two are reported without server traffic and stay.
-    settings.m_GetMailWithSort = false;
-    SetMailSettings(settings);
+    FSettings.m_GetMailWithSort = false;
+    SetMailSettings(FSettings);
     for (const char* data : {"c1", "c2", "c3"})
         Deposit(box, "Office", "TZN-12 cancel", data);
     test::RecordingWindow cancelling;
@@ -306,8 +306,8 @@ TEST_F(SessionRun, SortedRetrievalOrderThenCancelDuringRetrieval) {
         cancelled += l == cancelLine;
     EXPECT_EQ(cancelled, 3u) << "two letters of ours and the other station's";
     EXPECT_EQ(cancelling.Lines().back(), ru(kDone));
-    EXPECT_EQ(host.Imports.size(), 6u);
-    EXPECT_EQ(host.Imports.back().ContentSeen, "c3");
+    EXPECT_EQ(FHost.Imports.size(), 6u);
+    EXPECT_EQ(FHost.Imports.back().ContentSeen, "c3");
     EXPECT_EQ(Count(box), 3);
 }
 
@@ -315,8 +315,8 @@ TEST_F(SessionRun, CancelDuringTheSortedProcessingPassStopsItAtOnce) {
     const auto& box = User(kSortedCancel);
     Empty(box);
     Account(box);
-    settings.m_GetMailWithSort = true;
-    SetMailSettings(settings);
+    FSettings.m_GetMailWithSort = true;
+    SetMailSettings(FSettings);
     const TDateTime day1 = EncodeDateTime(2026, 11, 1, 9, 0, 0);
     for (int i = 0; i < 3; ++i)
         Deposit(box, "Office", "TZN-12 cancel", "s" + std::to_string(i + 1), day1 + i);
@@ -329,8 +329,8 @@ TEST_F(SessionRun, CancelDuringTheSortedProcessingPassStopsItAtOnce) {
     TMailThread(TSessionMode::Full, cancelling.Window(), Context()).Execute();
 
     const auto lines = cancelling.Lines();
-    ASSERT_EQ(host.Imports.size(), 1u);
-    EXPECT_EQ(host.Imports[0].ContentSeen, "s1");
+    ASSERT_EQ(FHost.Imports.size(), 1u);
+    EXPECT_EQ(FHost.Imports[0].ContentSeen, "s1");
     size_t processed = 0, failed = 0;
     for (const auto& l : lines) {
         processed += l.rfind(ru("Обработка письма с "), 0) == 0;

@@ -38,10 +38,10 @@ TEST_F(SlowLinePoll, LettersForOthersCostTheFirstPollLittleAndLaterPollsNothing)
     const int kLetters = asked ? std::atoi(asked) : 100;
     Empty(User(kSharedBox));
     const char* delay = std::getenv("TZN_SLOW_POLL_DELAY_MS");
-    TLatencyRelay relay(Env.Pop3Port, std::chrono::milliseconds(delay ? std::atoi(delay) : 30));
+    TLatencyRelay relay(FEnv.Pop3Port, std::chrono::milliseconds(delay ? std::atoi(delay) : 30));
     Account(User(kSharedBox));
-    settings.POP3Port = relay.Port();
-    SetMailSettings(settings);
+    FSettings.POP3Port = relay.Port();
+    SetMailSettings(FSettings);
     const auto empty = Poll();
 
     TMxSMTP smtp;

@@ -22,12 +22,12 @@ protected:
         test::MailServerTest::SetUp();
         if (IsSkipped() || HasFatalFailure())
             return;
-        if (Env.SmtpsPort == 0 || Env.Pop3sPort == 0 || Env.CAFile.empty())
+        if (FEnv.SmtpsPort == 0 || FEnv.Pop3sPort == 0 || FEnv.CAFile.empty())
             GTEST_SKIP() << "the mail server offers no TLS ports (TZN_SMTPS_PORT, TZN_CA_FILE)";
     }
     template <typename Client> void Secure(Client& c, TMxTLSMode mode, uint16_t implicitPort) {
         c.UseTLS.Mode = mode;
-        c.UseTLS.CAFile = Env.CAFile;
+        c.UseTLS.CAFile = FEnv.CAFile;
         if (mode == TMxTLSMode::Implicit)
             c.Port = implicitPort;
     }
@@ -67,7 +67,7 @@ TEST_F(TlsRoundTrip, EveryModeCarriesALetterOutAndBackIntact) {
         const bool encrypted = mode != TMxTLSMode::None;
         TMxSMTP smtp;
         ConfigureSmtp(smtp, User(kSender));
-        Secure(smtp, mode, Env.SmtpsPort);
+        Secure(smtp, mode, FEnv.SmtpsPort);
         smtp.ConnectToServer();
         EXPECT_EQ(smtp.TLSInfo().Encrypted, encrypted);
         // Over STARTTLS the capabilities come from the second EHLO, inside TLS.
@@ -84,7 +84,7 @@ TEST_F(TlsRoundTrip, EveryModeCarriesALetterOutAndBackIntact) {
 
         TMxPOP3 pop;
         ConfigurePop3(pop, box);
-        Secure(pop, mode, Env.Pop3sPort);
+        Secure(pop, mode, FEnv.Pop3sPort);
         pop.ConnectToServer();
         const TMxTLSInfo tls = pop.TLSInfo();
         EXPECT_EQ(tls.Encrypted, encrypted);
@@ -109,7 +109,7 @@ TEST_F(TlsRoundTrip, TheLogInCrossesTheWireOnlyInsideTls) {
     for (TMxTLSMode mode : {TMxTLSMode::None, TMxTLSMode::StartTLS}) {
         const bool tls = mode == TMxTLSMode::StartTLS;
         {
-            test::TLoopbackRelay relay(Env.SmtpPort);
+            test::TLoopbackRelay relay(FEnv.SmtpPort);
             TMxSMTP smtp;
             ConfigureSmtp(smtp, u);
             Secure(smtp, mode, 0);
@@ -123,7 +123,7 @@ TEST_F(TlsRoundTrip, TheLogInCrossesTheWireOnlyInsideTls) {
             EXPECT_EQ(wire.find("AUTH LOGIN") == std::string::npos, tls);
             EXPECT_EQ(wire.find(secret) == std::string::npos, tls);
         }
-        test::TLoopbackRelay relay(Env.Pop3Port);
+        test::TLoopbackRelay relay(FEnv.Pop3Port);
         TMxPOP3 pop;
         ConfigurePop3(pop, u);
         Secure(pop, mode, 0);
@@ -140,7 +140,7 @@ TEST_F(TlsRoundTrip, AnUntrustedCertificateOrAWrongNameIsRefusedBeforeTheLogIn) 
     const auto& u = User(kSender);
     {
         // The system's store does not know the throw-away CA.
-        test::TLoopbackRelay relay(Env.SmtpPort);
+        test::TLoopbackRelay relay(FEnv.SmtpPort);
         TMxSMTP smtp;
         ConfigureSmtp(smtp, u);
         Secure(smtp, TMxTLSMode::Auto, 0);
@@ -155,14 +155,14 @@ TEST_F(TlsRoundTrip, AnUntrustedCertificateOrAWrongNameIsRefusedBeforeTheLogIn) 
     }
     TMxPOP3 pop;
     ConfigurePop3(pop, u);
-    Secure(pop, TMxTLSMode::Implicit, Env.Pop3sPort);
+    Secure(pop, TMxTLSMode::Implicit, FEnv.Pop3sPort);
     pop.UseTLS.VerifyHost = "wrong.example";
     std::string text = TlsErrorOf([&] { pop.ConnectToServer(); });
     EXPECT_NE(text.find("hostname mismatch"), std::string::npos) << text;
 
     TMxSMTP smtp;
     ConfigureSmtp(smtp, u);
-    Secure(smtp, TMxTLSMode::Implicit, Env.SmtpsPort);
+    Secure(smtp, TMxTLSMode::Implicit, FEnv.SmtpsPort);
     smtp.UseTLS.VerifyHost = "127.0.0.2"; // an address the certificate does not carry
     text = TlsErrorOf([&] { smtp.ConnectToServer(); });
     EXPECT_NE(text.find("IP address mismatch"), std::string::npos) << text;

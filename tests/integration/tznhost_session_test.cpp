@@ -53,47 +53,47 @@ protected:
             return;
         // The host suite's connection library, answering (by the environment tznhost gets)
         // that the computer is online.
-        std::filesystem::create_directories(root.Path("C/PLAV"));
-        std::filesystem::copy_file(TZN_FAKE_CONNECT_INET, root.Path("C/PLAV/TZNConnectInet.so"));
+        std::filesystem::create_directories(FRoot.Path("C/PLAV"));
+        std::filesystem::copy_file(TZN_FAKE_CONNECT_INET, FRoot.Path("C/PLAV/TZNConnectInet.so"));
     }
     // The module's settings: the session logs in as `account`; EMail is the other side.
     void Settings(const test::MailUser& account, const std::string& email, uint16_t smtpPort) {
         test::WriteFile(
-            root.Path("C/WINDOWS/cnf.INI"),
+            FRoot.Path("C/WINDOWS/cnf.INI"),
             "[EMail]\r\nEMail=" + email + "\r\nSMTPHost=127.0.0.1\r\nPOP3Host=127.0.0.1" +
                 "\r\nSMTPPort=" + std::to_string(smtpPort) +
-                "\r\nPOP3Port=" + std::to_string(Env.Pop3Port) + "\r\nUserName=" + account.Login +
+                "\r\nPOP3Port=" + std::to_string(FEnv.Pop3Port) + "\r\nUserName=" + account.Login +
                 "\r\nPassword=" + EncodePassword(account.Login, account.Password) +
-                "\r\nReadTimeout=30\r\nConnectTimeout=10\r\nCAFile=" + Env.CAFile + "\r\n");
+                "\r\nReadTimeout=30\r\nConnectTimeout=10\r\nCAFile=" + FEnv.CAFile + "\r\n");
     }
     void HostConfig(const std::string& side, const std::string& code, const std::string& extra) {
-        test::WriteFile(root.Path("host.ini"), "[Host]\nSide=" + side + "\nStationCode=" + code +
-                                                   "\nDataFile=C:\\PLAV\\DATA\\tzn.dat\n"
-                                                   "ImportDir=import\n" +
-                                                   extra);
+        test::WriteFile(FRoot.Path("host.ini"), "[Host]\nSide=" + side + "\nStationCode=" + code +
+                                                    "\nDataFile=C:\\PLAV\\DATA\\tzn.dat\n"
+                                                    "ImportDir=import\n" +
+                                                    extra);
     }
     // A shell command line run in the root with TZN_ROOT set; standard error goes to a file.
     test::ToolRun InRoot(const std::string& command) {
-        return test::RunCommand("cd " + test::ShellQuote(root.Dir().string()) +
-                                " && TZN_ROOT=" + test::ShellQuote(root.Dir().string()) +
+        return test::RunCommand("cd " + test::ShellQuote(FRoot.Dir().string()) +
+                                " && TZN_ROOT=" + test::ShellQuote(FRoot.Dir().string()) +
                                 " TZN_FAKE_INET_Connect=1 " + command + " 2>stderr.txt");
     }
     test::ToolRun Host(const std::string& commands) {
         return InRoot(test::ShellQuote(TZN_HOST_PATH) +
                       " --config host.ini --headless --timeout 60 " + commands);
     }
-    std::string Stderr() const { return test::ReadFile(root.Path("stderr.txt")); }
+    std::string Stderr() const { return test::ReadFile(FRoot.Path("stderr.txt")); }
     // The station's report letter to `to`, put into OutBox by the tool as an operator would.
     void ComposeReport(const std::string& to) {
-        test::WriteFile(root.Path("report.zip"), "report data");
+        test::WriteFile(FRoot.Path("report.zip"), "report data");
         const test::ToolRun r =
             InRoot(test::ToolCommand({"compose", "--station", "12", "--to-name", "Office", "--to",
                                       to, "--attach", "report.zip"}));
-        ASSERT_EQ(r.status, 0) << r.out << Stderr();
+        ASSERT_EQ(r.Status, 0) << r.Out << Stderr();
         ASSERT_EQ(test::FilesBelow(Box("OutBox")).size(), 1u);
     }
     std::filesystem::path Box(const std::string& folder) const {
-        return root.Path("C/PLAV/OFFICE/MAIL/" + folder);
+        return FRoot.Path("C/PLAV/OFFICE/MAIL/" + folder);
     }
     // Puts a letter from station 12 into the office's mailbox.
     void Deposit(const std::string& subject, const std::filesystem::path& attachment,
@@ -112,19 +112,19 @@ protected:
         smtp.CloseConnection();
     }
 
-    test::TempRoot root;
+    test::TempRoot FRoot;
 };
 
 TEST_F(TznHostSession, StationSendsItsOutBoxAndPrintsTheLoggedLines) {
     const std::string to = "Office <" + User(kReportsTo).Address + ">";
     Empty(User(kReportsTo));
-    Settings(User(kStation), User(kReportsTo).Address, Env.SmtpPort);
+    Settings(User(kStation), User(kReportsTo).Address, FEnv.SmtpPort);
     ComposeReport(User(kReportsTo).Address);
     HostConfig("station", "12", "");
 
     const test::ToolRun r = Host("send");
-    EXPECT_EQ(r.status, 0) << r.out << Stderr();
-    EXPECT_EQ(Lines(r.out),
+    EXPECT_EQ(r.Status, 0) << r.Out << Stderr();
+    EXPECT_EQ(Lines(r.Out),
               (std::vector<std::string>{
                   "Соединение с почтовым сервером...", "Соединение с SMTP сервером прошло удачно.",
                   "Отправка почты - 1 писем в очереди.", "Отправка письма для " + to,
@@ -137,7 +137,7 @@ TEST_F(TznHostSession, StationSendsItsOutBoxAndPrintsTheLoggedLines) {
 
     // The file holds the same lines in CP1251, each after its date and time.
     const std::vector<std::string> logged =
-        Lines(test::ReadFile(root.Path("LogFiles/TZNMail.log")));
+        Lines(test::ReadFile(FRoot.Path("LogFiles/TZNMail.log")));
     ASSERT_EQ(logged.size(), 8u);
     for (const std::string& l : logged)
         EXPECT_THAT(l, ::testing::MatchesRegex(
@@ -152,23 +152,23 @@ TEST_F(TznHostSession, OfficeTakesItsLetterImportsTheFileAndRepliesLeavingTheOff
     for (int i = 0; i < 256; ++i)
         data += static_cast<char>(i);
     data += "\r\n.\r\nend\n"; // a lone dot and both line ends must survive the way
-    test::WriteFile(root.Path("send/sales.dat"), data);
-    test::WriteFile(root.Path("send/other.dat"), "for the officer");
-    Deposit("TZN-Office sales", root.Path("send/sales.dat"));
-    Deposit("TZN-Officer other", root.Path("send/other.dat"));
+    test::WriteFile(FRoot.Path("send/sales.dat"), data);
+    test::WriteFile(FRoot.Path("send/other.dat"), "for the officer");
+    Deposit("TZN-Office sales", FRoot.Path("send/sales.dat"));
+    Deposit("TZN-Officer other", FRoot.Path("send/other.dat"));
     ASSERT_EQ(WaitForCount(User(kOffice), 2), 2);
-    test::WriteFile(root.Path("reply.txt"), "thank you");
-    Settings(User(kOffice), User(kStation).Address, Env.SmtpPort);
+    test::WriteFile(FRoot.Path("reply.txt"), "thank you");
+    Settings(User(kOffice), User(kStation).Address, FEnv.SmtpPort);
     HostConfig("office", "Office", "ReplyFile=reply.txt\nCount=2\n");
 
     const test::ToolRun r = Host("get");
-    EXPECT_EQ(r.status, 0) << r.out << Stderr();
-    EXPECT_NE(r.out.find("Получено письмо от: 12 <" + User(kStation).Address + ">\n"),
+    EXPECT_EQ(r.Status, 0) << r.Out << Stderr();
+    EXPECT_NE(r.Out.find("Получено письмо от: 12 <" + User(kStation).Address + ">\n"),
               std::string::npos)
-        << r.out;
+        << r.Out;
 
-    const auto imported = test::FilesBelow(root.Path("import/12"));
-    ASSERT_EQ(imported.size(), 1u) << r.out;
+    const auto imported = test::FilesBelow(FRoot.Path("import/12"));
+    ASSERT_EQ(imported.size(), 1u) << r.Out;
     EXPECT_THAT(imported[0].filename().string(),
                 ::testing::MatchesRegex("[0-9]{8}-[0-9]{6}-sales\\.dat"));
     EXPECT_EQ(test::ReadFile(imported[0]), data);
@@ -178,25 +178,25 @@ TEST_F(TznHostSession, OfficeTakesItsLetterImportsTheFileAndRepliesLeavingTheOff
     // Only the officer's letter is left on the server.
     EXPECT_EQ(Count(User(kOffice)), 1);
     // The reply went out in the same session, to the address of the other side.
-    EXPECT_TRUE(test::FilesBelow(Box("OutBox")).empty()) << r.out;
-    EXPECT_EQ(WaitForCount(User(kStation), 1), 1) << r.out;
+    EXPECT_TRUE(test::FilesBelow(Box("OutBox")).empty()) << r.Out;
+    EXPECT_EQ(WaitForCount(User(kStation), 1), 1) << r.Out;
 }
 
 TEST_F(TznHostSession, WithTheNoSizeMarkerEveryLetterSaysItsSizeWasNotAsked) {
     Empty(User(kUnsizedOffice));
-    test::WriteFile(root.Path("send/sales.dat"), "sales");
-    Deposit("TZN-Office sales", root.Path("send/sales.dat"), kUnsizedOffice);
+    test::WriteFile(FRoot.Path("send/sales.dat"), "sales");
+    Deposit("TZN-Office sales", FRoot.Path("send/sales.dat"), kUnsizedOffice);
     ASSERT_EQ(WaitForCount(User(kUnsizedOffice), 1), 1);
-    test::WriteFile(root.Path("C/PLAV/NoSizeMSG.ini"), "");
-    Settings(User(kUnsizedOffice), User(kStation).Address, Env.SmtpPort);
+    test::WriteFile(FRoot.Path("C/PLAV/NoSizeMSG.ini"), "");
+    Settings(User(kUnsizedOffice), User(kStation).Address, FEnv.SmtpPort);
     HostConfig("office", "Office", "");
 
     const test::ToolRun r = Host("get");
-    EXPECT_EQ(r.status, 0) << r.out << Stderr();
-    const auto lines = Lines(r.out);
+    EXPECT_EQ(r.Status, 0) << r.Out << Stderr();
+    const auto lines = Lines(r.Out);
     const auto found = std::find(lines.begin(), lines.end(),
                                  "Найдено письмо от: 12 <" + User(kStation).Address + ">");
-    ASSERT_NE(found, lines.end()) << r.out;
+    ASSERT_NE(found, lines.end()) << r.Out;
     ASSERT_NE(found + 1, lines.end());
     EXPECT_EQ(*(found + 1), "определение размера письма пропущено");
     EXPECT_EQ(Count(User(kUnsizedOffice)), 0);
@@ -204,23 +204,23 @@ TEST_F(TznHostSession, WithTheNoSizeMarkerEveryLetterSaysItsSizeWasNotAsked) {
 
 TEST_F(TznHostSession, ALetterLeftUnprocessedOnTheServerFailsTheSession) {
     Empty(User(kFailingOffice));
-    test::WriteFile(root.Path("send/sales.dat"), "sales");
-    Deposit("TZN-Office sales", root.Path("send/sales.dat"), kFailingOffice);
+    test::WriteFile(FRoot.Path("send/sales.dat"), "sales");
+    Deposit("TZN-Office sales", FRoot.Path("send/sales.dat"), kFailingOffice);
     ASSERT_EQ(WaitForCount(User(kFailingOffice), 1), 1);
     // A folder where the data file goes: it cannot be replaced, the letter cannot be processed.
-    std::filesystem::create_directories(root.Path("C/PLAV/DATA/sales.dat/inside"));
-    Settings(User(kFailingOffice), User(kStation).Address, Env.SmtpPort);
+    std::filesystem::create_directories(FRoot.Path("C/PLAV/DATA/sales.dat/inside"));
+    Settings(User(kFailingOffice), User(kStation).Address, FEnv.SmtpPort);
     HostConfig("office", "Office", "");
 
     const test::ToolRun r = Host("get");
-    EXPECT_EQ(r.status, 1) << r.out << Stderr();
-    const auto lines = Lines(r.out);
+    EXPECT_EQ(r.Status, 1) << r.Out << Stderr();
+    const auto lines = Lines(r.Out);
     const auto has = [&](const std::string& prefix) {
         return std::any_of(lines.begin(), lines.end(),
                            [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
     };
-    EXPECT_TRUE(has("Письмо не обработано, оставлено на сервере: 12 <")) << r.out;
-    EXPECT_TRUE(has("Ошибка: не обработано и оставлено на сервере писем: 1")) << r.out;
+    EXPECT_TRUE(has("Письмо не обработано, оставлено на сервере: 12 <")) << r.Out;
+    EXPECT_TRUE(has("Ошибка: не обработано и оставлено на сервере писем: 1")) << r.Out;
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(), kClosing);
     EXPECT_NE(Stderr().find("Не обработано письмо от 12\rНе удален временный файл"),
@@ -237,11 +237,11 @@ TEST_F(TznHostSession, ASessionWhoseSmtpServerIsDownFailsAndKeepsTheLetter) {
     HostConfig("station", "12", "");
 
     const test::ToolRun r = Host("send");
-    EXPECT_EQ(r.status, 1) << r.out << Stderr();
+    EXPECT_EQ(r.Status, 1) << r.Out << Stderr();
     bool reported = false;
-    for (const std::string& l : Lines(r.out))
+    for (const std::string& l : Lines(r.Out))
         reported = reported || l.rfind("Ошибка соединения с SMTP сервером: ", 0) == 0;
-    EXPECT_TRUE(reported) << r.out;
+    EXPECT_TRUE(reported) << r.Out;
     EXPECT_NE(Stderr().find("tznhost: send: the session reported an error"), std::string::npos)
         << Stderr();
     EXPECT_EQ(test::FilesBelow(Box("OutBox")).size(), 1u);

@@ -23,7 +23,7 @@ TEST(AddressTest, CombinedTextForms) {
 
 TEST(AddressTest, ParsingOneAddress) {
     struct Case {
-        std::string text, name, address;
+        std::string Text, Name, Address;
     } cases[] = {
         {"plain", "", "plain"},
         {"  a@b.ru ", "", "a@b.ru"},
@@ -39,9 +39,9 @@ TEST(AddressTest, ParsingOneAddress) {
         {"Name <\"q p\"@b.ru>", "Name", "q p@b.ru"},
     };
     for (const auto& c : cases) {
-        TMxEMailAddressItem item(c.text);
-        EXPECT_EQ(item.Name, c.name) << c.text;
-        EXPECT_EQ(item.Address, c.address) << c.text;
+        TMxEMailAddressItem item(c.Text);
+        EXPECT_EQ(item.Name, c.Name) << c.Text;
+        EXPECT_EQ(item.Address, c.Address) << c.Text;
     }
     if (const auto e =
             test::Raised<EMxEmailParseError>([&] { TMxEMailAddressItem bad("<a@b> x@y"); })) {

@@ -90,10 +90,10 @@ TEST_F(HeaderCoding, LongSubjectsSplitIntoWordsOnContinuationLines) {
 
 TEST_F(HeaderCoding, ParametersByPrimaryLanguage) {
     struct Case {
-        int lang;
-        const char* label;
-        TMxHeaderMethod method;
-        bool jis;
+        int Lang;
+        const char* Label;
+        TMxHeaderMethod Method;
+        bool Jis;
     } cases[] = {
         {0x19, "KOI8-R", TMxHeaderMethod::B, false},
         {0x22, "windows-1251", TMxHeaderMethod::B, false},
@@ -104,11 +104,11 @@ TEST_F(HeaderCoding, ParametersByPrimaryLanguage) {
         {0x07, "ISO-8859-1", TMxHeaderMethod::Q, false},
     };
     for (const Case& c : cases) {
-        TMxHeaderEncoding e = HeaderEncodingParamsFor(c.lang, true);
-        EXPECT_EQ(e.CharSet, c.label);
-        EXPECT_EQ(e.Method, c.method) << c.label;
-        EXPECT_EQ(e.ConvertToISO2022JP, c.jis) << c.label;
-        EXPECT_EQ(HeaderEncodingParamsFor(c.lang, false).Method, TMxHeaderMethod::Raw8Bit);
+        TMxHeaderEncoding e = HeaderEncodingParamsFor(c.Lang, true);
+        EXPECT_EQ(e.CharSet, c.Label);
+        EXPECT_EQ(e.Method, c.Method) << c.Label;
+        EXPECT_EQ(e.ConvertToISO2022JP, c.Jis) << c.Label;
+        EXPECT_EQ(HeaderEncodingParamsFor(c.Lang, false).Method, TMxHeaderMethod::Raw8Bit);
     }
 }
 

@@ -154,11 +154,11 @@ TEST(MessageInteropTest, PythonReadsOurLetters) {
 
 TEST(MessageInteropTest, WeReadLettersPythonGenerates) {
     TempDir dir;
-    ASSERT_EQ(RunPython(dir, kMakeLetters, "'" + dir.path() + "'"), "ok\n");
+    ASSERT_EQ(RunPython(dir, kMakeLetters, "'" + dir.Path() + "'"), "ok\n");
     for (const std::string name : {"alt", "nested"}) {
         auto want = KeyValues(ReadFile(dir / (name + ".expect")));
         TMxMessage m;
-        m.AttachmentTempDirectory = dir.path();
+        m.AttachmentTempDirectory = dir.Path();
         ReadMessageFile(m, dir / (name + ".eml"));
         std::vector<const TMxMessagePart*> leaves;
         for (size_t i = 0; i < m.MessageParts.Count(); ++i)

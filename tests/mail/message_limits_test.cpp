@@ -35,7 +35,7 @@ template <class Build> void ExpectLimit(const Build& build, const std::string& e
         TMxMessage over;
         EXPECT_EQ(TryLoad<EMxLimitExceeded>(over, dir, build(true)), error);
     }
-    EXPECT_EQ(CountFiles(dir.path()), 0u) << error;
+    EXPECT_EQ(CountFiles(dir.Path()), 0u) << error;
 }
 
 std::string Lines(size_t count, const std::string& line) {
@@ -156,7 +156,7 @@ TEST(MessageLimitsTest, LargeTextPartIsKeptInAFile) {
     EXPECT_EQ(ReadFile(again.MessageParts[0].AsAttachment()->StoredPath), content);
     again.Clear();
     m.Clear();
-    EXPECT_EQ(CountFiles(dir.path()), 0u);
+    EXPECT_EQ(CountFiles(dir.Path()), 0u);
 }
 
 // A text part of 195 MiB once took about 600 MiB while it was read; now the memory a load
@@ -183,7 +183,7 @@ TEST(MessageLimitsTest, HugeTextPartCostsBoundedMemory) {
         struct rusage before {};
         getrusage(RUSAGE_SELF, &before);
         TMxMessage m;
-        m.AttachmentTempDirectory = dir.path();
+        m.AttachmentTempDirectory = dir.Path();
         ReadMessageFile(m, path);
         struct rusage after {};
         getrusage(RUSAGE_SELF, &after);

@@ -32,7 +32,7 @@ public:
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return FPath; }
+    const std::string& Path() const { return FPath; }
     std::string operator/(const std::string& name) const { return FPath + "/" + name; }
 
 private:
@@ -88,7 +88,7 @@ inline size_t CountFiles(const std::string& dir) {
 // none (another error escapes to the test).
 template <class Error = EMxException>
 std::string TryLoad(TMxMessage& m, const TempDir& dir, const std::string& text) {
-    m.AttachmentTempDirectory = dir.path();
+    m.AttachmentTempDirectory = dir.Path();
     std::istringstream in(text);
     try {
         ReadMessageStream(m, in);

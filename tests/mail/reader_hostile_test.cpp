@@ -63,7 +63,7 @@ TEST(ReaderHostileTest, HugeLinesAndEndlessHeadersAreRefusedClearly) {
     EXPECT_EQ(TryLoad(m, dir, kMultipartHead + "--BB\r\nContent-Type: text/plain\r\n"),
               "Unknown Message Part Type.");
     m.Clear();
-    EXPECT_EQ(CountFiles(dir.path()), 0u);
+    EXPECT_EQ(CountFiles(dir.Path()), 0u);
 }
 
 TEST(ReaderHostileTest, ThousandsOfNestedMultipartsAreRefused) {
@@ -78,7 +78,7 @@ TEST(ReaderHostileTest, ThousandsOfNestedMultipartsAreRefused) {
     }
     text += "--" + outer + "\r\nContent-Type: application/x; name=deep.bin\r\n\r\ndeep\r\n";
     TMxMessage m;
-    m.AttachmentTempDirectory = dir.path();
+    m.AttachmentTempDirectory = dir.Path();
     std::istringstream in(text);
     TMxIOHandlerStreamMsg io(&in);
     TMxMessageReader reader(io, m);
@@ -87,7 +87,7 @@ TEST(ReaderHostileTest, ThousandsOfNestedMultipartsAreRefused) {
     EXPECT_LE(reader.OpenBoundaries().Count(), 100u);
     EXPECT_LE(m.MessageParts.Count(), 100u);
     m.Clear();
-    EXPECT_EQ(CountFiles(dir.path()), 0u);
+    EXPECT_EQ(CountFiles(dir.Path()), 0u);
 }
 
 TEST(ReaderHostileTest, MalformedBase64AndTooManyPartsNeverCrash) {
@@ -111,7 +111,7 @@ TEST(ReaderHostileTest, MalformedBase64AndTooManyPartsNeverCrash) {
     EXPECT_EQ(TryLoad(m2, dir, many), "Too many message parts.");
     m.Clear();
     m2.Clear();
-    EXPECT_EQ(CountFiles(dir.path()), 0u);
+    EXPECT_EQ(CountFiles(dir.Path()), 0u);
 }
 
 // Encoded words that decode to line breaks must not turn into header lines of their own (or

@@ -107,9 +107,9 @@ TEST(ReaderTest, RoundTripKeepsFieldsAndAttachmentsByteForByte) {
         EXPECT_STREQ(e->what(), "Error saving attachment.");
     }
     // Clearing the letter deletes its temporary files and only those.
-    size_t before = CountFiles(dir.path());
+    size_t before = CountFiles(dir.Path());
     r.Clear();
-    EXPECT_EQ(CountFiles(dir.path()), before - 3);
+    EXPECT_EQ(CountFiles(dir.Path()), before - 3);
 }
 
 TEST(ReaderTest, PreambleGoesToBodyWithDotsUnstuffed) {

@@ -84,18 +84,18 @@ size_t IndexOf(const std::vector<std::string>& lines, const std::string& line) {
 // server waits for it.
 class SmtpClient : public ::testing::Test {
 protected:
-    void SetUp() override { Fill(m); }
+    void SetUp() override { Fill(FM); }
     // Starts the scripted server and points the client at it. A script that fills the test's
     // own variables is done once Transcript() or Join() has returned.
     ScriptServer& Serve(ScriptServer::Script script) {
         FServer.emplace(std::move(script));
-        Configure(c, FServer->Port());
+        Configure(FC, FServer->Port());
         return *FServer;
     }
 
     std::optional<ScriptServer> FServer;
-    TMxSMTP c;
-    TMxMessage m;
+    TMxSMTP FC;
+    TMxMessage FM;
 };
 
 TEST_F(SmtpClient, EhloRefusedFallsBackToHeloAndSendsPlainWithoutAuth) {
@@ -106,20 +106,20 @@ TEST_F(SmtpClient, EhloRefusedFallsBackToHeloAndSendsPlainWithoutAuth) {
         AcceptPlainLetter(s, 4);
         AcceptQuit(s);
     });
-    c.Username = "user";
-    c.Password = "secret";
-    c.MailAgent = "TZN test agent";
-    c.ConnectToServer();
-    EXPECT_TRUE(c.Capabilities().empty());
+    FC.Username = "user";
+    FC.Password = "secret";
+    FC.MailAgent = "TZN test agent";
+    FC.ConnectToServer();
+    EXPECT_TRUE(FC.Capabilities().empty());
 
-    m.CCList.SetEMailAddresses("cc@x.test");
-    m.BccList.SetEMailAddresses("hidden@x.test");
-    m.Subject = ru("Отчет TZN-Office");
+    FM.CCList.SetEMailAddresses("cc@x.test");
+    FM.BccList.SetEMailAddresses("hidden@x.test");
+    FM.Subject = ru("Отчет TZN-Office");
     // Raw 8-bit headers, as a delivery run sends; a file's Bcc never reaches the wire.
-    c.WriteOptions = {.EncodeHeaderWords = false, .WriteBcc = true};
-    c.SendMail(m);
-    EXPECT_FALSE(c.DidAuthenticate());
-    c.CloseConnection();
+    FC.WriteOptions = {.EncodeHeaderWords = false, .WriteBcc = true};
+    FC.SendMail(FM);
+    EXPECT_FALSE(FC.DidAuthenticate());
+    FC.CloseConnection();
 
     const auto t = server.Transcript();
     ASSERT_GE(t.size(), 10u);
@@ -154,12 +154,12 @@ TEST_F(SmtpClient, LogInTakesPlainOrCramMd5WhenLoginIsNotOffered) {
         AcceptPlainLetter(s, 2);
         AcceptQuit(s);
     });
-    c.Username = "user";
-    c.Password = "secret";
-    c.ConnectToServer();
-    c.SendMail(m);
-    EXPECT_TRUE(c.DidAuthenticate());
-    c.CloseConnection();
+    FC.Username = "user";
+    FC.Password = "secret";
+    FC.ConnectToServer();
+    FC.SendMail(FM);
+    EXPECT_TRUE(FC.DidAuthenticate());
+    FC.CloseConnection();
     // "\0user\0secret" in base64.
     EXPECT_EQ(plain.Transcript().at(1), "AUTH PLAIN AHVzZXIAc2VjcmV0");
 
@@ -170,11 +170,11 @@ TEST_F(SmtpClient, LogInTakesPlainOrCramMd5WhenLoginIsNotOffered) {
         s.Answer("235 2.7.0 Authentication successful");
         AcceptQuit(s);
     });
-    c.Username = "tim";
-    c.Password = "tanstaaftanstaaf";
-    c.ConnectToServer();
-    EXPECT_TRUE(c.Authenticate());
-    c.CloseConnection();
+    FC.Username = "tim";
+    FC.Password = "tanstaaftanstaaf";
+    FC.ConnectToServer();
+    EXPECT_TRUE(FC.Authenticate());
+    FC.CloseConnection();
     EXPECT_EQ(cram.Transcript().at(1), "AUTH CRAM-MD5");
     EXPECT_EQ(cram.Transcript().at(2), "dGltIGI5MTNhNjAyYzdlZGE3YTQ5NWI0ZTZlNzMzNGQzODkw");
 
@@ -182,12 +182,12 @@ TEST_F(SmtpClient, LogInTakesPlainOrCramMd5WhenLoginIsNotOffered) {
         Greet(s, {"AUTH XOAUTH2 GSSAPI"});
         AcceptQuit(s);
     });
-    c.ConnectToServer();
-    if (const auto e = test::Raised<EMxException>([&] { c.SendMail(m); },
+    FC.ConnectToServer();
+    if (const auto e = test::Raised<EMxException>([&] { FC.SendMail(FM); },
                                                   "a letter went out without a log-in")) {
         EXPECT_THAT(e->what(), ::testing::HasSubstr("XOAUTH2 GSSAPI"));
     }
-    c.CloseConnection();
+    FC.CloseConnection();
     for (const auto& l : none.Transcript())
         EXPECT_NE(l.rfind("MAIL", 0), 0u) << l;
 }
@@ -210,32 +210,32 @@ TEST_F(SmtpClient, AuthLoginOnceThenPipelinedLetters) {
         }
         AcceptQuit(s);
     });
-    c.Username = "user01";
-    c.Password = "p\xe0ss";
-    c.ConnectToServer();
-    EXPECT_TRUE(c.HasCapability("pipelining"));
-    EXPECT_EQ(c.AuthMechanisms(), (std::vector<std::string>{"LOGIN", "PLAIN"}));
+    FC.Username = "user01";
+    FC.Password = "p\xe0ss";
+    FC.ConnectToServer();
+    EXPECT_TRUE(FC.HasCapability("pipelining"));
+    EXPECT_EQ(FC.AuthMechanisms(), (std::vector<std::string>{"LOGIN", "PLAIN"}));
     int begins = 0, ends = 0;
     int64_t written = 0;
-    c.OnWorkBegin = [&](TMxComponent&, TMxWorkMode mode, int64_t) {
+    FC.OnWorkBegin = [&](TMxComponent&, TMxWorkMode mode, int64_t) {
         begins += mode == TMxWorkMode::Write;
     };
-    c.OnWork = [&](TMxComponent&, TMxWorkMode mode, int64_t count) {
+    FC.OnWork = [&](TMxComponent&, TMxWorkMode mode, int64_t count) {
         if (mode == TMxWorkMode::Write)
             written = count;
     };
-    c.OnWorkEnd = [&](TMxComponent&, TMxWorkMode mode) { ends += mode == TMxWorkMode::Write; };
+    FC.OnWorkEnd = [&](TMxComponent&, TMxWorkMode mode) { ends += mode == TMxWorkMode::Write; };
     for (int i = 0; i < 2; ++i) {
         TMxMessage m;
         Fill(m);
-        c.SendMail(m);
-        EXPECT_TRUE(c.DidAuthenticate());
+        FC.SendMail(m);
+        EXPECT_TRUE(FC.DidAuthenticate());
     }
     EXPECT_EQ(begins, 2) << "one progress transfer per letter";
     EXPECT_EQ(ends, 2);
     EXPECT_GT(written, 100);
-    c.CloseConnection();
-    EXPECT_FALSE(c.DidAuthenticate()) << "the authenticated state ends with the connection";
+    FC.CloseConnection();
+    EXPECT_FALSE(FC.DidAuthenticate()) << "the authenticated state ends with the connection";
 
     const auto t = server.Transcript();
     // The letter's bytes, counted once: from "From:" to the final "." line.
@@ -264,16 +264,16 @@ TEST_F(SmtpClient, RefusedPasswordRaisesWithTheServersReply) {
         s.Answer("535 5.7.8 Error: authentication failed: bad password");
         AcceptQuit(s);
     });
-    c.Username = "user";
-    c.Password = "wrong";
-    c.ConnectToServer();
-    if (const auto e = test::Raised<EMxSMTPReplyError>([&] { c.SendMail(m); })) {
+    FC.Username = "user";
+    FC.Password = "wrong";
+    FC.ConnectToServer();
+    if (const auto e = test::Raised<EMxSMTPReplyError>([&] { FC.SendMail(FM); })) {
         EXPECT_EQ(e->ErrorCode(), 535);
         EXPECT_EQ(e->EnhancedCode().ReplyAsStr(), "5.7.8");
         EXPECT_STREQ(e->what(), "Error: authentication failed: bad password");
     }
-    EXPECT_FALSE(c.DidAuthenticate());
-    c.CloseConnection();
+    EXPECT_FALSE(FC.DidAuthenticate());
+    FC.CloseConnection();
     EXPECT_FALSE(HasLine(server.Transcript(), "RSET")) << "no envelope after a refused login";
 }
 
@@ -289,20 +289,20 @@ TEST_F(SmtpClient, PipelinedRefusedSenderReadsAllRepliesThenResets) {
         AcceptPlainLetter(s, 0);
         AcceptQuit(s);
     });
-    c.ConnectToServer();
-    if (const auto e = test::Raised<EMxSMTPReplyError>([&] { c.SendMail(m); })) {
+    FC.ConnectToServer();
+    if (const auto e = test::Raised<EMxSMTPReplyError>([&] { FC.SendMail(FM); })) {
         EXPECT_EQ(e->ErrorCode(), 553);
         EXPECT_EQ(e->EnhancedCode().ReplyAsStr(), "5.1.8");
         EXPECT_STREQ(e->what(), "<from@x.test>: Sender address rejected");
     }
-    EXPECT_TRUE(c.IsConnected());
+    EXPECT_TRUE(FC.IsConnected());
     // The next letter is answered by its own replies, proving every queued reply was read.
     TMxMessage next;
     Fill(next);
     next.Recipients.Clear();
-    c.PipeLine = false;
-    c.SendMail(next);
-    c.CloseConnection();
+    FC.PipeLine = false;
+    FC.SendMail(next);
+    FC.CloseConnection();
     const auto t = server.Transcript();
     const size_t data = IndexOf(t, "DATA");
     ASSERT_LT(data + 1, t.size());
@@ -320,12 +320,12 @@ TEST_F(SmtpClient, PipelinedAllRecipientsRefusedKeepsTheFirstRefusal) {
         AcceptReset(s, "250 Ok");
         AcceptQuit(s);
     });
-    c.ConnectToServer();
-    if (const auto e = test::Raised<EMxSMTPReplyError>([&] { c.SendMail(m); })) {
+    FC.ConnectToServer();
+    if (const auto e = test::Raised<EMxSMTPReplyError>([&] { FC.SendMail(FM); })) {
         EXPECT_EQ(e->ErrorCode(), 550);
         EXPECT_STREQ(e->what(), "<to1@x.test>: Recipient address rejected");
     }
-    c.CloseConnection();
+    FC.CloseConnection();
 }
 
 // A refused recipient among accepted ones: the server opens the data phase for the others,
@@ -341,12 +341,12 @@ TEST_F(SmtpClient, PipelinedPartlyRefusedRecipientsDeliverNothing) {
                "250 Ok\r\n354 go\r\n");
         closedWithoutData = s.ReadLine() == "<EOF>";
     });
-    c.ConnectToServer();
-    if (const auto e = test::Raised<EMxSMTPReplyError>([&] { c.SendMail(m); })) {
+    FC.ConnectToServer();
+    if (const auto e = test::Raised<EMxSMTPReplyError>([&] { FC.SendMail(FM); })) {
         EXPECT_EQ(e->ErrorCode(), 550);
         EXPECT_STREQ(e->what(), "<to1@x.test>: Recipient address rejected");
     }
-    EXPECT_FALSE(c.IsConnected());
+    EXPECT_FALSE(FC.IsConnected());
     server.Join();
     EXPECT_TRUE(closedWithoutData);
     EXPECT_FALSE(HasLine(server.Transcript(), "line one"));
@@ -362,9 +362,9 @@ TEST_F(SmtpClient, PipelinedRefusedEndOfDataResetsAndRaises) {
         AcceptReset(s, "250 Ok");
         AcceptQuit(s);
     });
-    c.ConnectToServer();
-    EXPECT_THROW(c.SendMail(m), EMxSMTPReplyError);
-    c.CloseConnection();
+    FC.ConnectToServer();
+    EXPECT_THROW(FC.SendMail(FM), EMxSMTPReplyError);
+    FC.CloseConnection();
     EXPECT_TRUE(HasLine(server.Transcript(), "RSET"));
 }
 
@@ -379,13 +379,13 @@ TEST_F(SmtpClient, PlainRefusedRecipientResetsAtOnceWithoutData) {
         AcceptPlainLetter(s, 2);
         AcceptQuit(s);
     });
-    c.ConnectToServer();
-    if (const auto e = test::Raised<EMxSMTPReplyError>([&] { c.SendMail(m); })) {
+    FC.ConnectToServer();
+    if (const auto e = test::Raised<EMxSMTPReplyError>([&] { FC.SendMail(FM); })) {
         EXPECT_EQ(e->ErrorCode(), 550);
         EXPECT_EQ(e->EnhancedCode().ReplyAsStr(), "5.1.1");
     }
-    c.SendMail(m);
-    c.CloseConnection();
+    FC.SendMail(FM);
+    FC.CloseConnection();
     const auto t = server.Transcript();
     ASSERT_GE(t.size(), 6u);
     EXPECT_EQ(t[3], "RCPT TO:<to1@x.test>");
@@ -409,13 +409,13 @@ TEST_F(SmtpClient, AllowedFailedRecipientLetsTheLetterGoOn) {
         AcceptQuit(s);
     });
     std::vector<std::string> refused;
-    c.OnFailedRecipient = [&](const TMxEMailAddressItem& r, const TMxReply& reply) {
+    FC.OnFailedRecipient = [&](const TMxEMailAddressItem& r, const TMxReply& reply) {
         refused.push_back(r.Address + " " + reply.Code());
         return true;
     };
-    c.ConnectToServer();
-    c.SendMail(m);
-    c.CloseConnection();
+    FC.ConnectToServer();
+    FC.SendMail(FM);
+    FC.CloseConnection();
     EXPECT_EQ(refused, std::vector<std::string>{"to1@x.test 550"});
 }
 
@@ -424,10 +424,10 @@ TEST_F(SmtpClient, RefusedGreetingClosesWithQuit) {
         s.Reply("554 5.3.2 No service today");
         AcceptQuit(s);
     });
-    if (const auto e = test::Raised<EMxSMTPReplyError>([&] { c.ConnectToServer(); })) {
+    if (const auto e = test::Raised<EMxSMTPReplyError>([&] { FC.ConnectToServer(); })) {
         EXPECT_EQ(e->ErrorCode(), 554);
     }
-    EXPECT_FALSE(c.IsConnected());
+    EXPECT_FALSE(FC.IsConnected());
     EXPECT_EQ(server.Transcript(), std::vector<std::string>{"QUIT"});
 }
 
@@ -437,11 +437,11 @@ TEST_F(SmtpClient, SilentServerTimesOut) {
         s.ReadLine();
         s.WaitForClose(30000); // never answers
     });
-    c.ReadTimeout = 300;
+    FC.ReadTimeout = 300;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_THROW(c.ConnectToServer(), EMxReadTimeout);
+    EXPECT_THROW(FC.ConnectToServer(), EMxReadTimeout);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-    EXPECT_FALSE(c.IsConnected());
+    EXPECT_FALSE(FC.IsConnected());
 }
 
 // An attachment whose file is gone cannot be written once the server waits for the letter:
@@ -457,10 +457,10 @@ TEST_F(SmtpClient, LetterThatCannotBeWrittenDropsTheConnection) {
         s.Answer("354 go");
         s.ReadData();
     });
-    c.ConnectToServer();
-    m.MessageParts.AddAttachment("/nonexistent-dir/report.dat");
-    EXPECT_ANY_THROW(c.SendMail(m));
-    EXPECT_FALSE(c.IsConnected());
+    FC.ConnectToServer();
+    FM.MessageParts.AddAttachment("/nonexistent-dir/report.dat");
+    EXPECT_ANY_THROW(FC.SendMail(FM));
+    EXPECT_FALSE(FC.IsConnected());
     const auto t = server.Transcript();
     EXPECT_FALSE(HasLine(t, "."));
     EXPECT_EQ(t.back(), "<EOF>");
@@ -473,11 +473,11 @@ TEST_F(SmtpClient, ExpnAndVrfyAcceptOnly250And251) {
         s.Answer("550 5.1.1 unknown");
         AcceptQuit(s);
     });
-    c.ConnectToServer();
-    EXPECT_EQ(c.Expand("list"),
+    FC.ConnectToServer();
+    EXPECT_EQ(FC.Expand("list"),
               (std::vector<std::string>{"First <a@x.test>", "Second <b@x.test>"}));
-    EXPECT_THROW(c.Verify("nobody"), EMxSMTPReplyError);
-    c.CloseConnection();
+    EXPECT_THROW(FC.Verify("nobody"), EMxSMTPReplyError);
+    FC.CloseConnection();
     const auto t = server.Transcript();
     EXPECT_EQ(t[1], "EXPN list");
     EXPECT_EQ(t[2], "VRFY nobody");
@@ -492,7 +492,7 @@ TEST_F(SmtpClient, LineBreakInAnArgumentIsRefusedBeforeAnythingIsSent) {
         AcceptPlainLetter(s, 2);
         AcceptQuit(s);
     });
-    c.ConnectToServer();
+    FC.ConnectToServer();
     auto refused = [&](auto&& send, const std::string& command) {
         if (const auto e =
                 test::Raised<EMxInvalidCommandArgument>(send, command + " was not refused")) {
@@ -504,15 +504,15 @@ TEST_F(SmtpClient, LineBreakInAnArgumentIsRefusedBeforeAnythingIsSent) {
     TMxMessage badFrom;
     Fill(badFrom);
     badFrom.From().Address = "from@x.test>\r\nRCPT TO:<evil@x.test";
-    refused([&] { c.SendMail(badFrom); }, "MAIL");
+    refused([&] { FC.SendMail(badFrom); }, "MAIL");
     TMxMessage badTo;
     Fill(badTo);
     badTo.Recipients.Add().Address = "to3@x.test>\nRCPT TO:<evil@x.test";
-    refused([&] { c.SendMail(badTo); }, "RCPT");
-    refused([&] { c.Expand(std::string("list\0DATA", 9)); }, "EXPN");
-    refused([&] { c.Verify("x\rDATA"); }, "VRFY");
-    c.SendMail(m);
-    c.CloseConnection();
+    refused([&] { FC.SendMail(badTo); }, "RCPT");
+    refused([&] { FC.Expand(std::string("list\0DATA", 9)); }, "EXPN");
+    refused([&] { FC.Verify("x\rDATA"); }, "VRFY");
+    FC.SendMail(FM);
+    FC.CloseConnection();
     const auto t = server.Transcript();
     ASSERT_GE(t.size(), 3u);
     EXPECT_EQ(t[1], "RSET") << "the good letter's first command follows EHLO directly";
@@ -526,8 +526,8 @@ TEST_F(SmtpClient, LineBreakInTheHeloNameEndsTheGreetingWithQuitOnly) {
         s.Reply("220 fake.test ESMTP");
         AcceptQuit(s);
     });
-    c.HeloName = "station.test\r\nMAIL FROM:<evil@x.test>";
-    EXPECT_THROW(c.ConnectToServer(), EMxInvalidCommandArgument);
+    FC.HeloName = "station.test\r\nMAIL FROM:<evil@x.test>";
+    EXPECT_THROW(FC.ConnectToServer(), EMxInvalidCommandArgument);
     EXPECT_EQ(server.Transcript(), std::vector<std::string>{"QUIT"});
 }
 
@@ -542,13 +542,13 @@ TEST_F(SmtpClient, CapabilityListIsBounded) {
     };
     {
         ScriptServer& server = Serve(greet(kMxMaxCapabilities));
-        c.ConnectToServer();
-        EXPECT_EQ(c.Capabilities().size(), kMxMaxCapabilities);
-        c.CloseConnection();
+        FC.ConnectToServer();
+        EXPECT_EQ(FC.Capabilities().size(), kMxMaxCapabilities);
+        FC.CloseConnection();
         server.Join();
     }
     ScriptServer& server = Serve(greet(kMxMaxCapabilities + 1));
-    if (const auto e = test::Raised<EMxTooManyCapabilities>([&] { c.ConnectToServer(); })) {
+    if (const auto e = test::Raised<EMxTooManyCapabilities>([&] { FC.ConnectToServer(); })) {
         EXPECT_EQ(std::string(e->what()), "Capability list has more than " +
                                               std::to_string(kMxMaxCapabilities) + " entries.");
     }
@@ -570,20 +570,20 @@ TEST_F(SmtpClient, LoginIsRepeatedOnANewConnectionAfterTheServerDroppedTheOld) {
         login(s);
         AcceptQuit(s);
     });
-    c.Username = "user";
-    c.Password = "secret";
-    c.Port = first.Port();
-    c.ConnectToServer();
-    c.SendMail(m);
-    EXPECT_TRUE(c.DidAuthenticate());
+    FC.Username = "user";
+    FC.Password = "secret";
+    FC.Port = first.Port();
+    FC.ConnectToServer();
+    FC.SendMail(FM);
+    EXPECT_TRUE(FC.DidAuthenticate());
     first.Join();
-    EXPECT_FALSE(c.IsConnected());
+    EXPECT_FALSE(FC.IsConnected());
 
-    c.Port = second.Port();
-    c.ConnectToServer();
-    EXPECT_FALSE(c.DidAuthenticate());
-    EXPECT_NO_THROW(c.SendMail(m));
-    c.CloseConnection();
+    FC.Port = second.Port();
+    FC.ConnectToServer();
+    EXPECT_FALSE(FC.DidAuthenticate());
+    EXPECT_NO_THROW(FC.SendMail(FM));
+    FC.CloseConnection();
     const auto t = second.Transcript();
     ASSERT_GE(t.size(), 2u);
     EXPECT_EQ(t[1], "AUTH LOGIN");
@@ -594,13 +594,13 @@ TEST_F(SmtpClient, SaslWithoutMechanismsIsRefusedBeforeAnyCommand) {
         Greet(s, {"AUTH LOGIN"});
         AcceptQuit(s);
     });
-    c.AuthType = TMxSMTPAuthType::SASL;
-    c.Username = "u";
-    c.ConnectToServer();
-    if (const auto e = test::Raised<EMxSASLMechNeeded>([&] { c.SendMail(m); })) {
+    FC.AuthType = TMxSMTPAuthType::SASL;
+    FC.Username = "u";
+    FC.ConnectToServer();
+    if (const auto e = test::Raised<EMxSASLMechNeeded>([&] { FC.SendMail(FM); })) {
         EXPECT_STREQ(e->what(), "Need SASL mechanisms to login with it!!");
     }
-    c.CloseConnection();
+    FC.CloseConnection();
     EXPECT_EQ(server.Transcript().size(), 2u); // EHLO and QUIT only
 }
 

@@ -20,7 +20,7 @@ TEST(HostVariant, ConvertsAsTheModuleReadsHostParameters) {
     EXPECT_EQ(THostVariant(false).ToString(), "False");
     EXPECT_EQ(THostVariant("SERVER").ToString(), "SERVER");
     EXPECT_TRUE(THostVariant().IsEmpty());
-    EXPECT_EQ(THostVariant("x").GetType(), THostVariant::Type::String);
+    EXPECT_EQ(THostVariant("x").GetType(), THostVariant::TType::String);
 }
 
 } // namespace

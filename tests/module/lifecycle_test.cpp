@@ -66,140 +66,140 @@ public:
 class LifecycleTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::filesystem::create_directories(root.Path("C/PLAV/LogFiles"));
+        std::filesystem::create_directories(FRoot.Path("C/PLAV/LogFiles"));
         ResetModuleState();
         SetMailSettings(MailSettings{});
     }
     void TearDown() override {
-        ModuleUnLoad(layers);
+        ModuleUnLoad(FLayers);
         ResetModuleState();
         SetMailSettings(MailSettings{});
     }
 
-    TempRoot root;
-    FakeHost host;
-    FakeLayers layers;
-    std::vector<std::string>& calls = layers.Calls;
+    TempRoot FRoot;
+    FakeHost FHost;
+    FakeLayers FLayers;
+    std::vector<std::string>& FCalls = FLayers.Calls;
 };
 
 TEST_F(LifecycleTest, LoadTakesStationCodeDataDirMarkerAndSettingsInOrder) {
-    test::WriteFile(root.Path("C/WINDOWS/cnf.INI"), "[EMail]\r\nSMTPHost=smtp.test\r\n");
+    test::WriteFile(FRoot.Path("C/WINDOWS/cnf.INI"), "[EMail]\r\nSMTPHost=smtp.test\r\n");
     MailSettings withList;
     withList.MailAddictionAdressList = {"stale@x.test"};
     SetMailSettings(withList);
-    ASSERT_EQ(ModuleLoad(1, &host, layers), 0);
+    ASSERT_EQ(ModuleLoad(1, &FHost, FLayers), 0);
     EXPECT_EQ(ModuleMode(), 1);
-    EXPECT_EQ(Host(), &host);
+    EXPECT_EQ(Host(), &FHost);
     EXPECT_EQ(StationCode(), "12");
     EXPECT_EQ(DataDir(), "C:\\Data\\Exchange\\");
-    EXPECT_TRUE(std::filesystem::is_directory(root.Path("C/Data/Exchange")));
+    EXPECT_TRUE(std::filesystem::is_directory(FRoot.Path("C/Data/Exchange")));
     EXPECT_TRUE(QueryMessageSizes());
     EXPECT_EQ(MailSettingsSnapshot().SMTPHost, "smtp.test");
     EXPECT_TRUE(MailSettingsSnapshot().MailAddictionAdressList.empty());
-    EXPECT_TRUE(std::filesystem::is_directory(root.Path("C/PLAV/OFFICE/MAIL/Sent")));
+    EXPECT_TRUE(std::filesystem::is_directory(FRoot.Path("C/PLAV/OFFICE/MAIL/Sent")));
     // Windows first, settings last: the shift dialog saw the defaults.
-    EXPECT_EQ(calls, (std::vector<std::string>{"CreateMailForm", "CreateShiftDialog:"}));
-    EXPECT_EQ(host.Root.Count(), 1);
+    EXPECT_EQ(FCalls, (std::vector<std::string>{"CreateMailForm", "CreateShiftDialog:"}));
+    EXPECT_EQ(FHost.Root.Count(), 1);
 }
 
 TEST_F(LifecycleTest, MarkerFileTurnsSizeQueriesOff) {
-    test::WriteFile(root.Path("C/PLAV/NoSizeMSG.ini"), "");
-    ASSERT_EQ(ModuleLoad(0, &host, layers), 0);
+    test::WriteFile(FRoot.Path("C/PLAV/NoSizeMSG.ini"), "");
+    ASSERT_EQ(ModuleLoad(0, &FHost, FLayers), 0);
     EXPECT_FALSE(QueryMessageSizes());
-    std::filesystem::remove(root.Path("C/PLAV/NoSizeMSG.ini"));
-    ASSERT_EQ(ModuleLoad(0, &host, layers), 0);
+    std::filesystem::remove(FRoot.Path("C/PLAV/NoSizeMSG.ini"));
+    ASSERT_EQ(ModuleLoad(0, &FHost, FLayers), 0);
     EXPECT_TRUE(QueryMessageSizes());
 }
 
 TEST_F(LifecycleTest, FailuresMakeLoadReturnOneAndUnLoadStillWorks) {
     test::StderrCapture platformBoxes;
-    host.FailStationCode = true;
-    EXPECT_EQ(ModuleLoad(0, &host, layers), 1);
-    EXPECT_TRUE(calls.empty());
-    EXPECT_EQ(ModuleUnLoad(layers), 0);
-    EXPECT_EQ(calls, (std::vector<std::string>{"FreeMailForm", "FreeShiftDialog"}));
+    FHost.FailStationCode = true;
+    EXPECT_EQ(ModuleLoad(0, &FHost, FLayers), 1);
+    EXPECT_TRUE(FCalls.empty());
+    EXPECT_EQ(ModuleUnLoad(FLayers), 0);
+    EXPECT_EQ(FCalls, (std::vector<std::string>{"FreeMailForm", "FreeShiftDialog"}));
 
-    host.FailStationCode = false;
-    host.FailMenuAfter = 0;
-    calls.clear();
-    EXPECT_EQ(ModuleLoad(0, &host, layers), 1);
-    EXPECT_EQ(calls, std::vector<std::string>{"CreateMailForm"}); // stopped at the menu
+    FHost.FailStationCode = false;
+    FHost.FailMenuAfter = 0;
+    FCalls.clear();
+    EXPECT_EQ(ModuleLoad(0, &FHost, FLayers), 1);
+    EXPECT_EQ(FCalls, std::vector<std::string>{"CreateMailForm"}); // stopped at the menu
 
-    EXPECT_EQ(ModuleLoad(0, nullptr, layers), 1);
-    EXPECT_TRUE(layers.Window.Boxes().empty()); // Load shows nothing
+    EXPECT_EQ(ModuleLoad(0, nullptr, FLayers), 1);
+    EXPECT_TRUE(FLayers.Window.Boxes().empty()); // Load shows nothing
     EXPECT_EQ(platformBoxes.Text(), "");
 
     // But it logs why, whatever the host threw.
-    host.ThrowIntFromStationCode = true;
-    EXPECT_EQ(ModuleLoad(0, &host, layers), 1);
+    FHost.ThrowIntFromStationCode = true;
+    EXPECT_EQ(ModuleLoad(0, &FHost, FLayers), 1);
     const std::string log = test::ReadFile(NativePath(ModuleLogFileName()));
     for (const char* why : {"station code unavailable", "no host object", "unknown error"})
         EXPECT_NE(log.find(ru("Модуль не загружен: ") + why), std::string::npos) << why << log;
 }
 
 TEST_F(LifecycleTest, SettingsFailureFailsLoadOnlyWhenItCannotBeLogged) {
-    test::WriteFile(root.Path("C/blocker"), "x");
-    test::WriteFile(root.Path("C/WINDOWS/cnf.INI"), "[EMail]\r\nMailDir=C:\\blocker\\M\\\r\n");
-    EXPECT_EQ(ModuleLoad(0, &host, layers), 0);
-    std::filesystem::remove_all(root.Path("C/PLAV/LogFiles"));
-    EXPECT_EQ(ModuleLoad(0, &host, layers), 1);
+    test::WriteFile(FRoot.Path("C/blocker"), "x");
+    test::WriteFile(FRoot.Path("C/WINDOWS/cnf.INI"), "[EMail]\r\nMailDir=C:\\blocker\\M\\\r\n");
+    EXPECT_EQ(ModuleLoad(0, &FHost, FLayers), 0);
+    std::filesystem::remove_all(FRoot.Path("C/PLAV/LogFiles"));
+    EXPECT_EQ(ModuleLoad(0, &FHost, FLayers), 1);
 }
 
 TEST_F(LifecycleTest, DataFileWithoutFolderKeepsTheDataDir) {
-    host.DataFileName = "station.dat";
-    ASSERT_EQ(ModuleLoad(0, &host, layers), 0);
+    FHost.DataFileName = "station.dat";
+    ASSERT_EQ(ModuleLoad(0, &FHost, FLayers), 0);
     EXPECT_EQ(DataDir(), "C:\\PLAV\\OFFICE\\");
-    host.DataFileName = (root.Dir() / "native/exchange/station.dat").string();
-    ASSERT_EQ(ModuleLoad(0, &host, layers), 0);
-    EXPECT_EQ(DataDir(), (root.Dir() / "native/exchange").string() + "\\");
-    EXPECT_TRUE(std::filesystem::is_directory(root.Dir() / "native/exchange"));
+    FHost.DataFileName = (FRoot.Dir() / "native/exchange/station.dat").string();
+    ASSERT_EQ(ModuleLoad(0, &FHost, FLayers), 0);
+    EXPECT_EQ(DataDir(), (FRoot.Dir() / "native/exchange").string() + "\\");
+    EXPECT_TRUE(std::filesystem::is_directory(FRoot.Dir() / "native/exchange"));
 }
 
 TEST_F(LifecycleTest, MenuCommandsCallTheLayersAndReadShowWndAtClickTime) {
-    ASSERT_EQ(ModuleLoad(0, &host, layers), 0);
-    FakeMenuItem* comm = host.Root.Child(0);
-    calls.clear();
+    ASSERT_EQ(ModuleLoad(0, &FHost, FLayers), 0);
+    FakeMenuItem* comm = FHost.Root.Child(0);
+    FCalls.clear();
     comm->Child(2)->Click(); // get mail
     comm->Child(3)->Click(); // send mail
-    EXPECT_EQ(calls, (std::vector<std::string>{"Show", "Post0", "Show", "Post1"}));
+    EXPECT_EQ(FCalls, (std::vector<std::string>{"Show", "Post0", "Show", "Post1"}));
     MailSettings s = MailSettingsSnapshot();
     s.ShowWnd = false;
     SetMailSettings(s);
-    calls.clear();
+    FCalls.clear();
     comm->Child(2)->Click();
     comm->Child(1)->Click(); // show mailbox ignores ShowWnd
-    EXPECT_EQ(calls, (std::vector<std::string>{"Post0", "Show"}));
+    EXPECT_EQ(FCalls, (std::vector<std::string>{"Post0", "Show"}));
     // The station side's settings command is the mailbox window's.
-    calls.clear();
+    FCalls.clear();
     comm->Child(6)->Child(0)->Click();
-    EXPECT_EQ(calls, std::vector<std::string>{"MailboxSettings"});
+    EXPECT_EQ(FCalls, std::vector<std::string>{"MailboxSettings"});
     comm->Child(4)->Click();
-    EXPECT_EQ(calls, (std::vector<std::string>{"MailboxSettings", "Report"}));
+    EXPECT_EQ(FCalls, (std::vector<std::string>{"MailboxSettings", "Report"}));
     // After UnLoad the host's items stay, without our handlers; a copy of one that the host
     // kept does nothing.
     const THostMenuItem::ClickHandler kept = comm->Child(2)->OnClick;
-    ModuleUnLoad(layers);
-    calls.clear();
+    ModuleUnLoad(FLayers);
+    FCalls.clear();
     for (int i = 1; i <= 4; ++i)
         EXPECT_FALSE(comm->Child(i)->OnClick) << i;
     EXPECT_FALSE(comm->Child(6)->Child(0)->OnClick);
     kept(comm->Child(2));
-    EXPECT_TRUE(calls.empty());
+    EXPECT_TRUE(FCalls.empty());
 }
 
 TEST_F(LifecycleTest, OfficeCommandsReachTheLayersAndAFailureIsShownByTheWindow) {
-    ASSERT_EQ(ModuleLoad(1, &host, layers), 0);
+    ASSERT_EQ(ModuleLoad(1, &FHost, FLayers), 0);
     test::StderrCapture platformBoxes;
-    FakeMenuItem* comm = host.Root.Child(0);
-    calls.clear();
+    FakeMenuItem* comm = FHost.Root.Child(0);
+    FCalls.clear();
     comm->Child(4)->Click();           // "Создать письмо-запрос"
     comm->Child(5)->Click();           // "... для всех АЗС"
     comm->Child(7)->Child(0)->Click(); // settings: the dialog itself, its failure swallowed
-    EXPECT_EQ(calls, (std::vector<std::string>{"Request", "RequestAll", "Config"}));
-    EXPECT_TRUE(layers.Window.Boxes().empty());
-    layers.RequestFails = true;
+    EXPECT_EQ(FCalls, (std::vector<std::string>{"Request", "RequestAll", "Config"}));
+    EXPECT_TRUE(FLayers.Window.Boxes().empty());
+    FLayers.RequestFails = true;
     comm->Child(4)->Click();
-    const auto boxes = layers.Window.Boxes();
+    const auto boxes = FLayers.Window.Boxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].Text, "no station");
     EXPECT_EQ(boxes[0].Flags, static_cast<unsigned>(MB_OK | MB_ICONERROR));
@@ -207,35 +207,35 @@ TEST_F(LifecycleTest, OfficeCommandsReachTheLayersAndAFailureIsShownByTheWindow)
 }
 
 TEST_F(LifecycleTest, ASecondLoadLeavesTheFirstCommandsWorkingUntilUnLoad) {
-    ASSERT_EQ(ModuleLoad(0, &host, layers), 0);
-    ASSERT_EQ(ModuleLoad(0, &host, layers), 0);
-    FakeMenuItem* comm = host.Root.Child(0);
+    ASSERT_EQ(ModuleLoad(0, &FHost, FLayers), 0);
+    ASSERT_EQ(ModuleLoad(0, &FHost, FLayers), 0);
+    FakeMenuItem* comm = FHost.Root.Child(0);
     ASSERT_EQ(comm->Count(), 12); // both sets in the one communication item
-    calls.clear();
+    FCalls.clear();
     comm->Child(1)->Click(); // the first Load's "show mailbox"
     comm->Child(8)->Click(); // the second's
-    EXPECT_EQ(calls, (std::vector<std::string>{"Show", "Show"}));
-    ModuleUnLoad(layers);
+    EXPECT_EQ(FCalls, (std::vector<std::string>{"Show", "Show"}));
+    ModuleUnLoad(FLayers);
     for (int i = 0; i < comm->Count(); ++i)
         EXPECT_FALSE(comm->Child(i)->OnClick) << i;
 }
 
 TEST_F(LifecycleTest, AutoSendMailConfigAndVersion) {
-    EXPECT_TRUE(ModuleAutoSendMail(layers));
-    layers.PostResult = false;
-    EXPECT_FALSE(ModuleAutoSendMail(layers));
-    EXPECT_EQ(calls, (std::vector<std::string>{"Post0", "Post0"}));
-    EXPECT_EQ(ModuleConfig(layers), 0); // the dialog's failure is swallowed
+    EXPECT_TRUE(ModuleAutoSendMail(FLayers));
+    FLayers.PostResult = false;
+    EXPECT_FALSE(ModuleAutoSendMail(FLayers));
+    EXPECT_EQ(FCalls, (std::vector<std::string>{"Post0", "Post0"}));
+    EXPECT_EQ(ModuleConfig(FLayers), 0); // the dialog's failure is swallowed
     EXPECT_EQ(ModuleVersion(), ru("8.01 от 15.12.2008"));
 }
 
 TEST_F(LifecycleTest, UnLoadShowsAFailureAndStillFreesTheRest) {
-    layers.FreeMailFormFails = true;
-    ASSERT_EQ(ModuleLoad(0, &host, layers), 0);
-    calls.clear();
-    EXPECT_EQ(ModuleUnLoad(layers), 0);
-    EXPECT_EQ(calls, std::vector<std::string>{"FreeShiftDialog"});
-    const auto boxes = layers.Window.Boxes();
+    FLayers.FreeMailFormFails = true;
+    ASSERT_EQ(ModuleLoad(0, &FHost, FLayers), 0);
+    FCalls.clear();
+    EXPECT_EQ(ModuleUnLoad(FLayers), 0);
+    EXPECT_EQ(FCalls, std::vector<std::string>{"FreeShiftDialog"});
+    const auto boxes = FLayers.Window.Boxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].Text, ru("окно не закрыто"));
     EXPECT_EQ(boxes[0].Caption, "");

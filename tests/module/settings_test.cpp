@@ -24,13 +24,13 @@ class SettingsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         SetMailSettings(MailSettings{});
-        std::filesystem::create_directories(root.Path("C/PLAV/LogFiles"));
+        std::filesystem::create_directories(FRoot.Path("C/PLAV/LogFiles"));
     }
     void TearDown() override { SetMailSettings(MailSettings{}); }
-    std::string Log() { return ReadFile(root.Path("C/PLAV/LogFiles/TZNMail.log")); }
+    std::string Log() { return ReadFile(FRoot.Path("C/PLAV/LogFiles/TZNMail.log")); }
 
-    TempRoot root;
-    std::filesystem::path cnf = root.Path("C/WINDOWS/cnf.INI");
+    TempRoot FRoot;
+    std::filesystem::path FCnf = FRoot.Path("C/WINDOWS/cnf.INI");
 };
 
 // Every field set away from its default, to see each one travel.
@@ -114,9 +114,9 @@ TEST_F(SettingsTest, NoFileKeepsDefaultsAndCreatesTheStoreFolders) {
     EXPECT_EQ(MailSettingsSnapshot().POP3Security, "auto");
     for (const char* sub : {"InBox", "OutBox", "Sent"})
         EXPECT_TRUE(
-            std::filesystem::is_directory(root.Path(std::string("C/PLAV/OFFICE/MAIL/") + sub)));
-    EXPECT_FALSE(std::filesystem::exists(root.Path("C/PLAV/OFFICE/MAIL/TMPinMail")));
-    EXPECT_FALSE(std::filesystem::exists(cnf)); // reading never creates the file
+            std::filesystem::is_directory(FRoot.Path(std::string("C/PLAV/OFFICE/MAIL/") + sub)));
+    EXPECT_FALSE(std::filesystem::exists(FRoot.Path("C/PLAV/OFFICE/MAIL/TMPinMail")));
+    EXPECT_FALSE(std::filesystem::exists(FCnf)); // reading never creates the file
 }
 
 TEST_F(SettingsTest, EveryKeyRoundTripsThroughWriterAndReader) {
@@ -128,9 +128,9 @@ TEST_F(SettingsTest, EveryKeyRoundTripsThroughWriterAndReader) {
     SetMailSettings(MailSettings{});
     LoadMailSettings();
     ExpectSame(MailSettingsSnapshot(), expected);
-    EXPECT_TRUE(std::filesystem::is_directory(root.Path("C/Mail/Box/OutBox")));
+    EXPECT_TRUE(std::filesystem::is_directory(FRoot.Path("C/Mail/Box/OutBox")));
     // Passwords are never on disk in plain text.
-    const std::string file = ReadFile(cnf);
+    const std::string file = ReadFile(FCnf);
     EXPECT_EQ(file.find(ru("пароль%1")), std::string::npos);
     EXPECT_NE(file.find("Password=" + EncodePassword(ru("Станция"), ru("пароль%1")) + "\r\n"),
               std::string::npos);
@@ -140,7 +140,7 @@ TEST_F(SettingsTest, EveryKeyRoundTripsThroughWriterAndReader) {
 
 TEST_F(SettingsTest, WriterFollowsTheFixedKeyOrderInAFreshFile) {
     SaveMailSettings(Changed());
-    const std::string file = ReadFile(cnf);
+    const std::string file = ReadFile(FCnf);
     const std::vector<std::string> order = {"[EMail]",
                                             "EMail=",
                                             "MailDir=",
@@ -193,9 +193,9 @@ TEST_F(SettingsTest, WriterFollowsTheFixedKeyOrderInAFreshFile) {
 TEST_F(SettingsTest, OtherSectionsAndUnknownKeysSurviveAWrite) {
     const std::string host = "; shared by the host suite\r\n[Main]\r\nDB=C:\\PLAV\\DB\\\r\n\r\n";
     const std::string other = "\r\n[Zeta]\r\nz=" + ru("Хвост") + "\r\n";
-    WriteFile(cnf, host + "[email]\r\nsmtphost=old\r\nHostOwnKey=keep\r\n" + other);
+    WriteFile(FCnf, host + "[email]\r\nsmtphost=old\r\nHostOwnKey=keep\r\n" + other);
     SaveMailSettings(Changed());
-    const std::string file = ReadFile(cnf);
+    const std::string file = ReadFile(FCnf);
     EXPECT_EQ(file.rfind(host + "[email]\r\nsmtphost=smtp.example.test\r\nHostOwnKey=keep\r\n", 0),
               0u)
         << file;
@@ -204,10 +204,10 @@ TEST_F(SettingsTest, OtherSectionsAndUnknownKeysSurviveAWrite) {
 }
 
 TEST_F(SettingsTest, UnreadableValuesFallBackAndNonZeroIsTrue) {
-    WriteFile(cnf, "[EMail]\r\nSMTPPort=abc\r\nPOP3Port=\r\nIsSaveInMail=2\r\nShowWnd=0\r\n"
-                   "AddTovarCount=1x\r\nReadTimeout=0\r\nConnectTimeout=-3\r\n"
-                   "AutoGetMailPeriod=101\r\n"
-                   "[MailAddictionAdressList]\r\nCount=1000000000\r\nItem1=only@x.test\r\n");
+    WriteFile(FCnf, "[EMail]\r\nSMTPPort=abc\r\nPOP3Port=\r\nIsSaveInMail=2\r\nShowWnd=0\r\n"
+                    "AddTovarCount=1x\r\nReadTimeout=0\r\nConnectTimeout=-3\r\n"
+                    "AutoGetMailPeriod=101\r\n"
+                    "[MailAddictionAdressList]\r\nCount=1000000000\r\nItem1=only@x.test\r\n");
     LoadMailSettings();
     const MailSettings s = MailSettingsSnapshot();
     EXPECT_EQ(s.SMTPPort, 25);
@@ -228,7 +228,7 @@ TEST_F(SettingsTest, MissingKeysKeepCurrentValuesExceptTwoThatDefaultToFalse) {
     current.AutoAddTovarUp = true;
     current.MailAddictionAdressList = {"old@x.test"};
     SetMailSettings(current);
-    WriteFile(cnf, "[EMail]\r\nEMail=me@x.test\r\n[MailAddictionAdressList]\r\n");
+    WriteFile(FCnf, "[EMail]\r\nEMail=me@x.test\r\n[MailAddictionAdressList]\r\n");
     LoadMailSettings();
     const MailSettings s = MailSettingsSnapshot();
     EXPECT_EQ(s.EMail, "me@x.test");
@@ -239,22 +239,22 @@ TEST_F(SettingsTest, MissingKeysKeepCurrentValuesExceptTwoThatDefaultToFalse) {
 }
 
 TEST_F(SettingsTest, HandEditedMailDirIsCompletedNotMisplaced) {
-    WriteFile(cnf, "[EMail]\r\nMailDir=C:\\Box\r\n");
+    WriteFile(FCnf, "[EMail]\r\nMailDir=C:\\Box\r\n");
     LoadMailSettings();
     EXPECT_EQ(MailSettingsSnapshot().MailDir, "C:\\Box\\");
-    EXPECT_TRUE(std::filesystem::is_directory(root.Path("C/Box/InBox")));
-    EXPECT_FALSE(std::filesystem::exists(root.Path("C/BoxInBox")));
-    WriteFile(cnf, "[EMail]\r\nMailDir=\r\n");
+    EXPECT_TRUE(std::filesystem::is_directory(FRoot.Path("C/Box/InBox")));
+    EXPECT_FALSE(std::filesystem::exists(FRoot.Path("C/BoxInBox")));
+    WriteFile(FCnf, "[EMail]\r\nMailDir=\r\n");
     LoadMailSettings();
     EXPECT_EQ(MailSettingsSnapshot().MailDir, MailSettings{}.MailDir);
     MailSettings empty;
     empty.MailDir = "";
     EXPECT_THROW(SaveMailSettings(empty), std::runtime_error);
-    EXPECT_EQ(ReadFile(cnf), "[EMail]\r\nMailDir=\r\n");
+    EXPECT_EQ(ReadFile(FCnf), "[EMail]\r\nMailDir=\r\n");
 }
 
 TEST_F(SettingsTest, PasswordReadUnderAnotherNameIsDifferentNotAnError) {
-    WriteFile(cnf,
+    WriteFile(FCnf,
               "[EMail]\r\nUserName=bob\r\nPassword=" + EncodePassword("alice", "secret") + "\r\n");
     LoadMailSettings();
     const MailSettings s = MailSettingsSnapshot();
@@ -265,34 +265,34 @@ TEST_F(SettingsTest, PasswordReadUnderAnotherNameIsDifferentNotAnError) {
 
 TEST_F(SettingsTest, FailedReadIsLoggedAndKeepsWhatWasRead) {
     // MailDir below a plain file: the store folders cannot be created.
-    WriteFile(root.Path("C/blocker"), "x");
-    WriteFile(cnf, "[EMail]\r\nEMail=me@x.test\r\nMailDir=C:\\blocker\\MAIL\\\r\n");
+    WriteFile(FRoot.Path("C/blocker"), "x");
+    WriteFile(FCnf, "[EMail]\r\nEMail=me@x.test\r\nMailDir=C:\\blocker\\MAIL\\\r\n");
     LoadMailSettings();
     EXPECT_EQ(MailSettingsSnapshot().EMail, "me@x.test");
     EXPECT_NE(Log().find(ru(" - Ошибка загрузки параметров Эл. почты: ")), std::string::npos);
     // Without the log folder the failure reaches the caller.
-    std::filesystem::remove_all(root.Path("C/PLAV/LogFiles"));
+    std::filesystem::remove_all(FRoot.Path("C/PLAV/LogFiles"));
     EXPECT_THROW(LoadMailSettings(), std::runtime_error);
 }
 
 TEST_F(SettingsTest, UnreadableFileIsLoggedNotSilentlyDefaulted) {
-    std::filesystem::create_directories(cnf); // a folder where the file should be
+    std::filesystem::create_directories(FCnf); // a folder where the file should be
     LoadMailSettings();
     EXPECT_NE(Log().find(ru("Ошибка загрузки параметров Эл. почты: ")), std::string::npos);
 }
 
 TEST_F(SettingsTest, WriterRefusesAnUnwritableFileAndLeavesTheOldOneIntact) {
     SaveMailSettings(Changed());
-    const std::string before = ReadFile(cnf);
+    const std::string before = ReadFile(FCnf);
     MailSettings bad = Changed();
     bad.EMail = "a\r\n[EMail]\r\nSMTPHost=evil";
     EXPECT_THROW(SaveMailSettings(bad), std::runtime_error);
-    EXPECT_EQ(ReadFile(cnf), before);
+    EXPECT_EQ(ReadFile(FCnf), before);
 }
 
 TEST_F(SettingsTest, AFailedSaveLeavesReadersAndFileWithTheOldValues) {
     SaveMailSettings(Changed());
-    const std::string before = ReadFile(cnf);
+    const std::string before = ReadFile(FCnf);
     const MailSettings old = MailSettingsSnapshot();
     MailSettings bad = Changed();
     bad.SMTPHost = "new.example.test";
@@ -300,8 +300,8 @@ TEST_F(SettingsTest, AFailedSaveLeavesReadersAndFileWithTheOldValues) {
     EXPECT_THROW(SaveMailSettings(bad), ESettingValueError);
     bad.SMTPPort = 25;
     // The Windows folder cannot be made (a plain file stands in its place).
-    std::filesystem::remove_all(cnf.parent_path());
-    WriteFile(cnf.parent_path(), "not a folder");
+    std::filesystem::remove_all(FCnf.parent_path());
+    WriteFile(FCnf.parent_path(), "not a folder");
     try {
         SaveMailSettings(bad);
         ADD_FAILURE() << "saved into a folder that cannot exist";
@@ -309,8 +309,8 @@ TEST_F(SettingsTest, AFailedSaveLeavesReadersAndFileWithTheOldValues) {
         EXPECT_NE(std::string(e.what()).find("C:\\WINDOWS"), std::string::npos) << e.what();
     }
     EXPECT_EQ(MailSettingsSnapshot().SMTPHost, old.SMTPHost);
-    std::filesystem::remove(cnf.parent_path());
-    WriteFile(cnf, before);
+    std::filesystem::remove(FCnf.parent_path());
+    WriteFile(FCnf, before);
     LoadMailSettings();
     ExpectSame(MailSettingsSnapshot(), old);
 }
@@ -322,7 +322,7 @@ TEST_F(SettingsTest, ALoadReadsTheFileOnce) {
     const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     ASSERT_GE(watch, 0);
     // Closes watched too: inotify merges an event with an identical one queued just before.
-    ASSERT_GE(::inotify_add_watch(watch, cnf.c_str(), IN_OPEN | IN_CLOSE), 0);
+    ASSERT_GE(::inotify_add_watch(watch, FCnf.c_str(), IN_OPEN | IN_CLOSE), 0);
     LoadMailSettings();
     ReloadConnectionSettings();
     int opens = 0;
@@ -342,8 +342,8 @@ TEST_F(SettingsTest, ALoadReadsTheFileOnce) {
 TEST_F(SettingsTest, DialogReReadOfConnectionKeys) {
     MailSettings current = Changed();
     SetMailSettings(current);
-    WriteFile(cnf, "[EMail]\r\nIntLogin=other\r\nIntPassword=" + EncodePassword("other", "pw2") +
-                       "\r\nPhonebookEntry=isp\r\n");
+    WriteFile(FCnf, "[EMail]\r\nIntLogin=other\r\nIntPassword=" + EncodePassword("other", "pw2") +
+                        "\r\nPhonebookEntry=isp\r\n");
     ReloadConnectionSettings();
     const MailSettings s = MailSettingsSnapshot();
     EXPECT_FALSE(s.UseDefautConnection); // missing key reads as false here

@@ -18,13 +18,13 @@ using test::WriteFile;
 
 class IniFileTest : public ::testing::Test {
 protected:
-    TempRoot root;
-    const std::string name = "C:\\WINDOWS\\cnf.INI";
-    std::filesystem::path native = root.Path("C/WINDOWS/cnf.INI");
+    TempRoot FRoot;
+    const std::string FName = "C:\\WINDOWS\\cnf.INI";
+    std::filesystem::path FNative = FRoot.Path("C/WINDOWS/cnf.INI");
 };
 
 TEST_F(IniFileTest, MissingFileReadsAsEmptyAndDefaults) {
-    TIniFile ini(name);
+    TIniFile ini(FName);
     EXPECT_EQ(ini.ReadString("EMail", "SMTPHost", "def"), "def");
     EXPECT_EQ(ini.ReadInteger("EMail", "SMTPPort", 25), 25);
     EXPECT_TRUE(ini.ReadBool("EMail", "ShowWnd", true));
@@ -35,17 +35,17 @@ TEST_F(IniFileTest, MissingFileReadsAsEmptyAndDefaults) {
 }
 
 TEST_F(IniFileTest, NamesCompareCaseInsensitivelyIncludingCyrillic) {
-    WriteFile(native, "[EMail]\r\nSMTPHost = mail.example \r\n[" + ru("Почта") + "]\r\n" +
-                          ru("Ключ") + "=" + ru("значение") + "\r\n");
-    TIniFile ini(name);
+    WriteFile(FNative, "[EMail]\r\nSMTPHost = mail.example \r\n[" + ru("Почта") + "]\r\n" +
+                           ru("Ключ") + "=" + ru("значение") + "\r\n");
+    TIniFile ini(FName);
     EXPECT_EQ(ini.ReadString("email", "smtphost", ""), "mail.example");
     EXPECT_EQ(ini.ReadString(ru("ПОЧТА"), ru("ключ"), ""), ru("значение"));
     EXPECT_TRUE(ini.ValueExists("EMAIL", "SMTPHOST"));
 }
 
 TEST_F(IniFileTest, IntegersAndBooleansFollowWindowsReading) {
-    WriteFile(native, "[s]\nA=12\nB=abc\nC=-7\nD=2\nE=0\nF=99999999999\nG=12x\nH=\"5\"\n");
-    TIniFile ini(name);
+    WriteFile(FNative, "[s]\nA=12\nB=abc\nC=-7\nD=2\nE=0\nF=99999999999\nG=12x\nH=\"5\"\n");
+    TIniFile ini(FName);
     EXPECT_EQ(ini.ReadInteger("s", "A", 1), 12);
     EXPECT_EQ(ini.ReadInteger("s", "B", 25), 25);
     EXPECT_EQ(ini.ReadInteger("s", "C", 1), -7);
@@ -58,8 +58,8 @@ TEST_F(IniFileTest, IntegersAndBooleansFollowWindowsReading) {
 }
 
 TEST_F(IniFileTest, FirstOfDuplicateSectionsAndKeysWinsAndCommentsAreNotKeys) {
-    WriteFile(native, "top=x\n[s]\n;k=comment\nk=first\nk=second\n[s]\nk=third\nonlyhere=1\n");
-    TIniFile ini(name);
+    WriteFile(FNative, "top=x\n[s]\n;k=comment\nk=first\nk=second\n[s]\nk=third\nonlyhere=1\n");
+    TIniFile ini(FName);
     EXPECT_EQ(ini.ReadString("s", "k", ""), "first");
     EXPECT_EQ(ini.ReadString("s", ";k", "none"), "none");
     EXPECT_EQ(ini.ReadString("s", "onlyhere", "none"), "none");
@@ -77,8 +77,8 @@ TEST_F(IniFileTest, WriteUpdatesInPlaceAndKeepsEverythingElseByteForByte) {
                                "\r\n"
                                "[Other]\r\n"
                                "X=1"; // no final line break
-    WriteFile(native, before);
-    TIniFile ini(name);
+    WriteFile(FNative, before);
+    TIniFile ini(FName);
     ini.WriteString("EMAIL", "SMTPHost", "new.example");
     const std::string expected = "; host suite settings\r\n"
                                  "[Host]\r\n"
@@ -90,25 +90,25 @@ TEST_F(IniFileTest, WriteUpdatesInPlaceAndKeepsEverythingElseByteForByte) {
                                  "\r\n"
                                  "[Other]\r\n"
                                  "X=1";
-    EXPECT_EQ(ReadFile(native), expected);
+    EXPECT_EQ(ReadFile(FNative), expected);
 
     // A new key goes to the end of its section, before the blank line separating the next.
     ini.WriteInteger("EMail", "SMTPPort", 2525);
-    EXPECT_EQ(ReadFile(native), "; host suite settings\r\n"
-                                "[Host]\r\n"
-                                "Path=C:\\PLAV\\\r\n"
-                                "\r\n"
-                                "[EMail]\r\n"
-                                "  smtphost =new.example\r\n"
-                                "Unknown=keep me\r\n"
-                                "SMTPPort=2525\r\n"
-                                "\r\n"
-                                "[Other]\r\n"
-                                "X=1");
+    EXPECT_EQ(ReadFile(FNative), "; host suite settings\r\n"
+                                 "[Host]\r\n"
+                                 "Path=C:\\PLAV\\\r\n"
+                                 "\r\n"
+                                 "[EMail]\r\n"
+                                 "  smtphost =new.example\r\n"
+                                 "Unknown=keep me\r\n"
+                                 "SMTPPort=2525\r\n"
+                                 "\r\n"
+                                 "[Other]\r\n"
+                                 "X=1");
     // A key of the last section, whose last line has no break; then a new section.
     ini.WriteBool("Other", "Y", true);
     ini.WriteString("New", "k", "v");
-    const std::string after = ReadFile(native);
+    const std::string after = ReadFile(FNative);
     const std::string tail = "SMTPPort=2525\r\n\r\n[Other]\r\nX=1\r\nY=1\r\n[New]\r\nk=v\r\n";
     ASSERT_GE(after.size(), tail.size());
     EXPECT_EQ(after.substr(after.size() - tail.size()), tail);
@@ -116,90 +116,90 @@ TEST_F(IniFileTest, WriteUpdatesInPlaceAndKeepsEverythingElseByteForByte) {
 }
 
 TEST_F(IniFileTest, FileLineBreakStyleIsKeptAndNewFilesUseCrLf) {
-    WriteFile(native, "[s]\na=1\n");
-    TIniFile ini(name);
+    WriteFile(FNative, "[s]\na=1\n");
+    TIniFile ini(FName);
     ini.WriteString("s", "b", "2");
-    EXPECT_EQ(ReadFile(native), "[s]\na=1\nb=2\n");
+    EXPECT_EQ(ReadFile(FNative), "[s]\na=1\nb=2\n");
 
     TIniFile fresh("C:\\WINDOWS\\new.ini");
     fresh.WriteString("s", "k", ru("Пароль"));
-    EXPECT_EQ(ReadFile(root.Path("C/WINDOWS/new.ini")), "[s]\r\nk=" + ru("Пароль") + "\r\n");
+    EXPECT_EQ(ReadFile(FRoot.Path("C/WINDOWS/new.ini")), "[s]\r\nk=" + ru("Пароль") + "\r\n");
 }
 
 TEST_F(IniFileTest, DeleteKeyEraseSectionAndReadSection) {
-    WriteFile(native, "[a]\r\nx=1\r\ny=2\r\n[b]\r\nz=3\r\n[c]\r\nw=4\r\n");
-    TIniFile ini(name);
+    WriteFile(FNative, "[a]\r\nx=1\r\ny=2\r\n[b]\r\nz=3\r\n[c]\r\nw=4\r\n");
+    TIniFile ini(FName);
     EXPECT_EQ(ini.ReadSection("A"), (std::vector<std::string>{"x", "y"}));
     ini.DeleteKey("a", "X");
     ini.EraseSection("B");
     ini.DeleteKey("a", "missing");
     ini.EraseSection("missing");
-    EXPECT_EQ(ReadFile(native), "[a]\r\ny=2\r\n[c]\r\nw=4\r\n");
+    EXPECT_EQ(ReadFile(FNative), "[a]\r\ny=2\r\n[c]\r\nw=4\r\n");
 }
 
 // An update collects its writes and replaces the file once; abandoned, it changes nothing.
 TEST_F(IniFileTest, AnUpdateWritesOnceAtCommitAndAnAbandonedOneChangesNothing) {
-    WriteFile(native, "; shared\r\n[other]\r\nq=1\r\n[s]\r\nk=1\r\n");
+    WriteFile(FNative, "; shared\r\n[other]\r\nq=1\r\n[s]\r\nk=1\r\n");
     {
-        TIniFile ini(name);
+        TIniFile ini(FName);
         ini.BeginUpdate();
         ini.WriteString("s", "k", "2");
         ini.WriteString("s", "new", "3");
         ini.EraseSection("other");
-        EXPECT_EQ(ReadFile(native), "; shared\r\n[other]\r\nq=1\r\n[s]\r\nk=1\r\n");
+        EXPECT_EQ(ReadFile(FNative), "; shared\r\n[other]\r\nq=1\r\n[s]\r\nk=1\r\n");
         ini.Commit();
     }
-    EXPECT_EQ(ReadFile(native), "; shared\r\n[s]\r\nk=2\r\nnew=3\r\n");
+    EXPECT_EQ(ReadFile(FNative), "; shared\r\n[s]\r\nk=2\r\nnew=3\r\n");
     {
-        TIniFile ini(name);
+        TIniFile ini(FName);
         ini.BeginUpdate();
         ini.WriteString("s", "k", "9");
         EXPECT_THROW(ini.WriteString("s", "bad", "a\nb"), std::runtime_error);
     } // destroyed without Commit, as when an error ends a save
-    EXPECT_EQ(ReadFile(native), "; shared\r\n[s]\r\nk=2\r\nnew=3\r\n");
-    TIniFile after(name); // the process-wide write lock was released
+    EXPECT_EQ(ReadFile(FNative), "; shared\r\n[s]\r\nk=2\r\nnew=3\r\n");
+    TIniFile after(FName); // the process-wide write lock was released
     after.WriteString("s", "k", "5");
     EXPECT_EQ(after.ReadString("s", "k", ""), "5");
 }
 
 TEST_F(IniFileTest, AValueWithALineBreakIsRefusedAndTheFileKept) {
-    WriteFile(native, "[s]\r\nk=1\r\n");
-    TIniFile ini(name);
+    WriteFile(FNative, "[s]\r\nk=1\r\n");
+    TIniFile ini(FName);
     EXPECT_THROW(ini.WriteString("s", "k", "a\r\n[evil]\r\nx=1"), std::runtime_error);
-    EXPECT_EQ(ReadFile(native), "[s]\r\nk=1\r\n");
+    EXPECT_EQ(ReadFile(FNative), "[s]\r\nk=1\r\n");
 }
 
 TEST_F(IniFileTest, UnwritableFolderThrowsAndUnreadableFileIsReported) {
     TIniFile ini("C:\\NoSuchFolder\\x.ini");
     EXPECT_THROW(ini.WriteString("s", "k", "v"), std::runtime_error);
-    std::filesystem::create_directories(native); // a folder where the file should be
-    EXPECT_THROW(TIniFile(name).CheckReadable(), std::runtime_error);
+    std::filesystem::create_directories(FNative); // a folder where the file should be
+    EXPECT_THROW(TIniFile(FName).CheckReadable(), std::runtime_error);
 }
 
 // A file this process may not read, in a folder it may write: an update must not replace the
 // file with only the key being written.
 TEST_F(IniFileTest, AWriteNeverReplacesAFileItCannotRead) {
     const std::string before = "[Main]\r\nDB=host suite data\r\n[EMail]\r\nSMTPHost=old\r\n";
-    WriteFile(native, before);
+    WriteFile(FNative, before);
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        ::chmod(native.parent_path().c_str(), 0777);
-        ::chmod(native.c_str(), 0);
+        ::chmod(FNative.parent_path().c_str(), 0777);
+        ::chmod(FNative.c_str(), 0);
         if (::geteuid() == 0) {
-            ::chmod(root.Dir().c_str(), 0755);
-            ::chmod(native.parent_path().parent_path().c_str(), 0755);
+            ::chmod(FRoot.Dir().c_str(), 0755);
+            ::chmod(FNative.parent_path().parent_path().c_str(), 0755);
             if (::setgid(65534) != 0 || ::setuid(65534) != 0)
                 ::_exit(3);
         }
         int status = 0;
         try {
-            TIniFile(name).WriteString("EMail", "SMTPHost", "new");
+            TIniFile(FName).WriteString("EMail", "SMTPHost", "new");
             status = 1;
         } catch (const std::runtime_error&) {
         }
         try {
-            TIniFile(name).EraseSection("Main");
+            TIniFile(FName).EraseSection("Main");
             status = 1;
         } catch (const std::runtime_error&) {
         }
@@ -207,29 +207,29 @@ TEST_F(IniFileTest, AWriteNeverReplacesAFileItCannotRead) {
     }
     int status = -1;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ::chmod(native.c_str(), 0644);
+    ::chmod(FNative.c_str(), 0644);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "an update of an unreadable file did not fail";
-    EXPECT_EQ(ReadFile(native), before);
+    EXPECT_EQ(ReadFile(FNative), before);
 }
 
 TEST_F(IniFileTest, AWriteThroughASymbolicLinkUpdatesItsTarget) {
-    const std::filesystem::path shared = root.Path("shared/cnf.INI");
+    const std::filesystem::path shared = FRoot.Path("shared/cnf.INI");
     WriteFile(shared, "[Main]\r\nDB=1\r\n");
-    std::filesystem::create_directories(native.parent_path());
-    std::filesystem::create_symlink(shared, native);
-    TIniFile(name).WriteString("EMail", "SMTPHost", "new");
-    EXPECT_TRUE(std::filesystem::is_symlink(native));
+    std::filesystem::create_directories(FNative.parent_path());
+    std::filesystem::create_symlink(shared, FNative);
+    TIniFile(FName).WriteString("EMail", "SMTPHost", "new");
+    EXPECT_TRUE(std::filesystem::is_symlink(FNative));
     EXPECT_EQ(ReadFile(shared), "[Main]\r\nDB=1\r\n[EMail]\r\nSMTPHost=new\r\n");
 }
 
 TEST_F(IniFileTest, ConcurrentWritersLoseNoUpdate) {
-    TIniFile ini(name);
-    std::filesystem::create_directories(native.parent_path());
+    TIniFile ini(FName);
+    std::filesystem::create_directories(FNative.parent_path());
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([t, this] {
-            TIniFile own(name);
+            TIniFile own(FName);
             for (int i = 0; i < 25; ++i)
                 own.WriteInteger("s", "k" + std::to_string(t) + "_" + std::to_string(i), i);
         });

@@ -40,13 +40,13 @@ TEST(ConnectionState, OnlyInterfacesUpWithAnAddressCountAndADialUpLinkNamesTheCo
 class DialerTest : public ::testing::Test {
 protected:
     DialerTest() {
-        test::WriteFile(Root.Path("peers/isp"),
+        test::WriteFile(FRoot.Path("peers/isp"),
                         "noauth\n# user commented\nuser 'carol smith' # note\n");
-        test::WriteFile(Root.Path("peers/bare"), "noauth\n");
-        SetRasConfig({Root.Path("peers").string(), "exit 0",
-                      "echo hangup >> '" + Root.Path("calls").string() + "'"});
+        test::WriteFile(FRoot.Path("peers/bare"), "noauth\n");
+        SetRasConfig({FRoot.Path("peers").string(), "exit 0",
+                      "echo hangup >> '" + FRoot.Path("calls").string() + "'"});
     }
-    ~DialerTest() override { SetRasConfig(Saved); }
+    ~DialerTest() override { SetRasConfig(FSaved); }
 
     // Waits (up to five seconds) until an outcome waits in this thread's queue; nothing is
     // processed meanwhile.
@@ -69,8 +69,8 @@ protected:
         }
     }
 
-    const TRasPlatformConfig Saved = RasConfig();
-    test::TempRoot Root;
+    const TRasPlatformConfig FSaved = RasConfig();
+    test::TempRoot FRoot;
 };
 
 TEST_F(DialerTest, EntriesAreThePhonebookFilesAndCarryTheirUser) {
@@ -106,7 +106,7 @@ TEST_F(DialerTest, OutcomesArriveOnlyWhileTheCreatingThreadProcessesItsEvents) {
     d.HangUp();
     EXPECT_FALSE(d.Connected());
     d.HangUp(); // nothing held: no second hang-up command
-    EXPECT_EQ(test::ReadFile(Root.Path("calls")), "hangup\n");
+    EXPECT_EQ(test::ReadFile(FRoot.Path("calls")), "hangup\n");
 }
 
 TEST_F(DialerTest, ADialerGoneBeforeItsOutcomeFiresNothing) {
@@ -122,7 +122,7 @@ TEST_F(DialerTest, ADialerGoneBeforeItsOutcomeFiresNothing) {
     ProcessThreadEvents();
     EXPECT_EQ(events, 0);
     // It was still dialing (as far as it knew), so destroying it hung up.
-    EXPECT_EQ(test::ReadFile(Root.Path("calls")), "hangup\n");
+    EXPECT_EQ(test::ReadFile(FRoot.Path("calls")), "hangup\n");
 }
 
 } // namespace

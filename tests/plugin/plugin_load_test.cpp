@@ -60,7 +60,7 @@ std::vector<std::filesystem::path> FilesIn(const std::filesystem::path& dir) {
     return out;
 }
 
-const auto* const QtHost = ::testing::AddGlobalTestEnvironment(new test::QtEnvironment);
+const auto* const kQtHost = ::testing::AddGlobalTestEnvironment(new test::QtEnvironment);
 
 // The settings dialog is modal: once its event loop runs, this cancels it and counts it.
 void CancelSettingsDialog(int& answered) {
@@ -130,21 +130,21 @@ bool MailboxShown() {
 class PluginTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::filesystem::create_directories(root.Path("C/PLAV/LogFiles"));
-        std::filesystem::create_directories(root.Path("LogFiles"));
-        std::filesystem::current_path(root.Dir());
+        std::filesystem::create_directories(FRoot.Path("C/PLAV/LogFiles"));
+        std::filesystem::create_directories(FRoot.Path("LogFiles"));
+        std::filesystem::current_path(FRoot.Dir());
         // The host suite's connection library, answering that the computer is online.
-        std::filesystem::copy_file(TZN_FAKE_CONNECT_INET, root.Path("C/PLAV/TZNConnectInet.so"));
+        std::filesystem::copy_file(TZN_FAKE_CONNECT_INET, FRoot.Path("C/PLAV/TZNConnectInet.so"));
         ::setenv("TZN_FAKE_INET_Connect", "1", 1);
-        ASSERT_TRUE(plugin.Loaded());
-        load = plugin.Get<TznLoadFn>("Load");
-        unload = plugin.Get<TznUnLoadFn>("UnLoad");
+        ASSERT_TRUE(FPlugin.Loaded());
+        FLoad = FPlugin.Get<TznLoadFn>("Load");
+        FUnload = FPlugin.Get<TznUnLoadFn>("UnLoad");
     }
-    TempRoot root;
-    Plugin plugin;
-    FakeHost host;
-    TznLoadFn load = nullptr;
-    TznUnLoadFn unload = nullptr;
+    TempRoot FRoot;
+    Plugin FPlugin;
+    FakeHost FHost;
+    TznLoadFn FLoad = nullptr;
+    TznUnLoadFn FUnload = nullptr;
 };
 
 TEST(PluginExports, ExactlyTheNineNamesAreVisible) {
@@ -166,84 +166,84 @@ TEST(PluginExports, ExactlyTheNineNamesAreVisible) {
 }
 
 TEST_F(PluginTest, LoadBuildsDataDirMailFoldersAndMenuThenUnLoads) {
-    test::WriteFile(root.Path("C/WINDOWS/cnf.INI"),
+    test::WriteFile(FRoot.Path("C/WINDOWS/cnf.INI"),
                     "[EMail]\r\nMailDir=C:\\Station\\MAIL\r\n[Host]\r\nKeep=1\r\n");
-    ASSERT_EQ(load(nullptr, 0, &host), 0);
+    ASSERT_EQ(FLoad(nullptr, 0, &FHost), 0);
     // The mailbox window exists from Load on, hidden.
     EXPECT_TRUE(MailboxExists());
     EXPECT_FALSE(MailboxShown());
     // DataDir: the folder of GetDataFileName, created on disk.
-    EXPECT_TRUE(std::filesystem::is_directory(root.Path("C/Data/Exchange")));
+    EXPECT_TRUE(std::filesystem::is_directory(FRoot.Path("C/Data/Exchange")));
     // The settings were read: the store lies under the configured MailDir (a "\" is added).
     for (const char* sub : {"InBox", "OutBox", "Sent"})
-        EXPECT_TRUE(std::filesystem::is_directory(root.Path(std::string("C/Station/MAIL/") + sub)))
+        EXPECT_TRUE(std::filesystem::is_directory(FRoot.Path(std::string("C/Station/MAIL/") + sub)))
             << sub;
-    EXPECT_FALSE(std::filesystem::exists(root.Path("C/PLAV/OFFICE/MAIL")));
+    EXPECT_FALSE(std::filesystem::exists(FRoot.Path("C/PLAV/OFFICE/MAIL")));
     // Loading reads, never writes, the shared settings file.
-    EXPECT_EQ(test::ReadFile(root.Path("C/WINDOWS/cnf.INI")),
+    EXPECT_EQ(test::ReadFile(FRoot.Path("C/WINDOWS/cnf.INI")),
               "[EMail]\r\nMailDir=C:\\Station\\MAIL\r\n[Host]\r\nKeep=1\r\n");
     // The station side's commands are in the host's menu.
-    ASSERT_EQ(host.Root.Count(), 1);
-    EXPECT_EQ(host.Root.Child(0)->Caption, ru("Связь с о&фисом"));
-    EXPECT_EQ(host.Root.Child(0)->Count(), 7);
+    ASSERT_EQ(FHost.Root.Count(), 1);
+    EXPECT_EQ(FHost.Root.Child(0)->Caption, ru("Связь с о&фисом"));
+    EXPECT_EQ(FHost.Root.Child(0)->Count(), 7);
 
-    EXPECT_EQ(unload(), 0);
+    EXPECT_EQ(FUnload(), 0);
     // The items stay with the host, without any handler of the plug-in's: the host may click
     // or free them even once the library is gone.
-    ASSERT_EQ(host.Root.Count(), 1);
+    ASSERT_EQ(FHost.Root.Count(), 1);
     std::vector<FakeMenuItem*> handled;
-    CollectHandled(&host.Root, handled);
+    CollectHandled(&FHost.Root, handled);
     ASSERT_TRUE(handled.empty());
-    plugin.Close();
-    for (auto& item : host.Root.Child(0)->Children)
+    FPlugin.Close();
+    for (auto& item : FHost.Root.Child(0)->Children)
         item->Click();
-    host.Root.Children.clear();
+    FHost.Root.Children.clear();
 }
 
 TEST_F(PluginTest, StationCodeComesFromTheHostAndAFailingHostCallFailsLoad) {
-    host.FailStationCode = true;
-    EXPECT_EQ(load(nullptr, 0, &host), 1);
-    EXPECT_FALSE(std::filesystem::exists(root.Path("C/Data/Exchange"))); // stopped before
-    EXPECT_EQ(unload(), 0); // after a failed Load, UnLoad frees what exists
-    host.FailStationCode = false;
-    host.FailMenuAfter = 2;
-    EXPECT_EQ(load(nullptr, 1, &host), 1);
-    EXPECT_EQ(unload(), 0);
-    EXPECT_EQ(load(nullptr, 0, nullptr), 1);
+    FHost.FailStationCode = true;
+    EXPECT_EQ(FLoad(nullptr, 0, &FHost), 1);
+    EXPECT_FALSE(std::filesystem::exists(FRoot.Path("C/Data/Exchange"))); // stopped before
+    EXPECT_EQ(FUnload(), 0); // after a failed Load, UnLoad frees what exists
+    FHost.FailStationCode = false;
+    FHost.FailMenuAfter = 2;
+    EXPECT_EQ(FLoad(nullptr, 1, &FHost), 1);
+    EXPECT_EQ(FUnload(), 0);
+    EXPECT_EQ(FLoad(nullptr, 0, nullptr), 1);
 }
 
 TEST_F(PluginTest, NoSizeMarkerAndOtherModesLoadCleanly) {
-    test::WriteFile(root.Path("C/PLAV/NoSizeMSG.ini"), "anything");
-    EXPECT_EQ(load(nullptr, 2, &host), 0);
-    EXPECT_EQ(host.Root.Count(), 0); // mode 2: no menu commands
-    EXPECT_EQ(test::ReadFile(root.Path("C/PLAV/NoSizeMSG.ini")), "anything");
-    EXPECT_TRUE(std::filesystem::is_directory(root.Path("C/PLAV/OFFICE/MAIL/InBox")));
-    EXPECT_EQ(unload(), 0);
+    test::WriteFile(FRoot.Path("C/PLAV/NoSizeMSG.ini"), "anything");
+    EXPECT_EQ(FLoad(nullptr, 2, &FHost), 0);
+    EXPECT_EQ(FHost.Root.Count(), 0); // mode 2: no menu commands
+    EXPECT_EQ(test::ReadFile(FRoot.Path("C/PLAV/NoSizeMSG.ini")), "anything");
+    EXPECT_TRUE(std::filesystem::is_directory(FRoot.Path("C/PLAV/OFFICE/MAIL/InBox")));
+    EXPECT_EQ(FUnload(), 0);
 }
 
 TEST_F(PluginTest, SettingsThatCannotBeReadAreLoggedNotFatal) {
-    std::filesystem::create_directories(root.Path("C/WINDOWS/cnf.INI")); // unreadable
-    ASSERT_EQ(load(nullptr, 1, &host), 0);
-    const std::string log = test::ReadFile(root.Path("C/PLAV/LogFiles/TZNMail.log"));
+    std::filesystem::create_directories(FRoot.Path("C/WINDOWS/cnf.INI")); // unreadable
+    ASSERT_EQ(FLoad(nullptr, 1, &FHost), 0);
+    const std::string log = test::ReadFile(FRoot.Path("C/PLAV/LogFiles/TZNMail.log"));
     EXPECT_NE(log.find(ru(" - Ошибка загрузки параметров Эл. почты: ")), std::string::npos);
     // Without the log folder even that entry fails, and so does Load.
-    std::filesystem::remove_all(root.Path("C/PLAV/LogFiles"));
-    EXPECT_EQ(load(nullptr, 1, &host), 1);
-    EXPECT_EQ(unload(), 0);
+    std::filesystem::remove_all(FRoot.Path("C/PLAV/LogFiles"));
+    EXPECT_EQ(FLoad(nullptr, 1, &FHost), 1);
+    EXPECT_EQ(FUnload(), 0);
 }
 
 TEST_F(PluginTest, VersionAndTheInertExports) {
     std::string version = "old";
-    plugin.Get<TznGetVersionFn>("GetVersion")(version);
+    FPlugin.Get<TznGetVersionFn>("GetVersion")(version);
     EXPECT_EQ(version, ru("8.01 от 15.12.2008"));
-    EXPECT_EQ(plugin.Get<TznDialFn>("Dial")(), 0);
-    plugin.Get<TznVoidFn>("WaitDial")();
-    plugin.Get<TznVoidFn>("HangUp")();
-    plugin.Get<TznVoidFn>("GetParam")();
+    EXPECT_EQ(FPlugin.Get<TznDialFn>("Dial")(), 0);
+    FPlugin.Get<TznVoidFn>("WaitDial")();
+    FPlugin.Get<TznVoidFn>("HangUp")();
+    FPlugin.Get<TznVoidFn>("GetParam")();
     // Config shows the settings dialog modally, also before Load.
     int answered = 0;
     CancelSettingsDialog(answered);
-    EXPECT_EQ(plugin.Get<TznConfigFn>("Config")(), 0);
+    EXPECT_EQ(FPlugin.Get<TznConfigFn>("Config")(), 0);
     EXPECT_EQ(answered, 1);
 }
 
@@ -253,20 +253,20 @@ class PluginCommandsTest : public PluginTest {
 protected:
     void SetUp() override {
         PluginTest::SetUp();
-        test::WriteFile(root.Path("C/WINDOWS/cnf.INI"),
+        test::WriteFile(FRoot.Path("C/WINDOWS/cnf.INI"),
                         "[EMail]\r\nMailDir=C:\\Mail\r\nEMail=work@example.test\r\n");
-        host.MakeRequest = [this](const std::string& key) {
-            test::WriteFile(root.Path("C/REQ/req" + key + ".txt"), "request for " + key);
+        FHost.MakeRequest = [this](const std::string& key) {
+            test::WriteFile(FRoot.Path("C/REQ/req" + key + ".txt"), "request for " + key);
             return "C:\\REQ\\req" + key + ".txt";
         };
     }
     std::vector<std::filesystem::path> OutBox() const {
-        return FilesIn(root.Path("C/Mail/OutBox"));
+        return FilesIn(FRoot.Path("C/Mail/OutBox"));
     }
     // Clicks the one handled item captioned `caption` (UTF-8).
     void Click(const std::string& caption) {
         std::vector<FakeMenuItem*> handled;
-        CollectHandled(&host.Root, handled);
+        CollectHandled(&FHost.Root, handled);
         int found = 0;
         for (FakeMenuItem* item : handled)
             if (Utf8FromCp1251(item->Caption) == caption) {
@@ -277,12 +277,12 @@ protected:
     }
     // Nothing reached the host's data services, the store or the data exchange folder.
     void ExpectNothingDone(const std::string& what) {
-        EXPECT_TRUE(host.StationQueries.empty()) << what;
-        EXPECT_TRUE(host.RequestQueries.empty()) << what;
-        EXPECT_TRUE(host.ExportQueries.empty()) << what;
-        EXPECT_TRUE(host.Imports.empty()) << what;
+        EXPECT_TRUE(FHost.StationQueries.empty()) << what;
+        EXPECT_TRUE(FHost.RequestQueries.empty()) << what;
+        EXPECT_TRUE(FHost.ExportQueries.empty()) << what;
+        EXPECT_TRUE(FHost.Imports.empty()) << what;
         EXPECT_TRUE(OutBox().empty()) << what;
-        EXPECT_TRUE(FilesIn(root.Path("C/Data/Exchange")).empty()) << what;
+        EXPECT_TRUE(FilesIn(FRoot.Path("C/Data/Exchange")).empty()) << what;
     }
     // The mailbox command shows the window; getting mail runs a full session, sending one
     // without the receiving part, and the host's automatic call a full one: each to its
@@ -292,7 +292,7 @@ protected:
         Click("Электронная почта");
         EXPECT_TRUE(MailboxShown());
         const std::string start = ru("======== Старт приема писем =========");
-        const std::filesystem::path log = root.Path("LogFiles/TZNMail.log");
+        const std::filesystem::path log = FRoot.Path("LogFiles/TZNMail.log");
         auto count = [](const std::vector<std::string>& lines, const std::string& l) {
             return std::count(lines.begin(), lines.end(), l);
         };
@@ -305,50 +305,50 @@ protected:
         lines = SessionLines(log, 2);
         EXPECT_EQ(count(lines, std::string(37, '=')), 2);
         EXPECT_EQ(count(lines, start), 1) << "a send-only session does not receive";
-        EXPECT_TRUE(plugin.Get<TznAutoSendMailFn>("AutoSendMail")());
+        EXPECT_TRUE(FPlugin.Get<TznAutoSendMailFn>("AutoSendMail")());
         lines = SessionLines(log, 3);
         EXPECT_EQ(count(lines, std::string(37, '=')), 3);
         EXPECT_EQ(count(lines, start), 2);
     }
     void ExpectHandlersCleared() {
         std::vector<FakeMenuItem*> handled;
-        CollectHandled(&host.Root, handled);
+        CollectHandled(&FHost.Root, handled);
         EXPECT_EQ(CaptionsOf(handled), std::vector<std::string>{});
     }
 };
 
 TEST_F(PluginCommandsTest, OfficeSideRequestCommandsReachTheHostAndStoreLetters) {
-    host.Selected = THostStation{"17", "17", "Station 17"};
-    host.Stations = {{"1", "1", "Station 1"}, {"2", "2", "Station 2"}};
-    ASSERT_EQ(load(nullptr, 1, &host), 0);
+    FHost.Selected = THostStation{"17", "17", "Station 17"};
+    FHost.Stations = {{"1", "1", "Station 1"}, {"2", "2", "Station 2"}};
+    ASSERT_EQ(FLoad(nullptr, 1, &FHost), 0);
     std::vector<FakeMenuItem*> handled;
-    CollectHandled(&host.Root, handled);
+    CollectHandled(&FHost.Root, handled);
     ASSERT_EQ(CaptionsOf(handled),
               (std::vector<std::string>{
                   "Электронная почта", "Получить почту", "Отправить почту", "Создать письмо-запрос",
                   "Создать письмо-запрос для всех АЗС", "Электронная почта "}));
 
     // The settings command opens the dialog; cancelled, it changes nothing.
-    const std::string settings = test::ReadFile(root.Path("C/WINDOWS/cnf.INI"));
+    const std::string settings = test::ReadFile(FRoot.Path("C/WINDOWS/cnf.INI"));
     int answered = 0;
     CancelSettingsDialog(answered);
     Click("Электронная почта ");
     EXPECT_EQ(answered, 1);
     ExpectNothingDone("settings");
-    EXPECT_EQ(test::ReadFile(root.Path("C/WINDOWS/cnf.INI")), settings);
+    EXPECT_EQ(test::ReadFile(FRoot.Path("C/WINDOWS/cnf.INI")), settings);
     ExpectSessionCommands();
-    host.StationQueries.clear(); // the office's sessions note the host's list for the overview
+    FHost.StationQueries.clear(); // the office's sessions note the host's list for the overview
 
     Click("Создать письмо-запрос");
-    EXPECT_EQ(host.StationQueries, std::vector<int>{0}); // the station selected in the host
-    EXPECT_EQ(host.RequestQueries, std::vector<std::string>{"17"});
+    EXPECT_EQ(FHost.StationQueries, std::vector<int>{0}); // the station selected in the host
+    EXPECT_EQ(FHost.RequestQueries, std::vector<std::string>{"17"});
     ASSERT_EQ(OutBox().size(), 1u);
     EXPECT_NE(test::ReadFile(OutBox()[0]).find("Subject: TZN-17"), std::string::npos);
-    EXPECT_FALSE(std::filesystem::exists(root.Path("C/REQ/req17.txt"))); // went with the letter
+    EXPECT_FALSE(std::filesystem::exists(FRoot.Path("C/REQ/req17.txt"))); // went with the letter
 
     Click("Создать письмо-запрос для всех АЗС");
-    EXPECT_EQ(host.StationQueries, (std::vector<int>{0, 1, 2, 3}));
-    EXPECT_EQ(host.RequestQueries, (std::vector<std::string>{"17", "1", "2"}));
+    EXPECT_EQ(FHost.StationQueries, (std::vector<int>{0, 1, 2, 3}));
+    EXPECT_EQ(FHost.RequestQueries, (std::vector<std::string>{"17", "1", "2"}));
     std::set<std::string> subjects;
     for (const auto& file : OutBox()) {
         const std::string text = test::ReadFile(file);
@@ -358,34 +358,34 @@ TEST_F(PluginCommandsTest, OfficeSideRequestCommandsReachTheHostAndStoreLetters)
     }
     EXPECT_EQ(subjects, (std::set<std::string>{"TZN-17", "TZN-1", "TZN-2"}));
 
-    EXPECT_EQ(unload(), 0);
+    EXPECT_EQ(FUnload(), 0);
     ExpectHandlersCleared();
 }
 
 TEST_F(PluginCommandsTest, StationSideCommandsReachTheMailboxAndTheSession) {
-    ASSERT_EQ(load(nullptr, 0, &host), 0);
+    ASSERT_EQ(FLoad(nullptr, 0, &FHost), 0);
     std::vector<FakeMenuItem*> handled;
-    CollectHandled(&host.Root, handled);
+    CollectHandled(&FHost.Root, handled);
     ASSERT_EQ(CaptionsOf(handled),
               (std::vector<std::string>{"Электронная почта", "Получить почту", "Отправить почту",
                                         "Создать письмо-отчет", "Электронная почта "}));
     // The settings command opens the dialog (through the mailbox window's command);
     // cancelled, it leaves the file alone.
-    const std::string settings = test::ReadFile(root.Path("C/WINDOWS/cnf.INI"));
+    const std::string settings = test::ReadFile(FRoot.Path("C/WINDOWS/cnf.INI"));
     int answered = 0;
     CancelSettingsDialog(answered);
     Click("Электронная почта ");
     EXPECT_EQ(answered, 1);
     ExpectNothingDone("settings");
-    EXPECT_EQ(test::ReadFile(root.Path("C/WINDOWS/cnf.INI")), settings);
+    EXPECT_EQ(test::ReadFile(FRoot.Path("C/WINDOWS/cnf.INI")), settings);
     ExpectSessionCommands();
 
     // The report command lists the shift log in the shift dialog; the ticked shift goes into
     // the request, and the host's data file into a letter to the office, then away.
-    test::WriteFile(root.Path("C/PLAV/SmLogProvider.tsv"),
+    test::WriteFile(FRoot.Path("C/PLAV/SmLogProvider.tsv"),
                     "SmNum\tBegTime\tEndTime\tOperator\r\n5\tb\te\to\r\n6\tb\te\to\r\n");
-    const std::filesystem::path data = root.Path("C/Data/Exchange/data.dat");
-    host.ExportData = [&](const std::string& request) {
+    const std::filesystem::path data = FRoot.Path("C/Data/Exchange/data.dat");
+    FHost.ExportData = [&](const std::string& request) {
         test::WriteFile(data, "data for " + request);
         return std::string("C:\\Data\\Exchange\\data.dat");
     };
@@ -397,34 +397,34 @@ TEST_F(PluginCommandsTest, StationSideCommandsReachTheMailboxAndTheSession) {
             [&] { return OutBox().size() == 1 && !std::filesystem::exists(data); }));
     }
     EXPECT_EQ(listed, (std::vector<std::string>{"5", "6"}));
-    EXPECT_NE(test::ReadFile(root.Path("C/Data/Exchange/office.txt"))
+    EXPECT_NE(test::ReadFile(FRoot.Path("C/Data/Exchange/office.txt"))
                   .find("[Smena]\r\nCount=1\r\nItem0=6\r\n[Config]\r\nType=1\r\n"),
               std::string::npos);
     ASSERT_EQ(OutBox().size(), 1u);
     EXPECT_NE(test::ReadFile(OutBox()[0]).find("Subject: TZN-Office"), std::string::npos);
 
-    EXPECT_EQ(unload(), 0);
+    EXPECT_EQ(FUnload(), 0);
     ExpectHandlersCleared();
 }
 
 TEST_F(PluginCommandsTest, UnLoadEndsAReportStillWaitingForItsDialog) {
-    ASSERT_EQ(load(nullptr, 0, &host), 0);
+    ASSERT_EQ(FLoad(nullptr, 0, &FHost), 0);
     // The dialog never gets its turn on the window thread: UnLoad answers it with cancel and
     // waits for the preparation to end before the library can go.
     Click("Создать письмо-отчет");
-    EXPECT_EQ(unload(), 0);
-    EXPECT_TRUE(host.ExportQueries.empty());
+    EXPECT_EQ(FUnload(), 0);
+    EXPECT_TRUE(FHost.ExportQueries.empty());
     EXPECT_TRUE(OutBox().empty());
 }
 
 TEST_F(PluginCommandsTest, UnLoadClearsTheHandlersOfAFailedAndOfASecondLoad) {
-    host.FailMenuAfter = 3; // the communication item, "-" and "Электронная почта"
-    EXPECT_EQ(load(nullptr, 1, &host), 1);
-    ASSERT_EQ(host.Root.Child(0)->Count(), 2);
-    EXPECT_TRUE(host.Root.Child(0)->Child(1)->OnClick);
-    host.FailMenuAfter = -1;
-    ASSERT_EQ(load(nullptr, 1, &host), 0);
-    EXPECT_EQ(unload(), 0);
+    FHost.FailMenuAfter = 3; // the communication item, "-" and "Электронная почта"
+    EXPECT_EQ(FLoad(nullptr, 1, &FHost), 1);
+    ASSERT_EQ(FHost.Root.Child(0)->Count(), 2);
+    EXPECT_TRUE(FHost.Root.Child(0)->Child(1)->OnClick);
+    FHost.FailMenuAfter = -1;
+    ASSERT_EQ(FLoad(nullptr, 1, &FHost), 0);
+    EXPECT_EQ(FUnload(), 0);
     ExpectHandlersCleared();
 }
 

@@ -41,7 +41,7 @@ TEST_F(NetworkTest, AMissingEntryAnswersFalseAndKeepsTheSessionFromTheServer) {
 
     TSessionNetwork net(Writer(), Options({{true, kConnectionLan, "eth0"}}));
     EXPECT_FALSE(net.Start());
-    EXPECT_TRUE(Log.empty());
+    EXPECT_TRUE(FLog.empty());
 }
 
 TEST_F(NetworkTest, WithTheLibrarySessionsLeaveConnectingToIt) {
@@ -57,7 +57,7 @@ TEST_F(NetworkTest, WithTheLibrarySessionsLeaveConnectingToIt) {
 
     ::setenv("TZN_FAKE_INET_Connect", "1", 1);
     ::setenv("TZN_FAKE_INET_GetConnectState", "1", 1);
-    std::filesystem::remove(Root.Path("inet-calls"));
+    std::filesystem::remove(FRoot.Path("inet-calls"));
     {
         TSessionNetwork net(Writer(), Options({{false, 0, ""}}));
         EXPECT_TRUE(net.Start());
@@ -66,7 +66,7 @@ TEST_F(NetworkTest, WithTheLibrarySessionsLeaveConnectingToIt) {
     EXPECT_EQ(InetCalls(), "Connect 1\nGetConnectState 2\nAutoDisconnectValue 2\n");
 
     ::setenv("TZN_FAKE_INET_AutoDisconnectValue", "1", 1);
-    std::filesystem::remove(Root.Path("inet-calls"));
+    std::filesystem::remove(FRoot.Path("inet-calls"));
     {
         TSessionNetwork net(Writer(), Options({{false, 0, ""}}));
         EXPECT_TRUE(net.Start());
@@ -74,8 +74,8 @@ TEST_F(NetworkTest, WithTheLibrarySessionsLeaveConnectingToIt) {
     }
     EXPECT_EQ(InetCalls(), "Connect 1\nGetConnectState 2\nAutoDisconnectValue 2\nDisconnect 2\n");
 
-    EXPECT_TRUE(Log.empty());
-    EXPECT_EQ(StateQueries, 0);
+    EXPECT_TRUE(FLog.empty());
+    EXPECT_EQ(FStateQueries, 0);
     EXPECT_EQ(Calls(), ""); // never dialed, never hung up
 }
 

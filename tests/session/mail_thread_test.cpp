@@ -40,15 +40,15 @@ class SessionThreadTest : public test::StoreTest {
 protected:
     void SetUp() override {
         test::StoreTest::SetUp();
-        std::filesystem::current_path(root.Dir());
-        std::filesystem::create_directories(root.Dir() / "LogFiles");
-        host.Params[25] = 7;
-        settings.POP3Host = "127.0.0.1";
-        settings.SMTPHost = "127.0.0.1";
-        settings.UserName = "st12";
-        settings.Password = "secret";
-        settings.ReadTimeout = 2;
-        settings.ConnectTimeout = 2;
+        std::filesystem::current_path(FRoot.Dir());
+        std::filesystem::create_directories(FRoot.Dir() / "LogFiles");
+        FHost.Params[25] = 7;
+        FSettings.POP3Host = "127.0.0.1";
+        FSettings.SMTPHost = "127.0.0.1";
+        FSettings.UserName = "st12";
+        FSettings.Password = "secret";
+        FSettings.ReadTimeout = 2;
+        FSettings.ConnectTimeout = 2;
         Apply();
     }
     TSessionContext Context() {
@@ -56,15 +56,15 @@ protected:
         c.ConnectNetwork = [] { return true; };
         return c;
     }
-    std::string SessionLog() { return test::ReadFile(root.Dir() / "LogFiles" / "TZNMail.log"); }
+    std::string SessionLog() { return test::ReadFile(FRoot.Dir() / "LogFiles" / "TZNMail.log"); }
 
-    test::RecordingWindow window;
+    test::RecordingWindow FWindow;
 };
 
 TEST_F(SessionThreadTest, LogLineReachesTheWindowBeforeTheFile) {
     std::string fileAtWindowTime = "unread";
-    window.OnLine = [&](const std::string&) { fileAtWindowTime = SessionLog(); };
-    TMailThread t(TSessionMode::SendOnly, window.Window(), Context());
+    FWindow.OnLine = [&](const std::string&) { fileAtWindowTime = SessionLog(); };
+    TMailThread t(TSessionMode::SendOnly, FWindow.Window(), Context());
     t.AddSessionLog("100% %s done");
     EXPECT_EQ(fileAtWindowTime, "");
     const std::string log = SessionLog();
@@ -74,13 +74,13 @@ TEST_F(SessionThreadTest, LogLineReachesTheWindowBeforeTheFile) {
 }
 
 TEST_F(SessionThreadTest, UnwritableLogIsReportedOnceAndTheSessionGoesOn) {
-    std::filesystem::remove_all(root.Dir() / "LogFiles");
+    std::filesystem::remove_all(FRoot.Dir() / "LogFiles");
     TSessionContext c = Context();
     c.ConnectNetwork = [] { return false; };
-    TMailThread t(TSessionMode::SendOnly, window.Window(), c);
+    TMailThread t(TSessionMode::SendOnly, FWindow.Window(), c);
     t.AddSessionLog("first");
     t.Execute();
-    const auto lines = window.Lines();
+    const auto lines = FWindow.Lines();
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], "first");
     EXPECT_EQ(lines[1].rfind(ru("Ошибка записи журнала сеанса: "), 0), 0u) << lines[1];
@@ -92,9 +92,9 @@ TEST_F(SessionThreadTest, NoNetworkMeansOnlyTheEndStep) {
     TSessionContext c = Context();
     c.ConnectNetwork = [] { return false; };
     c.EndNetwork = [&] { ended = true; };
-    TMailThread t(TSessionMode::Full, window.Window(), c);
+    TMailThread t(TSessionMode::Full, FWindow.Window(), c);
     t.Execute();
-    EXPECT_EQ(window.Lines(), std::vector<std::string>{kClosing});
+    EXPECT_EQ(FWindow.Lines(), std::vector<std::string>{kClosing});
     EXPECT_TRUE(ended);
     TDateTime last = 0;
     EXPECT_TRUE(ReadAutoGetMailLastDate(last)) << "written before anything else";
@@ -102,19 +102,19 @@ TEST_F(SessionThreadTest, NoNetworkMeansOnlyTheEndStep) {
 }
 
 TEST_F(SessionThreadTest, EmptyOutBoxOnTheStationPreparesTheCurrentShift) {
-    settings.AutoOnNoMail = true;
+    FSettings.AutoOnNoMail = true;
     Apply();
     std::vector<std::vector<std::string>> prepared;
     TSessionContext c = Context();
     c.PrepareStationData = [&](const std::vector<std::string>& shifts) {
         prepared.push_back(shifts);
     };
-    TMailThread(TSessionMode::SendOnly, window.Window(), c).Execute();
+    TMailThread(TSessionMode::SendOnly, FWindow.Window(), c).Execute();
     EXPECT_EQ(prepared, (std::vector<std::vector<std::string>>{{"7"}}));
-    EXPECT_EQ(window.Lines(), std::vector<std::string>{kClosing}) << "send only: no receiving";
+    EXPECT_EQ(FWindow.Lines(), std::vector<std::string>{kClosing}) << "send only: no receiving";
 
     // A shift the host cannot give as a number ends the main part.
-    host.Params[25] = "seven";
+    FHost.Params[25] = "seven";
     test::RecordingWindow second;
     TMailThread(TSessionMode::SendOnly, second.Window(), c).Execute();
     EXPECT_EQ(prepared.size(), 1u);
@@ -124,7 +124,7 @@ TEST_F(SessionThreadTest, EmptyOutBoxOnTheStationPreparesTheCurrentShift) {
     EXPECT_NE(lines[0].find("seven"), std::string::npos);
 
     // The office never prepares data here.
-    host.Params[25] = 7;
+    FHost.Params[25] = 7;
     c.Side = TModuleSide::Office;
     TMailThread(TSessionMode::SendOnly, second.Window(), c).Execute();
     EXPECT_EQ(prepared.size(), 1u);
@@ -139,20 +139,20 @@ void Welcome(ScriptConn& s) {
 
 TEST_F(SessionThreadTest, SilentServerEndsInATimeOutLikeAnyConnectionError) {
     ScriptServer server([](ScriptConn& s) { s.WaitForClose(30000); });
-    settings.POP3Port = server.Port();
-    settings.ReadTimeout = 1;
+    FSettings.POP3Port = server.Port();
+    FSettings.ReadTimeout = 1;
     Apply();
-    TMailThread t(TSessionMode::Full, window.Window(), Context());
+    TMailThread t(TSessionMode::Full, FWindow.Window(), Context());
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(t.GetMail());
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-    EXPECT_EQ(window.Lines(), (std::vector<std::string>{
-                                  ru("======== Старт приема писем ========="),
-                                  ru("Соединение с почтовым сервером..."),
-                                  ru("Ошибка соединения с POP3 сервером: Read Timeout"),
-                                  ru("Произошел разрыв связи с почтовым сервером!"),
-                                  ru("Соединение завершено. Получено 0 писем."),
-                              }));
+    EXPECT_EQ(FWindow.Lines(), (std::vector<std::string>{
+                                   ru("======== Старт приема писем ========="),
+                                   ru("Соединение с почтовым сервером..."),
+                                   ru("Ошибка соединения с POP3 сервером: Read Timeout"),
+                                   ru("Произошел разрыв связи с почтовым сервером!"),
+                                   ru("Соединение завершено. Получено 0 писем."),
+                               }));
     EXPECT_FALSE(MailReceiving);
 }
 
@@ -170,11 +170,11 @@ TEST_F(SessionThreadTest, ConnectionCutInTheMiddleOfALetter) {
         s.Send("From: Office <office@x.test>\r\nSubject: TZN-12 data\r\n\r\nhalf a li");
         s.Abort();
     });
-    settings.POP3Port = server.Port();
+    FSettings.POP3Port = server.Port();
     Apply();
-    TMailThread t(TSessionMode::Full, window.Window(), Context());
+    TMailThread t(TSessionMode::Full, FWindow.Window(), Context());
     EXPECT_TRUE(t.GetMail() == false);
-    const auto lines = window.Lines();
+    const auto lines = FWindow.Lines();
     const std::string lost = ru("Разрыв связи с почтовым сервером, прием писем не возможен!");
     ASSERT_EQ(lines.size(), 13u) << ::testing::PrintToString(lines);
     EXPECT_EQ(lines[4], ru("На сервере писем: 2"));
@@ -187,7 +187,7 @@ TEST_F(SessionThreadTest, ConnectionCutInTheMiddleOfALetter) {
     EXPECT_EQ(lines[11], ru("Ошибка: ") + lost);
     EXPECT_EQ(lines[12], ru("======== Прием писем завершен========"));
     // The gauge was opened for the letter (posted, with the listed size).
-    const auto msgs = window.Messages();
+    const auto msgs = FWindow.Messages();
     bool begun = false;
     for (const auto& m : msgs)
         begun |= m.Msg == WM_MAIL_BEGIN && m.WParam == 1 && m.LParam == 150 && !m.Synchronous;
@@ -228,22 +228,22 @@ TEST_F(SessionThreadTest, WithoutUniqueIdsTheJournalKeysByMessageIdAndSize) {
         s.ReadLine();
         s.Abort();
     });
-    settings.POP3Port = cut.Port();
+    FSettings.POP3Port = cut.Port();
     Apply();
-    TMailThread(TSessionMode::Full, window.Window(), Context()).GetMail();
+    TMailThread(TSessionMode::Full, FWindow.Window(), Context()).GetMail();
     cut.Join();
-    ASSERT_EQ(host.Imports.size(), 1u);
+    ASSERT_EQ(FHost.Imports.size(), 1u);
 
     ScriptServer again([](ScriptConn& s) {
         OfferLetter(s);
         s.Answer("+OK deleted");
         s.Answer("+OK bye");
     });
-    settings.POP3Port = again.Port();
+    FSettings.POP3Port = again.Port();
     Apply();
     test::RecordingWindow second;
     TMailThread(TSessionMode::Full, second.Window(), Context()).GetMail();
-    EXPECT_EQ(host.Imports.size(), 1u) << "not imported twice";
+    EXPECT_EQ(FHost.Imports.size(), 1u) << "not imported twice";
     const auto transcript = again.Transcript();
     EXPECT_TRUE(test::HasLine(transcript, "DELE 1"));
     EXPECT_TRUE(test::HasLine(second.Lines(),
@@ -283,22 +283,22 @@ void OfferByUid(ScriptConn& s, const std::vector<std::pair<std::string, std::str
 TEST_F(SessionThreadTest, AServerThatReusesOrRepeatsIdsGetsNoLetterDeletedUnread) {
     for (const char* id : {"<a@x.test>", "<b@x.test>"}) {
         ScriptServer server([id](ScriptConn& s) { OfferByUid(s, {{"1", id}}); });
-        settings.POP3Port = server.Port();
+        FSettings.POP3Port = server.Port();
         Apply();
-        TMailThread(TSessionMode::Full, window.Window(), Context()).GetMail();
+        TMailThread(TSessionMode::Full, FWindow.Window(), Context()).GetMail();
         server.Join();
     }
-    EXPECT_EQ(host.Imports.size(), 2u) << ::testing::PrintToString(window.Lines());
+    EXPECT_EQ(FHost.Imports.size(), 2u) << ::testing::PrintToString(FWindow.Lines());
 
     ScriptServer repeated([](ScriptConn& s) {
         OfferByUid(s, {{"dup", "<c@x.test>"}, {"dup", "<d@x.test>"}});
     });
-    settings.POP3Port = repeated.Port();
+    FSettings.POP3Port = repeated.Port();
     Apply();
     test::RecordingWindow third;
     TMailThread(TSessionMode::Full, third.Window(), Context()).GetMail();
     repeated.Join();
-    EXPECT_EQ(host.Imports.size(), 4u) << ::testing::PrintToString(third.Lines());
+    EXPECT_EQ(FHost.Imports.size(), 4u) << ::testing::PrintToString(third.Lines());
     EXPECT_TRUE(test::HasLine(third.Lines(), ru("Сервер назвал несколько писем одним кодом "
                                                 "(UIDL), письма опознаются по Message-ID и "
                                                 "размеру")));
@@ -325,16 +325,16 @@ std::string TooDeepLetter() {
 // The process killed while the host imports: the journal then holds the hand-over's mark, and
 // the next session hands the letter over again and says so.
 TEST_F(SessionThreadTest, AHandOverCutByAKillIsHandedOverAgainSayingSo) {
-    const auto journal = root.Path("C/MAIL/Received-st12@127.0.0.1.jrn");
+    const auto journal = FRoot.Path("C/MAIL/Received-st12@127.0.0.1.jrn");
     std::string atImport;
-    host.ReadFile = [&](const std::string&) {
+    FHost.ReadFile = [&](const std::string&) {
         atImport = test::ReadFile(journal);
         return std::string();
     };
     ScriptServer first([](ScriptConn& s) { OfferByUid(s, {{"u1", "<k@x.test>"}}); });
-    settings.POP3Port = first.Port();
+    FSettings.POP3Port = first.Port();
     Apply();
-    TMailThread(TSessionMode::Full, window.Window(), Context()).GetMail();
+    TMailThread(TSessionMode::Full, FWindow.Window(), Context()).GetMail();
     first.Join();
     EXPECT_NE(atImport.find("H U u1\r\n"), std::string::npos) << atImport;
     TRetrievalJournal finished("C:\\MAIL\\", "127.0.0.1", "st12");
@@ -342,14 +342,14 @@ TEST_F(SessionThreadTest, AHandOverCutByAKillIsHandedOverAgainSayingSo) {
     EXPECT_FALSE(finished.HandOverBegun(JournalKeyByUid("u1"))) << test::ReadFile(journal);
 
     test::WriteFile(journal, atImport);
-    host.ReadFile = nullptr;
+    FHost.ReadFile = nullptr;
     ScriptServer again([](ScriptConn& s) { OfferByUid(s, {{"u1", "<k@x.test>"}}); });
-    settings.POP3Port = again.Port();
+    FSettings.POP3Port = again.Port();
     Apply();
     test::RecordingWindow second;
     TMailThread(TSessionMode::Full, second.Window(), Context()).GetMail();
     again.Join();
-    EXPECT_EQ(host.Imports.size(), 2u);
+    EXPECT_EQ(FHost.Imports.size(), 2u);
     EXPECT_TRUE(test::HasLine(second.Lines(), ru("Предыдущая передача письма не была завершена, "
                                                  "письмо передается повторно: ") +
                                                   "Office <office@x.test>"))
@@ -365,19 +365,19 @@ TEST_F(SessionThreadTest, LettersReachTheDiskInGroupsAndAFailedBarrierSendsNoFar
         letters.emplace_back("u" + std::to_string(i), "<l" + std::to_string(i) + "@x.test>");
     std::vector<size_t> barriers; // lines logged when each came
     OnSyncfs = [&] {
-        barriers.push_back(window.Lines().size());
+        barriers.push_back(FWindow.Lines().size());
         return 0;
     };
     ScriptServer server([&](ScriptConn& s) { OfferByUid(s, letters); });
-    settings.POP3Port = server.Port();
+    FSettings.POP3Port = server.Port();
     Apply();
     {
-        TSyncGroup group(root.Path("C/MAIL").string());
-        TMailThread(TSessionMode::Full, window.Window(), Context()).GetMail();
+        TSyncGroup group(FRoot.Path("C/MAIL").string());
+        TMailThread(TSessionMode::Full, FWindow.Window(), Context()).GetMail();
     }
     server.Join();
     OnSyncfs = nullptr;
-    const auto lines = window.Lines();
+    const auto lines = FWindow.Lines();
     const std::string deleted = ru("Удалено письмо с сервера: ");
     std::vector<size_t> deletions;
     for (size_t i = 0; i < lines.size(); ++i)
@@ -404,11 +404,11 @@ TEST_F(SessionThreadTest, LettersReachTheDiskInGroupsAndAFailedBarrierSendsNoFar
         return -1;
     };
     ScriptServer failing([&](ScriptConn& s) { OfferByUid(s, {{"f1", "<f1@x.test>"}}); });
-    settings.POP3Port = failing.Port();
+    FSettings.POP3Port = failing.Port();
     Apply();
     test::RecordingWindow second;
     {
-        TSyncGroup group(root.Path("C/MAIL").string());
+        TSyncGroup group(FRoot.Path("C/MAIL").string());
         TMailThread(TSessionMode::Full, second.Window(), Context()).GetMail();
     }
     failing.Join();
@@ -428,11 +428,11 @@ TEST_F(SessionThreadTest, LettersReachTheDiskInGroupsAndAFailedBarrierSendsNoFar
         return ++calls == 1 ? -1 : 0;
     };
     ScriptServer aheadFails([&](ScriptConn& s) { OfferByUid(s, letters); });
-    settings.POP3Port = aheadFails.Port();
+    FSettings.POP3Port = aheadFails.Port();
     Apply();
     test::RecordingWindow third;
     {
-        TSyncGroup group(root.Path("C/MAIL").string());
+        TSyncGroup group(FRoot.Path("C/MAIL").string());
         TMailThread(TSessionMode::Full, third.Window(), Context()).GetMail();
     }
     aheadFails.Join();
@@ -480,12 +480,12 @@ TEST_F(SessionThreadTest, RefusedLetterIsKeptLocallyAndDeletedTooLargeOneStays) 
         }
         s.Answer("+OK bye");
     });
-    settings.POP3Port = server.Port();
-    settings.MaxLetterSize = 1;
+    FSettings.POP3Port = server.Port();
+    FSettings.MaxLetterSize = 1;
     Apply();
-    TMailThread(TSessionMode::Full, window.Window(), Context()).GetMail();
+    TMailThread(TSessionMode::Full, FWindow.Window(), Context()).GetMail();
     server.Join();
-    const auto lines = window.Lines();
+    const auto lines = FWindow.Lines();
     EXPECT_TRUE(test::HasLine(lines, ru("Ошибка получения письма (данные повреждены): ") +
                                          "Multipart nesting deeper than 100 levels."))
         << ::testing::PrintToString(lines);
@@ -499,7 +499,7 @@ TEST_F(SessionThreadTest, RefusedLetterIsKeptLocallyAndDeletedTooLargeOneStays) 
     EXPECT_TRUE(test::HasLine(transcript, "DELE 2"));
     EXPECT_FALSE(test::HasLine(transcript, "DELE 3"));
     std::vector<std::string> kept;
-    for (const auto& e : std::filesystem::directory_iterator(root.Path("C/MAIL/Refused")))
+    for (const auto& e : std::filesystem::directory_iterator(FRoot.Path("C/MAIL/Refused")))
         kept.push_back(test::ReadFile(e.path()));
     ASSERT_EQ(kept.size(), 1u);
     std::string unstuffed = deep;

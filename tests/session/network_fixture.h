@@ -42,7 +42,7 @@ struct StateAnswer {
 class NetworkTest : public ::testing::Test {
 protected:
     NetworkTest() {
-        WriteFile(Root.Path("peers/isp"), "# test entry\nuser \"alice\"\n");
+        WriteFile(FRoot.Path("peers/isp"), "# test entry\nuser \"alice\"\n");
         SetCommands("exit 0", "exit 0");
         MailSettings s;
         s.PhonebookEntry = "isp";
@@ -56,19 +56,19 @@ protected:
               "TZN_FAKE_INET_GetConnectState", "TZN_FAKE_INET_AutoDisconnectValue"})
             ::unsetenv(v);
         SetMailSettings(MailSettings{});
-        SetRasConfig(SavedRasConfig);
+        SetRasConfig(FSavedRasConfig);
     }
 
     // The commands record "dial <entry> <user> <password>" / "hangup <entry>" in Calls() and
     // then run `dial` / `hangUp`.
     void SetCommands(const std::string& dial, const std::string& hangUp) {
-        const std::string calls = Root.Path("calls").string();
+        const std::string calls = FRoot.Path("calls").string();
         SetRasConfig(
-            {Root.Path("peers").string(),
+            {FRoot.Path("peers").string(),
              "echo \"dial $1 $TZN_DIAL_USER $TZN_DIAL_PASSWORD\" >> '" + calls + "'; " + dial,
              "echo \"hangup $1\" >> '" + calls + "'; " + hangUp});
     }
-    std::string Calls() const { return ReadFile(Root.Path("calls")); }
+    std::string Calls() const { return ReadFile(FRoot.Path("calls")); }
 
     void EditSettings(const std::function<void(MailSettings&)>& edit) {
         MailSettings s = MailSettingsSnapshot();
@@ -80,7 +80,7 @@ protected:
     TConnectionStateQuery Scripted(std::vector<StateAnswer> answers) {
         return [answers = std::deque<StateAnswer>(answers.begin(), answers.end()),
                 this](uint32_t& flags, std::string& name) mutable {
-            ++StateQueries;
+            ++FStateQueries;
             const StateAnswer a = answers.front();
             if (answers.size() > 1)
                 answers.pop_front();
@@ -101,23 +101,23 @@ protected:
     }
 
     TSessionNetwork::LogWriter Writer() {
-        return [this](const std::string& line) { Log.push_back(line); };
+        return [this](const std::string& line) { FLog.push_back(line); };
     }
 
     // Places a built stand-in of the connection library at its mapped path and loads it.
     bool InstallLibrary(const char* builtFile) {
-        std::filesystem::create_directories(Root.Path("C/PLAV"));
-        std::filesystem::copy_file(builtFile, Root.Path("C/PLAV/TZNConnectInet.so"),
+        std::filesystem::create_directories(FRoot.Path("C/PLAV"));
+        std::filesystem::copy_file(builtFile, FRoot.Path("C/PLAV/TZNConnectInet.so"),
                                    std::filesystem::copy_options::overwrite_existing);
-        ::setenv("TZN_FAKE_INET_CALLS", Root.Path("inet-calls").c_str(), 1);
+        ::setenv("TZN_FAKE_INET_CALLS", FRoot.Path("inet-calls").c_str(), 1);
         return LoadConnectInetLibrary();
     }
-    std::string InetCalls() const { return ReadFile(Root.Path("inet-calls")); }
+    std::string InetCalls() const { return ReadFile(FRoot.Path("inet-calls")); }
 
-    const TRasPlatformConfig SavedRasConfig = RasConfig();
-    TempRoot Root;
-    std::vector<std::string> Log;
-    int StateQueries = 0;
+    const TRasPlatformConfig FSavedRasConfig = RasConfig();
+    TempRoot FRoot;
+    std::vector<std::string> FLog;
+    int FStateQueries = 0;
 };
 
 } // namespace tzn::test

@@ -35,8 +35,8 @@ TEST_F(NetworkTest, APresentConnectionIsReportedWithItsFlagsAndNameAndNotDialed)
         TSessionNetwork net(Writer(), Options({{true, 0x1A5, "ppp0"}}));
         EXPECT_TRUE(net.CheckInternet());
     }
-    EXPECT_EQ(Log, (Lines{kEstablishedPrefix + "02).", "eth0", kEstablishedPrefix + "12).", "wlan0",
-                          kEstablishedPrefix + "1A5).", "ppp0"}));
+    EXPECT_EQ(FLog, (Lines{kEstablishedPrefix + "02).", "eth0", kEstablishedPrefix + "12).",
+                           "wlan0", kEstablishedPrefix + "1A5).", "ppp0"}));
     EXPECT_EQ(Calls(), "");
 }
 
@@ -55,14 +55,14 @@ TEST_F(NetworkTest, ADialThatConnectsOnTheSessionThreadLetsTheSessionOnAndIsHung
     });
     session.join();
     EXPECT_TRUE(started);
-    EXPECT_EQ(Log, (Lines{kDialing, kMade, kHangingUp}));
+    EXPECT_EQ(FLog, (Lines{kDialing, kMade, kHangingUp}));
     EXPECT_EQ(Calls(), "dial isp bob pw\nhangup isp\n");
 }
 
 TEST_F(NetworkTest, WithoutUserDataTheEntrysOwnUserDials) {
     TSessionNetwork net(Writer(), Options({{true, 0, ""}, {true, kConnectionProxy, ""}}));
     EXPECT_TRUE(net.Start());
-    EXPECT_EQ(Log, (Lines{kDialing, kMade}));
+    EXPECT_EQ(FLog, (Lines{kDialing, kMade}));
     EXPECT_EQ(Calls(), "dial isp alice \n");
 }
 
@@ -71,30 +71,30 @@ TEST_F(NetworkTest, AFailedDialLogsTheErrorTextAndStopsTheSession) {
     TSessionNetwork net(Writer(), Options({{false, 0, ""}}));
     EXPECT_FALSE(net.Start());
     net.End(); // the session still holds its dialer: the hang-up line, but nothing to hang up
-    EXPECT_EQ(Log, (Lines{kDialing, "The dial command reported an error.", kNotMade, kHangingUp}));
+    EXPECT_EQ(FLog, (Lines{kDialing, "The dial command reported an error.", kNotMade, kHangingUp}));
     EXPECT_EQ(Calls(), "dial isp alice \n");
 }
 
 TEST_F(NetworkTest, ADialThatCannotStartLogsTheErrorText) {
     for (const std::string entry : {"nosuch", "", "../peers/isp"}) {
         EditSettings([&](MailSettings& s) { s.PhonebookEntry = entry; });
-        Log.clear();
+        FLog.clear();
         TSessionNetwork net(Writer(), Options({{false, 0, ""}}));
         EXPECT_FALSE(net.Start());
-        EXPECT_EQ(Log, (Lines{kDialing, "The phonebook entry was not found.", kNotMade})) << entry;
+        EXPECT_EQ(FLog, (Lines{kDialing, "The phonebook entry was not found.", kNotMade})) << entry;
     }
     // A dial command the shell cannot find: the dial-up service is not there.
-    SetRasConfig({Root.Path("peers").string(), "no-such-dialer-command-tzn", "exit 0"});
-    Log.clear();
+    SetRasConfig({FRoot.Path("peers").string(), "no-such-dialer-command-tzn", "exit 0"});
+    FLog.clear();
     EditSettings([](MailSettings& s) { s.PhonebookEntry = "isp"; });
     TSessionNetwork net(Writer(), Options({{false, 0, ""}}));
     EXPECT_FALSE(net.Start());
-    EXPECT_EQ(Log, (Lines{kDialing, "Function not Supported", kNotMade}));
+    EXPECT_EQ(FLog, (Lines{kDialing, "Function not Supported", kNotMade}));
     EXPECT_EQ(Calls(), "");
 }
 
 TEST_F(NetworkTest, ADialThatNeverEndsIsGivenUpAtTheBoundAndItsCommandEnded) {
-    const std::string pidFile = Root.Path("dial.pid").string();
+    const std::string pidFile = FRoot.Path("dial.pid").string();
     SetCommands("echo $$ > '" + pidFile + "'; exec sleep 30", "exit 0");
     const auto begin = std::chrono::steady_clock::now();
     {
@@ -104,7 +104,7 @@ TEST_F(NetworkTest, ADialThatNeverEndsIsGivenUpAtTheBoundAndItsCommandEnded) {
     const auto took = std::chrono::steady_clock::now() - begin;
     EXPECT_GE(took, 300ms);
     EXPECT_LT(took, 5s);
-    EXPECT_EQ(Log, (Lines{kDialing, "The connection did not come up in time.", kNotMade}));
+    EXPECT_EQ(FLog, (Lines{kDialing, "The connection did not come up in time.", kNotMade}));
     const pid_t pid = std::stoi(test::ReadFile(pidFile));
     EXPECT_TRUE(::kill(pid, 0) != 0 && errno == ESRCH) << "the dial command still runs";
 }
@@ -116,23 +116,23 @@ TEST_F(NetworkTest, TheInteractiveDialLogsFunctionNotSupportedAndTheStateDecides
         TSessionNetwork net(Writer(), Options({{false, 0, ""}}));
         EXPECT_FALSE(net.Start());
     }
-    EXPECT_EQ(Log, (Lines{kDialing, "Function not Supported", kNotMade}));
+    EXPECT_EQ(FLog, (Lines{kDialing, "Function not Supported", kNotMade}));
 
     // Connected, but afterwards the platform reports only LAN: that does not count after a dial.
     SetCommands("exit 0", "exit 0");
-    Log.clear();
+    FLog.clear();
     {
         TSessionNetwork net(Writer(), Options({{false, 0, ""}, {true, kConnectionLan, "eth0"}}));
         EXPECT_FALSE(net.Start());
     }
-    EXPECT_EQ(Log, (Lines{kDialing, kNotMade}));
+    EXPECT_EQ(FLog, (Lines{kDialing, kNotMade}));
 
-    Log.clear();
+    FLog.clear();
     {
         TSessionNetwork net(Writer(), Options({{false, 0, ""}, {true, kConnectionModem, "ppp0"}}));
         EXPECT_TRUE(net.Start());
     }
-    EXPECT_EQ(Log, (Lines{kDialing, kMade}));
+    EXPECT_EQ(FLog, (Lines{kDialing, kMade}));
 }
 
 TEST_F(NetworkTest, TheEndOfASessionKeepsOrDropsTheConnectionAsConfigured) {
@@ -144,26 +144,26 @@ TEST_F(NetworkTest, TheEndOfASessionKeepsOrDropsTheConnectionAsConfigured) {
         net.End();
         EXPECT_FALSE(net.HasDialer());
     }
-    EXPECT_EQ(Log, (Lines{kDialing, kMade}));
+    EXPECT_EQ(FLog, (Lines{kDialing, kMade}));
     EXPECT_EQ(Calls(), "dial isp alice \n");
 
     // A hang-up that fails is logged; the session ends normally.
     EditSettings([](MailSettings& s) { s.DisconnectOnEnd = true; });
     SetCommands("exit 0", "exit 3");
-    Log.clear();
+    FLog.clear();
     {
         TSessionNetwork net(Writer(), Options({{false, 0, ""}, {true, kConnectionModem, "x"}}));
         EXPECT_TRUE(net.Start());
         net.End();
     }
-    EXPECT_EQ(Log, (Lines{kDialing, kMade, kHangingUp,
-                          kErrorPrefix + "The hang-up command failed (exit status 3)."}));
+    EXPECT_EQ(FLog, (Lines{kDialing, kMade, kHangingUp,
+                           kErrorPrefix + "The hang-up command failed (exit status 3)."}));
 
     // A session that never dialed has nothing to hang up and says nothing.
-    Log.clear();
+    FLog.clear();
     TSessionNetwork net(Writer(), Options({{true, kConnectionLan, "eth0"}}));
     net.HangUpInternet();
-    EXPECT_TRUE(Log.empty());
+    EXPECT_TRUE(FLog.empty());
 }
 
 TEST_F(NetworkTest, AFailingLogWriterInsideTheDialIsReportedAsAnError) {

@@ -51,13 +51,13 @@ class SessionRunnerTest : public test::StoreTest {
 protected:
     void SetUp() override {
         test::StoreTest::SetUp();
-        std::filesystem::current_path(root.Dir());
-        std::filesystem::create_directories(root.Dir() / "LogFiles");
+        std::filesystem::current_path(FRoot.Dir());
+        std::filesystem::create_directories(FRoot.Dir() / "LogFiles");
     }
     // A session that passes the gate and finds no network: only its closing line.
     TSessionRequest Request(TSessionMode mode, test::RecordingWindow& window) {
         TSessionContext c = TSessionContext::FromModule();
-        c.ConnectNetwork = [g = gate.get()] {
+        c.ConnectNetwork = [g = FGate.get()] {
             g->Pass();
             return false;
         };
@@ -67,22 +67,22 @@ protected:
     int Record(TSessionRunner& runner) {
         auto note = [this](char sign) {
             return [this, sign](const TSessionRequest& r) {
-                std::lock_guard<std::mutex> lock(eventsLock);
-                events += sign;
-                events += r.Mode == TSessionMode::Full ? 'F' : 'S';
-                events += ' ';
+                std::lock_guard<std::mutex> lock(FEventsLock);
+                FEvents += sign;
+                FEvents += r.Mode == TSessionMode::Full ? 'F' : 'S';
+                FEvents += ' ';
             };
         };
         return runner.Observe({note('+'), note('-')});
     }
     std::string Events() {
-        std::lock_guard<std::mutex> lock(eventsLock);
-        return events;
+        std::lock_guard<std::mutex> lock(FEventsLock);
+        return FEvents;
     }
 
-    std::unique_ptr<TGate> gate = std::make_unique<TGate>();
-    std::mutex eventsLock;
-    std::string events;
+    std::unique_ptr<TGate> FGate = std::make_unique<TGate>();
+    std::mutex FEventsLock;
+    std::string FEvents;
 };
 
 TEST_F(SessionRunnerTest, SessionsRunInTheOrderAskedOneAtATime) {
@@ -90,16 +90,16 @@ TEST_F(SessionRunnerTest, SessionsRunInTheOrderAskedOneAtATime) {
     Record(runner);
     test::RecordingWindow first, second, third;
     runner.Request(Request(TSessionMode::SendOnly, first));
-    ASSERT_TRUE(gate->Reached(1));
+    ASSERT_TRUE(FGate->Reached(1));
     // The first one holds the runner: the others were taken without waiting for it.
     runner.Request(Request(TSessionMode::Full, second));
     runner.Request(Request(TSessionMode::SendOnly, third));
     EXPECT_EQ(SessionsRunning(), 3);
     EXPECT_FALSE(runner.Idle());
-    EXPECT_FALSE(gate->Reached(2, std::chrono::milliseconds(100)))
+    EXPECT_FALSE(FGate->Reached(2, std::chrono::milliseconds(100)))
         << "a second session began while the first ran";
     EXPECT_EQ(Events(), "+S ");
-    gate->Open();
+    FGate->Open();
     ASSERT_TRUE(runner.Wait({}, std::chrono::seconds(20)));
     EXPECT_TRUE(runner.Idle());
     EXPECT_EQ(SessionsRunning(), 0);
@@ -115,11 +115,11 @@ TEST_F(SessionRunnerTest, DroppedRequestsStartNothingAndTheRunningOneEnds) {
         TSessionRunner runner;
         const int observer = Record(runner);
         runner.Request(Request(TSessionMode::Full, first));
-        ASSERT_TRUE(gate->Reached(1));
+        ASSERT_TRUE(FGate->Reached(1));
         runner.Request(Request(TSessionMode::SendOnly, queued));
         runner.DropQueued();
         EXPECT_EQ(SessionsRunning(), 1);
-        gate->Open();
+        FGate->Open();
         ASSERT_TRUE(runner.Wait({}, std::chrono::seconds(20)));
         EXPECT_EQ(Events(), "+F -F ");
         EXPECT_EQ(first.Lines(), std::vector<std::string>{kClosing});
@@ -134,13 +134,13 @@ TEST_F(SessionRunnerTest, DroppedRequestsStartNothingAndTheRunningOneEnds) {
 
         // A runner going away with a request queued behind a running one drops it and
         // waits for the running one (let through once the drop is seen).
-        gate = std::make_unique<TGate>();
+        FGate = std::make_unique<TGate>();
         runner.Request(Request(TSessionMode::Full, first));
-        ASSERT_TRUE(gate->Reached(1));
+        ASSERT_TRUE(FGate->Reached(1));
         runner.Request(Request(TSessionMode::Full, queued));
         opener = std::thread([this] {
             ProcessMessagesUntil([] { return SessionsRunning() == 1; }, std::chrono::seconds(10));
-            gate->Open();
+            FGate->Open();
         });
     }
     opener.join();

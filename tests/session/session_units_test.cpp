@@ -35,7 +35,7 @@ TEST(SubjectTag, WholeWordInAnyCaseAnywhere) {
     EXPECT_TRUE(SubjectCarriesTag(ru("отчет tzn-office"), "Office"));
 }
 
-std::vector<int> Order(const FoundLetters& f) {
+std::vector<int> Order(const TFoundLetters& f) {
     std::vector<int> nums;
     for (int i = 0; i < f.Count(); ++i)
         nums.push_back(f[i].MsgNum);
@@ -44,7 +44,7 @@ std::vector<int> Order(const FoundLetters& f) {
 
 TEST(SortFoundLetters, SendersInOrderOfFirstMeetingEachOldestFirst) {
     const TDateTime day = EncodeDateTime(2026, 12, 1);
-    FoundLetters f;
+    TFoundLetters f;
     // Messages 1..6: A day 3, B day 1, A day 1, another station's, B day 2, A day 2;
     // collected from 6 down to 1.
     f.Add({6, "A", day + 2});
@@ -56,7 +56,7 @@ TEST(SortFoundLetters, SendersInOrderOfFirstMeetingEachOldestFirst) {
     EXPECT_EQ(Order(f), (std::vector<int>{3, 6, 1, 2, 5}));
     EXPECT_EQ(f[3].SenderName, "B");
 
-    FoundLetters same;
+    TFoundLetters same;
     same.Add({9, "A", day});
     same.Add({4, "a", day});
     same.Add({7, "A", day});
@@ -68,7 +68,7 @@ TEST(SortFoundLetters, SendersInOrderOfFirstMeetingEachOldestFirst) {
 }
 
 TEST(SortFoundLetters, TableHolds201Letters) {
-    FoundLetters f;
+    TFoundLetters f;
     for (int i = 0; i < 201; ++i)
         f.Add({i + 1, "A", 1});
     EXPECT_THROW(f.Add({300, "A", 1}), std::out_of_range);

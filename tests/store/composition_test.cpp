@@ -16,7 +16,7 @@ namespace {
 class CompositionTest : public test::StoreTest {
 protected:
     struct Stored {
-        std::string subject, toName, toAddress, fromName, fromAddress, attachmentName, content;
+        std::string Subject, ToName, ToAddress, FromName, FromAddress, AttachmentName, Content;
     };
     // Every letter in OutBox, in name order.
     std::vector<Stored> OutBox() {
@@ -25,19 +25,19 @@ protected:
         LoadFolderLetters(list, MailFolder::OutBox);
         if (!list)
             return out;
-        for (const StoredLetter& e : *list) {
+        for (const TStoredLetter& e : *list) {
             const TMxMessage& m = *e.Letter;
             Stored s;
-            s.subject = m.Subject;
+            s.Subject = m.Subject;
             if (m.Recipients.Count() == 1) {
-                s.toName = m.Recipients[0].Name;
-                s.toAddress = m.Recipients[0].Address;
+                s.ToName = m.Recipients[0].Name;
+                s.ToAddress = m.Recipients[0].Address;
             }
-            s.fromName = m.FromList.Empty() ? "" : m.FromList[0].Name;
-            s.fromAddress = m.FromList.Empty() ? "" : m.FromList[0].Address;
+            s.FromName = m.FromList.Empty() ? "" : m.FromList[0].Name;
+            s.FromAddress = m.FromList.Empty() ? "" : m.FromList[0].Address;
             if (m.MessageParts.Count() == 1 && m.MessageParts[0].AsAttachment()) {
-                s.attachmentName = m.MessageParts[0].PartFileName;
-                s.content = test::ReadWin(m.MessageParts[0].AsAttachment()->StoredPath);
+                s.AttachmentName = m.MessageParts[0].PartFileName;
+                s.Content = test::ReadWin(m.MessageParts[0].AsAttachment()->StoredPath);
             }
             out.push_back(s);
         }
@@ -46,7 +46,7 @@ protected:
     std::vector<std::string> Addresses() {
         std::vector<std::string> a;
         for (const Stored& s : OutBox())
-            a.push_back(s.toAddress);
+            a.push_back(s.ToAddress);
         std::sort(a.begin(), a.end());
         return a;
     }
@@ -56,7 +56,7 @@ TEST_F(CompositionTest, LetterFieldsAndStoredForm) {
     const std::string file = SourceFile("req17.txt", "request");
     std::string stored;
     auto letter = ComposeLetter("17", "st17@example.test", file, false, false, true, StationCode(),
-                                window, &stored);
+                                FWindow, &stored);
     ASSERT_TRUE(letter);
     EXPECT_EQ(letter->Subject, "TZN-17");
     EXPECT_EQ(letter->From().Name, "12");
@@ -73,12 +73,12 @@ TEST_F(CompositionTest, LetterFieldsAndStoredForm) {
 
     const std::vector<Stored> out = OutBox();
     ASSERT_EQ(out.size(), 1u);
-    EXPECT_EQ(out[0].subject, "TZN-17");
-    EXPECT_EQ(out[0].toName, "17");
-    EXPECT_EQ(out[0].toAddress, "st17@example.test");
-    EXPECT_EQ(out[0].fromName, "12");
-    EXPECT_EQ(out[0].attachmentName, "req17.txt");
-    EXPECT_EQ(out[0].content, "request");
+    EXPECT_EQ(out[0].Subject, "TZN-17");
+    EXPECT_EQ(out[0].ToName, "17");
+    EXPECT_EQ(out[0].ToAddress, "st17@example.test");
+    EXPECT_EQ(out[0].FromName, "12");
+    EXPECT_EQ(out[0].AttachmentName, "req17.txt");
+    EXPECT_EQ(out[0].Content, "request");
     const std::string text = test::ReadWin(FolderDir(MailFolder::OutBox) + stored);
     EXPECT_NE(text.find("multipart/mixed"), std::string::npos);
     EXPECT_TRUE(text.ends_with("\r\n.\r\n"));
@@ -87,14 +87,14 @@ TEST_F(CompositionTest, LetterFieldsAndStoredForm) {
 // A receiver tells a resent copy from a new letter by its Message-ID alone: every letter gets
 // its own when composed, and a letter moved from Sent back to OutBox keeps it.
 TEST_F(CompositionTest, MessageIdOwnPerLetterAndKeptOnResend) {
-    settings.IsSaveOutMail = true;
-    SetMailSettings(settings);
+    FSettings.IsSaveOutMail = true;
+    SetMailSettings(FSettings);
     const std::string file = SourceFile("rep.dat", "report");
     std::string first, second;
     auto letter = ComposeLetter("Office", "a@example.test", file, false, false, true, StationCode(),
-                                window, &first);
+                                FWindow, &first);
     ASSERT_TRUE(letter);
-    ComposeLetter("Office", "a@example.test", file, false, true, true, StationCode(), window,
+    ComposeLetter("Office", "a@example.test", file, false, true, true, StationCode(), FWindow,
                   &second);
     ASSERT_FALSE(second.empty());
 
@@ -114,9 +114,9 @@ TEST_F(CompositionTest, MessageIdOwnPerLetterAndKeptOnResend) {
         StoredLetterListVar list;
         LoadFolderLetters(list, to == MailFolder::Sent ? MailFolder::OutBox : MailFolder::Sent);
         ASSERT_TRUE(list);
-        for (StoredLetter& e : *list)
+        for (TStoredLetter& e : *list)
             e.SetTargetFolder(to);
-        ApplyLetterMoves(list, window);
+        ApplyLetterMoves(list, FWindow);
     }
     std::set<std::string> ids;
     for (const std::string& name : Letters(MailFolder::OutBox))
@@ -127,9 +127,9 @@ TEST_F(CompositionTest, MessageIdOwnPerLetterAndKeptOnResend) {
 TEST_F(CompositionTest, TemporaryAttachmentGoesWithTheLetter) {
     const std::string kept = SourceFile("kept.dat", "k");
     const std::string temp = SourceFile("temp.dat", "t");
-    ComposeLetter("1", "a@example.test", kept, false, true, true, StationCode(), window);
+    ComposeLetter("1", "a@example.test", kept, false, true, true, StationCode(), FWindow);
     auto letter =
-        ComposeLetter("1", "a@example.test", temp, true, false, true, StationCode(), window);
+        ComposeLetter("1", "a@example.test", temp, true, false, true, StationCode(), FWindow);
     ASSERT_TRUE(letter);
     EXPECT_TRUE(FileExists(temp)); // the caller still holds the letter
     letter.reset();
@@ -138,7 +138,7 @@ TEST_F(CompositionTest, TemporaryAttachmentGoesWithTheLetter) {
     // Free-after returns nothing and deletes a temporary attachment at once.
     const std::string temp2 = SourceFile("temp2.dat", "t2");
     EXPECT_FALSE(
-        ComposeLetter("1", "a@example.test", temp2, true, true, true, StationCode(), window));
+        ComposeLetter("1", "a@example.test", temp2, true, true, true, StationCode(), FWindow));
     EXPECT_FALSE(FileExists(temp2));
     EXPECT_EQ(Letters(MailFolder::OutBox).size(), 3u);
 }
@@ -146,119 +146,119 @@ TEST_F(CompositionTest, TemporaryAttachmentGoesWithTheLetter) {
 TEST_F(CompositionTest, FailuresReturnNothingAndLoseNothing) {
     std::string stored = "x";
     EXPECT_FALSE(ComposeLetter("1", "a@example.test", "C:\\SRC\\missing.dat", true, false, true,
-                               StationCode(), window, &stored));
+                               StationCode(), FWindow, &stored));
     EXPECT_TRUE(stored.empty());
     EXPECT_TRUE(Letters(MailFolder::OutBox).empty());
     // OutBox gone: the save fails, the letter is not returned, the temporary file stays.
     const std::string file = SourceFile("reply.dat", "r");
     std::filesystem::remove_all(NativePath(FolderDir(MailFolder::OutBox)));
     EXPECT_FALSE(
-        ComposeLetter("1", "a@example.test", file, true, false, true, StationCode(), window));
+        ComposeLetter("1", "a@example.test", file, true, false, true, StationCode(), FWindow));
     EXPECT_TRUE(FileExists(file));
 }
 
 TEST_F(CompositionTest, RequestAddressingByOptions) {
-    host.MakeRequest = [this](const std::string& key) {
+    FHost.MakeRequest = [this](const std::string& key) {
         return SourceFile("req" + key + ".txt", "R" + key);
     };
-    host.Selected = THostStation{"17", "17", "Station 17"};
-    settings.MailAddictionAdressList = {"first@example.test", "second@example.test"};
+    FHost.Selected = THostStation{"17", "17", "Station 17"};
+    FSettings.MailAddictionAdressList = {"first@example.test", "second@example.test"};
 
     // Option off: one letter to the working address; the request file is deleted.
-    OnCreateConfigMail(Side(), window);
+    OnCreateConfigMail(Side(), FWindow);
     EXPECT_EQ(Addresses(), std::vector<std::string>{"work@example.test"});
     EXPECT_FALSE(FileExists("C:\\SRC\\req17.txt"));
     const std::vector<Stored> one = OutBox();
-    EXPECT_EQ(one[0].subject, "TZN-17");
-    EXPECT_EQ(one[0].toName, "17");
-    EXPECT_EQ(one[0].content, "R17");
-    EXPECT_EQ(host.StationQueries, std::vector<int>{0});
-    EXPECT_EQ(host.RequestQueries, std::vector<std::string>{"17"});
+    EXPECT_EQ(one[0].Subject, "TZN-17");
+    EXPECT_EQ(one[0].ToName, "17");
+    EXPECT_EQ(one[0].Content, "R17");
+    EXPECT_EQ(FHost.StationQueries, std::vector<int>{0});
+    EXPECT_EQ(FHost.RequestQueries, std::vector<std::string>{"17"});
 
     // On, working address kept: the working address and the first line only.
     std::filesystem::remove_all(NativePath(FolderDir(MailFolder::OutBox)));
-    CreateMailFolders(settings.MailDir);
-    settings.UseAddictionAddress = true;
-    settings.NotUseWorkAddres = false;
+    CreateMailFolders(FSettings.MailDir);
+    FSettings.UseAddictionAddress = true;
+    FSettings.NotUseWorkAddres = false;
     Apply();
-    OnCreateConfigMail(Side(), window);
+    OnCreateConfigMail(Side(), FWindow);
     EXPECT_EQ(Addresses(), (std::vector<std::string>{"first@example.test", "work@example.test"}));
     for (const Stored& s : OutBox())
-        EXPECT_EQ(s.content, "R17");
+        EXPECT_EQ(s.Content, "R17");
     EXPECT_FALSE(FileExists("C:\\SRC\\req17.txt"));
 
     // On, only the additional address.
     std::filesystem::remove_all(NativePath(FolderDir(MailFolder::OutBox)));
-    CreateMailFolders(settings.MailDir);
-    settings.NotUseWorkAddres = true;
+    CreateMailFolders(FSettings.MailDir);
+    FSettings.NotUseWorkAddres = true;
     Apply();
-    OnCreateConfigMail(Side(), window);
+    OnCreateConfigMail(Side(), FWindow);
     EXPECT_EQ(Addresses(), std::vector<std::string>{"first@example.test"});
 
     // On with an empty list: the working address alone, so the request still goes out.
     std::filesystem::remove_all(NativePath(FolderDir(MailFolder::OutBox)));
-    CreateMailFolders(settings.MailDir);
-    settings.MailAddictionAdressList.clear();
+    CreateMailFolders(FSettings.MailDir);
+    FSettings.MailAddictionAdressList.clear();
     Apply();
-    OnCreateConfigMail(Side(), window);
+    OnCreateConfigMail(Side(), FWindow);
     EXPECT_EQ(Addresses(), std::vector<std::string>{"work@example.test"});
     EXPECT_FALSE(FileExists("C:\\SRC\\req17.txt"));
 }
 
 TEST_F(CompositionTest, RequestsForAllStationsSkipEmptyRequestFile) {
     for (int i = 1; i <= 5; ++i)
-        host.Stations.push_back({std::to_string(i), std::to_string(i), "S"});
-    host.MakeRequest = [this](const std::string& key) {
+        FHost.Stations.push_back({std::to_string(i), std::to_string(i), "S"});
+    FHost.MakeRequest = [this](const std::string& key) {
         return key == "3" ? std::string() : SourceFile("req" + key + ".txt", "R" + key);
     };
-    OnCreateAllConfigMail(Side(), window);
-    EXPECT_EQ(host.StationQueries, (std::vector<int>{1, 2, 3, 4, 5, 6}));
-    EXPECT_EQ(host.RequestQueries, (std::vector<std::string>{"1", "2", "3", "4", "5"}));
+    OnCreateAllConfigMail(Side(), FWindow);
+    EXPECT_EQ(FHost.StationQueries, (std::vector<int>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(FHost.RequestQueries, (std::vector<std::string>{"1", "2", "3", "4", "5"}));
     std::map<std::string, std::string> bySubject;
     for (const Stored& s : OutBox())
-        bySubject[s.subject] = s.content;
+        bySubject[s.Subject] = s.Content;
     EXPECT_EQ(bySubject, (std::map<std::string, std::string>{
                              {"TZN-1", "R1"}, {"TZN-2", "R2"}, {"TZN-4", "R4"}, {"TZN-5", "R5"}}));
-    EXPECT_EQ(window.Refreshes.load(), 4); // the window lists every composed letter at once
+    EXPECT_EQ(FWindow.Refreshes.load(), 4); // the window lists every composed letter at once
 }
 
 TEST_F(CompositionTest, ReportLettersGoToEveryAddress) {
     const std::string data = SourceFile("report.dat", "D");
-    settings.UseAddictionAddress = true;
-    settings.NotUseWorkAddres = true; // not consulted for reports
-    settings.MailAddictionAdressList = {"x1@example.test", "x2@example.test", "x3@example.test"};
+    FSettings.UseAddictionAddress = true;
+    FSettings.NotUseWorkAddres = true; // not consulted for reports
+    FSettings.MailAddictionAdressList = {"x1@example.test", "x2@example.test", "x3@example.test"};
     Apply();
-    EXPECT_EQ(ComposeReportLetters(data, StationCode(), window), 4);
+    EXPECT_EQ(ComposeReportLetters(data, StationCode(), FWindow), 4);
     EXPECT_TRUE(FileExists(data)); // the caller deletes the data file
     const std::vector<Stored> out = OutBox();
     ASSERT_EQ(out.size(), 4u);
     for (const Stored& s : out) {
-        EXPECT_EQ(s.subject, "TZN-Office");
-        EXPECT_EQ(s.toName, "Office");
-        EXPECT_EQ(s.content, "D");
+        EXPECT_EQ(s.Subject, "TZN-Office");
+        EXPECT_EQ(s.ToName, "Office");
+        EXPECT_EQ(s.Content, "D");
     }
     EXPECT_EQ(Addresses(), (std::vector<std::string>{"work@example.test", "x1@example.test",
                                                      "x2@example.test", "x3@example.test"}));
-    settings.UseAddictionAddress = false;
+    FSettings.UseAddictionAddress = false;
     Apply();
-    EXPECT_EQ(ComposeReportLetters(data, StationCode(), window), 1);
-    EXPECT_EQ(ComposeReportLetters("C:\\SRC\\gone.dat", StationCode(), window), 0);
+    EXPECT_EQ(ComposeReportLetters(data, StationCode(), FWindow), 1);
+    EXPECT_EQ(ComposeReportLetters("C:\\SRC\\gone.dat", StationCode(), FWindow), 0);
 }
 
 TEST_F(CompositionTest, ReplyGoesToWorkingAddressOnly) {
-    settings.UseAddictionAddress = true;
-    settings.NotUseWorkAddres = true;
-    settings.MailAddictionAdressList = {"x1@example.test"};
+    FSettings.UseAddictionAddress = true;
+    FSettings.NotUseWorkAddres = true;
+    FSettings.MailAddictionAdressList = {"x1@example.test"};
     Apply();
     const std::string reply = SourceFile("answer.dat", "ans");
-    EXPECT_TRUE(ComposeReplyLetter("77", reply, StationCode(), window));
+    EXPECT_TRUE(ComposeReplyLetter("77", reply, StationCode(), FWindow));
     EXPECT_FALSE(FileExists(reply));
     const std::vector<Stored> out = OutBox();
     ASSERT_EQ(out.size(), 1u);
-    EXPECT_EQ(out[0].subject, "TZN-77");
-    EXPECT_EQ(out[0].toName, "77");
-    EXPECT_EQ(out[0].toAddress, "work@example.test");
-    EXPECT_EQ(out[0].content, "ans");
+    EXPECT_EQ(out[0].Subject, "TZN-77");
+    EXPECT_EQ(out[0].ToName, "77");
+    EXPECT_EQ(out[0].ToAddress, "work@example.test");
+    EXPECT_EQ(out[0].Content, "ans");
 }
 
 } // namespace

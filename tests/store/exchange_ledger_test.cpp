@@ -28,34 +28,34 @@ std::time_t At(int day, int hour, int minute = 0) {
 }
 
 TLedgerRecord Got(const std::string& code, std::time_t t, int files, int imported) {
-    return {t, ELedgerKind::Received, code, files, imported, false, "<id>", "TZN-Office"};
+    return {t, TLedgerKind::Received, code, files, imported, false, "<id>", "TZN-Office"};
 }
 TLedgerRecord Asked(const std::string& code, std::time_t t) {
-    return {t, ELedgerKind::Sent, code, 1, 0, true, "<q>", "TZN-" + code};
+    return {t, TLedgerKind::Sent, code, 1, 0, true, "<q>", "TZN-" + code};
 }
 
 class LedgerFile : public ::testing::Test {
 protected:
-    test::TempRoot root;
-    TExchangeLedger ledger{"C:\\MAIL\\"};
+    test::TempRoot FRoot;
+    TExchangeLedger FLedger{"C:\\MAIL\\"};
     void SetUp() override { ASSERT_TRUE(ForceDirectories("C:\\MAIL\\")); }
-    std::string Text() { return test::ReadFile(NativePath(ledger.FileName())); }
+    std::string Text() { return test::ReadFile(NativePath(FLedger.FileName())); }
 };
 
 TEST_F(LedgerFile, RecordsSurviveBadLinesTornTailsAndSeparatorsInTheirText) {
     TLedgerRecord odd = Got("12", 1780000000, 2, 1);
     odd.Text = "TZN-Office\tsecond\r\nline";
-    ledger.Append(odd);
+    FLedger.Append(odd);
     // What a crash or a hand edit leaves: a line cut short, then lines that are no records.
-    test::WriteFile(NativePath(ledger.FileName()), Text() +
-                                                       "1780000100\tR\t34\t1\t1\t0\t<cut>\n"
-                                                       "1780000200\tX\t34\t1\t1\t0\t<i>\ts\n"
-                                                       "1780000300\tR\t34\t1\t2\t0\t<i>\ts\n"
-                                                       "17800003OO\tR\t34\t1\t1\t0\t<i>\ts\n"
-                                                       "1780000400\tS\t34\t1\t0\t1\t<i>\tTZN-34");
-    ledger.Append(Asked("56", 1780000500));
+    test::WriteFile(NativePath(FLedger.FileName()), Text() +
+                                                        "1780000100\tR\t34\t1\t1\t0\t<cut>\n"
+                                                        "1780000200\tX\t34\t1\t1\t0\t<i>\ts\n"
+                                                        "1780000300\tR\t34\t1\t2\t0\t<i>\ts\n"
+                                                        "17800003OO\tR\t34\t1\t1\t0\t<i>\ts\n"
+                                                        "1780000400\tS\t34\t1\t0\t1\t<i>\tTZN-34");
+    FLedger.Append(Asked("56", 1780000500));
 
-    const std::vector<TLedgerRecord> read = ledger.Load();
+    const std::vector<TLedgerRecord> read = FLedger.Load();
     ASSERT_EQ(read.size(), 3u) << Text();
     EXPECT_EQ(read[0].Code, "12");
     EXPECT_EQ(read[0].Files, 2);
@@ -72,24 +72,24 @@ TEST_F(LedgerFile, RecordsSurviveBadLinesTornTailsAndSeparatorsInTheirText) {
 TEST_F(LedgerFile, PruneWaitsForTheSlackThenDropsOldRecordsButKeepsTheStationList) {
     const std::time_t day = 24 * 60 * 60;
     const std::time_t now = 1800000000;
-    ledger.Append(StationListRecords({{"12", "Old name"}}, now - 600 * day));
-    ledger.Append(StationListRecords({{"12", "North"}, {"34", "South"}}, now - 420 * day));
-    ledger.Append(Got("12", now - 410 * day, 1, 1));
-    ledger.Append(Got("34", now - 5 * day, 1, 1));
+    FLedger.Append(StationListRecords({{"12", "Old name"}}, now - 600 * day));
+    FLedger.Append(StationListRecords({{"12", "North"}, {"34", "South"}}, now - 420 * day));
+    FLedger.Append(Got("12", now - 410 * day, 1, 1));
+    FLedger.Append(Got("34", now - 5 * day, 1, 1));
     const std::string before = Text();
 
     // The oldest record is 600 days old: due. Within a month of the retention it is not.
-    EXPECT_FALSE(ledger.Prune(now - 200 * day));
+    EXPECT_FALSE(FLedger.Prune(now - 200 * day));
     EXPECT_EQ(Text(), before);
-    EXPECT_TRUE(ledger.Prune(now));
-    const std::vector<TLedgerRecord> kept = ledger.Load();
+    EXPECT_TRUE(FLedger.Prune(now));
+    const std::vector<TLedgerRecord> kept = FLedger.Load();
     ASSERT_EQ(kept.size(), 3u) << Text();
     EXPECT_EQ(LatestStationList(kept),
               (std::vector<TListedStation>{{"12", "North"}, {"34", "South"}}));
     EXPECT_EQ(kept[2].Time, now - 5 * day);
     // The rewrite left nothing beside the file.
     EXPECT_EQ(FindFiles("C:\\MAIL\\", "*.tmp").size(), 0u);
-    EXPECT_FALSE(ledger.Prune(now));
+    EXPECT_FALSE(FLedger.Prune(now));
 }
 
 TEST(StationOverview, RowsOrderLateRuleRequestsAndTheDayStrip) {

@@ -18,7 +18,7 @@ class ProcessingTest : public test::StoreTest {
 protected:
     void SetUp() override {
         StoreTest::SetUp();
-        host.ReadFile = [](const std::string& p) { return test::ReadWin(p); };
+        FHost.ReadFile = [](const std::string& p) { return test::ReadWin(p); };
     }
     // A received letter from station `sender` with one attachment per (name, content).
     std::unique_ptr<TMxMessage>
@@ -38,7 +38,7 @@ protected:
     }
     std::vector<std::string> ImportedNames() const {
         std::vector<std::string> names;
-        for (const auto& c : host.Imports)
+        for (const auto& c : FHost.Imports)
             names.push_back(c.FileName);
         return names;
     }
@@ -47,36 +47,36 @@ protected:
 TEST_F(ProcessingTest, SubjectTagIsACaseInsensitiveWholeWordAnywhere) {
     SetStationCode("ab12");
     auto letter = Received("Data for tzn-AB12", "77", {{"a.dat", "A"}});
-    ProcessReceivedLetter(*letter, Side(), window);
-    ASSERT_EQ(host.Imports.size(), 1u);
-    EXPECT_EQ(host.Imports[0].FileName, "C:\\DATA\\a.dat");
-    EXPECT_FALSE(host.Imports[0].From);
-    EXPECT_EQ(host.Imports[0].ContentSeen, "A");
+    ProcessReceivedLetter(*letter, Side(), FWindow);
+    ASSERT_EQ(FHost.Imports.size(), 1u);
+    EXPECT_EQ(FHost.Imports[0].FileName, "C:\\DATA\\a.dat");
+    EXPECT_FALSE(FHost.Imports[0].From);
+    EXPECT_EQ(FHost.Imports[0].ContentSeen, "A");
     EXPECT_EQ(test::ReadWin("C:\\DATA\\a.dat"), "A"); // left for the host
 
     // A code that is a prefix of another does not take that station's letters (the rule
     // retrieval judges by); the tag followed by a non-word character still counts.
     SetStationCode("12");
-    ProcessReceivedLetter(*Received("TZN-123", "77", {{"b.dat", "B"}}), Side(), window);
-    EXPECT_EQ(host.Imports.size(), 1u);
+    ProcessReceivedLetter(*Received("TZN-123", "77", {{"b.dat", "B"}}), Side(), FWindow);
+    EXPECT_EQ(FHost.Imports.size(), 1u);
     EXPECT_FALSE(FileExists("C:\\DATA\\b.dat"));
-    ProcessReceivedLetter(*Received("tzn-12/3 data", "77", {{"b.dat", "B"}}), Side(), window);
-    EXPECT_EQ(host.Imports.size(), 2u);
+    ProcessReceivedLetter(*Received("tzn-12/3 data", "77", {{"b.dat", "B"}}), Side(), FWindow);
+    EXPECT_EQ(FHost.Imports.size(), 2u);
     SetStationCode("123");
-    ProcessReceivedLetter(*Received("TZN-12", "77", {{"c.dat", "C"}}), Side(), window);
-    EXPECT_EQ(host.Imports.size(), 2u);
+    ProcessReceivedLetter(*Received("TZN-12", "77", {{"c.dat", "C"}}), Side(), FWindow);
+    EXPECT_EQ(FHost.Imports.size(), 2u);
     EXPECT_FALSE(FileExists("C:\\DATA\\c.dat"));
     // A matching letter without attachments: nothing happens, nothing is reported.
     SetStationCode("12");
-    ProcessReceivedLetter(*Received("TZN-12", "77", {}), Side(), window);
-    EXPECT_EQ(host.Imports.size(), 2u);
-    EXPECT_TRUE(window.Boxes().empty());
+    ProcessReceivedLetter(*Received("TZN-12", "77", {}), Side(), FWindow);
+    EXPECT_EQ(FHost.Imports.size(), 2u);
+    EXPECT_TRUE(FWindow.Boxes().empty());
 }
 
 TEST_F(ProcessingTest, AttachmentsReplaceDataFilesAndRepliesGoToOutBox) {
     test::WriteWin("C:\\DATA\\one.dat", "stale");
     int answered = 0;
-    host.ImportAnswer = [&](const std::string& f) {
+    FHost.ImportAnswer = [&](const std::string& f) {
         // The reply file of the previous hand-over is gone before each call.
         EXPECT_FALSE(FileExists("C:\\DATA\\TZN.txt"));
         test::WriteWin("C:\\DATA\\TZN.txt", "old reply");
@@ -88,7 +88,7 @@ TEST_F(ProcessingTest, AttachmentsReplaceDataFilesAndRepliesGoToOutBox) {
     };
     auto letter =
         Received("TZN-12", "77", {{"one.dat", "1"}, {"two.dat", "2"}, {"three.dat", "3"}});
-    ProcessReceivedLetter(*letter, Side(), window);
+    ProcessReceivedLetter(*letter, Side(), FWindow);
     EXPECT_EQ(ImportedNames(), (std::vector<std::string>{"C:\\DATA\\one.dat", "C:\\DATA\\two.dat",
                                                          "C:\\DATA\\three.dat"}));
     EXPECT_EQ(test::ReadWin("C:\\DATA\\one.dat"), "1");
@@ -98,7 +98,7 @@ TEST_F(ProcessingTest, AttachmentsReplaceDataFilesAndRepliesGoToOutBox) {
     LoadFolderLetters(out, MailFolder::OutBox);
     ASSERT_TRUE(out);
     ASSERT_EQ(out->Count(), 2u);
-    for (const StoredLetter& e : *out) {
+    for (const TStoredLetter& e : *out) {
         EXPECT_EQ(e.Letter->Subject, "TZN-77");
         EXPECT_EQ(e.Letter->Recipients[0].Address, "work@example.test");
     }
@@ -115,37 +115,37 @@ TEST_F(ProcessingTest, AttachmentsReplaceDataFilesAndRepliesGoToOutBox) {
 TEST_F(ProcessingTest, ReceivedReplyFileIsNotDeletedBeforeItsHandOver) {
     // The other side's host answered with its reply file, so the letter carries "TZN.txt".
     ProcessReceivedLetter(*Received("TZN-12", "77", {{"TZN.txt", "answer"}, {"b.dat", "B"}}),
-                          Side(), window);
-    ASSERT_EQ(host.Imports.size(), 2u);
-    EXPECT_EQ(host.Imports[0].FileName, "C:\\DATA\\TZN.txt");
-    EXPECT_EQ(host.Imports[0].ContentSeen, "answer");
+                          Side(), FWindow);
+    ASSERT_EQ(FHost.Imports.size(), 2u);
+    EXPECT_EQ(FHost.Imports[0].FileName, "C:\\DATA\\TZN.txt");
+    EXPECT_EQ(FHost.Imports[0].ContentSeen, "answer");
     // Before the next hand-over the old reply file is cleared as usual.
     EXPECT_FALSE(FileExists("C:\\DATA\\TZN.txt"));
 }
 
 TEST_F(ProcessingTest, OfficeSideAsksWithSenderOnlyForSeveralStations) {
     SetModuleMode(1);
-    host.Count = 2;
-    ProcessReceivedLetter(*Received("TZN-12", "77", {{"a.dat", "A"}}), Side(), window);
-    host.Count = 1;
-    ProcessReceivedLetter(*Received("TZN-12", "78", {{"b.dat", "B"}}), Side(), window);
+    FHost.Count = 2;
+    ProcessReceivedLetter(*Received("TZN-12", "77", {{"a.dat", "A"}}), Side(), FWindow);
+    FHost.Count = 1;
+    ProcessReceivedLetter(*Received("TZN-12", "78", {{"b.dat", "B"}}), Side(), FWindow);
     SetModuleMode(0);
-    host.Count = 2;
-    ProcessReceivedLetter(*Received("TZN-12", "79", {{"c.dat", "C"}}), Side(), window);
-    ASSERT_EQ(host.Imports.size(), 3u);
-    EXPECT_TRUE(host.Imports[0].From);
-    EXPECT_EQ(host.Imports[0].SenderCode, "77");
-    EXPECT_EQ(host.Imports[0].FileName, "C:\\DATA\\a.dat");
-    EXPECT_FALSE(host.Imports[1].From);
-    EXPECT_FALSE(host.Imports[2].From);
+    FHost.Count = 2;
+    ProcessReceivedLetter(*Received("TZN-12", "79", {{"c.dat", "C"}}), Side(), FWindow);
+    ASSERT_EQ(FHost.Imports.size(), 3u);
+    EXPECT_TRUE(FHost.Imports[0].From);
+    EXPECT_EQ(FHost.Imports[0].SenderCode, "77");
+    EXPECT_EQ(FHost.Imports[0].FileName, "C:\\DATA\\a.dat");
+    EXPECT_FALSE(FHost.Imports[1].From);
+    EXPECT_FALSE(FHost.Imports[2].From);
 }
 
 TEST_F(ProcessingTest, HostFailureIsSwallowedAndNextFileHandedOver) {
-    host.ImportThrows = true;
+    FHost.ImportThrows = true;
     ProcessReceivedLetter(*Received("TZN-12", "77", {{"a.dat", "A"}, {"b.dat", "B"}}), Side(),
-                          window);
-    EXPECT_EQ(host.Imports.size(), 2u);
-    EXPECT_TRUE(window.Boxes().empty());
+                          FWindow);
+    EXPECT_EQ(FHost.Imports.size(), 2u);
+    EXPECT_TRUE(FWindow.Boxes().empty());
     EXPECT_TRUE(Letters(MailFolder::OutBox).empty());
 }
 
@@ -153,12 +153,12 @@ TEST_F(ProcessingTest, BlockedDataFileIsReportedAfterFirstHandOver) {
     ASSERT_TRUE(ForceDirectories("C:\\PLAV\\LogFiles\\"));
     // The second file's name is held by something that cannot be deleted.
     test::WriteWin("C:\\DATA\\second.dat\\inside", "x");
-    host.ImportAnswer = [this](const std::string&) { return SourceFile("r.dat", "r"); };
+    FHost.ImportAnswer = [this](const std::string&) { return SourceFile("r.dat", "r"); };
     // The first file reached the host: processing the letter again would import it twice.
     test::StderrCapture platformBox;
     EXPECT_TRUE(ProcessReceivedLetter(
         *Received("TZN-12", "77", {{"first.dat", "1"}, {"second.dat", "2"}, {"third.dat", "3"}}),
-        Side(), window));
+        Side(), FWindow));
     EXPECT_EQ(ImportedNames(), std::vector<std::string>{"C:\\DATA\\first.dat"});
     EXPECT_EQ(Letters(MailFolder::OutBox).size(), 1u); // the first file's reply stays
     EXPECT_FALSE(FileExists("C:\\DATA\\third.dat"));
@@ -166,7 +166,7 @@ TEST_F(ProcessingTest, BlockedDataFileIsReportedAfterFirstHandOver) {
     const std::string expected =
         ru("Не обработано письмо от 77\rНе удален временный файл с предыдущей АЗС");
     // The box goes through the window services the caller handed in, not a box of its own.
-    const auto boxes = window.Boxes();
+    const auto boxes = FWindow.Boxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].Text, expected);
     EXPECT_EQ(boxes[0].Caption, "");
@@ -177,8 +177,8 @@ TEST_F(ProcessingTest, BlockedDataFileIsReportedAfterFirstHandOver) {
 
     // Blocked before anything reached the host: the letter is still to be processed.
     EXPECT_FALSE(
-        ProcessReceivedLetter(*Received("TZN-12", "77", {{"second.dat", "2"}}), Side(), window));
-    EXPECT_EQ(host.Imports.size(), 1u);
+        ProcessReceivedLetter(*Received("TZN-12", "77", {{"second.dat", "2"}}), Side(), FWindow));
+    EXPECT_EQ(FHost.Imports.size(), 1u);
 }
 
 TEST_F(ProcessingTest, HostileAttachmentNamesStayInsideDataDir) {
@@ -189,7 +189,7 @@ TEST_F(ProcessingTest, HostileAttachmentNamesStayInsideDataDir) {
                                      {"..\\..\\evil.dat", "evil"},
                                      {"/tmp/abs.dat", "abs"},
                                      {"C:x.dat", "drive"}}),
-                          Side(), window);
+                          Side(), FWindow);
     EXPECT_EQ(ImportedNames(),
               (std::vector<std::string>{"C:\\DATA\\attachment-1.dat", "C:\\DATA\\attachment-2.dat",
                                         "C:\\DATA\\attachment-3.dat", "C:\\DATA\\evil.dat",
@@ -197,8 +197,8 @@ TEST_F(ProcessingTest, HostileAttachmentNamesStayInsideDataDir) {
     EXPECT_EQ(test::ReadWin("C:\\DATA\\attachment-1.dat"), "dots");
     EXPECT_EQ(test::ReadWin("C:\\DATA\\evil.dat"), "evil");
     EXPECT_FALSE(FileExists("C:\\evil.dat"));
-    EXPECT_FALSE(std::filesystem::exists(root.Path("evil.dat")));
-    EXPECT_TRUE(window.Boxes().empty());
+    EXPECT_FALSE(std::filesystem::exists(FRoot.Path("evil.dat")));
+    EXPECT_TRUE(FWindow.Boxes().empty());
     EXPECT_EQ(SafeDataFileName("report.dat", 4), "report.dat");
 }
 
@@ -207,8 +207,8 @@ TEST_F(ProcessingTest, OverLongNamesAreShortenedAndOtherFailuresNameTheirCause) 
     const std::string stem = std::string(100, 'y') + std::string(294, 'x') + ru("отчет");
     ProcessReceivedLetter(
         *Received("TZN-12", "77", {{stem + "1.dat", "one"}, {stem + "2.dat", "two"}}), Side(),
-        window);
-    EXPECT_TRUE(window.Boxes().empty());
+        FWindow);
+    EXPECT_TRUE(FWindow.Boxes().empty());
     const auto names = ImportedNames();
     ASSERT_EQ(names.size(), 2u);
     EXPECT_NE(names[0], names[1]);
@@ -225,11 +225,11 @@ TEST_F(ProcessingTest, OverLongNamesAreShortenedAndOtherFailuresNameTheirCause) 
     const std::string longDir = "C:\\" + std::string(300, 'd') + "\\";
     SetDataDir(longDir);
     EXPECT_FALSE(
-        ProcessReceivedLetter(*Received("TZN-12", "77", {{"a.dat", "A"}}), Side(), window));
-    ASSERT_EQ(window.Boxes().size(), 1u);
-    EXPECT_EQ(window.Boxes()[0].Text, ru("Не обработано письмо от 77\rФайл данных не может быть "
-                                         "записан: ") +
-                                          longDir + "a.dat: File name too long");
+        ProcessReceivedLetter(*Received("TZN-12", "77", {{"a.dat", "A"}}), Side(), FWindow));
+    ASSERT_EQ(FWindow.Boxes().size(), 1u);
+    EXPECT_EQ(FWindow.Boxes()[0].Text, ru("Не обработано письмо от 77\rФайл данных не может быть "
+                                          "записан: ") +
+                                           longDir + "a.dat: File name too long");
 }
 
 } // namespace

@@ -30,7 +30,7 @@ protected:
     std::unique_ptr<TMxMessage> Letter(const std::string& toName, const std::string& content) {
         const std::string file = SourceFile("data-" + toName + ".dat", content);
         auto letter = ComposeLetter(toName, "to@example.test", file, false, false, false,
-                                    StationCode(), window);
+                                    StationCode(), FWindow);
         EXPECT_TRUE(letter);
         return letter;
     }
@@ -53,8 +53,8 @@ TEST_F(MailStoreTest, SavesUnderConsecutiveNamesAndSettingsRefuse) {
     EXPECT_EQ(a.FileName.size(), std::string("mmdd-hhnnss-0.eml").size());
     EXPECT_EQ(Letters(MailFolder::OutBox).size(), 2u);
 
-    settings.IsSaveInMail = false;
-    settings.IsSaveOutMail = false;
+    FSettings.IsSaveInMail = false;
+    FSettings.IsSaveOutMail = false;
     Apply();
     EXPECT_EQ(SaveLetterToFolderEx(*letter, MailFolder::InBox).Outcome, TSaveOutcome::Refused);
     EXPECT_FALSE(SaveLetterToFolder(*letter, MailFolder::Sent));
@@ -65,7 +65,7 @@ TEST_F(MailStoreTest, SavesUnderConsecutiveNamesAndSettingsRefuse) {
     EXPECT_EQ(LetterFileCounter.load(), 3u);
 
     // The store never creates its folders: a missing one is a failure.
-    settings.MailDir = "C:\\NOWHERE\\";
+    FSettings.MailDir = "C:\\NOWHERE\\";
     Apply();
     EXPECT_EQ(SaveLetterToFolderEx(*letter, MailFolder::OutBox).Outcome, TSaveOutcome::Failed);
     EXPECT_EQ(LetterFileCounter.load(), 3u);
@@ -168,10 +168,10 @@ TEST_F(MailStoreTest, MovesRecordedInKeysAndRefreshes) {
     (*list)[0].SetTargetFolder(MailFolder::Sent); // delivered
     (*list)[2].SetTargetFolder(MailFolder::Sent);
     EXPECT_EQ((*list)[0].Key, "os" + a);
-    window.Refreshes = 0;
-    ApplyLetterMoves(list, window);
+    FWindow.Refreshes = 0;
+    ApplyLetterMoves(list, FWindow);
     EXPECT_FALSE(list);
-    EXPECT_EQ(window.Refreshes.load(), 1);
+    EXPECT_EQ(FWindow.Refreshes.load(), 1);
     EXPECT_EQ(Letters(MailFolder::OutBox), std::vector<std::string>{b});
     ASSERT_EQ(Letters(MailFolder::Sent).size(), 2u);
     // The moved letters keep their content under new names.
@@ -179,38 +179,38 @@ TEST_F(MailStoreTest, MovesRecordedInKeysAndRefreshes) {
     LoadFolderLetters(sent, MailFolder::Sent);
     ASSERT_TRUE(sent && sent->Count() == 2u);
     std::set<std::string> contents;
-    for (const StoredLetter& e : *sent)
+    for (const TStoredLetter& e : *sent)
         contents.insert(AttachmentContent(*e.Letter));
     EXPECT_EQ(contents, (std::set<std::string>{"A", "C"}));
     ClearLetterList(*sent);
     EXPECT_TRUE(sent->Empty());
 
     // With IsSaveOutMail off a sent letter is just dropped from OutBox.
-    settings.IsSaveOutMail = false;
+    FSettings.IsSaveOutMail = false;
     Apply();
     LoadFolderHeaders(list, MailFolder::OutBox);
     ASSERT_TRUE(list && list->Count() == 1u);
     (*list)[0].SetTargetFolder(MailFolder::Sent);
-    ApplyLetterMoves(list, window);
+    ApplyLetterMoves(list, FWindow);
     EXPECT_TRUE(Letters(MailFolder::OutBox).empty());
     EXPECT_EQ(Letters(MailFolder::Sent).size(), 2u);
 
     // An empty variable still refreshes.
-    ApplyLetterMoves(list, window);
-    EXPECT_EQ(window.Refreshes.load(), 3);
+    ApplyLetterMoves(list, FWindow);
+    EXPECT_EQ(FWindow.Refreshes.load(), 3);
 }
 
 TEST_F(MailStoreTest, FullyLoadedLetterMovedToRefusingFolderIsDropped) {
     Save(MailFolder::OutBox, "a", "A");
     const std::string b = Save(MailFolder::OutBox, "b", "B");
-    settings.IsSaveOutMail = false;
+    FSettings.IsSaveOutMail = false;
     Apply();
     StoredLetterListVar list;
     LoadFolderLetters(list, MailFolder::OutBox);
     ASSERT_TRUE(list && list->Count() == 2u);
     (*list)[0].SetTargetFolder(MailFolder::Sent);
     const uint32_t counter = LetterFileCounter.load();
-    ApplyLetterMoves(list, window);
+    ApplyLetterMoves(list, FWindow);
     EXPECT_FALSE(list);
     EXPECT_EQ(Letters(MailFolder::OutBox), std::vector<std::string>{b});
     EXPECT_TRUE(Letters(MailFolder::Sent).empty());
@@ -224,7 +224,7 @@ TEST_F(MailStoreTest, MoveOfHeaderScanKeepsTheWholeLetter) {
     LoadFolderHeaders(list, MailFolder::OutBox);
     ASSERT_TRUE(list && list->Count() == 1u);
     (*list)[0].SetTargetFolder(MailFolder::Sent);
-    ApplyLetterMoves(list, window);
+    ApplyLetterMoves(list, FWindow);
     EXPECT_TRUE(Letters(MailFolder::OutBox).empty());
     const std::vector<std::string> sent = Letters(MailFolder::Sent);
     ASSERT_EQ(sent.size(), 1u);
@@ -238,7 +238,7 @@ TEST_F(MailStoreTest, MoveWhoseSaveFailsKeepsTheLetter) {
     ASSERT_TRUE(list && list->Count() == 1u);
     (*list)[0].SetTargetFolder(MailFolder::Sent);
     std::filesystem::remove_all(NativePath(FolderDir(MailFolder::Sent)));
-    ApplyLetterMoves(list, window);
+    ApplyLetterMoves(list, FWindow);
     EXPECT_EQ(Letters(MailFolder::InBox), std::vector<std::string>{a});
 }
 
@@ -250,11 +250,11 @@ TEST_F(MailStoreTest, MoveNeverOverwritesLetterInTarget) {
     StoredLetterListVar list;
     LoadFolderLetters(list, MailFolder::OutBox);
     (*list)[0].SetTargetFolder(MailFolder::Sent);
-    ApplyLetterMoves(list, window);
+    ApplyLetterMoves(list, FWindow);
     LoadFolderLetters(list, MailFolder::Sent);
     ASSERT_TRUE(list && list->Count() == 2u);
     std::set<std::string> contents;
-    for (const StoredLetter& e : *list)
+    for (const TStoredLetter& e : *list)
         contents.insert(AttachmentContent(*e.Letter));
     EXPECT_EQ(contents, (std::set<std::string>{"A", "OLD"}));
 }
@@ -270,9 +270,9 @@ TEST_F(MailStoreTest, ADeliveredLetterLeftInOutBoxByAKillIsDroppedThere) {
     Save(MailFolder::Sent, "14", "an older letter");
 
     EXPECT_EQ(DropDeliveredFromOutBox(), std::vector<std::string>{waiting.FileName});
-    EXPECT_EQ(FindFiles(FolderPath(settings.MailDir, MailFolder::OutBox), "*.eml"),
+    EXPECT_EQ(FindFiles(FolderPath(FSettings.MailDir, MailFolder::OutBox), "*.eml"),
               std::vector<std::string>{other});
-    EXPECT_EQ(FindFiles(FolderPath(settings.MailDir, MailFolder::Sent), "*.eml").size(), 2u);
+    EXPECT_EQ(FindFiles(FolderPath(FSettings.MailDir, MailFolder::Sent), "*.eml").size(), 2u);
     EXPECT_TRUE(DropDeliveredFromOutBox().empty()) << "nothing more the second time";
 }
 

@@ -31,15 +31,15 @@ class StoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ResetModuleState();
-        settings = MailSettings{};
-        settings.MailDir = "C:\\MAIL\\";
-        settings.EMail = "work@example.test";
-        SetMailSettings(settings);
-        CreateMailFolders(settings.MailDir);
+        FSettings = MailSettings{};
+        FSettings.MailDir = "C:\\MAIL\\";
+        FSettings.EMail = "work@example.test";
+        SetMailSettings(FSettings);
+        CreateMailFolders(FSettings.MailDir);
         SetDataDir("C:\\DATA\\");
         ASSERT_TRUE(ForceDirectories(DataDir()));
         SetStationCode("12");
-        SetHost(&host);
+        SetHost(&FHost);
         ResetLetterFileCounter();
     }
     void TearDown() override {
@@ -52,9 +52,9 @@ protected:
         return {Host(), ModuleSide() == TModuleSide::Office, StationCode(), DataDir()};
     }
     // Applies changes made to `settings`.
-    void Apply() { SetMailSettings(settings); }
+    void Apply() { SetMailSettings(FSettings); }
 
-    std::string FolderDir(MailFolder f) const { return FolderPath(settings.MailDir, f); }
+    std::string FolderDir(MailFolder f) const { return FolderPath(FSettings.MailDir, f); }
     std::vector<std::string> Letters(MailFolder f) const {
         return FindFiles(FolderDir(f), "*.eml");
     }
@@ -65,10 +65,10 @@ protected:
         return path;
     }
 
-    TempRoot root;
-    FakeHost host;
-    FakeWindowServices window;
-    MailSettings settings;
+    TempRoot FRoot;
+    FakeHost FHost;
+    FakeWindowServices FWindow;
+    MailSettings FSettings;
 };
 
 } // namespace tzn::test

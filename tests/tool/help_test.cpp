@@ -13,8 +13,8 @@ namespace {
 
 TEST(ToolHelp, EveryCommandHasAnExampleStartingWithItsOwnWords) {
     const test::ToolRun r = test::RunCommand(test::ToolCommand({"--help"}));
-    ASSERT_EQ(r.status, 0) << r.out;
-    std::istringstream in(r.out);
+    ASSERT_EQ(r.Status, 0) << r.Out;
+    std::istringstream in(r.Out);
     std::vector<std::string> lines;
     for (std::string l; std::getline(in, l);)
         lines.push_back(l);
@@ -38,8 +38,8 @@ TEST(ToolHelp, EveryCommandHasAnExampleStartingWithItsOwnWords) {
         EXPECT_EQ(lines[i + 1].rfind(prefix, 0), 0u)
             << "no example for \"" << lines[i] << "\": " << lines[i + 1];
     }
-    EXPECT_GE(commands.size(), 10u) << r.out;
-    EXPECT_NE(r.out.find("TZN_ROOT"), std::string::npos);
+    EXPECT_GE(commands.size(), 10u) << r.Out;
+    EXPECT_NE(r.Out.find("TZN_ROOT"), std::string::npos);
 }
 
 } // namespace

@@ -25,10 +25,10 @@ class LetterToolTest : public ::testing::Test {
 protected:
     void SetUp() override {
         std::string tmpl = (std::filesystem::temp_directory_path() / "tznltXXXXXX").string();
-        Dir = ::mkdtemp(tmpl.data());
+        FDir = ::mkdtemp(tmpl.data());
     }
-    void TearDown() override { std::filesystem::remove_all(Dir); }
-    std::string P(const std::string& name) const { return Dir + "/" + name; }
+    void TearDown() override { std::filesystem::remove_all(FDir); }
+    std::string P(const std::string& name) const { return FDir + "/" + name; }
     void Write(const std::string& name, const std::string& data) const {
         std::ofstream(P(name), std::ios::binary) << data;
     }
@@ -38,7 +38,7 @@ protected:
         ss << in.rdbuf();
         return ss.str();
     }
-    std::string Dir;
+    std::string FDir;
 };
 
 } // namespace
@@ -55,7 +55,7 @@ TEST_F(LetterToolTest, MakeShowAndExtractRoundTrip) {
                             " --body-file '" +
                             P("body.txt") + "' --attach '" + P("отчет 1.dat") + "' --out '" +
                             P("l.eml") + "'");
-    ASSERT_EQ(make.status, 0) << make.out;
+    ASSERT_EQ(make.Status, 0) << make.Out;
     std::string file = Read("l.eml");
     EXPECT_NE(file.find("\r\nBcc: hidden@x.ru\r\n"), std::string::npos);
     EXPECT_EQ(file.substr(file.size() - 3), ".\r\n");
@@ -69,50 +69,50 @@ TEST_F(LetterToolTest, MakeShowAndExtractRoundTrip) {
                  " [x['kind'] for x in p], p[0]['body'], p[1]['file_name'], p[1]['size'],"
                  " p[1]['sha256'], d['headers'][0][0])\" '" +
                  P("s.json") + "'");
-    ASSERT_EQ(json.status, 0) << json.out;
+    ASSERT_EQ(json.Status, 0) << json.Out;
     ToolRun sha = RunShell("sha256sum '" + P("отчет 1.dat") + "' | cut -c1-64");
     std::string want = "Отчет TZN-Office Станция 1 st1@x.ru 2 hidden@x.ru mime True "
                        "['text', 'attachment'] ['Привет', '.точка'] ______1.dat 100000 " +
-                       sha.out.substr(0, 64) + " From\n";
-    EXPECT_EQ(json.out, want);
+                       sha.Out.substr(0, 64) + " From\n";
+    EXPECT_EQ(json.Out, want);
 
     ToolRun text = RunShell(Tool() + " letter show '" + P("l.eml") + "'");
-    ASSERT_EQ(text.status, 0) << text.out;
-    EXPECT_NE(text.out.find("Subject: Отчет TZN-Office"), std::string::npos) << text.out;
-    EXPECT_NE(text.out.find("name=\"______1.dat\""), std::string::npos) << text.out;
+    ASSERT_EQ(text.Status, 0) << text.Out;
+    EXPECT_NE(text.Out.find("Subject: Отчет TZN-Office"), std::string::npos) << text.Out;
+    EXPECT_NE(text.Out.find("name=\"______1.dat\""), std::string::npos) << text.Out;
 
     std::filesystem::create_directory(P("out"));
     ToolRun ex = RunShell(Tool() + " letter extract '" + P("l.eml") + "' '" + P("out") + "'");
-    ASSERT_EQ(ex.status, 0) << ex.out;
+    ASSERT_EQ(ex.Status, 0) << ex.Out;
     EXPECT_EQ(Read("out/______1.dat"), data);
     // A second extract refuses to overwrite and says so.
     Write("out/______1.dat", "mine");
     ToolRun again = RunShell(Tool() + " letter extract '" + P("l.eml") + "' '" + P("out") + "'");
-    EXPECT_EQ(again.status, 1);
-    EXPECT_NE(again.out.find("Error saving attachment."), std::string::npos) << again.out;
+    EXPECT_EQ(again.Status, 1);
+    EXPECT_NE(again.Out.find("Error saving attachment."), std::string::npos) << again.Out;
     EXPECT_EQ(Read("out/______1.dat"), "mine");
 }
 
 TEST_F(LetterToolTest, BadUseAndBadFilesFailClearly) {
-    EXPECT_EQ(RunShell(Tool() + " letter make --from a@x.ru --out '" + P("x.eml") + "'").status, 2);
+    EXPECT_EQ(RunShell(Tool() + " letter make --from a@x.ru --out '" + P("x.eml") + "'").Status, 2);
     EXPECT_FALSE(std::filesystem::exists(P("x.eml")));
     ToolRun missing = RunShell(Tool() + " letter show '" + P("none.eml") + "'");
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_NE(missing.out.find("Cannot load message from file"), std::string::npos);
+    EXPECT_EQ(missing.Status, 1);
+    EXPECT_NE(missing.Out.find("Cannot load message from file"), std::string::npos);
     Write("exists.eml", "keep");
     ToolRun over = RunShell(Tool() + " letter make --from a@x.ru --to b@x.ru --subject s --out '" +
                             P("exists.eml") + "'");
-    EXPECT_EQ(over.status, 1);
+    EXPECT_EQ(over.Status, 1);
     EXPECT_EQ(Read("exists.eml"), "keep");
     ToolRun noAttach =
         RunShell(Tool() + " letter make --from a@x.ru --to b@x.ru --subject s --attach '" +
                  P("nope.bin") + "' --out '" + P("y.eml") + "'");
-    EXPECT_EQ(noAttach.status, 1);
+    EXPECT_EQ(noAttach.Status, 1);
     EXPECT_FALSE(std::filesystem::exists(P("y.eml")));
     // A letter cut inside a part header is refused with the reader's message.
     Write("cut.eml", "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
                      "--b\r\nContent-Type: text/plain\r\n");
     ToolRun cut = RunShell(Tool() + " letter show '" + P("cut.eml") + "' --json");
-    EXPECT_EQ(cut.status, 1);
-    EXPECT_NE(cut.out.find("Unknown Message Part Type."), std::string::npos) << cut.out;
+    EXPECT_EQ(cut.Status, 1);
+    EXPECT_NE(cut.Out.find("Unknown Message Part Type."), std::string::npos) << cut.Out;
 }

@@ -37,15 +37,15 @@ std::vector<std::string> Split(const std::string& text, char separator) {
 struct TToolInRoot {
     ToolRun Tool(const std::vector<std::string>& args) {
         return test::RunCommand(test::ToolCommand(args) + " 2>" +
-                                test::ShellQuote(root.Path("stderr").string()));
+                                test::ShellQuote(Root.Path("stderr").string()));
     }
-    std::string Err() { return ReadFile(root.Path("stderr")); }
+    std::string Err() { return ReadFile(Root.Path("stderr")); }
     void Set(const std::vector<std::pair<std::string, std::string>>& keys) {
         for (const auto& [k, v] : keys)
-            ASSERT_EQ(Tool({"settings", "set", k, v}).status, 0) << k << ": " << Err();
+            ASSERT_EQ(Tool({"settings", "set", k, v}).Status, 0) << k << ": " << Err();
     }
 
-    test::TempRoot root;
+    test::TempRoot Root;
 };
 
 class ServerCommandsTest : public test::MailServerTest, protected TToolInRoot {
@@ -62,9 +62,9 @@ protected:
                              "    n, size = l.split()\n"
                              "    print(n.decode(), size.decode(), ids[n].decode())\n"
                              "p.quit()\n") +
-            " " + std::to_string(Env.Pop3Port) + " " + u.Login + " " + u.Password);
-        EXPECT_EQ(r.status, 0) << r.out;
-        return r.out;
+            " " + std::to_string(FEnv.Pop3Port) + " " + u.Login + " " + u.Password);
+        EXPECT_EQ(r.Status, 0) << r.Out;
+        return r.Out;
     }
 };
 
@@ -73,21 +73,21 @@ TEST_F(ServerCommandsTest, ListShowsEveryLetterAndDeleteRemovesOnlyTheOneNamed) 
     Empty(u);
     Set({{"SMTPHost", "127.0.0.1"},
          {"POP3Host", "127.0.0.1"},
-         {"SMTPPort", std::to_string(Env.SmtpPort)},
-         {"POP3Port", std::to_string(Env.Pop3Port)},
+         {"SMTPPort", std::to_string(FEnv.SmtpPort)},
+         {"POP3Port", std::to_string(FEnv.Pop3Port)},
          {"UserName", u.Login},
          {"Password", u.Password},
-         {"CAFile", Env.CAFile}});
+         {"CAFile", FEnv.CAFile}});
     const std::string subjects[] = {"TZN-12 отчёт за смену", "TZN-Office request"};
     std::vector<std::string> send = {"send"};
     for (const std::string& subject : subjects) {
-        const auto f = root.Path("letter" + std::to_string(send.size()) + ".eml");
+        const auto f = Root.Path("letter" + std::to_string(send.size()) + ".eml");
         WriteFile(f, ru("From: \"Станция 12\" <" + u.Address + ">\r\nTo: " + u.Address +
                         "\r\nSubject: " + subject +
                         "\r\nMIME-Version: 1.0\r\nContent-Type: text/plain\r\n\r\ntext\r\n.\r\n"));
         send.push_back(f.string());
     }
-    ASSERT_EQ(Tool(send).status, 0) << Err();
+    ASSERT_EQ(Tool(send).Status, 0) << Err();
     ASSERT_EQ(WaitForCount(u, 2), 2);
 
     // Delivery order is the server's: each letter is found by its subject.
@@ -99,9 +99,9 @@ TEST_F(ServerCommandsTest, ListShowsEveryLetterAndDeleteRemovesOnlyTheOneNamed) 
         expected.push_back(p[0] + "\t" + p[2] + "\t" + p[1]);
     }
     ToolRun r = Tool({"server", "list"});
-    ASSERT_EQ(r.status, 0) << r.out << Err();
-    const std::vector<std::string> lines = Split(r.out, '\n');
-    ASSERT_EQ(lines.size(), 2u) << r.out;
+    ASSERT_EQ(r.Status, 0) << r.Out << Err();
+    const std::vector<std::string> lines = Split(r.Out, '\n');
+    ASSERT_EQ(lines.size(), 2u) << r.Out;
     for (size_t i = 0; i < lines.size(); ++i) {
         const std::vector<std::string> columns = Split(lines[i], '\t');
         ASSERT_EQ(columns.size(), 5u) << lines[i];
@@ -110,19 +110,19 @@ TEST_F(ServerCommandsTest, ListShowsEveryLetterAndDeleteRemovesOnlyTheOneNamed) 
         EXPECT_THAT(columns[3], HasSubstr("<" + u.Address + ">"));
         bySubject[columns[4]] = columns;
     }
-    ASSERT_EQ(bySubject.count(subjects[0]), 1u) << r.out;
-    ASSERT_EQ(bySubject.count(subjects[1]), 1u) << r.out;
+    ASSERT_EQ(bySubject.count(subjects[0]), 1u) << r.Out;
+    ASSERT_EQ(bySubject.count(subjects[1]), 1u) << r.Out;
 
     const std::string gone = bySubject[subjects[0]][1], kept = bySubject[subjects[1]][1];
     r = Tool({"server", "delete", gone});
-    EXPECT_EQ(r.status, 0) << r.out << Err();
-    EXPECT_THAT(r.out, HasSubstr(gone));
+    EXPECT_EQ(r.Status, 0) << r.Out << Err();
+    EXPECT_THAT(r.Out, HasSubstr(gone));
     const std::string left = PoplibListing(u);
     EXPECT_EQ(Split(left, '\n').size(), 1u) << left;
     EXPECT_THAT(left, HasSubstr(" " + kept + "\n"));
 
     r = Tool({"server", "delete", "no-such-id"});
-    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_EQ(r.Status, 1) << r.Out;
     EXPECT_THAT(Err(), HasSubstr("no letter with unique id no-such-id"));
     EXPECT_EQ(Count(u), 1);
     Empty(u);
@@ -141,8 +141,8 @@ TEST_F(ScriptedServerCommandsTest, WithoutUsableUniqueIdsNothingIsDeleted) {
             uidl(s);
             s.Answer("+OK bye");
         });
-        EXPECT_EQ(Tool({"settings", "set", "POP3Port", std::to_string(server.Port())}).status, 0);
-        EXPECT_EQ(Tool({"server", "delete", "abc"}).status, 1);
+        EXPECT_EQ(Tool({"settings", "set", "POP3Port", std::to_string(server.Port())}).Status, 0);
+        EXPECT_EQ(Tool({"server", "delete", "abc"}).Status, 1);
         const std::vector<std::string> said = server.Transcript();
         ASSERT_FALSE(said.empty());
         EXPECT_THAT(said, ::testing::Contains("UIDL"));

@@ -20,55 +20,55 @@ class SettingsToolTest : public ::testing::Test {
 protected:
     ToolRun Tool(const std::vector<std::string>& args) {
         return test::RunCommand(test::ToolCommand(args) + " 2>" +
-                                test::ShellQuote(root.Path("stderr").string()));
+                                test::ShellQuote(FRoot.Path("stderr").string()));
     }
-    std::string Err() { return ReadFile(root.Path("stderr")); }
-    std::string Cnf() { return ReadFile(cnf); }
+    std::string Err() { return ReadFile(FRoot.Path("stderr")); }
+    std::string Cnf() { return ReadFile(FCnf); }
 
-    TempRoot root;
-    std::filesystem::path cnf = root.Path("C/WINDOWS/cnf.INI");
+    TempRoot FRoot;
+    std::filesystem::path FCnf = FRoot.Path("C/WINDOWS/cnf.INI");
 };
 
 TEST_F(SettingsToolTest, ShowWithoutAFileGivesDefaultsAndCreatesTheStore) {
     const ToolRun r = Tool({"settings", "show", "--json"});
-    ASSERT_EQ(r.status, 0) << Err();
+    ASSERT_EQ(r.Status, 0) << Err();
     for (const char* expected :
          {"\"MailDir\": \"C:\\\\PLAV\\\\OFFICE\\\\MAIL\\\\\"", "\"SMTPPort\": 25",
           "\"POP3Port\": 110", "\"IsSaveInMail\": true", "\"AutoOnNoMail\": false",
           "\"AddTovarCount\": 1", "\"NotUseWorkAddres\": true", "\"MailAddictionAdressList\": []",
           "\"m_GetMailWithSort\": false", "\"Password\": \"\""})
-        EXPECT_NE(r.out.find(expected), std::string::npos) << expected << "\n" << r.out;
-    EXPECT_EQ(r.out.front(), '{');
-    EXPECT_TRUE(std::filesystem::is_directory(root.Path("C/PLAV/OFFICE/MAIL/Sent")));
-    EXPECT_FALSE(std::filesystem::exists(cnf));
+        EXPECT_NE(r.Out.find(expected), std::string::npos) << expected << "\n" << r.Out;
+    EXPECT_EQ(r.Out.front(), '{');
+    EXPECT_TRUE(std::filesystem::is_directory(FRoot.Path("C/PLAV/OFFICE/MAIL/Sent")));
+    EXPECT_FALSE(std::filesystem::exists(FCnf));
     const ToolRun text = Tool({"settings", "show"});
-    EXPECT_NE(text.out.find("SMTPPort = 25\n"), std::string::npos);
+    EXPECT_NE(text.Out.find("SMTPPort = 25\n"), std::string::npos);
 }
 
 TEST_F(SettingsToolTest, PasswordsAreScrambledHiddenAndFollowARenamedUser) {
-    ASSERT_EQ(Tool({"settings", "set", "UserName", "Иван"}).status, 0) << Err();
-    ASSERT_EQ(Tool({"settings", "set", "Password", "тайна"}).status, 0) << Err();
+    ASSERT_EQ(Tool({"settings", "set", "UserName", "Иван"}).Status, 0) << Err();
+    ASSERT_EQ(Tool({"settings", "set", "Password", "тайна"}).Status, 0) << Err();
     EXPECT_NE(Cnf().find("Password=" + EncodePassword(ru("Иван"), ru("тайна")) + "\r\n"),
               std::string::npos);
-    EXPECT_NE(Tool({"settings", "show"}).out.find("Password = ***\n"), std::string::npos);
-    EXPECT_NE(Tool({"settings", "show", "--reveal"}).out.find("Password = тайна\n"),
+    EXPECT_NE(Tool({"settings", "show"}).Out.find("Password = ***\n"), std::string::npos);
+    EXPECT_NE(Tool({"settings", "show", "--reveal"}).Out.find("Password = тайна\n"),
               std::string::npos);
     // Renaming the user re-stores the password so it still decodes.
-    ASSERT_EQ(Tool({"settings", "set", "UserName", "petr"}).status, 0) << Err();
+    ASSERT_EQ(Tool({"settings", "set", "UserName", "petr"}).Status, 0) << Err();
     EXPECT_NE(Cnf().find("Password=" + EncodePassword("petr", ru("тайна")) + "\r\n"),
               std::string::npos);
-    EXPECT_NE(Tool({"settings", "show", "--json", "--reveal"}).out.find("\"Password\": \"тайна\""),
+    EXPECT_NE(Tool({"settings", "show", "--json", "--reveal"}).Out.find("\"Password\": \"тайна\""),
               std::string::npos);
     // The dial-up pair works the same way.
-    ASSERT_EQ(Tool({"settings", "set", "IntLogin", "dial"}).status, 0);
-    ASSERT_EQ(Tool({"settings", "set", "IntPassword", "pw"}).status, 0);
-    ASSERT_EQ(Tool({"settings", "set", "intlogin", "dial2"}).status, 0); // names ignore case
+    ASSERT_EQ(Tool({"settings", "set", "IntLogin", "dial"}).Status, 0);
+    ASSERT_EQ(Tool({"settings", "set", "IntPassword", "pw"}).Status, 0);
+    ASSERT_EQ(Tool({"settings", "set", "intlogin", "dial2"}).Status, 0); // names ignore case
     EXPECT_NE(Cnf().find("IntPassword=" + EncodePassword("dial2", "pw") + "\r\n"),
               std::string::npos);
 }
 
 TEST_F(SettingsToolTest, BadKeysAndValuesChangeNothingAndExitWithTwo) {
-    WriteFile(cnf, "[Host]\r\nKeep=1\r\n[EMail]\r\nSMTPPort=2525\r\n");
+    WriteFile(FCnf, "[Host]\r\nKeep=1\r\n[EMail]\r\nSMTPPort=2525\r\n");
     const std::string before = Cnf();
     const std::vector<std::vector<std::string>> bad = {
         {"settings", "set", "NoSuchKey", "1"},
@@ -85,7 +85,7 @@ TEST_F(SettingsToolTest, BadKeysAndValuesChangeNothingAndExitWithTwo) {
     };
     for (const auto& args : bad) {
         const ToolRun r = Tool(args);
-        EXPECT_EQ(r.status, 2) << args[2];
+        EXPECT_EQ(r.Status, 2) << args[2];
         EXPECT_FALSE(Err().empty()) << args[2];
         EXPECT_EQ(Cnf(), before) << args[2];
     }
@@ -93,13 +93,13 @@ TEST_F(SettingsToolTest, BadKeysAndValuesChangeNothingAndExitWithTwo) {
 }
 
 TEST_F(SettingsToolTest, SetWritesThroughTheModuleWriterKeepingOtherSections) {
-    WriteFile(cnf, "; host\r\n[Host]\r\nKeep=1\r\n\r\n[EMail]\r\nHostOwn=x\r\n");
-    ASSERT_EQ(Tool({"settings", "set", "SMTPHost", "Почта.example"}).status, 0) << Err();
-    ASSERT_EQ(Tool({"settings", "set", "IsSaveInMail", "false"}).status, 0);
-    ASSERT_EQ(Tool({"settings", "set", "POP3Port", "1110"}).status, 0);
-    ASSERT_EQ(Tool({"settings", "set", "MailDir", "C:\\Box"}).status, 0);
+    WriteFile(FCnf, "; host\r\n[Host]\r\nKeep=1\r\n\r\n[EMail]\r\nHostOwn=x\r\n");
+    ASSERT_EQ(Tool({"settings", "set", "SMTPHost", "Почта.example"}).Status, 0) << Err();
+    ASSERT_EQ(Tool({"settings", "set", "IsSaveInMail", "false"}).Status, 0);
+    ASSERT_EQ(Tool({"settings", "set", "POP3Port", "1110"}).Status, 0);
+    ASSERT_EQ(Tool({"settings", "set", "MailDir", "C:\\Box"}).Status, 0);
     ASSERT_EQ(
-        Tool({"settings", "set", "MailAddictionAdressList", "a@x.test, второй@x.test,"}).status, 0);
+        Tool({"settings", "set", "MailAddictionAdressList", "a@x.test, второй@x.test,"}).Status, 0);
     const std::string file = Cnf();
     EXPECT_EQ(file.rfind("; host\r\n[Host]\r\nKeep=1\r\n\r\n[EMail]\r\nHostOwn=x\r\n", 0), 0u);
     EXPECT_NE(file.find("SMTPHost=" + ru("Почта.example") + "\r\n"), std::string::npos);
@@ -109,26 +109,26 @@ TEST_F(SettingsToolTest, SetWritesThroughTheModuleWriterKeepingOtherSections) {
                         ru("второй@x.test") + "\r\n"),
               std::string::npos)
         << file;
-    EXPECT_TRUE(std::filesystem::is_directory(root.Path("C/Box/OutBox")));
+    EXPECT_TRUE(std::filesystem::is_directory(FRoot.Path("C/Box/OutBox")));
     const ToolRun r = Tool({"settings", "show", "--json"});
-    EXPECT_NE(r.out.find("\"MailAddictionAdressList\": [\"a@x.test\", \"второй@x.test\"]"),
+    EXPECT_NE(r.Out.find("\"MailAddictionAdressList\": [\"a@x.test\", \"второй@x.test\"]"),
               std::string::npos)
-        << r.out;
-    EXPECT_NE(r.out.find("\"POP3Port\": 1110"), std::string::npos);
-    EXPECT_NE(r.out.find("\"IsSaveInMail\": false"), std::string::npos);
-    ASSERT_EQ(Tool({"settings", "set", "MailAddictionAdressList", ""}).status, 0);
-    EXPECT_NE(Tool({"settings", "show", "--json"}).out.find("\"MailAddictionAdressList\": []"),
+        << r.Out;
+    EXPECT_NE(r.Out.find("\"POP3Port\": 1110"), std::string::npos);
+    EXPECT_NE(r.Out.find("\"IsSaveInMail\": false"), std::string::npos);
+    ASSERT_EQ(Tool({"settings", "set", "MailAddictionAdressList", ""}).Status, 0);
+    EXPECT_NE(Tool({"settings", "show", "--json"}).Out.find("\"MailAddictionAdressList\": []"),
               std::string::npos);
 }
 
 TEST_F(SettingsToolTest, AFailedReadIsReportedAsAWarning) {
-    WriteFile(root.Path("C/blocker"), "x");
-    WriteFile(cnf, "[EMail]\r\nMailDir=C:\\blocker\\MAIL\\\r\n");
+    WriteFile(FRoot.Path("C/blocker"), "x");
+    WriteFile(FCnf, "[EMail]\r\nMailDir=C:\\blocker\\MAIL\\\r\n");
     const ToolRun r = Tool({"settings", "show"});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.Status, 0);
     EXPECT_NE(Err().find("warning: Ошибка загрузки параметров Эл. почты: "), std::string::npos)
         << Err();
-    EXPECT_NE(r.out.find("MailDir = C:\\blocker\\MAIL\\\n"), std::string::npos);
+    EXPECT_NE(r.Out.find("MailDir = C:\\blocker\\MAIL\\\n"), std::string::npos);
 }
 
 } // namespace

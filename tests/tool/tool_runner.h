@@ -12,8 +12,8 @@ namespace tzn::test {
 // What the process left: its exit status (-1 when it could not start or did not exit
 // normally) and its standard output.
 struct ToolRun {
-    int status = -1;
-    std::string out;
+    int Status = -1;
+    std::string Out;
 };
 
 // Runs a shell command line and captures its standard output.
@@ -25,9 +25,9 @@ inline ToolRun RunCommand(const std::string& commandLine) {
     char buf[4096];
     size_t n;
     while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-        r.out.append(buf, n);
+        r.Out.append(buf, n);
     const int st = ::pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    r.Status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     return r;
 }
 

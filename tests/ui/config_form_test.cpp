@@ -30,7 +30,7 @@
 namespace tzn {
 namespace {
 
-const auto* const Qt = ::testing::AddGlobalTestEnvironment(new test::QtEnvironment);
+const auto* const kQt = ::testing::AddGlobalTestEnvironment(new test::QtEnvironment);
 
 using test::ReadFile;
 using test::WriteFile;
@@ -42,8 +42,8 @@ protected:
         SetModuleMode(0);
         SetStationCode("12");
         FOldRas = RasConfig();
-        std::filesystem::create_directories(root.Path("peers"));
-        SetRasConfig({root.Path("peers").string(), "true", "true"});
+        std::filesystem::create_directories(FRoot.Path("peers"));
+        SetRasConfig({FRoot.Path("peers").string(), "true", "true"});
     }
     void TearDown() override {
         SetRasConfig(FOldRas);
@@ -68,10 +68,10 @@ protected:
     void Click(const TConfigForm& form, const char* name) {
         Find<QAbstractButton>(form, name)->click();
     }
-    std::string Cnf() { return ReadFile(root.Path("C/WINDOWS/cnf.INI")); }
+    std::string Cnf() { return ReadFile(FRoot.Path("C/WINDOWS/cnf.INI")); }
 
-    test::TempRoot root;
-    test::FakeWindowServices services;
+    test::TempRoot FRoot;
+    test::FakeWindowServices FServices;
     TRasPlatformConfig FOldRas;
 };
 
@@ -193,12 +193,12 @@ TEST_F(ConfigFormTest, EnterStartsAtMostThreeNonEmptyLinesOnTheStationAndNoneAtT
 }
 
 TEST_F(ConfigFormTest, ApplyWritesEveryControlForTheLoaderToReadBack) {
-    WriteFile(root.Path("peers/beeline"), "user bee\n");
-    WriteFile(root.Path("peers/mts"), "");
-    WriteFile(root.Path("C/WINDOWS/cnf.INI"),
+    WriteFile(FRoot.Path("peers/beeline"), "user bee\n");
+    WriteFile(FRoot.Path("peers/mts"), "");
+    WriteFile(FRoot.Path("C/WINDOWS/cnf.INI"),
               "[Other]\nKeep=1\n[EMail]\nPhonebookEntry=mts\nSMTPSecurity=TLS\n");
     LoadMailSettings();
-    TConfigForm form(&services);
+    TConfigForm form(&FServices);
     form.FormShow();
     auto* dialUp = Find<QComboBox>(form, "cbInternet");
     EXPECT_EQ(dialUp->count(), 2);
@@ -235,7 +235,7 @@ TEST_F(ConfigFormTest, ApplyWritesEveryControlForTheLoaderToReadBack) {
     Find<QLineEdit>(form, "edCAFile")->setText("C:\\PLAV\\ca.pem");
     Click(form, "OKBtn");
     EXPECT_EQ(form.Widget()->result(), 1);
-    EXPECT_TRUE(services.Boxes().empty());
+    EXPECT_TRUE(FServices.Boxes().empty());
     // The line without an at sign is gone from the memo as well.
     EXPECT_EQ(Find<QPlainTextEdit>(form, "mAddictionAdres")->toPlainText(), "office@example.test");
 
@@ -266,7 +266,7 @@ TEST_F(ConfigFormTest, ApplyWritesEveryControlForTheLoaderToReadBack) {
     EXPECT_NE(cnf.find("[MailAddictionAdressList]\nCount=1\nItem1=office@example.test"),
               std::string::npos);
     for (const char* dir : {"C/MAIL/InBox", "C/MAIL/OutBox", "C/MAIL/Sent"})
-        EXPECT_TRUE(std::filesystem::is_directory(root.Path(dir))) << dir;
+        EXPECT_TRUE(std::filesystem::is_directory(FRoot.Path(dir))) << dir;
 
     SetMailSettings(MailSettings{});
     LoadMailSettings();
@@ -306,7 +306,7 @@ TEST_F(ConfigFormTest, ApplyWritesEveryControlForTheLoaderToReadBack) {
 
     // With no line holding an at sign the option goes off and the list is emptied; with no
     // dial-up entries the entry is stored empty.
-    std::filesystem::remove_all(root.Path("peers"));
+    std::filesystem::remove_all(FRoot.Path("peers"));
     TConfigForm again;
     again.FormShow();
     EXPECT_EQ(Find<QComboBox>(again, "cbInternet")->count(), 0);
@@ -320,9 +320,9 @@ TEST_F(ConfigFormTest, ApplyWritesEveryControlForTheLoaderToReadBack) {
 }
 
 TEST_F(ConfigFormTest, FolderButtonCancelAndAFailedApplyLoseNothing) {
-    WriteFile(root.Path("C/WINDOWS/cnf.INI"), "[EMail]\nSMTPHost=old\nPOP3Security=sometimes\n");
+    WriteFile(FRoot.Path("C/WINDOWS/cnf.INI"), "[EMail]\nSMTPHost=old\nPOP3Security=sometimes\n");
     LoadMailSettings();
-    TConfigForm form(&services);
+    TConfigForm form(&FServices);
     form.FormShow();
     std::string caption, start;
     form.SetFolderBrowser([&](const std::string& c, const std::string& s) {
@@ -347,7 +347,7 @@ TEST_F(ConfigFormTest, FolderButtonCancelAndAFailedApplyLoseNothing) {
     form.Widget()->setResult(0);
     Click(form, "OKBtn");
     EXPECT_EQ(form.Widget()->result(), 0);
-    const auto boxes = services.Boxes();
+    const auto boxes = FServices.Boxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].Text.rfind(ru("Ошибка сохранения параметров Эл. почты: "), 0), 0u);
     EXPECT_NE(boxes[0].Text.find("POP3Security"), std::string::npos);
@@ -366,7 +366,7 @@ TEST_F(ConfigFormTest, AnUnreadableFileStillShowsTheSettingsInMemory) {
     s.SMTPHost = "smtp.example.test";
     s.IntLogin = "dialer";
     SetMailSettings(s);
-    std::filesystem::create_directories(root.Path("C/WINDOWS/cnf.INI"));
+    std::filesystem::create_directories(FRoot.Path("C/WINDOWS/cnf.INI"));
     TConfigForm form;
     form.FormShow();
     EXPECT_EQ(Find<QLineEdit>(form, "edSMTPHost")->text(), "smtp.example.test");

@@ -16,7 +16,7 @@
 namespace tzn {
 namespace {
 
-const auto* const Qt = ::testing::AddGlobalTestEnvironment(new test::QtEnvironment);
+const auto* const kQt = ::testing::AddGlobalTestEnvironment(new test::QtEnvironment);
 
 class NoComponent : public TMxComponent {};
 

@@ -36,36 +36,36 @@ class MailFormWindowTest : public test::StoreTest {
 protected:
     void SetUp() override {
         StoreTest::SetUp();
-        settings.IsSaveInMail = true;
-        settings.IsSaveOutMail = true;
+        FSettings.IsSaveInMail = true;
+        FSettings.IsSaveOutMail = true;
         Apply();
-        host.ReadFile = [](const std::string& p) { return test::ReadWin(p); };
+        FHost.ReadFile = [](const std::string& p) { return test::ReadWin(p); };
         FSavedFormats = Formats();
     }
     void TearDown() override {
-        form.reset();
+        FForm.reset();
         Formats() = FSavedFormats;
         StoreTest::TearDown();
     }
     void Create() {
-        form = std::make_unique<TMailForm>(
+        FForm = std::make_unique<TMailForm>(
             [this] {
                 TSessionContext c;
-                c.Host = &host;
+                c.Host = &FHost;
                 c.StationCode = StationCode();
                 c.DataDir = DataDir();
-                c.WindowServices = &window;
+                c.WindowServices = &FWindow;
                 // A session that counts itself and then finds no network.
                 c.ConnectNetwork = [this] {
-                    ++sessions;
+                    ++FSessions;
                     return false;
                 };
                 return c;
             },
-            TMailFormCommands{[this] { ++settingsOpened; }, {}});
+            TMailFormCommands{[this] { ++FSettingsOpened; }, {}});
     }
     template <typename T> T* Part(const char* name) {
-        T* part = form->Widget()->findChild<T*>(name);
+        T* part = FForm->Widget()->findChild<T*>(name);
         EXPECT_NE(part, nullptr) << name;
         return part;
     }
@@ -96,7 +96,7 @@ protected:
     }
     // Which of "Переслать", "Обработать", "Удалить" the popup shows.
     std::string Popup() {
-        form->MailMenuPopup();
+        FForm->MailMenuPopup();
         std::string s;
         for (const char* a : {"miResend", "miProcessMsg", "miDelete"})
             s += Part<QAction>(a)->isVisible() ? '1' : '0';
@@ -120,9 +120,9 @@ protected:
         return r.FileName;
     }
 
-    std::unique_ptr<TMailForm> form;
-    std::atomic<int> sessions{0};
-    int settingsOpened = 0;
+    std::unique_ptr<TMailForm> FForm;
+    std::atomic<int> FSessions{0};
+    int FSettingsOpened = 0;
 
 private:
     TFormatSettings FSavedFormats;
@@ -133,21 +133,21 @@ TEST_F(MailFormWindowTest, ShowSelectsOutgoingAndFollowsTheHostAndTheModuleMode)
                                   ru("TZN-Office отчет"), EncodeDateTime(2024, 3, 5, 9, 7));
     Store(MailFolder::InBox, "a@example.test", "TZN-12", EncodeDateTime(2024, 3, 6));
     SetStationCode(ru("АЗС-12"));
-    host.Params[13] = THostVariant(ru("Ромашка"));
-    host.Params[56] = THostVariant(1);
+    FHost.Params[13] = THostVariant(ru("Ромашка"));
+    FHost.Params[56] = THostVariant(1);
     Create();
-    QWidget* w = form->Widget();
-    EXPECT_FALSE(form->Visible());
+    QWidget* w = FForm->Widget();
+    EXPECT_FALSE(FForm->Visible());
     EXPECT_EQ(w->windowTitle(), QString("E-Mail"));
     EXPECT_TRUE(w->windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_EQ(w->minimumWidth(), 600);
     EXPECT_EQ(List()->topLevelItemCount(), 0);
 
-    form->ShowMailbox();
-    EXPECT_TRUE(form->Visible());
+    FForm->ShowMailbox();
+    EXPECT_TRUE(FForm->Visible());
     EXPECT_EQ(w->windowTitle(), QString::fromUtf8("E-mail. Название АЗС: \"Ромашка\""));
     EXPECT_EQ(Tree()->topLevelItem(0)->text(0), QString::fromUtf8("АЗС-12"));
-    EXPECT_EQ(form->SelectedFolder(), MailFolder::OutBox);
+    EXPECT_EQ(FForm->SelectedFolder(), MailFolder::OutBox);
     EXPECT_EQ(Column(0), std::vector<std::string>{out});
     // A name outside the plain characters is quoted in the combined text.
     EXPECT_EQ(Column(2), std::vector<std::string>{ru("\"Станция 12\" <st12@example.test>")});
@@ -163,13 +163,13 @@ TEST_F(MailFormWindowTest, ShowSelectsOutgoingAndFollowsTheHostAndTheModuleMode)
 
     // Closing hides; the next show repeats the show in full.
     w->close();
-    EXPECT_FALSE(form->Visible());
-    host.Params[56] = THostVariant(0);
-    host.Params[46] = THostVariant(3);
+    EXPECT_FALSE(FForm->Visible());
+    FHost.Params[56] = THostVariant(0);
+    FHost.Params[46] = THostVariant(3);
     SetModuleMode(1);
     SelectFolder(0);
-    form->ShowMailbox();
-    EXPECT_EQ(form->SelectedFolder(), MailFolder::OutBox);
+    FForm->ShowMailbox();
+    EXPECT_EQ(FForm->SelectedFolder(), MailFolder::OutBox);
     EXPECT_TRUE(Part<QAction>("btnProp")->isEnabled());
     EXPECT_TRUE(Part<QMenu>("N6")->isEnabled());
     EXPECT_TRUE(Part<QAction>("btnCrQuery")->isVisible());
@@ -177,7 +177,7 @@ TEST_F(MailFormWindowTest, ShowSelectsOutgoingAndFollowsTheHostAndTheModuleMode)
     // With parameter 46 at 3 the caption is left as it was.
     EXPECT_EQ(w->windowTitle(), QString::fromUtf8("E-mail. Название АЗС: \"Ромашка\""));
     Part<QAction>("btnProp")->trigger();
-    EXPECT_EQ(settingsOpened, 1);
+    EXPECT_EQ(FSettingsOpened, 1);
 }
 
 TEST_F(MailFormWindowTest, CommandsAreEnabledByFolderAndSelection) {
@@ -186,7 +186,7 @@ TEST_F(MailFormWindowTest, CommandsAreEnabledByFolderAndSelection) {
     Store(MailFolder::Sent, "a@example.test", "TZN-Office", EncodeDateTime(2024, 3, 6));
     Create();
     EXPECT_EQ(Buttons(), "000");
-    form->ShowMailbox();
+    FForm->ShowMailbox();
     // After a refresh the first row is selected.
     EXPECT_EQ(Buttons(), "001");
     EXPECT_EQ(Popup(), "001");
@@ -209,7 +209,7 @@ TEST_F(MailFormWindowTest, CommandsAreEnabledByFolderAndSelection) {
 TEST_F(MailFormWindowTest, SizeColumnInKilobytesWithTheLocaleSeparator) {
     Store(MailFolder::OutBox, "a@example.test", "TZN-Office", EncodeDateTime(2024, 3, 6));
     Create();
-    form->ShowMailbox();
+    FForm->ShowMailbox();
     const std::string name = Column(0).at(0);
     const auto path = NativePath(FolderDir(MailFolder::OutBox) + name);
     for (auto [bytes, comma, point] : {std::tuple{100, "0,1", "0.1"},
@@ -219,7 +219,7 @@ TEST_F(MailFormWindowTest, SizeColumnInKilobytesWithTheLocaleSeparator) {
         std::filesystem::resize_file(path, bytes);
         for (char sep : {',', '.'}) {
             Formats().DecimalSeparator = sep;
-            form->RefreshLetterList();
+            FForm->RefreshLetterList();
             EXPECT_EQ(Column(6).at(0), std::string(sep == ',' ? comma : point) + ru(" кб"))
                 << bytes;
         }
@@ -230,7 +230,7 @@ TEST_F(MailFormWindowTest, AtItsDesignedSizeTheDatesAndFolderNamesShowWhole) {
     // May has the longest short month name; 23:59 the widest time.
     Store(MailFolder::InBox, "a@example.test", "TZN-12", EncodeDateTime(2026, 5, 28, 23, 59));
     Create();
-    form->ShowMailbox();
+    FForm->ShowMailbox();
     SelectFolder(0);
     QApplication::processEvents();
     const QFontMetrics fm = List()->fontMetrics();
@@ -255,7 +255,7 @@ TEST_F(MailFormWindowTest, DeleteAndResendChangeTheStoreAtOnce) {
     const std::string b =
         Store(MailFolder::Sent, "a@example.test", "B", EncodeDateTime(2024, 1, 2));
     Create();
-    form->ShowMailbox();
+    FForm->ShowMailbox();
 
     // Three of four letters go without a question; the list shows the one left.
     SelectFolder(0);
@@ -264,7 +264,7 @@ TEST_F(MailFormWindowTest, DeleteAndResendChangeTheStoreAtOnce) {
     Part<QToolButton>("bDeleteMail")->click();
     EXPECT_EQ(Letters(MailFolder::InBox), std::vector<std::string>{before[2]});
     EXPECT_EQ(Column(0), std::vector<std::string>{before[2]});
-    EXPECT_TRUE(window.Boxes().empty());
+    EXPECT_TRUE(FWindow.Boxes().empty());
 
     // A letter of the same name already waiting in OutBox is kept; the resent one lies beside
     // it under a fresh name.
@@ -298,21 +298,21 @@ TEST_F(MailFormWindowTest, SelectedLettersAreProcessedBySenderNewestFirstEachOnc
         Store(MailFolder::InBox, beta, "TZN-12", EncodeDateTime(2024, 3, 2), "b2.dat")};
     const std::string c =
         Store(MailFolder::InBox, "c@example.test", "TZN-12", EncodeDateTime(2024, 3, 9), "c.dat");
-    std::filesystem::create_directories(root.Path("C/PLAV/LogFiles"));
+    std::filesystem::create_directories(FRoot.Path("C/PLAV/LogFiles"));
     Create();
-    form->ShowMailbox();
+    FForm->ShowMailbox();
     SelectFolder(0);
     SelectRows({0, 1, 2, 3, 4});
     Part<QToolButton>("bProcessMsg")->click();
     std::vector<std::string> imported;
-    for (const auto& call : host.Imports)
+    for (const auto& call : FHost.Imports)
         imported.push_back(call.FileName);
     // "альфа" sorts before "Бета" whatever the case; within a sender the newest comes first.
     EXPECT_EQ(imported,
               (std::vector<std::string>{"C:\\DATA\\a5.dat", "C:\\DATA\\a1.dat", "C:\\DATA\\b3.dat",
                                         "C:\\DATA\\b2.dat", "C:\\DATA\\b1.dat"}));
     // Each handled letter's file name is logged, in the same order.
-    const std::string log = test::ReadFile(root.Path("C/PLAV/LogFiles/TZNMail.log"));
+    const std::string log = test::ReadFile(FRoot.Path("C/PLAV/LogFiles/TZNMail.log"));
     size_t at = 0;
     for (const std::string& name : {names[3], names[1], names[2], names[4], names[0]}) {
         const size_t next = log.find(name, at);
@@ -327,21 +327,21 @@ TEST_F(MailFormWindowTest, SelectedLettersAreProcessedBySenderNewestFirstEachOnc
     ASSERT_EQ(Column(0).at(5), c);
     SelectRows({5});
     Part<QAction>("miProcessMsg")->trigger();
-    ASSERT_EQ(host.Imports.size(), 6u);
-    EXPECT_EQ(host.Imports.back().FileName, "C:\\DATA\\c.dat");
+    ASSERT_EQ(FHost.Imports.size(), 6u);
+    EXPECT_EQ(FHost.Imports.back().FileName, "C:\\DATA\\c.dat");
     SelectFolder(1);
-    form->miProcessMsgClick();
-    EXPECT_EQ(host.Imports.size(), 6u);
+    FForm->miProcessMsgClick();
+    EXPECT_EQ(FHost.Imports.size(), 6u);
 }
 
 TEST_F(MailFormWindowTest, AttachedDataPanelWithParameter46) {
     Store(MailFolder::InBox, "a@example.test", "TZN-12", EncodeDateTime(2024, 3, 1), "s.dat");
     Store(MailFolder::InBox, "a@example.test", "TZN-12", EncodeDateTime(2024, 3, 2));
-    std::filesystem::create_directories(root.Path("C/PLAV"));
-    std::filesystem::copy_file(TZN_FAKE_DATA_INFO, root.Path("C/PLAV/Kesmora9.so"));
-    host.Params[46] = THostVariant(3);
+    std::filesystem::create_directories(FRoot.Path("C/PLAV"));
+    std::filesystem::copy_file(TZN_FAKE_DATA_INFO, FRoot.Path("C/PLAV/Kesmora9.so"));
+    FHost.Params[46] = THostVariant(3);
     Create();
-    form->ShowMailbox();
+    FForm->ShowMailbox();
     auto* panel = Part<QWidget>("PanelInfoMSG");
     SelectFolder(0);
     SelectRows({0});
@@ -354,13 +354,13 @@ TEST_F(MailFormWindowTest, AttachedDataPanelWithParameter46) {
 }
 
 TEST_F(MailFormWindowTest, TimerStartsASessionOnlyOnceThePeriodHasPassed) {
-    settings.AutoGetMail = true;
-    settings.AutoGetMailPeriod = 1;
+    FSettings.AutoGetMail = true;
+    FSettings.AutoGetMailPeriod = 1;
     Apply();
     Create();
     const TDateTime last = EncodeDateTime(2024, 5, 1, 10, 0, 0);
     TDateTime now = last - 1;
-    form->SetClock([&] { return now; });
+    FForm->SetClock([&] { return now; });
     auto stored = [] {
         TDateTime t = 0;
         EXPECT_TRUE(ReadAutoGetMailLastDate(t));
@@ -368,87 +368,87 @@ TEST_F(MailFormWindowTest, TimerStartsASessionOnlyOnceThePeriodHasPassed) {
     };
     auto sessionsEnd = [&](int count) {
         EXPECT_TRUE(
-            ProcessMessagesUntil([&] { return sessions == count; }, std::chrono::seconds(10)));
+            ProcessMessagesUntil([&] { return FSessions == count; }, std::chrono::seconds(10)));
         ProcessMessagesUntil([] { return SessionsRunning() == 0; }, std::chrono::seconds(10));
     };
     // Never collected before: due at once.
     TDateTime none = 0;
     ASSERT_FALSE(ReadAutoGetMailLastDate(none));
-    form->AutoGetMailTimerTimer();
+    FForm->AutoGetMailTimerTimer();
     EXPECT_NEAR(stored(), now, 1e-6);
     sessionsEnd(1);
 
     WriteAutoGetMailLastDate(last);
     now = last + 0.5 / 24;
-    form->AutoGetMailTimerTimer();
+    FForm->AutoGetMailTimerTimer();
     ProcessMessagesUntil([] { return false; }, std::chrono::milliseconds(100));
-    EXPECT_EQ(sessions, 1);
+    EXPECT_EQ(FSessions, 1);
     EXPECT_NEAR(stored(), last, 1e-6);
 
     now = last + 2.0 / 24;
-    form->AutoGetMailTimerTimer();
+    FForm->AutoGetMailTimerTimer();
     EXPECT_NEAR(stored(), now, 1e-6);
     sessionsEnd(2);
 
     // Switched off: nothing, however late it is.
-    settings.AutoGetMail = false;
+    FSettings.AutoGetMail = false;
     Apply();
     now += 10;
-    form->AutoGetMailTimerTimer();
+    FForm->AutoGetMailTimerTimer();
     ProcessMessagesUntil([] { return false; }, std::chrono::milliseconds(100));
-    EXPECT_EQ(sessions, 2);
+    EXPECT_EQ(FSessions, 2);
 }
 
 TEST_F(MailFormWindowTest, WithShowWndTheTimerAndTheMailCommandsShowTheWindow) {
     auto sessionsEnd = [&](int count) {
         EXPECT_TRUE(
-            ProcessMessagesUntil([&] { return sessions == count; }, std::chrono::seconds(10)));
+            ProcessMessagesUntil([&] { return FSessions == count; }, std::chrono::seconds(10)));
         ProcessMessagesUntil([] { return SessionsRunning() == 0; }, std::chrono::seconds(10));
     };
-    settings.AutoGetMail = true;
-    settings.AutoGetMailPeriod = 1;
-    settings.ShowWnd = false;
+    FSettings.AutoGetMail = true;
+    FSettings.AutoGetMailPeriod = 1;
+    FSettings.ShowWnd = false;
     Apply();
     Create();
     // Without ShowWnd the timer's session runs with the window hidden.
-    form->AutoGetMailTimerTimer();
+    FForm->AutoGetMailTimerTimer();
     sessionsEnd(1);
-    EXPECT_FALSE(form->Visible());
+    EXPECT_FALSE(FForm->Visible());
 
-    settings.ShowWnd = true;
+    FSettings.ShowWnd = true;
     Apply();
-    form->SetClock([] { return Now() + 1; });
-    form->AutoGetMailTimerTimer();
-    EXPECT_TRUE(form->Visible());
+    FForm->SetClock([] { return Now() + 1; });
+    FForm->AutoGetMailTimerTimer();
+    EXPECT_TRUE(FForm->Visible());
     sessionsEnd(2);
     int expected = 2;
     for (const char* command : {"miGetMail", "miSendMail"}) {
-        form->Widget()->close();
-        ASSERT_FALSE(form->Visible());
+        FForm->Widget()->close();
+        ASSERT_FALSE(FForm->Visible());
         Part<QAction>(command)->trigger();
-        EXPECT_TRUE(form->Visible()) << command;
+        EXPECT_TRUE(FForm->Visible()) << command;
         sessionsEnd(++expected);
     }
 }
 
 TEST_F(MailFormWindowTest, RequestCommandsAskForTheSelectedStationOrForEveryStation) {
     SetModuleMode(1);
-    host.Selected = THostStation{"S14", "14", "АЗС 14"};
-    host.Stations = {{"S12", "12", "АЗС 12"}, {"S14", "14", "АЗС 14"}};
-    host.MakeRequest = [](const std::string& key) {
+    FHost.Selected = THostStation{"S14", "14", "АЗС 14"};
+    FHost.Stations = {{"S12", "12", "АЗС 12"}, {"S14", "14", "АЗС 14"}};
+    FHost.MakeRequest = [](const std::string& key) {
         test::WriteWin("C:\\DATA\\" + key + ".req", "request");
         return "C:\\DATA\\" + key + ".req";
     };
     Create();
-    form->ShowMailbox();
+    FForm->ShowMailbox();
     size_t letters = 0;
     for (const auto& [command, keys] : {std::pair{"btnCrQuery", std::vector<std::string>{"S14"}},
                                         {"miCreateConfigMail", {"S14"}},
                                         {"btnCrQueryAll", {"S12", "S14"}},
                                         {"miCreateAllConfigMail", {"S12", "S14"}}}) {
-        host.RequestQueries.clear();
+        FHost.RequestQueries.clear();
         Part<QAction>(command)->trigger();
-        EXPECT_EQ(host.RequestQueries, keys) << command;
+        EXPECT_EQ(FHost.RequestQueries, keys) << command;
         letters += keys.size();
         EXPECT_EQ(Letters(MailFolder::OutBox).size(), letters) << command;
     }
@@ -457,34 +457,34 @@ TEST_F(MailFormWindowTest, RequestCommandsAskForTheSelectedStationOrForEveryStat
 
 TEST_F(MailFormWindowTest, ClosingDuringARetrievalAsksItToStopAndWaitsABoundedTime) {
     Create();
-    form->ShowMailbox();
+    FForm->ShowMailbox();
     MailReceiving = true;
     const auto start = std::chrono::steady_clock::now();
-    form->Widget()->close();
+    FForm->Widget()->close();
     const auto waited = std::chrono::steady_clock::now() - start;
     MailReceiving = false;
     EXPECT_TRUE(MailCancelRequested);
-    EXPECT_FALSE(form->Visible());
+    EXPECT_FALSE(FForm->Visible());
     // 21 rounds of 50 ms, and bounded (the ceiling only tells a bound from none).
     EXPECT_GE(waited, std::chrono::milliseconds(1050));
     EXPECT_LT(waited, std::chrono::milliseconds(10500));
     // The next show clears the request.
-    form->ShowMailbox();
+    FForm->ShowMailbox();
     EXPECT_FALSE(MailCancelRequested);
 }
 
 TEST_F(MailFormWindowTest, RefreshRequestsReachTheShowingWindowFromAnyThread) {
     Create();
     TMailboxWindowServices services;
-    services.SetMailbox(form->Handle());
-    form->ShowMailbox();
+    services.SetMailbox(FForm->Handle());
+    FForm->ShowMailbox();
     EXPECT_EQ(List()->topLevelItemCount(), 0);
     Store(MailFolder::OutBox, "a@example.test", "TZN-Office", EncodeDateTime(2024, 3, 6));
     std::thread([&] { services.RefreshLetterList(); }).join();
     EXPECT_TRUE(ProcessMessagesUntil([&] { return List()->topLevelItemCount() == 1; },
                                      std::chrono::seconds(5)));
     // Once the window is gone the request is dropped quietly.
-    form.reset();
+    FForm.reset();
     services.RefreshLetterList();
 }
 

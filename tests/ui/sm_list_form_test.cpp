@@ -15,7 +15,7 @@
 namespace tzn {
 namespace {
 
-const auto* const Qt = ::testing::AddGlobalTestEnvironment(new test::QtEnvironment);
+const auto* const kQt = ::testing::AddGlobalTestEnvironment(new test::QtEnvironment);
 
 using Strings = std::vector<std::string>;
 

@@ -158,14 +158,14 @@ bool RenderStationOverview(const std::filesystem::path& outDir) {
             if (evening > now)
                 continue;
             const bool refused = i == 5 && (d == 4 || d == 2);
-            records.push_back({evening, ELedgerKind::Received, code, 1, refused ? 0 : 1, false, "",
+            records.push_back({evening, TLedgerKind::Received, code, 1, refused ? 0 : 1, false, "",
                                "TZN-Office"});
         }
         if (i == 3 || i == 9)
-            records.push_back({now - 20 * hour - i * 600, ELedgerKind::Sent, code, 1, 0, true, "",
+            records.push_back({now - 20 * hour - i * 600, TLedgerKind::Sent, code, 1, 0, true, "",
                                "TZN-" + code});
     }
-    records.push_back({now - 5 * day, ELedgerKind::Received, "99", 1, 1, false, "", "TZN-Office"});
+    records.push_back({now - 5 * day, TLedgerKind::Received, "99", 1, 1, false, "", "TZN-Office"});
     std::stable_sort(
         records.begin(), records.end(),
         [](const TLedgerRecord& a, const TLedgerRecord& b) { return a.Time < b.Time; });

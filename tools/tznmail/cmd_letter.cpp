@@ -28,23 +28,23 @@ std::string U(const std::string& cp1251) {
     return Utf8FromCp1251(cp1251);
 }
 
-struct Digest {
+struct TDigest {
     long long Size = 0;
     std::string Sha256;
 };
 
-Digest DigestOf(std::string_view data) {
+TDigest DigestOf(std::string_view data) {
     return {static_cast<long long>(data.size()), Sha256Hex(data)};
 }
 
 // Streams the file through the digest; an attachment is never read whole into memory.
-Digest DigestOfFile(const std::string& path) {
+TDigest DigestOfFile(const std::string& path) {
     int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         throw std::runtime_error("cannot read " + path);
     TMxSha256 sha;
     std::unique_ptr<char[]> buf(new char[1 << 16]);
-    Digest d;
+    TDigest d;
     ssize_t n;
     while ((n = ::read(fd, buf.get(), 1 << 16)) > 0) {
         sha.Update(std::string_view(buf.get(), static_cast<size_t>(n)));
@@ -84,7 +84,7 @@ std::string IsoDate(TDateTime dt) {
     return FormatDateTime("yyyy\"-\"mm\"-\"dd\"T\"hh\":\"nn\":\"ss", dt);
 }
 
-void Address(JsonWriter& j, const TMxEMailAddressItem& a) {
+void Address(TJsonWriter& j, const TMxEMailAddressItem& a) {
     j.BeginObject();
     j.Key("name");
     j.String(U(a.Name));
@@ -95,7 +95,7 @@ void Address(JsonWriter& j, const TMxEMailAddressItem& a) {
     j.EndObject();
 }
 
-void AddressArray(JsonWriter& j, const TMxEMailAddressList& l) {
+void AddressArray(TJsonWriter& j, const TMxEMailAddressList& l) {
     j.BeginArray();
     for (const auto& a : l)
         Address(j, a);
@@ -111,7 +111,7 @@ std::vector<std::string> Utf8Lines(const std::vector<std::string>& lines) {
 }
 
 void ShowJson(TMxMessage& m) {
-    JsonWriter j;
+    TJsonWriter j;
     j.BeginObject();
     j.Key("from");
     Address(j, m.FromList.Empty() ? TMxEMailAddressItem() : m.FromList[0]);
@@ -155,7 +155,7 @@ void ShowJson(TMxMessage& m) {
     for (size_t i = 0; i < m.MessageParts.Count(); ++i) {
         const TMxMessagePart& p = m.MessageParts[i];
         const TMxText* t = p.AsText();
-        Digest d = t ? DigestOf(TextContent(*t)) : DigestOfFile(p.AsAttachment()->StoredPath);
+        TDigest d = t ? DigestOf(TextContent(*t)) : DigestOfFile(p.AsAttachment()->StoredPath);
         j.BeginObject();
         j.Key("kind");
         j.String(t ? "text" : "attachment");
@@ -210,7 +210,7 @@ void ShowText(TMxMessage& m) {
     for (size_t i = 0; i < m.MessageParts.Count(); ++i) {
         const TMxMessagePart& p = m.MessageParts[i];
         const TMxText* t = p.AsText();
-        Digest d = t ? DigestOf(TextContent(*t)) : DigestOfFile(p.AsAttachment()->StoredPath);
+        TDigest d = t ? DigestOf(TextContent(*t)) : DigestOfFile(p.AsAttachment()->StoredPath);
         std::printf("  [%zu] %s %s transfer=%s parent=%d size=%lld sha256=%s", i,
                     t ? "text" : "attachment", U(p.ContentType).c_str(),
                     U(p.ContentTransfer).c_str(), p.ParentPart, d.Size, d.Sha256.c_str());
@@ -233,12 +233,12 @@ int Show(const std::vector<std::string>& args) {
             file = a;
         else {
             std::fprintf(stderr, "usage: tznmail letter show FILE [--json]\n");
-            return kUsage;
+            return Usage;
         }
     }
     if (file.empty()) {
         std::fprintf(stderr, "usage: tznmail letter show FILE [--json]\n");
-        return kUsage;
+        return Usage;
     }
     TMxMessage m;
     ReadMessageFile(m, file);
@@ -246,7 +246,7 @@ int Show(const std::vector<std::string>& args) {
         ShowJson(m);
     else
         ShowText(m);
-    return kOk;
+    return Ok;
 }
 
 // A name that may safely become a file in the target folder.
@@ -266,16 +266,16 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
 int Extract(const std::vector<std::string>& args) {
     if (args.size() != 2) {
         std::fprintf(stderr, "usage: tznmail letter extract FILE DIR\n");
-        return kUsage;
+        return Usage;
     }
     std::error_code ec;
     if (!std::filesystem::is_directory(NativePath(args[1]), ec)) {
         std::fprintf(stderr, "tznmail: no such folder: %s\n", args[1].c_str());
-        return kFailed;
+        return Failed;
     }
     TMxMessage m;
     ReadMessageFile(m, args[0]);
-    int rc = kOk;
+    int rc = Ok;
     for (size_t i = 0; i < m.MessageParts.Count(); ++i) {
         const TMxAttachmentFile* a = m.MessageParts[i].AsAttachment();
         if (!a)
@@ -288,7 +288,7 @@ int Extract(const std::vector<std::string>& args) {
             std::printf("%s\n", target.c_str());
         } catch (const EMxException& e) {
             std::fprintf(stderr, "tznmail: %s: %s\n", target.c_str(), e.what());
-            rc = kFailed;
+            rc = Failed;
         }
     }
     return rc;
@@ -305,7 +305,7 @@ int Make(const std::vector<std::string>& args) {
         const std::string& a = args[i];
         if (i + 1 >= args.size()) {
             std::fprintf(stderr, "%s", usage);
-            return kUsage;
+            return Usage;
         }
         const std::string& v = args[++i];
         if (a == "--from") {
@@ -326,7 +326,7 @@ int Make(const std::vector<std::string>& args) {
         else if (a == "--attach") {
             if (!std::filesystem::is_regular_file(v)) {
                 std::fprintf(stderr, "tznmail: no such file: %s\n", v.c_str());
-                return kFailed;
+                return Failed;
             }
             auto& part = m.MessageParts.AddAttachment(v);
             part.PartFileName = ru(std::filesystem::path(v).filename().string());
@@ -334,18 +334,18 @@ int Make(const std::vector<std::string>& args) {
             out = v;
         else {
             std::fprintf(stderr, "%s", usage);
-            return kUsage;
+            return Usage;
         }
     }
     if (!haveFrom || m.Recipients.Empty() || !haveSubject || out.empty()) {
         std::fprintf(stderr, "%s", usage);
-        return kUsage;
+        return Usage;
     }
     if (!bodyFile.empty()) {
         std::ifstream in(bodyFile, std::ios::binary);
         if (!in) {
             std::fprintf(stderr, "tznmail: cannot read %s\n", bodyFile.c_str());
-            return kFailed;
+            return Failed;
         }
         std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         // A body written on this system is UTF-8; a letter text from the station's own
@@ -367,19 +367,19 @@ int Make(const std::vector<std::string>& args) {
     if (std::filesystem::exists(NativePath(out))) {
         std::fprintf(stderr, "tznmail: %s exists; a letter file is never overwritten\n",
                      out.c_str());
-        return kFailed;
+        return Failed;
     }
     m.SetUseNowForDate(true);
     WriteMessageFile(m, out);
-    return kOk;
+    return Ok;
 }
 
-CommandRegistrar
+TCommandRegistrar
     showCmd({"letter", "show", "letter show FILE [--json]", Show,
              "tznmail letter show $TZN_ROOT/C/PLAV/OFFICE/MAIL/InBox/1208-101500-1.eml"});
-CommandRegistrar extractCmd({"letter", "extract", "letter extract FILE DIR", Extract,
-                             "tznmail letter extract InBox/1208-101500-1.eml /tmp/parts"});
-CommandRegistrar
+TCommandRegistrar extractCmd({"letter", "extract", "letter extract FILE DIR", Extract,
+                              "tznmail letter extract InBox/1208-101500-1.eml /tmp/parts"});
+TCommandRegistrar
     makeCmd({"letter", "make",
              "letter make --from \"NAME <ADDR>\" --to \"NAME <ADDR>\" [--to ...] "
              "[--cc ...] [--bcc ...] --subject TEXT [--body-file F] "

@@ -52,7 +52,7 @@ std::string FreshName(const std::string& dir, int n) {
 int Check(const std::vector<std::string>& args) {
     if (!args.empty()) {
         std::fprintf(stderr, "usage: tznmail check\n");
-        return kUsage;
+        return Usage;
     }
     const MailSettings s = LoadSettingsWithWarning();
     bool ok = true;
@@ -95,7 +95,7 @@ int Check(const std::vector<std::string>& args) {
         std::printf("  error: %s\n", ErrorText(e).c_str());
         ok = false;
     }
-    return ok ? kOk : kFailed;
+    return ok ? Ok : Failed;
 }
 
 std::string RecipientText(const TMxMessage& m) {
@@ -111,12 +111,12 @@ std::string RecipientText(const TMxMessage& m) {
 int Send(const std::vector<std::string>& args) {
     if (args.empty()) {
         std::fprintf(stderr, "usage: tznmail send FILE.eml ...\n");
-        return kUsage;
+        return Usage;
     }
     const MailSettings s = LoadSettingsWithWarning();
     TFolderLock folder;
     if (!LockMailFolder(folder, s))
-        return kFailed;
+        return Failed;
     TMxSMTP smtp;
     // Letters go out as a mail session sends them.
     smtp.WriteOptions = DeliveryWriteOptions(s);
@@ -125,7 +125,7 @@ int Send(const std::vector<std::string>& args) {
         smtp.ConnectToServer();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tznmail: SMTP: %s\n", ErrorText(e).c_str());
-        return kFailed;
+        return Failed;
     }
     int sent = 0, failed = 0;
     for (const std::string& file : args) {
@@ -149,7 +149,7 @@ int Send(const std::vector<std::string>& args) {
         std::fprintf(stderr, "tznmail: SMTP: closing: %s\n", ErrorText(e).c_str());
     }
     std::printf("%d of %zu sent\n", sent, args.size());
-    return failed == 0 && sent == static_cast<int>(args.size()) ? kOk : kFailed;
+    return failed == 0 && sent == static_cast<int>(args.size()) ? Ok : Failed;
 }
 
 // Downloads every letter into DIR as N.eml. With --delete a letter is deleted on the server
@@ -164,29 +164,29 @@ int Fetch(const std::vector<std::string>& args) {
             headersOnly = true;
         else if (!a.empty() && a[0] == '-') {
             std::fprintf(stderr, "tznmail: unknown option %s\n", a.c_str());
-            return kUsage;
+            return Usage;
         } else {
             dirs.push_back(a);
         }
     }
     if (dirs.size() != 1) {
         std::fprintf(stderr, "usage: tznmail fetch [--delete] [--headers-only] DIR\n");
-        return kUsage;
+        return Usage;
     }
     // Deleting letters of which only the header was kept would lose them.
     if (del && headersOnly) {
         std::fprintf(stderr, "tznmail: --delete cannot be combined with --headers-only\n");
-        return kUsage;
+        return Usage;
     }
     const std::string& dir = dirs.front();
     if (!ForceDirectories(dir)) {
         std::fprintf(stderr, "tznmail: cannot create %s\n", dir.c_str());
-        return kFailed;
+        return Failed;
     }
     const MailSettings s = LoadSettingsWithWarning();
     TFolderLock folder;
     if (!LockMailFolder(folder, s))
-        return kFailed;
+        return Failed;
     TMxPOP3 pop;
     int count = 0, saved = 0, failed = 0;
     try {
@@ -196,7 +196,7 @@ int Fetch(const std::vector<std::string>& args) {
         std::printf("%d messages on the server\n", count);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tznmail: POP3: %s\n", ErrorText(e).c_str());
-        return kFailed;
+        return Failed;
     }
     for (int i = 1; i <= count; ++i) {
         try {
@@ -238,21 +238,21 @@ int Fetch(const std::vector<std::string>& args) {
         failed++;
     }
     std::printf("%d of %d saved\n", saved, count);
-    return failed == 0 ? kOk : kFailed;
+    return failed == 0 ? Ok : Failed;
 }
 
-CommandRegistrar check({"check", "",
-                        "check                  connect to the SMTP and POP3 servers of "
-                        "cnf.INI, log in, report",
-                        Check, "tznmail check"});
-CommandRegistrar send({"send", "",
-                       "send FILE.eml ...       deliver stored letters over one "
-                       "SMTP connection",
-                       Send, "tznmail send $TZN_ROOT/C/PLAV/OFFICE/MAIL/OutBox/*.eml"});
-CommandRegistrar fetch({"fetch", "",
-                        "fetch [--delete] [--headers-only] DIR   download the mailbox into "
-                        "DIR as N.eml",
-                        Fetch, "tznmail fetch --delete /tmp/mailbox"});
+TCommandRegistrar check({"check", "",
+                         "check                  connect to the SMTP and POP3 servers of "
+                         "cnf.INI, log in, report",
+                         Check, "tznmail check"});
+TCommandRegistrar send({"send", "",
+                        "send FILE.eml ...       deliver stored letters over one "
+                        "SMTP connection",
+                        Send, "tznmail send $TZN_ROOT/C/PLAV/OFFICE/MAIL/OutBox/*.eml"});
+TCommandRegistrar fetch({"fetch", "",
+                         "fetch [--delete] [--headers-only] DIR   download the mailbox into "
+                         "DIR as N.eml",
+                         Fetch, "tznmail fetch --delete /tmp/mailbox"});
 
 } // namespace
 } // namespace tzn::tool

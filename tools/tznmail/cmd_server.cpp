@@ -69,12 +69,12 @@ bool Close(TMxPOP3& pop) {
 int List(const std::vector<std::string>& args) {
     if (!args.empty()) {
         std::fprintf(stderr, "usage: tznmail server list\n");
-        return kUsage;
+        return Usage;
     }
     TFolderLock folder;
     TMxPOP3 pop;
     if (!Open(pop, folder))
-        return kFailed;
+        return Failed;
     try {
         const int count = pop.MessageCount();
         std::map<int, std::string> ids;
@@ -90,28 +90,28 @@ int List(const std::vector<std::string>& args) {
         std::fprintf(stderr, "tznmail: POP3: %s\n", ErrorText(e).c_str());
         if (pop.IsConnected())
             Close(pop);
-        return kFailed;
+        return Failed;
     }
-    return Close(pop) ? kOk : kFailed;
+    return Close(pop) ? Ok : Failed;
 }
 
 int Delete(const std::vector<std::string>& args) {
     if (args.size() != 1 || args[0].empty()) {
         std::fprintf(stderr, "usage: tznmail server delete ID\n");
-        return kUsage;
+        return Usage;
     }
     const std::string& wanted = args[0];
     TFolderLock folder;
     TMxPOP3 pop;
     if (!Open(pop, folder))
-        return kFailed;
+        return Failed;
     try {
         std::map<int, std::string> ids;
         if (!pop.UniqueIds(ids)) {
             std::fprintf(stderr, "tznmail: the server does not offer UIDL: a letter cannot be "
                                  "found by its unique id, nothing deleted\n");
             Close(pop);
-            return kFailed;
+            return Failed;
         }
         std::vector<int> found;
         for (const auto& [n, id] : ids)
@@ -127,7 +127,7 @@ int Delete(const std::vector<std::string>& args) {
                              "tell which one to delete, nothing deleted\n",
                              Column(wanted).c_str(), found.size());
             Close(pop);
-            return kFailed;
+            return Failed;
         }
         const int n = found.front();
         const std::string what = SenderAndSubject(pop, n);
@@ -135,26 +135,26 @@ int Delete(const std::vector<std::string>& args) {
         if (!Close(pop)) {
             std::fprintf(stderr, "tznmail: the deletion of letter %d may not have taken effect\n",
                          n);
-            return kFailed;
+            return Failed;
         }
         std::printf("deleted %d\t%s\t%s\n", n, Column(wanted).c_str(), what.c_str());
-        return kOk;
+        return Ok;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tznmail: POP3: %s; nothing deleted\n", ErrorText(e).c_str());
         if (pop.IsConnected())
             pop.CloseConnection(false);
-        return kFailed;
+        return Failed;
     }
 }
 
-CommandRegistrar serverList({"server", "list",
-                             "server list            the letters in the POP3 mailbox of cnf.INI: "
-                             "number, unique id, size, sender, subject (tab-separated)",
-                             List, "tznmail server list"});
-CommandRegistrar serverDelete({"server", "delete",
-                               "server delete ID       delete the one letter whose unique id (as "
-                               "server list shows it) is ID",
-                               Delete, "tznmail server delete 00000001575f4e1c"});
+TCommandRegistrar serverList({"server", "list",
+                              "server list            the letters in the POP3 mailbox of cnf.INI: "
+                              "number, unique id, size, sender, subject (tab-separated)",
+                              List, "tznmail server list"});
+TCommandRegistrar serverDelete({"server", "delete",
+                                "server delete ID       delete the one letter whose unique id (as "
+                                "server list shows it) is ID",
+                                Delete, "tznmail server delete 00000001575f4e1c"});
 
 } // namespace
 } // namespace tzn::tool

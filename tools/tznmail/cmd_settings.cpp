@@ -28,7 +28,7 @@ int Show(const std::vector<std::string>& args) {
             reveal = true;
         else {
             std::fprintf(stderr, "tznmail: unknown option %s\n", a.c_str());
-            return kUsage;
+            return Usage;
         }
     }
     MailSettings s;
@@ -36,7 +36,7 @@ int Show(const std::vector<std::string>& args) {
         s = LoadSettingsWithWarning();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tznmail: %s\n", Utf8FromCp1251(e.what()).c_str());
-        return kFailed;
+        return Failed;
     }
     const std::string lastDate =
         TIniFile(SettingsFileName()).ReadString(kSettingsSection, kLastDateKey, "");
@@ -92,10 +92,10 @@ int Show(const std::vector<std::string>& args) {
     if (json)
         out += "\n}\n";
     std::fputs(out.c_str(), stdout);
-    return kOk;
+    return Ok;
 }
 
-struct UsageError : std::runtime_error {
+struct EUsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
@@ -104,7 +104,7 @@ struct UsageError : std::runtime_error {
 std::string ToCp1251(const std::string& utf8, const std::string& key) {
     std::string cp = ru(utf8);
     if (Utf8FromCp1251(cp) != utf8)
-        throw UsageError("the value of " + key + " has characters that Windows-1251 cannot hold");
+        throw EUsageError("the value of " + key + " has characters that Windows-1251 cannot hold");
     return cp;
 }
 
@@ -122,14 +122,14 @@ void RefuseDroppedPasswords(const MailSettings& s) {
         for (const char* part : {" is stored under ", login.c_str(), ", which is empty: set ",
                                  login.c_str(), " first (or clear ", pwd.Key, ")"})
             text += part;
-        throw UsageError(text);
+        throw EUsageError(text);
     }
 }
 
 int Set(const std::vector<std::string>& args) {
     if (args.size() != 2) {
         std::fprintf(stderr, "usage: tznmail settings set KEY VALUE\n");
-        return kUsage;
+        return Usage;
     }
     const std::string& name = args[0];
     const std::string& value = args[1];
@@ -137,15 +137,15 @@ int Set(const std::vector<std::string>& args) {
         if (AnsiSameText(name, kLastDateKey)) {
             TDateTime when = 0;
             if (!TryStrToDateTime(value, when))
-                throw UsageError(std::string(kLastDateKey) + " takes a date and time like \"" +
-                                 DateTimeToStr(Now()) + "\", not \"" + value + "\"");
+                throw EUsageError(std::string(kLastDateKey) + " takes a date and time like \"" +
+                                  DateTimeToStr(Now()) + "\", not \"" + value + "\"");
             LoadSettingsWithWarning();
             WriteAutoGetMailLastDate(when);
-            return kOk;
+            return Ok;
         }
         const TSettingRow* row = FindSetting(name);
         if (!row)
-            throw UsageError("unknown setting \"" + name + "\" (see: tznmail settings show)");
+            throw EUsageError("unknown setting \"" + name + "\" (see: tznmail settings show)");
         // Check the value before anything is read or written.
         const std::string text = ToCp1251(value, row->Key);
         MailSettings probe;
@@ -157,23 +157,23 @@ int Set(const std::vector<std::string>& args) {
         SetSettingFromText(*row, text, s);
         RefuseDroppedPasswords(s);
         SaveMailSettings(s);
-        return kOk;
-    } catch (const UsageError& e) {
+        return Ok;
+    } catch (const EUsageError& e) {
         std::fprintf(stderr, "tznmail: %s\n", e.what());
-        return kUsage;
+        return Usage;
     } catch (const ESettingValueError& e) {
         std::fprintf(stderr, "tznmail: %s\n", Utf8FromCp1251(e.what()).c_str());
-        return kUsage;
+        return Usage;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tznmail: %s\n", Utf8FromCp1251(e.what()).c_str());
-        return kFailed;
+        return Failed;
     }
 }
 
-CommandRegistrar showCmd({"settings", "show", "settings show [--json] [--reveal]", Show,
-                          "tznmail settings show --json"});
-CommandRegistrar setCmd({"settings", "set", "settings set KEY VALUE", Set,
-                         "tznmail settings set SMTPHost mail.example.ru"});
+TCommandRegistrar showCmd({"settings", "show", "settings show [--json] [--reveal]", Show,
+                           "tznmail settings show --json"});
+TCommandRegistrar setCmd({"settings", "set", "settings set KEY VALUE", Set,
+                          "tznmail settings set SMTPHost mail.example.ru"});
 
 } // namespace
 } // namespace tzn::tool

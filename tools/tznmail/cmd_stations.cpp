@@ -80,7 +80,7 @@ void PrintTable(const std::vector<TStationRow>& rows, std::time_t now, int lateH
 }
 
 void PrintJson(const std::vector<TStationRow>& rows, std::time_t now, int lateHours) {
-    JsonWriter j;
+    TJsonWriter j;
     auto time = [&](std::time_t t) {
         if (t == 0)
             j.Null();
@@ -131,12 +131,12 @@ int Stations(const std::vector<std::string>& args) {
                 std::stoi(v) < 1 || std::stoi(v) > kMaxLateHours) {
                 std::fprintf(stderr, "tznmail: stations: --late takes hours from 1 to %d\n",
                              kMaxLateHours);
-                return kUsage;
+                return Usage;
             }
             lateHours = std::stoi(v);
         } else {
             std::fprintf(stderr, "tznmail: stations: unexpected argument '%s'\n", args[i].c_str());
-            return kUsage;
+            return Usage;
         }
     }
     try {
@@ -159,12 +159,12 @@ int Stations(const std::vector<std::string>& args) {
         PrintTable(rows, now, lateHours);
     for (const TStationRow& r : rows)
         if (r.Late)
-            return kFailed;
-    return kOk;
+            return Failed;
+    return Ok;
 }
 
-CommandRegistrar stations({"stations", "", "stations [--json] [--late HOURS]", Stations,
-                           "tznmail stations --late 26 || echo 'a station is late'"});
+TCommandRegistrar stations({"stations", "", "stations [--json] [--late HOURS]", Stations,
+                            "tznmail stations --late 26 || echo 'a station is late'"});
 
 } // namespace
 

@@ -65,7 +65,7 @@ int StoreList(const std::vector<std::string>& args) {
             folderGiven = true;
         } else {
             std::fprintf(stderr, "tznmail: store list: unexpected argument '%s'\n", a.c_str());
-            return kUsage;
+            return Usage;
         }
     }
     LoadSettingsQuietly();
@@ -73,8 +73,8 @@ int StoreList(const std::vector<std::string>& args) {
     StoredLetterListVar list;
     LoadFolderHeaders(list, folder);
     if (!list)
-        return kOk;
-    for (const StoredLetter& entry : *list) {
+        return Ok;
+    for (const TStoredLetter& entry : *list) {
         const TMxMessage& m = *entry.Letter;
         const MailFolder f = entry.CurrentFolder().value_or(MailFolder::All);
         const std::string name = entry.FileName();
@@ -98,7 +98,7 @@ int StoreList(const std::vector<std::string>& args) {
                         Column(Utf8FromCp1251(date)).c_str(), size);
         }
     }
-    return kOk;
+    return Ok;
 }
 
 int Compose(const std::vector<std::string>& args) {
@@ -109,20 +109,20 @@ int Compose(const std::vector<std::string>& args) {
         if (it == opts.end() || i + 1 >= args.size()) {
             std::fprintf(stderr, "tznmail: compose: unexpected or incomplete '%s'\n",
                          args[i].c_str());
-            return kUsage;
+            return Usage;
         }
         it->second = args[++i];
     }
     for (const auto& [name, value] : opts) {
         if (!value) {
             std::fprintf(stderr, "tznmail: compose: %s is required\n", name.c_str());
-            return kUsage;
+            return Usage;
         }
     }
     const std::string attach = *opts["--attach"];
     if (!FileExists(attach)) {
         std::fprintf(stderr, "tznmail: compose: cannot read attachment '%s'\n", attach.c_str());
-        return kFailed;
+        return Failed;
     }
     LoadSettingsQuietly();
     const std::string station = ru(*opts["--station"]);
@@ -135,15 +135,15 @@ int Compose(const std::vector<std::string>& args) {
         std::fprintf(
             stderr, "tznmail: compose: the letter could not be stored in %s\n",
             Utf8FromCp1251(FolderPath(MailSettingsSnapshot().MailDir, MailFolder::OutBox)).c_str());
-        return kFailed;
+        return Failed;
     }
     std::printf("%s\n", stored.c_str());
-    return kOk;
+    return Ok;
 }
 
-CommandRegistrar storeList({"store", "list", "store list [inbox|outbox|sent|all] [--json]",
-                            StoreList, "tznmail store list outbox"});
-CommandRegistrar compose(
+TCommandRegistrar storeList({"store", "list", "store list [inbox|outbox|sent|all] [--json]",
+                             StoreList, "tznmail store list outbox"});
+TCommandRegistrar compose(
     {"compose", "", "compose --station CODE --to-name NAME --to ADDR --attach FILE", Compose,
      "tznmail compose --station 12 --to-name Office --to office@example.ru --attach report.zip"});
 

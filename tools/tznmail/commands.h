@@ -10,23 +10,23 @@
 namespace tzn::tool {
 
 // Exit statuses: 0 success, 1 the operation failed, 2 usage or a bad value.
-enum ExitCode { kOk = 0, kFailed = 1, kUsage = 2 };
+enum TExitCode { Ok = 0, Failed = 1, Usage = 2 };
 
 using CommandFn = std::function<int(const std::vector<std::string>& args)>;
 
-struct Command {
-    std::string group;   // first word, e.g. "settings"
-    std::string name;    // second word, or empty for one-word commands ("check")
-    std::string usage;   // one line for the help text
-    CommandFn run;       // receives the words after the command's name
-    std::string example; // one whole command line for the help text
+struct TCommand {
+    std::string Group;   // first word, e.g. "settings"
+    std::string Name;    // second word, or empty for one-word commands ("check")
+    std::string Usage;   // one line for the help text
+    CommandFn Run;       // receives the words after the command's name
+    std::string Example; // one whole command line for the help text
 };
 
-void RegisterCommand(Command cmd);
-const std::vector<Command>& Commands();
+void RegisterCommand(TCommand cmd);
+const std::vector<TCommand>& Commands();
 
-struct CommandRegistrar {
-    explicit CommandRegistrar(Command cmd) { RegisterCommand(std::move(cmd)); }
+struct TCommandRegistrar {
+    explicit TCommandRegistrar(TCommand cmd) { RegisterCommand(std::move(cmd)); }
 };
 
 } // namespace tzn::tool

@@ -42,7 +42,7 @@ inline std::string JsonQuote(std::string_view utf8) {
 
 // Builds one JSON document; commas and nesting are kept track of.
 //   JsonWriter j; j.BeginObject(); j.Key("a"); j.String("x"); j.EndObject(); j.Text();
-class JsonWriter {
+class TJsonWriter {
 public:
     void BeginObject() { Open('{'); }
     void EndObject() { Close('}'); }

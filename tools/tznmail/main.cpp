@@ -6,22 +6,22 @@
 
 namespace tzn::tool {
 
-static std::vector<Command>& Table() {
-    static std::vector<Command> table;
+static std::vector<TCommand>& Table() {
+    static std::vector<TCommand> table;
     return table;
 }
 
-void RegisterCommand(Command cmd) {
+void RegisterCommand(TCommand cmd) {
     Table().push_back(std::move(cmd));
 }
-const std::vector<Command>& Commands() {
+const std::vector<TCommand>& Commands() {
     return Table();
 }
 
 static void PrintUsage(FILE* out) {
     std::fprintf(out, "usage:\n");
-    for (const Command& c : Commands())
-        std::fprintf(out, "  tznmail %s\n", c.usage.c_str());
+    for (const TCommand& c : Commands())
+        std::fprintf(out, "  tznmail %s\n", c.Usage.c_str());
 }
 
 // --help: every command with an example, and where the tool reads and writes.
@@ -29,8 +29,8 @@ static void PrintHelp() {
     std::printf("tznmail: the TZNMail administrator's tool. It runs the module's own code by "
                 "hand:\nsettings, stored letters, connection checks, delivery and "
                 "collection.\n\nCommands:\n");
-    for (const Command& c : Commands())
-        std::printf("  tznmail %s\n      e.g. %s\n", c.usage.c_str(), c.example.c_str());
+    for (const TCommand& c : Commands())
+        std::printf("  tznmail %s\n      e.g. %s\n", c.Usage.c_str(), c.Example.c_str());
     std::printf(
         "\nFiles: the settings are $TZN_ROOT/C/WINDOWS/cnf.INI (section EMail), the letters lie "
         "in\n$TZN_ROOT/C/PLAV/OFFICE/MAIL/{InBox,OutBox,Sent}; TZN_ROOT defaults to "
@@ -50,30 +50,30 @@ int main(int argc, char** argv) {
     std::vector<std::string> words(argv + 1, argv + argc);
     if (words.empty()) {
         PrintUsage(stderr);
-        return kUsage;
+        return Usage;
     }
     if (words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
         PrintHelp();
-        return kOk;
+        return Ok;
     }
-    for (const Command& c : Commands()) {
-        if (c.group != words[0])
+    for (const TCommand& c : Commands()) {
+        if (c.Group != words[0])
             continue;
         size_t skip = 1;
-        if (!c.name.empty()) {
-            if (words.size() < 2 || words[1] != c.name)
+        if (!c.Name.empty()) {
+            if (words.size() < 2 || words[1] != c.Name)
                 continue;
             skip = 2;
         }
         try {
-            return c.run(
+            return c.Run(
                 std::vector<std::string>(words.begin() + static_cast<long>(skip), words.end()));
         } catch (const std::exception& e) {
             std::fprintf(stderr, "tznmail: %s\n", e.what());
-            return kFailed;
+            return Failed;
         }
     }
     std::fprintf(stderr, "tznmail: unknown command\n");
     PrintUsage(stderr);
-    return kUsage;
+    return Usage;
 }
