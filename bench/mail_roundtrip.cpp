@@ -84,7 +84,7 @@ int Fetch() {
         }
         for (size_t p = 0; p < m.MessageParts.Count(); ++p)
             if (auto* a = m.MessageParts[p].AsAttachment())
-                bytes += static_cast<long long>(std::filesystem::file_size(a->StoredPath));
+                bytes += a->ContentSize();
     }
     pop.CloseConnection();
     std::printf("%.6f %d %lld %ld\n", Seconds(start), n, bytes, PeakKiB());

@@ -1,7 +1,6 @@
 #include "mail/body_reader.h"
 
-#include <sys/stat.h>
-
+#include <algorithm>
 #include <memory>
 
 #include "mail/exceptions.h"
@@ -313,28 +312,20 @@ private:
         FMsg.MessageParts.Add(std::move(part));
     }
 
-    // Decodes into a new temporary file owned by the part; on failure the file goes and
-    // the error reaches the caller, with the parts read so far kept.
-    template <class Decode> std::unique_ptr<TMxAttachmentFile> DecodeToTempFile(Decode&& decode) {
-        std::string path;
-        int fd = CreateTempPartFile(FMsg.AttachmentTempDirectory, path);
+    // Decodes into memory or a temporary file owned by the part; on failure the file goes
+    // and the error reaches the caller, with the parts read so far kept.
+    template <class Decode> std::unique_ptr<TMxAttachmentFile> DecodeAttachment(Decode&& decode) {
         auto part = std::make_unique<TMxAttachmentFile>(std::string(), "=");
-        part->StoredPath = path;
-        part->FileIsTemporary = true; // deleted with the part, also on failure below
-        {
-            TMxTempFileSink sink(fd, path, FSpool);
-            decode(static_cast<TMxByteSink&>(sink));
-            sink.Close();
-        }
-        struct stat st {};
-        if (::stat(path.c_str(), &st) != 0)
-            part->Blocked = true; // removed by someone else meanwhile
+        part->FileIsTemporary = true;
+        TMxAttachmentSink sink(*part, FMsg.AttachmentTempDirectory, FSpool, FHold);
+        decode(static_cast<TMxByteSink&>(sink));
+        sink.Finish();
         return part;
     }
 
     void ReadAttachment(const TMxPartInfo& info, int parent, const std::string& boundary,
                         bool ended, TMxPartEnd& end) {
-        auto part = DecodeToTempFile([&](TMxByteSink& sink) {
+        auto part = DecodeAttachment([&](TMxByteSink& sink) {
             auto dec = PartDecoderFor(info.Transfer, sink);
             DecodeBody(*dec, ended, end);
         });
@@ -350,7 +341,7 @@ private:
     void ReadUUE(const std::string& rawName) {
         CheckPartCount();
         std::string kind = "UUE";
-        auto part = DecodeToTempFile([&](TMxByteSink& sink) {
+        auto part = DecodeAttachment([&](TMxByteSink& sink) {
             std::string_view line;
             std::unique_ptr<TMxPartDecoder> dec;
             while (Next(line)) {
@@ -401,6 +392,7 @@ private:
     bool FPartsStarted = false;
     size_t FBodyBytes = 0;
     TMxSpoolBudget FSpool{0, FMsg.MaxSpooledBytes};
+    TMxHoldBudget FHold{0, static_cast<size_t>(std::max<int64_t>(0, FMsg.MaxHeldBytes))};
 };
 
 } // namespace

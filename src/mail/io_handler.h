@@ -20,7 +20,8 @@ namespace tzn {
 
 enum class TMxMaxLineAction { Exception, Split };
 
-inline constexpr int kMxDefaultRecvBufferSize = 32768;
+// A read takes up to a typical letter at once: fewer calls into the kernel per letter.
+inline constexpr int kMxDefaultRecvBufferSize = 1 << 18;
 inline constexpr int kMxDefaultSendBufferSize = 32768;
 // Time-outs in milliseconds; both -1 and 0 mean "wait without limit".
 inline constexpr int kMxTimeoutDefault = -1;

@@ -9,6 +9,7 @@
 
 #include "mail/email_address.h"
 #include "mail/header_list.h"
+#include "mail/message_limits.h"
 #include "mail/message_parts.h"
 #include "platform/datetime.h"
 
@@ -69,6 +70,10 @@ public:
     // Decoded bytes all of the letter's temporary files may take when it is read; past it the
     // reader raises EMxSpoolLimitExceeded. 0: no bound.
     int64_t MaxSpooledBytes = 0;
+    // Decoded bytes of the letter's attachments the reader keeps in memory (a letter of
+    // reports has small ones, and a file each costs more than decoding them); past it they go
+    // into temporary files. 0: all in files.
+    int64_t MaxHeldBytes = kMxMaxHeldAttachmentBytes;
     bool IsMsgSinglePartMime = false; // one part and no body, or received as one part
 
     // ---- clearing ----

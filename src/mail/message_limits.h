@@ -38,6 +38,8 @@ inline constexpr size_t kMxMaxEncodedWords = 1000;
 // Decoded bytes of a text part held in memory as lines (which cost about three times the
 // text); a larger text part is decoded into a file like an attachment.
 inline constexpr size_t kMxMaxTextPartBytes = 16u << 20;
+// Decoded attachment bytes of one letter read that stay in memory (TMxMessage::MaxHeldBytes).
+inline constexpr int64_t kMxMaxHeldAttachmentBytes = 1 << 20;
 // Body lines outside the parts (a plain letter, a preamble) are held in memory too: a larger
 // body refuses the letter.
 inline constexpr size_t kMxMaxBodyBytes = 32u << 20;

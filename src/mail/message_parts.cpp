@@ -4,6 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <fstream>
+#include <sstream>
+#include <string_view>
 
 #include "mail/exceptions.h"
 #include "platform/files.h"
@@ -41,23 +44,45 @@ TMxAttachmentFile::~TMxAttachmentFile() {
         DeleteFile(StoredPath);
 }
 
-void TMxAttachmentFile::SaveContentTo(const std::string& path) const {
-    // The target is created exclusively, so an existing file is never overwritten, and a
-    // failed copy leaves no half-written file behind.
-    const std::string error = "Error saving attachment.";
-    int in = ::open(NativePath(StoredPath).c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0)
-        throw EMxException(error);
-    std::string target = NativePath(path).string();
-    int out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (out < 0) {
-        ::close(in);
-        throw EMxException(error);
+void TMxAttachmentFile::Hold(std::string bytes) {
+    FHeld = std::move(bytes);
+    FIsHeld = true;
+    StoredPath.clear();
+}
+
+int64_t TMxAttachmentFile::ContentSize() const {
+    return FIsHeld ? static_cast<int64_t>(FHeld.size()) : FileSize(StoredPath);
+}
+
+std::string TMxAttachmentFile::ReadContent() const {
+    if (FIsHeld)
+        return FHeld;
+    std::ifstream in(NativePath(StoredPath), std::ios::binary);
+    std::ostringstream content;
+    if (!in || (!(content << in.rdbuf()) && FileSize(StoredPath) != 0))
+        throw EMxException("Cannot read attachment file " + StoredPath);
+    return content.str();
+}
+
+namespace {
+
+bool WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t w = ::write(fd, bytes.data(), bytes.size());
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0)
+            return false;
+        bytes.remove_prefix(static_cast<size_t>(w));
     }
-    bool ok = true;
-    // The kernel copies without passing the bytes through this process where it can; when it
-    // cannot copy even the first byte (another file system, an old kernel), the plain loop does.
-    bool copiedAny = false, copied = false;
+    return true;
+}
+
+// Copies what is left of `in` to `out`. The kernel copies without passing the bytes through
+// this process where it can; when it cannot copy even the first byte (another file system, an
+// old kernel), the plain loop does.
+bool CopyFileContent(int in, int out) {
+    bool copiedAny = false;
     for (;;) {
         const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, size_t{1} << 30, 0);
         if (n > 0) {
@@ -66,32 +91,42 @@ void TMxAttachmentFile::SaveContentTo(const std::string& path) const {
         }
         if (n < 0 && errno == EINTR)
             continue;
-        copied = copiedAny && n == 0;
-        ok = !copiedAny || n == 0;
+        if (copiedAny)
+            return n == 0;
         break;
     }
     static constexpr size_t kChunk = 1 << 16;
     char buf[kChunk]; // on the stack: a heap block would come back as fresh pages each time
-    while (ok && !copied) {
-        ssize_t n = ::read(in, buf, kChunk);
+    for (;;) {
+        const ssize_t n = ::read(in, buf, kChunk);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0) {
-            ok = n == 0;
-            break;
-        }
-        for (ssize_t done = 0; done < n;) {
-            ssize_t w = ::write(out, buf + done, static_cast<size_t>(n - done));
-            if (w < 0 && errno == EINTR)
-                continue;
-            if (w <= 0) {
-                ok = false;
-                break;
-            }
-            done += w;
-        }
+        if (n <= 0)
+            return n == 0;
+        if (!WriteAll(out, std::string_view(buf, static_cast<size_t>(n))))
+            return false;
     }
-    ::close(in);
+}
+
+} // namespace
+
+void TMxAttachmentFile::SaveContentTo(const std::string& path) const {
+    // The target is created exclusively, so an existing file is never overwritten, and a
+    // failed copy leaves no half-written file behind.
+    const std::string error = "Error saving attachment.";
+    int in = -1;
+    if (!FIsHeld && (in = ::open(NativePath(StoredPath).c_str(), O_RDONLY | O_CLOEXEC)) < 0)
+        throw EMxException(error);
+    std::string target = NativePath(path).string();
+    int out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (out < 0) {
+        if (in >= 0)
+            ::close(in);
+        throw EMxException(error);
+    }
+    bool ok = FIsHeld ? WriteAll(out, FHeld) : CopyFileContent(in, out);
+    if (in >= 0)
+        ::close(in);
     if (::close(out) != 0)
         ok = false;
     if (!ok) {

@@ -1,7 +1,9 @@
 // The parts of a letter: text parts (lines held in memory) and attachments (content kept in
-// a file, streamed in and out, never held whole in memory).
+// a file and streamed in and out, or, for the small attachments of a letter read, held in
+// memory up to TMxMessage::MaxHeldBytes).
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -57,8 +59,9 @@ public:
     std::vector<std::string> Body;
 };
 
-// An attachment whose content lies in the file at StoredPath (Windows-form or native path).
-// A temporary file (one the reader decoded into) is deleted with the part.
+// An attachment whose content lies in the file at StoredPath (Windows-form or native path),
+// or in memory (IsHeld(); StoredPath is empty then). A temporary file (one the reader decoded
+// into) is deleted with the part.
 class TMxAttachmentFile : public TMxMessagePart {
 public:
     // PartFileName = the file-name component of `path`, StoredPath = `path`, not temporary.
@@ -70,9 +73,23 @@ public:
     bool FileIsTemporary = false;
     bool Blocked = false; // the temporary file vanished while it was written
 
+    // The content kept in memory instead of a file.
+    void Hold(std::string bytes);
+    bool IsHeld() const { return FIsHeld; }
+    const std::string& Held() const { return FHeld; }
+
+    // Bytes of content: the held ones, else the file's size (-1 when there is no file).
+    int64_t ContentSize() const;
+    // The whole content (held, or the file read); raises EMxException when the file cannot
+    // be read. For small attachments: a file is not streamed.
+    std::string ReadContent() const;
     // Copies the content to `path`; an existing target is never overwritten. Any failure
     // raises EMxException "Error saving attachment.".
     void SaveContentTo(const std::string& path) const;
+
+private:
+    std::string FHeld;
+    bool FIsHeld = false;
 };
 
 class TMxMessageParts {

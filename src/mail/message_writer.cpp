@@ -3,10 +3,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <sstream>
+#include <string_view>
 
 #include "mail/codecs.h"
 #include "mail/exceptions.h"
@@ -150,23 +153,33 @@ private:
     char FBuf[kCapacity];
 };
 
-// Reads a stored attachment file in large blocks; a missing file is an error.
-class TMxFileIn {
+// Reads an attachment's content in large blocks, from memory or from its file; a missing
+// file is an error.
+class TMxContentIn {
 public:
-    explicit TMxFileIn(const std::string& path) {
-        FFd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    explicit TMxContentIn(const TMxAttachmentFile& part) : FPath(part.StoredPath) {
+        if (part.IsHeld()) {
+            FHeld = part.Held();
+            return;
+        }
+        FFd = ::open(NativePath(FPath).c_str(), O_RDONLY | O_CLOEXEC);
         if (FFd < 0)
-            throw EMxException("Cannot open attachment file " + path);
-        FPath = path;
+            throw EMxException("Cannot open attachment file " + FPath);
     }
-    ~TMxFileIn() {
+    ~TMxContentIn() {
         if (FFd >= 0)
             ::close(FFd);
     }
-    TMxFileIn(const TMxFileIn&) = delete;
-    TMxFileIn& operator=(const TMxFileIn&) = delete;
-    // Fills up to n bytes (short only at the end of the file).
+    TMxContentIn(const TMxContentIn&) = delete;
+    TMxContentIn& operator=(const TMxContentIn&) = delete;
+    // Fills up to n bytes (short only at the end of the content).
     size_t Read(char* buf, size_t n) {
+        if (FFd < 0) {
+            const size_t got = std::min(n, FHeld.size());
+            std::memcpy(buf, FHeld.data(), got);
+            FHeld.remove_prefix(got);
+            return got;
+        }
         size_t got = 0;
         while (got < n) {
             ssize_t r = ::read(FFd, buf + got, n - got);
@@ -183,11 +196,12 @@ public:
 
 private:
     int FFd = -1;
+    std::string_view FHeld;
     std::string FPath;
 };
 
-void WriteBase64File(TMxBodyOut& out, const std::string& path) {
-    TMxFileIn in(path);
+void WriteBase64Content(TMxBodyOut& out, const TMxAttachmentFile& part) {
+    TMxContentIn in(part);
     constexpr size_t kLines = 256;
     constexpr size_t kIn = kMxBase64LineBytes * kLines;
     char src[kIn]; // on the stack for the reason TMxBodyOut gives
@@ -210,9 +224,9 @@ void WriteBase64File(TMxBodyOut& out, const std::string& path) {
     }
 }
 
-// Splits a file into lines (CR LF, LF) without holding more than one block and one line.
-template <class Fn> void ForEachFileLine(const std::string& path, Fn&& fn) {
-    TMxFileIn in(path);
+// Splits the content into lines (CR LF, LF) without holding more than one block and one line.
+template <class Fn> void ForEachContentLine(const TMxAttachmentFile& part, Fn&& fn) {
+    TMxContentIn in(part);
     std::unique_ptr<char[]> buf(new char[kOutChunk]);
     std::string line;
     while (size_t n = in.Read(buf.get(), kOutChunk)) {
@@ -326,13 +340,13 @@ void WriteAttachmentPart(TMxBodyOut& out, TMxAttachmentFile& part) {
     WriteExtraHeaders(out, part.ExtraHeaders);
     out.Line("");
     if (b64)
-        WriteBase64File(out, part.StoredPath);
+        WriteBase64Content(out, part);
     else if (SameText(part.ContentTransfer, "quoted-printable")) {
-        ForEachFileLine(part.StoredPath, [&](std::string_view l) {
+        ForEachContentLine(part, [&](std::string_view l) {
             EncodeQPLine(l, [&](std::string_view enc) { out.Line(enc); });
         });
     } else
-        ForEachFileLine(part.StoredPath, [&](std::string_view l) { out.Line(l); });
+        ForEachContentLine(part, [&](std::string_view l) { out.Line(l); });
     out.Line("");
 }
 
@@ -343,10 +357,16 @@ void WriteUUEAttachment(TMxBodyOut& out, TMxAttachmentFile& part, const std::str
     else
         enc = std::make_unique<TMxEncoderUUE>();
     out.Line("begin 644 " + ExtractFileName(part.PartFileName));
+    auto emit = [&](std::string_view l) { out.Line(l); };
+    if (part.IsHeld()) {
+        std::istringstream in(part.Held());
+        enc->Encode(in, emit);
+        return;
+    }
     std::ifstream in(NativePath(part.StoredPath), std::ios::binary);
     if (!in)
         throw EMxException("Cannot open attachment file " + part.StoredPath);
-    enc->Encode(in, [&](std::string_view l) { out.Line(l); });
+    enc->Encode(in, emit);
 }
 
 void WritePlainBody(TMxBodyOut& out, TMxMessage& msg) {

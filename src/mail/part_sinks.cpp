@@ -1,6 +1,7 @@
 #include "mail/part_sinks.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -149,6 +150,45 @@ void TMxTextPartSink::Spill() {
     FFile = std::make_unique<TMxTempFileSink>(fd, path, FBudget);
     FFile->Write(FText);
     std::string().swap(FText);
+}
+
+void TMxAttachmentSink::Write(std::string_view bytes) {
+    if (!FFile && FHold.Used + bytes.size() <= FHold.Max) {
+        // Held bytes count against the letter's bound as spooled ones do.
+        FSpool.Take(bytes.size());
+        FBytes.append(bytes);
+        FHold.Used += bytes.size();
+        return;
+    }
+    if (!FFile)
+        Spill();
+    FFile->Write(bytes);
+}
+
+void TMxAttachmentSink::Finish() {
+    if (!FFile && FHold.Max == 0)
+        Spill(); // an empty one as well: nothing is held
+    if (!FFile) {
+        FPart.Hold(std::move(FBytes));
+        return;
+    }
+    FFile->Close();
+    FFile.reset();
+    struct stat st {};
+    if (::stat(FPart.StoredPath.c_str(), &st) != 0)
+        FPart.Blocked = true; // removed by someone else meanwhile
+}
+
+void TMxAttachmentSink::Spill() {
+    std::string path;
+    int fd = CreateTempPartFile(FTempDir, path);
+    FPart.StoredPath = path;
+    FPart.FileIsTemporary = true; // deleted with the part, also when decoding fails
+    FFile = std::make_unique<TMxTempFileSink>(fd, path, FSpool);
+    FHold.Used -= FBytes.size();
+    FSpool.Used -= static_cast<int64_t>(FBytes.size()); // taken again as they are written
+    FFile->Write(FBytes);
+    std::string().swap(FBytes);
 }
 
 std::unique_ptr<TMxPartDecoder> PartDecoderFor(const std::string& transfer, TMxByteSink& sink) {

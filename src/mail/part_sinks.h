@@ -1,6 +1,6 @@
-// Where the reader puts a part's decoded bytes: temporary files for attachments (and for
-// text parts too large for memory), all of one letter's files held to one spool budget;
-// and the decoder that fits a part's transfer encoding.
+// Where the reader puts a part's decoded bytes: memory for text parts and small attachments,
+// temporary files for larger ones, all of one letter's files held to one spool budget and its
+// memory to one hold budget; and the decoder that fits a part's transfer encoding.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +23,12 @@ struct TMxSpoolBudget {
     int64_t Max = 0; // 0: no bound
     // Raises EMxSpoolLimitExceeded past Max.
     void Take(size_t bytes);
+};
+
+// The decoded attachment bytes a letter may keep in memory (TMxMessage::MaxHeldBytes).
+struct TMxHoldBudget {
+    size_t Used = 0;
+    size_t Max = 0; // 0: nothing held
 };
 
 // Decoded bytes go through a large buffer into the temporary file; owns the descriptor.
@@ -74,6 +80,30 @@ private:
     TMxSpoolBudget& FBudget;
     std::string FText;
     std::unique_ptr<TMxAttachmentFile> FPart;
+    std::unique_ptr<TMxTempFileSink> FFile;
+};
+
+// An attachment's bytes: in memory while the letter's held bytes stay within their budget;
+// past it everything goes on into a temporary file of the part's own (deleted with it, also
+// when decoding fails).
+class TMxAttachmentSink : public TMxByteSink {
+public:
+    TMxAttachmentSink(TMxAttachmentFile& part, const std::string& tempDir, TMxSpoolBudget& spool,
+                      TMxHoldBudget& hold)
+        : FPart(part), FTempDir(tempDir), FSpool(spool), FHold(hold) {}
+
+    void Write(std::string_view bytes) override;
+    // Leaves the content with the part: held, or in its temporary file, closed.
+    void Finish();
+
+private:
+    void Spill();
+
+    TMxAttachmentFile& FPart;
+    const std::string& FTempDir;
+    TMxSpoolBudget& FSpool;
+    TMxHoldBudget& FHold;
+    std::string FBytes;
     std::unique_ptr<TMxTempFileSink> FFile;
 };
 

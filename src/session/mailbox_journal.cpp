@@ -74,7 +74,7 @@ std::string LetterFingerprint(TMxMessage& letter) {
     for (size_t i = 0; i < letter.MessageParts.Count(); ++i) {
         const TMxMessagePart& part = letter.MessageParts[i];
         if (const auto* file = part.AsAttachment()) {
-            add(file->PartFileName + "/" + std::to_string(FileSize(file->StoredPath)));
+            add(file->PartFileName + "/" + std::to_string(file->ContentSize()));
         } else if (const auto* text = part.AsText()) {
             int64_t size = 0;
             for (const std::string& line : text->Body)

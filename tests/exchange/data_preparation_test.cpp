@@ -81,7 +81,7 @@ protected:
             const TMxMessage& m = *(*stored)[i].Letter;
             Letter l{m.Subject, m.Recipients[0].Address, m.FromList[0].Name, ""};
             if (const TMxAttachmentFile* a = m.MessageParts[0].AsAttachment())
-                l.Content = ReadWin(a->StoredPath);
+                l.Content = a->ReadContent();
             out.push_back(l);
         }
         if (stored)

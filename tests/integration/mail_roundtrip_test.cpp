@@ -166,7 +166,7 @@ TEST_F(MailRoundTrip, EightBitHeadersAndLargeAttachmentArriveIntact) {
             att = a;
     ASSERT_NE(att, nullptr);
     EXPECT_EQ(att->PartFileName, "shift-1234.dat");
-    EXPECT_TRUE(ReadAll(att->StoredPath) == ReadAll(data)) << "attachment differs";
+    EXPECT_TRUE(att->ReadContent() == ReadAll(data)) << "attachment differs";
 }
 
 // Lines far past the old 16 KiB read limit: one a peer sent raw, one in a text part of the

@@ -175,7 +175,7 @@ TEST(MessageInteropTest, WeReadLettersPythonGenerates) {
                 for (const auto& l : t->Body)
                     content += l + "\n";
             } else {
-                content = ReadFile(p.AsAttachment()->StoredPath);
+                content = p.AsAttachment()->ReadContent();
                 for (size_t at; (at = content.find("\r\n")) != std::string::npos;)
                     content.erase(at, 1);
             }

@@ -141,7 +141,7 @@ TEST(MessageLimitsTest, LargeTextPartIsKeptInAFile) {
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(file->ContentType, "text/plain");
     EXPECT_EQ(file->CharSet, "koi8-r");
-    const std::string content = ReadFile(file->StoredPath);
+    const std::string content = file->ReadContent();
     EXPECT_EQ(content.size(), kMxMaxTextPartBytes + 1);
     EXPECT_EQ(content.substr(1020, 6), "tt\r\ntt");
     EXPECT_EQ(content.substr(content.size() - 2), "zz");
@@ -153,7 +153,7 @@ TEST(MessageLimitsTest, LargeTextPartIsKeptInAFile) {
     ASSERT_EQ(again.MessageParts.Count(), 1u);
     ASSERT_NE(again.MessageParts[0].AsAttachment(), nullptr);
     EXPECT_EQ(again.MessageParts[0].ContentType, "text/plain");
-    EXPECT_EQ(ReadFile(again.MessageParts[0].AsAttachment()->StoredPath), content);
+    EXPECT_EQ(again.MessageParts[0].AsAttachment()->ReadContent(), content);
     again.Clear();
     m.Clear();
     EXPECT_EQ(CountFiles(dir.Path()), 0u);

@@ -247,6 +247,7 @@ TEST(Pop3Client, FetchesHeaderAndLetterAndDeletes) {
     c.OnWorkEnd = [&](TMxComponent&, TMxWorkMode mode) { ended += mode == TMxWorkMode::Read; };
 
     TMxMessage letter;
+    letter.MaxHeldBytes = 0; // the attachment in a temporary file
     std::string tempFile;
     {
         ASSERT_TRUE(c.FetchMessage(1, letter));

@@ -28,7 +28,7 @@ TEST(ReaderHostileTest, UnterminatedBoundariesGiveWhatWasThere) {
                        "--IN\r\nContent-Type: text/plain\r\n\r\nlast words";
     EXPECT_EQ(TryLoad(m, dir, text), "");
     ASSERT_EQ(m.MessageParts.Count(), 3u);
-    EXPECT_EQ(ReadFile(m.MessageParts[1].AsAttachment()->StoredPath), "abc");
+    EXPECT_EQ(m.MessageParts[1].AsAttachment()->ReadContent(), "abc");
     EXPECT_EQ(m.MessageParts[2].AsText()->Body, std::vector<std::string>{"last words"});
     // An inner part left open is closed by the outer boundary.
     TMxMessage m2;
@@ -100,7 +100,7 @@ TEST(ReaderHostileTest, MalformedBase64AndTooManyPartsNeverCrash) {
                           "QUJD*&^%$\r\n====\r\nQQ\r\n\x01\x02\xff\r\nRA=x=\r\n--BB--\r\n"),
               "");
     ASSERT_EQ(m.MessageParts.Count(), 1u);
-    std::string got = ReadFile(m.MessageParts[0].AsAttachment()->StoredPath);
+    std::string got = m.MessageParts[0].AsAttachment()->ReadContent();
     EXPECT_EQ(got.substr(0, 3), "ABC");
     EXPECT_LT(got.size(), 16u);
 

@@ -60,6 +60,7 @@ TEST(ReaderTest, RoundTripKeepsFieldsAndAttachmentsByteForByte) {
     }
     TMxMessage r;
     r.AttachmentTempDirectory = dir / "";
+    r.MaxHeldBytes = 0; // every attachment in a temporary file
     ReadMessageFile(r, dir / "l.eml");
     EXPECT_EQ(r.From().Name, ru("АЗС №5"));
     EXPECT_EQ(r.From().Address, "st5@example.ru");
@@ -84,7 +85,7 @@ TEST(ReaderTest, RoundTripKeepsFieldsAndAttachmentsByteForByte) {
         EXPECT_TRUE(a->FileIsTemporary);
         EXPECT_EQ(a->ParentPart, -1);
         EXPECT_EQ(a->ContentType, "application/octet-stream");
-        EXPECT_EQ(ReadFile(a->StoredPath), *want[i]) << names[i];
+        EXPECT_EQ(a->ReadContent(), *want[i]) << names[i];
         EXPECT_EQ(a->StoredPath.substr(a->StoredPath.rfind('/') + 1, 4), "TZNA");
     }
     // Saved again (as a move to another folder does), the letter keeps its parts.
@@ -96,7 +97,7 @@ TEST(ReaderTest, RoundTripKeepsFieldsAndAttachmentsByteForByte) {
         Load(r2, again.str());
         ASSERT_EQ(r2.MessageParts.Count(), 3u);
         EXPECT_EQ(r2.Body, r.Body);
-        EXPECT_EQ(ReadFile(r2.MessageParts[0].AsAttachment()->StoredPath), big);
+        EXPECT_EQ(r2.MessageParts[0].AsAttachment()->ReadContent(), big);
     }
     // Saving the content elsewhere refuses to overwrite.
     auto* a0 = r.MessageParts[0].AsAttachment();
@@ -110,6 +111,51 @@ TEST(ReaderTest, RoundTripKeepsFieldsAndAttachmentsByteForByte) {
     size_t before = CountFiles(dir.Path());
     r.Clear();
     EXPECT_EQ(CountFiles(dir.Path()), before - 3);
+}
+
+TEST(ReaderTest, SmallAttachmentsStayInMemoryUpToTheLetterBudget) {
+    TempDir dir;
+    const std::string a = Bytes(300 << 10, 1), b = Bytes(300 << 10, 2), c = Bytes(600 << 10, 3);
+    {
+        TMxMessage m;
+        m.Subject = "held";
+        for (const auto& [name, data] : {std::pair{"a.bin", &a}, {"b.bin", &b}, {"c.bin", &c}}) {
+            WriteFile(dir / name, *data);
+            m.MessageParts.AddAttachment(dir / name);
+        }
+        WriteMessageFile(m, dir / "l.eml");
+    }
+    TempDir temp;
+    TMxMessage r;
+    r.AttachmentTempDirectory = temp / "";
+    r.MaxHeldBytes = 1 << 20;
+    ReadMessageFile(r, dir / "l.eml");
+    ASSERT_EQ(r.MessageParts.Count(), 3u);
+    // a and b fit the letter's budget together; c would pass it and goes to a file.
+    const std::string* want[] = {&a, &b, &c};
+    for (size_t i = 0; i < 3; ++i) {
+        const auto* part = r.MessageParts[i].AsAttachment();
+        ASSERT_NE(part, nullptr);
+        EXPECT_EQ(part->IsHeld(), i < 2) << i;
+        EXPECT_EQ(part->ContentSize(), static_cast<int64_t>(want[i]->size()));
+        EXPECT_EQ(part->ReadContent(), *want[i]) << i;
+    }
+    EXPECT_EQ(CountFiles(temp.Path()), 1u);
+    // A held attachment saves and writes out like a stored one.
+    r.MessageParts[1].AsAttachment()->SaveContentTo(dir / "b.copy");
+    EXPECT_EQ(ReadFile(dir / "b.copy"), b);
+    EXPECT_THROW(r.MessageParts[1].AsAttachment()->SaveContentTo(dir / "b.copy"), EMxException);
+    std::ostringstream again;
+    WriteMessageStream(r, again);
+    TMxMessage r2;
+    r2.AttachmentTempDirectory = temp / "";
+    Load(r2, again.str());
+    ASSERT_EQ(r2.MessageParts.Count(), 3u);
+    for (size_t i = 0; i < 3; ++i)
+        EXPECT_EQ(r2.MessageParts[i].AsAttachment()->ReadContent(), *want[i]) << i;
+    r.Clear();
+    r2.Clear();
+    EXPECT_EQ(CountFiles(temp.Path()), 0u);
 }
 
 TEST(ReaderTest, PreambleGoesToBodyWithDotsUnstuffed) {
@@ -174,8 +220,8 @@ TEST(ReaderTest, PartNamesAndKinds) {
         EXPECT_EQ(m.MessageParts[i].PartFileName, names[i]) << i;
     for (size_t i = 0; i < 5; ++i)
         EXPECT_EQ(m.MessageParts[i].Kind(), TMxPartKind::Attachment) << i;
-    EXPECT_EQ(ReadFile(m.MessageParts[0].AsAttachment()->StoredPath), "A");
-    EXPECT_EQ(ReadFile(m.MessageParts[1].AsAttachment()->StoredPath), "B");
+    EXPECT_EQ(m.MessageParts[0].AsAttachment()->ReadContent(), "A");
+    EXPECT_EQ(m.MessageParts[1].AsAttachment()->ReadContent(), "B");
     EXPECT_EQ(m.MessageParts[3].ExtraHeaders[0], "X-Other=1");
     auto* t = m.MessageParts[5].AsText();
     ASSERT_NE(t, nullptr);
@@ -223,7 +269,7 @@ TEST(ReaderTest, NestedMultipartsRecordParentsAndBoundaries) {
     EXPECT_EQ(again.MessageParts[1].ParentPart, 0);
     EXPECT_EQ(again.MessageParts[2].AsText()->Body, std::vector<std::string>{"<b>"});
     EXPECT_EQ(again.MessageParts[3].ParentPart, -1);
-    EXPECT_EQ(ReadFile(again.MessageParts[3].AsAttachment()->StoredPath), "Z");
+    EXPECT_EQ(again.MessageParts[3].AsAttachment()->ReadContent(), "Z");
 }
 
 TEST(ReaderTest, UnknownHeadersKeepTheirOrderAcrossLoadAndSave) {
@@ -314,7 +360,7 @@ TEST(ReaderTest, SinglePartLettersBecomeOnePart) {
                   EncodeBase64("%PDF") + "\r\n.\r\n");
     ASSERT_EQ(att.MessageParts.Count(), 1u);
     ASSERT_NE(att.MessageParts[0].AsAttachment(), nullptr);
-    EXPECT_EQ(ReadFile(att.MessageParts[0].AsAttachment()->StoredPath), "%PDF");
+    EXPECT_EQ(att.MessageParts[0].AsAttachment()->ReadContent(), "%PDF");
     EXPECT_EQ(att.MessageParts[0].PartFileName, "r.pdf");
 }
 
@@ -335,7 +381,14 @@ TEST(ReaderTest, PlainTextLetterWithUuencodedFile) {
     ASSERT_NE(a, nullptr);
     EXPECT_EQ(a->PartFileName, "my_file.bin");
     EXPECT_EQ(a->ContentTransfer, "UUE");
-    EXPECT_EQ(ReadFile(a->StoredPath), data);
+    EXPECT_EQ(a->ReadContent(), data);
+    // Written again from memory, it is the same file.
+    std::ostringstream again;
+    WriteMessageStream(m, again);
+    TMxMessage m2;
+    Load(m2, again.str());
+    ASSERT_EQ(m2.MessageParts.Count(), 1u);
+    EXPECT_EQ(m2.MessageParts[0].AsAttachment()->ReadContent(), data);
 }
 
 TEST(ReaderTest, NoDecodeKeepsRawLines) {

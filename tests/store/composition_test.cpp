@@ -37,7 +37,7 @@ protected:
             s.FromAddress = m.FromList.Empty() ? "" : m.FromList[0].Address;
             if (m.MessageParts.Count() == 1 && m.MessageParts[0].AsAttachment()) {
                 s.AttachmentName = m.MessageParts[0].PartFileName;
-                s.Content = test::ReadWin(m.MessageParts[0].AsAttachment()->StoredPath);
+                s.Content = m.MessageParts[0].AsAttachment()->ReadContent();
             }
             out.push_back(s);
         }

@@ -21,7 +21,7 @@ protected:
         int n = 0;
         for (size_t i = 0; i < letter.MessageParts.Count(); ++i)
             if (const TMxAttachmentFile* a = letter.MessageParts[i].AsAttachment()) {
-                found = test::ReadWin(a->StoredPath);
+                found = a->ReadContent();
                 ++n;
             }
         return n == 1 ? found : "?";
@@ -109,7 +109,7 @@ TEST_F(MailStoreTest, ScansAllFoldersInOrderAndSkipsWhatIsNoLetter) {
     const TMxAttachmentFile* part = full.MessageParts[0].AsAttachment();
     ASSERT_TRUE(part);
     EXPECT_EQ(part->PartFileName, "data-out.dat");
-    EXPECT_EQ(test::ReadWin(part->StoredPath), "b");
+    EXPECT_EQ(part->ReadContent(), "b");
 }
 
 TEST_F(MailStoreTest, EmptyFolderLeavesListVariableEmpty) {

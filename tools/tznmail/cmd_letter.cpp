@@ -57,6 +57,10 @@ TDigest DigestOfFile(const std::string& path) {
     return d;
 }
 
+TDigest DigestOfPart(const TMxAttachmentFile& part) {
+    return part.IsHeld() ? DigestOf(part.Held()) : DigestOfFile(part.StoredPath);
+}
+
 bool IsUtf8(std::string_view s) {
     for (size_t i = 0; i < s.size();) {
         unsigned char c = static_cast<unsigned char>(s[i]);
@@ -155,7 +159,7 @@ void ShowJson(TMxMessage& m) {
     for (size_t i = 0; i < m.MessageParts.Count(); ++i) {
         const TMxMessagePart& p = m.MessageParts[i];
         const TMxText* t = p.AsText();
-        TDigest d = t ? DigestOf(TextContent(*t)) : DigestOfFile(p.AsAttachment()->StoredPath);
+        TDigest d = t ? DigestOf(TextContent(*t)) : DigestOfPart(*p.AsAttachment());
         j.BeginObject();
         j.Key("kind");
         j.String(t ? "text" : "attachment");
@@ -210,7 +214,7 @@ void ShowText(TMxMessage& m) {
     for (size_t i = 0; i < m.MessageParts.Count(); ++i) {
         const TMxMessagePart& p = m.MessageParts[i];
         const TMxText* t = p.AsText();
-        TDigest d = t ? DigestOf(TextContent(*t)) : DigestOfFile(p.AsAttachment()->StoredPath);
+        TDigest d = t ? DigestOf(TextContent(*t)) : DigestOfPart(*p.AsAttachment());
         std::printf("  [%zu] %s %s transfer=%s parent=%d size=%lld sha256=%s", i,
                     t ? "text" : "attachment", U(p.ContentType).c_str(),
                     U(p.ContentTransfer).c_str(), p.ParentPart, d.Size, d.Sha256.c_str());
