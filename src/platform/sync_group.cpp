@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <map>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <thread>
@@ -61,18 +62,32 @@ TSyncGroup* TSyncGroup::Current() {
     return it == Groups().end() ? nullptr : it->second;
 }
 
-void TSyncGroup::Open(const std::string& path) {
+bool TSyncGroup::Open(const std::string& path) {
     const std::string native = NativePath(path).string();
     struct stat st {};
-    if (::stat(native.c_str(), &st) != 0 || FFileSystems.count(st.st_dev) != 0)
-        return;
+    if (::stat(native.c_str(), &st) != 0)
+        return false;
+    if (FFileSystems.count(st.st_dev) != 0)
+        return true;
     const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd >= 0)
         FFileSystems[st.st_dev] = fd;
+    return fd >= 0;
 }
 
 void TSyncGroup::Note(const std::string& path) {
-    Open(path);
+    // A session notes the same folders and files of one folder letter after letter; a file
+    // lies on its folder's file system, so a path under a noted folder needs no stat.
+    const size_t slash = path.find_last_of("\\/");
+    if (FNoted.count(path) != 0 ||
+        (slash != std::string::npos && slash > 0 && FNoted.count(path.substr(0, slash)) != 0))
+        return;
+    if (!Open(path))
+        return;
+    std::string folder = path;
+    while (folder.size() > 1 && (folder.back() == '\\' || folder.back() == '/'))
+        folder.pop_back();
+    FNoted.insert(std::move(folder));
 }
 
 bool TSyncGroup::Due() const {

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <map>
+#include <set>
 #include <string>
 #include <sys/types.h>
 #include <thread>
@@ -50,7 +51,8 @@ public:
     int Barriers() const { return FBarriers; }
 
 private:
-    void Open(const std::string& path);
+    // Keeps a descriptor on the file system of `path`; false when it cannot.
+    bool Open(const std::string& path);
     // Waits for the barrier started ahead, if any; throws a failure of any barrier.
     void JoinAhead();
 
@@ -58,6 +60,7 @@ private:
     std::string FFailure; // written by FAhead while it runs
 
     std::map<dev_t, int> FFileSystems; // one open descriptor on each
+    std::set<std::string> FNoted;      // paths noted so far (folders without their last slash)
     int FLetters = 0;
     int FBarriers = 0;
     std::chrono::steady_clock::time_point FSince;

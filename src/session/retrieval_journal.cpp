@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -234,18 +235,21 @@ void TRetrievalJournal::Append(const std::string& lines) {
         return;
     }
     // One write of whole lines: a crash keeps them all, none, or a cut last line that Load
-    // drops.
-    const int fd = ::open(NativePath(FFileName).c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    bool written = fd >= 0;
+    // drops. The file stays open between rewrites: a session appends to it twice a letter.
+    // One that was removed meanwhile is not written to: its lines would be lost with it.
+    struct stat st {};
+    if (FAppendFd >= 0 && (::fstat(FAppendFd, &st) != 0 || st.st_nlink == 0))
+        CloseAppend();
+    if (FAppendFd < 0)
+        FAppendFd = ::open(NativePath(FFileName).c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    bool written = FAppendFd >= 0;
     for (size_t done = 0; written && done < lines.size();) {
-        const ssize_t n = ::write(fd, lines.data() + done, lines.size() - done);
+        const ssize_t n = ::write(FAppendFd, lines.data() + done, lines.size() - done);
         if (n < 0 && errno == EINTR)
             continue;
         written = n > 0;
         done += written ? static_cast<size_t>(n) : 0;
     }
-    if (fd >= 0 && ::close(fd) != 0)
-        written = false;
     if (!written) {
         // What may have reached the file is cut off by the rewrite.
         FRewrite = true;
@@ -274,7 +278,19 @@ void TRetrievalJournal::Prune(const std::set<std::string>& listed, std::time_t n
         Save();
 }
 
+TRetrievalJournal::~TRetrievalJournal() {
+    CloseAppend();
+}
+
+void TRetrievalJournal::CloseAppend() {
+    if (FAppendFd >= 0)
+        ::close(FAppendFd);
+    FAppendFd = -1;
+}
+
 void TRetrievalJournal::Save() {
+    // The descriptor kept for appending would name the file this replaces.
+    CloseAppend();
     // A half-written journal would forget letters already imported: write beside it, then
     // replace it in one step.
     const std::string temp = FFileName + "." + std::to_string(::getpid()) + ".tmp";

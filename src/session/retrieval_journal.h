@@ -32,6 +32,9 @@ class TRetrievalJournal {
 public:
     // The journal file of mailbox user@host in `mailDir` (Windows form, ends in "\").
     TRetrievalJournal(const std::string& mailDir, const std::string& host, const std::string& user);
+    ~TRetrievalJournal();
+    TRetrievalJournal(const TRetrievalJournal&) = delete;
+    TRetrievalJournal& operator=(const TRetrievalJournal&) = delete;
 
     const std::string& FileName() const { return FFileName; }
     // Reads the file; a missing file is an empty journal. Throws when it cannot be read.
@@ -79,6 +82,7 @@ private:
     };
     // Writes the whole file anew (temporary file, then rename).
     void Save();
+    void CloseAppend();
     // Writes `lines` (whole lines describing a change) to the end of the file, or rewrites it
     // when it holds a cut line or too many outdated ones.
     void Append(const std::string& lines);
@@ -93,6 +97,7 @@ private:
     std::map<std::string, TIdEntry> FMessageIds;
     size_t FLines = 0;    // lines in the file, outdated ones included
     bool FRewrite = true; // the file is missing or ends in a cut line
+    int FAppendFd = -1;   // the file, open for appending until the next rewrite
 };
 
 } // namespace tzn
