@@ -288,6 +288,26 @@ bool TMxIOHandler::CheckConnected() {
     return Connected() || InputBufferSize() > 0;
 }
 
+bool TMxIOHandler::TryReadLineView(std::string_view& line, int maxLength) {
+    const size_t maxLen =
+        static_cast<size_t>(maxLength < 0 ? std::max(0, MaxLineLength) : maxLength);
+    const char* base = FIn.get() + FInStart;
+    const size_t avail = FInEnd - FInStart;
+    const void* p = avail ? std::memchr(base, '\n', avail) : nullptr;
+    if (!p)
+        return false;
+    size_t len = static_cast<size_t>(static_cast<const char*>(p) - base);
+    if (len > maxLen)
+        return false;
+    FReadLnTimedout = false;
+    FReadLnSplit = false;
+    FInStart += len + 1;
+    if (len > 0 && base[len - 1] == '\r')
+        --len;
+    line = {base, len};
+    return true;
+}
+
 std::string_view TMxIOHandler::ReadLineView(std::string_view terminator, int timeout,
                                             int maxLength) {
     if (terminator.empty())

@@ -93,6 +93,10 @@ public:
     // or write call on this handler. The fast path for the message reader.
     std::string_view ReadLineView(std::string_view terminator = {}, int timeout = kMxTimeoutDefault,
                                   int maxLength = -1);
+    // A whole LF-ended line already in the input buffer, taken as ReadLineView takes it;
+    // false, taking nothing, when none is there or it is longer than maxLength (< 0:
+    // MaxLineLength). Never waits.
+    bool TryReadLineView(std::string_view& line, int maxLength = -1);
     // The first of up to `maxTries` lines that is non-empty after trimming blanks, trimmed;
     // empty if none. Raises EMxReadTimeout when a line read times out.
     std::string ReadNonEmptyLine(int maxTries = 2147483647);

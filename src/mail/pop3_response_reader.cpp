@@ -26,12 +26,14 @@ int TMxPOP3ResponseReader::RecvBytes(char* buffer, int size, int) {
         }
         if (FEnded)
             break;
-        // Hand over what we have rather than wait for a line that has not arrived yet.
-        if (n > 0 && FSource.InputBuffer().find('\n') == std::string_view::npos)
-            break;
         // A letter's body lines may be long; the reader above bounds them again.
-        const std::string_view line =
-            FSource.ReadLineView({}, kMxTimeoutDefault, kMxMaxBodyLineLength);
+        std::string_view line;
+        if (!FSource.TryReadLineView(line, kMxMaxBodyLineLength)) {
+            // Hand over what we have rather than wait for a line that has not arrived yet.
+            if (n > 0)
+                break;
+            line = FSource.ReadLineView({}, kMxTimeoutDefault, kMxMaxBodyLineLength);
+        }
         if (line == ".")
             FEnded = true;
         if (line.size() + 2 <= room - n) {

@@ -47,5 +47,20 @@ TEST(IOHandlerBuffer, IrregularReadsAndLongLinesComeBackWhole) {
     EXPECT_THROW(io.ReadLine(), EMxConnClosedGracefully);
 }
 
+TEST(IOHandlerBuffer, TryReadTakesOnlyWholeBufferedLinesAndNeverWaits) {
+    std::istringstream in("ab\r\n" + std::string(50, 'x') + "\nc");
+    TMxIOHandlerStream io(&in, nullptr);
+    std::string_view line;
+    EXPECT_FALSE(io.TryReadLineView(line)) << "nothing buffered yet";
+    io.ReadFromSource(false);
+    ASSERT_TRUE(io.TryReadLineView(line, 10));
+    EXPECT_EQ(line, "ab");
+    // Longer than asked: left for the reading call that raises or splits.
+    EXPECT_FALSE(io.TryReadLineView(line, 10));
+    EXPECT_EQ(io.ReadLine(), std::string(50, 'x'));
+    EXPECT_FALSE(io.TryReadLineView(line)) << "a last line without its end";
+    EXPECT_EQ(io.InputBuffer(), "c");
+}
+
 } // namespace
 } // namespace tzn
