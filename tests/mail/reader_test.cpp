@@ -31,6 +31,14 @@ void Load(TMxMessage& m, const std::string& text) {
     ReadMessageStream(m, in);
 }
 
+// Writes `m` out and reads it back into `again`, as a move to another folder does.
+void Reload(TMxMessage& m, TMxMessage& again, const std::string& tempDir = {}) {
+    std::ostringstream out;
+    WriteMessageStream(m, out);
+    again.AttachmentTempDirectory = tempDir;
+    Load(again, out.str());
+}
+
 const std::string kHead = "From: a@b.ru\r\nSubject: s\r\nMIME-Version: 1.0\r\n"
                           "Content-Type: multipart/mixed; boundary=\"BB\"\r\n\r\n";
 
@@ -90,11 +98,8 @@ TEST(ReaderTest, RoundTripKeepsFieldsAndAttachmentsByteForByte) {
     }
     // Saved again (as a move to another folder does), the letter keeps its parts.
     {
-        std::ostringstream again;
-        WriteMessageStream(r, again);
         TMxMessage r2;
-        r2.AttachmentTempDirectory = dir / "";
-        Load(r2, again.str());
+        Reload(r, r2, dir / "");
         ASSERT_EQ(r2.MessageParts.Count(), 3u);
         EXPECT_EQ(r2.Body, r.Body);
         EXPECT_EQ(r2.MessageParts[0].AsAttachment()->ReadContent(), big);
@@ -145,11 +150,8 @@ TEST(ReaderTest, SmallAttachmentsStayInMemoryUpToTheLetterBudget) {
     r.MessageParts[1].AsAttachment()->SaveContentTo(dir / "b.copy");
     EXPECT_EQ(ReadFile(dir / "b.copy"), b);
     EXPECT_THROW(r.MessageParts[1].AsAttachment()->SaveContentTo(dir / "b.copy"), EMxException);
-    std::ostringstream again;
-    WriteMessageStream(r, again);
     TMxMessage r2;
-    r2.AttachmentTempDirectory = temp / "";
-    Load(r2, again.str());
+    Reload(r, r2, temp / "");
     ASSERT_EQ(r2.MessageParts.Count(), 3u);
     for (size_t i = 0; i < 3; ++i)
         EXPECT_EQ(r2.MessageParts[i].AsAttachment()->ReadContent(), *want[i]) << i;
@@ -383,10 +385,8 @@ TEST(ReaderTest, PlainTextLetterWithUuencodedFile) {
     EXPECT_EQ(a->ContentTransfer, "UUE");
     EXPECT_EQ(a->ReadContent(), data);
     // Written again from memory, it is the same file.
-    std::ostringstream again;
-    WriteMessageStream(m, again);
     TMxMessage m2;
-    Load(m2, again.str());
+    Reload(m, m2);
     ASSERT_EQ(m2.MessageParts.Count(), 1u);
     EXPECT_EQ(m2.MessageParts[0].AsAttachment()->ReadContent(), data);
 }
