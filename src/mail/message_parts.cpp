@@ -66,18 +66,6 @@ std::string TMxAttachmentFile::ReadContent() const {
 
 namespace {
 
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t w = ::write(fd, bytes.data(), bytes.size());
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0)
-            return false;
-        bytes.remove_prefix(static_cast<size_t>(w));
-    }
-    return true;
-}
-
 // Copies what is left of `in` to `out`. The kernel copies without passing the bytes through
 // this process where it can; when it cannot copy even the first byte (another file system, an
 // old kernel), the plain loop does.
@@ -103,7 +91,7 @@ bool CopyFileContent(int in, int out) {
             continue;
         if (n <= 0)
             return n == 0;
-        if (!WriteAll(out, std::string_view(buf, static_cast<size_t>(n))))
+        if (!WriteAllTo(out, std::string_view(buf, static_cast<size_t>(n))))
             return false;
     }
 }
@@ -124,7 +112,7 @@ void TMxAttachmentFile::SaveContentTo(const std::string& path) const {
             ::close(in);
         throw EMxException(error);
     }
-    bool ok = FIsHeld ? WriteAll(out, FHeld) : CopyFileContent(in, out);
+    bool ok = FIsHeld ? WriteAllTo(out, FHeld) : CopyFileContent(in, out);
     if (in >= 0)
         ::close(in);
     if (::close(out) != 0)

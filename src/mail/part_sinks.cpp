@@ -14,6 +14,7 @@
 #include "mail/exceptions.h"
 #include "mail/message_limits.h"
 #include "platform/cp1251.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 
 namespace tzn {
@@ -71,6 +72,19 @@ int CreateTempPartFile(const std::string& tempDir, std::string& path) {
     throw EMxException("Cannot create temporary file in " + dir.string());
 }
 
+std::unique_ptr<TMxTempFileSink> SpillToTempFile(TMxAttachmentFile& part,
+                                                 const std::string& tempDir, TMxSpoolBudget& budget,
+                                                 std::string& bytes) {
+    std::string path;
+    int fd = CreateTempPartFile(tempDir, path);
+    part.StoredPath = path;
+    part.FileIsTemporary = true; // deleted with the part, also when decoding fails
+    auto file = std::make_unique<TMxTempFileSink>(fd, path, budget);
+    file->Write(bytes);
+    std::string().swap(bytes);
+    return file;
+}
+
 void TMxSpoolBudget::Take(size_t bytes) {
     Used += static_cast<int64_t>(bytes);
     if (Max > 0 && Used > Max)
@@ -109,14 +123,8 @@ void TMxTempFileSink::Flush() {
 }
 
 void TMxTempFileSink::WriteAll(std::string_view b) {
-    while (!b.empty()) {
-        ssize_t w = ::write(FFd, b.data(), b.size());
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0)
-            Fail();
-        b.remove_prefix(static_cast<size_t>(w));
-    }
+    if (!WriteAllTo(FFd, b))
+        Fail();
 }
 
 void TMxTempFileSink::Fail() {
@@ -142,14 +150,8 @@ std::unique_ptr<TMxAttachmentFile> TMxTextPartSink::Finish() {
 }
 
 void TMxTextPartSink::Spill() {
-    std::string path;
-    int fd = CreateTempPartFile(FTempDir, path);
     FPart = std::make_unique<TMxAttachmentFile>(std::string(), "=");
-    FPart->StoredPath = path;
-    FPart->FileIsTemporary = true; // deleted with the part, also when decoding fails
-    FFile = std::make_unique<TMxTempFileSink>(fd, path, FBudget);
-    FFile->Write(FText);
-    std::string().swap(FText);
+    FFile = SpillToTempFile(*FPart, FTempDir, FBudget, FText);
 }
 
 void TMxAttachmentSink::Write(std::string_view bytes) {
@@ -180,15 +182,9 @@ void TMxAttachmentSink::Finish() {
 }
 
 void TMxAttachmentSink::Spill() {
-    std::string path;
-    int fd = CreateTempPartFile(FTempDir, path);
-    FPart.StoredPath = path;
-    FPart.FileIsTemporary = true; // deleted with the part, also when decoding fails
-    FFile = std::make_unique<TMxTempFileSink>(fd, path, FSpool);
     FHold.Used -= FBytes.size();
     FSpool.Used -= static_cast<int64_t>(FBytes.size()); // taken again as they are written
-    FFile->Write(FBytes);
-    std::string().swap(FBytes);
+    FFile = SpillToTempFile(FPart, FTempDir, FSpool, FBytes);
 }
 
 std::unique_ptr<TMxPartDecoder> PartDecoderFor(const std::string& transfer, TMxByteSink& sink) {

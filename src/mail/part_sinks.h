@@ -61,6 +61,12 @@ private:
     char FBuf[kBufferSize];
 };
 
+// A new temporary file for `part` (which then owns it), holding `bytes` (emptied): where a
+// sink goes on once memory is no longer the place for a part.
+std::unique_ptr<TMxTempFileSink> SpillToTempFile(TMxAttachmentFile& part,
+                                                 const std::string& tempDir, TMxSpoolBudget& budget,
+                                                 std::string& bytes);
+
 // A text part's bytes: in memory up to kMxMaxTextPartBytes; past that everything goes on
 // into a temporary file, and the part becomes a file-backed one like an attachment.
 class TMxTextPartSink : public TMxByteSink {

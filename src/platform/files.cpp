@@ -138,6 +138,18 @@ TMoveResult MoveFileNoReplace(const std::string& from, const std::string& to) {
     return TMoveResult::Done;
 }
 
+bool WriteAllTo(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
 namespace {
 
 void SyncPath(const std::string& path, int flags, const char* what) {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tzn {
@@ -18,6 +19,9 @@ int64_t FileSize(const std::string& path); // -1 when missing
 // Names (not paths) of the plain files in `dir` matching `pattern` (`*` and `?`), compared
 // case-insensitively as on the original system; sorted by name.
 std::vector<std::string> FindFiles(const std::string& dir, const std::string& pattern);
+// Writes all of `bytes` to the descriptor, going on after interrupted and short writes; false
+// (errno set, unless the file took nothing) when it could not.
+bool WriteAllTo(int fd, std::string_view bytes);
 // Creates a new file exclusively; false when the name is taken or it cannot be created.
 bool CreateFileExclusive(const std::string& path);
 

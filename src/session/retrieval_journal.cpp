@@ -242,15 +242,7 @@ void TRetrievalJournal::Append(const std::string& lines) {
         CloseAppend();
     if (FAppendFd < 0)
         FAppendFd = ::open(NativePath(FFileName).c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    bool written = FAppendFd >= 0;
-    for (size_t done = 0; written && done < lines.size();) {
-        const ssize_t n = ::write(FAppendFd, lines.data() + done, lines.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        written = n > 0;
-        done += written ? static_cast<size_t>(n) : 0;
-    }
-    if (!written) {
+    if (FAppendFd < 0 || !WriteAllTo(FAppendFd, lines)) {
         // What may have reached the file is cut off by the rewrite.
         FRewrite = true;
         Save();

@@ -56,20 +56,6 @@ std::string Reason() {
     return std::strerror(errno);
 }
 
-// Writes all of `data` to `fd`; false (errno set) when it could not.
-bool WriteAll(int fd, const std::string& data) {
-    size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 } // namespace
 
 std::string FormatLedgerRecord(const TLedgerRecord& r) {
@@ -134,7 +120,7 @@ void TExchangeLedger::Append(const std::vector<TLedgerRecord>& records) const {
     if (::fstat(fd, &st) == 0 && st.st_size > 0 && ::pread(fd, &last, 1, st.st_size - 1) == 1 &&
         last != '\n')
         data.insert(data.begin(), '\n');
-    const bool written = WriteAll(fd, data);
+    const bool written = WriteAllTo(fd, data);
     const std::string why = written ? std::string() : Reason();
     ::close(fd);
     if (!written)
@@ -184,7 +170,7 @@ bool TExchangeLedger::Prune(std::time_t now) const {
     const int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0)
         throw std::runtime_error("Cannot create file \"" + temp + "\": " + Reason());
-    const bool written = WriteAll(fd, data) && ::fsync(fd) == 0;
+    const bool written = WriteAllTo(fd, data) && ::fsync(fd) == 0;
     const std::string why = written ? std::string() : Reason();
     ::close(fd);
     if (!written || !MoveFileReplace(temp, FFileName)) {
