@@ -437,8 +437,30 @@ void TMxPOP3::FetchHeaders(
     }
 }
 
-bool TMxPOP3::FetchMessage(int n, TMxMessage& msg) {
-    if (!(Ask("RETR " + std::to_string(n)) == "+OK"))
+bool TMxPOP3::FetchMessage(int n, TMxMessage& msg, int nextLetter, bool nextSize) {
+    const std::string command = "RETR " + std::to_string(n);
+    const bool sentAhead = !FAhead.empty() && FAhead.front() == command;
+    if (!sentAhead)
+        DropAhead();
+    // The sizes are asked once, while no answer is under way; asked later, their listing would
+    // stand behind this letter.
+    if (nextLetter > 0 && HasPipelining() && !FSizes && FAhead.empty()) {
+        FSizes.emplace();
+        if (!MessageSizes(*FSizes))
+            FSizes->clear();
+    }
+    TMxIOHandler& io = RequireHandler();
+    io.BufferWrites();
+    if (sentAhead)
+        FAhead.pop_front();
+    else
+        WriteLine(command);
+    // The next letter is sent for before this one is read, so that the server readies it while
+    // this side parses, stores and hands over this one.
+    if (FAhead.empty() && FSizes)
+        RetrieveAhead(nextLetter, nextSize);
+    io.FlushWrites();
+    if (!(ReadReply({}) == "+OK"))
         return false;
     msg.Clear();
     ReadAnswerInto(

@@ -84,9 +84,11 @@ public:
     void FetchHeaders(
         const std::vector<int>& nums,
         const std::function<void(int n, TMxMessage& header, const std::exception* error)>& each);
-    // RETR n: clears `msg` and reads the whole letter, attachments decoded into temporary
-    // files as they arrive. False (nothing raised) when the server refuses.
-    bool FetchMessage(int n, TMxMessage& msg);
+    // RETR n: clears `msg` and reads the whole letter, attachments held or decoded into
+    // temporary files as they arrive. False (nothing raised) when the server refuses. With
+    // PIPELINING and `nextLetter` > 0, that letter is sent for as RetrieveAhead does before
+    // this one's answer is read.
+    bool FetchMessage(int n, TMxMessage& msg, int nextLetter = 0, bool nextSize = false);
     // RETR n as it is on the server: each line of the letter, without its line break and with
     // the stuffing dot of a ".." line removed, to `each`, streaming. False (nothing raised)
     // when the server refuses. Lines past kMxMaxBodyLineLength raise EMxLimitExceeded.

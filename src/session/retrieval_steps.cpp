@@ -106,7 +106,7 @@ bool TMailThread::DownloadLetter(TMxPOP3& pop, TMailboxJournal& journal, int msg
     bool fetched = false;
     letter.MaxSpooledBytes = int64_t{Settings().MaxLetterSize} << 20;
     try {
-        fetched = pop.FetchMessage(msgNum, letter);
+        fetched = pop.FetchMessage(msgNum, letter, FNextLetter, FContext.QueryMessageSizes);
     } catch (const EMxSpoolLimitExceeded& e) {
         EndTransfer(size, false);
         journal.Missed();

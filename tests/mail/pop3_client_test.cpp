@@ -367,6 +367,32 @@ TEST(Pop3Client, ALetterAskedAheadWaitsWhileTheDeletionBeforeItIsAnswered) {
                                   "DELE 3", "RETR 1", "DELE 2", "RETR 4", "DELE 1"}));
 }
 
+// The next letter is asked for before this one's answer is read: this server answers only
+// once it holds both commands. A refusal leaves the letter asked ahead to be read in its turn.
+TEST(Pop3Client, TheNextLetterIsAskedForBeforeThisOneIsRead) {
+    ScriptServer server([](ScriptConn& s) {
+        Pop3Welcome(s, "+OK ready", {"TOP", "UIDL", "USER", "PIPELINING"});
+        s.Answer("+OK 3 letters");
+        s.Send("1 90\r\n2 90\r\n3 90\r\n.\r\n");
+        s.ReadLine(); // RETR 1
+        s.ReadLine(); // RETR 2
+        s.Send("-ERR locked\r\n+OK\r\nSubject: letter 2\r\n\r\nx\r\n.\r\n");
+        s.Answer("+OK\r\nSubject: letter 3\r\n\r\ny\r\n."); // RETR 3
+    });
+    TMxPOP3 c;
+    Configure(c, server.Port());
+    c.ConnectToServer();
+    TMxMessage letter;
+    EXPECT_FALSE(c.FetchMessage(1, letter, 2));
+    ASSERT_TRUE(c.FetchMessage(2, letter, 3));
+    EXPECT_EQ(letter.Subject, "letter 2");
+    ASSERT_TRUE(c.FetchMessage(3, letter));
+    EXPECT_EQ(letter.Body, (std::vector<std::string>{"y"}));
+    EXPECT_EQ(server.Transcript(),
+              (std::vector<std::string>{"CAPA", "USER user01", "PASS pass01", "LIST", "RETR 1",
+                                        "RETR 2", "RETR 3"}));
+}
+
 TEST(Pop3Client, ConnectionCutInTheMiddleOfALetter) {
     ScriptServer server([](ScriptConn& s) {
         Pop3Welcome(s);
