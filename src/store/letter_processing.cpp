@@ -157,9 +157,12 @@ bool ProcessReceivedLetter(TMxMessage& letter, const TLocalSide& side, TWindowSe
             part->FileIsTemporary = true;
             const std::string path =
                 dataDir + SafeDataFileName(part->PartFileName, attachmentIndex);
-            DeleteFile(path);
-            if (PathTaken(path))
-                throw std::runtime_error(ru("Не удален временный файл с предыдущей АЗС"));
+            // A file of the same name left by an earlier letter goes first; most names are new.
+            if (PathTaken(path)) {
+                DeleteFile(path);
+                if (PathTaken(path))
+                    throw std::runtime_error(ru("Не удален временный файл с предыдущей АЗС"));
+            }
             SaveDataFile(*part, path);
             if (HandOverDataFile(sender, path, side, window))
                 ++counted.Imported;
