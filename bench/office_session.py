@@ -14,6 +14,8 @@ Memory: one letter with a BIG MiB attachment collected by a session, its peak re
 memory against a session of the same program on an empty mailbox; it must stay under 32 MiB.
 
 Uses the server of scripts/test when TZN_SMTP_PORT is set, otherwise starts a private one.
+On an ext4 without a journal, creating files is slow for about half a minute after many were
+deleted nearby (the end of a previous run deletes thousands): leave that long between runs.
 """
 import argparse
 import email
