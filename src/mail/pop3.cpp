@@ -442,13 +442,8 @@ bool TMxPOP3::FetchMessage(int n, TMxMessage& msg, int nextLetter, bool nextSize
     const bool sentAhead = !FAhead.empty() && FAhead.front() == command;
     if (!sentAhead)
         DropAhead();
-    // The sizes are asked once, while no answer is under way; asked later, their listing would
-    // stand behind this letter.
-    if (nextLetter > 0 && HasPipelining() && !FSizes && FAhead.empty()) {
-        FSizes.emplace();
-        if (!MessageSizes(*FSizes))
-            FSizes->clear();
-    }
+    if (nextLetter > 0 && HasPipelining())
+        ListSizesOnce();
     TMxIOHandler& io = RequireHandler();
     io.BufferWrites();
     if (sentAhead)
@@ -500,17 +495,22 @@ bool TMxPOP3::RetrieveRaw(int n, const std::function<void(std::string_view line)
 bool TMxPOP3::RetrieveAhead(int n, bool withSize) {
     if (!HasPipelining() || !FAhead.empty() || n <= 0)
         return false;
-    if (!FSizes) {
-        FSizes.emplace();
-        if (!MessageSizes(*FSizes))
-            FSizes->clear();
-    }
+    ListSizesOnce();
     const auto size = FSizes->find(n);
     if (size == FSizes->end() || size->second < 0 || size->second > kMxPOP3ReadAheadLetterBytes)
         return false;
     SendWithLetter({}, n, withSize);
     FAheadKept = true;
     return true;
+}
+
+void TMxPOP3::ListSizesOnce() {
+    // Asked later, with an answer under way, the listing would stand behind that answer.
+    if (FSizes || !FAhead.empty())
+        return;
+    FSizes.emplace();
+    if (!MessageSizes(*FSizes))
+        FSizes->clear();
 }
 
 void TMxPOP3::SendWithLetter(const std::string& first, int n, bool withSize) {

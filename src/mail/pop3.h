@@ -125,6 +125,8 @@ private:
     // Reads and drops the answers of commands sent ahead (FAhead) that nobody asked for, a
     // letter or a header to its end; closes the connection when that fails.
     void DropAhead();
+    // One "LIST" into FSizes, the first time it is asked while no answer is under way.
+    void ListSizesOnce();
     // `first` (unless empty), then "LIST n" (when `withSize`) and "RETR n" sent ahead, in one
     // write; FAhead must be empty.
     void SendWithLetter(const std::string& first, int n, bool withSize);
@@ -164,7 +166,7 @@ private:
     int FDeleted = 0;
     std::deque<std::string> FAhead; // commands sent ahead whose answers are still unread
     bool FAheadKept = false;        // their answers may wait in memory (RetrieveAhead)
-    // The sizes the server listed, once RetrieveAhead asked (empty when it refused).
+    // The sizes the server listed, once asked for a letter sent for ahead (empty when it refused).
     std::optional<std::map<int, int64_t>> FSizes;
 };
 

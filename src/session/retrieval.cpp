@@ -173,7 +173,8 @@ void TMailThread::TakeLetter(TMxPOP3& pop, TMailboxJournal& journal, int msgNum,
     }
     if (!DownloadLetter(pop, journal, msgNum, size, letter))
         return;
-    // The server readies the next letter while this one is handed over and stored.
+    // The server readies the next letter while this one is handed over and stored; the fetch
+    // has already asked for it unless the sizes were not yet known then.
     pop.RetrieveAhead(FNextLetter, FContext.QueryMessageSizes);
     ++received;
     TJournalLetter id;
